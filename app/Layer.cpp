@@ -1,0 +1,27 @@
+#include "Layer.h"
+
+Layer::Layer(bool visible) : visible(visible) {}
+
+Layer::~Layer() = default;
+
+void Layer::setFlowData(FlowData* flowData)
+{
+    this->flowData = flowData;
+}
+
+void Layer::setSize(const QSize& size)
+{
+    this->size = size;
+}
+
+void Layer::setOpacity(float value)
+{
+    layerOpacity = value;
+    emit layerChanged(this);
+}
+
+void Layer::setVisibility(bool visible)
+{
+    this->visible = visible;
+    emit layerChanged(this);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+
+class FlowData;
+struct PaintContext;
+class QWidget;
+
+// A picture the view port stacks. A layer renders its own image of exactly
+// `size` pixels (no valid image while the size is negative or no data set is
+// set), paints it on request and builds its controls into its panel.
+// GUI thread only; all connections to and from a layer are direct.
+class Layer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Layer(bool visible);
+    ~Layer() override;
+
+    // Builds the layer's form onto `panel` (a CollapseableWidget), sets the
+    // panel's "title" property and connects the controls. Called once.
+    virtual void setupControls(QWidget* panel) = 0;
+    // Draws context.source of the layer image into context.target with the
+    // context's painter; nothing while the image is null. Changes no painter state.
+    virtual void draw(PaintContext& context) = 0;
+
+    bool isVisible() const { return visible; }
+    float opacity() const { return layerOpacity; }
+    FlowData* currentFlowData() const { return flowData; }
+    QSize imageSize() const { return size; }
+
+signals:
+    // Emitted when the layer looks different: its image was replaced or
+    // redrawn, or its opacity or visibility was set.
+    void layerChanged(Layer* layer);
+
+public slots:
+    // Overrides call the base first, then re-render. Not owned.
+    virtual void setFlowData(FlowData* flowData);
+    virtual void setSize(const QSize& size);
+    void setOpacity(float value);
+    void setVisibility(bool visible);
+
+protected:
+    FlowData* flowData = nullptr;
+    QSize size{-1, -1};
+    float layerOpacity = 1.0f;
+    bool visible;
+};

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ScalarSet.h"
+#include "SharedArray.h"
+#include "Vector3.h"
+
+#include <QList>
+#include <QString>
+
+// One loaded two-dimensional flow data set on a rectilinear grid.
+//
+// Grid point (column i, row j) has index j * resolutionX + i in the geometry,
+// the vectors and every scalar set. After loading, positions lie in the unit
+// square, vectors are scaled by the largest magnitude (so every length lies
+// in [0, 1]) and each scalar set of the file is scaled to [0, 1]. The scalar
+// list ends with one extra set, the magnitude of each normalised vector.
+//
+// A data set is never changed after it has been handed out; the GUI thread
+// and the sampling workers then read it concurrently without locks.
+class FlowData
+{
+public:
+    FlowData() = default;
+    FlowData(const FlowData&) = delete;
+    FlowData& operator=(const FlowData&) = delete;
+    virtual ~FlowData();
+
+    // Loads the .gri/.dat pair named by fileName (any extension is cut off)
+    // and returns a RectangularFlowData owned by the caller, or null. On
+    // failure *errorMessage, when given, receives the reason.
+    static FlowData* fromFile(const QString& fileName, QString* errorMessage = nullptr);
+
+    // The data name: fileName cut at the last "." of its file-name part.
+    static QString dataName(const QString& fileName);
+
+    bool load(const QString& fileName, QString* errorMessage = nullptr);
+    // Releases the arrays and the scalar list; the numbers keep their values.
+    void clear();
+
+    // Resample scalar set `index` (the magnitude set included) or the vector
+    // field onto a width x height raster spanning the unit square, row by row,
+    // row 0 at y = 0. `out` holds width * height elements.
+    virtual void calcScalar(int index, int width, int height, float* out) const;
+    virtual void calcVector(int width, int height, Vector3* out) const;
+    // The vector stored at the lower-left corner of the cell containing
+    // (x, y * aspect); x in [0, 1], y in [0, 1 / aspect] (units of the width).
+    virtual Vector3 vectorAt(double x, double y) const;
+    virtual void copyFrom(const FlowData& other);
+
+    float aspectRatio() const { return aspect; }
+    float inverseAspectRatio() const { return 1.0f / aspect; }
+    int scalarSetCount() const { return int(scalars.size()); }
+
+    int resolutionXValue() const { return resolutionX; }
+    int resolutionYValue() const { return resolutionY; }
+    int depthValue() const { return depth; }
+    int timeStepsValue() const { return timeSteps; }
+    float timeDifferenceValue() const { return timeDifference; }
+    const SharedArray<Vector3>& geometryArray() const { return geometry; }
+    const SharedArray<Vector3>& vectorArray() const { return vectors; }
+    const QList<ScalarSet>& scalarSets() const { return scalars; }
+    Vector3 geometryMinimum() const { return geometryMin; }
+    Vector3 geometryMaximum() const { return geometryMax; }
+    float vectorMinimum() const { return vectorMin; }
+    float vectorMaximum() const { return vectorMax; }
+
+protected:
+    SharedArray<Vector3> geometry;
+    Vector3 geometryMin;
+    Vector3 geometryMax;
+    SharedArray<Vector3> vectors;
+    float vectorMin = 0.0f;
+    float vectorMax = 0.0f;
+    QList<ScalarSet> scalars;
+    int resolutionX = 0;
+    int resolutionY = 0;
+    int depth = 0;
+    int timeSteps = 0;
+    float timeDifference = 0.0f;
+    float aspect = 0.0f;
+};

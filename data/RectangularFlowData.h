@@ -1,0 +1,30 @@
+#pragma once
+
+#include "FlowData.h"
+
+// The grid as rectilinear: one x per grid column, one y per grid row, spacing
+// free to vary. Adds per-axis coordinate tables and uniform lookup tables that
+// make vectorAt a constant-time operation, and bilinear resampling.
+// Filled once by copyFrom, then read-only (safe to sample from several threads).
+class RectangularFlowData : public FlowData
+{
+public:
+    RectangularFlowData() = default;
+    ~RectangularFlowData() override;
+
+    void calcScalar(int index, int width, int height, float* out) const override;
+    void calcVector(int width, int height, Vector3* out) const override;
+    Vector3 vectorAt(double x, double y) const override;
+    void copyFrom(const FlowData& other) override;
+
+    const SharedArray<float>& xCoordinates() const { return xCoords; }
+    const SharedArray<float>& yCoordinates() const { return yCoords; }
+    const SharedArray<int>& xLookupTable() const { return xLookup; }
+    const SharedArray<int>& yLookupTable() const { return yLookup; }
+
+private:
+    SharedArray<float> xCoords;
+    SharedArray<float> yCoords;
+    SharedArray<int> xLookup;
+    SharedArray<int> yLookup;
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "SharedArray.h"
+
+// One scalar field over the grid, in grid-point order, with the extremes of
+// the finite values read from the file.
+struct ScalarSet
+{
+    SharedArray<float> values;
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+};

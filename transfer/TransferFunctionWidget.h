@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+class HoverPoints;
+class QImage;
+
+// Edits a colour-and-opacity transfer function over [0, 1] on a checkerboard:
+// a point's x is the value position, its y the opacity (top opaque), its
+// colour the colour there; colour and opacity are linear between points.
+// The function is the editor's point and colour lists; nothing is copied.
+class TransferFunctionWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TransferFunctionWidget(QWidget* parent = nullptr);
+
+    // Renders the function into every row of `image` (caller's size and
+    // format; layers use a one-row premultiplied ARGB image): column c holds
+    // the function at (c + 1/2) / width.
+    void fillColorTable(QImage* image) const;
+
+    QSize minimumSizeHint() const override;
+
+    HoverPoints* editor() const { return hoverPoints; }
+
+signals:
+    // Emitted once after every edit of the function.
+    void colorsChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    HoverPoints* hoverPoints;
+};
