@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Layer.h"
+#include "Streamline.h"
+#include "StreamlineTracer.h"
+
+#include <QImage>
+#include <QPointer>
+
+#include <vector>
+
+namespace Ui {
+class StreamlinesLayer;
+}
+class TransferFunctionWidget;
+
+// Evenly-spaced streamlines of the current data set. Lines are traced on the
+// GUI thread, synchronously, by the owned StreamlineTracer and kept in domain
+// coordinates (x from 0 to 1, y from 0 to 1 / aspect, both in widths), so a
+// size change only redraws them. Tracing parameters retrace while autoUpdate
+// is on; look parameters and colour edits only redraw.
+class LayerStreamlines : public Layer
+{
+    Q_OBJECT
+
+public:
+    explicit LayerStreamlines(bool visible);
+    ~LayerStreamlines() override;
+
+    // Builds the "StreamlinesLayer" form onto the panel, connects its controls
+    // and takes over the start values of the three spin boxes.
+    void setupControls(QWidget* panel) override;
+    void draw(PaintContext& context) override;
+
+public slots:
+    // Resets the image and retraces whatever autoUpdate says. Without a data
+    // set the stored lines stay as they were.
+    void setFlowData(FlowData* flowData) override;
+    // Shows a scaled copy of the old image at once, then redraws at full quality.
+    void setSize(const QSize& size) override;
+    // Paints the stored lines into a fresh image of `size`; nothing while the
+    // size is invalid or empty, or before the controls (and so the transfer
+    // function) exist.
+    void drawImage();
+    // Retraces with the current parameters and redraws; nothing without a data set.
+    void updateImage();
+    void autoUpdateImage();
+    void setEulerMethod();
+    void setRungeKuttaMethod();
+    void setStepSize(double size);
+    // width / 100; a stroke of width / 5 pixels.
+    void setLineWidth(int width);
+    void setDSep(double dSep);
+    void setDTest(double dTest);
+    void toggleGlyphMapping(bool val);
+    // size / 100.
+    void setGlyphSize(int size);
+    void toggleTexture(bool val);
+    // Period of the texture value, in points.
+    void setTextureLength(int length);
+    void toggleTapering(bool val);
+    // Stores the flag only; switching it on does not retrace.
+    void toggleAutoUpdate(bool val);
+    void colorsChanged();
+
+protected:
+    // Replaces the stored lines by `lines`, traced with step `tracedWith`
+    // (domain units), which sizes the glyphs.
+    void replaceStreamlines(std::vector<Streamline> lines, double tracedWith);
+    StreamlineParameters tracingParameters() const;
+
+    // The form's widget; the panel owns it and may be destroyed first.
+    QPointer<TransferFunctionWidget> transferFunction;
+    QImage image;
+    std::vector<Streamline> streamlines;
+    double tracedStepSize;
+
+    double stepSize;
+    double lineWidth; // slider value / 100; the stroke is lineWidth * 20 pixels
+    double dSep;
+    double dTest;         // fraction of dSep
+    double glyphSize;     // slider value / 100
+    double textureLength; // points per texture period
+    int method;
+    bool autoUpdate = true;
+    bool glyphMappingEnabled = false;
+    bool textureEnabled = false;
+    bool taperingEnabled = false;
+
+private:
+    Ui::StreamlinesLayer* ui = nullptr;
+    StreamlineTracer tracer;
+};
