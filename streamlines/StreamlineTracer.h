@@ -1,27 +1,113 @@
 #pragma once
 
+#include "DomainPoint.h"
 #include "Streamline.h"
 #include "StreamlineParameters.h"
 
+#include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 class FlowData;
+class SeparationGrid;
+struct Vector3;
 
 // Traces evenly-spaced streamlines over a data set. Free of widgets; the
 // streamline layer owns one and hands it its parameters.
+//
+// Coordinates are domain coordinates: x from 0 to 1, y from 0 to
+// H = inverseAspectRatio(), both in widths; a point is inside when
+// 0 <= x <= 1 and 0 <= y <= H, and a NaN coordinate is outside. Positions
+// are doubles; vector lengths and normalisation are single precision, which
+// decides the exact positions of the points.
+//
+// Placement is breadth-first over lines: every traced line leaves a batch of
+// seed candidates (a pair beside every point it stepped from), and the
+// batches are tried in the order the lines were traced.
 class StreamlineTracer
 {
 public:
+    // Total points one placement may trace before it stops and keeps what it
+    // has: a domain a thousand widths tall at the start values would
+    // otherwise trace about 10^7 points (some 700 MB of lines and candidates).
+    static constexpr std::int64_t defaultPointBudget = 2000000;
+
+    // Seed candidates of one line, queued and consumed first in, first out.
+    struct SeedBatch
+    {
+        std::vector<DomainPoint> points;
+        std::size_t next = 0;
+    };
+
     explicit StreamlineTracer(const StreamlineParameters& parameters = StreamlineParameters());
+    ~StreamlineTracer();
+    StreamlineTracer(const StreamlineTracer&) = delete;
+    StreamlineTracer& operator=(const StreamlineTracer&) = delete;
 
     void setParameters(const StreamlineParameters& parameters);
     const StreamlineParameters& parameters() const { return params; }
+    void setPointBudget(std::int64_t points) { pointBudget = points; }
 
     // Places the streamlines over `data` with the current parameters and
     // returns them in tracing order (the first line may be empty). Timed by a
     // ProfileTimer named "LayerStreamlines/genStreamline".
+    //
+    // The first seed is (0.68, 0.57). Where that line leaves no seed
+    // candidates (the point lies outside a wide domain, or in still water),
+    // further first seeds are tried in this order until a line leaves
+    // candidates: (0.68, 0.57 * H), then the centres of the cells of an
+    // 8-per-width grid over the domain, row by row from y = 0, each row from
+    // x = 0. The first line is stored even when empty; later empty ones not.
+    // Returns no lines, with a diagnostic line, when the parameters give no
+    // usable grid.
     std::vector<Streamline> placeStreamlines(const FlowData& data);
 
+    // True when the last placement stopped at the point budget.
+    bool pointBudgetReached() const { return budgetReached; }
+
+    // The steps of the placement, public for tests. beginPlacement builds
+    // the separation grid for `data` (kept until endPlacement or the next
+    // beginPlacement) and makes a fresh empty batch current; false when the
+    // parameters give no usable grid. genStreamline and addSeedCandidates
+    // require a begun placement.
+    bool beginPlacement(const FlowData& data);
+    void endPlacement();
+    // One line through (xs, ys), upstream end first; empty when the seed is
+    // outside the domain or too close to a committed point.
+    Streamline genStreamline(double xs, double ys);
+    // One step from (x, y) along the unit direction d; forward selects the
+    // sign of the field sampled at the midpoint.
+    DomainPoint advance(const Vector3& d, double x, double y, bool forward) const;
+    // Width factor from 1 at dSep or farther down to 0 at dTest * dSep.
+    double taperFactor(double distance) const;
+    // Periodic value in [0, 1] of the signed point index, period textureLength.
+    double textureValue(int index) const;
+    // Queues the candidates dSep to the left, then to the right of the
+    // direction of travel d at (x, y) into the current batch.
+    void addSeedCandidates(double x, double y, const Vector3& d);
+
+    SeparationGrid* separationGrid() const { return grid.get(); }
+    const SeedBatch* currentSeeds() const { return current; }
+    std::int64_t tracedPoints() const { return pointCount; }
+
 private:
+    bool isInside(double x, double y) const;
+    bool hasBudget();
+    // One part of a line; direction +1 appends downstream, -1 prepends upstream.
+    void tracePart(Streamline& line, double xs, double ys, int direction);
+    SeedBatch* startBatch();
+    bool placeFirstLine(std::vector<Streamline>& lines);
+    bool traceFirstLine(std::vector<Streamline>& lines, double x, double y, bool storeEmpty);
+
     StreamlineParameters params;
+    std::int64_t pointBudget = defaultPointBudget;
+
+    const FlowData* flowData = nullptr;
+    double domainHeight = 0.0;
+    std::unique_ptr<SeparationGrid> grid;
+    std::deque<SeedBatch> seedQueue;
+    SeedBatch* current = nullptr;
+    std::int64_t pointCount = 0;
+    bool budgetReached = false;
 };

@@ -1,0 +1,228 @@
+#include "SeparationGrid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <QDebug>
+
+namespace {
+
+bool isPositiveLength(double v)
+{
+    return std::isfinite(v) && v > 0.0;
+}
+
+// Largest cell count numbered without overflow, with room for the 3 x 3 block.
+constexpr double maxCellCount = 4.0e18;
+
+std::uint64_t mixCellNumber(std::int64_t key)
+{
+    std::uint64_t h = std::uint64_t(key);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+} // namespace
+
+SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double stepSize)
+{
+    const double widenedAspect = aspect;
+    cell = dTest * dSep;
+    if (!isPositiveLength(widenedAspect) || !isPositiveLength(dSep) || !isPositiveLength(dTest) ||
+        !isPositiveLength(stepSize) || !isPositiveLength(cell))
+        return;
+
+    const double columnsExact = std::ceil(1.0 / cell);
+    const double rowsExact = std::ceil((1.0 / widenedAspect) / cell);
+    const double ignoreExact = std::ceil(dSep / stepSize);
+    if (!(columnsExact >= 1.0) || !(rowsExact >= 1.0) || !std::isfinite(rowsExact) ||
+        columnsExact * rowsExact > maxCellCount ||
+        !(ignoreExact <= double(std::numeric_limits<int>::max())))
+        return;
+
+    columnCount = std::int64_t(columnsExact);
+    rowCount = std::int64_t(rowsExact);
+    ignoreLimit = std::max(1, int(ignoreExact));
+    const std::int64_t cellCount = columnCount * rowCount;
+    hashed = cellCount > denseCellLimit;
+    if (hashed)
+        hashSlots.resize(1024);
+    else
+        denseCells.resize(std::size_t(cellCount));
+    valid = true;
+}
+
+std::int64_t SeparationGrid::columnOf(double x) const
+{
+    // Clamping is 1-Lipschitz, so two points within cellSize stay within one
+    // column of each other and the 3 x 3 search stays exact.
+    const double c = std::trunc(x / cell);
+    if (!(c > 0.0))
+        return 0;
+    return c >= double(columnCount - 1) ? columnCount - 1 : std::int64_t(c);
+}
+
+std::int64_t SeparationGrid::rowOf(double y) const
+{
+    const double r = std::trunc(y / cell);
+    if (!(r > 0.0))
+        return 0;
+    return r >= double(rowCount - 1) ? rowCount - 1 : std::int64_t(r);
+}
+
+const SeparationGrid::CellList* SeparationGrid::findCell(std::int64_t column,
+                                                         std::int64_t row) const
+{
+    const std::int64_t key = row * columnCount + column;
+    if (!hashed)
+        return &denseCells[std::size_t(key)];
+    const std::size_t mask = hashSlots.size() - 1;
+    for (std::size_t i = mixCellNumber(key) & mask;; i = (i + 1) & mask) {
+        const HashSlot& slot = hashSlots[i];
+        if (slot.key == key)
+            return &slot.list;
+        if (slot.key < 0)
+            return nullptr;
+    }
+}
+
+SeparationGrid::CellList& SeparationGrid::cellFor(std::int64_t column, std::int64_t row)
+{
+    const std::int64_t key = row * columnCount + column;
+    if (!hashed)
+        return denseCells[std::size_t(key)];
+    if (2 * (hashUsed + 1) > std::int64_t(hashSlots.size()))
+        growHash();
+    const std::size_t mask = hashSlots.size() - 1;
+    for (std::size_t i = mixCellNumber(key) & mask;; i = (i + 1) & mask) {
+        HashSlot& slot = hashSlots[i];
+        if (slot.key == key)
+            return slot.list;
+        if (slot.key < 0) {
+            slot.key = key;
+            ++hashUsed;
+            return slot.list;
+        }
+    }
+}
+
+void SeparationGrid::growHash()
+{
+    std::vector<HashSlot> old(hashSlots.size() * 2);
+    old.swap(hashSlots);
+    const std::size_t mask = hashSlots.size() - 1;
+    for (const HashSlot& slot : old) {
+        if (slot.key < 0)
+            continue;
+        std::size_t i = mixCellNumber(slot.key) & mask;
+        while (hashSlots[i].key >= 0)
+            i = (i + 1) & mask;
+        hashSlots[i] = slot;
+    }
+}
+
+void SeparationGrid::commit(const DomainPoint& p)
+{
+    CellList& list = cellFor(columnOf(p.x), rowOf(p.y));
+    const std::int32_t index = std::int32_t(nodes.size());
+    nodes.push_back({p, -1});
+    if (list.tail < 0)
+        list.head = index;
+    else
+        nodes[std::size_t(list.tail)].next = index;
+    list.tail = index;
+    ++committedCount;
+}
+
+bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
+{
+    if (nearest)
+        *nearest = 1.0;
+    if (!valid || !std::isfinite(x) || !std::isfinite(y))
+        return false;
+    const std::int64_t c = columnOf(x);
+    const std::int64_t r = rowOf(y);
+    for (std::int64_t column = c - 1; column <= c + 1; ++column) {
+        if (column < 0 || column >= columnCount)
+            continue;
+        for (std::int64_t row = r - 1; row <= r + 1; ++row) {
+            if (row < 0 || row >= rowCount)
+                continue;
+            const CellList* list = findCell(column, row);
+            if (!list)
+                continue;
+            for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
+                const DomainPoint& q = nodes[std::size_t(i)].point;
+                const double dx = q.x - x;
+                const double dy = q.y - y;
+                const double e = std::sqrt(dx * dx + dy * dy);
+                if (nearest && e < *nearest)
+                    *nearest = e;
+                if (e <= cell)
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool SeparationGrid::addPoint(double x, double y, double* nearest)
+{
+    if (!isFarEnough(x, y, nearest))
+        return false;
+    if (int(ignoreQueue.size()) >= ignoreLimit) {
+        commit(ignoreQueue.front());
+        ignoreQueue.pop_front();
+    }
+    ignoreQueue.push_back({x, y});
+    return true;
+}
+
+void SeparationGrid::commitIgnored()
+{
+    for (const DomainPoint& p : ignoreQueue)
+        commit(p);
+    ignoreQueue.clear();
+}
+
+void SeparationGrid::ignorePoint(double x, double y)
+{
+    const std::int32_t none = -1;
+    std::int32_t best = none;
+    std::int32_t beforeBest = none;
+    if (valid && std::isfinite(x) && std::isfinite(y)) {
+        if (const CellList* list = findCell(columnOf(x), rowOf(y))) {
+            double bestDistance = std::numeric_limits<double>::infinity();
+            std::int32_t previous = none;
+            for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
+                const DomainPoint& q = nodes[std::size_t(i)].point;
+                const double dx = q.x - x;
+                const double dy = q.y - y;
+                const double e = std::sqrt(dx * dx + dy * dy);
+                if (best == none || e < bestDistance) {
+                    best = i;
+                    beforeBest = previous;
+                    bestDistance = e;
+                }
+                previous = i;
+            }
+        }
+    }
+    if (best == none) {
+        qDebug() << "to ignore point NOT FOUND!!!";
+        return;
+    }
+
+    CellList& list = cellFor(columnOf(x), rowOf(y));
+    const std::int32_t after = nodes[std::size_t(best)].next;
+    if (beforeBest == none)
+        list.head = after;
+    else
+        nodes[std::size_t(beforeBest)].next = after;
+    if (list.tail == best)
+        list.tail = beforeBest;
+    --committedCount;
+    ignoreQueue.push_back({x, y});
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "DomainPoint.h"
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// The committed sample points of one placement, bucketed into square cells as
+// wide as the separation distance (cellSize = dTest * dSep), so that every
+// committed point within cellSize of a query lies in the query's 3 x 3 block
+// and the separation test is exact. Cell (c, r) is number r * columns + c,
+// c = trunc(x / cellSize), r = trunc(y / cellSize), clamped into the grid, so
+// points on the far borders (x = 1, y = 1 / aspect) use the last column or row.
+//
+// Storage grows with the points, not with the cells: every cell is a singly
+// linked list (commit order) in one node pool; the cell heads sit in a dense
+// table while the grid has at most denseCellLimit cells and in an
+// open-addressing hash table keyed by cell number beyond that, so tiny
+// separation distances (10^10 cells) cost no more memory than coarse ones.
+//
+// The ignore queue holds the newest points of the line being traced. They are
+// not committed yet, so a line is never stopped by its own last steps.
+class SeparationGrid
+{
+public:
+    // Cells in a dense head table at most; larger grids hash their cells.
+    static constexpr std::int64_t denseCellLimit = std::int64_t(1) << 21;
+
+    // aspect is the data set's width / height; lengths in domain units.
+    SeparationGrid(float aspect, double dSep = 0.05, double dTest = 0.5,
+                   double stepSize = double(0.004f));
+
+    // False when the parameters give no usable grid (a non-positive or
+    // non-finite length or aspect, or more cells than 64-bit numbering allows).
+    // An invalid grid accepts no point.
+    bool isValid() const { return valid; }
+
+    // True when no committed point lies within cellSize of (x, y). When
+    // nearest is given it receives the smaller of 1.0 and the distance to the
+    // nearest committed point of the 3 x 3 block. A non-finite point is never
+    // far enough.
+    bool isFarEnough(double x, double y, double* nearest = nullptr) const;
+    // Applies isFarEnough; on success commits the oldest queued point once the
+    // queue holds ignoreCount points and queues (x, y).
+    bool addPoint(double x, double y, double* nearest);
+    void commitIgnored();
+    // Moves the committed point of (x, y)'s cell nearest to it (the first
+    // stored among equals) back into the ignore queue as (x, y).
+    void ignorePoint(double x, double y);
+
+    int ignoreCount() const { return ignoreLimit; }
+    double cellSize() const { return cell; }
+    std::int64_t columns() const { return columnCount; }
+    std::int64_t rows() const { return rowCount; }
+    int queuedPoints() const { return int(ignoreQueue.size()); }
+    std::int64_t committedPoints() const { return committedCount; }
+    bool usesHashedCells() const { return hashed; }
+
+private:
+    struct Node
+    {
+        DomainPoint point;
+        std::int32_t next;
+    };
+    struct CellList
+    {
+        std::int32_t head = -1;
+        std::int32_t tail = -1;
+    };
+    struct HashSlot
+    {
+        std::int64_t key = -1;
+        CellList list;
+    };
+
+    std::int64_t columnOf(double x) const;
+    std::int64_t rowOf(double y) const;
+    const CellList* findCell(std::int64_t column, std::int64_t row) const;
+    CellList& cellFor(std::int64_t column, std::int64_t row);
+    void growHash();
+    void commit(const DomainPoint& p);
+
+    double cell = 0.0;
+    std::int64_t columnCount = 0;
+    std::int64_t rowCount = 0;
+    int ignoreLimit = 0;
+    bool valid = false;
+    bool hashed = false;
+
+    std::vector<Node> nodes;
+    std::vector<CellList> denseCells;
+    std::vector<HashSlot> hashSlots; // power-of-two size, at most half full
+    std::int64_t hashUsed = 0;
+    std::int64_t committedCount = 0;
+    std::deque<DomainPoint> ignoreQueue;
+};

@@ -1,0 +1,263 @@
+#include "StreamlineTracer.h"
+
+#include "FlowData.h"
+#include "ProfileTimer.h"
+#include "SeparationGrid.h"
+#include "Vector3.h"
+
+#include <algorithm>
+#include <cmath>
+#include <QDebug>
+
+namespace {
+
+// The fixed first seed of every placement.
+constexpr double firstSeedX = 0.68;
+constexpr double firstSeedY = 0.57;
+// Fallback first seeds: cell centres of a grid of this many columns per width.
+constexpr int fallbackColumns = 8;
+constexpr double fallbackMaxRows = 4096.0;
+
+} // namespace
+
+StreamlineTracer::StreamlineTracer(const StreamlineParameters& parameters) : params(parameters) {}
+
+StreamlineTracer::~StreamlineTracer() = default;
+
+void StreamlineTracer::setParameters(const StreamlineParameters& parameters)
+{
+    params = parameters;
+}
+
+bool StreamlineTracer::isInside(double x, double y) const
+{
+    return x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= domainHeight;
+}
+
+bool StreamlineTracer::hasBudget()
+{
+    if (pointCount < pointBudget)
+        return true;
+    budgetReached = true;
+    return false;
+}
+
+StreamlineTracer::SeedBatch* StreamlineTracer::startBatch()
+{
+    seedQueue.emplace_back();
+    current = &seedQueue.back();
+    return current;
+}
+
+bool StreamlineTracer::beginPlacement(const FlowData& data)
+{
+    endPlacement();
+    flowData = &data;
+    domainHeight = double(data.inverseAspectRatio());
+    pointCount = 0;
+    budgetReached = false;
+    grid = std::make_unique<SeparationGrid>(data.aspectRatio(), params.dSep, params.dTest,
+                                            params.stepSize);
+    if (!grid->isValid()) {
+        grid.reset();
+        flowData = nullptr;
+        return false;
+    }
+    startBatch();
+    return true;
+}
+
+void StreamlineTracer::endPlacement()
+{
+    grid.reset();
+    seedQueue.clear();
+    current = nullptr;
+    flowData = nullptr;
+}
+
+double StreamlineTracer::textureValue(int index) const
+{
+    // The constant is deliberately this decimal, not the exact 2 pi.
+    return (std::sin(index * 6.283185308 / params.textureLength) + 1.0) * 0.5;
+}
+
+double StreamlineTracer::taperFactor(double distance) const
+{
+    const double full = params.dSep;
+    const double zero = params.dTest * params.dSep;
+    if (distance >= full)
+        return 1.0;
+    if (zero == full)
+        return 1.0;
+    return (distance - zero) / (full - zero);
+}
+
+DomainPoint StreamlineTracer::advance(const Vector3& d, double x, double y, bool forward) const
+{
+    const double h = params.stepSize;
+    if (params.method == EulerMethod)
+        return {x + d.x * h, y + d.y * h};
+
+    const DomainPoint middle{x + (d.x * h) * 0.5, y + (d.y * h) * 0.5};
+    if (!isInside(middle.x, middle.y))
+        return middle; // the caller's domain test ends the line here
+    Vector3 v = flowData->vectorAt(middle.x, middle.y);
+    if (!forward)
+        v = v * -1.0f;
+    if (v.length() < 0.001f)
+        return {x, y}; // the step is lost, not shortened
+    v.normalize();
+    return {x + v.x * h, y + v.y * h};
+}
+
+void StreamlineTracer::addSeedCandidates(double x, double y, const Vector3& d)
+{
+    if (!current)
+        return;
+    const double s = params.dSep;
+    current->points.push_back({x - d.y * s, y + d.x * s});
+    current->points.push_back({x + d.y * s, y - d.x * s});
+}
+
+void StreamlineTracer::tracePart(Streamline& line, double xs, double ys, int direction)
+{
+    const bool forward = direction > 0;
+    DomainPoint p{xs, ys};
+    Vector3 v = flowData->vectorAt(xs, ys);
+    if (!forward)
+        v = v * -1.0f;
+    int index = 0;
+    bool done = false;
+    for (;;) {
+        index += direction;
+        const double texture = textureValue(index);
+        const float speed = v.length();
+        if (!(speed > 0.001) || !std::isfinite(speed)) {
+            done = true; // stalled: the point is recorded once more, then the part ends
+        } else {
+            v.normalize();
+            addSeedCandidates(p.x, p.y, v);
+            p = advance(v, p.x, p.y, forward);
+        }
+        if (!isInside(p.x, p.y) || !hasBudget())
+            return;
+        double nearest = 1.0;
+        if (!grid->addPoint(p.x, p.y, &nearest))
+            return;
+        v = flowData->vectorAt(p.x, p.y);
+        if (!forward)
+            v = v * -1.0f;
+        const StreamlinePoint record{p.x, p.y, v.length(), texture, taperFactor(nearest)};
+        if (forward)
+            line.push_back(record);
+        else
+            line.push_front(record);
+        ++pointCount;
+        if (done)
+            return;
+    }
+}
+
+Streamline StreamlineTracer::genStreamline(double xs, double ys)
+{
+    Streamline line;
+    if (!grid || !current) {
+        qDebug() << "StreamlineTracer/genStreamline: !!!no placement begun!!!";
+        return line;
+    }
+    grid->commitIgnored();
+    if (!isInside(xs, ys) || !hasBudget())
+        return line;
+    double nearest = 1.0;
+    if (!grid->addPoint(xs, ys, &nearest))
+        return line;
+    const Vector3 v = flowData->vectorAt(xs, ys);
+    line.push_back({xs, ys, v.length(), textureValue(0), taperFactor(nearest)});
+    ++pointCount;
+
+    tracePart(line, xs, ys, +1);
+
+    // Hand-over: the seed and its first downstream neighbours go back into the
+    // ignore queue, seed newest, so the upstream part is not stopped by them.
+    grid->commitIgnored();
+    const std::size_t k = std::min(line.size(), std::size_t(grid->ignoreCount()));
+    for (std::size_t j = k; j-- > 0;)
+        grid->ignorePoint(line[j].x, line[j].y);
+
+    tracePart(line, xs, ys, -1);
+    return line;
+}
+
+bool StreamlineTracer::traceFirstLine(std::vector<Streamline>& lines, double x, double y,
+                                      bool storeEmpty)
+{
+    SeedBatch* batch = startBatch();
+    Streamline line = genStreamline(x, y);
+    if (storeEmpty || !line.empty())
+        lines.push_back(std::move(line));
+    if (!batch->points.empty())
+        return true;
+    seedQueue.pop_back();
+    current = nullptr;
+    return false;
+}
+
+bool StreamlineTracer::placeFirstLine(std::vector<Streamline>& lines)
+{
+    // beginPlacement left an empty batch current; the first line gets its own.
+    seedQueue.clear();
+    if (traceFirstLine(lines, firstSeedX, firstSeedY, true))
+        return true;
+    if (traceFirstLine(lines, firstSeedX, firstSeedY * domainHeight, false))
+        return true;
+    const int rows =
+        int(std::clamp(std::round(fallbackColumns * domainHeight), 1.0, fallbackMaxRows));
+    for (int row = 0; row < rows && !budgetReached; ++row) {
+        const double y = (row + 0.5) * domainHeight / rows;
+        for (int column = 0; column < fallbackColumns && !budgetReached; ++column) {
+            const double x = (column + 0.5) / fallbackColumns;
+            if (traceFirstLine(lines, x, y, false))
+                return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
+{
+    std::vector<Streamline> lines;
+    if (!beginPlacement(data)) {
+        qDebug() << "StreamlineTracer/placeStreamlines: !!!no separation grid for dSep"
+                 << params.dSep << "dTest" << params.dTest << "step" << params.stepSize << "aspect"
+                 << data.aspectRatio() << "!!!";
+        return lines;
+    }
+
+    ProfileTimer timer("LayerStreamlines/genStreamline");
+    timer.start();
+    if (placeFirstLine(lines)) {
+        while (!seedQueue.empty() && !budgetReached) {
+            SeedBatch& batch = seedQueue.front();
+            current = &batch;
+            if (batch.next == batch.points.size()) {
+                seedQueue.pop_front();
+                current = nullptr;
+                continue;
+            }
+            const DomainPoint c = batch.points[batch.next++];
+            if (!isInside(c.x, c.y) || !grid->isFarEnough(c.x, c.y))
+                continue;
+            startBatch();
+            Streamline line = genStreamline(c.x, c.y);
+            if (!line.empty())
+                lines.push_back(std::move(line));
+        }
+    }
+    timer.stop();
+
+    if (budgetReached)
+        qDebug() << "StreamlineTracer/placeStreamlines: stopped at the point budget of"
+                 << pointBudget << "points, keeping" << lines.size() << "lines";
+    endPlacement();
+    return lines;
+}
