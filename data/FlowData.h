@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+class QFile;
+
 // One loaded two-dimensional flow data set on a rectilinear grid.
 //
 // Grid point (column i, row j) has index j * resolutionX + i in the geometry,
@@ -65,6 +67,10 @@ public:
     float vectorMaximum() const { return vectorMax; }
 
 protected:
+    // True when the x of the first two grid points is equal: the file's fast
+    // index then runs along y, and the grid is shown with its y axis across.
+    bool fastIndexAlongY() const { return geometry.size() >= 2 && geometry[1].x == geometry[0].x; }
+
     SharedArray<Vector3> geometry;
     Vector3 geometryMin;
     Vector3 geometryMax;
@@ -78,4 +84,11 @@ protected:
     int timeSteps = 0;
     float timeDifference = 0.0f;
     float aspect = 0.0f;
+
+private:
+    bool fail(QString* errorMessage, const QString& reason);
+    bool readGeometry(QFile& file, QString* errorMessage);
+    bool checkAxes(QString* errorMessage);
+    bool readData(QFile& file, int scalarSetsInFile, QString* errorMessage);
+    void normalize(int scalarSetsInFile);
 };

@@ -22,7 +22,16 @@ public:
     const SharedArray<int>& xLookupTable() const { return xLookup; }
     const SharedArray<int>& yLookupTable() const { return yLookup; }
 
+    // Upper bound of a lookup table's entries: keeps a tiny smallest cell from
+    // asking for billions of entries; vectorAt corrects a coarser table's cell.
+    static constexpr int maxLookupEntries = 1 << 18;
+
 private:
+    static bool buildLookupTable(int n, const float* coords, SharedArray<int>& lookup);
+    // Cell (lower grid line) and weight of the lower line for `count` samples
+    // at t = k / (count - 1) along an axis of n ascending coordinates.
+    static void sampleAxis(int n, int count, const float* coords, int* cell, float* weight);
+
     SharedArray<float> xCoords;
     SharedArray<float> yCoords;
     SharedArray<int> xLookup;

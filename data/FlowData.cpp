@@ -1,0 +1,395 @@
+#include "FlowData.h"
+
+#include "RectangularFlowData.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QtEndian>
+#include <QTextStream>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+static_assert(sizeof(Vector3) == 3 * sizeof(float), "Vector3 is read straight from the files");
+static_assert(std::numeric_limits<float>::is_iec559, "the files hold IEEE 754 floats");
+
+namespace {
+
+constexpr qint64 geometryHeaderSize = 40;
+constexpr qint64 headerTextOffset = 6;
+// Records are converted in pieces of this many bytes, so that the data file
+// is read in a few large reads without a second copy of the whole file.
+constexpr qint64 dataChunkBytes = qint64(4) << 20;
+
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+
+// The files are little-endian; a big-endian host swaps in place.
+void fromLittleEndian(float* values, qint64 count)
+{
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+    qFromLittleEndian<float>(values, count, values);
+#else
+    Q_UNUSED(values);
+    Q_UNUSED(count);
+#endif
+}
+
+bool readInteger(QTextStream& stream, int& value)
+{
+    qlonglong number = 0;
+    stream >> number;
+    if (stream.status() != QTextStream::Ok || number < INT_MIN || number > INT_MAX)
+        return false;
+    value = int(number);
+    return true;
+}
+
+// Finite values only take part in the extremes; `seen` tells whether any did.
+struct Extremes
+{
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+    bool seen = false;
+
+    void add(float v)
+    {
+        if (!std::isfinite(v))
+            return;
+        if (!seen) {
+            minimum = maximum = v;
+            seen = true;
+        } else if (v < minimum) {
+            minimum = v;
+        } else if (v > maximum) {
+            maximum = v;
+        }
+    }
+};
+
+// In double: the float sum of squares overflows long before the length does.
+float magnitudeOf(const Vector3& v)
+{
+    const double x = v.x;
+    const double y = v.y;
+    const double z = v.z;
+    return float(std::sqrt(x * x + y * y + z * z));
+}
+
+} // namespace
+
+FlowData::~FlowData()
+{
+    clear();
+}
+
+FlowData* FlowData::fromFile(const QString& fileName, QString* errorMessage)
+{
+    FlowData loaded;
+    if (!loaded.load(fileName, errorMessage))
+        return nullptr;
+    std::unique_ptr<RectangularFlowData> grid(new (std::nothrow) RectangularFlowData);
+    if (grid)
+        grid->copyFrom(loaded);
+    if (!grid || grid->xLookupTable().isEmpty() || grid->yLookupTable().isEmpty()) {
+        const QString reason = QStringLiteral("not enough memory for the grid tables");
+        qDebug().noquote() << QStringLiteral("FlowData/fromFile: ") + reason;
+        if (errorMessage)
+            *errorMessage = reason;
+        return nullptr;
+    }
+    return grid.release();
+}
+
+QString FlowData::dataName(const QString& fileName)
+{
+    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot > slash ? fileName.left(dot) : fileName;
+}
+
+bool FlowData::fail(QString* errorMessage, const QString& reason)
+{
+    qDebug().noquote() << QStringLiteral("FlowData/load: ") + reason;
+    if (errorMessage)
+        *errorMessage = reason;
+    clear();
+    return false;
+}
+
+bool FlowData::load(const QString& fileName, QString* errorMessage)
+{
+    clear();
+    const QString name = dataName(fileName);
+    qDebug().noquote() << "FlowData/load: data name: " << name;
+
+    QFile geometryFile(name + QStringLiteral(".gri"));
+    if (!geometryFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return fail(errorMessage, QStringLiteral("opening geometry file failed"));
+
+    // The header text lies between byte 6 and byte 40; it is never read past
+    // byte 40, so a number cannot run on into the binary block.
+    const QByteArray header = geometryFile.read(geometryHeaderSize);
+    QTextStream headerText(header.mid(headerTextOffset));
+    int scalarSetsInFile = 0;
+    if (header.size() <= headerTextOffset || !readInteger(headerText, resolutionX) ||
+        !readInteger(headerText, resolutionY) || !readInteger(headerText, depth) ||
+        !readInteger(headerText, scalarSetsInFile) || !readInteger(headerText, timeSteps))
+        return fail(errorMessage, QStringLiteral("geometry header does not parse"));
+    headerText >> timeDifference;
+    if (headerText.status() != QTextStream::Ok)
+        return fail(errorMessage, QStringLiteral("geometry header does not parse"));
+
+    if (depth != 1)
+        return fail(errorMessage, QStringLiteral("depth not 1; only programmed for 1"));
+
+    qDebug().noquote() << "FlowData/load: resolution: " << resolutionX << resolutionY;
+    qDebug().noquote() << "FlowData/load: scalar sets count: " << scalarSetsInFile;
+    qDebug().noquote() << "FlowData/load: time steps count / time difference: " << timeSteps
+                       << " / " << timeDifference;
+
+    if (resolutionX < 2 || resolutionY < 2)
+        return fail(errorMessage, QStringLiteral("resolution below 2 along an axis"));
+    if (scalarSetsInFile < 0)
+        return fail(errorMessage, QStringLiteral("negative scalar sets count"));
+    // Every array holds one element per grid point and counts in int.
+    const qint64 points = qint64(resolutionX) * qint64(resolutionY);
+    if (points > INT_MAX)
+        return fail(errorMessage, QStringLiteral("grid too large"));
+
+    if (!readGeometry(geometryFile, errorMessage))
+        return false;
+    geometryFile.close();
+    if (!checkAxes(errorMessage))
+        return false;
+
+    QFile dataFile(name + QStringLiteral(".dat"));
+    if (!dataFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        dataFile.setFileName(name + QStringLiteral(".00000.dat"));
+        if (!dataFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return fail(errorMessage, QStringLiteral("opening data file failed"));
+    }
+    if (!readData(dataFile, scalarSetsInFile, errorMessage))
+        return false;
+    dataFile.close();
+
+    qDebug() << "geometry data min/max: " << geometryMin << geometryMax;
+    qDebug() << "vector data min/max: " << vectorMin << vectorMax;
+    for (int s = 0; s < scalarSetsInFile; ++s)
+        qDebug() << "scalar[" << s << "] min/max: " << scalars[s].minimum << scalars[s].maximum;
+
+    normalize(scalarSetsInFile);
+    aspect = float(resolutionX) / float(resolutionY);
+    return true;
+}
+
+bool FlowData::readGeometry(QFile& file, QString* errorMessage)
+{
+    const int points = resolutionX * resolutionY;
+    const qint64 bytes = qint64(points) * qint64(sizeof(Vector3));
+    if (file.size() < geometryHeaderSize + bytes)
+        return fail(errorMessage, QStringLiteral("geometry file shorter than the header promises"));
+    if (!geometry.allocate(points))
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    if (!file.seek(geometryHeaderSize) ||
+        file.read(reinterpret_cast<char*>(geometry.get()), bytes) != bytes)
+        return fail(errorMessage, QStringLiteral("geometry file shorter than the header promises"));
+    fromLittleEndian(reinterpret_cast<float*>(geometry.get()), qint64(points) * 3);
+
+    Extremes xs;
+    Extremes ys;
+    const Vector3* p = geometry.get();
+    for (int k = 0; k < points; ++k) {
+        xs.add(p[k].x);
+        ys.add(p[k].y);
+    }
+    geometryMin = Vector3(xs.minimum, ys.minimum, p[0].z);
+    geometryMax = Vector3(xs.maximum, ys.maximum, p[0].z);
+
+    // Positions are scaled in double: a float range max - min can overflow.
+    const double x0 = geometryMin.x;
+    const double y0 = geometryMin.y;
+    const double xRange = double(geometryMax.x) - x0;
+    const double yRange = double(geometryMax.y) - y0;
+    Vector3* q = geometry.get();
+    for (int k = 0; k < points; ++k) {
+        q[k].x = float(xRange > 0.0 ? (q[k].x - x0) / xRange : 0.0);
+        q[k].y = float(yRange > 0.0 ? (q[k].y - y0) / yRange : 0.0);
+    }
+    return true;
+}
+
+// The grid tables need grid lines that strictly ascend after scaling to the
+// unit square (a NaN or a repeated line fails); checked on the scaled values,
+// because two close lines can round to one float there.
+bool FlowData::checkAxes(QString* errorMessage)
+{
+    const bool transposed = fastIndexAlongY();
+    const Vector3* p = geometry.get();
+    auto along = [&](bool fast, bool useY) {
+        const int n = fast ? resolutionX : resolutionY;
+        const int stride = fast ? 1 : resolutionX;
+        for (int k = 1; k < n; ++k) {
+            const Vector3& a = p[(k - 1) * stride];
+            const Vector3& b = p[k * stride];
+            const float lower = useY ? a.y : a.x;
+            const float upper = useY ? b.y : b.x;
+            if (!(upper > lower))
+                return false;
+        }
+        return true;
+    };
+    const QString fastAxis = transposed ? QStringLiteral("y") : QStringLiteral("x");
+    const QString slowAxis = transposed ? QStringLiteral("x") : QStringLiteral("y");
+    if (!along(true, transposed))
+        return fail(errorMessage, fastAxis + QStringLiteral(" coordinates do not strictly ascend"));
+    if (!along(false, !transposed))
+        return fail(errorMessage, slowAxis + QStringLiteral(" coordinates do not strictly ascend"));
+    return true;
+}
+
+bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage)
+{
+    const int points = resolutionX * resolutionY;
+    const qint64 recordFloats = 3 + qint64(scalarSetsInFile);
+    const qint64 recordBytes = recordFloats * qint64(sizeof(float));
+    // points < 2^31 and recordFloats < 2^32, so this cannot overflow.
+    if (file.size() < qint64(points) * recordBytes)
+        return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
+
+    if (!vectors.allocate(points))
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    for (int s = 0; s <= scalarSetsInFile; ++s) {
+        scalars.append(ScalarSet());
+        if (!scalars.last().values.allocate(points))
+            return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    }
+
+    const qint64 recordsPerChunk = qMax<qint64>(1, dataChunkBytes / recordBytes);
+    std::vector<float> chunk;
+    try {
+        chunk.resize(size_t(qMin<qint64>(recordsPerChunk, points) * recordFloats));
+    } catch (const std::bad_alloc&) {
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    }
+
+    Extremes magnitudes;
+    std::vector<Extremes> sets(static_cast<size_t>(scalarSetsInFile));
+    std::vector<float*> setValues(static_cast<size_t>(scalarSetsInFile));
+    for (int s = 0; s < scalarSetsInFile; ++s)
+        setValues[size_t(s)] = scalars[s].values.get();
+    Vector3* v = vectors.get();
+
+    for (qint64 first = 0; first < points; first += recordsPerChunk) {
+        const qint64 records = qMin<qint64>(recordsPerChunk, points - first);
+        const qint64 bytes = records * recordBytes;
+        if (file.read(reinterpret_cast<char*>(chunk.data()), bytes) != bytes)
+            return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
+        fromLittleEndian(chunk.data(), records * recordFloats);
+        const float* record = chunk.data();
+        for (qint64 r = 0; r < records; ++r, record += recordFloats) {
+            const qint64 k = first + r;
+            v[k] = Vector3(record[0], record[1], record[2]);
+            magnitudes.add(magnitudeOf(v[k]));
+            for (int s = 0; s < scalarSetsInFile; ++s) {
+                const float value = record[3 + s];
+                sets[size_t(s)].add(value);
+                setValues[size_t(s)][k] = value;
+            }
+        }
+    }
+
+    vectorMin = magnitudes.minimum;
+    vectorMax = magnitudes.maximum;
+    for (int s = 0; s < scalarSetsInFile; ++s) {
+        scalars[s].minimum = sets[size_t(s)].minimum;
+        scalars[s].maximum = sets[size_t(s)].maximum;
+    }
+    return true;
+}
+
+// Vectors are divided by the largest magnitude, which keeps their directions
+// and puts every length in [0, 1]; a field without a non-zero finite length
+// stays as it is. A scalar set maps its finite range onto [0, 1], a constant
+// set onto 0. A value or vector that is not finite (a masked point) becomes
+// NaN, and so does the magnitude there: resampling then yields NaN wherever
+// such a point has a share, and the layers paint NaN as nothing.
+void FlowData::normalize(int scalarSetsInFile)
+{
+    const int points = resolutionX * resolutionY;
+    Vector3* v = vectors.get();
+    float* magnitude = scalars.last().values.get();
+    const double largest = vectorMax;
+    for (int k = 0; k < points; ++k) {
+        Vector3& u = v[k];
+        if (!std::isfinite(u.x) || !std::isfinite(u.y) || !std::isfinite(u.z)) {
+            u = Vector3(notANumber, notANumber, notANumber);
+            magnitude[k] = notANumber;
+            continue;
+        }
+        if (largest > 0.0)
+            u = Vector3(float(u.x / largest), float(u.y / largest), float(u.z / largest));
+        magnitude[k] = u.length();
+    }
+
+    for (int s = 0; s < scalarSetsInFile; ++s) {
+        ScalarSet& set = scalars[s];
+        float* values = set.values.get();
+        const double minimum = set.minimum;
+        const double range = double(set.maximum) - minimum;
+        for (int k = 0; k < points; ++k) {
+            const float value = values[k];
+            if (!std::isfinite(value))
+                values[k] = notANumber;
+            else
+                values[k] = range > 0.0 ? float((value - minimum) / range) : 0.0f;
+        }
+    }
+}
+
+void FlowData::clear()
+{
+    geometry.release();
+    vectors.release();
+    for (ScalarSet& set : scalars)
+        set.values.release();
+    scalars.clear();
+}
+
+void FlowData::calcScalar(int, int, int, float*) const
+{
+    qDebug() << "!!!use FlowData sub types!!!";
+}
+
+void FlowData::calcVector(int, int, Vector3*) const
+{
+    qDebug() << "!!!use FlowData sub types!!!";
+}
+
+Vector3 FlowData::vectorAt(double, double) const
+{
+    qDebug() << "!!!use FlowData sub types!!!";
+    return Vector3();
+}
+
+void FlowData::copyFrom(const FlowData& other)
+{
+    if (&other == this)
+        return;
+    geometry = other.geometry;
+    geometryMin = other.geometryMin;
+    geometryMax = other.geometryMax;
+    vectors = other.vectors;
+    vectorMin = other.vectorMin;
+    vectorMax = other.vectorMax;
+    scalars = other.scalars;
+    resolutionX = other.resolutionX;
+    resolutionY = other.resolutionY;
+    depth = other.depth;
+    timeSteps = other.timeSteps;
+    timeDifference = other.timeDifference;
+    aspect = other.aspect;
+}

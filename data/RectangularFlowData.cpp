@@ -1,0 +1,251 @@
+#include "RectangularFlowData.h"
+
+#include "ProfileTimer.h"
+
+#include <QDebug>
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <new>
+
+namespace {
+
+// The per-axis cells and weights of one resampling call.
+struct AxisSamples
+{
+    std::unique_ptr<int[]> cell;
+    std::unique_ptr<float[]> weight;
+
+    bool allocate(int count)
+    {
+        cell.reset(new (std::nothrow) int[size_t(count)]);
+        weight.reset(new (std::nothrow) float[size_t(count)]);
+        return cell && weight;
+    }
+};
+
+} // namespace
+
+RectangularFlowData::~RectangularFlowData()
+{
+    clear();
+    xCoords.release();
+    yCoords.release();
+    xLookup.release();
+    yLookup.release();
+}
+
+void RectangularFlowData::copyFrom(const FlowData& other)
+{
+    if (&other == this)
+        return;
+    FlowData::copyFrom(other);
+
+    // A grid already built (and possibly transposed) is shared as it is;
+    // building again would swap its vector components a second time.
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(&other)) {
+        xCoords = grid->xCoords;
+        yCoords = grid->yCoords;
+        xLookup = grid->xLookup;
+        yLookup = grid->yLookup;
+        return;
+    }
+
+    xCoords.release();
+    yCoords.release();
+    xLookup.release();
+    yLookup.release();
+    const qint64 points = qint64(resolutionX) * qint64(resolutionY);
+    if (resolutionX < 2 || resolutionY < 2 || geometry.size() != points ||
+        vectors.size() != points) {
+        qDebug()
+            << "!!!RectangularFlowData/copyFrom: needs a loaded grid of two points per axis!!!";
+        return;
+    }
+
+    const bool transposed = fastIndexAlongY();
+    if (!xCoords.allocate(resolutionX) || !yCoords.allocate(resolutionY)) {
+        xCoords.release();
+        yCoords.release();
+        return;
+    }
+    for (int i = 0; i < resolutionX; ++i)
+        xCoords[i] = transposed ? geometry[i].y : geometry[i].x;
+    for (int j = 0; j < resolutionY; ++j)
+        yCoords[j] = transposed ? geometry[j * resolutionX].x : geometry[j * resolutionX].y;
+
+    if (transposed) {
+        // The arrays are shared with `other`, which must not see the swap.
+        SharedArray<Vector3> swapped;
+        if (!swapped.allocate(int(points))) {
+            xCoords.release();
+            yCoords.release();
+            return;
+        }
+        const Vector3* from = vectors.get();
+        Vector3* to = swapped.get();
+        for (qint64 k = 0; k < points; ++k)
+            to[k] = Vector3(from[k].y, from[k].x, from[k].z);
+        vectors = swapped;
+    }
+
+    if (!buildLookupTable(resolutionX, xCoords.get(), xLookup) ||
+        !buildLookupTable(resolutionY, yCoords.get(), yLookup)) {
+        xCoords.release();
+        yCoords.release();
+        xLookup.release();
+        yLookup.release();
+    }
+}
+
+// Entry q of the m entries covers the bin ending at (q + 1) / (m - 1) and
+// holds the largest cell whose lower line does not exceed that end. With bins
+// at most half the smallest cell wide, the containing cell is the entry or the
+// one before it; a table cut to maxLookupEntries may be further off.
+bool RectangularFlowData::buildLookupTable(int n, const float* coords, SharedArray<int>& lookup)
+{
+    float minDistance = coords[1] - coords[0];
+    for (int k = 2; k < n; ++k) {
+        const float distance = coords[k] - coords[k - 1];
+        if (distance < minDistance)
+            minDistance = distance;
+    }
+    qDebug() << "minDistance: " << minDistance;
+    if (!(minDistance > 0.0f)) {
+        qDebug() << "!!!RectangularFlowData: grid lines do not strictly ascend!!!";
+        return false;
+    }
+
+    const float wanted = 2.0f / minDistance;
+    const int m = wanted >= float(maxLookupEntries) ? maxLookupEntries : qMax(2, int(wanted));
+    if (!lookup.allocate(m))
+        return false;
+    int i = n - 2;
+    for (int q = m - 1; q >= 0; --q) {
+        const double t = double(q + 1) / double(m - 1);
+        while (i > 0 && coords[i] > t)
+            --i;
+        lookup[q] = i;
+    }
+    return true;
+}
+
+void RectangularFlowData::sampleAxis(int n, int count, const float* coords, int* cell,
+                                     float* weight)
+{
+    int i = 0;
+    for (int k = 0; k < count; ++k) {
+        const double t = count > 1 ? double(k) / double(count - 1) : 0.0;
+        while (i < n - 2 && coords[i + 1] < t)
+            ++i;
+        cell[k] = i;
+        weight[k] = float((t - coords[i + 1]) / (double(coords[i]) - double(coords[i + 1])));
+    }
+}
+
+void RectangularFlowData::calcScalar(int index, int width, int height, float* out) const
+{
+    if (index < 0 || index >= scalars.size() || xLookup.isEmpty() || !out) {
+        qDebug() << "!!!RectangularFlowData/calcScalar: no scalar set" << index << "!!!";
+        return;
+    }
+    if (width <= 0 || height <= 0)
+        return;
+    ProfileTimer timer(QStringLiteral("calcScalar"));
+    timer.start();
+
+    AxisSamples columns;
+    AxisSamples rows;
+    if (!columns.allocate(width) || !rows.allocate(height)) {
+        qDebug() << "!!!RectangularFlowData/calcScalar: out of memory!!!";
+        return;
+    }
+    sampleAxis(resolutionX, width, xCoords.get(), columns.cell.get(), columns.weight.get());
+    sampleAxis(resolutionY, height, yCoords.get(), rows.cell.get(), rows.weight.get());
+
+    const float* values = scalars[index].values.get();
+    const int* colCell = columns.cell.get();
+    const float* colWeight = columns.weight.get();
+    for (int r = 0; r < height; ++r) {
+        const float wy = rows.weight[r];
+        const float* lower = values + size_t(rows.cell[r]) * size_t(resolutionX);
+        const float* upper = lower + resolutionX;
+        float* line = out + size_t(r) * size_t(width);
+        for (int c = 0; c < width; ++c) {
+            const int i = colCell[c];
+            const float wx = colWeight[c];
+            line[c] = wy * (wx * lower[i] + (1.0f - wx) * lower[i + 1]) +
+                      (1.0f - wy) * (wx * upper[i] + (1.0f - wx) * upper[i + 1]);
+        }
+    }
+    timer.stop();
+}
+
+void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
+{
+    if (xLookup.isEmpty() || !out) {
+        qDebug() << "!!!RectangularFlowData/calcVector: no grid!!!";
+        return;
+    }
+    if (width <= 0 || height <= 0)
+        return;
+    ProfileTimer timer(QStringLiteral("calcVector"));
+    timer.start();
+
+    AxisSamples columns;
+    AxisSamples rows;
+    if (!columns.allocate(width) || !rows.allocate(height)) {
+        qDebug() << "!!!RectangularFlowData/calcVector: out of memory!!!";
+        return;
+    }
+    sampleAxis(resolutionX, width, xCoords.get(), columns.cell.get(), columns.weight.get());
+    sampleAxis(resolutionY, height, yCoords.get(), rows.cell.get(), rows.weight.get());
+
+    const Vector3* values = vectors.get();
+    const int* colCell = columns.cell.get();
+    const float* colWeight = columns.weight.get();
+    for (int r = 0; r < height; ++r) {
+        const float wy = rows.weight[r];
+        const float vy = 1.0f - wy;
+        const Vector3* lower = values + size_t(rows.cell[r]) * size_t(resolutionX);
+        const Vector3* upper = lower + resolutionX;
+        Vector3* line = out + size_t(r) * size_t(width);
+        for (int c = 0; c < width; ++c) {
+            const int i = colCell[c];
+            const float wx = colWeight[c];
+            const float vx = 1.0f - wx;
+            const Vector3& a = lower[i];
+            const Vector3& b = lower[i + 1];
+            const Vector3& d = upper[i];
+            const Vector3& e = upper[i + 1];
+            line[c] = Vector3(wy * (wx * a.x + vx * b.x) + vy * (wx * d.x + vx * e.x),
+                              wy * (wx * a.y + vx * b.y) + vy * (wx * d.y + vx * e.y),
+                              wy * (wx * a.z + vx * b.z) + vy * (wx * d.z + vx * e.z));
+        }
+    }
+    timer.stop();
+}
+
+// Constant time: one table read per axis; the loops run at most once for a
+// table of 2 / minDistance entries and only step further on a cut table.
+Vector3 RectangularFlowData::vectorAt(double x, double y) const
+{
+    if (xLookup.isEmpty())
+        return Vector3();
+    const double ys = double(aspect) * y;
+    const auto cellOf = [](double p, const SharedArray<int>& lookup, const SharedArray<float>& c) {
+        const int last = lookup.size() - 1;
+        const double position = p * last;
+        const int q = position > 0.0 ? (position < last ? int(position) : last) : 0;
+        int i = lookup[q];
+        while (i > 0 && c[i] > p)
+            --i;
+        while (i < c.size() - 2 && c[i + 1] <= p)
+            ++i;
+        return i;
+    };
+    const int i = cellOf(x, xLookup, xCoords);
+    const int j = cellOf(ys, yLookup, yCoords);
+    return vectors[j * resolutionX + i];
+}
