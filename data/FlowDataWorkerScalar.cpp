@@ -1,0 +1,50 @@
+#include "FlowDataWorkerScalar.h"
+
+FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* receiver) : FlowDataWorker<float>(receiver) {}
+
+FlowDataWorkerScalar::~FlowDataWorkerScalar()
+{
+    wait();
+}
+
+void FlowDataWorkerScalar::setScalarIndex(int index)
+{
+    QMutexLocker locker(&mutex);
+    if (scalarIndex != index)
+        discardResult();
+    scalarIndex = index;
+}
+
+void FlowDataWorkerScalar::setFlowData(FlowData* data, int index)
+{
+    QMutexLocker locker(&mutex);
+    if (flowData != data || scalarIndex != index)
+        discardResult();
+    flowData = data;
+    scalarIndex = index;
+}
+
+void FlowDataWorkerScalar::startIfIdle()
+{
+    QMutexLocker locker(&mutex);
+    if (pending)
+        return;
+    pending = true;
+    // Nothing pending means a previous run has already left its locked part,
+    // so waiting here for the thread to return cannot block that run.
+    wait();
+    QThread::start(QThread::InheritPriority);
+}
+
+void FlowDataWorkerScalar::run()
+{
+    QThread::currentThread()->setPriority(QThread::IdlePriority);
+    QMutexLocker locker(&mutex);
+    if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {
+        if (float* raster = allocateRaster("FlowDataWorkerScalar/run")) {
+            flowData->calcScalar(scalarIndex, width, height, raster);
+            publish(raster);
+        }
+    }
+    pending = false;
+}

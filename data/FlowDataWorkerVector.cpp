@@ -1,0 +1,29 @@
+#include "FlowDataWorkerVector.h"
+
+FlowDataWorkerVector::FlowDataWorkerVector(QObject* receiver) : FlowDataWorker<Vector3>(receiver) {}
+
+FlowDataWorkerVector::~FlowDataWorkerVector()
+{
+    wait();
+}
+
+void FlowDataWorkerVector::start()
+{
+    // Only the GUI thread starts the worker, so once the previous run has
+    // returned nobody else can start it before the lock is taken.
+    wait();
+    QMutexLocker locker(&mutex);
+    QThread::start(QThread::InheritPriority);
+}
+
+void FlowDataWorkerVector::run()
+{
+    QThread::currentThread()->setPriority(QThread::IdlePriority);
+    QMutexLocker locker(&mutex);
+    if (!flowData)
+        return;
+    if (Vector3* raster = allocateRaster("FlowDataWorkerVector/run")) {
+        flowData->calcVector(width, height, raster);
+        publish(raster);
+    }
+}

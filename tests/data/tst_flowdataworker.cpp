@@ -1,0 +1,448 @@
+#include "FlowData.h"
+#include "FlowDataReady.h"
+#include "FlowDataWorkerScalar.h"
+#include "FlowDataWorkerVector.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QSemaphore>
+#include <QTest>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct SampleRequest
+{
+    int index;
+    int width;
+    int height;
+};
+
+// A data set whose resampling records what it was asked, fills the raster
+// with the number of the call and can be held inside a computation.
+class ScriptedFlowData : public FlowData
+{
+public:
+    explicit ScriptedFlowData(int scalarSetCount)
+    {
+        for (int i = 0; i < scalarSetCount; ++i)
+            scalars.append(ScalarSet());
+        resolutionX = resolutionY = 2;
+        depth = 1;
+        aspect = 1.0f;
+    }
+
+    void calcScalar(int index, int width, int height, float* out) const override
+    {
+        if (index < 0 || index >= scalarSetCount())
+            outOfRange.fetch_add(1);
+        const int call = record({index, width, height});
+        std::fill(out, out + std::size_t(width) * std::size_t(height), float(call));
+    }
+
+    void calcVector(int width, int height, Vector3* out) const override
+    {
+        const int call = record({-1, width, height});
+        std::fill(out, out + std::size_t(width) * std::size_t(height), Vector3(float(call), 0, 0));
+    }
+
+    QList<SampleRequest> requests() const
+    {
+        QMutexLocker locker(&logMutex);
+        return log;
+    }
+
+    // While holding, each computation announces itself on `entered` and
+    // waits for one `proceed`.
+    std::atomic<bool> holding{false};
+    mutable QSemaphore entered;
+    mutable QSemaphore proceed;
+    mutable std::atomic<int> outOfRange{0};
+
+private:
+    int record(const SampleRequest& request) const
+    {
+        int call;
+        {
+            QMutexLocker locker(&logMutex);
+            log.append(request);
+            call = int(log.size());
+        }
+        if (holding) {
+            entered.release();
+            proceed.acquire();
+        }
+        return call;
+    }
+
+    mutable QMutex logMutex;
+    mutable QList<SampleRequest> log;
+};
+
+// Counts completion events; `onReady` runs for each, in the GUI thread.
+class Receiver : public QObject
+{
+public:
+    int events = 0;
+    std::function<void()> onReady;
+
+protected:
+    void customEvent(QEvent* event) override
+    {
+        if (event->type() != FlowDataReady)
+            return;
+        ++events;
+        if (onReady)
+            onReady();
+    }
+};
+
+// A scalar worker whose thread waits on `beforeRun` before the real run takes
+// the lock: the window in which a request is pending but not yet read.
+class HeldScalarWorker : public FlowDataWorkerScalar
+{
+public:
+    using FlowDataWorkerScalar::FlowDataWorkerScalar;
+    ~HeldScalarWorker() override { wait(); }
+    QSemaphore beforeRun;
+
+protected:
+    void run() override
+    {
+        beforeRun.acquire();
+        FlowDataWorkerScalar::run();
+    }
+};
+
+class HeldVectorWorker : public FlowDataWorkerVector
+{
+public:
+    using FlowDataWorkerVector::FlowDataWorkerVector;
+    ~HeldVectorWorker() override { wait(); }
+    QSemaphore beforeRun;
+
+protected:
+    void run() override
+    {
+        beforeRun.acquire();
+        FlowDataWorkerVector::run();
+    }
+};
+
+// Releases a semaphore after a delay from another thread, so that the GUI
+// thread is already blocked in the call under test when the worker goes on.
+class DelayedRelease
+{
+public:
+    DelayedRelease(QSemaphore& semaphore, int count = 1)
+        : thread([&semaphore, count] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              semaphore.release(count);
+          })
+    {
+    }
+    ~DelayedRelease() { thread.join(); }
+
+private:
+    std::thread thread;
+};
+
+// Turns a hang of the guarded scope into a failure.
+class Watchdog
+{
+public:
+    explicit Watchdog(const char* what)
+        : thread([this, what] {
+              for (int i = 0; i < 2000 && !finished; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              if (!finished) {
+                  std::fprintf(stderr, "FAIL: %s did not return within 20 s\n", what);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        finished = true;
+        thread.join();
+    }
+
+private:
+    std::atomic<bool> finished{false};
+    std::thread thread;
+};
+
+bool waitForEvents(const Receiver& receiver, int count)
+{
+    return QTest::qWaitFor([&] { return receiver.events >= count; }, 20000);
+}
+
+} // namespace
+
+class TestFlowDataWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsWhilePendingCoalesce();
+    void requestDuringComputationStartsOneMore_data();
+    void requestDuringComputationStartsOneMore();
+    void twoComputationsBeforeFirstEvent();
+    void parameterChangeDropsUntakenRaster();
+    void unusableParametersComputeNothing_data();
+    void unusableParametersComputeNothing();
+    void destructionWaitsForComputation();
+    void quickVectorStartsDoNotHang();
+};
+
+void TestFlowDataWorker::requestsWhilePendingCoalesce()
+{
+    ScriptedFlowData data(4);
+    Receiver receiver;
+    HeldScalarWorker worker(&receiver);
+    worker.setFlowData(&data, 0);
+    worker.setRasterSize(5, 4);
+
+    worker.startIfIdle();
+    for (int index = 1; index <= 3; ++index) {
+        worker.setScalarIndex(index);
+        worker.startIfIdle();
+    }
+    worker.beforeRun.release();
+    QVERIFY(waitForEvents(receiver, 1));
+    worker.wait();
+
+    const QList<SampleRequest> requests = data.requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].index, 3);
+
+    // Once the computation has ended, a request is accepted again.
+    worker.setScalarIndex(2);
+    worker.startIfIdle();
+    worker.beforeRun.release();
+    QVERIFY(waitForEvents(receiver, 2));
+    worker.wait();
+    QCOMPARE(data.requests().size(), 2);
+    QCOMPARE(data.requests()[1].index, 2);
+}
+
+void TestFlowDataWorker::requestDuringComputationStartsOneMore_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::newRow("one request") << 1;
+    QTest::newRow("three requests") << 3;
+}
+
+void TestFlowDataWorker::requestDuringComputationStartsOneMore()
+{
+    QFETCH(int, requests);
+    ScriptedFlowData data(2);
+    Receiver receiver;
+    FlowDataWorkerScalar worker(&receiver);
+    worker.setFlowData(&data, 1);
+    worker.setRasterSize(8, 6);
+
+    data.holding = true;
+    worker.startIfIdle();
+    data.entered.acquire();
+    data.holding = false;
+    {
+        // The setter blocks until the held computation ends.
+        DelayedRelease release(data.proceed);
+        worker.setRasterSize(3, 2);
+        for (int i = 0; i < requests; ++i)
+            worker.startIfIdle();
+    }
+    worker.wait();
+    QVERIFY(waitForEvents(receiver, 2));
+
+    const QList<SampleRequest> asked = data.requests();
+    QVERIFY2(asked.size() >= 2, "the request after the running computation was lost");
+    QCOMPARE(asked[0].width, 8);
+    QCOMPARE(asked[1].width, 3);
+    QCOMPARE(asked[1].height, 2);
+
+    QSize size;
+    float* raster = worker.takeResult(&size);
+    QVERIFY(raster);
+    QCOMPARE(size, QSize(3, 2));
+    delete[] raster;
+}
+
+void TestFlowDataWorker::twoComputationsBeforeFirstEvent()
+{
+    ScriptedFlowData data(1);
+    Receiver receiver;
+    FlowDataWorkerScalar worker(&receiver);
+    QList<float> taken;
+    receiver.onReady = [&] {
+        QSize size;
+        float* raster = worker.takeResult(&size);
+        taken.append(raster ? raster[size.width() * size.height() - 1] : -1.0f);
+        delete[] raster;
+    };
+    worker.setFlowData(&data, 0);
+    worker.setRasterSize(4, 4);
+
+    worker.startIfIdle();
+    worker.wait();
+    worker.startIfIdle();
+    worker.wait();
+    QCOMPARE(receiver.events, 0);
+
+    QVERIFY(waitForEvents(receiver, 2));
+    QCoreApplication::processEvents();
+    // The second raster (filled by call 2) with the first event, nothing
+    // with the second; the first raster was freed by the worker.
+    QCOMPARE(taken, QList<float>({2.0f, -1.0f}));
+}
+
+void TestFlowDataWorker::parameterChangeDropsUntakenRaster()
+{
+    ScriptedFlowData data(3);
+    Receiver receiver;
+    FlowDataWorkerScalar worker(&receiver);
+    worker.setFlowData(&data, 0);
+    worker.setRasterSize(4, 4);
+    worker.startIfIdle();
+    worker.wait();
+
+    worker.setScalarIndex(2);
+    QSize size(7, 7);
+    QVERIFY2(!worker.takeResult(&size), "a raster of the previous field was handed out");
+    QVERIFY(!size.isValid());
+
+    // Setting the same values keeps a finished raster.
+    worker.startIfIdle();
+    worker.wait();
+    worker.setScalarIndex(2);
+    worker.setRasterSize(4, 4);
+    float* raster = worker.takeResult();
+    QVERIFY(raster);
+    delete[] raster;
+}
+
+void TestFlowDataWorker::unusableParametersComputeNothing_data()
+{
+    QTest::addColumn<int>("scalarSets");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("withData");
+    QTest::addColumn<QSize>("raster");
+    QTest::addColumn<QString>("diagnostic");
+
+    QTest::newRow("usable parameters") << 2 << 1 << true << QSize(6, 5) << QString();
+    QTest::newRow("index beyond a smaller data set") << 1 << 2 << true << QSize(6, 5) << QString();
+    QTest::newRow("negative index") << 2 << -1 << true << QSize(6, 5) << QString();
+    QTest::newRow("no data set") << 2 << 0 << false << QSize(6, 5) << QString();
+    QTest::newRow("invalid size") << 2 << 0 << true << QSize(-1, -1) << QString();
+    QTest::newRow("empty raster") << 2 << 0 << true << QSize(0, 10) << QString();
+    QTest::newRow("raster beyond the memory cap")
+        << 2 << 0 << true << QSize(40000, 40000)
+        << QStringLiteral("FlowDataWorkerScalar/run: cannot allocate 40000 x 40000 samples");
+    QTest::newRow("raster whose sample count overflows int")
+        << 2 << 0 << true << QSize(2000000000, 2000000000)
+        << QStringLiteral(
+               "FlowDataWorkerScalar/run: cannot allocate 2000000000 x 2000000000 samples");
+}
+
+void TestFlowDataWorker::unusableParametersComputeNothing()
+{
+    QFETCH(int, scalarSets);
+    QFETCH(int, index);
+    QFETCH(bool, withData);
+    QFETCH(QSize, raster);
+    QFETCH(QString, diagnostic);
+    const bool usable = QByteArray(QTest::currentDataTag()) == "usable parameters";
+
+    ScriptedFlowData previous(3);
+    ScriptedFlowData data(scalarSets);
+    Receiver receiver;
+    FlowDataWorkerScalar worker(&receiver);
+    worker.setFlowData(&previous, index);
+    worker.setFlowData(withData ? &data : nullptr); // keeps the index
+    worker.setRasterSize(raster.width(), raster.height());
+    if (!diagnostic.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(diagnostic));
+
+    worker.startIfIdle();
+    worker.wait();
+    QCoreApplication::processEvents();
+    QCOMPARE(data.outOfRange.load(), 0);
+    QCOMPARE(receiver.events, usable ? 1 : 0);
+    QCOMPARE(data.requests().size(), usable ? 1 : 0);
+    delete[] worker.takeResult();
+
+    // Nothing stays pending: usable parameters are computed at once.
+    worker.setFlowData(&data, 0);
+    worker.setRasterSize(3, 3);
+    worker.startIfIdle();
+    worker.wait();
+    QCOMPARE(data.requests().size(), usable ? 2 : 1);
+    QCOMPARE(data.requests().last().index, 0);
+    delete[] worker.takeResult();
+}
+
+void TestFlowDataWorker::destructionWaitsForComputation()
+{
+    ScriptedFlowData data(1);
+    Receiver receiver;
+    {
+        // Declared first so that it is joined after both destructors ran.
+        std::unique_ptr<DelayedRelease> release;
+        FlowDataWorkerVector vectors(&receiver);
+        FlowDataWorkerScalar scalars(&receiver);
+        vectors.setFlowData(&data);
+        vectors.setRasterSize(20, 20);
+        scalars.setFlowData(&data, 0);
+        scalars.setRasterSize(20, 20);
+        data.holding = true;
+        vectors.start();
+        scalars.startIfIdle();
+        data.entered.acquire(2);
+        data.holding = false;
+        release = std::make_unique<DelayedRelease>(data.proceed, 2);
+        // Both computations end inside the destructors; their untaken rasters
+        // are freed there (the leak checker of the sanitizer build sees it).
+    }
+    QCOMPARE(data.requests().size(), 2);
+    QVERIFY(waitForEvents(receiver, 2));
+}
+
+void TestFlowDataWorker::quickVectorStartsDoNotHang()
+{
+    ScriptedFlowData data(1);
+    Receiver receiver;
+    HeldVectorWorker worker(&receiver);
+    worker.setFlowData(&data);
+    worker.setRasterSize(20, 20);
+    {
+        Watchdog watchdog("two quick vector starts");
+        worker.start();
+        // The first run has not taken the lock yet when the second start
+        // comes; the second start must let it.
+        DelayedRelease release(worker.beforeRun, 2);
+        worker.setRasterSize(30, 10);
+        worker.start();
+        worker.wait();
+    }
+    QCOMPARE(data.requests().size(), 2);
+    QCOMPARE(data.requests()[1].width, 30);
+    QCOMPARE(data.requests()[1].height, 10);
+    QSize size;
+    Vector3* raster = worker.takeResult(&size);
+    QVERIFY(raster);
+    QCOMPARE(size, QSize(30, 10));
+    QCOMPARE(raster[299].x, 2.0f);
+    delete[] raster;
+}
+
+QTEST_GUILESS_MAIN(TestFlowDataWorker)
+#include "tst_flowdataworker.moc"
