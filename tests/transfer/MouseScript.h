@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QApplication>
+#include <QList>
+#include <QMetaType>
+#include <QMouseEvent>
+#include <QWidget>
+
+// A sequence of mouse events in host pixel coordinates, delivered through the
+// application as the window system would: moves carry the buttons still held.
+struct MouseStep
+{
+    QEvent::Type type;
+    Qt::MouseButton button;
+    QPoint position;
+};
+using MouseScript = QList<MouseStep>;
+Q_DECLARE_METATYPE(MouseScript)
+
+inline MouseStep press(int x, int y, Qt::MouseButton button = Qt::LeftButton)
+{
+    return {QEvent::MouseButtonPress, button, QPoint(x, y)};
+}
+
+inline MouseStep release(int x, int y, Qt::MouseButton button = Qt::LeftButton)
+{
+    return {QEvent::MouseButtonRelease, button, QPoint(x, y)};
+}
+
+inline MouseStep move(int x, int y)
+{
+    return {QEvent::MouseMove, Qt::NoButton, QPoint(x, y)};
+}
+
+inline MouseStep doubleClick(int x, int y, Qt::MouseButton button = Qt::LeftButton)
+{
+    return {QEvent::MouseButtonDblClick, button, QPoint(x, y)};
+}
+
+// The toolkit's order for a double-click: press, release, double-click, release.
+inline MouseScript fullDoubleClick(int x, int y)
+{
+    return {press(x, y), release(x, y), doubleClick(x, y), release(x, y)};
+}
+
+inline void play(QWidget* host, const MouseScript& script)
+{
+    Qt::MouseButtons held;
+    for (const MouseStep& step : script) {
+        if (step.type == QEvent::MouseButtonPress || step.type == QEvent::MouseButtonDblClick)
+            held |= step.button;
+        else if (step.type == QEvent::MouseButtonRelease)
+            held &= ~Qt::MouseButtons(step.button);
+        const QPointF local(step.position);
+        QMouseEvent event(step.type, local, host->mapToGlobal(local), step.button, held,
+                          Qt::NoModifier);
+        QApplication::sendEvent(host, &event);
+    }
+}

@@ -1,0 +1,396 @@
+#include "HoverPoints.h"
+#include "MouseScript.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+constexpr int hostWidth = 200;
+constexpr int hostHeight = 100;
+
+enum Mode
+{
+    Editable,
+    ReadOnly,
+    Disabled
+};
+
+const QColor white(255, 255, 255, 255);
+const QColor red(255, 0, 0);
+const QColor green(0, 255, 0);
+const QColor blue(0, 0, 255);
+
+using Points = QList<QPointF>;
+
+// A host that paints itself, so that a picture shows whether the host's own
+// painting ran beneath the editor's.
+class SolidHost : public QWidget
+{
+public:
+    explicit SolidHost(const QColor& fill) : fill(fill) { resize(hostWidth, hostHeight); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), fill);
+    }
+
+private:
+    QColor fill;
+};
+
+bool near(const QColor& a, const QColor& b, int tolerance)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance && qAbs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+} // namespace
+
+class TestHoverPoints : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editing_data();
+    void editing();
+    void pointShape_data();
+    void pointShape();
+    void resizeKeepsRelativePositions_data();
+    void resizeKeepsRelativePositions();
+    void setPointsClampsSilently_data();
+    void setPointsClampsSilently();
+    void painting_data();
+    void painting();
+};
+
+void TestHoverPoints::editing_data()
+{
+    QTest::addColumn<Points>("initial");
+    QTest::addColumn<QList<unsigned>>("locks");
+    QTest::addColumn<int>("sortType");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QColor>("picked");
+    QTest::addColumn<MouseScript>("script");
+    QTest::addColumn<Points>("expectedPoints");
+    QTest::addColumn<QList<QColor>>("expectedColors");
+    QTest::addColumn<int>("expectedSignals");
+
+    const QColor cancelled;
+    const QList<unsigned> none;
+    const Points ramp = Points() << QPointF(0, 1) << QPointF(1, 0);
+    const QList<unsigned> rampLocks{HoverPoints::LockToLeft, HoverPoints::LockToRight};
+    const Points rampWithMiddle = Points() << QPointF(0, 1) << QPointF(0.5, 0.5) << QPointF(1, 0);
+    const QList<unsigned> middleLocks{HoverPoints::LockToLeft, 0, HoverPoints::LockToRight};
+    const Points middle = Points() << QPointF(0.5, 0.5);
+    const Points pair = Points() << QPointF(0.25, 0.5) << QPointF(0.75, 0.5);
+    const int noSort = HoverPoints::NoSort;
+    const int xSort = HoverPoints::XSort;
+
+    QTest::newRow("add: left press on empty space inserts a white point")
+        << Points() << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(50, 25), release(50, 25)} << (Points() << QPointF(0.25, 0.25))
+        << QList<QColor>{white} << 1;
+    QTest::newRow("add: XSort inserts before the first point to the right")
+        << ramp << rampLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), release(100, 50)} << rampWithMiddle
+        << QList<QColor>{white, white, white} << 1;
+    QTest::newRow("add: without sorting the new point goes first")
+        << ramp << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), release(100, 50)}
+        << (Points() << QPointF(0.5, 0.5) << QPointF(0, 1) << QPointF(1, 0))
+        << QList<QColor>{white, white, white} << 1;
+    QTest::newRow("add: refused while not editable")
+        << ramp << none << noSort << int(ReadOnly) << cancelled
+        << MouseScript{press(100, 50), release(100, 50)} << ramp << QList<QColor>{white, white}
+        << 0;
+    QTest::newRow("add: ignored while disabled")
+        << ramp << none << noSort << int(Disabled) << cancelled
+        << MouseScript{press(100, 50), release(100, 50)} << ramp << QList<QColor>{white, white}
+        << 0;
+
+    QTest::newRow("drag: the new point follows the mouse at once")
+        << Points() << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(50, 25), move(60, 30), release(60, 30)}
+        << (Points() << QPointF(0.3, 0.3)) << QList<QColor>{white} << 2;
+    QTest::newRow("drag: beyond the right and bottom edges stays on them")
+        << middle << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), move(300, 150), release(300, 150)}
+        << (Points() << QPointF(1, 1)) << QList<QColor>{white} << 1;
+    QTest::newRow("drag: beyond the left and top edges stays on them")
+        << middle << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), move(-40, -30), release(-40, -30)}
+        << (Points() << QPointF(0, 0)) << QList<QColor>{white} << 1;
+    QTest::newRow("drag: a left-locked point moves only vertically")
+        << ramp << rampLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(1, 99), move(60, 30), move(80, -10), release(80, -10)}
+        << (Points() << QPointF(0, 0) << QPointF(1, 0)) << QList<QColor>{white, white} << 2;
+    QTest::newRow("drag: XSort past the right neighbour keeps colour and drag")
+        << (Points() << QPointF(0, 1) << QPointF(0.25, 0.5) << QPointF(0.5, 0.5) << QPointF(1, 0))
+        << QList<unsigned>{HoverPoints::LockToLeft, 0, 0, HoverPoints::LockToRight} << xSort
+        << int(Editable) << red
+        << MouseScript{doubleClick(50, 50), release(50, 50), press(50, 50),
+                       move(150, 40),       move(160, 20),   release(160, 20)}
+        << (Points() << QPointF(0, 1) << QPointF(0.5, 0.5) << QPointF(0.8, 0.2) << QPointF(1, 0))
+        << QList<QColor>{white, white, red, white} << 3;
+    QTest::newRow("drag: onto x = 0 stays after the left end point")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), move(-20, 50), move(0, 20), release(0, 20)}
+        << (Points() << QPointF(0, 1) << QPointF(0, 0.2) << QPointF(1, 0))
+        << QList<QColor>{white, white, white} << 2;
+    QTest::newRow("drag: onto x = 1 stays before the right end point")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), move(250, 50), release(250, 50)}
+        << (Points() << QPointF(0, 1) << QPointF(1, 0.5) << QPointF(1, 0))
+        << QList<QColor>{white, white, white} << 1;
+    QTest::newRow("drag: moves after the release change nothing")
+        << middle << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50), release(100, 50), move(20, 20)} << middle
+        << QList<QColor>{white} << 0;
+    QTest::newRow("drag: overlapping points select the lowest index")
+        << (Points() << QPointF(0.5, 0.5) << QPointF(0.52, 0.5)) << none << noSort << int(Editable)
+        << cancelled << MouseScript{press(102, 50), move(20, 20)}
+        << (Points() << QPointF(0.1, 0.2) << QPointF(0.52, 0.5)) << QList<QColor>{white, white}
+        << 1;
+
+    QTest::newRow("remove: right press removes an unlocked point")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(100, 50, Qt::RightButton), release(100, 50, Qt::RightButton)} << ramp
+        << QList<QColor>{white, white} << 1;
+    QTest::newRow("remove: a locked end point stays but the edit is announced")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(199, 1, Qt::RightButton), release(199, 1, Qt::RightButton)}
+        << rampWithMiddle << QList<QColor>{white, white, white} << 1;
+    QTest::newRow("remove: right press on empty space changes nothing")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(50, 90, Qt::RightButton), release(50, 90, Qt::RightButton)}
+        << rampWithMiddle << QList<QColor>{white, white, white} << 0;
+    QTest::newRow("remove: refused while not editable")
+        << middle << none << noSort << int(ReadOnly) << cancelled
+        << MouseScript{press(100, 50, Qt::RightButton), release(100, 50, Qt::RightButton)} << middle
+        << QList<QColor>{white} << 0;
+
+    QTest::newRow("colour: double-click on a point takes the picked colour")
+        << middle << none << noSort << int(Editable) << blue << fullDoubleClick(100, 50) << middle
+        << QList<QColor>{blue} << 1;
+    QTest::newRow("colour: a cancelled dialog keeps the colour")
+        << middle << none << noSort << int(Editable) << cancelled << fullDoubleClick(100, 50)
+        << middle << QList<QColor>{white} << 0;
+    QTest::newRow("colour: double-click on empty space colours the new point")
+        << Points() << none << noSort << int(Editable) << green << fullDoubleClick(60, 40)
+        << (Points() << QPointF(0.3, 0.4)) << QList<QColor>{green} << 2;
+    QTest::newRow("colour: cancelled on empty space keeps the new white point")
+        << Points() << none << noSort << int(Editable) << cancelled << fullDoubleClick(60, 40)
+        << (Points() << QPointF(0.3, 0.4)) << QList<QColor>{white} << 1;
+    QTest::newRow("colour: refused while not editable")
+        << middle << none << noSort << int(ReadOnly) << green << fullDoubleClick(100, 50) << middle
+        << QList<QColor>{white} << 0;
+
+    QTest::newRow("remove while dragging: interior point left of the dragged end point")
+        << rampWithMiddle << middleLocks << xSort << int(Editable) << cancelled
+        << MouseScript{press(199, 1), press(100, 50, Qt::RightButton), move(150, 60),
+                       release(150, 60)}
+        << (Points() << QPointF(0, 1) << QPointF(1, 0.6)) << QList<QColor>{white, white} << 2;
+    QTest::newRow("remove while dragging: a point right of the dragged one")
+        << pair << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(50, 50), press(150, 50, Qt::RightButton), move(20, 20)}
+        << (Points() << QPointF(0.1, 0.2)) << QList<QColor>{white} << 2;
+    QTest::newRow("remove while dragging: the dragged point itself ends the drag")
+        << pair << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(50, 50), press(50, 50, Qt::RightButton), move(20, 20)}
+        << (Points() << QPointF(0.75, 0.5)) << QList<QColor>{white} << 1;
+}
+
+void TestHoverPoints::editing()
+{
+    QFETCH(Points, initial);
+    QFETCH(QList<unsigned>, locks);
+    QFETCH(int, sortType);
+    QFETCH(int, mode);
+    QFETCH(QColor, picked);
+    QFETCH(MouseScript, script);
+    QFETCH(Points, expectedPoints);
+    QFETCH(QList<QColor>, expectedColors);
+    QFETCH(int, expectedSignals);
+
+    QWidget host;
+    host.resize(hostWidth, hostHeight);
+    HoverPoints editor(&host, HoverPoints::CircleShape);
+    editor.setPoints(initial);
+    for (int i = 0; i < locks.size(); ++i)
+        editor.setPointLock(i, HoverPoints::LockType(locks.at(i)));
+    editor.setSortType(HoverPoints::SortType(sortType));
+    editor.setEditable(mode != ReadOnly);
+    editor.setDisabled(mode == Disabled);
+
+    QList<QColor> initialColours;
+    editor.setColorPicker([&](const QColor& initialColour) {
+        initialColours << initialColour;
+        return picked;
+    });
+    QSignalSpy changes(&editor, &HoverPoints::pointsChanged);
+
+    play(&host, script);
+
+    QCOMPARE(Points(editor.points()), expectedPoints);
+    QCOMPARE(editor.colors(), expectedColors);
+    QCOMPARE(changes.count(), expectedSignals);
+    if (!changes.isEmpty())
+        QCOMPARE(Points(changes.last().at(0).value<QPolygonF>()), expectedPoints);
+    for (const QColor& colour : initialColours)
+        QCOMPARE(colour, white);
+}
+
+void TestHoverPoints::pointShape_data()
+{
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<QPoint>("pressAt");
+    QTest::addColumn<bool>("hits");
+
+    // The point sits at pixel (100, 50); its 11 x 11 rectangle spans 94.5 to 105.5.
+    QTest::newRow("circle: centre") << int(HoverPoints::CircleShape) << QPoint(100, 50) << true;
+    QTest::newRow("circle: inside the radius")
+        << int(HoverPoints::CircleShape) << QPoint(104, 50) << true;
+    QTest::newRow("circle: rectangle corner misses")
+        << int(HoverPoints::CircleShape) << QPoint(105, 55) << false;
+    QTest::newRow("rectangle: corner hits")
+        << int(HoverPoints::RectangleShape) << QPoint(105, 55) << true;
+    QTest::newRow("rectangle: outside misses")
+        << int(HoverPoints::RectangleShape) << QPoint(107, 50) << false;
+}
+
+void TestHoverPoints::pointShape()
+{
+    QFETCH(int, shape);
+    QFETCH(QPoint, pressAt);
+    QFETCH(bool, hits);
+
+    QWidget host;
+    host.resize(hostWidth, hostHeight);
+    HoverPoints editor(&host, HoverPoints::PointShape(shape));
+    editor.setPoints(Points() << QPointF(0.5, 0.5));
+    editor.setEditable(false);
+
+    play(&host, {press(pressAt.x(), pressAt.y()), move(20, 20), release(20, 20)});
+
+    const QPointF expected = hits ? QPointF(0.1, 0.2) : QPointF(0.5, 0.5);
+    QCOMPARE(Points(editor.points()), Points() << expected);
+}
+
+void TestHoverPoints::resizeKeepsRelativePositions_data()
+{
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("wider and flatter") << QSize(400, 50);
+    QTest::newRow("narrower and taller") << QSize(100, 200);
+}
+
+void TestHoverPoints::resizeKeepsRelativePositions()
+{
+    QFETCH(QSize, size);
+
+    QWidget host;
+    host.resize(hostWidth, hostHeight);
+    HoverPoints editor(&host, HoverPoints::CircleShape);
+    const Points points = Points() << QPointF(0.25, 0.75);
+    editor.setPoints(points);
+
+    host.resize(size);
+    QCOMPARE(Points(editor.points()), points);
+
+    // The point is found and dragged at its place in the new size.
+    const int w = size.width();
+    const int h = size.height();
+    play(&host, {press(w / 4, h * 3 / 4), move(w / 2, h / 2), release(w / 2, h / 2)});
+    QCOMPARE(Points(editor.points()), Points() << QPointF(0.5, 0.5));
+}
+
+void TestHoverPoints::setPointsClampsSilently_data()
+{
+    QTest::addColumn<Points>("given");
+    QTest::addColumn<Points>("stored");
+
+    QTest::newRow("inside the bounds") << (Points() << QPointF(0.2, 0.8) << QPointF(1, 0))
+                                       << (Points() << QPointF(0.2, 0.8) << QPointF(1, 0));
+    QTest::newRow("outside every edge")
+        << (Points() << QPointF(-1, 0.5) << QPointF(2, 0.5) << QPointF(0.5, -3) << QPointF(0.5, 4))
+        << (Points() << QPointF(0, 0.5) << QPointF(1, 0.5) << QPointF(0.5, 0) << QPointF(0.5, 1));
+    QTest::newRow("empty") << Points() << Points();
+}
+
+void TestHoverPoints::setPointsClampsSilently()
+{
+    QFETCH(Points, given);
+    QFETCH(Points, stored);
+
+    QWidget host;
+    host.resize(hostWidth, hostHeight);
+    HoverPoints editor(&host, HoverPoints::CircleShape);
+    editor.setPoints(Points() << QPointF(0.1, 0.1));
+    editor.setColorPicker([](const QColor&) { return QColor(Qt::red); });
+    play(&host, fullDoubleClick(20, 10));
+    QCOMPARE(editor.colors(), QList<QColor>{red});
+
+    QSignalSpy changes(&editor, &HoverPoints::pointsChanged);
+    editor.setPoints(given);
+
+    QCOMPARE(changes.count(), 0);
+    QCOMPARE(Points(editor.points()), stored);
+    QCOMPARE(editor.colors(), QList<QColor>(stored.size(), white));
+}
+
+void TestHoverPoints::painting_data()
+{
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QPoint>("probe");
+    QTest::addColumn<QColor>("expected");
+
+    const QColor host(0, 0, 255);
+    // Connection pen (191, 191, 191, 127) over the host's blue.
+    const QColor curveOverHost(95, 95, 223);
+    const Points single = Points() << QPointF(0.5, 0.5);
+    const Points pair = Points() << QPointF(0.25, 0.5) << QPointF(0.75, 0.5);
+
+    QTest::newRow("enabled: a point covers the host") << single << true << QPoint(100, 50) << red;
+    QTest::newRow("enabled: the host shows beside the point")
+        << single << true << QPoint(20, 90) << host;
+    QTest::newRow("enabled: the curve joins two points")
+        << pair << true << QPoint(100, 50) << curveOverHost;
+    QTest::newRow("disabled: only the host") << single << false << QPoint(100, 50) << host;
+    QTest::newRow("disabled: no curve") << pair << false << QPoint(100, 50) << host;
+}
+
+void TestHoverPoints::painting()
+{
+    QFETCH(Points, points);
+    QFETCH(bool, enabled);
+    QFETCH(QPoint, probe);
+    QFETCH(QColor, expected);
+
+    SolidHost host(QColor(0, 0, 255));
+    HoverPoints editor(&host, HoverPoints::CircleShape);
+    editor.setPoints(points);
+    editor.setColorPicker([](const QColor&) { return QColor(Qt::red); });
+    for (const QPointF& point : points) {
+        const int x = int(point.x() * hostWidth);
+        const int y = int(point.y() * hostHeight);
+        play(&host, fullDoubleClick(x, y));
+    }
+    editor.setEnabled(enabled);
+
+    const QImage picture = host.grab().toImage();
+    const QColor actual = picture.pixelColor(probe);
+    QVERIFY2(near(actual, expected, 3),
+             qPrintable(QStringLiteral("pixel (%1, %2) is %3, expected %4")
+                            .arg(probe.x())
+                            .arg(probe.y())
+                            .arg(actual.name(QColor::HexArgb), expected.name(QColor::HexArgb))));
+}
+
+QTEST_MAIN(TestHoverPoints)
+#include "tst_hoverpoints.moc"
