@@ -1,0 +1,767 @@
+#include "ColorTable.h"
+#include "FlowData.h"
+#include "LayerStreamlines.h"
+#include "TransferFunctionWidget.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A data set with one vector everywhere over a domain 1 wide and 1 / aspect high.
+class UniformFlow : public FlowData
+{
+public:
+    UniformFlow(float aspectRatio, Vector3 velocity) : velocity(velocity)
+    {
+        aspect = aspectRatio;
+        resolutionX = 2;
+        resolutionY = 2;
+    }
+    Vector3 vectorAt(double, double) const override { return velocity; }
+
+private:
+    Vector3 velocity;
+};
+
+// Counts the timer lines of retracing and redrawing; everything else passes on.
+struct TimerLines
+{
+    static inline int traces = 0;
+    static inline int draws = 0;
+    static inline QtMessageHandler previous = nullptr;
+
+    static void reset() { traces = draws = 0; }
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (text.contains(QLatin1String("LayerStreamlines/genStreamline")))
+            ++traces;
+        else if (text.contains(QLatin1String("LayerStreamlines/drawImage")))
+            ++draws;
+        else if (previous)
+            previous(type, context, text);
+    }
+};
+
+class ProbedLayer : public LayerStreamlines
+{
+public:
+    ProbedLayer() : LayerStreamlines(true) {}
+
+    using LayerStreamlines::image;
+    using LayerStreamlines::replaceStreamlines;
+    using LayerStreamlines::streamlines;
+
+    double field(const QString& name) const
+    {
+        const QHash<QString, double> values{
+            {"stepSize", stepSize},
+            {"lineWidth", lineWidth},
+            {"dSep", dSep},
+            {"dTest", dTest},
+            {"glyphSize", glyphSize},
+            {"textureLength", textureLength},
+            {"method", method},
+            {"autoUpdate", autoUpdate},
+            {"glyphMappingEnabled", glyphMappingEnabled},
+            {"textureEnabled", textureEnabled},
+            {"taperingEnabled", taperingEnabled},
+        };
+        return values.value(name, std::numeric_limits<double>::quiet_NaN());
+    }
+};
+
+StreamlinePoint point(double x, double y, float magnitude = 1.0f, double texture = 0.5,
+                      double taper = 1.0)
+{
+    StreamlinePoint p;
+    p.x = x;
+    p.y = y;
+    p.magnitude = magnitude;
+    p.texture = texture;
+    p.taper = taper;
+    return p;
+}
+
+// A horizontal line at height y from x0 to x1 in `segments` equal steps.
+Streamline horizontalLine(double y, double x0, double x1, int segments)
+{
+    Streamline line;
+    for (int k = 0; k <= segments; ++k)
+        line.push_back(point(x0 + (x1 - x0) * k / segments, y));
+    return line;
+}
+
+// Alpha summed down one column over [top, bottom), in opaque pixels.
+double columnCoverage(const QImage& image, int x, int top, int bottom)
+{
+    double sum = 0.0;
+    for (int y = top; y < bottom; ++y)
+        sum += qAlpha(image.pixel(x, y)) / 255.0;
+    return sum;
+}
+
+// Alpha-weighted centre rows of the separate runs of painted pixels in column x.
+QList<double> lineCentres(const QImage& image, int x)
+{
+    QList<double> centres;
+    double weight = 0.0, moment = 0.0;
+    for (int y = 0; y <= image.height(); ++y) {
+        const int alpha = y < image.height() ? qAlpha(image.pixel(x, y)) : 0;
+        if (alpha > 0) {
+            weight += alpha;
+            moment += alpha * (y + 0.5);
+        } else if (weight > 0.0) {
+            centres << moment / weight;
+            weight = moment = 0.0;
+        }
+    }
+    return centres;
+}
+
+// Separate runs of painted pixels along row y.
+int runsAlongRow(const QImage& image, int y, int threshold)
+{
+    int runs = 0;
+    bool inside = false;
+    for (int x = 0; x < image.width(); ++x) {
+        const bool painted = qAlpha(image.pixel(x, y)) > threshold;
+        if (painted && !inside)
+            ++runs;
+        inside = painted;
+    }
+    return runs;
+}
+
+enum class Action
+{
+    EulerMethod,
+    RungeKuttaMethod,
+    StepSize,
+    LineWidth,
+    DSep,
+    DTest,
+    GlyphMapping,
+    GlyphSize,
+    Texture,
+    TextureLength,
+    Tapering,
+    AutoUpdateOn,
+    ColorsChanged,
+    Update,
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class TestLayerStreamlines : public QObject
+{
+    Q_OBJECT
+
+private:
+    QWidget* panel = nullptr;
+    ProbedLayer* layer = nullptr;
+    // A layer with its controls, ready to draw; tracing at the form's values.
+    void buildLayer(FlowData* data, QSize size);
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void startValues();
+    void settersRetraceOrRedraw_data();
+    void settersRetraceOrRedraw();
+    void setFlowData_data();
+    void setFlowData();
+    void setSize_data();
+    void setSize();
+    void formControls_data();
+    void formControls();
+    void controlsReachTheirSlots_data();
+    void controlsReachTheirSlots();
+
+    void uniformFieldGivesEvenlySpacedHorizontalLines();
+    void taperingNarrowsTheSegment();
+    void segmentColour_data();
+    void segmentColour();
+    void glyphInterval_data();
+    void glyphInterval();
+    void degenerateLinesDrawNothing();
+};
+
+void TestLayerStreamlines::initTestCase()
+{
+    TimerLines::previous = qInstallMessageHandler(TimerLines::handler);
+}
+
+void TestLayerStreamlines::cleanupTestCase()
+{
+    qInstallMessageHandler(TimerLines::previous);
+}
+
+void TestLayerStreamlines::cleanup()
+{
+    delete layer;
+    layer = nullptr;
+    delete panel;
+    panel = nullptr;
+}
+
+void TestLayerStreamlines::buildLayer(FlowData* data, QSize size)
+{
+    panel = new QWidget;
+    layer = new ProbedLayer;
+    layer->setupControls(panel);
+    if (data)
+        layer->setFlowData(data);
+    if (size.isValid())
+        layer->setSize(size);
+    TimerLines::reset();
+}
+
+void TestLayerStreamlines::startValues()
+{
+    ProbedLayer fresh;
+    QCOMPARE(fresh.field("stepSize"), 0.004000000189989805);
+    QCOMPARE(fresh.field("lineWidth"), 0.05000000074505806);
+    QCOMPARE(fresh.field("dSep"), 0.05);
+    QCOMPARE(fresh.field("dTest"), 0.5);
+    QCOMPARE(fresh.field("glyphSize"), 0.5);
+    QCOMPARE(fresh.field("textureLength"), 30.0);
+    QCOMPARE(fresh.field("method"), double(EulerMethod));
+    QCOMPARE(fresh.field("autoUpdate"), 1.0);
+    QCOMPARE(fresh.field("glyphMappingEnabled"), 0.0);
+    QCOMPARE(fresh.field("textureEnabled"), 0.0);
+    QCOMPARE(fresh.field("taperingEnabled"), 0.0);
+    QVERIFY(fresh.image.isNull());
+    QVERIFY(fresh.streamlines.empty());
+}
+
+void TestLayerStreamlines::settersRetraceOrRedraw_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("autoUpdate");
+    QTest::addColumn<int>("traces");
+    QTest::addColumn<int>("draws");
+
+    struct Row
+    {
+        const char* name;
+        Action action;
+        bool tracing;
+    };
+    const Row rows[] = {
+        {"Euler method", Action::EulerMethod, true},
+        {"Runge-Kutta method", Action::RungeKuttaMethod, true},
+        {"step size", Action::StepSize, true},
+        {"line width", Action::LineWidth, true},
+        {"dSep", Action::DSep, true},
+        {"dTest", Action::DTest, true},
+        {"texture length", Action::TextureLength, true},
+        {"glyph mapping", Action::GlyphMapping, false},
+        {"glyph size", Action::GlyphSize, false},
+        {"texture", Action::Texture, false},
+        {"tapering", Action::Tapering, false},
+        {"colours changed", Action::ColorsChanged, false},
+    };
+    for (const Row& row : rows) {
+        QTest::addRow("%s, auto update on", row.name)
+            << row.action << true << (row.tracing ? 1 : 0) << 1;
+        QTest::addRow("%s, auto update off", row.name)
+            << row.action << false << 0 << (row.tracing ? 0 : 1);
+    }
+    QTest::newRow("auto update switched on") << Action::AutoUpdateOn << false << 0 << 0;
+    QTest::newRow("update, auto update off") << Action::Update << false << 1 << 1;
+}
+
+void TestLayerStreamlines::settersRetraceOrRedraw()
+{
+    QFETCH(Action, action);
+    QFETCH(bool, autoUpdate);
+    QFETCH(int, traces);
+    QFETCH(int, draws);
+
+    UniformFlow flow(1.0f, Vector3(1.0f, 0.0f, 0.0f));
+    buildLayer(&flow, QSize(100, 100));
+    layer->toggleAutoUpdate(autoUpdate);
+    QSignalSpy changed(layer, &Layer::layerChanged);
+    TimerLines::reset();
+
+    switch (action) {
+    case Action::EulerMethod:
+        layer->setEulerMethod();
+        break;
+    case Action::RungeKuttaMethod:
+        layer->setRungeKuttaMethod();
+        break;
+    case Action::StepSize:
+        layer->setStepSize(0.005);
+        break;
+    case Action::LineWidth:
+        layer->setLineWidth(10);
+        break;
+    case Action::DSep:
+        layer->setDSep(0.1);
+        break;
+    case Action::DTest:
+        layer->setDTest(0.6);
+        break;
+    case Action::GlyphMapping:
+        layer->toggleGlyphMapping(true);
+        break;
+    case Action::GlyphSize:
+        layer->setGlyphSize(30);
+        break;
+    case Action::Texture:
+        layer->toggleTexture(true);
+        break;
+    case Action::TextureLength:
+        layer->setTextureLength(50);
+        break;
+    case Action::Tapering:
+        layer->toggleTapering(true);
+        break;
+    case Action::AutoUpdateOn:
+        layer->toggleAutoUpdate(true);
+        break;
+    case Action::ColorsChanged:
+        layer->colorsChanged();
+        break;
+    case Action::Update:
+        layer->updateImage();
+        break;
+    }
+
+    QCOMPARE(TimerLines::traces, traces);
+    QCOMPARE(TimerLines::draws, draws);
+    QCOMPARE(changed.count(), draws);
+}
+
+void TestLayerStreamlines::setFlowData_data()
+{
+    QTest::addColumn<bool>("withData");
+    QTest::addColumn<bool>("autoUpdate");
+    QTest::addColumn<int>("traces");
+
+    QTest::newRow("data set, auto update on") << true << true << 1;
+    QTest::newRow("data set, auto update off") << true << false << 1;
+    QTest::newRow("no data set") << false << true << 0;
+}
+
+void TestLayerStreamlines::setFlowData()
+{
+    QFETCH(bool, withData);
+    QFETCH(bool, autoUpdate);
+    QFETCH(int, traces);
+
+    UniformFlow first(1.0f, Vector3(1.0f, 0.0f, 0.0f));
+    buildLayer(&first, QSize(100, 100));
+    QVERIFY(!layer->image.isNull());
+    const std::size_t linesBefore = layer->streamlines.size();
+    QVERIFY2(linesBefore > 1, "a uniform field fills the domain with lines");
+    layer->toggleAutoUpdate(autoUpdate);
+
+    // Half as high: the next retrace leaves visibly fewer lines.
+    UniformFlow second(2.0f, Vector3(1.0f, 0.0f, 0.0f));
+    QSignalSpy changed(layer, &Layer::layerChanged);
+    layer->setFlowData(withData ? &second : nullptr);
+
+    QCOMPARE(TimerLines::traces, traces);
+    if (withData) {
+        QVERIFY(!layer->image.isNull());
+        QCOMPARE(changed.count(), 1);
+        QVERIFY2(layer->streamlines.size() < linesBefore, "lines retraced over the new domain");
+    } else {
+        QVERIFY(layer->image.isNull());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(layer->streamlines.size(), linesBefore);
+        QCOMPARE(TimerLines::draws, 0);
+    }
+}
+
+void TestLayerStreamlines::setSize_data()
+{
+    QTest::addColumn<bool>("drawnBefore");
+    QTest::addColumn<QSize>("newSize");
+    QTest::addColumn<int>("emissions");
+    QTest::addColumn<QSize>("imageSize");
+
+    QTest::newRow("first size, null image") << false << QSize(120, 60) << 1 << QSize(120, 60);
+    QTest::newRow("resize drawn image") << true << QSize(120, 60) << 2 << QSize(120, 60);
+    QTest::newRow("negative size") << false << QSize(-1, -1) << 0 << QSize();
+    QTest::newRow("empty size, null image") << false << QSize(0, 40) << 0 << QSize();
+    QTest::newRow("empty size, drawn image") << true << QSize(40, 0) << 1 << QSize();
+}
+
+void TestLayerStreamlines::setSize()
+{
+    QFETCH(bool, drawnBefore);
+    QFETCH(QSize, newSize);
+    QFETCH(int, emissions);
+    QFETCH(QSize, imageSize);
+
+    UniformFlow flow(2.0f, Vector3(1.0f, 0.0f, 0.0f));
+    buildLayer(&flow, drawnBefore ? QSize(80, 40) : QSize());
+    QCOMPARE(layer->image.isNull(), !drawnBefore);
+    const std::size_t lines = layer->streamlines.size();
+
+    QSignalSpy changed(layer, &Layer::layerChanged);
+    layer->setSize(newSize);
+    QCOMPARE(changed.count(), emissions);
+    QCOMPARE(layer->image.isNull(), imageSize.isEmpty());
+    if (!imageSize.isEmpty())
+        QCOMPARE(layer->image.size(), imageSize);
+    QCOMPARE(TimerLines::traces, 0);
+    QCOMPARE(layer->streamlines.size(), lines);
+}
+
+void TestLayerStreamlines::formControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<double>("value");
+
+    QTest::newRow("width slider") << "streamlinesWidthSlider"
+                                  << "groupBox_2" << 1.0 << 100.0 << 1.0 << 0 << 5.0;
+    QTest::newRow("dsep") << "streamlinesDsep"
+                          << "groupBox_2" << 0.001 << 1.0 << 0.001 << 3 << 0.03;
+    QTest::newRow("dtest") << "streamlinesDTest"
+                           << "groupBox_2" << 0.01 << 1.0 << 0.01 << 3 << 0.5;
+    QTest::newRow("step size") << "streamlinesStepSize"
+                               << "groupBox_2" << 0.0001 << 1.0 << 0.0001 << 4 << 0.003;
+    QTest::newRow("glyph size slider")
+        << "streamlinesGlyphSizeSlider"
+        << "streamlinesGlyphGroupBox" << 1.0 << 200.0 << 1.0 << 0 << 30.0;
+    QTest::newRow("texture length slider")
+        << "streamlinesTextureLengthSlider"
+        << "streamlinesTextureGroupBox" << 10.0 << 200.0 << 1.0 << 0 << 50.0;
+}
+
+void TestLayerStreamlines::formControls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, group);
+    QFETCH(double, minimum);
+    QFETCH(double, maximum);
+    QFETCH(double, step);
+    QFETCH(int, decimals);
+    QFETCH(double, value);
+
+    buildLayer(nullptr, QSize());
+    QCOMPARE(panel->objectName(), QString("StreamlinesLayer"));
+    QCOMPARE(panel->property("title").toString(), QString("Streamlines"));
+
+    QWidget* control = panel->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name + " missing"));
+    QCOMPARE(control->parentWidget()->objectName(), group);
+    if (auto* slider = qobject_cast<QSlider*>(control)) {
+        QCOMPARE(slider->orientation(), Qt::Horizontal);
+        QCOMPARE(slider->tickPosition(), QSlider::TicksBelow);
+        QCOMPARE(slider->tickInterval(), 5);
+        QCOMPARE(double(slider->minimum()), minimum);
+        QCOMPARE(double(slider->maximum()), maximum);
+        QCOMPARE(double(slider->singleStep()), step);
+        QCOMPARE(double(slider->value()), value);
+    } else {
+        auto* spinBox = qobject_cast<QDoubleSpinBox*>(control);
+        QVERIFY2(spinBox, qPrintable(name + " is no double spin box"));
+        QCOMPARE(spinBox->decimals(), decimals);
+        QCOMPARE(spinBox->minimum(), minimum);
+        QCOMPARE(spinBox->maximum(), maximum);
+        QCOMPARE(spinBox->singleStep(), step);
+        QCOMPARE(spinBox->value(), value);
+    }
+
+    // The spin boxes hand their values to the layer; the sliders do not.
+    QCOMPARE(layer->field("dSep"), 0.03);
+    QCOMPARE(layer->field("dTest"), 0.5);
+    QCOMPARE(layer->field("stepSize"), 0.003);
+    QCOMPARE(layer->field("glyphSize"), 0.5);
+    QCOMPARE(layer->field("textureLength"), 30.0);
+    QCOMPARE(layer->field("lineWidth"), 0.05000000074505806);
+}
+
+void TestLayerStreamlines::controlsReachTheirSlots_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<double>("expected");
+    QTest::addColumn<int>("traces");
+    QTest::addColumn<int>("draws");
+
+    // A null input clicks a button or emits the transfer function's signal.
+    const QVariant click;
+    QTest::newRow("Euler clicked while checked")
+        << "streamlinesEulerRadioButton" << click << "method" << double(EulerMethod) << 1 << 1;
+    QTest::newRow("Runge-Kutta clicked") << "streamlinesRungeKuttaRadioButton" << click << "method"
+                                         << double(RungeKuttaMethod) << 1 << 1;
+    QTest::newRow("width slider") << "streamlinesWidthSlider" << QVariant(10) << "lineWidth" << 0.1
+                                  << 1 << 1;
+    QTest::newRow("dsep spin box")
+        << "streamlinesDsep" << QVariant(0.05) << "dSep" << 0.05 << 1 << 1;
+    QTest::newRow("dtest spin box")
+        << "streamlinesDTest" << QVariant(0.6) << "dTest" << 0.6 << 1 << 1;
+    QTest::newRow("step size spin box")
+        << "streamlinesStepSize" << QVariant(0.005) << "stepSize" << 0.005 << 1 << 1;
+    QTest::newRow("glyph group box")
+        << "streamlinesGlyphGroupBox" << QVariant(true) << "glyphMappingEnabled" << 1.0 << 0 << 1;
+    QTest::newRow("glyph size slider")
+        << "streamlinesGlyphSizeSlider" << QVariant(40) << "glyphSize" << 0.4 << 0 << 1;
+    QTest::newRow("texture group box")
+        << "streamlinesTextureGroupBox" << QVariant(true) << "textureEnabled" << 1.0 << 0 << 1;
+    QTest::newRow("texture length slider")
+        << "streamlinesTextureLengthSlider" << QVariant(60) << "textureLength" << 60.0 << 1 << 1;
+    QTest::newRow("tapering check box")
+        << "taperingCheckBox" << QVariant(true) << "taperingEnabled" << 1.0 << 0 << 1;
+    QTest::newRow("update button") << "streamlinesDrawButton" << click << "dSep" << 0.03 << 1 << 1;
+    QTest::newRow("auto update check box")
+        << "autoUpdateCheckBox" << QVariant(false) << "autoUpdate" << 0.0 << 0 << 0;
+    QTest::newRow("transfer function edited")
+        << "transferFunction" << click << "dSep" << 0.03 << 0 << 1;
+}
+
+void TestLayerStreamlines::controlsReachTheirSlots()
+{
+    QFETCH(QString, name);
+    QFETCH(QVariant, input);
+    QFETCH(QString, field);
+    QFETCH(double, expected);
+    QFETCH(int, traces);
+    QFETCH(int, draws);
+
+    UniformFlow flow(1.0f, Vector3(1.0f, 0.0f, 0.0f));
+    buildLayer(&flow, QSize(100, 100));
+    QWidget* control = panel->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name + " missing"));
+
+    if (auto* function = qobject_cast<TransferFunctionWidget*>(control))
+        emit function->colorsChanged();
+    else if (auto* slider = qobject_cast<QSlider*>(control))
+        slider->setValue(input.toInt());
+    else if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(control))
+        spinBox->setValue(input.toDouble());
+    else if (auto* groupBox = qobject_cast<QGroupBox*>(control))
+        groupBox->setChecked(input.toBool());
+    else if (auto* button = qobject_cast<QAbstractButton*>(control); button && input.isNull())
+        button->click();
+    else if (button)
+        button->setChecked(input.toBool());
+
+    QCOMPARE(layer->field(field), expected);
+    QCOMPARE(TimerLines::traces, traces);
+    QCOMPARE(TimerLines::draws, draws);
+}
+
+void TestLayerStreamlines::uniformFieldGivesEvenlySpacedHorizontalLines()
+{
+    const int width = 400;
+    const double dSep = 0.05;
+    const double spacingTolerance = 0.75;  // pixels
+    const double straightTolerance = 0.25; // pixels
+
+    UniformFlow flow(1.0f, Vector3(1.0f, 0.0f, 0.0f));
+    buildLayer(nullptr, QSize());
+    layer->toggleAutoUpdate(false);
+    layer->setDSep(dSep);
+    layer->setLineWidth(10);
+    layer->setFlowData(&flow);
+    layer->setSize(QSize(width, width));
+    QCOMPARE(layer->image.size(), QSize(width, width));
+
+    const QList<double> middle = lineCentres(layer->image, width / 2);
+    QVERIFY2(middle.size() >= int(1.0 / dSep) - 1,
+             qPrintable(QString("only %1 lines across the domain").arg(middle.size())));
+    for (int k = 1; k < middle.size(); ++k) {
+        const double spacing = middle[k] - middle[k - 1];
+        QVERIFY2(std::abs(spacing - dSep * width) <= spacingTolerance,
+                 qPrintable(QString("lines %1 and %2 at column %3 are %4 px apart")
+                                .arg(k - 1)
+                                .arg(k)
+                                .arg(width / 2)
+                                .arg(spacing)));
+    }
+    for (int x : {width / 10, width * 9 / 10}) {
+        const QList<double> elsewhere = lineCentres(layer->image, x);
+        QCOMPARE(elsewhere.size(), middle.size());
+        for (int k = 0; k < middle.size(); ++k)
+            QVERIFY2(std::abs(elsewhere[k] - middle[k]) <= straightTolerance,
+                     qPrintable(QString("line %1 at row %2 in column %3, %4 in column %5")
+                                    .arg(k)
+                                    .arg(elsewhere[k])
+                                    .arg(x)
+                                    .arg(middle[k])
+                                    .arg(width / 2)));
+    }
+}
+
+void TestLayerStreamlines::taperingNarrowsTheSegment()
+{
+    const int width = 400;
+    const double ratioTolerance = 0.05;
+
+    buildLayer(nullptr, QSize(width, width / 2));
+    layer->setLineWidth(50); // a stroke of 10 pixels
+    Streamline line;
+    line.push_back(point(0.1, 0.25, 1.0f, 0.5, 1.0));
+    line.push_back(point(0.5, 0.25, 1.0f, 0.5, 1.0));
+    line.push_back(point(0.9, 0.25, 1.0f, 0.5, 0.5));
+    layer->replaceStreamlines({line}, 0.004);
+
+    layer->toggleTapering(false);
+    const QImage full = layer->image;
+    layer->toggleTapering(true);
+    const QImage tapered = layer->image;
+
+    for (int x : {width * 3 / 10, width * 7 / 10}) {
+        const double fullWidth = columnCoverage(full, x, 0, width / 2);
+        const double taperedWidth = columnCoverage(tapered, x, 0, width / 2);
+        QVERIFY2(std::abs(fullWidth - 10.0) < 0.5,
+                 qPrintable(QString("untapered stroke %1 px at column %2").arg(fullWidth).arg(x)));
+        const double expected = x < width / 2 ? 1.0 : 0.5;
+        QVERIFY2(std::abs(taperedWidth / fullWidth - expected) <= ratioTolerance,
+                 qPrintable(QString("tapered/untapered width %1 at column %2, expected %3")
+                                .arg(taperedWidth / fullWidth)
+                                .arg(x)
+                                .arg(expected)));
+    }
+}
+
+void TestLayerStreamlines::segmentColour_data()
+{
+    QTest::addColumn<float>("magnitude");
+    QTest::addColumn<bool>("texture");
+    QTest::addColumn<double>("textureValue");
+    QTest::addColumn<QColor>("expected"); // straight colour of the table's white ramp
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("magnitude 1: opaque white")
+        << 1.0f << false << 0.5 << QColor(255, 255, 255, 255);
+    QTest::newRow("magnitude 0.5: half transparent white, not premultiplied twice")
+        << 0.5f << false << 0.5 << QColor(255, 255, 255, 127);
+    QTest::newRow("texture 0: black with the table's alpha")
+        << 0.5f << true << 0.0 << QColor(0, 0, 0, 127);
+    QTest::newRow("texture 0.5: grey") << 1.0f << true << 0.5 << QColor(127, 127, 127, 255);
+    QTest::newRow("texture 1: unchanged") << 1.0f << true << 1.0 << QColor(255, 255, 255, 255);
+    QTest::newRow("magnitude above 1 takes the last entry")
+        << 3.5f << false << 0.5 << QColor(255, 255, 255, 255);
+    QTest::newRow("negative magnitude takes the first entry")
+        << -2.0f << false << 0.5 << QColor(255, 255, 255, 0);
+    QTest::newRow("NaN magnitude takes the first entry")
+        << nan << false << 0.5 << QColor(255, 255, 255, 0);
+}
+
+void TestLayerStreamlines::segmentColour()
+{
+    QFETCH(float, magnitude);
+    QFETCH(bool, texture);
+    QFETCH(double, textureValue);
+    QFETCH(QColor, expected);
+    const int channelTolerance = 3;
+
+    buildLayer(nullptr, QSize(200, 100));
+    layer->setLineWidth(50); // 10 pixels: the centre row is fully covered
+    Streamline line;
+    line.push_back(point(0.1, 0.25, magnitude, textureValue));
+    line.push_back(point(0.9, 0.25, magnitude, textureValue));
+    layer->replaceStreamlines({line}, 0.004);
+    layer->toggleTexture(texture);
+
+    const QPoint centre(100, 50);
+    const QRgb pixel = layer->image.pixel(centre);
+    if (expected.alpha() == 0) {
+        QVERIFY2(qAlpha(pixel) <= channelTolerance,
+                 qPrintable(QString("pixel (100, 50) alpha %1").arg(qAlpha(pixel))));
+        return;
+    }
+    const int got[] = {qRed(pixel), qGreen(pixel), qBlue(pixel), qAlpha(pixel)};
+    const int want[] = {expected.red(), expected.green(), expected.blue(), expected.alpha()};
+    for (int c = 0; c < 4; ++c)
+        QVERIFY2(std::abs(got[c] - want[c]) <= channelTolerance,
+                 qPrintable(QString("pixel (100, 50) is %1 %2 %3 %4 (ARGB32 r g b a)")
+                                .arg(got[0])
+                                .arg(got[1])
+                                .arg(got[2])
+                                .arg(got[3])));
+}
+
+void TestLayerStreamlines::glyphInterval_data()
+{
+    QTest::addColumn<double>("tracedStep");
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<int>("glyphSlider");
+    QTest::addColumn<double>("stepAfterTrace");
+    QTest::addColumn<int>("glyphs");
+
+    // Interval trunc(glyphSize * 0.08 / step); the glyph's base is
+    // glyphSize * 0.02 widths, 10 pixels at glyph size 0.5 in a 1000 px image.
+    QTest::newRow("every fourth point") << 0.009 << 20 << 50 << 0.009 << 5;
+    QTest::newRow("every second point") << 0.019 << 10 << 50 << 0.019 << 5;
+    QTest::newRow("interval 0 means every point") << 0.05 << 8 << 50 << 0.05 << 8;
+    QTest::newRow("step changed without retrace keeps the glyphs")
+        << 0.009 << 20 << 50 << 0.04 << 5;
+    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << 50 << 0.009 << 5;
+}
+
+void TestLayerStreamlines::glyphInterval()
+{
+    QFETCH(double, tracedStep);
+    QFETCH(int, segments);
+    QFETCH(int, glyphSlider);
+    QFETCH(double, stepAfterTrace);
+    QFETCH(int, glyphs);
+    const int width = 1000;
+    const int lineRow = 250;
+    const int probeRow = lineRow - 6; // above the 1 px line, inside the 10 px glyph base
+
+    buildLayer(nullptr, QSize(width, width / 2));
+    layer->toggleAutoUpdate(false);
+    layer->setGlyphSize(glyphSlider);
+    layer->replaceStreamlines({horizontalLine(0.25, 0.1, 0.1 + segments * tracedStep, segments)},
+                              tracedStep);
+    layer->setStepSize(stepAfterTrace);
+    layer->toggleGlyphMapping(true);
+
+    QCOMPARE(runsAlongRow(layer->image, probeRow, 128), glyphs);
+    QVERIFY2(qAlpha(layer->image.pixel(500, lineRow + 6)) == 0,
+             "glyphs lie on the left of the direction of travel, above a line running right");
+}
+
+void TestLayerStreamlines::degenerateLinesDrawNothing()
+{
+    buildLayer(nullptr, QSize(100, 50));
+    layer->toggleGlyphMapping(true);
+    Streamline single;
+    single.push_back(point(0.5, 0.25));
+    Streamline stalled;
+    stalled.push_back(point(0.3, 0.3));
+    stalled.push_back(point(0.3, 0.3));
+    stalled.push_back(point(0.3, 0.3));
+    QSignalSpy changed(layer, &Layer::layerChanged);
+    layer->replaceStreamlines({Streamline(), single, stalled}, 0.004);
+    layer->drawImage();
+
+    QCOMPARE(changed.count(), 1);
+    for (int y = 0; y < layer->image.height(); ++y)
+        for (int x = 0; x < layer->image.width(); ++x)
+            QVERIFY2(layer->image.pixel(x, y) == 0,
+                     qPrintable(QString("pixel (%1, %2) painted").arg(x).arg(y)));
+}
+
+QTEST_MAIN(TestLayerStreamlines)
+#include "tst_layerstreamlines.moc"
