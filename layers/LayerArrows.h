@@ -1,0 +1,98 @@
+#pragma once
+
+#include "FlowDataWorkerVector.h"
+#include "Layer.h"
+
+#include <QImage>
+#include <QPainterPath>
+#include <QPointer>
+
+namespace Ui {
+class ArrowLayer;
+}
+class QSlider;
+class TransferFunctionWidget;
+
+// The velocity field as a grid of arrow glyphs spanning the image edge to
+// edge: each arrow points along the interpolated vector's x and y, is coloured
+// through the transfer function by the vector's magnitude and has a length
+// blended between one fixed length and one proportional to the magnitude.
+//
+// The owned worker resamples the vector field onto the arrow grid (not onto
+// the pixels), so only a new data set or quantity resamples; size, arrow size,
+// length mode and colour changes redraw at once from the vectors in hand.
+// Those vectors keep the grid counts they were sampled for and are drawn with
+// them until the vectors of new counts arrive.
+class LayerArrows : public Layer
+{
+    Q_OBJECT
+
+public:
+    static constexpr int colorTableSize = 256;
+    // The quantity (arrows along the shorter side) is held within the
+    // slider's range, and the longer side has at most maxArrowsPerSide
+    // arrows, so a grid never has more than 40 000 arrows.
+    static constexpr int minQuantity = 3;
+    static constexpr int maxQuantity = 100;
+    static constexpr int maxArrowsPerSide = 400;
+    // Magnitudes up to this get no arrow.
+    static constexpr float minMagnitude = 0.001f;
+
+    explicit LayerArrows(bool visible);
+    ~LayerArrows() override;
+
+    // Builds the "ArrowLayer" form (length, size and quantity sliders and the
+    // transfer function) onto the panel. Without it nothing is drawn.
+    void setupControls(QWidget* panel) override;
+    void draw(PaintContext& context) override;
+
+    // Redraws the arrows from the vectors in hand into a fresh image of the
+    // layer's size; nothing without vectors, a transfer function or a size.
+    void updateImage();
+
+    const QImage& currentImage() const { return image; }
+    // The grid asked of the worker (columns, rows).
+    QSize arrowCounts() const { return QSize(arrowCountX, arrowCountY); }
+
+    // Columns and rows for `quantity` arrows along the shorter side of a
+    // field of the given aspect (width / height); the longer side gets
+    // round(quantity * ratio), halves rounded up.
+    static QSize arrowCountsFor(float aspect, int quantity);
+    // The glyph, 8 units long along +x and centred on the origin: a shaft
+    // from -4 to 0, two units thick, and a head from 0 to 4, six units wide.
+    static QPainterPath arrowPath();
+
+public slots:
+    // Every data set starts with quantity 20.
+    void setFlowData(FlowData* flowData) override;
+    void setSize(const QSize& size) override;
+    // Arrows along the shorter side; resamples. Nothing without a data set.
+    void setQuantity(int quant);
+    // Size slider value: 100 = glyph units of width / 400 pixels.
+    void setArrowSize(int value);
+    // Length slider value: 100 = all arrows equally long, 0 = length
+    // proportional to the magnitude.
+    void setArrowNormPerc(int arrowNormPerc);
+    void colorsChanged();
+
+protected:
+    void customEvent(QEvent* event) override;
+
+private:
+    void resetPicture();
+
+    int arrowCountX = 20;
+    int arrowCountY = 20;
+    float arrowSize = 1.0f;
+    float arrowNormPerc = 1.0f;
+    Ui::ArrowLayer* form = nullptr;
+    // The form's widgets belong to the panel, which may go first.
+    QPointer<TransferFunctionWidget> transferFunction;
+    QPointer<QSlider> quantitySlider;
+    QImage image;
+    FlowDataWorkerVector worker;
+    // The newest vectors taken from the worker (owned), row by row, and the
+    // grid (columns, rows) they were sampled on.
+    Vector3* vectorData = nullptr;
+    QSize vectorCounts;
+};

@@ -1,0 +1,191 @@
+#include "LayerColorCoding.h"
+
+#include "ColorTable.h"
+#include "PaintContext.h"
+#include "ProfileTimer.h"
+#include "TransferFunctionWidget.h"
+#include "ui_ColorCodingLayer.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QPainter>
+#include <QSignalBlocker>
+
+#include <cmath>
+
+LayerColorCoding::LayerColorCoding(int scalarIndex, bool visible)
+    : Layer(visible), worker(this), scalarIndex(scalarIndex)
+{
+    worker.setScalarIndex(scalarIndex);
+}
+
+LayerColorCoding::~LayerColorCoding()
+{
+    worker.wait();
+    delete[] rawData;
+    delete form;
+}
+
+void LayerColorCoding::setupControls(QWidget* panel)
+{
+    if (form) {
+        qDebug() << "LayerColorCoding/setupControls:"
+                 << "!!!controls exist already!!!";
+        return;
+    }
+    form = new Ui::ColorCodingLayer;
+    form->setupUi(panel);
+    fieldSelector = form->scalarIndex;
+    transferFunction = form->transferFunction;
+    connect(form->transferFunction, &TransferFunctionWidget::colorsChanged, this,
+            &LayerColorCoding::colorsChanged);
+    connect(form->scalarIndex, &QComboBox::currentIndexChanged, this,
+            &LayerColorCoding::scalarIndexChanged);
+    refillFieldSelector();
+}
+
+void LayerColorCoding::draw(PaintContext& context)
+{
+    if (image.isNull())
+        return;
+    QRectF source = context.source;
+    if (image.size() != size && size.width() > 0 && size.height() > 0) {
+        // A picture of an earlier size, shown stretched over the layer.
+        const qreal sx = qreal(image.width()) / size.width();
+        const qreal sy = qreal(image.height()) / size.height();
+        source =
+            QRectF(source.x() * sx, source.y() * sy, source.width() * sx, source.height() * sy);
+    }
+    context.painter->drawImage(context.target, image, source);
+}
+
+void LayerColorCoding::setFlowData(FlowData* flowData)
+{
+    Layer::setFlowData(flowData);
+    if (flowData) {
+        // Every data set starts with its first entry, which the refilled
+        // selector shows; without a selector an index that still fits stays.
+        const int last = flowData->scalarSetCount() - 1;
+        scalarIndex = fieldSelector ? 0 : qBound(0, scalarIndex, qMax(last, 0));
+    }
+    worker.setFlowData(flowData, scalarIndex);
+    refillFieldSelector();
+    resetPicture();
+    startWorkerIfReady();
+}
+
+void LayerColorCoding::setSize(const QSize& size)
+{
+    Layer::setSize(size);
+    worker.setRasterSize(size.width(), size.height());
+    startWorkerIfReady();
+}
+
+void LayerColorCoding::colorsChanged()
+{
+    mapColors();
+}
+
+void LayerColorCoding::scalarIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    if (flowData && index >= flowData->scalarSetCount()) {
+        qDebug() << "LayerColorCoding/scalarIndexChanged: !!!index out of range!!!" << index;
+        return;
+    }
+    scalarIndex = index;
+    worker.setScalarIndex(index);
+    resetPicture();
+    startWorkerIfReady();
+}
+
+void LayerColorCoding::customEvent(QEvent* event)
+{
+    if (event->type() != FlowDataReady)
+        return;
+    QSize rasterSize;
+    float* raster = worker.takeResult(&rasterSize);
+    if (!raster)
+        return;
+    delete[] rawData;
+    rawData = raster;
+    rawSize = rasterSize;
+    mapColors();
+}
+
+void LayerColorCoding::refillFieldSelector()
+{
+    if (!fieldSelector)
+        return;
+    const QSignalBlocker blocker(fieldSelector);
+    fieldSelector->clear();
+    if (!flowData)
+        return;
+    const int count = flowData->scalarSetCount();
+    for (int i = 0; i < count - 1; ++i)
+        fieldSelector->addItem(
+            QCoreApplication::translate("ColorCodingLayer", "Scalar ") + QString::number(i), i);
+    if (count > 0)
+        fieldSelector->addItem(QCoreApplication::translate("ColorCodingLayer", "Velocity"),
+                               count - 1);
+    fieldSelector->setCurrentIndex(scalarIndex < count ? scalarIndex : -1);
+}
+
+void LayerColorCoding::resetPicture()
+{
+    const bool hadPicture = !image.isNull();
+    image = QImage();
+    delete[] rawData;
+    rawData = nullptr;
+    rawSize = QSize();
+    if (hadPicture)
+        emit layerChanged(this);
+}
+
+void LayerColorCoding::startWorkerIfReady()
+{
+    if (flowData && size.width() >= 0 && size.height() >= 0)
+        worker.startIfIdle();
+}
+
+void LayerColorCoding::mapColors()
+{
+    if (!rawData) {
+        qDebug() << "!!!rawData == 0!!!";
+        return;
+    }
+    if (!transferFunction)
+        return;
+    ProfileTimer timer(QStringLiteral("LayerColorCoding/mapColors"));
+    timer.start();
+    const ColorTable table(*transferFunction, colorTableSize);
+    QImage picture(rawSize, QImage::Format_ARGB32_Premultiplied);
+    if (picture.isNull()) {
+        qDebug() << "LayerColorCoding/mapColors: !!!cannot allocate the picture!!!" << rawSize;
+        return;
+    }
+    const int width = rawSize.width();
+    for (int row = 0; row < rawSize.height(); ++row)
+        mapValues(rawData + qsizetype(row) * width, width, table.data(),
+                  reinterpret_cast<QRgb*>(picture.scanLine(row)));
+    image = picture;
+    timer.stop();
+    emit layerChanged(this);
+}
+
+void LayerColorCoding::mapValues(const float* values, int count, const QRgb* table, QRgb* out)
+{
+    constexpr float last = float(colorTableSize - 1);
+    for (int i = 0; i < count; ++i) {
+        const float scaled = values[i] * last;
+        if (scaled >= 0.0f && scaled < float(colorTableSize)) {
+            out[i] = table[int(scaled)];
+        } else if (std::isfinite(values[i])) {
+            out[i] = table[values[i] > 0.0f ? colorTableSize - 1 : 0];
+        } else {
+            out[i] = 0;
+        }
+    }
+}
