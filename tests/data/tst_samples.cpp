@@ -1,0 +1,366 @@
+#include "FlowData.h"
+#include "FlowDataWriter.h"
+#include "RectangularFlowData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+// The sample data sets in dat/ and the writer that produces them, read back
+// through the loader.
+class TestSamples : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void samples_data();
+    void samples();
+    void roundTrip_data();
+    void roundTrip();
+    void geometryHeader_data();
+    void geometryHeader();
+    void rejectedGrid_data();
+    void rejectedGrid();
+    void failedWriteKeepsFiles_data();
+    void failedWriteKeepsFiles();
+};
+
+namespace {
+
+// Loaded values are float arithmetic on float input: a few ulps of [0, 1].
+constexpr float tolerance = 1e-6f;
+
+QString sampleDirectory()
+{
+    return QDir(qEnvironmentVariable("VELMORA_SOURCE_DIR", QStringLiteral(".")))
+        .filePath(QStringLiteral("dat"));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<float> coordinates(std::initializer_list<float> values)
+{
+    return QList<float>(values);
+}
+
+} // namespace
+
+void TestSamples::samples_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("resolutionX");
+    QTest::addColumn<int>("resolutionY");
+    QTest::addColumn<int>("scalarSetCount");
+    QTest::addColumn<float>("aspect");
+    QTest::addColumn<int>("timeSteps");
+    QTest::addColumn<bool>("fastIndexAlongY");
+
+    QTest::newRow("vortex street, chosen by its geometry file")
+        << "vortex_street.gri" << 400 << 200 << 3 << 2.0f << 1 << false;
+    QTest::newRow("double gyre, chosen by its data file")
+        << "double_gyre.dat" << 320 << 160 << 2 << 2.0f << 1 << false;
+    // Written with y fastest: the header names the 240 rows first, and the
+    // file's y axis becomes the horizontal one.
+    QTest::newRow("channel with the fast index along y")
+        << "channel_transposed.gri" << 240 << 60 << 2 << 4.0f << 1 << true;
+    QTest::newRow("cavity series, name without step falls back to step 0")
+        << "cavity.gri" << 101 << 101 << 2 << 1.0f << 4 << false;
+    QTest::newRow("cavity series, a later step")
+        << "cavity.00002.dat" << 101 << 101 << 2 << 1.0f << 4 << false;
+}
+
+void TestSamples::samples()
+{
+    QFETCH(QString, fileName);
+    QFETCH(int, resolutionX);
+    QFETCH(int, resolutionY);
+    QFETCH(int, scalarSetCount);
+    QFETCH(float, aspect);
+    QFETCH(int, timeSteps);
+    QFETCH(bool, fastIndexAlongY);
+
+    QString error;
+    std::unique_ptr<FlowData> data(
+        FlowData::fromFile(QDir(sampleDirectory()).filePath(fileName), &error));
+    QVERIFY2(data, qPrintable(fileName + ": " + error));
+    QCOMPARE(data->resolutionXValue(), resolutionX);
+    QCOMPARE(data->resolutionYValue(), resolutionY);
+    QCOMPARE(data->scalarSetCount(), scalarSetCount);
+    QCOMPARE(data->aspectRatio(), aspect);
+    QCOMPARE(data->timeStepsValue(), timeSteps);
+
+    const Vector3* points = data->geometryArray().get();
+    QCOMPARE(points[0].x == points[1].x, fastIndexAlongY);
+
+    // What a user opens first must be free of masked or degenerate values:
+    // every vector and scalar finite, the field not at rest.
+    const int count = resolutionX * resolutionY;
+    const Vector3* vectors = data->vectorArray().get();
+    for (int k = 0; k < count; ++k) {
+        QVERIFY2(std::isfinite(vectors[k].x) && std::isfinite(vectors[k].y),
+                 qPrintable(QStringLiteral("vector %1 not finite").arg(k)));
+    }
+    QVERIFY(data->vectorMaximum() > 0.0f);
+    for (int s = 0; s < data->scalarSetCount() - 1; ++s) {
+        const ScalarSet& set = data->scalarSets()[s];
+        QVERIFY2(set.maximum > set.minimum,
+                 qPrintable(QStringLiteral("scalar %1 constant").arg(s)));
+        for (int k = 0; k < count; ++k) {
+            const float v = set.values[k];
+            QVERIFY2(v >= 0.0f && v <= 1.0f,
+                     qPrintable(QStringLiteral("scalar %1 at %2 is %3").arg(s).arg(k).arg(v)));
+        }
+    }
+}
+
+void TestSamples::roundTrip_data()
+{
+    QTest::addColumn<QList<float>>("xs");
+    QTest::addColumn<QList<float>>("ys");
+    QTest::addColumn<int>("scalarSets");
+    QTest::addColumn<bool>("fastIndexAlongY");
+
+    QTest::newRow("uniform 3 x 2, no scalars")
+        << coordinates({0.0f, 1.0f, 2.0f}) << coordinates({-1.0f, 1.0f}) << 0 << false;
+    QTest::newRow("non-uniform 5 x 4, two scalars")
+        << coordinates({-3.0f, -2.5f, -2.25f, 0.0f, 10.0f})
+        << coordinates({5.0f, 5.5f, 7.0f, 7.125f}) << 2 << false;
+    QTest::newRow("fast index along y, 4 x 3, one scalar")
+        << coordinates({0.0f, 0.5f, 1.5f, 4.0f}) << coordinates({100.0f, 101.0f, 103.0f}) << 1
+        << true;
+    QTest::newRow("fast index along y, 2 x 5, no scalars")
+        << coordinates({-1.0f, 1.0f}) << coordinates({0.0f, 0.1f, 0.2f, 0.4f, 0.8f}) << 0 << true;
+}
+
+// Written physical values come back normalised: positions onto the unit
+// square, vectors divided by the largest length, each scalar set onto [0, 1].
+// A file with y fastest is shown with the file's y axis horizontal, so there
+// the loaded columns are the written rows and the vector components swap.
+void TestSamples::roundTrip()
+{
+    QFETCH(QList<float>, xs);
+    QFETCH(QList<float>, ys);
+    QFETCH(int, scalarSets);
+    QFETCH(bool, fastIndexAlongY);
+
+    const int nx = int(xs.size());
+    const int ny = int(ys.size());
+    QList<Vector3> vectors;
+    QList<QList<float>> scalars(scalarSets);
+    float largest = 0.0f;
+    for (int j = 0; j < ny; ++j) {
+        for (int i = 0; i < nx; ++i) {
+            // Distinct per point and per component, so a swap or a wrong
+            // index shows.
+            const Vector3 v(float(i + 1) * 0.75f, -float(j + 1) * 1.5f + float(i), 0.0f);
+            vectors.append(v);
+            largest = std::max(largest, v.length());
+            for (int s = 0; s < scalarSets; ++s)
+                scalars[s].append(float((s + 2) * i) - float(j * j) * 0.5f);
+        }
+    }
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    FlowDataWriter writer;
+    QVERIFY(writer.setGrid(xs, ys));
+    writer.setVectors(vectors);
+    for (const QList<float>& set : scalars)
+        writer.addScalarSet(set);
+    writer.setTimeInformation(7, 0.1f);
+    writer.setFastIndexAlongY(fastIndexAlongY);
+    QString error;
+    QVERIFY2(writer.write(dir.filePath("flow"), &error), qPrintable(error));
+
+    std::unique_ptr<FlowData> loaded(FlowData::fromFile(dir.filePath("flow.dat"), &error));
+    QVERIFY2(loaded, qPrintable(error));
+    const auto* data = dynamic_cast<const RectangularFlowData*>(loaded.get());
+    QVERIFY(data);
+    QCOMPARE(data->timeStepsValue(), 7);
+    QCOMPARE(data->timeDifferenceValue(), 0.1f);
+    QCOMPARE(data->scalarSetCount(), scalarSets + 1);
+
+    // Physical axes as the loaded data set shows them.
+    const QList<float>& horizontal = fastIndexAlongY ? ys : xs;
+    const QList<float>& vertical = fastIndexAlongY ? xs : ys;
+    const int columns = int(horizontal.size());
+    const int rows = int(vertical.size());
+    QCOMPARE(data->resolutionXValue(), columns);
+    QCOMPARE(data->resolutionYValue(), rows);
+    QCOMPARE(data->aspectRatio(), float(columns) / float(rows));
+
+    for (int c = 0; c < columns; ++c) {
+        const float expected =
+            (horizontal[c] - horizontal.first()) / (horizontal.last() - horizontal.first());
+        QVERIFY2(std::fabs(data->xCoordinates()[c] - expected) <= tolerance,
+                 qPrintable(QStringLiteral("column %1").arg(c)));
+    }
+    for (int r = 0; r < rows; ++r) {
+        const float expected =
+            (vertical[r] - vertical.first()) / (vertical.last() - vertical.first());
+        QVERIFY2(std::fabs(data->yCoordinates()[r] - expected) <= tolerance,
+                 qPrintable(QStringLiteral("row %1").arg(r)));
+    }
+
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            // Index into the written arrays of the point shown at (c, r).
+            const int source = fastIndexAlongY ? c * nx + r : r * nx + c;
+            const int k = r * columns + c;
+            const Vector3 written = vectors[source] / largest;
+            const Vector3 expected =
+                fastIndexAlongY ? Vector3(written.y, written.x, 0.0f) : written;
+            const Vector3 got = data->vectorArray()[k];
+            QVERIFY2(std::fabs(got.x - expected.x) <= tolerance &&
+                         std::fabs(got.y - expected.y) <= tolerance,
+                     qPrintable(QStringLiteral("vector at column %1 row %2").arg(c).arg(r)));
+            for (int s = 0; s < scalarSets; ++s) {
+                const auto [low, high] =
+                    std::minmax_element(scalars[s].cbegin(), scalars[s].cend());
+                const float want = (scalars[s][source] - *low) / (*high - *low);
+                QVERIFY2(std::fabs(data->scalarSets()[s].values[k] - want) <= tolerance,
+                         qPrintable(
+                             QStringLiteral("scalar %1 at column %2 row %3").arg(s).arg(c).arg(r)));
+            }
+        }
+    }
+}
+
+void TestSamples::geometryHeader_data()
+{
+    QTest::addColumn<int>("resolutionX");
+    QTest::addColumn<int>("resolutionY");
+    QTest::addColumn<int>("scalarSets");
+    QTest::addColumn<int>("timeSteps");
+    QTest::addColumn<float>("timeDifference");
+    QTest::addColumn<bool>("fits");
+
+    QTest::newRow("typical") << 400 << 200 << 2 << 1 << 0.0f << true;
+    QTest::newRow("decimal time difference") << 79 << 63 << 2 << 10 << 0.1f << true;
+    QTest::newRow("tiny time difference") << 2 << 3 << 0 << 2 << 1.17549435e-38f << true;
+    QTest::newRow("negative time difference needs nine digits")
+        << 12345 << 6789 << 3 << 99 << -0.123456791f << true;
+    QTest::newRow("numbers too long for 40 bytes")
+        << 2000000000 << 2000000000 << 2000000000 << 2000000000 << -1.17549435e-38f << false;
+}
+
+// The loader reads the six numbers with a text stream from byte 6 and the
+// positions from byte 40; the text must end, followed by a blank, before.
+void TestSamples::geometryHeader()
+{
+    QFETCH(int, resolutionX);
+    QFETCH(int, resolutionY);
+    QFETCH(int, scalarSets);
+    QFETCH(int, timeSteps);
+    QFETCH(float, timeDifference);
+    QFETCH(bool, fits);
+
+    const QByteArray header = FlowDataWriter::geometryHeader(resolutionX, resolutionY, 1,
+                                                             scalarSets, timeSteps, timeDifference);
+    QCOMPARE(!header.isEmpty(), fits);
+    if (!fits)
+        return;
+    QCOMPARE(header.size(), FlowDataWriter::headerSize);
+    QVERIFY(header.startsWith(FlowDataWriter::magic));
+    QCOMPARE(header.back(), ' ');
+
+    QTextStream text(header.mid(6));
+    int x = 0, y = 0, depth = 0, sets = 0, steps = 0;
+    float difference = -1.0f;
+    text >> x >> y >> depth >> sets >> steps >> difference;
+    QCOMPARE(text.status(), QTextStream::Ok);
+    QCOMPARE(x, resolutionX);
+    QCOMPARE(y, resolutionY);
+    QCOMPARE(depth, 1);
+    QCOMPARE(sets, scalarSets);
+    QCOMPARE(steps, timeSteps);
+    QCOMPARE(difference, timeDifference);
+}
+
+void TestSamples::rejectedGrid_data()
+{
+    QTest::addColumn<QList<float>>("xs");
+    QTest::addColumn<QList<float>>("ys");
+
+    QTest::newRow("x descending") << coordinates({2.0f, 1.0f}) << coordinates({0.0f, 1.0f});
+    QTest::newRow("y repeated") << coordinates({0.0f, 1.0f}) << coordinates({0.0f, 0.5f, 0.5f});
+    QTest::newRow("NaN coordinate")
+        << coordinates({0.0f, std::nanf(""), 2.0f}) << coordinates({0.0f, 1.0f});
+    QTest::newRow("infinite coordinate")
+        << coordinates({0.0f, 1.0f}) << coordinates({0.0f, INFINITY});
+    QTest::newRow("no rows") << coordinates({0.0f, 1.0f}) << QList<float>();
+}
+
+void TestSamples::rejectedGrid()
+{
+    QFETCH(QList<float>, xs);
+    QFETCH(QList<float>, ys);
+
+    FlowDataWriter writer;
+    QString error;
+    QVERIFY(!writer.setGrid(xs, ys, &error));
+    QVERIFY(!error.isEmpty());
+    writer.setVectors(QList<Vector3>(xs.size() * ys.size()));
+    QTemporaryDir dir;
+    QVERIFY(!writer.write(dir.filePath("flow"), &error));
+    QVERIFY(!QFile::exists(dir.filePath("flow.gri")));
+}
+
+void TestSamples::failedWriteKeepsFiles_data()
+{
+    QTest::addColumn<int>("missingVectors");
+    QTest::addColumn<int>("extraScalars");
+    QTest::addColumn<bool>("missingDirectory");
+
+    QTest::newRow("one vector short") << 1 << 0 << false;
+    QTest::newRow("scalar set one value too long") << 0 << 1 << false;
+    QTest::newRow("directory does not exist") << 0 << 0 << true;
+}
+
+// A write that fails must leave no half-written pair: an existing .gri/.dat
+// of the same name stays byte for byte, and no file appears elsewhere.
+void TestSamples::failedWriteKeepsFiles()
+{
+    QFETCH(int, missingVectors);
+    QFETCH(int, extraScalars);
+    QFETCH(bool, missingDirectory);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QList<float> xs = coordinates({0.0f, 1.0f, 2.0f});
+    const QList<float> ys = coordinates({0.0f, 1.0f});
+
+    FlowDataWriter previous;
+    QVERIFY(previous.setGrid(coordinates({0.0f, 1.0f}), coordinates({0.0f, 1.0f})));
+    previous.setVectors(QList<Vector3>(4, Vector3(1.0f, 0.0f, 0.0f)));
+    QVERIFY(previous.write(dir.filePath("flow")));
+    const QByteArray geometryBefore = fileBytes(dir.filePath("flow.gri"));
+    const QByteArray dataBefore = fileBytes(dir.filePath("flow.dat"));
+
+    FlowDataWriter writer;
+    QVERIFY(writer.setGrid(xs, ys));
+    writer.setVectors(QList<Vector3>(6 - missingVectors, Vector3(0.0f, 1.0f, 0.0f)));
+    writer.addScalarSet(QList<float>(6 + extraScalars, 1.0f));
+    const QString name = missingDirectory ? dir.filePath("absent/flow") : dir.filePath("flow");
+    QString error;
+    QVERIFY(!writer.write(name, &error));
+    QVERIFY(!error.isEmpty());
+
+    QCOMPARE(fileBytes(dir.filePath("flow.gri")), geometryBefore);
+    QCOMPARE(fileBytes(dir.filePath("flow.dat")), dataBefore);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList({"flow.dat", "flow.gri"}));
+}
+
+QTEST_GUILESS_MAIN(TestSamples)
+#include "tst_samples.moc"
