@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Builds Velmora and runs the whole test suite:
+#   release  warnings as errors, every test
+#   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   tsan     ThreadSanitizer, the tests labelled "threads"
+#   fuzz     libFuzzer on the data set loader for VELMORA_FUZZ_SECONDS (60)
+# Name stages as arguments to run only those. Exits non-zero if any stage fails.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=(release asan tsan fuzz)
+for stage in "${stages[@]}"; do
+    case "$stage" in
+    release | asan | tsan | fuzz) ;;
+    *)
+        echo "usage: scripts/test.sh [release] [asan] [tsan] [fuzz]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+velmora_ensure_packages "${VELMORA_BUILD_PACKAGES[@]}" "${VELMORA_TEST_PACKAGES[@]}" || exit 1
+cd "$VELMORA_ROOT" || exit 1
+
+# Sanitizer reports end the test that triggers them, so a report is a failure.
+# Qt's offscreen platform frees what it allocates, so leaks are reported too.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export QT_QPA_PLATFORM=offscreen
+
+declare -A result
+failed=0
+
+fail()
+{
+    result[$1]="FAILED: $2"
+    failed=1
+}
+
+# run_ctest STAGE [ctest options...]: the output is kept in build/STAGE/ctest.log
+# for the summary at the end.
+run_ctest()
+{
+    local stage=$1
+    shift
+    ctest --test-dir "build/$stage" --output-on-failure -j "$VELMORA_JOBS" "$@" 2>&1 \
+        | tee "build/$stage/ctest.log"
+}
+
+stage_release()
+{
+    echo "== release: build with warnings as errors"
+    velmora_configure release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON \
+        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=ON -DVELMORA_BUILD_FUZZ=OFF \
+        -DVELMORA_SANITIZE= || { fail release "configure"; return; }
+    local built=1
+    velmora_build release || built=0
+    echo "== release: ctest"
+    run_ctest release || { fail release "tests"; return; }
+    [ $built -eq 1 ] || fail release "build (see the compiler errors above)"
+}
+
+stage_asan()
+{
+    echo "== asan: build with AddressSanitizer and UndefinedBehaviorSanitizer"
+    velmora_configure asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=OFF \
+        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_FUZZ=OFF \
+        -DVELMORA_SANITIZE=address,undefined || { fail asan "configure"; return; }
+    local built=1
+    velmora_build asan || built=0
+    echo "== asan: ctest"
+    run_ctest asan || { fail asan "tests"; return; }
+    [ $built -eq 1 ] || fail asan "build (see the compiler errors above)"
+}
+
+stage_tsan()
+{
+    echo "== tsan: build the tests labelled threads with ThreadSanitizer"
+    velmora_configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=OFF \
+        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_FUZZ=OFF \
+        -DVELMORA_SANITIZE=thread || { fail tsan "configure"; return; }
+    # Test names are their target names, so only those targets are built.
+    local tests
+    mapfile -t tests < <(ctest --test-dir build/tsan -N -L threads | sed -n 's/^ *Test *#[0-9]*: *//p')
+    if [ ${#tests[@]} -eq 0 ]; then
+        echo "== tsan: no test carries the label threads; skipped"
+        result[tsan]="skipped: no test labelled threads"
+        return
+    fi
+    local built=1
+    velmora_build tsan "${tests[@]}" || built=0
+    echo "== tsan: ctest -L threads"
+    # ThreadSanitizer needs a fixed address-space layout on kernels with
+    # large mmap randomisation; setarch -R turns randomisation off.
+    local prefix=()
+    if setarch "$(uname -m)" -R true 2>/dev/null; then
+        prefix=(setarch "$(uname -m)" -R)
+    fi
+    "${prefix[@]}" ctest --test-dir build/tsan --output-on-failure -j "$VELMORA_JOBS" -L threads 2>&1 \
+        | tee build/tsan/ctest.log || { fail tsan "tests"; return; }
+    [ $built -eq 1 ] || fail tsan "build (see the compiler errors above)"
+}
+
+stage_fuzz()
+{
+    local seconds=${VELMORA_FUZZ_SECONDS:-60}
+    if ! grep -qs 'fuzz_flowdata_load' tests/fuzz/CMakeLists.txt; then
+        echo "== fuzz: no fuzz_flowdata_load target in tests/fuzz; skipped"
+        result[fuzz]="skipped: no fuzz target"
+        return
+    fi
+    echo "== fuzz: build fuzz_flowdata_load with clang-14"
+    CC=clang-14 CXX=clang++-14 velmora_configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELMORA_BUILD_FUZZ=ON -DVELMORA_SANITIZE=address,undefined -DVELMORA_BUILD_TESTS=ON \
+        -DVELMORA_BUILD_BENCH=OFF -DVELMORA_WERROR=OFF || { fail fuzz "configure"; return; }
+    velmora_build fuzz fuzz_flowdata_load || { fail fuzz "build"; return; }
+    local fuzzer
+    fuzzer=$(find build/fuzz -type f -name fuzz_flowdata_load -perm -u+x | head -n 1)
+    [ -n "$fuzzer" ] || { fail fuzz "fuzz_flowdata_load not found after the build"; return; }
+    # New inputs go to the first directory, so the checked-in corpus stays as it is.
+    mkdir -p build/fuzz/corpus build/fuzz/artifacts
+    echo "== fuzz: ${seconds} s on tests/fuzz/corpus"
+    "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus \
+        >build/fuzz/fuzz.log 2>&1
+    local status=$?
+    tail -n 30 build/fuzz/fuzz.log
+    if [ $status -ne 0 ]; then
+        fail fuzz "the fuzzer stopped with status $status; inputs in build/fuzz/artifacts/"
+    else
+        result[fuzz]="passed: $(grep -o 'stat::number_of_executed_units: *[0-9]*' build/fuzz/fuzz.log | grep -o '[0-9]*$') runs, no crash"
+    fi
+}
+
+for stage in "${stages[@]}"; do
+    result[$stage]="passed"
+    rm -f "build/$stage/ctest.log"
+    "stage_$stage"
+done
+
+echo
+echo "================ Summary ================"
+for stage in "${stages[@]}"; do
+    printf '%-8s %s\n' "$stage" "${result[$stage]}"
+    if [ -f "build/$stage/ctest.log" ] && [ "$stage" != fuzz ]; then
+        sed -n '/tests passed/,$p' "build/$stage/ctest.log" | sed 's/^/         /'
+    fi
+done
+exit $failed
