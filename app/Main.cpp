@@ -1,0 +1,80 @@
+#include "Main.h"
+
+#include "FlowData.h"
+#include "ui_MainWindow.h"
+#include "ViewPort.h"
+
+#include <QDebug>
+#include <QErrorMessage>
+#include <QFileDialog>
+
+Main::Main()
+    : ui(new Ui::MainWindow), errorMessage(new QErrorMessage(this)), dataPath("dat"),
+      imagePath("pictures")
+{
+    ui->setupUi(this);
+    connect(this, &Main::flowDataLoaded, ui->viewPort, &ViewPort::setFlowData);
+    ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
+}
+
+Main::~Main()
+{
+    // The layers and their background workers read the data set until they
+    // are gone, so the view port goes first.
+    delete ui->centralwidget;
+    delete flowData;
+    delete ui;
+}
+
+ViewPort* Main::viewPort() const
+{
+    return ui->viewPort;
+}
+
+void Main::loadFlowData()
+{
+    const QString fileName = QFileDialog::getOpenFileName(
+        nullptr, QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
+        QCoreApplication::translate("MainWindow", "Flow Data (*.gri);;All Files (*)"));
+    if (fileName.isEmpty())
+        return;
+    dataPath = fileName;
+    loadFlowData(fileName);
+}
+
+bool Main::loadFlowData(const QString& fileName)
+{
+    FlowData* loaded = FlowData::fromFile(fileName);
+    if (!loaded) {
+        qDebug() << "loadFlowData failed";
+        return false;
+    }
+    emit flowDataLoaded(loaded);
+    delete flowData;
+    flowData = loaded;
+    qDebug() << "loadFlowData loaded";
+    return true;
+}
+
+void Main::saveImage()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        nullptr, QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
+        QCoreApplication::translate("MainWindow", "jpg (*.jpeg *.jpg *.jpe);;All Files (*)"));
+    if (fileName.isEmpty())
+        return;
+    saveImage(fileName);
+}
+
+bool Main::saveImage(const QString& fileName)
+{
+    imagePath = fileName;
+    qDebug().noquote().nospace() << "Pfad vom File: " << fileName;
+    if (!ui->viewPort->exportImage(fileName)) {
+        errorMessage->showMessage(
+            QCoreApplication::translate("MainWindow", "The Image couldn't saved!"));
+        return false;
+    }
+    qDebug() << "saved";
+    return true;
+}

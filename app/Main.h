@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+class FlowData;
+class QErrorMessage;
+class ViewPort;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's main window: the view port in the centre, the layer panels in
+// the "Properties" dock, "Load Flow Data" and "Save Image" in the File menu.
+// Owns the data set on show; a replaced one is deleted only after the view
+// port and every layer have switched to its successor.
+class Main : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    Main();
+    ~Main() override;
+
+    // Loads and installs the named data set; on failure the current one stays.
+    bool loadFlowData(const QString& fileName);
+    // Writes the composed picture as JPEG under exactly this name, whatever
+    // its extension; reports a failure in the error-message dialog.
+    bool saveImage(const QString& fileName);
+
+    ViewPort* viewPort() const;
+    FlowData* currentFlowData() const { return flowData; }
+
+signals:
+    // Emitted with a newly loaded data set, before the previous one is deleted.
+    void flowDataLoaded(FlowData* data);
+
+public slots:
+    void loadFlowData();
+    void saveImage();
+
+private:
+    Ui::MainWindow* ui;
+    QErrorMessage* errorMessage;
+    QString dataPath;
+    QString imagePath;
+    FlowData* flowData = nullptr;
+};

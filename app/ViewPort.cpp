@@ -1,0 +1,277 @@
+#include "ViewPort.h"
+
+#include "CollapseableWidget.h"
+#include "FlowData.h"
+#include "Layer.h"
+#include "ProfileTimer.h"
+
+#include <QBoxLayout>
+#include <QDebug>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr double pixelsPerScale = 1000.0;
+constexpr int jpegQuality = 80;
+// One wheel notch is 15 degrees, reported in eighths of a degree.
+constexpr int eighthsPerDegree = 8;
+constexpr int degreesPerStep = 15;
+constexpr float wheelShrinkFactor = 0.8f;
+constexpr float wheelGrowFactor = 1.25f;
+// The middle-button drag changes the scale by scale / dragDivisor per event.
+constexpr double dragDivisor = 100.0;
+} // namespace
+
+ViewPort::ViewPort(QWidget* parent) : QWidget(parent)
+{
+    createLayerStack();
+    connectLayers();
+}
+
+ViewPort::ViewPort(const QList<Layer*>& layers, QWidget* parent) : QWidget(parent), layers(layers)
+{
+    connectLayers();
+}
+
+ViewPort::~ViewPort()
+{
+    for (Layer* layer : std::as_const(layers))
+        delete layer;
+    layers.clear();
+}
+
+void ViewPort::createLayerStack()
+{
+    // The fixed stack of colour-coding, streamline and arrow layers is
+    // created here, in painting order.
+}
+
+void ViewPort::connectLayers()
+{
+    for (Layer* layer : std::as_const(layers)) {
+        connect(layer, &Layer::layerChanged, this, &ViewPort::layerChanged);
+        connect(this, &ViewPort::flowDataChanged, layer, &Layer::setFlowData);
+        connect(this, &ViewPort::sizeChanged, layer, &Layer::setSize);
+    }
+}
+
+QSize ViewPort::imageSizeFor(float aspectRatio, float scale)
+{
+    const int base = int(scale * pixelsPerScale);
+    int width;
+    int height;
+    if (aspectRatio <= 1.0f) {
+        height = base;
+        width = int(aspectRatio * base + 0.5);
+    } else {
+        width = base;
+        height = int(base / aspectRatio + 0.5);
+    }
+    return QSize(std::max(width, 1), std::max(height, 1));
+}
+
+void ViewPort::setFlowData(FlowData* flowData)
+{
+    this->flowData = flowData;
+    emit flowDataChanged(flowData);
+    updateImageSize();
+}
+
+void ViewPort::layerChanged(Layer*)
+{
+    if (updating)
+        repaintPending = true;
+    else
+        update();
+}
+
+void ViewPort::updateImageSize()
+{
+    updating = true;
+    if (flowData) {
+        const float aspect = flowData->aspectRatio();
+        if (std::isfinite(aspect) && aspect > 0.0f) {
+            imageSize = imageSizeFor(aspect, scale);
+            emit sizeChanged(imageSize);
+        } else {
+            qDebug() << "ViewPort/updateImageSize: !!!invalid aspect ratio" << aspect << "!!!";
+        }
+    }
+    updating = false;
+    if (repaintPending) {
+        repaintPending = false;
+        update();
+    }
+}
+
+bool ViewPort::applyScale(double newScale)
+{
+    const float clamped = std::min(float(newScale), maximumScale);
+    if (!(clamped > minimumScale) || clamped == scale)
+        return false;
+    scale = clamped;
+    updateImageSize();
+    return true;
+}
+
+void ViewPort::fitToScreen()
+{
+    centerX = 0.5;
+    centerY = 0.5;
+    const float aspect = flowData ? flowData->aspectRatio() : 0.0f;
+    if (!(aspect > 0.0f) || !std::isfinite(aspect) || viewSize.width() <= 0 ||
+        viewSize.height() <= 0) {
+        update();
+        return;
+    }
+    // The scale at which the image side in the limiting direction equals the
+    // view's side, derived from the aspect ratio alone (the current image
+    // size may lag behind the scale after a drag below the lower limit).
+    const double w = viewSize.width();
+    const double h = viewSize.height();
+    const double ratio = aspect / (w / h);
+    double newScale;
+    if (ratio <= 1.0)
+        newScale = aspect > 1.0f ? h * aspect / pixelsPerScale : h / pixelsPerScale;
+    else
+        newScale = aspect <= 1.0f ? w / (aspect * pixelsPerScale) : w / pixelsPerScale;
+    applyScale(newScale);
+    update();
+}
+
+void ViewPort::mousePressEvent(QMouseEvent* event)
+{
+    lastMousePos = event->position().toPoint();
+    if (event->buttons() == Qt::LeftButton)
+        setCursor(Qt::OpenHandCursor);
+}
+
+void ViewPort::mouseReleaseEvent(QMouseEvent*)
+{
+    unsetCursor();
+}
+
+void ViewPort::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (event->buttons() == Qt::MiddleButton) {
+        // The step grows with scale squared; any move that is not upwards
+        // shrinks. Below the lower limit the scale is kept but not applied,
+        // so dragging back up resumes from there.
+        const double step = (double(scale) / dragDivisor) * scale;
+        const double dragged = lastMousePos.y() - pos.y() > 0 ? scale + step : scale - step;
+        const float stored = std::min(float(dragged), maximumScale);
+        if (stored != scale) {
+            scale = stored;
+            if (scale > minimumScale)
+                updateImageSize();
+        }
+    } else if (event->buttons() == Qt::LeftButton && !imageSize.isEmpty()) {
+        centerX += double(lastMousePos.x() - pos.x()) / imageSize.width();
+        centerY += double(lastMousePos.y() - pos.y()) / imageSize.height();
+        update();
+    }
+    lastMousePos = pos;
+}
+
+void ViewPort::wheelEvent(QWheelEvent* event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0)
+        return;
+    // One factor per event, whatever the number of notches; a backward turn
+    // of less than one notch counts as zero steps and shrinks too.
+    const int steps = (delta / eighthsPerDegree) / degreesPerStep;
+    const float factor = steps >= 0 ? wheelShrinkFactor : wheelGrowFactor;
+    applyScale(float(scale * factor));
+}
+
+void ViewPort::paintEvent(QPaintEvent*)
+{
+    ProfileTimer timer(QStringLiteral("paintEvent"));
+    timer.start();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    if (!imageSize.isEmpty() && !viewSize.isEmpty()) {
+        const double tx = viewSize.width() * 0.5 - centerX * imageSize.width();
+        const double ty = viewSize.height() * 0.5 - centerY * imageSize.height();
+        const QRectF visible = QRectF(tx, ty, imageSize.width(), imageSize.height())
+                                   .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
+        if (!visible.isEmpty()) {
+            paintContext.target = visible;
+            paintContext.source = visible.translated(-tx, -ty);
+            paintLayers(painter);
+        }
+    }
+    timer.stop();
+    painter.end();
+}
+
+void ViewPort::paintLayers(QPainter& painter)
+{
+    paintContext.painter = &painter;
+    for (Layer* layer : std::as_const(layers)) {
+        if (!layer->isVisible())
+            continue;
+        painter.setOpacity(layer->opacity());
+        layer->draw(paintContext);
+    }
+    paintContext.painter = nullptr;
+}
+
+void ViewPort::resizeEvent(QResizeEvent* event)
+{
+    viewSize = event->size();
+}
+
+bool ViewPort::exportImage(const QString& fileName)
+{
+    if (imageSize.isEmpty()) {
+        qDebug() << "ViewPort/exportImage: !!!no image size!!!";
+        return false;
+    }
+    QImage image(imageSize, QImage::Format_ARGB32);
+    if (image.isNull()) {
+        qDebug() << "ViewPort/exportImage: !!!image could not be allocated!!!" << imageSize;
+        return false;
+    }
+    // Where the layers leave pixels uncovered or translucent, the saved
+    // picture shows what the screen shows there.
+    QColor background = palette().color(backgroundRole());
+    background.setAlpha(255);
+    image.fill(background);
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    paintContext.target = QRectF(QPointF(0, 0), QSizeF(imageSize));
+    paintContext.source = paintContext.target;
+    paintLayers(painter);
+    painter.end();
+    return image.save(fileName, "jpg", jpegQuality);
+}
+
+void ViewPort::createLayerPanels(QWidget* container)
+{
+    auto* layout = qobject_cast<QBoxLayout*>(container->layout());
+    if (!layout)
+        layout = new QVBoxLayout(container);
+    for (Layer* layer : std::as_const(layers)) {
+        auto* panel = new CollapseableWidget;
+        // Before the connections, so that the layer is not told.
+        if (!layer->isVisible()) {
+            panel->toggleVisible();
+            panel->toggleCollapsed();
+        }
+        connect(panel, &CollapseableWidget::opacityChanged, layer, &Layer::setOpacity);
+        connect(panel, &CollapseableWidget::visibleToggled, layer, &Layer::setVisibility);
+        layer->setupControls(panel);
+        layout->addWidget(panel);
+    }
+    layout->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "PaintContext.h"
+
+#include <QList>
+#include <QPoint>
+#include <QSize>
+#include <QWidget>
+
+class FlowData;
+class Layer;
+
+// The central widget: owns the layers, hands them the data set and the size
+// of the image they render, and composes their images, visible layers in list
+// order (later ones on top), each with its own opacity.
+//
+// Zooming changes the layer image size (the layers render anew, so the picture
+// stays sharp); panning only moves which part of the images is shown. The
+// longer image side is trunc(scale * 1000) pixels. The image point at the
+// widget centre is (centerX * W, centerY * H) for an image of W x H pixels;
+// zooming keeps it in place.
+class ViewPort : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Zoom limits. Every layer holds an image of the full size, so the upper
+    // limit bounds memory: the longer side stays at or below 4000 pixels.
+    static constexpr float minimumScale = 0.1f; // exclusive
+    static constexpr float maximumScale = 4.0f;
+
+    // Creates the layer stack.
+    explicit ViewPort(QWidget* parent = nullptr);
+    // Takes ownership of the given layers, in painting order.
+    explicit ViewPort(const QList<Layer*>& layers, QWidget* parent = nullptr);
+    ~ViewPort() override;
+
+    // The layer image size for a data set of the given aspect ratio (width
+    // over height) at the given scale; every side is at least one pixel.
+    static QSize imageSizeFor(float aspectRatio, float scale);
+
+    // Renders the whole layer image at the current size, whatever the pan and
+    // the widget size, onto the view's background colour and writes it as
+    // JPEG (quality 80) under exactly this name. False when there is no image
+    // size yet, the image cannot be allocated or the file cannot be written.
+    bool exportImage(const QString& fileName);
+
+    // Builds one panel per layer, in list order, into `container`, followed by
+    // a spacer that keeps them at the top. Called once.
+    void createLayerPanels(QWidget* container);
+
+    float zoomScale() const { return scale; }
+    QSize layerImageSize() const { return imageSize; }
+    double centerFractionX() const { return centerX; }
+    double centerFractionY() const { return centerY; }
+    const QList<Layer*>& layerList() const { return layers; }
+    FlowData* currentFlowData() const { return flowData; }
+
+signals:
+    // Emitted when a new data set has been stored; layers switch to it inside.
+    void flowDataChanged(FlowData* flowData);
+    // Emitted by every image-size update that finds a data set, also when the
+    // size did not change; layers re-render inside.
+    void sizeChanged(QSize size);
+
+public slots:
+    // Not owned; keeps the scale and the centre.
+    void setFlowData(FlowData* flowData);
+    // Schedules a repaint, merged into one while the image size is updated.
+    void layerChanged(Layer* layer);
+    void fitToScreen();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void createLayerStack();
+    void connectLayers();
+    void updateImageSize();
+    // Applies a new scale, clamped to the upper limit; false if refused
+    // (at or below the lower limit) or unchanged.
+    bool applyScale(double newScale);
+    void paintLayers(QPainter& painter);
+
+    FlowData* flowData = nullptr;
+    QSize viewSize{-1, -1};
+    QSize imageSize{-1, -1};
+    PaintContext paintContext;
+    bool updating = false;
+    bool repaintPending = false;
+    float scale = 1.0f;
+    QPoint lastMousePos;
+    double centerX = 0.5;
+    double centerY = 0.5;
+    QList<Layer*> layers;
+};

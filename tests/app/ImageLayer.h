@@ -1,0 +1,78 @@
+#pragma once
+
+#include "FlowData.h"
+#include "Layer.h"
+#include "PaintContext.h"
+
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QPainter>
+#include <QWidget>
+
+#include <functional>
+
+// A layer that paints a known picture: `color` over the fraction `coverage`
+// of its image (unit-square coordinates, y down), transparent elsewhere. It
+// re-renders and announces a change on every size it is given with a data
+// set, as real layers do, and reads the data set each time so that a deleted
+// one shows up under AddressSanitizer.
+class ImageLayer : public Layer
+{
+public:
+    ImageLayer(const QColor& color, const QRectF& coverage, bool visible = true,
+               const QString& title = QStringLiteral("Image"))
+        : Layer(visible), color(color), coverage(coverage), title(title)
+    {
+    }
+
+    void setupControls(QWidget* panel) override
+    {
+        panel->setProperty("title", title);
+        ++setupCount;
+    }
+
+    void draw(PaintContext& context) override
+    {
+        ++drawCount;
+        if (!image.isNull())
+            context.painter->drawImage(context.target, image, context.source);
+    }
+
+    void setFlowData(FlowData* data) override
+    {
+        Layer::setFlowData(data);
+        if (data)
+            seenAspect = data->aspectRatio();
+    }
+
+    void setSize(const QSize& newSize) override
+    {
+        Layer::setSize(newSize);
+        sizes.append(newSize);
+        if (!flowData || newSize.isEmpty())
+            return;
+        seenAspect = flowData->aspectRatio();
+        image = QImage(newSize, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.fillRect(QRectF(coverage.x() * newSize.width(), coverage.y() * newSize.height(),
+                                coverage.width() * newSize.width(),
+                                coverage.height() * newSize.height()),
+                         color);
+        painter.end();
+        emit layerChanged(this);
+        if (afterSetSize)
+            afterSetSize();
+    }
+
+    QColor color;
+    QRectF coverage;
+    QString title;
+    QImage image;
+    QList<QSize> sizes;
+    float seenAspect = 0.0f;
+    int drawCount = 0;
+    int setupCount = 0;
+    std::function<void()> afterSetSize;
+};
