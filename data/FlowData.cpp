@@ -49,13 +49,13 @@ bool readInteger(QTextStream& stream, int& value)
 }
 
 // Finite values only take part in the extremes; `seen` tells whether any did.
-struct Extremes
+template <typename T> struct Extremes
 {
-    float minimum = 0.0f;
-    float maximum = 0.0f;
+    T minimum = 0;
+    T maximum = 0;
     bool seen = false;
 
-    void add(float v)
+    void add(T v)
     {
         if (!std::isfinite(v))
             return;
@@ -70,13 +70,13 @@ struct Extremes
     }
 };
 
-// In double: the float sum of squares overflows long before the length does.
-float magnitudeOf(const Vector3& v)
+// In double: the length of a finite float vector can exceed the float range.
+double magnitudeOf(const Vector3& v)
 {
     const double x = v.x;
     const double y = v.y;
     const double z = v.z;
-    return float(std::sqrt(x * x + y * y + z * z));
+    return std::sqrt(x * x + y * y + z * z);
 }
 
 } // namespace
@@ -199,8 +199,8 @@ bool FlowData::readGeometry(QFile& file, QString* errorMessage)
         return fail(errorMessage, QStringLiteral("geometry file shorter than the header promises"));
     fromLittleEndian(reinterpret_cast<float*>(geometry.get()), qint64(points) * 3);
 
-    Extremes xs;
-    Extremes ys;
+    Extremes<float> xs;
+    Extremes<float> ys;
     const Vector3* p = geometry.get();
     for (int k = 0; k < points; ++k) {
         xs.add(p[k].x);
@@ -276,8 +276,8 @@ bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     }
 
-    Extremes magnitudes;
-    std::vector<Extremes> sets(static_cast<size_t>(scalarSetsInFile));
+    Extremes<double> magnitudes;
+    std::vector<Extremes<float>> sets(static_cast<size_t>(scalarSetsInFile));
     std::vector<float*> setValues(static_cast<size_t>(scalarSetsInFile));
     for (int s = 0; s < scalarSetsInFile; ++s)
         setValues[size_t(s)] = scalars[s].values.get();
@@ -302,8 +302,9 @@ bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage
         }
     }
 
-    vectorMin = magnitudes.minimum;
-    vectorMax = magnitudes.maximum;
+    vectorMin = float(magnitudes.minimum);
+    vectorMax = float(magnitudes.maximum);
+    largestMagnitude = magnitudes.maximum;
     for (int s = 0; s < scalarSetsInFile; ++s) {
         scalars[s].minimum = sets[size_t(s)].minimum;
         scalars[s].maximum = sets[size_t(s)].maximum;
@@ -322,7 +323,7 @@ void FlowData::normalize(int scalarSetsInFile)
     const int points = resolutionX * resolutionY;
     Vector3* v = vectors.get();
     float* magnitude = scalars.last().values.get();
-    const double largest = vectorMax;
+    const double largest = largestMagnitude;
     for (int k = 0; k < points; ++k) {
         Vector3& u = v[k];
         if (!std::isfinite(u.x) || !std::isfinite(u.y) || !std::isfinite(u.z)) {

@@ -91,4 +91,7 @@ private:
     bool checkAxes(QString* errorMessage);
     bool readData(QFile& file, int scalarSetsInFile, QString* errorMessage);
     void normalize(int scalarSetsInFile);
+
+    // vectorMax before rounding to float, which it may exceed.
+    double largestMagnitude = 0.0;
 };

@@ -1,0 +1,432 @@
+#include "FlowData.h"
+#include "FlowFixture.h"
+#include "MessageCapture.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using FlowFixture::Grid;
+
+namespace {
+
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+const float infinity = std::numeric_limits<float>::infinity();
+
+// A 3 x 2 grid with one scalar set; vectors of lengths 1, 2, 0.5, 1, 2, 1.
+Grid smallGrid()
+{
+    Grid grid;
+    grid.xs = {10.0f, 11.0f, 13.0f};
+    grid.ys = {-4.0f, 0.0f};
+    grid.vectors = {{1, 0, 0}, {0, 2, 0}, {0.3f, 0.4f, 0}, {-1, 0, 0}, {0, -2, 0}, {0.6f, 0.8f, 0}};
+    grid.scalars = {{5, 6, 7, 8, 9, 10}};
+    return grid;
+}
+
+QByteArray floatBytes(std::initializer_list<float> values)
+{
+    QByteArray bytes;
+    for (float v : values)
+        FlowFixture::appendFloat(bytes, v);
+    return bytes;
+}
+
+// 2 x 2 points at the corners of the unit square, as file bytes.
+QByteArray unitSquarePositions()
+{
+    return floatBytes({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0});
+}
+
+bool sameFloat(float a, float b)
+{
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
+
+} // namespace
+
+class TestFlowData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dataName_data();
+    void dataName();
+    void loadsFiles_data();
+    void loadsFiles();
+    void rejectsCorruptFiles_data();
+    void rejectsCorruptFiles();
+    void normalises_data();
+    void normalises();
+    void writesDiagnostics();
+    void loadsRealData_data();
+    void loadsRealData();
+};
+
+void TestFlowData::dataName_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("geometry file") << "flow.gri"
+                                   << "flow";
+    QTest::newRow("data file") << "flow.dat"
+                               << "flow";
+    QTest::newRow("numbered data file") << "flow.00000.dat"
+                                        << "flow.00000";
+    QTest::newRow("no extension") << "flow"
+                                  << "flow";
+    QTest::newRow("dot in directory, none in file") << "runs.v2/flow"
+                                                    << "runs.v2/flow";
+    QTest::newRow("dots in directory and file") << "/data/runs.v2/flow.gri"
+                                                << "/data/runs.v2/flow";
+    QTest::newRow("trailing dot") << "flow."
+                                  << "flow";
+}
+
+void TestFlowData::dataName()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QString, expected);
+    QCOMPARE(FlowData::dataName(fileName), expected);
+}
+
+void TestFlowData::loadsFiles_data()
+{
+    QTest::addColumn<QByteArray>("headerText");
+    QTest::addColumn<QString>("dataFile"); // written beside <dir>/flow.gri
+    QTest::addColumn<QString>("chosen");   // the name handed to fromFile
+    QTest::addColumn<int>("scalarSets");
+    QTest::addColumn<int>("expectedCount");
+
+    QTest::newRow("spaces, flow.dat") << QByteArray("2 3 1 1 4 0.25") << "flow.dat"
+                                      << "flow.gri" << 1 << 2;
+    QTest::newRow("tabs and line breaks") << QByteArray("\n2\t3\r\n1\t\t1\n4\n0.25\n") << "flow.dat"
+                                          << "flow.dat" << 1 << 2;
+    QTest::newRow("no scalar sets: 12-byte records") << QByteArray("2 3 1 0 4 0.25") << "flow.dat"
+                                                     << "flow" << 0 << 1;
+    QTest::newRow("two scalar sets") << QByteArray("2 3 1 2 4 0.25") << "flow.dat"
+                                     << "flow.gri" << 2 << 3;
+    QTest::newRow("numbered data file only") << QByteArray("2 3 1 1 4 0.25") << "flow.00000.dat"
+                                             << "flow.gri" << 1 << 2;
+    QTest::newRow("text ends at byte 40")
+        << QByteArray("2 3 1 1 4 0.250000000000000000") << "flow.dat"
+        << "flow.gri" << 1 << 2;
+}
+
+void TestFlowData::loadsFiles()
+{
+    QFETCH(QByteArray, headerText);
+    QFETCH(QString, dataFile);
+    QFETCH(QString, chosen);
+    QFETCH(int, scalarSets);
+    QFETCH(int, expectedCount);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QByteArray geometry = FlowFixture::header(headerText);
+    QCOMPARE(geometry.size(), 40);
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 2; ++i)
+            geometry += floatBytes({float(i), float(j) * 0.5f, 0});
+    QByteArray data;
+    for (int k = 0; k < 6; ++k) {
+        FlowFixture::appendFloat(data, 1.0f + k);
+        FlowFixture::appendFloat(data, 0.0f);
+        FlowFixture::appendFloat(data, 0.0f);
+        for (int s = 0; s < scalarSets; ++s)
+            FlowFixture::appendFloat(data, float(k * (s + 1)));
+    }
+    QVERIFY(FlowFixture::writeFile(dir.filePath("flow.gri"), geometry));
+    QVERIFY(FlowFixture::writeFile(dir.filePath(dataFile), data));
+
+    MessageCapture capture;
+    const std::unique_ptr<FlowData> loaded(FlowData::fromFile(dir.filePath(chosen)));
+    QVERIFY(loaded);
+    QCOMPARE(loaded->resolutionXValue(), 2);
+    QCOMPARE(loaded->resolutionYValue(), 3);
+    QCOMPARE(loaded->aspectRatio(), 2.0f / 3.0f);
+    QCOMPARE(loaded->timeStepsValue(), 4);
+    QCOMPARE(loaded->timeDifferenceValue(), 0.25f);
+    QCOMPARE(loaded->scalarSetCount(), expectedCount);
+    // The records were read at the right stride: the last set is the length
+    // of the normalised vector (k + 1) / 6, the file's sets ramp from 0 to 1.
+    const QList<ScalarSet>& sets = loaded->scalarSets();
+    for (int k = 0; k < 6; ++k) {
+        QCOMPARE(sets.last().values[k], (1.0f + k) / 6.0f);
+        for (int s = 0; s < scalarSets; ++s)
+            QCOMPARE(sets[s].values[k], float(k) / 5.0f);
+    }
+}
+
+void TestFlowData::rejectsCorruptFiles_data()
+{
+    QTest::addColumn<QByteArray>("geometry"); // empty: no geometry file
+    QTest::addColumn<QByteArray>("data");     // empty: no data file
+    QTest::addColumn<QString>("reason");
+
+    const QByteArray positions = unitSquarePositions();
+    const QByteArray records = floatBytes({1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0});
+    const QByteArray good = FlowFixture::header(2, 2, 0) + positions;
+
+    QTest::newRow("gri: missing") << QByteArray() << records << "opening geometry file failed";
+    QTest::newRow("gri: header does not parse") << FlowFixture::header("2 two 1 0 1 0") + positions
+                                                << records << "geometry header does not parse";
+    QTest::newRow("gri: header cut short")
+        << QByteArray("VLMRA12 2 1") << records << "geometry header does not parse";
+    QTest::newRow("gri: time difference missing") << FlowFixture::header("2 2 1 0 1") + positions
+                                                  << records << "geometry header does not parse";
+    QTest::newRow("gri: resolution beyond int")
+        << FlowFixture::header("4294967298 2 1 0 1 0") + positions << records
+        << "geometry header does not parse";
+    QTest::newRow("gri: sixth number starts at byte 40")
+        << FlowFixture::header("2         2         1      0     1") + QByteArray("0.5 ") +
+               positions
+        << records << "geometry header does not parse";
+    QTest::newRow("gri: depth 2") << FlowFixture::header(2, 2, 0, 2) + positions << records
+                                  << "depth not 1; only programmed for 1";
+    QTest::newRow("gri: one column") << FlowFixture::header(1, 4, 0) + positions << records
+                                     << "resolution below 2 along an axis";
+    QTest::newRow("gri: zero rows") << FlowFixture::header(4, 0, 0) + positions << records
+                                    << "resolution below 2 along an axis";
+    QTest::newRow("gri: negative resolution") << FlowFixture::header(-2, -2, 0) + positions
+                                              << records << "resolution below 2 along an axis";
+    QTest::newRow("gri: negative scalar sets")
+        << FlowFixture::header(2, 2, -1) + positions << records << "negative scalar sets count";
+    QTest::newRow("gri: point count overflows int")
+        << FlowFixture::header(65536, 65536, 0) + positions << records << "grid too large";
+    QTest::newRow("gri: shorter than the grid")
+        << FlowFixture::header(2, 2, 0) + positions.left(47) << records
+        << "geometry file shorter than the header promises";
+    QTest::newRow("gri: grid of a billion points, tiny file")
+        << FlowFixture::header(40000, 40000, 0) + positions << records
+        << "geometry file shorter than the header promises";
+    QTest::newRow("gri: x descends")
+        << FlowFixture::header(2, 2, 0) + floatBytes({1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0})
+        << records << "x coordinates do not strictly ascend";
+    QTest::newRow("gri: repeated grid line")
+        << FlowFixture::header(3, 2, 0) +
+               floatBytes({0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 1, 1, 0})
+        << records + records << "x coordinates do not strictly ascend";
+    QTest::newRow("gri: y descends")
+        << FlowFixture::header(2, 2, 0) + floatBytes({0, 1, 0, 1, 1, 0, 0, 0, 0, 1, 0, 0})
+        << records << "y coordinates do not strictly ascend";
+    QTest::newRow("gri: NaN grid line")
+        << FlowFixture::header(2, 2, 0) + floatBytes({0, 0, 0, notANumber, 0, 0, 0, 1, 0, 1, 1, 0})
+        << records << "x coordinates do not strictly ascend";
+    // 2^24 - 2 and 2^24 - 1 are distinct floats, but both scale to 0.5 + 2^-24.
+    QTest::newRow("gri: lines merge in float after scaling")
+        << FlowFixture::header(4, 2, 0) +
+               floatBytes({0, 0, 0, 16777214, 0, 0, 16777215, 0, 0, 33554426, 0, 0,
+                           0, 1, 0, 16777214, 1, 0, 16777215, 1, 0, 33554426, 1, 0})
+        << records + records << "x coordinates do not strictly ascend";
+    QTest::newRow("dat: missing") << good << QByteArray() << "opening data file failed";
+    QTest::newRow("dat: shorter than the grid")
+        << good << records.left(47) << "data file shorter than the header promises";
+    QTest::newRow("dat: records lack the scalar values")
+        << FlowFixture::header(2, 2, 1) + positions << records
+        << "data file shorter than the header promises";
+    QTest::newRow("dat: two billion scalar sets")
+        << FlowFixture::header(2, 2, 2147483647) + positions << records
+        << "data file shorter than the header promises";
+}
+
+void TestFlowData::rejectsCorruptFiles()
+{
+    QFETCH(QByteArray, geometry);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (!geometry.isEmpty())
+        QVERIFY(FlowFixture::writeFile(dir.filePath("flow.gri"), geometry));
+    if (!data.isEmpty())
+        QVERIFY(FlowFixture::writeFile(dir.filePath("flow.dat"), data));
+
+    MessageCapture capture;
+    QString message;
+    const std::unique_ptr<FlowData> loaded(FlowData::fromFile(dir.filePath("flow"), &message));
+    QVERIFY(!loaded);
+    QCOMPARE(message, reason);
+    QVERIFY2(capture.lines().contains("FlowData/load: " + reason),
+             qPrintable(capture.lines().join('\n')));
+
+    // A failed load leaves nothing allocated, also in an object that held a
+    // data set before.
+    Grid previous = smallGrid();
+    QVERIFY(previous.write(dir.filePath("previous")));
+    FlowData reused;
+    QVERIFY(reused.load(dir.filePath("previous")));
+    QVERIFY(!reused.load(dir.filePath("flow")));
+    QVERIFY(reused.geometryArray().isEmpty());
+    QVERIFY(reused.vectorArray().isEmpty());
+    QVERIFY(reused.scalarSets().isEmpty());
+}
+
+void TestFlowData::normalises_data()
+{
+    QTest::addColumn<QList<Vector3>>("vectors");
+    QTest::addColumn<QList<float>>("scalars");
+    QTest::addColumn<QList<Vector3>>("expectedVectors");
+    QTest::addColumn<QList<float>>("expectedScalars");
+    QTest::addColumn<QList<float>>("expectedMagnitudes");
+    QTest::addColumn<float>("vectorMin");
+    QTest::addColumn<float>("vectorMax");
+
+    // Speeds 0.5 to 2: (1, 0) keeps its direction and becomes (0.5, 0).
+    QTest::newRow("directions kept")
+        << QList<Vector3>{{1, 0, 0}, {0, 2, 0}, {-0.5f, 0, 0}, {1.2f, 1.6f, 0}}
+        << QList<float>{2, 4, 6, 10}
+        << QList<Vector3>{{0.5f, 0, 0}, {0, 1, 0}, {-0.25f, 0, 0}, {0.6f, 0.8f, 0}}
+        << QList<float>{0, 0.25f, 0.5f, 1} << QList<float>{0.5f, 1, 0.25f, 1} << 0.5f << 2.0f;
+    QTest::newRow("all vectors zero, constant scalar")
+        << QList<Vector3>{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}} << QList<float>{3, 3, 3, 3}
+        << QList<Vector3>{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}} << QList<float>{0, 0, 0, 0}
+        << QList<float>{0, 0, 0, 0} << 0.0f << 0.0f;
+    QTest::newRow("masked points stay NaN, extremes of the rest")
+        << QList<Vector3>{{notANumber, notANumber, 0}, {0, 4, 0}, {infinity, 0, 0}, {2, 0, 0}}
+        << QList<float>{notANumber, -1, infinity, 1}
+        << QList<Vector3>{{notANumber, notANumber, notANumber},
+                          {0, 1, 0},
+                          {notANumber, notANumber, notANumber},
+                          {0.5f, 0, 0}}
+        << QList<float>{notANumber, 0, notANumber, 1}
+        << QList<float>{notANumber, 1, notANumber, 0.5f} << 2.0f << 4.0f;
+    QTest::newRow("only masked points")
+        << QList<Vector3>{{notANumber, 0, 0},
+                          {notANumber, 0, 0},
+                          {notANumber, 0, 0},
+                          {notANumber, 0, 0}}
+        << QList<float>{notANumber, notANumber, -infinity, notANumber}
+        << QList<Vector3>{{notANumber, notANumber, notANumber},
+                          {notANumber, notANumber, notANumber},
+                          {notANumber, notANumber, notANumber},
+                          {notANumber, notANumber, notANumber}}
+        << QList<float>{notANumber, notANumber, notANumber, notANumber}
+        << QList<float>{notANumber, notANumber, notANumber, notANumber} << 0.0f << 0.0f;
+    QTest::newRow("speeds near the float limit")
+        << QList<Vector3>{{3e38f, 3e38f, 0}, {0, 0, 0}, {0, 3e38f, 0}, {0, -3e38f, 0}}
+        << QList<float>{-3e38f, 3e38f, 0, 0}
+        << QList<Vector3>{{0.70710677f, 0.70710677f, 0},
+                          {0, 0, 0},
+                          {0, 0.70710677f, 0},
+                          {0, -0.70710677f, 0}}
+        << QList<float>{0, 1, 0.5f, 0.5f} << QList<float>{0.99999994f, 0, 0.70710677f, 0.70710677f} << 0.0f
+        << infinity;
+}
+
+void TestFlowData::normalises()
+{
+    QFETCH(QList<Vector3>, vectors);
+    QFETCH(QList<float>, scalars);
+    QFETCH(QList<Vector3>, expectedVectors);
+    QFETCH(QList<float>, expectedScalars);
+    QFETCH(QList<float>, expectedMagnitudes);
+    QFETCH(float, vectorMin);
+    QFETCH(float, vectorMax);
+
+    QTemporaryDir dir;
+    Grid grid;
+    grid.xs = {-3.0f, 5.0f};
+    grid.ys = {100.0f, 102.0f};
+    grid.vectors = vectors;
+    grid.scalars = {scalars};
+    QVERIFY(grid.write(dir.filePath("flow")));
+
+    MessageCapture capture;
+    FlowData data;
+    QVERIFY(data.load(dir.filePath("flow")));
+    QCOMPARE(data.vectorMinimum(), vectorMin);
+    QCOMPARE(data.vectorMaximum(), vectorMax);
+    QCOMPARE(data.geometryMinimum().x, -3.0f);
+    QCOMPARE(data.geometryMaximum().y, 102.0f);
+    for (int k = 0; k < 4; ++k) {
+        const Vector3 v = data.vectorArray()[k];
+        const Vector3 e = expectedVectors[k];
+        const QByteArray where = "point " + QByteArray::number(k);
+        QVERIFY2(sameFloat(v.x, e.x) && sameFloat(v.y, e.y) && sameFloat(v.z, e.z), where);
+        QVERIFY2(sameFloat(data.scalarSets()[0].values[k], expectedScalars[k]), where);
+        QVERIFY2(sameFloat(data.scalarSets()[1].values[k], expectedMagnitudes[k]), where);
+        const Vector3 p = data.geometryArray()[k];
+        QCOMPARE(p.x, float(k % 2));
+        QCOMPARE(p.y, float(k / 2));
+    }
+}
+
+void TestFlowData::writesDiagnostics()
+{
+    QTemporaryDir dir;
+    Grid grid = smallGrid();
+    grid.timeSteps = 12;
+    grid.timeDifference = 0.5f;
+    QVERIFY(grid.write(dir.filePath("flow")));
+    const QString name = dir.filePath("flow");
+
+    MessageCapture capture;
+    const std::unique_ptr<FlowData> loaded(FlowData::fromFile(name + ".gri"));
+    QVERIFY(loaded);
+    const QStringList expected = {
+        "FlowData/load: data name:  " + name,
+        "FlowData/load: resolution:  3 2",
+        "FlowData/load: scalar sets count:  1",
+        "FlowData/load: time steps count / time difference:  12  /  0.5",
+        "geometry data min/max:  [10, -4, 0] [13, 0, 0]",
+        "vector data min/max:  0.5 2",
+        "scalar[ 0 ] min/max:  5 10",
+        "minDistance:  0.333333",
+        "minDistance:  1",
+    };
+    QCOMPARE(capture.lines(), expected);
+}
+
+void TestFlowData::loadsRealData_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<float>("timeDifference");
+    QTest::newRow("wind-tunnel PIV") << "piv_tipvortex_dlr" << 79 << 63 << 0.0f;
+    QTest::newRow("ocean model") << "ocean_roms_arctic20_t000" << 41 << 41 << 3600.0f;
+}
+
+void TestFlowData::loadsRealData()
+{
+    QFETCH(QString, name);
+    QFETCH(int, columns);
+    QFETCH(int, rows);
+    QFETCH(float, timeDifference);
+
+    const QString folder = qEnvironmentVariable("VELMORA_SOURCE_DIR", QStringLiteral(".")) +
+                           QStringLiteral("/../shared/realdata/");
+    if (!QFile::exists(folder + name + ".gri"))
+        QSKIP("the real data sets are not beside the source tree");
+
+    MessageCapture capture;
+    const std::unique_ptr<FlowData> loaded(FlowData::fromFile(folder + name + ".dat"));
+    QVERIFY(loaded);
+    QCOMPARE(loaded->resolutionXValue(), columns);
+    QCOMPARE(loaded->resolutionYValue(), rows);
+    QCOMPARE(loaded->timeDifferenceValue(), timeDifference);
+    QCOMPARE(loaded->scalarSetCount(), 3);
+
+    // The first scalar set is the speed the measurement recorded: scaled
+    // back, it must match the length of each vector as loaded.
+    const ScalarSet& speed = loaded->scalarSets()[0];
+    const ScalarSet& magnitude = loaded->scalarSets().last();
+    const float range = speed.maximum - speed.minimum;
+    QVERIFY(std::abs(speed.maximum - loaded->vectorMaximum()) <= 1e-4f * speed.maximum);
+    for (int k = 0; k < columns * rows; ++k) {
+        const float recorded = speed.values[k] * range + speed.minimum;
+        const float loadedSpeed = magnitude.values[k] * loaded->vectorMaximum();
+        QVERIFY2(
+            std::abs(recorded - loadedSpeed) <= 1e-4f * speed.maximum,
+            qPrintable(QStringLiteral("point %1: %2 vs %3").arg(k).arg(recorded).arg(loadedSpeed)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFlowData)
+#include "tst_flowdata.moc"

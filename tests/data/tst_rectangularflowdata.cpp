@@ -1,0 +1,343 @@
+#include "FlowFixture.h"
+#include "MessageCapture.h"
+#include "RectangularFlowData.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+using FlowFixture::Grid;
+
+namespace {
+
+// Resampling runs in float on coordinates rounded to float; values lie in
+// [0, 1] after normalisation.
+constexpr float resampleTolerance = 2e-5f;
+
+std::unique_ptr<RectangularFlowData> load(const Grid& grid, const QTemporaryDir& dir)
+{
+    const QString name = dir.filePath(QStringLiteral("flow"));
+    if (!grid.write(name))
+        return nullptr;
+    MessageCapture quiet;
+    FlowData* loaded = FlowData::fromFile(name);
+    auto* rectangular = dynamic_cast<RectangularFlowData*>(loaded);
+    if (!rectangular)
+        delete loaded;
+    return std::unique_ptr<RectangularFlowData>(rectangular);
+}
+
+// The cell containing p: the largest lower grid line not above p, limited to
+// the cells 0 ... n - 2.
+int containingCell(double p, const SharedArray<float>& coords)
+{
+    int cell = 0;
+    for (int i = 0; i <= coords.size() - 2; ++i)
+        if (double(coords[i]) <= p)
+            cell = i;
+    return cell;
+}
+
+// Probe positions along an axis: every grid line, the values on either side
+// of it, cell middles, the ends, points outside and a pseudo-random spread.
+std::vector<double> probes(const SharedArray<float>& coords)
+{
+    std::vector<double> p = {0.0, 1.0, -0.25, 1.5, -1e300, 1e300};
+    for (int i = 0; i < coords.size(); ++i) {
+        const float c = coords[i];
+        p.push_back(c);
+        p.push_back(std::nextafter(c, -1.0f));
+        p.push_back(std::nextafter(c, 2.0f));
+        if (i + 1 < coords.size())
+            p.push_back((double(c) + coords[i + 1]) / 2.0);
+    }
+    unsigned state = 12345;
+    for (int k = 0; k < 200; ++k) {
+        state = state * 1103515245u + 12345u;
+        p.push_back(-0.1 + 1.2 * double(state >> 8) / double(1u << 24));
+    }
+    return p;
+}
+
+double bilinear(double x, double y, double a, double b, double c, double d)
+{
+    return a + b * x + c * y + d * x * y;
+}
+
+Grid gridOf(const QList<float>& xs, const QList<float>& ys, bool fastIndexAlongY)
+{
+    Grid grid;
+    grid.xs = xs;
+    grid.ys = ys;
+    grid.fastIndexAlongY = fastIndexAlongY;
+    QList<float> scalar;
+    for (int j = 0; j < grid.rows(); ++j) {
+        for (int i = 0; i < grid.columns(); ++i) {
+            const double x = xs[i];
+            const double y = ys[j];
+            scalar.append(float(bilinear(x, y, 1.0, 0.5, -2.0, 0.25)));
+            grid.vectors.append(Vector3(float(bilinear(x, y, 0.3, -1.0, 0.2, 0.1)),
+                                        float(bilinear(x, y, 2.0, 0.5, -1.0, -0.05)), 0.0f));
+        }
+    }
+    grid.scalars = {scalar};
+    return grid;
+}
+
+} // namespace
+
+class TestRectangularFlowData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lookupTable_data();
+    void lookupTable();
+    void vectorAt_data();
+    void vectorAt();
+    void resample_data();
+    void resample();
+    void maskedPointStaysLocal();
+};
+
+void TestRectangularFlowData::lookupTable_data()
+{
+    QTest::addColumn<QList<float>>("axis");
+    QTest::addColumn<int>("uniformEntries"); // 2 (n - 1), or 0 for no such expectation
+    QTest::addColumn<bool>("cut");           // 2 / minDistance exceeds the bound
+
+    QTest::newRow("two points") << QList<float>{0, 1} << 2 << false;
+    QTest::newRow("uniform, 3 points") << FlowFixture::uniformAxis(3) << 4 << false;
+    QTest::newRow("uniform, 11 points, offset")
+        << FlowFixture::uniformAxis(11, -7.0f, 3.0f) << 20 << false;
+    QTest::newRow("uniform, 1000 points") << FlowFixture::uniformAxis(1000) << 1998 << false;
+    QTest::newRow("non-uniform") << QList<float>{0, 0.1f, 0.15f, 0.6f, 1.0f} << 0 << false;
+    QTest::newRow("smallest cell a millionth")
+        << QList<float>{0, 0.5f, 0.500001f, 1.0f} << 0 << true;
+    QTest::newRow("smallest cell at the far end") << QList<float>{-5, 2, 2.00001f} << 0 << true;
+}
+
+void TestRectangularFlowData::lookupTable()
+{
+    QFETCH(QList<float>, axis);
+    QFETCH(int, uniformEntries);
+    QFETCH(bool, cut);
+
+    QTemporaryDir dir;
+    const auto data = load(gridOf(axis, {0, 1}, false), dir);
+    QVERIFY(data);
+    const SharedArray<int>& table = data->xLookupTable();
+    const SharedArray<float>& coords = data->xCoordinates();
+    const int m = table.size();
+    if (uniformEntries == 2)
+        QCOMPARE(m, 2);
+    else if (uniformEntries > 0)
+        QVERIFY2(m == uniformEntries || m == uniformEntries - 1, qPrintable(QString::number(m)));
+    if (cut)
+        QCOMPARE(m, RectangularFlowData::maxLookupEntries);
+    else
+        QVERIFY(m < RectangularFlowData::maxLookupEntries);
+
+    // Entry q: the cell containing the upper end of the q-th of m bins.
+    for (int q = 0; q < m; ++q) {
+        const double end = double(q + 1) / double(m - 1);
+        QVERIFY2(table[q] == containingCell(end, coords),
+                 qPrintable(QStringLiteral("entry %1: %2").arg(q).arg(table[q])));
+    }
+    // The y axis has two points: minDistance 1, the table {0, 0}.
+    QCOMPARE(data->yLookupTable().size(), 2);
+    QCOMPARE(data->yLookupTable()[0], 0);
+    QCOMPARE(data->yLookupTable()[1], 0);
+}
+
+void TestRectangularFlowData::vectorAt_data()
+{
+    QTest::addColumn<QList<float>>("xs");
+    QTest::addColumn<QList<float>>("ys");
+    QTest::addColumn<bool>("fastIndexAlongY");
+
+    QTest::newRow("2 x 2") << QList<float>{0, 1} << QList<float>{0, 1} << false;
+    QTest::newRow("uniform 5 x 4")
+        << FlowFixture::uniformAxis(5, 0, 4) << FlowFixture::uniformAxis(4, 0, 3) << false;
+    QTest::newRow("non-uniform 6 x 3")
+        << QList<float>{-3, -2.5f, 0, 0.25f, 4, 9} << QList<float>{1, 1.01f, 7} << false;
+    QTest::newRow("cut table, cells a millionth apart")
+        << QList<float>{0, 0.3f, 0.300001f, 0.300002f, 0.7f, 1}
+        << QList<float>{0, 0.000001f, 0.5f, 1} << false;
+    QTest::newRow("fast index along y")
+        << QList<float>{0, 0.2f, 1, 3} << QList<float>{5, 5.5f, 6, 8, 13} << true;
+}
+
+void TestRectangularFlowData::vectorAt()
+{
+    QFETCH(QList<float>, xs);
+    QFETCH(QList<float>, ys);
+    QFETCH(bool, fastIndexAlongY);
+
+    QTemporaryDir dir;
+    Grid grid = gridOf(xs, ys, fastIndexAlongY);
+    // Distinct vectors, so that every grid point is recognisable.
+    for (int k = 0; k < grid.points(); ++k)
+        grid.vectors[k] = Vector3(float(k + 1), float(-k), 0.0f);
+    const auto data = load(grid, dir);
+    QVERIFY(data);
+
+    const int columns = data->resolutionXValue();
+    const double aspect = data->aspectRatio();
+    const std::vector<double> xProbes = probes(data->xCoordinates());
+    const std::vector<double> yProbes = probes(data->yCoordinates());
+    for (double x : xProbes) {
+        for (double ys : yProbes) {
+            // vectorAt takes y in widths and multiplies by the aspect first.
+            const double y = ys / aspect;
+            const double scaled = aspect * y;
+            const int i = containingCell(x, data->xCoordinates());
+            const int j = containingCell(scaled, data->yCoordinates());
+            const Vector3 expected = data->vectorArray()[j * columns + i];
+            const Vector3 got = data->vectorAt(x, y);
+            QVERIFY2(got.x == expected.x && got.y == expected.y,
+                     qPrintable(QStringLiteral("(%1, %2): expected cell (%3, %4)")
+                                    .arg(x, 0, 'g', 17)
+                                    .arg(scaled, 0, 'g', 17)
+                                    .arg(i)
+                                    .arg(j)));
+        }
+    }
+
+    // The far corner belongs to the last cell.
+    const Vector3 corner = data->vectorAt(1.0, 1.0 / aspect);
+    const Vector3 last =
+        data->vectorArray()[(data->resolutionYValue() - 2) * columns + columns - 2];
+    QCOMPARE(corner.x, last.x);
+    QCOMPARE(corner.y, last.y);
+
+    // Not a number must not index outside the grid.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    data->vectorAt(nan, nan);
+}
+
+void TestRectangularFlowData::resample_data()
+{
+    QTest::addColumn<QList<float>>("xs");
+    QTest::addColumn<QList<float>>("ys");
+    QTest::addColumn<bool>("fastIndexAlongY");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+
+    const QList<float> xs = {-2, -1.5f, 0, 0.1f, 3};
+    const QList<float> ys = {10, 10.5f, 13, 20};
+    QTest::newRow("uniform, raster of the grid's size")
+        << FlowFixture::uniformAxis(5, 0, 4) << FlowFixture::uniformAxis(4, 0, 3) << false << 5
+        << 4;
+    QTest::newRow("non-uniform, odd raster") << xs << ys << false << 37 << 23;
+    QTest::newRow("non-uniform, wide and flat") << xs << ys << false << 401 << 3;
+    QTest::newRow("non-uniform, corners only") << xs << ys << false << 2 << 2;
+    QTest::newRow("non-uniform, one row") << xs << ys << false << 11 << 1;
+    QTest::newRow("single sample") << xs << ys << false << 1 << 1;
+    QTest::newRow("raster coarser than the grid")
+        << FlowFixture::uniformAxis(50, -1, 1) << FlowFixture::uniformAxis(31, 0, 9) << false << 7
+        << 5;
+    QTest::newRow("fast index along y") << xs << ys << true << 17 << 9;
+}
+
+void TestRectangularFlowData::resample()
+{
+    QFETCH(QList<float>, xs);
+    QFETCH(QList<float>, ys);
+    QFETCH(bool, fastIndexAlongY);
+    QFETCH(int, width);
+    QFETCH(int, height);
+
+    QTemporaryDir dir;
+    const Grid grid = gridOf(xs, ys, fastIndexAlongY);
+    const auto data = load(grid, dir);
+    QVERIFY(data);
+
+    // Extremes over the grid points, as the loader scales by them.
+    double fMin = grid.scalars[0][0];
+    double fMax = fMin;
+    double largest = 0.0;
+    for (int k = 0; k < grid.points(); ++k) {
+        fMin = qMin(fMin, double(grid.scalars[0][k]));
+        fMax = qMax(fMax, double(grid.scalars[0][k]));
+        const Vector3 v = grid.vectors[k];
+        largest = qMax(largest, std::sqrt(double(v.x) * v.x + double(v.y) * v.y));
+    }
+
+    std::vector<float> scalars(size_t(width * height), -1.0f);
+    std::vector<Vector3> vectors(size_t(width * height));
+    MessageCapture quiet;
+    data->calcScalar(0, width, height, scalars.data());
+    data->calcVector(width, height, vectors.data());
+
+    const double x0 = xs.first();
+    const double y0 = ys.first();
+    const double xRange = double(xs.last()) - x0;
+    const double yRange = double(ys.last()) - y0;
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const double across = width > 1 ? double(c) / (width - 1) : 0.0;
+            const double up = height > 1 ? double(r) / (height - 1) : 0.0;
+            // With the fast index along y the file's y axis runs across.
+            const double x = x0 + (fastIndexAlongY ? up : across) * xRange;
+            const double y = y0 + (fastIndexAlongY ? across : up) * yRange;
+            const double f = (bilinear(x, y, 1.0, 0.5, -2.0, 0.25) - fMin) / (fMax - fMin);
+            double u = bilinear(x, y, 0.3, -1.0, 0.2, 0.1) / largest;
+            double v = bilinear(x, y, 2.0, 0.5, -1.0, -0.05) / largest;
+            if (fastIndexAlongY)
+                std::swap(u, v);
+            const size_t k = size_t(r * width + c);
+            const QString where = QStringLiteral("sample (%1, %2)").arg(c).arg(r);
+            QVERIFY2(std::abs(scalars[k] - f) <= resampleTolerance,
+                     qPrintable(where + QStringLiteral(": %1 vs %2").arg(scalars[k]).arg(f)));
+            QVERIFY2(std::abs(vectors[k].x - u) <= resampleTolerance &&
+                         std::abs(vectors[k].y - v) <= resampleTolerance,
+                     qPrintable(where + QStringLiteral(": (%1, %2) vs (%3, %4)")
+                                            .arg(vectors[k].x)
+                                            .arg(vectors[k].y)
+                                            .arg(u)
+                                            .arg(v)));
+        }
+    }
+}
+
+// A non-finite value makes the samples of its own cells NaN, and no others.
+void TestRectangularFlowData::maskedPointStaysLocal()
+{
+    QTemporaryDir dir;
+    Grid grid = gridOf(FlowFixture::uniformAxis(4), FlowFixture::uniformAxis(4), false);
+    grid.scalars[0][1 * 4 + 1] = std::numeric_limits<float>::quiet_NaN();
+    grid.vectors[1 * 4 + 1].x = std::numeric_limits<float>::infinity();
+    const auto data = load(grid, dir);
+    QVERIFY(data);
+
+    const int size = 7; // samples at k / 6: grid lines and cell middles
+    std::vector<float> scalars(size * size);
+    std::vector<Vector3> vectors(size * size);
+    MessageCapture quiet;
+    std::vector<float> magnitude(size * size);
+    data->calcScalar(0, size, size, scalars.data());
+    data->calcScalar(1, size, size, magnitude.data());
+    data->calcVector(size, size, vectors.data());
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            const size_t k = size_t(r * size + c);
+            const QByteArray where =
+                "sample " + QByteArray::number(c) + ", " + QByteArray::number(r);
+            if (c >= 5 || r >= 5) {
+                QVERIFY2(std::isfinite(scalars[k]) && std::isfinite(magnitude[k]), where);
+                QVERIFY2(std::isfinite(vectors[k].x) && std::isfinite(vectors[k].y), where);
+            } else if (c <= 3 && r <= 3) {
+                QVERIFY2(std::isnan(scalars[k]) && std::isnan(magnitude[k]), where);
+                QVERIFY2(std::isnan(vectors[k].x) && std::isnan(vectors[k].y), where);
+            }
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestRectangularFlowData)
+#include "tst_rectangularflowdata.moc"
