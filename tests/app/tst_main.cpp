@@ -1,0 +1,392 @@
+#include "FlowData.h"
+#include "FlowDataWriter.h"
+#include "Main.h"
+#include "ViewPort.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QErrorMessage>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const saveFailedText = "The Image couldn't saved!";
+
+// A grid of `columns` x `rows` points with a swirl, one scalar set.
+bool writeFixture(const QString& dataName, int columns, int rows)
+{
+    QList<float> xs;
+    QList<float> ys;
+    for (int i = 0; i < columns; ++i)
+        xs.append(float(i));
+    for (int j = 0; j < rows; ++j)
+        ys.append(float(j));
+    FlowDataWriter writer;
+    if (!writer.setGrid(xs, ys))
+        return false;
+    QList<Vector3> vectors;
+    QList<float> scalar;
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < columns; ++i) {
+            vectors.append(Vector3(float(j + 1), float(-i - 1), 0.0f));
+            scalar.append(float(i * j));
+        }
+    }
+    writer.setVectors(vectors);
+    writer.addScalarSet(scalar);
+    return writer.write(dataName);
+}
+
+bool writeBytes(const QString& fileName, const QByteArray& bytes)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Fixture names: "wide" (4 x 2 points), "tall" (2 x 4), "truncated data"
+// (a .dat shorter than the grid), "garbage header", "missing" (no files),
+// "sample" (the vortex street of dat/).
+QString fixturePath(const QTemporaryDir& dir, const QString& fixture)
+{
+    if (fixture == "sample")
+        return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/vortex_street.gri";
+    return dir.filePath(QString(fixture).replace(' ', '_') + ".gri");
+}
+
+bool writeFixtures(const QTemporaryDir& dir)
+{
+    if (!writeFixture(dir.filePath("wide"), 4, 2) || !writeFixture(dir.filePath("tall"), 2, 4))
+        return false;
+    if (!writeFixture(dir.filePath("truncated_data"), 3, 3))
+        return false;
+    QFile data(dir.filePath("truncated_data.dat"));
+    if (!data.resize(data.size() / 2))
+        return false;
+    QByteArray header = QByteArray("\0\0\0\0\0\0", 6) + "not a header";
+    header.append(QByteArray(40 - header.size(), ' '));
+    return writeBytes(dir.filePath("garbage_header.gri"), header + QByteArray(64, '\x01')) &&
+           writeBytes(dir.filePath("garbage_header.dat"), QByteArray(64, '\x01'));
+}
+
+QMenu* menuNamed(Main& window, const QString& name)
+{
+    return window.findChild<QMenu*>(name);
+}
+
+} // namespace
+
+class TestMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void actions_data();
+    void actions();
+    void formStructure();
+    void actionsAreWired();
+    void loadSequence_data();
+    void loadSequence();
+    void saveImage_data();
+    void saveImage();
+    void repeatedFailuresShareOneDialog();
+
+private:
+    QTemporaryDir fixtures;
+};
+
+void TestMain::initTestCase()
+{
+    QVERIFY(fixtures.isValid());
+    QVERIFY(writeFixtures(fixtures));
+}
+
+void TestMain::actions_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shortcut");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<int>("position"); // separators count as entries
+
+    QTest::newRow("load") << "actionLoad_Flow_Data"
+                          << "Load Flow Data"
+                          << "Ctrl+L"
+                          << "menuFile" << 0;
+    QTest::newRow("save") << "actionSave_Image"
+                          << "Save Image"
+                          << "Ctrl+S"
+                          << "menuFile" << 2;
+    QTest::newRow("quit") << "actionQuit"
+                          << "Quit"
+                          << "Ctrl+Q"
+                          << "menuFile" << 4;
+    QTest::newRow("fit") << "actionFit_to_Screen"
+                         << "Fit to Screen"
+                         << "Ctrl+F"
+                         << "menuView" << 0;
+    QTest::newRow("save properties") << "actionSave_Properties"
+                                     << "Save Properties"
+                                     << ""
+                                     << "" << -1;
+    QTest::newRow("load properties") << "actionLoad_Properties"
+                                     << "Load Properties"
+                                     << ""
+                                     << "" << -1;
+}
+
+void TestMain::actions()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, shortcut);
+    QFETCH(QString, menu);
+    QFETCH(int, position);
+
+    Main window;
+    auto* action = window.findChild<QAction*>(name);
+    QVERIFY(action);
+    QCOMPARE(action->parent(), &window);
+    QCOMPARE(action->text(), text);
+    QCOMPARE(action->shortcut(), QKeySequence(shortcut));
+
+    const QStringList menus{"menuFile", "menuView"};
+    for (const QString& menuName : menus) {
+        const QList<QAction*> entries = menuNamed(window, menuName)->actions();
+        if (menuName == menu) {
+            QVERIFY(position < entries.size());
+            QCOMPARE(entries.at(position), action);
+        } else {
+            QVERIFY2(!entries.contains(action), qPrintable(menuName));
+        }
+    }
+}
+
+void TestMain::formStructure()
+{
+    Main window;
+    QCOMPARE(window.objectName(), QString("MainWindow"));
+    QCOMPARE(window.windowTitle(), QString("Velmora"));
+    QCOMPARE(window.size(), QSize(727, 713));
+    QCOMPARE(window.contextMenuPolicy(), Qt::NoContextMenu);
+
+    auto* central = window.findChild<QWidget*>("centralwidget");
+    QCOMPARE(window.centralWidget(), central);
+    auto* viewPort = window.findChild<ViewPort*>("viewPort");
+    QCOMPARE(window.viewPort(), viewPort);
+    QCOMPARE(viewPort->parentWidget(), central);
+    QCOMPARE(central->layout()->contentsMargins(), QMargins());
+
+    QCOMPARE(window.menuBar()->objectName(), QString("menubar"));
+    const QList<QAction*> menus = window.menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.at(0)->menu(), menuNamed(window, "menuFile"));
+    QCOMPARE(menus.at(0)->text(), QString("File"));
+    QCOMPARE(menus.at(1)->menu(), menuNamed(window, "menuView"));
+    QCOMPARE(menus.at(1)->text(), QString("View"));
+    const QList<QAction*> fileEntries = menuNamed(window, "menuFile")->actions();
+    QCOMPARE(fileEntries.size(), 5);
+    QVERIFY(fileEntries.at(1)->isSeparator());
+    QVERIFY(fileEntries.at(3)->isSeparator());
+    QCOMPARE(window.statusBar()->objectName(), QString("statusbar"));
+
+    auto* dock = window.findChild<QDockWidget*>("dockWidget");
+    QVERIFY(dock);
+    QCOMPARE(dock->windowTitle(), QString("Properties"));
+    QCOMPARE(dock->features(), QDockWidget::DockWidgetMovable);
+    QCOMPARE(dock->allowedAreas(), Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    QCOMPARE(window.dockWidgetArea(dock), Qt::LeftDockWidgetArea);
+    QCOMPARE(dock->minimumSize(), QSize(280, 171));
+    QCOMPARE(dock->widget()->objectName(), QString("dockWidgetContents"));
+    auto* dockLayout = qobject_cast<QVBoxLayout*>(dock->widget()->layout());
+    QVERIFY(dockLayout);
+    QCOMPARE(dockLayout->spacing(), 0);
+    QCOMPARE(dockLayout->contentsMargins(), QMargins());
+    QCOMPARE(dockLayout->count(), 2);
+
+    auto* propertiesRow = window.findChild<QWidget*>("loadSaveProperties");
+    QCOMPARE(dockLayout->itemAt(0)->widget(), propertiesRow);
+    QCOMPARE(propertiesRow->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    auto* combo = window.findChild<QComboBox*>("propertiesComboBox");
+    QVERIFY(combo->isEditable());
+    QCOMPARE(combo->insertPolicy(), QComboBox::InsertAtTop);
+    QCOMPARE(combo->parentWidget(), propertiesRow);
+    auto* saveButton = window.findChild<QPushButton*>("saveProperties");
+    QCOMPARE(saveButton->text(), QString("Save"));
+    QCOMPARE(saveButton->maximumWidth(), 50);
+    QCOMPARE(saveButton->parentWidget(), propertiesRow);
+
+    auto* scrollArea = window.findChild<QScrollArea*>("scrollArea");
+    QCOMPARE(dockLayout->itemAt(1)->widget(), scrollArea);
+    QCOMPARE(scrollArea->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(scrollArea->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QVERIFY(scrollArea->widgetResizable());
+    QCOMPARE(scrollArea->minimumWidth(), 280);
+    QCOMPARE(scrollArea->widget()->objectName(), QString("scrollAreaWidgetContents"));
+    QCOMPARE(scrollArea->widget()->layout()->contentsMargins(), QMargins(3, 3, 3, 3));
+    // The panels of the view port's layers, then the spacer that packs them.
+    const QLayout* column = scrollArea->widget()->layout();
+    QCOMPARE(column->count(), viewPort->layerList().size() + 1);
+    QVERIFY(column->itemAt(column->count() - 1)->spacerItem());
+}
+
+void TestMain::actionsAreWired()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
+    ViewPort* viewPort = window.viewPort();
+    const QSize fitted = viewPort->size();
+    QVERIFY(!fitted.isEmpty());
+
+    window.findChild<QAction*>("actionFit_to_Screen")->trigger();
+    const QSize image = viewPort->layerImageSize();
+    // Aspect 2: the whole image fits, touching the view in one direction.
+    QVERIFY2(image.width() <= fitted.width() && image.height() <= fitted.height() &&
+                 (image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1),
+             qPrintable(QString("image %1 x %2 in a view of %3 x %4")
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(fitted.width())
+                            .arg(fitted.height())));
+
+    // The properties row and its actions are inert.
+    window.findChild<QPushButton*>("saveProperties")->click();
+    window.findChild<QAction*>("actionSave_Properties")->trigger();
+    window.findChild<QAction*>("actionLoad_Properties")->trigger();
+    QCOMPARE(viewPort->layerImageSize(), image);
+
+    window.findChild<QAction*>("actionQuit")->trigger();
+    QVERIFY(!window.isVisible());
+}
+
+void TestMain::loadSequence_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("secondLoads");
+    QTest::addColumn<QSize>("imageSize");
+
+    QTest::newRow("a second data set replaces the first") << "tall" << true << QSize(500, 1000);
+    QTest::newRow("the sample vortex street") << "sample" << true << QSize();
+    QTest::newRow("missing files keep the first") << "missing" << false << QSize(1000, 500);
+    QTest::newRow("unparsable header keeps the first")
+        << "garbage header" << false << QSize(1000, 500);
+    QTest::newRow("data file shorter than the grid keeps the first")
+        << "truncated data" << false << QSize(1000, 500);
+}
+
+void TestMain::loadSequence()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, secondLoads);
+    QFETCH(QSize, imageSize);
+    if (second == "sample" && qEnvironmentVariableIsEmpty("VELMORA_SOURCE_DIR"))
+        QSKIP("VELMORA_SOURCE_DIR names the source tree when run through ctest");
+
+    auto* window = new Main;
+    ViewPort* viewPort = window->viewPort();
+    QTest::ignoreMessage(QtDebugMsg, "loadFlowData loaded");
+    QVERIFY(window->loadFlowData(fixturePath(fixtures, "wide")));
+    FlowData* first = window->currentFlowData();
+    QVERIFY(first);
+    QCOMPARE(viewPort->currentFlowData(), first);
+    QCOMPARE(viewPort->layerImageSize(), QSize(1000, 500));
+
+    // Inside the emission the view port has switched while the previous data
+    // set is still alive and still owned by the window.
+    int emissions = 0;
+    connect(window, &Main::flowDataLoaded, this, [&](FlowData* loaded) {
+        ++emissions;
+        QCOMPARE(viewPort->currentFlowData(), loaded);
+        QCOMPARE(window->currentFlowData(), first);
+        QVERIFY(first->aspectRatio() > 0.0f);
+    });
+    QTest::ignoreMessage(QtDebugMsg, secondLoads ? "loadFlowData loaded" : "loadFlowData failed");
+    QCOMPARE(window->loadFlowData(fixturePath(fixtures, second)), secondLoads);
+    QCOMPARE(emissions, secondLoads ? 1 : 0);
+    if (secondLoads) {
+        QVERIFY(window->currentFlowData() != first);
+    } else {
+        QCOMPARE(window->currentFlowData(), first);
+        QCOMPARE(first->resolutionXValue(), 4);
+    }
+    QCOMPARE(viewPort->currentFlowData(), window->currentFlowData());
+    if (imageSize.isValid())
+        QCOMPARE(viewPort->layerImageSize(), imageSize);
+    else
+        QCOMPARE(viewPort->layerImageSize(),
+                 ViewPort::imageSizeFor(window->currentFlowData()->aspectRatio(), 1.0f));
+    delete window;
+}
+
+void TestMain::saveImage_data()
+{
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("jpg extension") << true << "picture.jpg" << true;
+    QTest::newRow("png extension still writes a JPEG") << true << "picture.png" << true;
+    QTest::newRow("no extension") << true << "picture" << true;
+    QTest::newRow("nothing loaded yet") << false << "picture.jpg" << false;
+    QTest::newRow("directory does not exist") << true << "absent/picture.jpg" << false;
+}
+
+void TestMain::saveImage()
+{
+    QFETCH(bool, loaded);
+    QFETCH(QString, name);
+    QFETCH(bool, saved);
+
+    Main window;
+    if (loaded)
+        QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
+    QTemporaryDir out;
+    const QString fileName = out.filePath(name);
+    QTest::ignoreMessage(QtDebugMsg, qPrintable("Pfad vom File: " + fileName));
+    if (saved)
+        QTest::ignoreMessage(QtDebugMsg, "saved");
+    QCOMPARE(window.saveImage(fileName), saved);
+
+    auto* dialog = window.findChild<QErrorMessage*>();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->isVisible(), !saved);
+    if (!saved) {
+        QVERIFY(dialog->findChild<QTextEdit*>()->toPlainText().contains(saveFailedText));
+        QVERIFY(!QFile::exists(fileName));
+        return;
+    }
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.read(3), QByteArray("\xFF\xD8\xFF", 3));
+    file.close();
+    QImageReader reader(fileName);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.size(), QSize(1000, 500));
+}
+
+void TestMain::repeatedFailuresShareOneDialog()
+{
+    Main window;
+    QTemporaryDir out;
+    QVERIFY(!window.saveImage(out.filePath("first.jpg")));
+    QVERIFY(!window.saveImage(out.filePath("second.jpg")));
+    QCOMPARE(window.findChildren<QErrorMessage*>().size(), 1);
+}
+
+QTEST_MAIN(TestMain)
+#include "tst_main.moc"
