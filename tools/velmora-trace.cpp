@@ -1,0 +1,246 @@
+// velmora-trace FILE: the evenly-spaced streamlines of a data set as CSV.
+//
+// Traces the lines as the streamline layer does, with the layer form's start
+// values unless told otherwise, and writes one row per point, lines in
+// tracing order, points from the upstream end to the downstream end:
+//   line,x,y,magnitude,texture,taper
+// x runs from 0 to 1 across the data set and y from 0 to 1 / aspect, both in
+// widths of the domain; numbers are written with the fewest digits that read
+// back exactly. A one-line summary goes to standard error. Exit status 0 on
+// success, 1 when the data set does not load, nothing can be traced or the
+// output cannot be written, 2 on a wrong command line.
+
+#include "FlowData.h"
+#include "StreamlineTracer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSaveFile>
+
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+// The loader and the timers talk on the debug stream for the program's
+// sake; only the tracer's own diagnostics and real warnings reach the user.
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    const bool chatter = (type == QtDebugMsg || type == QtInfoMsg) &&
+                         !message.startsWith(QLatin1String("StreamlineTracer/"));
+    if (!chatter)
+        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(message));
+}
+
+struct Range
+{
+    const char* option;
+    double low;
+    double high;
+};
+
+// The ranges of the streamline layer's controls.
+constexpr Range dSepRange{"dsep", 0.001, 1.0};
+constexpr Range dTestRange{"dtest", 0.01, 1.0};
+constexpr Range stepRange{"step", 0.0001, 1.0};
+constexpr Range textureRange{"texture-length", 10.0, 200.0};
+
+bool readNumber(const QCommandLineParser& parser, const Range& range, double* value,
+                QString* problem)
+{
+    const QString text = parser.value(QLatin1String(range.option));
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    if (!ok) {
+        *problem = QString("--%1: \"%2\" is not a number").arg(range.option, text);
+        return false;
+    }
+    if (!(number >= range.low && number <= range.high)) {
+        *problem = QString("--%1: %2 lies outside %3 to %4")
+                       .arg(range.option, text)
+                       .arg(range.low)
+                       .arg(range.high);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+void appendNumber(std::string& row, double value)
+{
+    char buffer[32];
+    const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value);
+    row.append(buffer, end.ptr);
+}
+
+void appendNumber(std::string& row, float value)
+{
+    char buffer[32];
+    const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value);
+    row.append(buffer, end.ptr);
+}
+
+// Rows go out in blocks; a file is replaced only once it is complete.
+class CsvSink
+{
+public:
+    explicit CsvSink(const QString& fileName)
+        : file(fileName.isEmpty() ? nullptr : new QSaveFile(fileName))
+    {
+    }
+
+    bool open(QString* problem)
+    {
+        if (file && !file->open(QIODevice::WriteOnly)) {
+            *problem = file->fileName() + ": " + file->errorString();
+            return false;
+        }
+        return true;
+    }
+
+    bool write(std::string& block)
+    {
+        bool ok = true;
+        if (file)
+            ok = file->write(block.data(), qint64(block.size())) == qint64(block.size());
+        else
+            ok = std::fwrite(block.data(), 1, block.size(), stdout) == block.size();
+        block.clear();
+        return ok;
+    }
+
+    bool finish(QString* problem)
+    {
+        if (file) {
+            if (!file->commit()) {
+                *problem = file->fileName() + ": " + file->errorString();
+                return false;
+            }
+        } else if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            *problem = "cannot write to standard output";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::unique_ptr<QSaveFile> file;
+};
+
+bool writeCsv(const std::vector<Streamline>& lines, CsvSink& sink)
+{
+    std::string block = "line,x,y,magnitude,texture,taper\n";
+    bool ok = true;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        for (const StreamlinePoint& p : lines[l]) {
+            block += std::to_string(l);
+            block += ',';
+            appendNumber(block, p.x);
+            block += ',';
+            appendNumber(block, p.y);
+            block += ',';
+            appendNumber(block, p.magnitude);
+            block += ',';
+            appendNumber(block, p.texture);
+            block += ',';
+            appendNumber(block, p.taper);
+            block += '\n';
+            if (block.size() > (1u << 20))
+                ok = sink.write(block) && ok;
+        }
+    }
+    return sink.write(block) && ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName("velmora-trace");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Traces the evenly-spaced streamlines of a flow data set and writes them as CSV\n"
+        "(line,x,y,magnitude,texture,taper; x from 0 to 1, y from 0 to 1/aspect).");
+    parser.addHelpOption();
+    parser.addPositionalArgument("FILE", "the data set: FILE.gri with FILE.dat or FILE.00000.dat");
+    parser.addOptions({
+        {"dsep", "Separating distance in domain widths (0.001 to 1).", "D", "0.03"},
+        {"dtest", "Test distance as a fraction of dsep (0.01 to 1).", "T", "0.5"},
+        {"step", "Integration step in domain widths (0.0001 to 1).", "H", "0.003"},
+        {"method", "Integration scheme: euler or midpoint.", "NAME", "euler"},
+        {"texture-length", "Texture period in points (10 to 200).", "L", "30"},
+        {{"o", "output"}, "Write the CSV to FILE instead of standard output.", "FILE"},
+    });
+    if (!parser.parse(application.arguments())) {
+        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet("help"))
+        parser.showHelp(0);
+    if (parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "velmora-trace: expected one data set\n%s",
+                     qPrintable(parser.helpText()));
+        return 2;
+    }
+
+    StreamlineParameters params;
+    QString problem;
+    if (!readNumber(parser, dSepRange, &params.dSep, &problem) ||
+        !readNumber(parser, dTestRange, &params.dTest, &problem) ||
+        !readNumber(parser, stepRange, &params.stepSize, &problem) ||
+        !readNumber(parser, textureRange, &params.textureLength, &problem)) {
+        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(problem));
+        return 2;
+    }
+    const QString method = parser.value("method");
+    if (method == QLatin1String("euler")) {
+        params.method = EulerMethod;
+    } else if (method == QLatin1String("midpoint")) {
+        params.method = RungeKuttaMethod;
+    } else {
+        std::fprintf(stderr, "velmora-trace: --method: \"%s\" is neither euler nor midpoint\n",
+                     qPrintable(method));
+        return 2;
+    }
+
+    qInstallMessageHandler(quietDebug);
+    const QString fileName = parser.positionalArguments().first();
+    QString reason;
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, &reason));
+    if (!data) {
+        std::fprintf(stderr, "velmora-trace: %s: %s\n", qPrintable(FlowData::dataName(fileName)),
+                     qPrintable(reason));
+        return 1;
+    }
+
+    CsvSink sink(parser.value("output"));
+    if (!sink.open(&problem)) {
+        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(problem));
+        return 1;
+    }
+
+    StreamlineTracer tracer(params);
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<Streamline> lines = tracer.placeStreamlines(*data);
+    const double milliseconds = double(clock.nsecsElapsed()) / 1.0e6;
+    if (lines.empty())
+        return 1; // the tracer has said why
+
+    std::size_t points = 0;
+    for (const Streamline& line : lines)
+        points += line.size();
+    if (!writeCsv(lines, sink) || !sink.finish(&problem)) {
+        std::fprintf(stderr, "velmora-trace: %s\n",
+                     qPrintable(problem.isEmpty() ? QString("write failed") : problem));
+        return 1;
+    }
+    std::fprintf(stderr, "velmora-trace: %zu lines, %zu points, %.3f ms%s\n", lines.size(), points,
+                 milliseconds, tracer.pointBudgetReached() ? " (stopped at the point budget)" : "");
+    return 0;
+}
