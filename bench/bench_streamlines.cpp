@@ -1,0 +1,162 @@
+// Evenly-spaced streamline placement (StreamlineTracer::placeStreamlines) at
+// the layer form's start values (dTest 0.5, step 0.003) with dSep 0.03 and a
+// dense 0.005, Euler and midpoint, over:
+//   - the vortex-street sample of dat/ (400 x 200);
+//   - a Lamb-Oseen vortex street on a 1000 x 500 grid stretched towards its
+//     middle, written here into a temporary folder;
+//   - the peers' fields (street_1000x500, gyre_400x200, big_2000x2000) from
+//     the folder named by VELMORA_PEER_FIELDS, skipped when it is not set.
+// Counters: lines and points per placement, and points per second.
+
+#include "FlowData.h"
+#include "FlowDataWriter.h"
+#include "StreamlineTracer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <map>
+#include <memory>
+
+namespace {
+
+QTemporaryDir* generatedFolder = nullptr;
+
+// Vortices alternating in sign along two rows in a unit stream along x, over
+// [0, 8] x [-2, 2], on a grid whose spacing halves towards the middle.
+bool writeStreet(const QString& name, int columns, int rows)
+{
+    auto stretched = [](int n, int k, double low, double high) {
+        const double s = double(k) / (n - 1);
+        const double g = s - 0.5 * std::sin(2.0 * M_PI * s) / (2.0 * M_PI);
+        return float(low + (high - low) * g);
+    };
+    QList<float> xs, ys;
+    for (int i = 0; i < columns; ++i)
+        xs << stretched(columns, i, 0.0, 8.0);
+    for (int j = 0; j < rows; ++j)
+        ys << stretched(rows, j, -2.0, 2.0);
+
+    QList<Vector3> vectors;
+    QList<float> speed;
+    vectors.reserve(columns * rows);
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < columns; ++i) {
+            double u = 1.0, v = 0.0;
+            for (int k = 0; k < 8; ++k) {
+                const double cx = 1.0 + k;
+                const double cy = k % 2 ? -0.28 : 0.28;
+                const double gamma = k % 2 ? 3.0 : -3.0;
+                const double dx = xs[i] - cx, dy = ys[j] - cy;
+                const double r2 = dx * dx + dy * dy + 1e-12;
+                const double swirl =
+                    gamma / (2.0 * M_PI * r2) * (1.0 - std::exp(-r2 / (0.25 * 0.25)));
+                u -= swirl * dy;
+                v += swirl * dx;
+            }
+            vectors << Vector3(float(u), float(v), 0.0f);
+            speed << float(std::hypot(u, v));
+        }
+    }
+    FlowDataWriter writer;
+    if (!writer.setGrid(xs, ys))
+        return false;
+    writer.setVectors(vectors);
+    writer.addScalarSet(speed);
+    return writer.write(name);
+}
+
+// Data sets by name, loaded once; null when absent.
+const FlowData* field(const std::string& name)
+{
+    static std::map<std::string, std::unique_ptr<FlowData>> loaded;
+    const auto found = loaded.find(name);
+    if (found != loaded.end())
+        return found->second.get();
+
+    QString path;
+    if (name == "sample_vortex_street") {
+        path = QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri");
+    } else if (name == "generated_street_1000x500") {
+        if (!generatedFolder)
+            generatedFolder = new QTemporaryDir;
+        path = generatedFolder->filePath("street");
+        if (!QFile::exists(path + ".gri") && !writeStreet(path, 1000, 500))
+            path.clear();
+    } else {
+        const QString folder = qEnvironmentVariable("VELMORA_PEER_FIELDS");
+        if (!folder.isEmpty())
+            path = QDir(folder).filePath(QString::fromStdString(name) + ".gri");
+    }
+    std::unique_ptr<FlowData>& slot = loaded[name];
+    if (!path.isEmpty())
+        slot.reset(FlowData::fromFile(path));
+    return slot.get();
+}
+
+void place(benchmark::State& state, const std::string& name, int method, double dSep)
+{
+    const FlowData* data = field(name);
+    if (!data) {
+        state.SkipWithError("data set not available (VELMORA_PEER_FIELDS for the peer fields)");
+        return;
+    }
+    StreamlineParameters params;
+    params.dSep = dSep;
+    params.dTest = 0.5;
+    params.stepSize = 0.003;
+    params.method = method;
+    StreamlineTracer tracer(params);
+
+    std::int64_t lines = 0;
+    std::int64_t points = 0;
+    for (auto _ : state) {
+        const std::vector<Streamline> result = tracer.placeStreamlines(*data);
+        benchmark::DoNotOptimize(result.data());
+        lines = std::int64_t(result.size());
+        points = 0;
+        for (const Streamline& line : result)
+            points += std::int64_t(line.size());
+    }
+    state.counters["lines"] = double(lines);
+    state.counters["points"] = double(points);
+    state.counters["points_per_s"] =
+        benchmark::Counter(double(points), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    qInstallMessageHandler(quiet);
+
+    const char* fields[] = {"sample_vortex_street", "generated_street_1000x500", "street_1000x500",
+                            "gyre_400x200", "big_2000x2000"};
+    for (const char* name : fields) {
+        for (const double dSep : {0.03, 0.005}) {
+            for (const int method : {int(EulerMethod), int(RungeKuttaMethod)}) {
+                const std::string label = std::string("place/") + name +
+                                          (method == EulerMethod ? "/euler" : "/midpoint") +
+                                          (dSep == 0.03 ? "/dsep:0.03" : "/dsep:0.005");
+                benchmark::RegisterBenchmark(label.c_str(), place, std::string(name), method, dSep)
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    delete generatedFolder;
+    return 0;
+}
