@@ -1,0 +1,118 @@
+#include "FlowDataWriter.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Runs the velmora-trace program on a data set written into a temporary folder.
+class TestVelmoraTrace : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    QTemporaryDir folder;
+    QString dataSet;
+};
+
+void TestVelmoraTrace::initTestCase()
+{
+    QVERIFY(folder.isValid());
+    // A 20 x 10 grid (aspect 2) of a shear flow along x.
+    QList<float> xs, ys;
+    for (int i = 0; i < 20; ++i)
+        xs << float(i);
+    for (int j = 0; j < 10; ++j)
+        ys << float(j);
+    QList<Vector3> vectors;
+    for (int j = 0; j < 10; ++j)
+        for (int i = 0; i < 20; ++i)
+            vectors << Vector3(1.0f + 0.1f * float(j), 0.2f, 0.0f);
+    FlowDataWriter writer;
+    QVERIFY(writer.setGrid(xs, ys));
+    writer.setVectors(vectors);
+    dataSet = folder.filePath("shear");
+    QString error;
+    QVERIFY2(writer.write(dataSet, &error), qPrintable(error));
+}
+
+void TestVelmoraTrace::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString data = "DATA";
+    QTest::newRow("start values to standard output") << QStringList{data} << false << 0 << "lines,";
+    QTest::newRow("midpoint, dense, to a file")
+        << QStringList{data, "--method", "midpoint", "--dsep", "0.01"} << true << 0 << "points,";
+    QTest::newRow("missing data set")
+        << QStringList{folder.filePath("absent")} << true << 1 << "absent";
+    QTest::newRow("unparsable dsep")
+        << QStringList{data, "--dsep", "0.0x3"} << true << 2 << "--dsep";
+    QTest::newRow("dtest out of range")
+        << QStringList{data, "--dtest", "0"} << true << 2 << "--dtest";
+    QTest::newRow("step NaN") << QStringList{data, "--step", "nan"} << true << 2 << "--step";
+    QTest::newRow("unknown method")
+        << QStringList{data, "--method", "rk4"} << true << 2 << "--method";
+    QTest::newRow("no data set") << QStringList{} << false << 2 << "expected one data set";
+    QTest::newRow("unwritable output")
+        << QStringList{data, "-o", folder.filePath("no/such/folder.csv")} << false << 1
+        << "folder.csv";
+}
+
+void TestVelmoraTrace::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, toFile);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    arguments.replaceInStrings("DATA", dataSet);
+    const QString output = folder.filePath(QString("out-%1.csv").arg(QTest::currentDataTag()));
+    if (toFile)
+        arguments << "-o" << output;
+    QProcess trace;
+    trace.start(VELMORA_TRACE_PROGRAM, arguments);
+    QVERIFY(trace.waitForFinished(60000));
+    const QString errors = QString::fromUtf8(trace.readAllStandardError());
+    QCOMPARE(trace.exitCode(), exitCode);
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+    // The loader's chatter stays out of both streams.
+    QVERIFY2(!errors.contains("FlowData/load"), qPrintable(errors));
+
+    QByteArray csv = trace.readAllStandardOutput();
+    if (toFile) {
+        QCOMPARE(QFile::exists(output), exitCode == 0);
+        QFile file(output);
+        if (file.open(QIODevice::ReadOnly))
+            csv = file.readAll();
+    }
+    if (exitCode != 0) {
+        QVERIFY(csv.isEmpty());
+        return;
+    }
+
+    const QList<QByteArray> rows = csv.trimmed().split('\n');
+    QCOMPARE(rows.first(), QByteArray("line,x,y,magnitude,texture,taper"));
+    QVERIFY(rows.size() > 100);
+    int lastLine = 0;
+    for (int r = 1; r < rows.size(); ++r) {
+        const QList<QByteArray> fields = rows[r].split(',');
+        QCOMPARE(fields.size(), 6);
+        const int line = fields[0].toInt();
+        QVERIFY(line >= lastLine);
+        lastLine = line;
+        const double x = fields[1].toDouble(), y = fields[2].toDouble();
+        QVERIFY2(x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= 0.5, rows[r].constData());
+    }
+    QVERIFY2(errors.contains(QString(", %1 points,").arg(rows.size() - 1)), qPrintable(errors));
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraTrace)
+#include "tst_velmoratrace.moc"
