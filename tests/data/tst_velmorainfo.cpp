@@ -1,0 +1,98 @@
+#include "FlowFixture.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+FlowFixture::Grid infoGrid()
+{
+    FlowFixture::Grid grid;
+    grid.xs = {-1, 0, 2.5f};
+    grid.ys = {3, 4};
+    grid.vectors = {{3, 4, 0}, {0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {0, 2, 0}, {0, 0, 0}};
+    grid.scalars = {{1, 2, 3, 4, 5, 6}, {0, 0, 0, 0, 0, -7}};
+    grid.timeSteps = 24;
+    grid.timeDifference = 3600;
+    return grid;
+}
+
+} // namespace
+
+class TestVelmoraInfo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reports_data();
+    void reports();
+};
+
+void TestVelmoraInfo::reports_data()
+{
+    QTest::addColumn<QByteArray>("geometry");   // empty: no files at all
+    QTest::addColumn<QStringList>("arguments"); // "@" stands for the data name
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("stdoutLines");
+    QTest::addColumn<QString>("stderrText");
+
+    const QByteArray good = infoGrid().geometryBytes();
+
+    QTest::newRow("loads") << good << QStringList{"@.gri"} << 0
+                           << QStringList{"resolution:        3 x 2 (6 points)",
+                                          "aspect:            1.5",
+                                          "scalar sets:       2 (plus the velocity magnitude)",
+                                          "time steps:        24",
+                                          "time difference:   3600",
+                                          "x range:           -1 to 2.5",
+                                          "y range:           3 to 4",
+                                          "speed range:       0 to 5",
+                                          "scalar[0] range:   1 to 6",
+                                          "scalar[1] range:   -7 to 0",
+                                          "masked points:     0 (velocity not finite)"}
+                           << QString();
+    QTest::newRow("no files") << QByteArray() << QStringList{"@"} << 1 << QStringList()
+                              << "opening geometry file failed";
+    QTest::newRow("depth 3") << FlowFixture::header(3, 2, 2, 3) + good.mid(40)
+                             << QStringList{"@.dat"} << 1 << QStringList()
+                             << "depth not 1; only programmed for 1";
+    QTest::newRow("no file named") << good << QStringList() << 2 << QStringList() << "usage";
+    QTest::newRow("two files named")
+        << good << QStringList{"@", "@"} << 2 << QStringList() << "usage";
+}
+
+void TestVelmoraInfo::reports()
+{
+    QFETCH(QByteArray, geometry);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, stdoutLines);
+    QFETCH(QString, stderrText);
+
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("flow"));
+    if (!geometry.isEmpty()) {
+        QVERIFY(FlowFixture::writeFile(name + ".gri", geometry));
+        QVERIFY(FlowFixture::writeFile(name + ".dat", infoGrid().dataBytes()));
+    }
+    for (QString& argument : arguments)
+        argument.replace(QLatin1Char('@'), name);
+
+    QProcess info;
+    info.start(QStringLiteral(VELMORA_INFO_PROGRAM), arguments);
+    QVERIFY(info.waitForFinished(30000));
+    QCOMPARE(info.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(info.exitCode(), exitCode);
+    const QStringList lines = QString::fromUtf8(info.readAllStandardOutput()).split('\n');
+    for (const QString& line : stdoutLines)
+        QVERIFY2(lines.contains(line), qPrintable(line + " missing in\n" + lines.join('\n')));
+    const QString errors = QString::fromUtf8(info.readAllStandardError());
+    if (stderrText.isEmpty())
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    else
+        QVERIFY2(errors.contains(stderrText), qPrintable(errors));
+}
+
+QTEST_GUILESS_MAIN(TestVelmoraInfo)
+#include "tst_velmorainfo.moc"
