@@ -4,10 +4,13 @@
 #include "ViewPort.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QErrorMessage>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QMenu>
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -86,6 +90,40 @@ QMenu* menuNamed(Main& window, const QString& name)
     return window.findChild<QMenu*>(name);
 }
 
+// Answers the next modal file dialog: records where it opened, then selects
+// `fileName` and accepts, or cancels when `fileName` is empty.
+class DialogAnswer : public QObject
+{
+public:
+    explicit DialogAnswer(const QString& fileName) : fileName(fileName)
+    {
+        connect(&poll, &QTimer::timeout, this, [this] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            poll.stop();
+            caption = dialog->windowTitle();
+            openedIn = dialog->directory().absolutePath();
+            nameFilters = dialog->nameFilters();
+            if (this->fileName.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(this->fileName);
+                static_cast<QDialog*>(dialog)->accept();
+            }
+        });
+        poll.start(10);
+    }
+
+    QString fileName;
+    QString caption;
+    QString openedIn;
+    QStringList nameFilters;
+
+private:
+    QTimer poll;
+};
+
 } // namespace
 
 class TestMain : public QObject
@@ -103,6 +141,8 @@ private slots:
     void saveImage_data();
     void saveImage();
     void repeatedFailuresShareOneDialog();
+    void fileDialogs_data();
+    void fileDialogs();
 
 private:
     QTemporaryDir fixtures;
@@ -386,6 +426,60 @@ void TestMain::repeatedFailuresShareOneDialog()
     QVERIFY(!window.saveImage(out.filePath("first.jpg")));
     QVERIFY(!window.saveImage(out.filePath("second.jpg")));
     QCOMPARE(window.findChildren<QErrorMessage*>().size(), 1);
+}
+
+void TestMain::fileDialogs_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("answer"); // fixture or output name; empty cancels
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<bool>("nextOpensAtAnswer");
+
+    QTest::newRow("load accepted") << "actionLoad_Flow_Data"
+                                   << "wide" << true << true;
+    QTest::newRow("load cancelled") << "actionLoad_Flow_Data"
+                                    << "" << false << false;
+    QTest::newRow("failed load still moves the dialog") << "actionLoad_Flow_Data"
+                                                        << "garbage header" << false << true;
+    QTest::newRow("save accepted") << "actionSave_Image"
+                                   << "dialog.jpg" << true << true;
+    QTest::newRow("save cancelled") << "actionSave_Image"
+                                    << "" << true << false;
+}
+
+void TestMain::fileDialogs()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, answer);
+    QFETCH(bool, loaded);
+    QFETCH(bool, nextOpensAtAnswer);
+
+    const bool saving = action == "actionSave_Image";
+    QTemporaryDir out;
+    Main window;
+    if (saving)
+        QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
+    const QString fileName = answer.isEmpty() ? QString()
+                             : saving         ? out.filePath(answer)
+                                              : fixturePath(fixtures, answer);
+
+    DialogAnswer first(fileName);
+    window.findChild<QAction*>(action)->trigger();
+    QCOMPARE(first.caption, saving ? QString("Save Image") : QString("Load Flow Data"));
+    QCOMPARE(first.nameFilters.size(), 2);
+    QCOMPARE(first.nameFilters.at(1), QString("All Files (*)"));
+    QCOMPARE(window.currentFlowData() != nullptr, loaded);
+    if (saving && !answer.isEmpty())
+        QCOMPARE(QImageReader(fileName).size(), QSize(1000, 500));
+
+    // The next dialog opens where the last accepted one ended; a cancelled
+    // one moves nothing.
+    DialogAnswer second({});
+    window.findChild<QAction*>(action)->trigger();
+    QCOMPARE(second.openedIn,
+             nextOpensAtAnswer ? QFileInfo(fileName).absolutePath() : first.openedIn);
+    if (nextOpensAtAnswer)
+        QVERIFY(second.openedIn != first.openedIn);
 }
 
 QTEST_MAIN(TestMain)
