@@ -54,19 +54,20 @@ SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double s
     valid = true;
 }
 
-std::int64_t SeparationGrid::columnOf(double x) const
+// Converting to an integer truncates toward zero, as the cell rule asks;
+// clamping is 1-Lipschitz, so two points within cellSize stay within one
+// column or row of each other and the 3 x 3 search stays exact.
+inline std::int64_t SeparationGrid::columnOf(double x) const
 {
-    // Clamping is 1-Lipschitz, so two points within cellSize stay within one
-    // column of each other and the 3 x 3 search stays exact.
-    const double c = std::trunc(x / cell);
+    const double c = x / cell;
     if (!(c > 0.0))
         return 0;
     return c >= double(columnCount - 1) ? columnCount - 1 : std::int64_t(c);
 }
 
-std::int64_t SeparationGrid::rowOf(double y) const
+inline std::int64_t SeparationGrid::rowOf(double y) const
 {
-    const double r = std::trunc(y / cell);
+    const double r = y / cell;
     if (!(r > 0.0))
         return 0;
     return r >= double(rowCount - 1) ? rowCount - 1 : std::int64_t(r);
@@ -142,6 +143,13 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
         *nearest = 1.0;
     if (!valid || !std::isfinite(x) || !std::isfinite(y))
         return false;
+    // Squared distances screen out the points that can neither fail the test
+    // nor lower the nearest distance; the margin lies far above rounding, so
+    // the square root is taken exactly where it can matter and every result
+    // equals that of taking it for every point.
+    const double margin = 1.0 + 1e-9;
+    const double cellLimit = cell * cell * margin;
+    double nearestLimit = nearest ? *nearest * *nearest * margin : 0.0;
     const std::int64_t c = columnOf(x);
     const std::int64_t r = rowOf(y);
     for (std::int64_t column = c - 1; column <= c + 1; ++column) {
@@ -157,9 +165,14 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
                 const DomainPoint& q = nodes[std::size_t(i)].point;
                 const double dx = q.x - x;
                 const double dy = q.y - y;
-                const double e = std::sqrt(dx * dx + dy * dy);
-                if (nearest && e < *nearest)
+                const double squared = dx * dx + dy * dy;
+                if (squared > cellLimit && squared > nearestLimit)
+                    continue;
+                const double e = std::sqrt(squared);
+                if (nearest && e < *nearest) {
                     *nearest = e;
+                    nearestLimit = e * e * margin;
+                }
                 if (e <= cell)
                     return false;
             }
