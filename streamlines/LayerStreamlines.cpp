@@ -160,6 +160,7 @@ void LayerStreamlines::drawImage()
 
     QPen pen(Qt::SolidLine);
     pen.setCapStyle(Qt::SquareCap);
+    QBrush glyphBrush(Qt::SolidPattern);
     QPolygonF outline;
     const double baseWidth = lineWidth * strokePixelsPerLineWidth / imageWidth;
 
@@ -183,7 +184,9 @@ void LayerStreamlines::drawImage()
             if (textureEnabled)
                 color = modulated(color, current.texture);
 
-            if (current.x != previous->x || current.y != previous->y) {
+            // A transparent colour paints nothing over the transparent image.
+            const bool visibleColor = qAlpha(color) != 0;
+            if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
                 pen.setColor(QColor::fromRgba(color));
                 pen.setWidthF(taperingEnabled ? baseWidth * current.taper : baseWidth);
                 painter.setPen(pen);
@@ -193,10 +196,12 @@ void LayerStreamlines::drawImage()
             if (drawGlyphs) {
                 outline << QPointF(current.x, current.y);
                 if (++sinceGlyph % glyphInterval == 0) {
-                    painter.setPen(Qt::NoPen);
-                    painter.setBrush(QColor::fromRgba(color));
-                    painter.drawPolygon(outline);
-                    painter.setBrush(Qt::NoBrush);
+                    if (visibleColor) {
+                        glyphBrush.setColor(QColor::fromRgba(color));
+                        painter.setPen(Qt::NoPen);
+                        painter.setBrush(glyphBrush);
+                        painter.drawPolygon(outline);
+                    }
                     const float dx = float(current.x) - float(previous->x);
                     const float dy = float(current.y) - float(previous->y);
                     outline.clear();

@@ -142,27 +142,7 @@ int runsAlongRow(const QImage& image, int y, int threshold)
     return runs;
 }
 
-enum class Action
-{
-    EulerMethod,
-    RungeKuttaMethod,
-    StepSize,
-    LineWidth,
-    DSep,
-    DTest,
-    GlyphMapping,
-    GlyphSize,
-    Texture,
-    TextureLength,
-    Tapering,
-    AutoUpdateOn,
-    ColorsChanged,
-    Update,
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(Action)
 
 class TestLayerStreamlines : public QObject
 {
@@ -180,8 +160,6 @@ private slots:
     void cleanup();
 
     void startValues();
-    void settersRetraceOrRedraw_data();
-    void settersRetraceOrRedraw();
     void setFlowData_data();
     void setFlowData();
     void setSize_data();
@@ -246,106 +224,6 @@ void TestLayerStreamlines::startValues()
     QCOMPARE(fresh.field("taperingEnabled"), 0.0);
     QVERIFY(fresh.image.isNull());
     QVERIFY(fresh.streamlines.empty());
-}
-
-void TestLayerStreamlines::settersRetraceOrRedraw_data()
-{
-    QTest::addColumn<Action>("action");
-    QTest::addColumn<bool>("autoUpdate");
-    QTest::addColumn<int>("traces");
-    QTest::addColumn<int>("draws");
-
-    struct Row
-    {
-        const char* name;
-        Action action;
-        bool tracing;
-    };
-    const Row rows[] = {
-        {"Euler method", Action::EulerMethod, true},
-        {"Runge-Kutta method", Action::RungeKuttaMethod, true},
-        {"step size", Action::StepSize, true},
-        {"line width", Action::LineWidth, true},
-        {"dSep", Action::DSep, true},
-        {"dTest", Action::DTest, true},
-        {"texture length", Action::TextureLength, true},
-        {"glyph mapping", Action::GlyphMapping, false},
-        {"glyph size", Action::GlyphSize, false},
-        {"texture", Action::Texture, false},
-        {"tapering", Action::Tapering, false},
-        {"colours changed", Action::ColorsChanged, false},
-    };
-    for (const Row& row : rows) {
-        QTest::addRow("%s, auto update on", row.name)
-            << row.action << true << (row.tracing ? 1 : 0) << 1;
-        QTest::addRow("%s, auto update off", row.name)
-            << row.action << false << 0 << (row.tracing ? 0 : 1);
-    }
-    QTest::newRow("auto update switched on") << Action::AutoUpdateOn << false << 0 << 0;
-    QTest::newRow("update, auto update off") << Action::Update << false << 1 << 1;
-}
-
-void TestLayerStreamlines::settersRetraceOrRedraw()
-{
-    QFETCH(Action, action);
-    QFETCH(bool, autoUpdate);
-    QFETCH(int, traces);
-    QFETCH(int, draws);
-
-    UniformFlow flow(1.0f, Vector3(1.0f, 0.0f, 0.0f));
-    buildLayer(&flow, QSize(100, 100));
-    layer->toggleAutoUpdate(autoUpdate);
-    QSignalSpy changed(layer, &Layer::layerChanged);
-    TimerLines::reset();
-
-    switch (action) {
-    case Action::EulerMethod:
-        layer->setEulerMethod();
-        break;
-    case Action::RungeKuttaMethod:
-        layer->setRungeKuttaMethod();
-        break;
-    case Action::StepSize:
-        layer->setStepSize(0.005);
-        break;
-    case Action::LineWidth:
-        layer->setLineWidth(10);
-        break;
-    case Action::DSep:
-        layer->setDSep(0.1);
-        break;
-    case Action::DTest:
-        layer->setDTest(0.6);
-        break;
-    case Action::GlyphMapping:
-        layer->toggleGlyphMapping(true);
-        break;
-    case Action::GlyphSize:
-        layer->setGlyphSize(30);
-        break;
-    case Action::Texture:
-        layer->toggleTexture(true);
-        break;
-    case Action::TextureLength:
-        layer->setTextureLength(50);
-        break;
-    case Action::Tapering:
-        layer->toggleTapering(true);
-        break;
-    case Action::AutoUpdateOn:
-        layer->toggleAutoUpdate(true);
-        break;
-    case Action::ColorsChanged:
-        layer->colorsChanged();
-        break;
-    case Action::Update:
-        layer->updateImage();
-        break;
-    }
-
-    QCOMPARE(TimerLines::traces, traces);
-    QCOMPARE(TimerLines::draws, draws);
-    QCOMPARE(changed.count(), draws);
 }
 
 void TestLayerStreamlines::setFlowData_data()
@@ -500,46 +378,74 @@ void TestLayerStreamlines::controlsReachTheirSlots_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QVariant>("input");
+    QTest::addColumn<bool>("autoUpdate");
     QTest::addColumn<QString>("field");
     QTest::addColumn<double>("expected");
     QTest::addColumn<int>("traces");
     QTest::addColumn<int>("draws");
 
-    // A null input clicks a button or emits the transfer function's signal.
-    const QVariant click;
-    QTest::newRow("Euler clicked while checked")
-        << "streamlinesEulerRadioButton" << click << "method" << double(EulerMethod) << 1 << 1;
-    QTest::newRow("Runge-Kutta clicked") << "streamlinesRungeKuttaRadioButton" << click << "method"
-                                         << double(RungeKuttaMethod) << 1 << 1;
-    QTest::newRow("width slider") << "streamlinesWidthSlider" << QVariant(10) << "lineWidth" << 0.1
-                                  << 1 << 1;
-    QTest::newRow("dsep spin box")
-        << "streamlinesDsep" << QVariant(0.05) << "dSep" << 0.05 << 1 << 1;
-    QTest::newRow("dtest spin box")
-        << "streamlinesDTest" << QVariant(0.6) << "dTest" << 0.6 << 1 << 1;
-    QTest::newRow("step size spin box")
-        << "streamlinesStepSize" << QVariant(0.005) << "stepSize" << 0.005 << 1 << 1;
-    QTest::newRow("glyph group box")
-        << "streamlinesGlyphGroupBox" << QVariant(true) << "glyphMappingEnabled" << 1.0 << 0 << 1;
-    QTest::newRow("glyph size slider")
-        << "streamlinesGlyphSizeSlider" << QVariant(40) << "glyphSize" << 0.4 << 0 << 1;
-    QTest::newRow("texture group box")
-        << "streamlinesTextureGroupBox" << QVariant(true) << "textureEnabled" << 1.0 << 0 << 1;
-    QTest::newRow("texture length slider")
-        << "streamlinesTextureLengthSlider" << QVariant(60) << "textureLength" << 60.0 << 1 << 1;
-    QTest::newRow("tapering check box")
-        << "taperingCheckBox" << QVariant(true) << "taperingEnabled" << 1.0 << 0 << 1;
-    QTest::newRow("update button") << "streamlinesDrawButton" << click << "dSep" << 0.03 << 1 << 1;
-    QTest::newRow("auto update check box")
-        << "autoUpdateCheckBox" << QVariant(false) << "autoUpdate" << 0.0 << 0 << 0;
-    QTest::newRow("transfer function edited")
-        << "transferFunction" << click << "dSep" << 0.03 << 0 << 1;
+    // Tracing parameters retrace only with auto update on; look changes
+    // redraw either way; the button always retraces; the auto update flag
+    // alone does no work.
+    enum Work
+    {
+        Tracing,
+        Look,
+        Retrace,
+        None
+    };
+    struct Row
+    {
+        const char* name;
+        const char* control;
+        QVariant input; // null: click the button or emit colorsChanged
+        const char* field;
+        double expected;
+        Work work;
+    };
+    const Row rows[] = {
+        {"Euler clicked while checked",
+         "streamlinesEulerRadioButton",
+         {},
+         "method",
+         double(EulerMethod),
+         Tracing},
+        {"Runge-Kutta clicked",
+         "streamlinesRungeKuttaRadioButton",
+         {},
+         "method",
+         double(RungeKuttaMethod),
+         Tracing},
+        {"width slider", "streamlinesWidthSlider", 10, "lineWidth", 0.1, Tracing},
+        {"dsep spin box", "streamlinesDsep", 0.05, "dSep", 0.05, Tracing},
+        {"dtest spin box", "streamlinesDTest", 0.6, "dTest", 0.6, Tracing},
+        {"step size spin box", "streamlinesStepSize", 0.005, "stepSize", 0.005, Tracing},
+        {"texture length slider", "streamlinesTextureLengthSlider", 60, "textureLength", 60.0,
+         Tracing},
+        {"glyph group box", "streamlinesGlyphGroupBox", true, "glyphMappingEnabled", 1.0, Look},
+        {"glyph size slider", "streamlinesGlyphSizeSlider", 40, "glyphSize", 0.4, Look},
+        {"texture group box", "streamlinesTextureGroupBox", true, "textureEnabled", 1.0, Look},
+        {"tapering check box", "taperingCheckBox", true, "taperingEnabled", 1.0, Look},
+        {"transfer function edited", "transferFunction", {}, "dSep", 0.03, Look},
+        {"update button", "streamlinesDrawButton", {}, "dSep", 0.03, Retrace},
+        {"auto update check box", "autoUpdateCheckBox", false, "autoUpdate", 0.0, None},
+    };
+    for (const Row& row : rows) {
+        for (bool autoUpdate : {true, false}) {
+            const bool traces = row.work == Retrace || (row.work == Tracing && autoUpdate);
+            const bool draws = traces || row.work == Look;
+            QTest::addRow("%s, auto update %s", row.name, autoUpdate ? "on" : "off")
+                << QString(row.control) << row.input << autoUpdate << QString(row.field)
+                << row.expected << int(traces) << int(draws);
+        }
+    }
 }
 
 void TestLayerStreamlines::controlsReachTheirSlots()
 {
     QFETCH(QString, name);
     QFETCH(QVariant, input);
+    QFETCH(bool, autoUpdate);
     QFETCH(QString, field);
     QFETCH(double, expected);
     QFETCH(int, traces);
@@ -547,8 +453,10 @@ void TestLayerStreamlines::controlsReachTheirSlots()
 
     UniformFlow flow(1.0f, Vector3(1.0f, 0.0f, 0.0f));
     buildLayer(&flow, QSize(100, 100));
+    layer->toggleAutoUpdate(autoUpdate);
     QWidget* control = panel->findChild<QWidget*>(name);
     QVERIFY2(control, qPrintable(name + " missing"));
+    QSignalSpy changed(layer, &Layer::layerChanged);
 
     if (auto* function = qobject_cast<TransferFunctionWidget*>(control))
         emit function->colorsChanged();
@@ -563,9 +471,11 @@ void TestLayerStreamlines::controlsReachTheirSlots()
     else if (button)
         button->setChecked(input.toBool());
 
+    // The value is stored whether or not it retraced.
     QCOMPARE(layer->field(field), expected);
     QCOMPARE(TimerLines::traces, traces);
     QCOMPARE(TimerLines::draws, draws);
+    QCOMPARE(changed.count(), draws);
 }
 
 void TestLayerStreamlines::uniformFieldGivesEvenlySpacedHorizontalLines()
@@ -590,23 +500,17 @@ void TestLayerStreamlines::uniformFieldGivesEvenlySpacedHorizontalLines()
     for (int k = 1; k < middle.size(); ++k) {
         const double spacing = middle[k] - middle[k - 1];
         QVERIFY2(std::abs(spacing - dSep * width) <= spacingTolerance,
-                 qPrintable(QString("lines %1 and %2 at column %3 are %4 px apart")
-                                .arg(k - 1)
-                                .arg(k)
-                                .arg(width / 2)
-                                .arg(spacing)));
+                 qPrintable(QString::asprintf("lines %d and %d at column %d are %.2f px apart",
+                                              k - 1, k, width / 2, spacing)));
     }
     for (int x : {width / 10, width * 9 / 10}) {
         const QList<double> elsewhere = lineCentres(layer->image, x);
         QCOMPARE(elsewhere.size(), middle.size());
         for (int k = 0; k < middle.size(); ++k)
             QVERIFY2(std::abs(elsewhere[k] - middle[k]) <= straightTolerance,
-                     qPrintable(QString("line %1 at row %2 in column %3, %4 in column %5")
-                                    .arg(k)
-                                    .arg(elsewhere[k])
-                                    .arg(x)
-                                    .arg(middle[k])
-                                    .arg(width / 2)));
+                     qPrintable(QString::asprintf("line %d at row %.2f in column %d, %.2f in "
+                                                  "column %d",
+                                                  k, elsewhere[k], x, middle[k], width / 2)));
     }
 }
 
@@ -635,10 +539,9 @@ void TestLayerStreamlines::taperingNarrowsTheSegment()
                  qPrintable(QString("untapered stroke %1 px at column %2").arg(fullWidth).arg(x)));
         const double expected = x < width / 2 ? 1.0 : 0.5;
         QVERIFY2(std::abs(taperedWidth / fullWidth - expected) <= ratioTolerance,
-                 qPrintable(QString("tapered/untapered width %1 at column %2, expected %3")
-                                .arg(taperedWidth / fullWidth)
-                                .arg(x)
-                                .arg(expected)));
+                 qPrintable(QString::asprintf("tapered/untapered width %.3f at column %d, "
+                                              "expected %.1f",
+                                              taperedWidth / fullWidth, x, expected)));
     }
 }
 
@@ -693,36 +596,30 @@ void TestLayerStreamlines::segmentColour()
     const int want[] = {expected.red(), expected.green(), expected.blue(), expected.alpha()};
     for (int c = 0; c < 4; ++c)
         QVERIFY2(std::abs(got[c] - want[c]) <= channelTolerance,
-                 qPrintable(QString("pixel (100, 50) is %1 %2 %3 %4 (ARGB32 r g b a)")
-                                .arg(got[0])
-                                .arg(got[1])
-                                .arg(got[2])
-                                .arg(got[3])));
+                 qPrintable(QString::asprintf("pixel (100, 50) is %d %d %d %d (r g b a)", got[0],
+                                              got[1], got[2], got[3])));
 }
 
 void TestLayerStreamlines::glyphInterval_data()
 {
     QTest::addColumn<double>("tracedStep");
     QTest::addColumn<int>("segments");
-    QTest::addColumn<int>("glyphSlider");
     QTest::addColumn<double>("stepAfterTrace");
     QTest::addColumn<int>("glyphs");
 
-    // Interval trunc(glyphSize * 0.08 / step); the glyph's base is
+    // Glyph size 0.5: interval trunc(0.04 / step); the glyph's base is
     // glyphSize * 0.02 widths, 10 pixels at glyph size 0.5 in a 1000 px image.
-    QTest::newRow("every fourth point") << 0.009 << 20 << 50 << 0.009 << 5;
-    QTest::newRow("every second point") << 0.019 << 10 << 50 << 0.019 << 5;
-    QTest::newRow("interval 0 means every point") << 0.05 << 8 << 50 << 0.05 << 8;
-    QTest::newRow("step changed without retrace keeps the glyphs")
-        << 0.009 << 20 << 50 << 0.04 << 5;
-    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << 50 << 0.009 << 5;
+    QTest::newRow("every fourth point") << 0.009 << 20 << 0.009 << 5;
+    QTest::newRow("every second point") << 0.019 << 10 << 0.019 << 5;
+    QTest::newRow("interval 0 means every point") << 0.05 << 8 << 0.05 << 8;
+    QTest::newRow("step changed without retrace keeps the glyphs") << 0.009 << 20 << 0.04 << 5;
+    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << 0.009 << 5;
 }
 
 void TestLayerStreamlines::glyphInterval()
 {
     QFETCH(double, tracedStep);
     QFETCH(int, segments);
-    QFETCH(int, glyphSlider);
     QFETCH(double, stepAfterTrace);
     QFETCH(int, glyphs);
     const int width = 1000;
@@ -731,7 +628,7 @@ void TestLayerStreamlines::glyphInterval()
 
     buildLayer(nullptr, QSize(width, width / 2));
     layer->toggleAutoUpdate(false);
-    layer->setGlyphSize(glyphSlider);
+    layer->setGlyphSize(50);
     layer->replaceStreamlines({horizontalLine(0.25, 0.1, 0.1 + segments * tracedStep, segments)},
                               tracedStep);
     layer->setStepSize(stepAfterTrace);
