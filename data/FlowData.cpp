@@ -7,6 +7,7 @@
 #include <QtEndian>
 #include <QTextStream>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -23,7 +24,7 @@ constexpr qint64 geometryHeaderSize = 40;
 constexpr qint64 headerTextOffset = 6;
 // Records are converted in pieces of this many bytes, so that the data file
 // is read in a few large reads without a second copy of the whole file.
-constexpr qint64 dataChunkBytes = qint64(4) << 20;
+constexpr qint64 dataChunkBytes = qint64(512) << 10;
 
 const float notANumber = std::numeric_limits<float>::quiet_NaN();
 
@@ -48,35 +49,31 @@ bool readInteger(QTextStream& stream, int& value)
     return true;
 }
 
-// Finite values only take part in the extremes; `seen` tells whether any did.
+// Finite values only take part in the extremes; with none, both are 0.
 template <typename T> struct Extremes
 {
-    T minimum = 0;
-    T maximum = 0;
-    bool seen = false;
+    T minimum = std::numeric_limits<T>::infinity();
+    T maximum = -std::numeric_limits<T>::infinity();
 
     void add(T v)
     {
-        if (!std::isfinite(v))
-            return;
-        if (!seen) {
-            minimum = maximum = v;
-            seen = true;
-        } else if (v < minimum) {
-            minimum = v;
-        } else if (v > maximum) {
-            maximum = v;
+        if (std::isfinite(v)) {
+            minimum = std::min(minimum, v);
+            maximum = std::max(maximum, v);
         }
     }
+    T lowest() const { return minimum <= maximum ? minimum : T(0); }
+    T highest() const { return minimum <= maximum ? maximum : T(0); }
 };
 
-// In double: the length of a finite float vector can exceed the float range.
-double magnitudeOf(const Vector3& v)
+// In double: the squared length of a finite float vector always fits, and
+// comparing squares spares a square root per point.
+double squaredMagnitude(const Vector3& v)
 {
     const double x = v.x;
     const double y = v.y;
     const double z = v.z;
-    return std::sqrt(x * x + y * y + z * z);
+    return x * x + y * y + z * z;
 }
 
 } // namespace
@@ -206,18 +203,20 @@ bool FlowData::readGeometry(QFile& file, QString* errorMessage)
         xs.add(p[k].x);
         ys.add(p[k].y);
     }
-    geometryMin = Vector3(xs.minimum, ys.minimum, p[0].z);
-    geometryMax = Vector3(xs.maximum, ys.maximum, p[0].z);
+    geometryMin = Vector3(xs.lowest(), ys.lowest(), p[0].z);
+    geometryMax = Vector3(xs.highest(), ys.highest(), p[0].z);
 
     // Positions are scaled in double: a float range max - min can overflow.
     const double x0 = geometryMin.x;
     const double y0 = geometryMin.y;
     const double xRange = double(geometryMax.x) - x0;
     const double yRange = double(geometryMax.y) - y0;
+    const double xScale = xRange > 0.0 ? 1.0 / xRange : 0.0;
+    const double yScale = yRange > 0.0 ? 1.0 / yRange : 0.0;
     Vector3* q = geometry.get();
     for (int k = 0; k < points; ++k) {
-        q[k].x = float(xRange > 0.0 ? (q[k].x - x0) / xRange : 0.0);
-        q[k].y = float(yRange > 0.0 ? (q[k].y - y0) / yRange : 0.0);
+        q[k].x = float((q[k].x - x0) * xScale);
+        q[k].y = float((q[k].y - y0) * yScale);
     }
     return true;
 }
@@ -276,7 +275,7 @@ bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     }
 
-    Extremes<double> magnitudes;
+    Extremes<double> squares;
     std::vector<Extremes<float>> sets(static_cast<size_t>(scalarSetsInFile));
     std::vector<float*> setValues(static_cast<size_t>(scalarSetsInFile));
     for (int s = 0; s < scalarSetsInFile; ++s)
@@ -289,25 +288,31 @@ bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage
         if (file.read(reinterpret_cast<char*>(chunk.data()), bytes) != bytes)
             return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
         fromLittleEndian(chunk.data(), records * recordFloats);
+        // One pass per destination array keeps the extremes in registers.
+        Vector3* to = v + first;
         const float* record = chunk.data();
         for (qint64 r = 0; r < records; ++r, record += recordFloats) {
-            const qint64 k = first + r;
-            v[k] = Vector3(record[0], record[1], record[2]);
-            magnitudes.add(magnitudeOf(v[k]));
-            for (int s = 0; s < scalarSetsInFile; ++s) {
-                const float value = record[3 + s];
-                sets[size_t(s)].add(value);
-                setValues[size_t(s)][k] = value;
+            to[r] = Vector3(record[0], record[1], record[2]);
+            squares.add(squaredMagnitude(to[r]));
+        }
+        for (int s = 0; s < scalarSetsInFile; ++s) {
+            Extremes<float> extremes = sets[size_t(s)];
+            float* values = setValues[size_t(s)] + first;
+            const float* value = chunk.data() + 3 + s;
+            for (qint64 r = 0; r < records; ++r, value += recordFloats) {
+                extremes.add(*value);
+                values[r] = *value;
             }
+            sets[size_t(s)] = extremes;
         }
     }
 
-    vectorMin = float(magnitudes.minimum);
-    vectorMax = float(magnitudes.maximum);
-    largestMagnitude = magnitudes.maximum;
+    largestMagnitude = std::sqrt(squares.highest());
+    vectorMin = float(std::sqrt(squares.lowest()));
+    vectorMax = float(largestMagnitude);
     for (int s = 0; s < scalarSetsInFile; ++s) {
-        scalars[s].minimum = sets[size_t(s)].minimum;
-        scalars[s].maximum = sets[size_t(s)].maximum;
+        scalars[s].minimum = sets[size_t(s)].lowest();
+        scalars[s].maximum = sets[size_t(s)].highest();
     }
     return true;
 }
@@ -323,7 +328,7 @@ void FlowData::normalize(int scalarSetsInFile)
     const int points = resolutionX * resolutionY;
     Vector3* v = vectors.get();
     float* magnitude = scalars.last().values.get();
-    const double largest = largestMagnitude;
+    const double scale = largestMagnitude > 0.0 ? 1.0 / largestMagnitude : 1.0;
     for (int k = 0; k < points; ++k) {
         Vector3& u = v[k];
         if (!std::isfinite(u.x) || !std::isfinite(u.y) || !std::isfinite(u.z)) {
@@ -331,9 +336,8 @@ void FlowData::normalize(int scalarSetsInFile)
             magnitude[k] = notANumber;
             continue;
         }
-        if (largest > 0.0)
-            u = Vector3(float(u.x / largest), float(u.y / largest), float(u.z / largest));
-        magnitude[k] = u.length();
+        u = Vector3(float(u.x * scale), float(u.y * scale), float(u.z * scale));
+        magnitude[k] = std::sqrt(u.x * u.x + u.y * u.y + u.z * u.z);
     }
 
     for (int s = 0; s < scalarSetsInFile; ++s) {
@@ -341,12 +345,13 @@ void FlowData::normalize(int scalarSetsInFile)
         float* values = set.values.get();
         const double minimum = set.minimum;
         const double range = double(set.maximum) - minimum;
+        const double scale = range > 0.0 ? 1.0 / range : 0.0;
         for (int k = 0; k < points; ++k) {
             const float value = values[k];
             if (!std::isfinite(value))
                 values[k] = notANumber;
             else
-                values[k] = range > 0.0 ? float((value - minimum) / range) : 0.0f;
+                values[k] = float((value - minimum) * scale);
         }
     }
 }
