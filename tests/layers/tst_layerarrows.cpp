@@ -1,0 +1,375 @@
+#include "ColorTable.h"
+#include "FieldFlowData.h"
+#include "FlowDataReady.h"
+#include "LayerArrows.h"
+#include "PaintContext.h"
+#include "TransferFunctionScript.h"
+
+#include <QPainter>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace {
+
+constexpr int waitMs = 20000;
+constexpr int side = 400;
+// Size slider value giving s = side * 5 / 400 = 5 pixels per glyph unit.
+constexpr int sizeSliderValue = 500;
+constexpr float glyphUnit = 5.0f;
+
+struct ArrowFixture
+{
+    ArrowFixture() : layer(true)
+    {
+        layer.setupControls(&panel);
+        function = panel.findChild<TransferFunctionWidget*>(QStringLiteral("transferFunction"));
+        quantitySlider = panel.findChild<QSlider*>(QStringLiteral("arrowQuantitySlider"));
+        lengthSlider = panel.findChild<QSlider*>(QStringLiteral("arrowLengthSlider"));
+        sizeSlider = panel.findChild<QSlider*>(QStringLiteral("arrowSizeSlider"));
+        setTransferFunction(function, Qt::white, Qt::white, 0.0);
+    }
+
+    // A 3 x 3 grid over a side x side image: arrows at 0, side / 2 and side.
+    // The data set's own 20 x 20 picture comes first; the 3 x 3 one is the
+    // redraw after the quantity change.
+    bool showGrid(FieldFlowData& data)
+    {
+        sizeSlider->setValue(sizeSliderValue);
+        layer.setFlowData(&data);
+        layer.setSize(QSize(side, side));
+        if (!QTest::qWaitFor([&] { return !layer.currentImage().isNull(); }, waitMs))
+            return false;
+        QSignalSpy changed(&layer, &Layer::layerChanged);
+        quantitySlider->setValue(3);
+        return QTest::qWaitFor([&] { return changed.count() > 0; }, waitMs) &&
+               data.requests().size() == 2;
+    }
+
+    QWidget panel;
+    LayerArrows layer;
+    TransferFunctionWidget* function = nullptr;
+    QSlider* quantitySlider = nullptr;
+    QSlider* lengthSlider = nullptr;
+    QSlider* sizeSlider = nullptr;
+};
+
+bool covered(const QImage& image, QPointF at)
+{
+    const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
+    return image.rect().contains(pixel) && qAlpha(image.pixel(pixel)) >= 128;
+}
+
+// Length of the covered run through `centre` along `direction`.
+double extentAlong(const QImage& image, QPointF centre, QPointF direction)
+{
+    if (!covered(image, centre))
+        return 0.0;
+    constexpr double step = 0.25;
+    double ahead = 0.0;
+    while (covered(image, centre + direction * (ahead + step)))
+        ahead += step;
+    double behind = 0.0;
+    while (covered(image, centre - direction * (behind + step)))
+        behind += step;
+    return ahead + behind;
+}
+
+} // namespace
+
+class TestLayerArrows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void gridCounts_data();
+    void gridCounts();
+    void quantityBeforeAnyDataSet();
+    void arrowWhereTheFieldMoves_data();
+    void arrowWhereTheFieldMoves();
+    void arrowLengthAndDirection_data();
+    void arrowLengthAndDirection();
+    void arrowColours_data();
+    void arrowColours();
+    void redrawsWithoutResampling_data();
+    void redrawsWithoutResampling();
+    void redrawBeforeNewCountsArrive();
+};
+
+void TestLayerArrows::gridCounts_data()
+{
+    QTest::addColumn<float>("aspect");
+    QTest::addColumn<int>("quantity");
+    QTest::addColumn<QSize>("counts");
+
+    QTest::newRow("square") << 1.0f << 20 << QSize(20, 20);
+    QTest::newRow("twice as wide") << 2.0f << 20 << QSize(40, 20);
+    QTest::newRow("twice as tall") << 0.5f << 20 << QSize(20, 40);
+    QTest::newRow("aspect 4/3") << 4.0f / 3.0f << 20 << QSize(27, 20);
+    QTest::newRow("aspect 0.75") << 0.75f << 20 << QSize(20, 27);
+    QTest::newRow("half rounded up") << 1.25f << 10 << QSize(13, 10); // 12.5
+    QTest::newRow("aspect 2/3 from a 2 x 3 grid") << 2.0f / 3.0f << 20 << QSize(20, 30);
+    QTest::newRow("2 x 2000 grid at quantity 100") << 0.001f << 100 << QSize(100, 400);
+    QTest::newRow("2000 x 2 grid at quantity 100") << 1000.0f << 100 << QSize(400, 100);
+    QTest::newRow("quantity below the slider") << 1.0f << 1 << QSize(3, 3);
+    QTest::newRow("quantity above the slider") << 1.0f << 5000 << QSize(100, 100);
+    QTest::newRow("aspect not finite")
+        << std::numeric_limits<float>::infinity() << 20 << QSize(20, 20);
+}
+
+void TestLayerArrows::gridCounts()
+{
+    QFETCH(float, aspect);
+    QFETCH(int, quantity);
+    QFETCH(QSize, counts);
+
+    FieldFlowData data(1, aspect);
+    ArrowFixture fixture;
+    fixture.layer.setFlowData(&data);
+    fixture.layer.setQuantity(quantity);
+    QCOMPARE(fixture.layer.arrowCounts(), counts);
+    QVERIFY(QTest::qWaitFor([&] { return data.requests().size() == 2; }, waitMs));
+    const FieldFlowData::Request asked = data.requests().last();
+    QCOMPARE(QSize(asked.width, asked.height), counts);
+}
+
+void TestLayerArrows::quantityBeforeAnyDataSet()
+{
+    FieldFlowData data(1, 2.0f);
+    ArrowFixture fixture;
+    QSignalSpy changed(&fixture.layer, &Layer::layerChanged);
+    fixture.quantitySlider->setValue(50);
+    fixture.layer.setSize(QSize(100, 50));
+    QCOMPARE(fixture.layer.arrowCounts(), QSize(20, 20));
+    QVERIFY(fixture.layer.currentImage().isNull());
+    QCOMPARE(changed.count(), 0);
+
+    // A data set starts with quantity 20, and the slider says so.
+    fixture.layer.setFlowData(&data);
+    QCOMPARE(fixture.layer.arrowCounts(), QSize(40, 20));
+    QCOMPARE(fixture.quantitySlider->value(), 20);
+    QVERIFY(QTest::qWaitFor([&] { return !fixture.layer.currentImage().isNull(); }, waitMs));
+    QCOMPARE(data.requests().size(), 1);
+}
+
+void TestLayerArrows::arrowWhereTheFieldMoves_data()
+{
+    QTest::addColumn<Vector3>("middle");
+    QTest::addColumn<bool>("drawn");
+
+    const float notANumber = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("magnitude 0.001") << Vector3(0.001f, 0, 0) << false;
+    QTest::newRow("magnitude 0.0009 diagonal") << Vector3(0.0006364f, 0.0006364f, 0) << false;
+    QTest::newRow("zero vector") << Vector3() << false;
+    QTest::newRow("NaN vector") << Vector3(notANumber, 0.5f, 0) << false;
+    QTest::newRow("infinite vector")
+        << Vector3(std::numeric_limits<float>::infinity(), 0, 0) << false;
+    QTest::newRow("magnitude 0.002") << Vector3(0, 0.002f, 0) << true;
+    QTest::newRow("magnitude 0.5") << Vector3(-0.5f, 0, 0) << true;
+}
+
+void TestLayerArrows::arrowWhereTheFieldMoves()
+{
+    QFETCH(Vector3, middle);
+    QFETCH(bool, drawn);
+
+    FieldFlowData data(1, 1.0f);
+    data.vector = [middle](int c, int r, int, int) {
+        return c == 1 && r == 1 ? middle : Vector3(0.5f, 0, 0);
+    };
+    ArrowFixture fixture;
+    QVERIFY(fixture.showGrid(data));
+    const QImage image = fixture.layer.currentImage();
+    QCOMPARE(image.size(), QSize(side, side));
+    QCOMPARE(covered(image, QPointF(side / 2 + 0.5, side / 2 + 0.5)), drawn);
+    // The rest of the grid is drawn: arrows on the borders, half outside.
+    QVERIFY(covered(image, QPointF(side / 2 + 0.5, 0.5)));
+    QVERIFY(covered(image, QPointF(0.5, side / 2 + 0.5)));
+    QVERIFY(covered(image, QPointF(side - 0.5, side - 0.5)));
+}
+
+void TestLayerArrows::arrowLengthAndDirection_data()
+{
+    QTest::addColumn<int>("lengthSlider");
+    QTest::addColumn<Vector3>("vector");
+    QTest::addColumn<double>("length"); // pixels
+
+    const float s = glyphUnit;
+    QTest::newRow("fixed length, small magnitude") << 100 << Vector3(0.2f, 0, 0) << 8.0 * s;
+    QTest::newRow("fixed length, large magnitude") << 100 << Vector3(0.9f, 0, 0) << 8.0 * s;
+    QTest::newRow("variable length") << 0 << Vector3(0.2f, 0, 0) << 80.0 * s * 0.2;
+    QTest::newRow("variable length, larger magnitude")
+        << 0 << Vector3(0.35f, 0, 0) << 80.0 * s * 0.35;
+    QTest::newRow("half blended") << 50 << Vector3(0.2f, 0, 0) << 8.0 * s * (0.5 + 5.0 * 0.2);
+    QTest::newRow("down the image (+y)") << 100 << Vector3(0, 0.3f, 0) << 8.0 * s;
+    QTest::newRow("against x") << 0 << Vector3(-0.3f, 0, 0) << 80.0 * s * 0.3;
+    QTest::newRow("up the image, variable") << 0 << Vector3(0, -0.25f, 0) << 80.0 * s * 0.25;
+    QTest::newRow("diagonal") << 100 << Vector3(0.2f, 0.2f, 0) << 8.0 * s;
+    QTest::newRow("z does not turn the arrow") << 100 << Vector3(0.2f, -0.1f, 0.6f) << 8.0 * s;
+}
+
+void TestLayerArrows::arrowLengthAndDirection()
+{
+    QFETCH(int, lengthSlider);
+    QFETCH(Vector3, vector);
+    QFETCH(double, length);
+
+    FieldFlowData data(1, 1.0f);
+    data.vector = [vector](int, int, int, int) { return vector; };
+    ArrowFixture fixture;
+    fixture.lengthSlider->setValue(lengthSlider);
+    QVERIFY(fixture.showGrid(data));
+    const QImage image = fixture.layer.currentImage();
+
+    const QPointF centre(side / 2 + 0.5, side / 2 + 0.5);
+    const double planar = std::hypot(double(vector.x), double(vector.y));
+    const QPointF along(vector.x / planar, vector.y / planar);
+    const QPointF across(-along.y(), along.x());
+    const double measured = extentAlong(image, centre, along);
+    QVERIFY2(std::abs(measured - length) <= 3.0,
+             qPrintable(QStringLiteral("length %1, expected %2").arg(measured).arg(length)));
+    // Across, the glyph keeps its size whatever the length: one unit ahead of
+    // the centre the head is 4.5 units wide, one unit behind the shaft 2.
+    const double unitAlong = length / 8.0;
+    const double headWidth = extentAlong(image, centre + along * unitAlong, across);
+    const double shaftWidth = extentAlong(image, centre - along * unitAlong, across);
+    QVERIFY2(std::abs(headWidth - 4.5 * glyphUnit) <= 3.0 &&
+                 std::abs(shaftWidth - 2.0 * glyphUnit) <= 3.0,
+             qPrintable(QStringLiteral("head %1 and shaft %2 pixels wide, expected %3 and %4")
+                            .arg(headWidth)
+                            .arg(shaftWidth)
+                            .arg(4.5 * glyphUnit)
+                            .arg(2.0 * glyphUnit)));
+    const QPointF off = across * (1.6 * glyphUnit);
+    QVERIFY2(covered(image, centre + along * unitAlong + off), "no head ahead of the centre");
+    QVERIFY2(!covered(image, centre - along * unitAlong + off), "head behind the centre");
+}
+
+void TestLayerArrows::arrowColours_data()
+{
+    QTest::addColumn<QColor>("left");
+    QTest::addColumn<QColor>("right");
+    QTest::addColumn<double>("pointHeight"); // 0 = opaque
+    QTest::addColumn<float>("magnitude");
+    QTest::addColumn<int>("alpha");
+
+    QTest::newRow("half transparent white")
+        << QColor(Qt::white) << QColor(Qt::white) << 0.5 << 0.5f << 127;
+    QTest::newRow("three-quarters transparent blue")
+        << QColor(Qt::blue) << QColor(Qt::blue) << 0.75 << 0.5f << 63;
+    QTest::newRow("opaque ramp, small magnitude")
+        << QColor(Qt::red) << QColor(Qt::blue) << 0.0 << 0.1f << 255;
+    QTest::newRow("opaque ramp, magnitude above one")
+        << QColor(Qt::red) << QColor(Qt::blue) << 0.0 << 1.6f << 255;
+}
+
+void TestLayerArrows::arrowColours()
+{
+    QFETCH(QColor, left);
+    QFETCH(QColor, right);
+    QFETCH(double, pointHeight);
+    QFETCH(float, magnitude);
+    QFETCH(int, alpha);
+
+    FieldFlowData data(1, 1.0f);
+    data.vector = [magnitude](int, int, int, int) { return Vector3(magnitude, 0, 0); };
+    ArrowFixture fixture;
+    setTransferFunction(fixture.function, left, right, pointHeight);
+    QVERIFY(fixture.showGrid(data));
+
+    const ColorTable table(*fixture.function, LayerArrows::colorTableSize);
+    const QColor expected = table.straightColor(table.indexOf(magnitude));
+    QCOMPARE(expected.alpha(), alpha);
+    // Inside the shaft, fully covered: the brush's colour as it is composed
+    // over transparency.
+    const QRgb pixel = fixture.layer.currentImage().pixel(side / 2 - 3, side / 2);
+    const QRgb want = qPremultiply(expected.rgba());
+    const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+    QVERIFY2(near(qAlpha(pixel), qAlpha(want)) && near(qRed(pixel), qRed(want)) &&
+                 near(qGreen(pixel), qGreen(want)) && near(qBlue(pixel), qBlue(want)),
+             qPrintable(QStringLiteral("pixel %1 %2 %3 %4, expected %5 %6 %7 %8")
+                            .arg(qAlpha(pixel))
+                            .arg(qRed(pixel))
+                            .arg(qGreen(pixel))
+                            .arg(qBlue(pixel))
+                            .arg(qAlpha(want))
+                            .arg(qRed(want))
+                            .arg(qGreen(want))
+                            .arg(qBlue(want))));
+}
+
+void TestLayerArrows::redrawsWithoutResampling_data()
+{
+    QTest::addColumn<std::function<void(ArrowFixture&)>>("change");
+    QTest::addColumn<QSize>("imageSize");
+
+    QTest::newRow("layer size") << std::function<void(ArrowFixture&)>([](ArrowFixture& f) {
+        f.layer.setSize(QSize(300, 120));
+    }) << QSize(300, 120);
+    QTest::newRow("arrow size") << std::function<void(ArrowFixture&)>([](ArrowFixture& f) {
+        f.sizeSlider->setValue(200);
+    }) << QSize(side, side);
+    QTest::newRow("length mode") << std::function<void(ArrowFixture&)>([](ArrowFixture& f) {
+        f.lengthSlider->setValue(30);
+    }) << QSize(side, side);
+    QTest::newRow("transfer function") << std::function<void(ArrowFixture&)>([](ArrowFixture& f) {
+        setTransferFunction(f.function, Qt::green, Qt::green, 0.0);
+    }) << QSize(side, side);
+    QTest::newRow("completion event that finds no raster")
+        << std::function<void(ArrowFixture&)>([](ArrowFixture& f) {
+               QEvent ready(FlowDataReady);
+               QCoreApplication::sendEvent(&f.layer, &ready);
+           })
+        << QSize(side, side);
+}
+
+void TestLayerArrows::redrawsWithoutResampling()
+{
+    QFETCH(std::function<void(ArrowFixture&)>, change);
+    QFETCH(QSize, imageSize);
+
+    FieldFlowData data(1, 1.0f);
+    data.vector = [](int, int, int, int) { return Vector3(0.4f, 0.1f, 0); };
+    ArrowFixture fixture;
+    QVERIFY(fixture.showGrid(data));
+    const int requests = int(data.requests().size());
+    const QImage before = fixture.layer.currentImage();
+    QSignalSpy changed(&fixture.layer, &Layer::layerChanged);
+
+    change(fixture);
+    QVERIFY(changed.count() >= 1);
+    const QImage after = fixture.layer.currentImage();
+    QCOMPARE(after.size(), imageSize);
+    QVERIFY(covered(after, QPointF(imageSize.width() / 2 + 0.5, imageSize.height() / 2 + 0.5)));
+    QTest::qWait(30);
+    QCOMPARE(int(data.requests().size()), requests);
+}
+
+void TestLayerArrows::redrawBeforeNewCountsArrive()
+{
+    FieldFlowData data(1, 1.0f);
+    data.vector = [](int, int, int, int) { return Vector3(0.5f, 0, 0); };
+    ArrowFixture fixture;
+    QVERIFY(fixture.showGrid(data));
+
+    // New counts are asked for; the redraw that comes before their vectors
+    // are handed over still draws the 3 x 3 vectors in hand, at their places.
+    fixture.quantitySlider->setValue(7);
+    fixture.layer.setSize(QSize(side, side));
+    const QImage image = fixture.layer.currentImage();
+    QVERIFY(covered(image, QPointF(side / 2 + 0.5, side / 2 + 0.5)));
+    QVERIFY(!covered(image, QPointF(side / 3 + 0.5, side / 2 + 0.5)));
+
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return covered(fixture.layer.currentImage(), QPointF(side / 3 + 0.5, side / 2 + 0.5));
+        },
+        waitMs));
+}
+
+QTEST_MAIN(TestLayerArrows)
+#include "tst_layerarrows.moc"
