@@ -48,8 +48,9 @@ ViewPort::~ViewPort()
 
 void ViewPort::createLayerStack()
 {
-    // The fixed stack of colour-coding, streamline and arrow layers is
-    // created here, in painting order.
+    // Painting order, bottom first: the stack's layers are appended here as
+    // their kinds join the program. Every other operation of the view port
+    // works for any list, the empty one included.
 }
 
 void ViewPort::connectLayers()

@@ -304,12 +304,6 @@ void TestMain::actionsAreWired()
                             .arg(fitted.width())
                             .arg(fitted.height())));
 
-    // The properties row and its actions are inert.
-    window.findChild<QPushButton*>("saveProperties")->click();
-    window.findChild<QAction*>("actionSave_Properties")->trigger();
-    window.findChild<QAction*>("actionLoad_Properties")->trigger();
-    QCOMPARE(viewPort->layerImageSize(), image);
-
     window.findChild<QAction*>("actionQuit")->trigger();
     QVERIFY(!window.isVisible());
 }
