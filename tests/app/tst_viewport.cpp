@@ -108,6 +108,7 @@ private slots:
     void drag_data();
     void drag();
     void middleDragBelowLowerLimitThenFit();
+    void middleDragStopsAtCap();
     void fitToScreen_data();
     void fitToScreen();
     void repaintsMergeDuringSizeUpdate();
@@ -300,6 +301,28 @@ void TestViewPort::middleDragBelowLowerLimitThenFit()
     QCOMPARE(view.layerImageSize(), QSize(800, 400));
     QCOMPARE(view.centerFractionX(), 0.5);
     QCOMPARE(view.centerFractionY(), 0.5);
+}
+
+void TestViewPort::middleDragStopsAtCap()
+{
+    ViewPort view(QList<Layer*>{});
+    setViewSize(view, QSize(400, 300));
+    AspectFlowData data(1.0f);
+    view.setFlowData(&data);
+    for (int i = 0; i < 8; ++i)
+        sendWheel(view, QPoint(0, -120));
+    QCOMPARE(view.zoomScale(), ViewPort::maximumScale);
+
+    QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
+    dragWith(view, Qt::MiddleButton, QPoint(100, 200), QPoint(100, 100));
+    QCOMPARE(view.zoomScale(), ViewPort::maximumScale);
+    QCOMPARE(sizeSpy.count(), 0);
+    QCOMPARE(view.layerImageSize(), QSize(4000, 4000));
+    // Dragging down from the cap still shrinks.
+    dragWith(view, Qt::MiddleButton, QPoint(100, 100), QPoint(100, 200));
+    QVERIFY(view.zoomScale() < ViewPort::maximumScale);
+    QVERIFY(view.zoomScale() > 0.0f);
+    QCOMPARE(sizeSpy.count(), 1);
 }
 
 void TestViewPort::fitToScreen_data()
