@@ -56,9 +56,10 @@ public:
     // The first seed is (0.68, 0.57). Where that line leaves no seed
     // candidates (the point lies outside a wide domain, or in still water),
     // further first seeds are tried in this order until a line leaves
-    // candidates: (0.68, 0.57 * H), then the centres of the cells of an
-    // 8-per-width grid over the domain, row by row from y = 0, each row from
-    // x = 0. The first line is stored even when empty; later empty ones not.
+    // candidates: (0.68, 0.57 * H), then the cell centres of a grid of 8
+    // columns and round(8 H) rows (1 to 4096) over the domain, row by row
+    // from y = 0, each row from x = 0. The first line is stored even when
+    // empty; later empty ones are not.
     // Returns no lines, with a diagnostic line, when the parameters give no
     // usable grid.
     std::vector<Streamline> placeStreamlines(const FlowData& data);
