@@ -43,9 +43,10 @@ inline MouseScript fullDoubleClick(int x, int y)
     return {press(x, y), release(x, y), doubleClick(x, y), release(x, y)};
 }
 
-inline void play(QWidget* host, const MouseScript& script)
+// Moves without a held button reach only widgets that track the mouse, as
+// with real input; `held` continues a drag begun by an earlier script.
+inline void play(QWidget* host, const MouseScript& script, Qt::MouseButtons held = {})
 {
-    Qt::MouseButtons held;
     for (const MouseStep& step : script) {
         if (step.type == QEvent::MouseButtonPress || step.type == QEvent::MouseButtonDblClick)
             held |= step.button;

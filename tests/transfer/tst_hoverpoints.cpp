@@ -64,6 +64,7 @@ private slots:
     void resizeKeepsRelativePositions();
     void setPointsClampsSilently_data();
     void setPointsClampsSilently();
+    void setPointsDuringADragWithFewerPoints();
     void painting_data();
     void painting();
 };
@@ -195,6 +196,10 @@ void TestHoverPoints::editing_data()
         << MouseScript{press(199, 1), press(100, 50, Qt::RightButton), move(150, 60),
                        release(150, 60)}
         << (Points() << QPointF(0, 1) << QPointF(1, 0.6)) << QList<QColor>{white, white} << 2;
+    QTest::newRow("remove while dragging: a point left of the dragged one, unsorted")
+        << pair << none << noSort << int(Editable) << cancelled
+        << MouseScript{press(150, 50), press(50, 50, Qt::RightButton), move(20, 20)}
+        << (Points() << QPointF(0.1, 0.2)) << QList<QColor>{white} << 2;
     QTest::newRow("remove while dragging: a point right of the dragged one")
         << pair << none << noSort << int(Editable) << cancelled
         << MouseScript{press(50, 50), press(150, 50, Qt::RightButton), move(20, 20)}
@@ -341,6 +346,23 @@ void TestHoverPoints::setPointsClampsSilently()
     QCOMPARE(changes.count(), 0);
     QCOMPARE(Points(editor.points()), stored);
     QCOMPARE(editor.colors(), QList<QColor>(stored.size(), white));
+}
+
+void TestHoverPoints::setPointsDuringADragWithFewerPoints()
+{
+    QWidget host;
+    host.resize(hostWidth, hostHeight);
+    HoverPoints editor(&host, HoverPoints::CircleShape);
+    editor.setPoints(Points{{0.25, 0.5}, {0.75, 0.5}});
+    play(&host, {press(150, 50)});
+
+    // The dragged point no longer exists: further moves change nothing.
+    editor.setPoints(Points{{0.5, 0.5}});
+    QSignalSpy changes(&editor, &HoverPoints::pointsChanged);
+    play(&host, {move(20, 20), release(20, 20)}, Qt::LeftButton);
+
+    QCOMPARE(Points(editor.points()), Points() << QPointF(0.5, 0.5));
+    QCOMPARE(changes.count(), 0);
 }
 
 void TestHoverPoints::painting_data()
