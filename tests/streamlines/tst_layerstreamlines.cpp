@@ -604,22 +604,29 @@ void TestLayerStreamlines::glyphInterval_data()
 {
     QTest::addColumn<double>("tracedStep");
     QTest::addColumn<int>("segments");
+    QTest::addColumn<bool>("stalled");
     QTest::addColumn<double>("stepAfterTrace");
     QTest::addColumn<int>("glyphs");
 
     // Glyph size 0.5: interval trunc(0.04 / step); the glyph's base is
     // glyphSize * 0.02 widths, 10 pixels at glyph size 0.5 in a 1000 px image.
-    QTest::newRow("every fourth point") << 0.009 << 20 << 0.009 << 5;
-    QTest::newRow("every second point") << 0.019 << 10 << 0.019 << 5;
-    QTest::newRow("interval 0 means every point") << 0.05 << 8 << 0.05 << 8;
-    QTest::newRow("step changed without retrace keeps the glyphs") << 0.009 << 20 << 0.04 << 5;
-    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << 0.009 << 5;
+    QTest::newRow("every fourth point") << 0.009 << 20 << false << 0.009 << 5;
+    QTest::newRow("every second point") << 0.019 << 10 << false << 0.019 << 5;
+    QTest::newRow("interval 0 means every point") << 0.05 << 8 << false << 0.05 << 8;
+    QTest::newRow("step changed without retrace keeps the glyphs")
+        << 0.009 << 20 << false << 0.04 << 5;
+    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << false << 0.009 << 5;
+    // Every point twice: repeats count, so a glyph spans two distinct steps;
+    // the first one starts from a zero-length step and has no area.
+    QTest::newRow("repeated points count towards the interval")
+        << 0.009 << 20 << true << 0.009 << 9;
 }
 
 void TestLayerStreamlines::glyphInterval()
 {
     QFETCH(double, tracedStep);
     QFETCH(int, segments);
+    QFETCH(bool, stalled);
     QFETCH(double, stepAfterTrace);
     QFETCH(int, glyphs);
     const int width = 1000;
@@ -629,8 +636,14 @@ void TestLayerStreamlines::glyphInterval()
     buildLayer(nullptr, QSize(width, width / 2));
     layer->toggleAutoUpdate(false);
     layer->setGlyphSize(50);
-    layer->replaceStreamlines({horizontalLine(0.25, 0.1, 0.1 + segments * tracedStep, segments)},
-                              tracedStep);
+    Streamline line = horizontalLine(0.25, 0.1, 0.1 + segments * tracedStep, segments);
+    if (stalled) {
+        for (auto at = line.begin(); at != line.end(); at += 2) {
+            const StreamlinePoint repeat = *at;
+            at = line.insert(at, repeat);
+        }
+    }
+    layer->replaceStreamlines({line}, tracedStep);
     layer->setStepSize(stepAfterTrace);
     layer->toggleGlyphMapping(true);
 
