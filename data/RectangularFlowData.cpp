@@ -99,6 +99,16 @@ void RectangularFlowData::copyFrom(const FlowData& other)
     }
 }
 
+// The tables describe the arrays held: load() called on this object
+// releases or replaces the arrays but cannot rebuild the tables.
+bool RectangularFlowData::tablesFit() const
+{
+    const qint64 points = qint64(xCoords.size()) * qint64(yCoords.size());
+    return !xLookup.isEmpty() && !yLookup.isEmpty() && xCoords.size() == resolutionX &&
+           yCoords.size() == resolutionY && vectors.size() == points &&
+           (scalars.isEmpty() || scalars.last().values.size() == points);
+}
+
 // Entry q of the m entries covers the bin ending at (q + 1) / (m - 1) and
 // holds the largest cell whose lower line does not exceed that end. With bins
 // at most half the smallest cell wide, the containing cell is the entry or the
@@ -146,7 +156,8 @@ void RectangularFlowData::sampleAxis(int n, int count, const float* coords, int*
 
 void RectangularFlowData::calcScalar(int index, int width, int height, float* out) const
 {
-    if (index < 0 || index >= scalars.size() || xLookup.isEmpty() || !out) {
+    if (index < 0 || index >= scalars.size() || !tablesFit() ||
+        scalars[index].values.size() != vectors.size() || !out) {
         qDebug() << "!!!RectangularFlowData/calcScalar: no scalar set" << index << "!!!";
         return;
     }
@@ -184,7 +195,7 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
 
 void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
 {
-    if (xLookup.isEmpty() || !out) {
+    if (!tablesFit() || !out) {
         qDebug() << "!!!RectangularFlowData/calcVector: no grid!!!";
         return;
     }
@@ -231,7 +242,7 @@ void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
 // table of 2 / minDistance entries and only step further on a cut table.
 Vector3 RectangularFlowData::vectorAt(double x, double y) const
 {
-    if (xLookup.isEmpty())
+    if (!tablesFit())
         return Vector3();
     const double ys = double(aspect) * y;
     const auto cellOf = [](double p, const SharedArray<int>& lookup, const SharedArray<float>& c) {

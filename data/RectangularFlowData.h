@@ -27,6 +27,7 @@ public:
     static constexpr int maxLookupEntries = 1 << 18;
 
 private:
+    bool tablesFit() const;
     static bool buildLookupTable(int n, const float* coords, SharedArray<int>& lookup);
     // Cell (lower grid line) and weight of the lower line for `count` samples
     // at t = k / (count - 1) along an axis of n ascending coordinates.

@@ -102,6 +102,8 @@ private slots:
     void resample_data();
     void resample();
     void maskedPointStaysLocal();
+    void loadIntoBuiltGrid_data();
+    void loadIntoBuiltGrid();
 };
 
 void TestRectangularFlowData::lookupTable_data()
@@ -337,6 +339,46 @@ void TestRectangularFlowData::maskedPointStaysLocal()
             }
         }
     }
+}
+
+void TestRectangularFlowData::loadIntoBuiltGrid_data()
+{
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<QList<float>>("xs");
+    QTest::newRow("smaller grid loaded") << true << QList<float>{0, 1};
+    QTest::newRow("larger grid loaded") << true << FlowFixture::uniformAxis(40);
+    QTest::newRow("load failed") << false << QList<float>{0, 1};
+}
+
+// load() is not virtual and cannot rebuild the grid tables; sampling the
+// object afterwards must not read through tables of the former grid.
+void TestRectangularFlowData::loadIntoBuiltGrid()
+{
+    QFETCH(bool, loads);
+    QFETCH(QList<float>, xs);
+
+    QTemporaryDir dir;
+    const auto data =
+        load(gridOf(FlowFixture::uniformAxis(9), FlowFixture::uniformAxis(7), false), dir);
+    QVERIFY(data);
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QVERIFY(gridOf(xs, {0, 1, 2}, false).write(other));
+    if (!loads)
+        QVERIFY(QFile::remove(other + QStringLiteral(".dat")));
+
+    MessageCapture quiet;
+    QCOMPARE(data->load(other), loads);
+    std::vector<float> scalars(12, -1.0f);
+    std::vector<Vector3> vectors(12, Vector3(-1, -1, -1));
+    data->calcScalar(0, 4, 3, scalars.data());
+    data->calcVector(4, 3, vectors.data());
+    for (size_t k = 0; k < 12; ++k) {
+        QCOMPARE(scalars[k], -1.0f);
+        QCOMPARE(vectors[k].x, -1.0f);
+    }
+    const Vector3 v = data->vectorAt(0.99, 0.99 / data->aspectRatio());
+    QCOMPARE(v.x, 0.0f);
+    QCOMPARE(v.y, 0.0f);
 }
 
 QTEST_GUILESS_MAIN(TestRectangularFlowData)
