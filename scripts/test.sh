@@ -27,7 +27,8 @@ cd "$VELMORA_ROOT" || exit 1
 # Qt's offscreen platform frees what it allocates, so leaks are reported too.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# Qt itself is not instrumented; scripts/tsan.supp says which of its reports are false.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$VELMORA_ROOT/scripts/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
 
 declare -A result
