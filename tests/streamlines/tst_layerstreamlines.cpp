@@ -43,9 +43,10 @@ struct TimerLines
     static void reset() { traces = draws = 0; }
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (text.contains(QLatin1String("LayerStreamlines/genStreamline")))
+        const bool timed = text.contains(QLatin1String("time:"));
+        if (timed && text.startsWith(QLatin1String("LayerStreamlines/genStreamline")))
             ++traces;
-        else if (text.contains(QLatin1String("LayerStreamlines/drawImage")))
+        else if (timed && text.startsWith(QLatin1String("LayerStreamlines/drawImage")))
             ++draws;
         else if (previous)
             previous(type, context, text);
@@ -224,6 +225,12 @@ void TestLayerStreamlines::startValues()
     QCOMPARE(fresh.field("taperingEnabled"), 0.0);
     QVERIFY(fresh.image.isNull());
     QVERIFY(fresh.streamlines.empty());
+
+    // Without its form the layer has no transfer function to colour with.
+    QSignalSpy changed(&fresh, &Layer::layerChanged);
+    fresh.setSize(QSize(40, 20));
+    QVERIFY(fresh.image.isNull());
+    QCOMPARE(changed.count(), 0);
 }
 
 void TestLayerStreamlines::setFlowData_data()
