@@ -1,0 +1,168 @@
+// The field layers' GUI-thread work and their round trip through the worker:
+// colouring a 1000 x 1000 raster through the 4096-entry table (the loop alone
+// and the whole recolouring with table and picture), drawing 100 x 100 arrows
+// into a 1000 x 1000 image, and the time from setSize to the coloured picture
+// of a 1000 x 500 layer over the vortex-street sample (resampling on the
+// worker thread, hand-over and colouring).
+#include "FlowData.h"
+#include "LayerArrows.h"
+#include "LayerColorCoding.h"
+#include "TransferFunctionWidget.h"
+
+#include <QApplication>
+#include <QList>
+#include <QWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// Rotating cells over the unit square, evaluated at the raster points.
+class CellFlowData : public FlowData
+{
+public:
+    CellFlowData()
+    {
+        scalars.append(ScalarSet());
+        resolutionX = resolutionY = 2;
+        depth = 1;
+        aspect = 1.0f;
+    }
+
+    void calcVector(int width, int height, Vector3* out) const override
+    {
+        for (int r = 0; r < height; ++r) {
+            const float y = float(r) / float(height - 1);
+            for (int c = 0; c < width; ++c) {
+                const float x = float(c) / float(width - 1);
+                out[r * width + c] = Vector3(0.6f * std::sin(6.0f * x) * std::cos(5.0f * y),
+                                             -0.6f * std::cos(6.0f * x) * std::sin(5.0f * y), 0);
+            }
+        }
+    }
+};
+
+bool waitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 200000 && !done(); ++i)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return done();
+}
+
+void mapValues(benchmark::State& state)
+{
+    TransferFunctionWidget function;
+    QImage table(LayerColorCoding::colorTableSize, 1, QImage::Format_ARGB32_Premultiplied);
+    function.fillColorTable(&table);
+    const int width = 1000;
+    const int height = 1000;
+    QList<float> raster(width * height);
+    for (int i = 0; i < raster.size(); ++i)
+        raster[i] = -0.1f + 1.2f * float((i * 7919) % 10007) / 10007.0f;
+    QImage picture(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        for (int r = 0; r < height; ++r)
+            LayerColorCoding::mapValues(raster.constData() + r * width, width,
+                                        reinterpret_cast<const QRgb*>(table.constScanLine(0)),
+                                        reinterpret_cast<QRgb*>(picture.scanLine(r)));
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+
+void recolour(benchmark::State& state)
+{
+    std::unique_ptr<FlowData> data(
+        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
+    if (!data) {
+        state.SkipWithError("dat/vortex_street.gri did not load");
+        return;
+    }
+    QWidget panel;
+    LayerColorCoding layer(0, true);
+    layer.setupControls(&panel);
+    layer.setFlowData(data.get());
+    layer.setSize(QSize(1000, 1000));
+    if (!waitFor([&] { return !layer.currentImage().isNull(); })) {
+        state.SkipWithError("no picture");
+        return;
+    }
+    for (auto _ : state) {
+        layer.colorsChanged();
+        benchmark::DoNotOptimize(layer.currentImage().constBits());
+    }
+}
+
+void arrows(benchmark::State& state)
+{
+    CellFlowData data;
+    QWidget panel;
+    LayerArrows layer(true);
+    layer.setupControls(&panel);
+    layer.setFlowData(&data);
+    layer.setSize(QSize(1000, 1000));
+    layer.setQuantity(int(state.range(0)));
+    const QSize counts = layer.arrowCounts();
+    if (!waitFor([&] { return !layer.currentImage().isNull(); })) {
+        state.SkipWithError("no picture");
+        return;
+    }
+    for (int i = 0; i < 100; ++i) // lets the quantity's raster arrive
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    for (auto _ : state) {
+        layer.updateImage();
+        benchmark::DoNotOptimize(layer.currentImage().constBits());
+    }
+    state.counters["arrows"] = counts.width() * counts.height();
+}
+
+void sizeToPicture(benchmark::State& state)
+{
+    std::unique_ptr<FlowData> data(
+        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
+    if (!data) {
+        state.SkipWithError("dat/vortex_street.gri did not load");
+        return;
+    }
+    QWidget panel;
+    LayerColorCoding layer(0, true);
+    layer.setupControls(&panel);
+    layer.setFlowData(data.get());
+    int width = 1000;
+    for (auto _ : state) {
+        // Alternating widths, so that every step needs a new raster.
+        width = width == 1000 ? 999 : 1000;
+        const QSize size(width, 500);
+        layer.setSize(size);
+        if (!waitFor([&] { return layer.currentImage().size() == size; })) {
+            state.SkipWithError("no picture");
+            return;
+        }
+    }
+}
+
+} // namespace
+
+BENCHMARK(mapValues)->Unit(benchmark::kMillisecond);
+BENCHMARK(recolour)->Unit(benchmark::kMillisecond);
+BENCHMARK(arrows)->ArgName("quantity")->Arg(20)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(sizeToPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    qInstallMessageHandler(quiet);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
