@@ -26,6 +26,10 @@ public:
     // context's painter; nothing while the image is null. Changes no painter state.
     virtual void draw(PaintContext& context) = 0;
 
+    // True while a computation for this layer runs on another thread; its
+    // result arrives later as a posted event. Synchronous layers never are.
+    virtual bool isRendering() const { return false; }
+
     bool isVisible() const { return visible; }
     float opacity() const { return layerOpacity; }
     FlowData* currentFlowData() const { return flowData; }

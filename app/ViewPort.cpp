@@ -3,6 +3,9 @@
 #include "CollapseableWidget.h"
 #include "FlowData.h"
 #include "Layer.h"
+#include "LayerArrows.h"
+#include "LayerColorCoding.h"
+#include "LayerStreamlines.h"
 #include "ProfileTimer.h"
 
 #include <QBoxLayout>
@@ -231,16 +234,16 @@ void ViewPort::resizeEvent(QResizeEvent* event)
     viewSize = event->size();
 }
 
-bool ViewPort::exportImage(const QString& fileName)
+QImage ViewPort::renderImage()
 {
     if (imageSize.isEmpty()) {
-        qDebug() << "ViewPort/exportImage: !!!no image size!!!";
-        return false;
+        qDebug() << "ViewPort/renderImage: !!!no image size!!!";
+        return QImage();
     }
     QImage image(imageSize, QImage::Format_ARGB32);
     if (image.isNull()) {
-        qDebug() << "ViewPort/exportImage: !!!image could not be allocated!!!" << imageSize;
-        return false;
+        qDebug() << "ViewPort/renderImage: !!!image could not be allocated!!!" << imageSize;
+        return QImage();
     }
     // Where the layers leave pixels uncovered or translucent, the saved
     // picture shows what the screen shows there.
@@ -254,7 +257,13 @@ bool ViewPort::exportImage(const QString& fileName)
     paintContext.source = paintContext.target;
     paintLayers(painter);
     painter.end();
-    return image.save(fileName, "jpg", jpegQuality);
+    return image;
+}
+
+bool ViewPort::exportImage(const QString& fileName)
+{
+    const QImage image = renderImage();
+    return !image.isNull() && image.save(fileName, "jpg", jpegQuality);
 }
 
 void ViewPort::createLayerPanels(QWidget* container)

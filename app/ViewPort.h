@@ -2,6 +2,7 @@
 
 #include "PaintContext.h"
 
+#include <QImage>
 #include <QList>
 #include <QPoint>
 #include <QSize>
@@ -44,6 +45,12 @@ public:
     // JPEG (quality 80) under exactly this name. False when there is no image
     // size yet, the image cannot be allocated or the file cannot be written.
     bool exportImage(const QString& fileName);
+    // The composed picture that exportImage writes; null when there is no
+    // image size yet or the image cannot be allocated.
+    QImage renderImage();
+    // Sets the zoom factor as the zoom controls do (clamped to the upper
+    // limit, refused at or below the lower one) and re-renders the layers.
+    bool setScale(float newScale) { return applyScale(newScale); }
 
     // Builds one panel per layer, in list order, into `container`, followed by
     // a spacer that keeps them at the top. Called once.
