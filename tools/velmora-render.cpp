@@ -1,0 +1,131 @@
+// velmora-render DATA.gri OUT.(jpg|png) [--scale S]
+//
+// Renders a data set headless with the program's own window, view port and
+// layer stack, as the program shows it right after loading (default layers,
+// default transfer functions) at the given zoom scale (1 by default: the
+// longer side is 1000 pixels), and writes the picture. The format follows
+// the output file's suffix: PNG for .png, JPEG (quality 80) otherwise.
+// Exit status 0 on success, 1 when the data set does not load or the picture
+// cannot be written, 2 on a wrong command line.
+
+#include "FlowData.h"
+#include "Layer.h"
+#include "Main.h"
+#include "ViewPort.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+bool anyLayerRendering(const ViewPort& viewPort)
+{
+    for (const Layer* layer : viewPort.layerList())
+        if (layer->isRendering())
+            return true;
+    return false;
+}
+
+// The sampling workers post their rasters as events; a layer is finished
+// once no worker runs and every posted raster has been delivered.
+bool waitForLayers(const ViewPort& viewPort, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!anyLayerRendering(viewPort)) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            if (!anyLayerRendering(viewPort))
+                return true;
+        }
+        if (deadline.hasExpired())
+            return false;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmora-render"));
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
+    parser.addPositionalArgument(QStringLiteral("output"),
+                                 QStringLiteral("the picture to write (.jpg or .png)"));
+    const QCommandLineOption scaleOption(
+        QStringLiteral("scale"),
+        QStringLiteral("zoom scale: the longer side is scale x 1000 pixels (default 1)."),
+        QStringLiteral("S"), QStringLiteral("1"));
+    parser.addOption(scaleOption);
+    if (!parser.parse(application.arguments())) {
+        err << "velmora-render: " << parser.errorText() << "\n";
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2) {
+        err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S]\n";
+        return 2;
+    }
+    bool scaleOk = false;
+    const float scale = parser.value(scaleOption).toFloat(&scaleOk);
+    if (!scaleOk || !(scale > ViewPort::minimumScale) || scale > ViewPort::maximumScale) {
+        err << "velmora-render: --scale must be a number above " << ViewPort::minimumScale
+            << " and at most " << ViewPort::maximumScale << "\n";
+        return 2;
+    }
+
+    qInstallMessageHandler(quietDebug);
+    QString reason;
+    FlowData* probe = FlowData::fromFile(positional.at(0), &reason);
+    if (!probe) {
+        err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
+        return 1;
+    }
+    delete probe;
+
+    Main window;
+    window.viewPort()->setScale(scale);
+    if (!window.loadFlowData(positional.at(0))) {
+        err << "velmora-render: " << positional.at(0) << ": the data set did not load\n";
+        return 1;
+    }
+    if (!waitForLayers(*window.viewPort(), 120000)) {
+        err << "velmora-render: the layers did not finish rendering in time\n";
+        return 1;
+    }
+
+    const QImage picture = window.viewPort()->renderImage();
+    const QString output = positional.at(1);
+    const bool png =
+        QFileInfo(output).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    if (picture.isNull() || !picture.save(output, png ? "png" : "jpg", png ? -1 : 80)) {
+        err << "velmora-render: could not write " << output << "\n";
+        return 1;
+    }
+    return 0;
+}
