@@ -13,10 +13,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
 constexpr int initialQuantity = 20;
+
+// The glyph in glyph units, pointing along +x and centred on the origin: a
+// shaft from -4 to 0, two units thick, and a head from 0 to 4, six units wide.
+constexpr int glyphPoints = 7;
+constexpr double glyph[glyphPoints][2] = {{-4, -1}, {-4, 1}, {0, 1}, {0, 3},
+                                          {4, 0},   {0, -3}, {0, -1}};
 
 } // namespace
 
@@ -137,20 +144,6 @@ QSize LayerArrows::arrowCountsFor(float aspect, int quantity)
     return QSize(quant, longer(1.0 / ratio));
 }
 
-QPainterPath LayerArrows::arrowPath()
-{
-    QPainterPath path;
-    path.moveTo(-4, -1);
-    path.lineTo(-4, 1);
-    path.lineTo(0, 1);
-    path.lineTo(0, 3);
-    path.lineTo(4, 0);
-    path.lineTo(0, -3);
-    path.lineTo(0, -1);
-    path.closeSubpath();
-    return path;
-}
-
 void LayerArrows::updateImage()
 {
     if (!vectorData || !transferFunction || size.width() <= 0 || size.height() <= 0)
@@ -168,28 +161,46 @@ void LayerArrows::updateImage()
     QPainter painter(&picture);
     painter.setPen(Qt::NoPen);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath path = arrowPath();
     const int columns = vectorCounts.width();
     const int rows = vectorCounts.height();
     const float dx = float(size.width()) / float(columns - 1);
     const float dy = float(size.height()) / float(rows - 1);
     const float s = float(size.width()) * arrowSize / 400.0f;
+    QPointF placed[glyphPoints];
+    // One brush per table entry in use, made on first use.
+    std::vector<QBrush> brushes(colorTableSize, QBrush(Qt::NoBrush));
+    int brushEntry = -1;
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < columns; ++i) {
             const Vector3& v = vectorData[j * columns + i];
             const float m = v.length();
             if (!(m > minMagnitude) || !std::isfinite(m))
                 continue;
-            // Image rows run along +y of the data, so the angle measured from
-            // +x towards +y turns the glyph the data's way.
-            const double angle = std::atan2(double(v.y), double(v.x));
-            const float along = s * (arrowNormPerc + 10.0f * (1.0f - arrowNormPerc) * m);
-            QTransform transform;
-            transform.translate(i * dx, j * dy);
-            transform.rotateRadians(angle);
-            transform.scale(along, s);
-            painter.setTransform(transform);
-            painter.fillPath(path, table.straightColor(table.indexOf(m)));
+            // The direction of (x, y) alone, as atan2(y, x) would turn it;
+            // image rows run along +y of the data, so this turns the glyph
+            // the data's way. A vector along z alone points along +x.
+            const double planar = std::hypot(double(v.x), double(v.y));
+            const double cosine = planar > 0.0 ? double(v.x) / planar : 1.0;
+            const double sine = planar > 0.0 ? double(v.y) / planar : 0.0;
+            const double along = s * (arrowNormPerc + 10.0f * (1.0f - arrowNormPerc) * m);
+            const double x0 = double(i * dx);
+            const double y0 = double(j * dy);
+            // translate(x0, y0) . rotate . scale(along, s), applied by hand:
+            // one polygon per arrow is much cheaper than a path under a
+            // painter transform.
+            for (int k = 0; k < glyphPoints; ++k) {
+                const double gx = glyph[k][0] * along;
+                const double gy = glyph[k][1] * s;
+                placed[k] = QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
+            }
+            const int entry = table.indexOf(m);
+            if (entry != brushEntry) {
+                if (brushes[entry].style() == Qt::NoBrush)
+                    brushes[entry] = QBrush(table.straightColor(entry));
+                painter.setBrush(brushes[entry]);
+                brushEntry = entry;
+            }
+            painter.drawPolygon(placed, glyphPoints);
         }
     }
     painter.end();

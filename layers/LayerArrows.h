@@ -4,7 +4,6 @@
 #include "Layer.h"
 
 #include <QImage>
-#include <QPainterPath>
 #include <QPointer>
 
 namespace Ui {
@@ -14,8 +13,10 @@ class QSlider;
 class TransferFunctionWidget;
 
 // The velocity field as a grid of arrow glyphs spanning the image edge to
-// edge: each arrow points along the interpolated vector's x and y, is coloured
-// through the transfer function by the vector's magnitude and has a length
+// edge (the first and last arrows of a row sit on the borders, where the
+// raster's samples at 0 and 1 lie). The glyph is 8 units long and 6 wide, one
+// unit being width / 400 pixels at size 100. Each arrow points along the interpolated vector's x
+// and y, is coloured through the transfer function by the vector's magnitude and has a length
 // blended between one fixed length and one proportional to the magnitude.
 //
 // The owned worker resamples the vector field onto the arrow grid (not onto
@@ -58,9 +59,6 @@ public:
     // field of the given aspect (width / height); the longer side gets
     // round(quantity * ratio), halves rounded up.
     static QSize arrowCountsFor(float aspect, int quantity);
-    // The glyph, 8 units long along +x and centred on the origin: a shaft
-    // from -4 to 0, two units thick, and a head from 0 to 4, six units wide.
-    static QPainterPath arrowPath();
 
 public slots:
     // Every data set starts with quantity 20.
