@@ -55,8 +55,10 @@ public:
 
     QList<SampleRequest> requests() const
     {
+        // A deep copy: a shared one would be detached by the worker thread
+        // while this thread releases it.
         QMutexLocker locker(&logMutex);
-        return log;
+        return QList<SampleRequest>(log.cbegin(), log.cend());
     }
 
     // While holding, each computation announces itself on `entered` and

@@ -53,8 +53,10 @@ public:
 
     QList<Request> requests() const
     {
+        // A deep copy: a shared one would be detached by the worker thread
+        // while this thread releases it.
         QMutexLocker locker(&logMutex);
-        return log;
+        return QList<Request>(log.cbegin(), log.cend());
     }
 
     ScalarFunction scalar;
