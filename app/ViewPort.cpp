@@ -51,9 +51,15 @@ ViewPort::~ViewPort()
 
 void ViewPort::createLayerStack()
 {
-    // Painting order, bottom first: the stack's layers are appended here as
-    // their kinds join the program. Every other operation of the view port
-    // works for any list, the empty one included.
+    // Painting order, bottom first: colour coding, streamlines, arrows. The
+    // first layer of each pair starts hidden (its panel unchecked and
+    // collapsed); hidden layers still receive every data set and size.
+    layers.append(new LayerColorCoding(1, false));
+    layers.append(new LayerColorCoding(0, true));
+    layers.append(new LayerStreamlines(false));
+    layers.append(new LayerStreamlines(true));
+    layers.append(new LayerArrows(false));
+    layers.append(new LayerArrows(true));
 }
 
 void ViewPort::connectLayers()
