@@ -13,6 +13,7 @@ Main::Main()
       imagePath("pictures")
 {
     ui->setupUi(this);
+    setFileNameAsker(nullptr);
     connect(this, &Main::flowDataLoaded, ui->viewPort, &ViewPort::setFlowData);
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
 }
@@ -26,6 +27,19 @@ Main::~Main()
     delete ui;
 }
 
+void Main::setFileNameAsker(FileNameAsker asker)
+{
+    if (asker) {
+        askFileName = std::move(asker);
+        return;
+    }
+    askFileName = [](const QString& caption, const QString& startPath, const QString& filter,
+                     bool save) {
+        return save ? QFileDialog::getSaveFileName(nullptr, caption, startPath, filter)
+                    : QFileDialog::getOpenFileName(nullptr, caption, startPath, filter);
+    };
+}
+
 ViewPort* Main::viewPort() const
 {
     return ui->viewPort;
@@ -33,9 +47,9 @@ ViewPort* Main::viewPort() const
 
 void Main::loadFlowData()
 {
-    const QString fileName = QFileDialog::getOpenFileName(
-        nullptr, QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
-        QCoreApplication::translate("MainWindow", "Flow Data (*.gri);;All Files (*)"));
+    const QString fileName = askFileName(
+        QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
+        QCoreApplication::translate("MainWindow", "Flow Data (*.gri);;All Files (*)"), false);
     if (fileName.isEmpty())
         return;
     dataPath = fileName;
@@ -58,9 +72,9 @@ bool Main::loadFlowData(const QString& fileName)
 
 void Main::saveImage()
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        nullptr, QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
-        QCoreApplication::translate("MainWindow", "jpg (*.jpeg *.jpg *.jpe);;All Files (*)"));
+    const QString fileName = askFileName(
+        QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
+        QCoreApplication::translate("MainWindow", "jpg (*.jpeg *.jpg *.jpe);;All Files (*)"), true);
     if (fileName.isEmpty())
         return;
     saveImage(fileName);

@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
+
 class FlowData;
 class QErrorMessage;
 class ViewPort;
@@ -29,6 +31,13 @@ public:
     // its extension; reports a failure in the error-message dialog.
     bool saveImage(const QString& fileName);
 
+    // Asks for the file to load or to save to (caption, start path, filter,
+    // whether it is saved); returns an empty name when cancelled. The File
+    // menu's modal file dialogs by default; tests answer through it.
+    using FileNameAsker = std::function<QString(const QString& caption, const QString& startPath,
+                                                const QString& filter, bool save)>;
+    void setFileNameAsker(FileNameAsker asker);
+
     ViewPort* viewPort() const;
     FlowData* currentFlowData() const { return flowData; }
 
@@ -43,6 +52,7 @@ public slots:
 private:
     Ui::MainWindow* ui;
     QErrorMessage* errorMessage;
+    FileNameAsker askFileName;
     QString dataPath;
     QString imagePath;
     FlowData* flowData = nullptr;

@@ -9,7 +9,6 @@
 #include <QDockWidget>
 #include <QErrorMessage>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -22,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -90,38 +88,29 @@ QMenu* menuNamed(Main& window, const QString& name)
     return window.findChild<QMenu*>(name);
 }
 
-// Answers the next modal file dialog: records where it opened, then selects
-// `fileName` and accepts, or cancels when `fileName` is empty.
-class DialogAnswer : public QObject
+// Answers the window's file questions the way a user answers the dialogs,
+// and records what each question looked like.
+struct FileAnswers
 {
-public:
-    explicit DialogAnswer(const QString& fileName) : fileName(fileName)
+    struct Question
     {
-        connect(&poll, &QTimer::timeout, this, [this] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            poll.stop();
-            caption = dialog->windowTitle();
-            openedIn = dialog->directory().absolutePath();
-            nameFilters = dialog->nameFilters();
-            if (this->fileName.isEmpty()) {
-                dialog->reject();
-            } else {
-                dialog->selectFile(this->fileName);
-                static_cast<QDialog*>(dialog)->accept();
-            }
+        QString caption;
+        QString startPath;
+        QString filter;
+        bool save;
+    };
+
+    explicit FileAnswers(Main& window)
+    {
+        window.setFileNameAsker([this](const QString& caption, const QString& startPath,
+                                       const QString& filter, bool save) {
+            questions.append({caption, startPath, filter, save});
+            return answers.isEmpty() ? QString() : answers.takeFirst();
         });
-        poll.start(10);
     }
 
-    QString fileName;
-    QString caption;
-    QString openedIn;
-    QStringList nameFilters;
-
-private:
-    QTimer poll;
+    QStringList answers;
+    QList<Question> questions;
 };
 
 } // namespace
@@ -451,29 +440,31 @@ void TestMain::fileDialogs()
     const bool saving = action == "actionSave_Image";
     QTemporaryDir out;
     Main window;
+    FileAnswers user(window);
     if (saving)
         QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
     const QString fileName = answer.isEmpty() ? QString()
                              : saving         ? out.filePath(answer)
                                               : fixturePath(fixtures, answer);
 
-    DialogAnswer first(fileName);
+    user.answers = {fileName, QString()};
     window.findChild<QAction*>(action)->trigger();
+    QCOMPARE(user.questions.size(), 1);
+    const FileAnswers::Question first = user.questions.at(0);
+    QCOMPARE(first.save, saving);
     QCOMPARE(first.caption, saving ? QString("Save Image") : QString("Load Flow Data"));
-    QCOMPARE(first.nameFilters.size(), 2);
-    QCOMPARE(first.nameFilters.at(1), QString("All Files (*)"));
+    QCOMPARE(first.startPath, saving ? QString("pictures") : QString("dat"));
+    QCOMPARE(first.filter, saving ? QString("jpg (*.jpeg *.jpg *.jpe);;All Files (*)")
+                                  : QString("Flow Data (*.gri);;All Files (*)"));
     QCOMPARE(window.currentFlowData() != nullptr, loaded);
     if (saving && !answer.isEmpty())
         QCOMPARE(QImageReader(fileName).size(), QSize(1000, 500));
 
     // The next dialog opens where the last accepted one ended; a cancelled
     // one moves nothing.
-    DialogAnswer second({});
     window.findChild<QAction*>(action)->trigger();
-    QCOMPARE(second.openedIn,
-             nextOpensAtAnswer ? QFileInfo(fileName).absolutePath() : first.openedIn);
-    if (nextOpensAtAnswer)
-        QVERIFY(second.openedIn != first.openedIn);
+    QCOMPARE(user.questions.size(), 2);
+    QCOMPARE(user.questions.at(1).startPath, nextOpensAtAnswer ? fileName : first.startPath);
 }
 
 QTEST_MAIN(TestMain)
