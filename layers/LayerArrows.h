@@ -46,6 +46,8 @@ public:
     // transfer function) onto the panel. Without it nothing is drawn.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    // True while the worker resamples for this layer.
+    bool isRendering() const override { return worker.isRunning(); }
 
     // Redraws the arrows from the vectors in hand into a fresh image of the
     // layer's size; nothing without vectors, a transfer function or a size.

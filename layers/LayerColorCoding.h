@@ -40,6 +40,8 @@ public:
     // colours to paint with.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    // True while the worker resamples for this layer.
+    bool isRendering() const override { return worker.isRunning(); }
 
     // The picture as last coloured: premultiplied ARGB of the size of the
     // raster it was coloured from; null before the first raster and after a

@@ -32,6 +32,10 @@ public:
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
 
+    // The picture as last drawn (straight ARGB of the layer size); null
+    // before the first drawing and after a new data set.
+    const QImage& currentImage() const { return image; }
+
 public slots:
     // Resets the image and retraces whatever autoUpdate says. Without a data
     // set the stored lines stay as they were.
