@@ -1,0 +1,369 @@
+// The whole program as a user drives it: the main window with its six layers,
+// a data set loaded through it, transfer functions edited with the mouse,
+// zoom and pan on the view port, and the headless renderer.
+
+#include "../transfer/MouseScript.h"
+
+#include "CollapseableWidget.h"
+#include "FlowData.h"
+#include "HoverPoints.h"
+#include "Layer.h"
+#include "LayerArrows.h"
+#include "LayerColorCoding.h"
+#include "LayerStreamlines.h"
+#include "Main.h"
+#include "TransferFunctionWidget.h"
+#include "ViewPort.h"
+
+#include <QDeadlineTimer>
+#include <QImageReader>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <memory>
+
+namespace {
+
+QString samplePath(const QString& name)
+{
+    return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/" + name + ".gri";
+}
+
+bool anyLayerRendering(const ViewPort& viewPort)
+{
+    for (const Layer* layer : viewPort.layerList())
+        if (layer->isRendering())
+            return true;
+    return false;
+}
+
+// Done once no worker runs and every raster it posted has been delivered.
+bool waitForLayers(const ViewPort& viewPort)
+{
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!anyLayerRendering(viewPort)) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            if (!anyLayerRendering(viewPort))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The panels of the dock, in stack order.
+QList<CollapseableWidget*> panelsOf(Main& window)
+{
+    auto* contents = window.findChild<QWidget*>("scrollAreaWidgetContents");
+    return contents->findChildren<CollapseableWidget*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+QSlider* opacitySliderOf(CollapseableWidget* panel)
+{
+    for (QSlider* slider : panel->findChildren<QSlider*>())
+        if (slider->statusTip() == "Opacity")
+            return slider;
+    return nullptr;
+}
+
+// As a user would: double-click both end points to give them the colour,
+// then drag the left one (transparent at start) to the top, so the whole
+// function is opaque `color`.
+void makeOpaque(TransferFunctionWidget* function, const QColor& color)
+{
+    function->editor()->setColorPicker([color](const QColor&) { return color; });
+    const int w = function->width();
+    const int h = function->height();
+    play(function, fullDoubleClick(w - 2, 2));
+    play(function, fullDoubleClick(2, h - 2));
+    play(function, {press(2, h - 2), move(2, h / 2), move(2, 0), release(2, 0)});
+}
+
+QColor colorAt(const QImage& image, int x, int y)
+{
+    return QColor::fromRgba(image.pixel(x, y));
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Pure colours that no blend of blue, red and green at the edges reaches.
+bool isSaturatedMix(const QColor& c)
+{
+    const int high = 200;
+    const int low = 60;
+    const bool yellow = c.red() > high && c.green() > high && c.blue() < low;
+    const bool magenta = c.red() > high && c.green() < low && c.blue() > high;
+    const bool cyan = c.red() < low && c.green() > high && c.blue() > high;
+    return yellow || magenta || cyan;
+}
+
+class Window
+{
+public:
+    Window()
+    {
+        window.resize(1100, 800);
+        window.show();
+    }
+    Main window;
+    ViewPort& viewPort() { return *window.viewPort(); }
+    Layer* layer(int i) { return viewPort().layerList().at(i); }
+};
+
+const int colorCodingHidden = 0;
+const int colorCodingShown = 1;
+const int streamlinesHidden = 2;
+const int streamlinesShown = 3;
+const int arrowsHidden = 4;
+const int arrowsShown = 5;
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stackOrderAndOpacity();
+    void loadingWhileWorkersRun();
+    void zoomRendersAndPanDoesNot();
+    void render_data();
+    void render();
+};
+
+void TestEndToEnd::stackOrderAndOpacity()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QVERIFY(w.window.loadFlowData(samplePath("vortex_street")));
+    QVERIFY(waitForLayers(w.viewPort()));
+
+    // Distinct opaque colours per layer; the hidden ones get colours that
+    // must not appear anywhere in the picture.
+    const QList<QColor> colors = {Qt::yellow, Qt::blue, Qt::magenta, Qt::red, Qt::cyan, Qt::green};
+    const QList<CollapseableWidget*> panels = panelsOf(w.window);
+    QCOMPARE(panels.size(), 6);
+    for (int i = 0; i < panels.size(); ++i) {
+        if (panels[i]->maximumHeight() <= 24)
+            panels[i]->toggleCollapsed();
+    }
+    QCoreApplication::processEvents();
+    // Lines four pixels wide, so that their cores are fully opaque.
+    panels[streamlinesShown]->findChild<QSlider*>("streamlinesWidthSlider")->setValue(20);
+    for (int i = 0; i < panels.size(); ++i)
+        makeOpaque(panels[i]->findChild<TransferFunctionWidget*>(), colors[i]);
+
+    const QSize size = w.viewPort().layerImageSize();
+    QCOMPARE(size, QSize(1000, 500));
+    const QImage picture = w.viewPort().renderImage();
+    QCOMPARE(picture.size(), size);
+    const QImage arrows = static_cast<LayerArrows*>(w.layer(arrowsShown))->currentImage();
+    const QImage lines = static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage();
+    QCOMPARE(arrows.size(), size);
+    QCOMPARE(lines.size(), size);
+
+    int arrowPixels = 0;
+    int linePixels = 0;
+    int fieldPixels = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const QColor c = colorAt(picture, x, y);
+            QVERIFY2(!isSaturatedMix(c),
+                     qPrintable(QString("a hidden layer shows at pixel (%1, %2)").arg(x).arg(y)));
+            const int arrowAlpha = qAlpha(arrows.pixel(x, y));
+            const int lineAlpha = qAlpha(lines.pixel(x, y));
+            QColor expected;
+            if (arrowAlpha == 255) {
+                expected = Qt::green;
+                ++arrowPixels;
+            } else if (arrowAlpha == 0 && lineAlpha == 255) {
+                expected = Qt::red;
+                ++linePixels;
+            } else if (arrowAlpha == 0 && lineAlpha == 0) {
+                expected = Qt::blue;
+                ++fieldPixels;
+            } else {
+                continue; // antialiased edges
+            }
+            QVERIFY2(near(c, expected, 2), qPrintable(QString("pixel (%1, %2) is %3, expected %4")
+                                                          .arg(x)
+                                                          .arg(y)
+                                                          .arg(c.name(), expected.name())));
+        }
+    }
+    QVERIFY2(arrowPixels > 1000, qPrintable(QString::number(arrowPixels)));
+    QVERIFY2(linePixels > 1000, qPrintable(QString::number(linePixels)));
+    QVERIFY2(fieldPixels > size.width() * size.height() / 2,
+             qPrintable(QString::number(fieldPixels)));
+
+    // Half opacity on the top layer lets the field show through its arrows.
+    opacitySliderOf(panels[arrowsShown])->setValue(50);
+    const QImage translucent = w.viewPort().renderImage();
+    int checked = 0;
+    for (int y = 0; y < size.height(); y += 2) {
+        for (int x = 0; x < size.width(); x += 2) {
+            if (qAlpha(arrows.pixel(x, y)) != 255 || qAlpha(lines.pixel(x, y)) != 0)
+                continue;
+            const QColor c = colorAt(translucent, x, y);
+            QVERIFY2(near(c, QColor(0, 128, 127), 3),
+                     qPrintable(QString("pixel (%1, %2) is %3").arg(x).arg(y).arg(c.name())));
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 100);
+
+    // What Save Image writes is that picture, as JPEG, whatever the window size.
+    QTemporaryDir out;
+    const QString file = out.filePath("street.png");
+    QVERIFY(w.window.saveImage(file));
+    QImageReader reader(file);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.size(), size);
+}
+
+void TestEndToEnd::loadingWhileWorkersRun()
+{
+    Window w;
+    const QStringList names = {"vortex_street", "double_gyre",   "channel_transposed",
+                               "cavity.00000",  "vortex_street", "double_gyre"};
+    // No waiting in between: each load replaces (and deletes) a data set that
+    // the workers may still be sampling from.
+    for (const QString& name : names)
+        QVERIFY2(w.window.loadFlowData(samplePath(name)), qPrintable(name));
+    QVERIFY(waitForLayers(w.viewPort()));
+
+    const QSize size = w.viewPort().layerImageSize();
+    QCOMPARE(size, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.0f));
+    QCOMPARE(static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage().size(),
+             size);
+    QCOMPARE(static_cast<LayerColorCoding*>(w.layer(colorCodingHidden))->currentImage().size(),
+             size);
+    QCOMPARE(static_cast<LayerArrows*>(w.layer(arrowsShown))->currentImage().size(), size);
+    QCOMPARE(static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage().size(),
+             size);
+}
+
+void TestEndToEnd::zoomRendersAndPanDoesNot()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QVERIFY(w.window.loadFlowData(samplePath("double_gyre")));
+    QVERIFY(waitForLayers(w.viewPort()));
+    const QSize before = w.viewPort().layerImageSize();
+
+    // One notch towards the user enlarges by 1.25.
+    const QPointF centre(w.viewPort().width() / 2.0, w.viewPort().height() / 2.0);
+    QWheelEvent wheel(centre, w.viewPort().mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&w.viewPort(), &wheel);
+    QVERIFY(waitForLayers(w.viewPort()));
+    const QSize after = w.viewPort().layerImageSize();
+    QCOMPARE(after, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.25f));
+    QVERIFY(after.width() > before.width());
+    const QList<QImage> images = {
+        static_cast<LayerColorCoding*>(w.layer(colorCodingHidden))->currentImage(),
+        static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage(),
+        static_cast<LayerStreamlines*>(w.layer(streamlinesHidden))->currentImage(),
+        static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage(),
+        static_cast<LayerArrows*>(w.layer(arrowsHidden))->currentImage(),
+        static_cast<LayerArrows*>(w.layer(arrowsShown))->currentImage()};
+    for (int i = 0; i < images.size(); ++i)
+        QVERIFY2(images[i].size() == after, qPrintable(QString("layer %1").arg(i)));
+
+    // A pan moves the view only: no layer renders or announces a change.
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (Layer* layer : w.viewPort().layerList())
+        spies.push_back(std::make_unique<QSignalSpy>(layer, &Layer::layerChanged));
+    const double centerXBefore = w.viewPort().centerFractionX();
+    play(&w.viewPort(), {press(400, 300), move(420, 300), move(460, 310), release(460, 310)});
+    QVERIFY(w.viewPort().centerFractionX() < centerXBefore);
+    for (const auto& spy : spies)
+        QCOMPARE(spy->count(), 0);
+    QCOMPARE(static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage().cacheKey(),
+             images[colorCodingShown].cacheKey());
+    QCOMPARE(static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage().cacheKey(),
+             images[streamlinesShown].cacheKey());
+}
+
+void TestEndToEnd::render_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<double>("scale");
+
+    QTest::newRow("vortex street")
+        << samplePath("vortex_street") << QStringList() << "a.png" << 0 << 1.0;
+    QTest::newRow("double gyre, half scale")
+        << samplePath("double_gyre") << QStringList{"--scale", "0.5"} << "b.jpg" << 0 << 0.5;
+    QTest::newRow("fast index along y")
+        << samplePath("channel_transposed") << QStringList() << "c.png" << 0 << 1.0;
+    QTest::newRow("time series") << samplePath("cavity.00000") << QStringList() << "d.jpg" << 0
+                                 << 1.0;
+    QTest::newRow("corrupt file") << QString("corrupt.gri") << QStringList() << "e.png" << 1 << 1.0;
+    QTest::newRow("missing file") << QString("missing.gri") << QStringList() << "f.png" << 1 << 1.0;
+    QTest::newRow("scale at the lower limit")
+        << samplePath("double_gyre") << QStringList{"--scale", "0.1"} << "g.png" << 2 << 0.1;
+    QTest::newRow("unwritable output")
+        << samplePath("double_gyre") << QStringList() << "no/such/dir/h.png" << 1 << 1.0;
+}
+
+void TestEndToEnd::render()
+{
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(int, exitCode);
+    QFETCH(double, scale);
+
+    QTemporaryDir dir;
+    {
+        QFile gri(dir.filePath("corrupt.gri"));
+        QVERIFY(gri.open(QIODevice::WriteOnly));
+        gri.write("VELMOR 40 30 1 0 1 0.0  " + QByteArray(100, '\xff'));
+        QFile dat(dir.filePath("corrupt.dat"));
+        QVERIFY(dat.open(QIODevice::WriteOnly));
+        dat.write(QByteArray(64, '\x7f'));
+    }
+    if (!input.startsWith('/'))
+        input = dir.filePath(input);
+    const QString outputPath = dir.filePath(output);
+
+    QProcess process;
+    process.start(VELMORA_RENDER_PROGRAM, QStringList{input, outputPath} + options);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    if (exitCode != 0) {
+        QVERIFY(!process.readAllStandardError().isEmpty());
+        QVERIFY(!QFile::exists(outputPath));
+        return;
+    }
+    const QImage picture(outputPath);
+    QVERIFY(!picture.isNull());
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(input));
+    QVERIFY(data);
+    QCOMPARE(picture.size(), ViewPort::imageSizeFor(data->aspectRatio(), float(scale)));
+    // The default functions are white ramps over the view's background: the
+    // layers must have left more than a few shades of it.
+    QSet<QRgb> colors;
+    for (int y = 0; y < picture.height(); y += 3)
+        for (int x = 0; x < picture.width(); x += 3)
+            colors.insert(picture.pixel(x, y));
+    QVERIFY2(colors.size() > 10, qPrintable(QString::number(colors.size())));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
