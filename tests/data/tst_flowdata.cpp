@@ -315,8 +315,8 @@ void TestFlowData::normalises_data()
                           {0, 0, 0},
                           {0, 0.70710677f, 0},
                           {0, -0.70710677f, 0}}
-        << QList<float>{0, 1, 0.5f, 0.5f} << QList<float>{0.99999994f, 0, 0.70710677f, 0.70710677f} << 0.0f
-        << infinity;
+        << QList<float>{0, 1, 0.5f, 0.5f} << QList<float>{0.99999994f, 0, 0.70710677f, 0.70710677f}
+        << 0.0f << infinity;
 }
 
 void TestFlowData::normalises()
