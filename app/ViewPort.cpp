@@ -9,6 +9,8 @@
 #include "ProfileTimer.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QImage>
 #include <QMouseEvent>
@@ -264,6 +266,28 @@ QImage ViewPort::renderImage()
     paintLayers(painter);
     painter.end();
     return image;
+}
+
+bool ViewPort::finishRendering(int timeoutMs)
+{
+    const auto anyRendering = [this] {
+        return std::any_of(layers.cbegin(), layers.cend(),
+                           [](const Layer* layer) { return layer->isRendering(); });
+    };
+    // A worker posts its raster before its thread ends, so once none runs
+    // delivering the posted events hands every raster over.
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!anyRendering()) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            if (!anyRendering())
+                return true;
+        }
+        if (deadline.hasExpired())
+            return false;
+    }
 }
 
 bool ViewPort::exportImage(const QString& fileName)

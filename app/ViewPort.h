@@ -48,6 +48,10 @@ public:
     // The composed picture that exportImage writes; null when there is no
     // image size yet or the image cannot be allocated.
     QImage renderImage();
+    // Runs the event loop until no layer computes on another thread and every
+    // raster they posted has been taken; false after timeoutMs. For batch
+    // rendering, where nobody waits for the picture to fill in.
+    bool finishRendering(int timeoutMs);
     // Sets the zoom factor as the zoom controls do (clamped to the upper
     // limit, refused at or below the lower one) and re-renders the layers.
     bool setScale(float newScale) { return applyScale(newScale); }

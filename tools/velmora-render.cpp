@@ -9,13 +9,11 @@
 // cannot be written, 2 on a wrong command line.
 
 #include "FlowData.h"
-#include "Layer.h"
 #include "Main.h"
 #include "ViewPort.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QTextStream>
@@ -28,32 +26,6 @@ void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& messag
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-bool anyLayerRendering(const ViewPort& viewPort)
-{
-    for (const Layer* layer : viewPort.layerList())
-        if (layer->isRendering())
-            return true;
-    return false;
-}
-
-// The sampling workers post their rasters as events; a layer is finished
-// once no worker runs and every posted raster has been delivered.
-bool waitForLayers(const ViewPort& viewPort, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (!anyLayerRendering(viewPort)) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-            if (!anyLayerRendering(viewPort))
-                return true;
-        }
-        if (deadline.hasExpired())
-            return false;
-    }
 }
 
 } // namespace
@@ -114,7 +86,7 @@ int main(int argc, char** argv)
         err << "velmora-render: " << positional.at(0) << ": the data set did not load\n";
         return 1;
     }
-    if (!waitForLayers(*window.viewPort(), 120000)) {
+    if (!window.viewPort()->finishRendering(120000)) {
         err << "velmora-render: the layers did not finish rendering in time\n";
         return 1;
     }

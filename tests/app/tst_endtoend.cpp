@@ -15,7 +15,6 @@
 #include "TransferFunctionWidget.h"
 #include "ViewPort.h"
 
-#include <QDeadlineTimer>
 #include <QImageReader>
 #include <QProcess>
 #include <QSignalSpy>
@@ -33,28 +32,9 @@ QString samplePath(const QString& name)
     return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/" + name + ".gri";
 }
 
-bool anyLayerRendering(const ViewPort& viewPort)
+bool waitForLayers(ViewPort& viewPort)
 {
-    for (const Layer* layer : viewPort.layerList())
-        if (layer->isRendering())
-            return true;
-    return false;
-}
-
-// Done once no worker runs and every raster it posted has been delivered.
-bool waitForLayers(const ViewPort& viewPort)
-{
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (!anyLayerRendering(viewPort)) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-            if (!anyLayerRendering(viewPort))
-                return true;
-        }
-    }
-    return false;
+    return viewPort.finishRendering(60000);
 }
 
 // The panels of the dock, in stack order.
