@@ -1,0 +1,149 @@
+// The whole program's response times: from "Load Flow Data" to the finished,
+// painted picture (loading, six layers resampling, tracing and drawing, one
+// repaint of the view), and one wheel-zoom step with all six layers
+// re-rendering. (The program's peak memory with a data set loaded is
+// measured on velmora-render, which runs the same window and layers, with
+// /usr/bin/time -v: see the README.)
+//
+// Data sets: the vortex-street sample from dat/, and a 2000 x 2000 field
+// with one scalar set that the benchmark writes into a temporary folder.
+
+#include "FlowDataWriter.h"
+#include "Main.h"
+#include "ViewPort.h"
+
+#include <benchmark/benchmark.h>
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// A 2000 x 2000 double gyre with its vorticity, written once per run.
+QString bigDataSet()
+{
+    static QTemporaryDir dir;
+    static QString name;
+    if (!name.isEmpty())
+        return name;
+    const int n = 2000;
+    QList<float> coordinates(n);
+    for (int i = 0; i < n; ++i)
+        coordinates[i] = float(i) / float(n - 1);
+    QList<Vector3> vectors(n * n);
+    QList<float> vorticity(n * n);
+    const double pi = 3.14159265358979;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const double x = 2.0 * i / (n - 1);
+            const double y = double(j) / (n - 1);
+            vectors[j * n + i] = Vector3(float(-pi * std::sin(pi * x) * std::cos(pi * y)),
+                                         float(pi * std::cos(pi * x) * std::sin(pi * y)), 0.0f);
+            vorticity[j * n + i] = float(2.0 * pi * pi * std::sin(pi * x) * std::sin(pi * y));
+        }
+    }
+    FlowDataWriter writer;
+    writer.setGrid(coordinates, coordinates);
+    writer.setVectors(vectors);
+    writer.addScalarSet(vorticity);
+    if (writer.write(dir.filePath("big")))
+        name = dir.filePath("big.gri");
+    return name;
+}
+
+QString sample(const QString& name)
+{
+    return QStringLiteral(VELMORA_SOURCE_DIR "/dat/") + name + QStringLiteral(".gri");
+}
+
+// Loads through the window as the menu command does and waits until every
+// layer has rendered and the view has painted.
+bool loadAndPaint(Main& window, const QString& fileName)
+{
+    if (!window.loadFlowData(fileName) || !window.viewPort()->finishRendering(120000))
+        return false;
+    window.viewPort()->repaint();
+    return true;
+}
+
+void loadToPicture(benchmark::State& state, const QString& fileName)
+{
+    if (fileName.isEmpty() || !QFile::exists(fileName)) {
+        state.SkipWithError("data set missing");
+        return;
+    }
+    Main window;
+    window.resize(1200, 900);
+    window.show();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!loadAndPaint(window, fileName)) {
+            state.SkipWithError("did not load");
+            return;
+        }
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+void loadVortexStreet(benchmark::State& state)
+{
+    loadToPicture(state, sample("vortex_street"));
+}
+
+void loadBig(benchmark::State& state)
+{
+    loadToPicture(state, bigDataSet());
+}
+
+// One notch in or out, alternately, so the scale stays near 1.
+void wheelZoom(benchmark::State& state)
+{
+    Main window;
+    window.resize(1200, 900);
+    window.show();
+    if (!loadAndPaint(window, sample("vortex_street"))) {
+        state.SkipWithError("did not load");
+        return;
+    }
+    ViewPort* viewPort = window.viewPort();
+    const QPointF centre(viewPort->width() / 2.0, viewPort->height() / 2.0);
+    int delta = -120;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        QWheelEvent wheel(centre, viewPort->mapToGlobal(centre), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewPort, &wheel);
+        viewPort->finishRendering(120000);
+        viewPort->repaint();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        delta = -delta;
+    }
+}
+
+} // namespace
+
+BENCHMARK(loadVortexStreet)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0);
+BENCHMARK(wheelZoom)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0);
+BENCHMARK(loadBig)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    qInstallMessageHandler(quiet);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
