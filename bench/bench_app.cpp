@@ -1,7 +1,7 @@
 // Composition cost of the view port: six 1000 x 1000 layer images, each with
 // its own opacity, into a 1200 x 900 view. A pan must repaint well inside a
 // 60 Hz frame (16.7 ms).
-#include "AspectFlowData.h"
+#include "ShapedFlowData.h"
 #include "ImageLayer.h"
 #include "ViewPort.h"
 
@@ -49,7 +49,7 @@ struct Scene
         QApplication::sendEvent(view.get(), &event);
     }
 
-    AspectFlowData data{1.0f};
+    ShapedFlowData data{1.0f};
     std::unique_ptr<ViewPort> view;
     QImage target;
 };

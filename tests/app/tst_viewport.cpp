@@ -1,4 +1,4 @@
-#include "AspectFlowData.h"
+#include "ShapedFlowData.h"
 #include "CollapseableWidget.h"
 #include "ImageLayer.h"
 #include "ViewPort.h"
@@ -147,7 +147,7 @@ void TestViewPort::imageSize()
     auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 1, 1));
     ViewPort view({layer});
     QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
-    AspectFlowData data(aspect);
+    ShapedFlowData data(aspect);
     view.setFlowData(&data);
     QCOMPARE(sizeSpy.count(), 1);
     QCOMPARE(view.layerImageSize(), expected);
@@ -193,7 +193,7 @@ void TestViewPort::wheel()
 
     ViewPort view(QList<Layer*>{});
     setViewSize(view, QSize(400, 300));
-    AspectFlowData data(2.0f);
+    ShapedFlowData data(2.0f);
     view.setFlowData(&data);
     QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
     for (const QPoint& delta : deltas)
@@ -254,7 +254,7 @@ void TestViewPort::drag()
     auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 1, 1));
     ViewPort view({layer});
     setViewSize(view, QSize(400, 300));
-    AspectFlowData data(2.0f);
+    ShapedFlowData data(2.0f);
     if (withData)
         view.setFlowData(&data);
     const qsizetype rendersBefore = layer->sizes.size();
@@ -273,7 +273,7 @@ void TestViewPort::middleDragBelowLowerLimitThenFit()
 {
     ViewPort view(QList<Layer*>{});
     setViewSize(view, QSize(800, 600));
-    AspectFlowData data(2.0f);
+    ShapedFlowData data(2.0f);
     view.setFlowData(&data);
     for (int i = 0; i < 10; ++i)
         sendWheel(view, QPoint(0, 120));
@@ -307,7 +307,7 @@ void TestViewPort::middleDragStopsAtCap()
 {
     ViewPort view(QList<Layer*>{});
     setViewSize(view, QSize(400, 300));
-    AspectFlowData data(1.0f);
+    ShapedFlowData data(1.0f);
     view.setFlowData(&data);
     for (int i = 0; i < 8; ++i)
         sendWheel(view, QPoint(0, -120));
@@ -360,7 +360,7 @@ void TestViewPort::fitToScreen()
 
     ViewPort view(QList<Layer*>{});
     setViewSize(view, viewSize);
-    AspectFlowData data(aspect);
+    ShapedFlowData data(aspect);
     if (withData)
         view.setFlowData(&data);
     view.fitToScreen();
@@ -392,7 +392,7 @@ void TestViewPort::repaintsMergeDuringSizeUpdate()
     first->afterSetSize = probe;
     second->afterSetSize = probe;
     const int before = counter.count;
-    AspectFlowData data(1.5f);
+    ShapedFlowData data(1.5f);
     view.setFlowData(&data);
     QCOMPARE(paintsSeenInside, (QList<int>{before, before}));
     QTRY_COMPARE(counter.count, before + 1);
@@ -411,7 +411,7 @@ void TestViewPort::panMovesPicture()
     auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 0.5, 1));
     ViewPort view({layer});
     view.resize(400, 300);
-    AspectFlowData data(1.0f);
+    ShapedFlowData data(1.0f);
     view.setFlowData(&data);
 
     const auto edgeAt = [&](int column) {
@@ -463,7 +463,7 @@ void TestViewPort::exportPicture()
     auto* top = new ImageLayer(topColor, QRectF(0, 0, 0.5, 1), topVisible);
     ViewPort view({bottom, top});
     setViewSize(view, QSize(300, 200));
-    AspectFlowData data(2.0f);
+    ShapedFlowData data(2.0f);
     view.setFlowData(&data);
     top->setOpacity(topOpacity);
     // Neither the pan nor the widget size reaches the export.
@@ -508,7 +508,7 @@ void TestViewPort::exportFile()
     QFETCH(bool, written);
 
     ViewPort view({new ImageLayer(bottomColor, QRectF(0, 0, 1, 1))});
-    AspectFlowData data(0.5f);
+    ShapedFlowData data(0.5f);
     if (withData)
         view.setFlowData(&data);
     QTemporaryDir dir;

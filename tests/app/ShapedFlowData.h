@@ -4,8 +4,8 @@
 
 // A data set reduced to what the view port reads from it: the aspect ratio
 // (width over height).
-class AspectFlowData : public FlowData
+class ShapedFlowData : public FlowData
 {
 public:
-    explicit AspectFlowData(float aspectRatio) { aspect = aspectRatio; }
+    explicit ShapedFlowData(float aspectRatio) { aspect = aspectRatio; }
 };
