@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FlowDataWriter.h"
 #include "Vector3.h"
 
 #include <QByteArray>
@@ -8,12 +9,11 @@
 #include <QString>
 #include <QtEndian>
 
-// Writes .gri/.dat files byte by byte, so that tests control every byte the
-// loader sees, corrupt files included.
+// Hand-built bytes for corrupt files; well-formed grids go through the writer.
 namespace FlowFixture {
 
-// Bytes 0 to 39 of a geometry file: six bytes the loader skips, the header
-// text, blanks up to byte 40.
+// Bytes 0 to 39 of a geometry file: six skipped bytes, the header text,
+// blanks up to byte 40.
 inline QByteArray header(const QByteArray& text)
 {
     QByteArray bytes = QByteArrayLiteral("VLMRA1") + text;
@@ -22,13 +22,10 @@ inline QByteArray header(const QByteArray& text)
     return bytes;
 }
 
-inline QByteArray header(int resolutionX, int resolutionY, int scalarSets, int depth = 1,
-                         int timeSteps = 1, float timeDifference = 0.5f)
+inline QByteArray header(int resolutionX, int resolutionY, int scalarSets, int depth = 1)
 {
     return header(QByteArray::number(resolutionX) + ' ' + QByteArray::number(resolutionY) + ' ' +
-                  QByteArray::number(depth) + ' ' + QByteArray::number(scalarSets) + ' ' +
-                  QByteArray::number(timeSteps) + ' ' + QByteArray::number(double(timeDifference)) +
-                  ' ');
+                  QByteArray::number(depth) + ' ' + QByteArray::number(scalarSets) + " 1 0.5 ");
 }
 
 inline void appendFloat(QByteArray& bytes, float value)
@@ -45,10 +42,7 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
            file.write(bytes) == bytes.size();
 }
 
-// A rectilinear grid with a vector and any number of scalar values per point,
-// all indexed [j * xs.size() + i] for column i, row j. With fastIndexAlongY
-// the files list the points column by column and the header names the count
-// along y first, as such files do.
+// A rectilinear grid, values indexed [j * xs.size() + i] for column i, row j.
 struct Grid
 {
     QList<float> xs;
@@ -59,52 +53,19 @@ struct Grid
     int timeSteps = 1;
     float timeDifference = 0.5f;
 
-    int columns() const { return int(xs.size()); }
-    int rows() const { return int(ys.size()); }
-    int points() const { return columns() * rows(); }
-
-    // Index, in the caller's order, of the k-th record of the files.
-    int sourceIndex(int k) const
-    {
-        if (!fastIndexAlongY)
-            return k;
-        return (k % rows()) * columns() + k / rows();
-    }
-
-    QByteArray geometryBytes() const
-    {
-        QByteArray bytes =
-            fastIndexAlongY
-                ? header(rows(), columns(), int(scalars.size()), 1, timeSteps, timeDifference)
-                : header(columns(), rows(), int(scalars.size()), 1, timeSteps, timeDifference);
-        for (int k = 0; k < points(); ++k) {
-            const int index = sourceIndex(k);
-            appendFloat(bytes, xs[index % columns()]);
-            appendFloat(bytes, ys[index / columns()]);
-            appendFloat(bytes, 0.0f);
-        }
-        return bytes;
-    }
-
-    QByteArray dataBytes() const
-    {
-        QByteArray bytes;
-        for (int k = 0; k < points(); ++k) {
-            const int index = sourceIndex(k);
-            const Vector3 v = vectors.isEmpty() ? Vector3() : vectors[index];
-            appendFloat(bytes, v.x);
-            appendFloat(bytes, v.y);
-            appendFloat(bytes, v.z);
-            for (const QList<float>& set : scalars)
-                appendFloat(bytes, set[index]);
-        }
-        return bytes;
-    }
+    int points() const { return int(xs.size() * ys.size()); }
 
     bool write(const QString& dataName) const
     {
-        return writeFile(dataName + QStringLiteral(".gri"), geometryBytes()) &&
-               writeFile(dataName + QStringLiteral(".dat"), dataBytes());
+        FlowDataWriter writer;
+        if (!writer.setGrid(xs, ys))
+            return false;
+        writer.setVectors(vectors);
+        for (const QList<float>& set : scalars)
+            writer.addScalarSet(set);
+        writer.setTimeInformation(timeSteps, timeDifference);
+        writer.setFastIndexAlongY(fastIndexAlongY);
+        return writer.write(dataName);
     }
 };
 

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
 #include <algorithm>
@@ -23,8 +22,7 @@ private slots:
     void samples();
     void roundTrip_data();
     void roundTrip();
-    void geometryHeader_data();
-    void geometryHeader();
+    void oversizedHeaderRefused();
     void rejectedGrid_data();
     void rejectedGrid();
     void failedWriteKeepsFiles_data();
@@ -46,11 +44,6 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QList<float> coordinates(std::initializer_list<float> values)
-{
-    return QList<float>(values);
 }
 
 } // namespace
@@ -102,10 +95,7 @@ void TestSamples::samples()
     const Vector3* points = data->geometryArray().get();
     QCOMPARE(points[0].x == points[1].x, fastIndexAlongY);
 
-    // What a user opens first must be free of masked or degenerate values:
-    // every vector and scalar finite, the field not at rest.
-    // Messages are built only for the first offending point: QVERIFY2 formats
-    // its message even when the check passes.
+    // Every vector and scalar finite, the field not at rest.
     const int count = resolutionX * resolutionY;
     const Vector3* vectors = data->vectorArray().get();
     const auto notFinite = std::find_if(vectors, vectors + count, [](const Vector3& v) {
@@ -116,16 +106,10 @@ void TestSamples::samples()
     QVERIFY(data->vectorMaximum() > 0.0f);
     for (int s = 0; s < data->scalarSetCount() - 1; ++s) {
         const ScalarSet& set = data->scalarSets()[s];
-        QVERIFY2(set.maximum > set.minimum,
-                 qPrintable(QStringLiteral("scalar %1 constant").arg(s)));
-        const float* values = set.values.get();
-        const float* outside =
-            std::find_if(values, values + count, [](float v) { return !(v >= 0.0f && v <= 1.0f); });
-        QVERIFY2(outside == values + count,
-                 qPrintable(QStringLiteral("scalar %1 at %2 is %3")
-                                .arg(s)
-                                .arg(outside - values)
-                                .arg(outside == values + count ? 0.0f : *outside)));
+        QVERIFY2(set.maximum > set.minimum, qPrintable(QStringLiteral("scalar %1").arg(s)));
+        QVERIFY2(std::all_of(set.values.get(), set.values.get() + count,
+                             [](float v) { return v >= 0.0f && v <= 1.0f; }),
+                 qPrintable(QStringLiteral("scalar %1 outside [0, 1]").arg(s)));
     }
 }
 
@@ -135,17 +119,14 @@ void TestSamples::roundTrip_data()
     QTest::addColumn<QList<float>>("ys");
     QTest::addColumn<int>("scalarSets");
     QTest::addColumn<bool>("fastIndexAlongY");
+    QTest::addColumn<float>("timeDifference"); // written with the fewest digits
 
-    QTest::newRow("uniform 3 x 2, no scalars")
-        << coordinates({0.0f, 1.0f, 2.0f}) << coordinates({-1.0f, 1.0f}) << 0 << false;
     QTest::newRow("non-uniform 5 x 4, two scalars")
-        << coordinates({-3.0f, -2.5f, -2.25f, 0.0f, 10.0f})
-        << coordinates({5.0f, 5.5f, 7.0f, 7.125f}) << 2 << false;
-    QTest::newRow("fast index along y, 4 x 3, one scalar")
-        << coordinates({0.0f, 0.5f, 1.5f, 4.0f}) << coordinates({100.0f, 101.0f, 103.0f}) << 1
-        << true;
-    QTest::newRow("fast index along y, 2 x 5, no scalars")
-        << coordinates({-1.0f, 1.0f}) << coordinates({0.0f, 0.1f, 0.2f, 0.4f, 0.8f}) << 0 << true;
+        << QList<float>({-3.0f, -2.5f, -2.25f, 0.0f, 10.0f})
+        << QList<float>({5.0f, 5.5f, 7.0f, 7.125f}) << 2 << false << 0.1f;
+    QTest::newRow("fast index along y, 4 x 3, one scalar, nine-digit time difference")
+        << QList<float>({0.0f, 0.5f, 1.5f, 4.0f}) << QList<float>({100.0f, 101.0f, 103.0f}) << 1
+        << true << -0.123456791f;
 }
 
 // Written physical values come back normalised: positions onto the unit
@@ -158,6 +139,7 @@ void TestSamples::roundTrip()
     QFETCH(QList<float>, ys);
     QFETCH(int, scalarSets);
     QFETCH(bool, fastIndexAlongY);
+    QFETCH(float, timeDifference);
 
     const int nx = int(xs.size());
     const int ny = int(ys.size());
@@ -166,8 +148,7 @@ void TestSamples::roundTrip()
     float largest = 0.0f;
     for (int j = 0; j < ny; ++j) {
         for (int i = 0; i < nx; ++i) {
-            // Distinct per point and per component, so a swap or a wrong
-            // index shows.
+            // Distinct per point and component: a swap or wrong index shows.
             const Vector3 v(float(i + 1) * 0.75f, -float(j + 1) * 1.5f + float(i), 0.0f);
             vectors.append(v);
             largest = std::max(largest, v.length());
@@ -183,7 +164,7 @@ void TestSamples::roundTrip()
     writer.setVectors(vectors);
     for (const QList<float>& set : scalars)
         writer.addScalarSet(set);
-    writer.setTimeInformation(7, 0.1f);
+    writer.setTimeInformation(7, timeDifference);
     writer.setFastIndexAlongY(fastIndexAlongY);
     QString error;
     QVERIFY2(writer.write(dir.filePath("flow"), &error), qPrintable(error));
@@ -193,7 +174,7 @@ void TestSamples::roundTrip()
     const auto* data = dynamic_cast<const RectangularFlowData*>(loaded.get());
     QVERIFY(data);
     QCOMPARE(data->timeStepsValue(), 7);
-    QCOMPARE(data->timeDifferenceValue(), 0.1f);
+    QCOMPARE(data->timeDifferenceValue(), timeDifference);
     QCOMPARE(data->scalarSetCount(), scalarSets + 1);
 
     // Physical axes as the loaded data set shows them.
@@ -205,18 +186,15 @@ void TestSamples::roundTrip()
     QCOMPARE(data->resolutionYValue(), rows);
     QCOMPARE(data->aspectRatio(), float(columns) / float(rows));
 
-    for (int c = 0; c < columns; ++c) {
-        const float expected =
-            (horizontal[c] - horizontal.first()) / (horizontal.last() - horizontal.first());
-        QVERIFY2(std::fabs(data->xCoordinates()[c] - expected) <= tolerance,
-                 qPrintable(QStringLiteral("column %1").arg(c)));
-    }
-    for (int r = 0; r < rows; ++r) {
-        const float expected =
-            (vertical[r] - vertical.first()) / (vertical.last() - vertical.first());
-        QVERIFY2(std::fabs(data->yCoordinates()[r] - expected) <= tolerance,
-                 qPrintable(QStringLiteral("row %1").arg(r)));
-    }
+    auto onUnitRange = [](const QList<float>& axis, const SharedArray<float>& loaded) {
+        for (int k = 0; k < axis.size(); ++k)
+            if (std::fabs(loaded[k] - (axis[k] - axis.first()) / (axis.last() - axis.first())) >
+                tolerance)
+                return false;
+        return true;
+    };
+    QVERIFY(onUnitRange(horizontal, data->xCoordinates()));
+    QVERIFY(onUnitRange(vertical, data->yCoordinates()));
 
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
@@ -242,55 +220,12 @@ void TestSamples::roundTrip()
     }
 }
 
-void TestSamples::geometryHeader_data()
+// The six header numbers and a blank must end before byte 40.
+void TestSamples::oversizedHeaderRefused()
 {
-    QTest::addColumn<int>("resolutionX");
-    QTest::addColumn<int>("resolutionY");
-    QTest::addColumn<int>("scalarSets");
-    QTest::addColumn<int>("timeSteps");
-    QTest::addColumn<float>("timeDifference");
-    QTest::addColumn<bool>("fits");
-
-    QTest::newRow("typical") << 400 << 200 << 2 << 1 << 0.0f << true;
-    QTest::newRow("decimal time difference") << 79 << 63 << 2 << 10 << 0.1f << true;
-    QTest::newRow("tiny time difference") << 2 << 3 << 0 << 2 << 1.17549435e-38f << true;
-    QTest::newRow("negative time difference needs nine digits")
-        << 12345 << 6789 << 3 << 99 << -0.123456791f << true;
-    QTest::newRow("numbers too long for 40 bytes")
-        << 2000000000 << 2000000000 << 2000000000 << 2000000000 << -1.17549435e-38f << false;
-}
-
-// The loader reads the six numbers with a text stream from byte 6 and the
-// positions from byte 40; the text must end, followed by a blank, before.
-void TestSamples::geometryHeader()
-{
-    QFETCH(int, resolutionX);
-    QFETCH(int, resolutionY);
-    QFETCH(int, scalarSets);
-    QFETCH(int, timeSteps);
-    QFETCH(float, timeDifference);
-    QFETCH(bool, fits);
-
-    const QByteArray header = FlowDataWriter::geometryHeader(resolutionX, resolutionY, 1,
-                                                             scalarSets, timeSteps, timeDifference);
-    QCOMPARE(!header.isEmpty(), fits);
-    if (!fits)
-        return;
-    QCOMPARE(header.size(), FlowDataWriter::headerSize);
-    QVERIFY(header.startsWith(FlowDataWriter::magic));
-    QCOMPARE(header.back(), ' ');
-
-    QTextStream text(header.mid(6));
-    int x = 0, y = 0, depth = 0, sets = 0, steps = 0;
-    float difference = -1.0f;
-    text >> x >> y >> depth >> sets >> steps >> difference;
-    QCOMPARE(text.status(), QTextStream::Ok);
-    QCOMPARE(x, resolutionX);
-    QCOMPARE(y, resolutionY);
-    QCOMPARE(depth, 1);
-    QCOMPARE(sets, scalarSets);
-    QCOMPARE(steps, timeSteps);
-    QCOMPARE(difference, timeDifference);
+    QVERIFY(FlowDataWriter::geometryHeader(2000000000, 2000000000, 1, 2000000000, 2000000000,
+                                           -1.17549435e-38f)
+                .isEmpty());
 }
 
 void TestSamples::rejectedGrid_data()
@@ -298,13 +233,10 @@ void TestSamples::rejectedGrid_data()
     QTest::addColumn<QList<float>>("xs");
     QTest::addColumn<QList<float>>("ys");
 
-    QTest::newRow("x descending") << coordinates({2.0f, 1.0f}) << coordinates({0.0f, 1.0f});
-    QTest::newRow("y repeated") << coordinates({0.0f, 1.0f}) << coordinates({0.0f, 0.5f, 0.5f});
+    QTest::newRow("x descending") << QList<float>({2.0f, 1.0f}) << QList<float>({0.0f, 1.0f});
     QTest::newRow("NaN coordinate")
-        << coordinates({0.0f, std::nanf(""), 2.0f}) << coordinates({0.0f, 1.0f});
-    QTest::newRow("infinite coordinate")
-        << coordinates({0.0f, 1.0f}) << coordinates({0.0f, INFINITY});
-    QTest::newRow("no rows") << coordinates({0.0f, 1.0f}) << QList<float>();
+        << QList<float>({0.0f, std::nanf(""), 2.0f}) << QList<float>({0.0f, 1.0f});
+    QTest::newRow("no rows") << QList<float>({0.0f, 1.0f}) << QList<float>();
 }
 
 void TestSamples::rejectedGrid()
@@ -343,11 +275,11 @@ void TestSamples::failedWriteKeepsFiles()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QList<float> xs = coordinates({0.0f, 1.0f, 2.0f});
-    const QList<float> ys = coordinates({0.0f, 1.0f});
+    const QList<float> xs = QList<float>({0.0f, 1.0f, 2.0f});
+    const QList<float> ys = QList<float>({0.0f, 1.0f});
 
     FlowDataWriter previous;
-    QVERIFY(previous.setGrid(coordinates({0.0f, 1.0f}), coordinates({0.0f, 1.0f})));
+    QVERIFY(previous.setGrid(QList<float>({0.0f, 1.0f}), QList<float>({0.0f, 1.0f})));
     previous.setVectors(QList<Vector3>(4, Vector3(1.0f, 0.0f, 0.0f)));
     QVERIFY(previous.write(dir.filePath("flow")));
     const QByteArray geometryBefore = fileBytes(dir.filePath("flow.gri"));

@@ -31,15 +31,14 @@ private slots:
 
 void TestVelmoraInfo::reports_data()
 {
-    QTest::addColumn<QByteArray>("geometry");   // empty: no files at all
+    QTest::addColumn<QByteArray>("header"); // replaces the first 40 bytes
+    QTest::addColumn<bool>("files");
     QTest::addColumn<QStringList>("arguments"); // "@" stands for the data name
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("stdoutLines");
     QTest::addColumn<QString>("stderrText");
 
-    const QByteArray good = infoGrid().geometryBytes();
-
-    QTest::newRow("loads") << good << QStringList{"@.gri"} << 0
+    QTest::newRow("loads") << QByteArray() << true << QStringList{"@.gri"} << 0
                            << QStringList{"resolution:        3 x 2 (6 points)",
                                           "aspect:            1.5",
                                           "scalar sets:       2 (plus the velocity magnitude)",
@@ -52,19 +51,20 @@ void TestVelmoraInfo::reports_data()
                                           "scalar[1] range:   -7 to 0",
                                           "masked points:     0 (velocity not finite)"}
                            << QString();
-    QTest::newRow("no files") << QByteArray() << QStringList{"@"} << 1 << QStringList()
+    QTest::newRow("no files") << QByteArray() << false << QStringList{"@"} << 1 << QStringList()
                               << "opening geometry file failed";
-    QTest::newRow("depth 3") << FlowFixture::header(3, 2, 2, 3) + good.mid(40)
-                             << QStringList{"@.dat"} << 1 << QStringList()
-                             << "depth not 1; only programmed for 1";
-    QTest::newRow("no file named") << good << QStringList() << 2 << QStringList() << "usage";
+    QTest::newRow("depth 3") << FlowFixture::header(3, 2, 2, 3) << true << QStringList{"@.dat"} << 1
+                             << QStringList() << "depth not 1; only programmed for 1";
+    QTest::newRow("no file named")
+        << QByteArray() << true << QStringList() << 2 << QStringList() << "usage";
     QTest::newRow("two files named")
-        << good << QStringList{"@", "@"} << 2 << QStringList() << "usage";
+        << QByteArray() << true << QStringList{"@", "@"} << 2 << QStringList() << "usage";
 }
 
 void TestVelmoraInfo::reports()
 {
-    QFETCH(QByteArray, geometry);
+    QFETCH(QByteArray, header);
+    QFETCH(bool, files);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QStringList, stdoutLines);
@@ -72,9 +72,12 @@ void TestVelmoraInfo::reports()
 
     QTemporaryDir dir;
     const QString name = dir.filePath(QStringLiteral("flow"));
-    if (!geometry.isEmpty()) {
-        QVERIFY(FlowFixture::writeFile(name + ".gri", geometry));
-        QVERIFY(FlowFixture::writeFile(name + ".dat", infoGrid().dataBytes()));
+    if (files)
+        QVERIFY(infoGrid().write(name));
+    if (!header.isEmpty()) {
+        QFile geometry(name + ".gri");
+        QVERIFY(geometry.open(QIODevice::ReadWrite));
+        QCOMPARE(geometry.write(header), 40);
     }
     for (QString& argument : arguments)
         argument.replace(QLatin1Char('@'), name);

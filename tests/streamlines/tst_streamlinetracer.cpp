@@ -131,7 +131,6 @@ void TestStreamlineTracer::uniformLine_data()
 
     QTest::newRow("euler, seed inside") << int(EulerMethod) << 0.5 << full;
     QTest::newRow("midpoint, seed inside") << int(RungeKuttaMethod) << 0.5 << full;
-    QTest::newRow("euler, seed on the left border") << int(EulerMethod) << 0.0 << full;
     QTest::newRow("euler, seed on the right border") << int(EulerMethod) << 1.0 << full;
     // Beyond x = 1 the field turns upwards: a midpoint sampled there would
     // bring the full step back inside at (1, 0.625).
@@ -200,14 +199,11 @@ void TestStreamlineTracer::stalledLine_data()
 
     QTest::newRow("zero field, ignoreCount 13")
         << double(0.004f) << int(EulerMethod) << true << 13 << 3;
-    QTest::newRow("zero field, ignoreCount 2") << 0.025 << int(EulerMethod) << true << 2 << 3;
     QTest::newRow("zero field, ignoreCount 1") << 0.05 << int(EulerMethod) << true << 1 << 2;
     // The field flows only at the seed: every midpoint is still, every step is
     // lost, and the copies pile up until one of them is committed.
     QTest::newRow("still midpoints, ignoreCount 13")
         << double(0.004f) << int(RungeKuttaMethod) << false << 13 << 14;
-    QTest::newRow("still midpoints, ignoreCount 1")
-        << 0.05 << int(RungeKuttaMethod) << false << 1 << 2;
 }
 
 void TestStreamlineTracer::stalledLine()
@@ -258,7 +254,6 @@ void TestStreamlineTracer::firstSeedFallback_data()
         << uniformField(1.0f) << 0.0 << 0.0 << 0.0 << true;
     QTest::newRow("wake 2:1, fixed seed above the domain")
         << uniformField(2.0f) << 0.0 << 0.0 << 0.0 << false;
-    QTest::newRow("channel 6:1") << uniformField(6.0f) << 0.0 << 0.0 << 0.0 << false;
     QTest::newRow("fixed seed in still water")
         << stillDiskField(1.0f, 0.68, 0.57, 0.1) << 0.68 << 0.57 << 0.1 << false;
     QTest::newRow("both first seeds in still water")
@@ -326,8 +321,6 @@ void TestStreamlineTracer::placementKeepsLinesApart_data()
     QTest::addColumn<int>("method");
 
     QTest::newRow("vortex, euler") << vortexField() << int(EulerMethod);
-    QTest::newRow("vortex, midpoint") << vortexField() << int(RungeKuttaMethod);
-    QTest::newRow("double gyre, euler") << doubleGyreField() << int(EulerMethod);
     QTest::newRow("double gyre, midpoint") << doubleGyreField() << int(RungeKuttaMethod);
 
     const QString source = qEnvironmentVariable("VELMORA_SOURCE_DIR");
@@ -390,13 +383,9 @@ void TestStreamlineTracer::placementKeepsLinesApart()
                             a.line == b.line && std::abs(a.index - b.index) <= 2 * ignoreCount + 1;
                         if (exempt || std::hypot(a.x - b.x, a.y - b.y) > separation)
                             continue;
-                        QFAIL(qPrintable(QString("line %1 point %2 and line %3 point %4 closer "
-                                                 "than %5")
-                                             .arg(a.line)
-                                             .arg(a.index)
-                                             .arg(b.line)
-                                             .arg(b.index)
-                                             .arg(separation)));
+                        QFAIL(qPrintable(QString::asprintf("line %d point %d too near line %d "
+                                                           "point %d",
+                                                           a.line, a.index, b.line, b.index)));
                     }
                 }
             }
@@ -425,8 +414,6 @@ void TestStreamlineTracer::pointBudget_data()
         << uniformField(0.001f) << 0.03 << 0.5 << 0.003 << int(EulerMethod);
     QTest::newRow("smallest control values, vortex")
         << vortexField() << 0.001 << 0.01 << 0.0001 << int(RungeKuttaMethod);
-    QTest::newRow("smallest control values, tall domain")
-        << uniformField(0.001f) << 0.001 << 0.01 << 0.0001 << int(EulerMethod);
 }
 
 void TestStreamlineTracer::pointBudget()
@@ -460,8 +447,6 @@ void TestStreamlineTracer::hostileFields_data()
     const float nan = std::nanf("");
     QTest::newRow("NaN everywhere")
         << AnalyticField::Field([=](double, double) { return Vector3(nan, nan, 0); });
-    QTest::newRow("NaN right half") << AnalyticField::Field(
-        [=](double x, double) { return x > 0.5 ? Vector3(nan, 0, 0) : Vector3(1, 0.3f, 0); });
     QTest::newRow("NaN stripes") << AnalyticField::Field([=](double x, double) {
         return std::fmod(x, 0.01) < 0.001 ? Vector3(nan, nan, 0) : Vector3(0.2f, 1, 0);
     });
