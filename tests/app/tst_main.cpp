@@ -27,7 +27,7 @@ namespace {
 
 const char* const saveFailedText = "The Image couldn't saved!";
 
-// A grid of `columns` x `rows` points with a swirl, one scalar set.
+// A grid of `columns` x `rows` points, one scalar set.
 bool writeFixture(const QString& dataName, int columns, int rows)
 {
     QList<float> xs;
@@ -39,16 +39,8 @@ bool writeFixture(const QString& dataName, int columns, int rows)
     FlowDataWriter writer;
     if (!writer.setGrid(xs, ys))
         return false;
-    QList<Vector3> vectors;
-    QList<float> scalar;
-    for (int j = 0; j < rows; ++j) {
-        for (int i = 0; i < columns; ++i) {
-            vectors.append(Vector3(float(j + 1), float(-i - 1), 0.0f));
-            scalar.append(float(i * j));
-        }
-    }
-    writer.setVectors(vectors);
-    writer.addScalarSet(scalar);
+    writer.setVectors(QList<Vector3>(columns * rows, Vector3(1.0f, -1.0f, 0.0f)));
+    writer.addScalarSet(QList<float>(columns * rows, 1.0f));
     return writer.write(dataName);
 }
 
@@ -59,12 +51,9 @@ bool writeBytes(const QString& fileName, const QByteArray& bytes)
 }
 
 // Fixture names: "wide" (4 x 2 points), "tall" (2 x 4), "truncated data"
-// (a .dat shorter than the grid), "garbage header", "missing" (no files),
-// "sample" (the vortex street of dat/).
+// (a .dat shorter than the grid), "garbage header", "missing" (no files).
 QString fixturePath(const QTemporaryDir& dir, const QString& fixture)
 {
-    if (fixture == "sample")
-        return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/vortex_street.gri";
     return dir.filePath(QString(fixture).replace(' ', '_') + ".gri");
 }
 
@@ -209,15 +198,12 @@ void TestMain::formStructure()
     Main window;
     QCOMPARE(window.objectName(), QString("MainWindow"));
     QCOMPARE(window.windowTitle(), QString("Velmora"));
-    QCOMPARE(window.size(), QSize(727, 713));
-    QCOMPARE(window.contextMenuPolicy(), Qt::NoContextMenu);
 
     auto* central = window.findChild<QWidget*>("centralwidget");
     QCOMPARE(window.centralWidget(), central);
     auto* viewPort = window.findChild<ViewPort*>("viewPort");
     QCOMPARE(window.viewPort(), viewPort);
     QCOMPARE(viewPort->parentWidget(), central);
-    QCOMPARE(central->layout()->contentsMargins(), QMargins());
 
     QCOMPARE(window.menuBar()->objectName(), QString("menubar"));
     const QList<QAction*> menus = window.menuBar()->actions();
@@ -235,37 +221,25 @@ void TestMain::formStructure()
     auto* dock = window.findChild<QDockWidget*>("dockWidget");
     QVERIFY(dock);
     QCOMPARE(dock->windowTitle(), QString("Properties"));
-    QCOMPARE(dock->features(), QDockWidget::DockWidgetMovable);
-    QCOMPARE(dock->allowedAreas(), Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     QCOMPARE(window.dockWidgetArea(dock), Qt::LeftDockWidgetArea);
-    QCOMPARE(dock->minimumSize(), QSize(280, 171));
     QCOMPARE(dock->widget()->objectName(), QString("dockWidgetContents"));
     auto* dockLayout = qobject_cast<QVBoxLayout*>(dock->widget()->layout());
     QVERIFY(dockLayout);
-    QCOMPARE(dockLayout->spacing(), 0);
-    QCOMPARE(dockLayout->contentsMargins(), QMargins());
     QCOMPARE(dockLayout->count(), 2);
 
     auto* propertiesRow = window.findChild<QWidget*>("loadSaveProperties");
     QCOMPARE(dockLayout->itemAt(0)->widget(), propertiesRow);
-    QCOMPARE(propertiesRow->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
     auto* combo = window.findChild<QComboBox*>("propertiesComboBox");
     QVERIFY(combo->isEditable());
-    QCOMPARE(combo->insertPolicy(), QComboBox::InsertAtTop);
     QCOMPARE(combo->parentWidget(), propertiesRow);
     auto* saveButton = window.findChild<QPushButton*>("saveProperties");
     QCOMPARE(saveButton->text(), QString("Save"));
-    QCOMPARE(saveButton->maximumWidth(), 50);
     QCOMPARE(saveButton->parentWidget(), propertiesRow);
 
     auto* scrollArea = window.findChild<QScrollArea*>("scrollArea");
     QCOMPARE(dockLayout->itemAt(1)->widget(), scrollArea);
-    QCOMPARE(scrollArea->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(scrollArea->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QVERIFY(scrollArea->widgetResizable());
-    QCOMPARE(scrollArea->minimumWidth(), 280);
     QCOMPARE(scrollArea->widget()->objectName(), QString("scrollAreaWidgetContents"));
-    QCOMPARE(scrollArea->widget()->layout()->contentsMargins(), QMargins(3, 3, 3, 3));
     // The panels of the view port's layers, then the spacer that packs them.
     const QLayout* column = scrollArea->widget()->layout();
     QCOMPARE(column->count(), viewPort->layerList().size() + 1);
@@ -285,13 +259,8 @@ void TestMain::actionsAreWired()
     window.findChild<QAction*>("actionFit_to_Screen")->trigger();
     const QSize image = viewPort->layerImageSize();
     // Aspect 2: the whole image fits, touching the view in one direction.
-    QVERIFY2(image.width() <= fitted.width() && image.height() <= fitted.height() &&
-                 (image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1),
-             qPrintable(QString("image %1 x %2 in a view of %3 x %4")
-                            .arg(image.width())
-                            .arg(image.height())
-                            .arg(fitted.width())
-                            .arg(fitted.height())));
+    QVERIFY(image.width() <= fitted.width() && image.height() <= fitted.height());
+    QVERIFY(image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1);
 
     window.findChild<QAction*>("actionQuit")->trigger();
     QVERIFY(!window.isVisible());
@@ -304,7 +273,6 @@ void TestMain::loadSequence_data()
     QTest::addColumn<QSize>("imageSize");
 
     QTest::newRow("a second data set replaces the first") << "tall" << true << QSize(500, 1000);
-    QTest::newRow("the sample vortex street") << "sample" << true << QSize();
     QTest::newRow("missing files keep the first") << "missing" << false << QSize(1000, 500);
     QTest::newRow("unparsable header keeps the first")
         << "garbage header" << false << QSize(1000, 500);
@@ -317,8 +285,6 @@ void TestMain::loadSequence()
     QFETCH(QString, second);
     QFETCH(bool, secondLoads);
     QFETCH(QSize, imageSize);
-    if (second == "sample" && qEnvironmentVariableIsEmpty("VELMORA_SOURCE_DIR"))
-        QSKIP("VELMORA_SOURCE_DIR names the source tree when run through ctest");
 
     auto* window = new Main;
     ViewPort* viewPort = window->viewPort();
@@ -348,11 +314,7 @@ void TestMain::loadSequence()
         QCOMPARE(first->resolutionXValue(), 4);
     }
     QCOMPARE(viewPort->currentFlowData(), window->currentFlowData());
-    if (imageSize.isValid())
-        QCOMPARE(viewPort->layerImageSize(), imageSize);
-    else
-        QCOMPARE(viewPort->layerImageSize(),
-                 ViewPort::imageSizeFor(window->currentFlowData()->aspectRatio(), 1.0f));
+    QCOMPARE(viewPort->layerImageSize(), imageSize);
     delete window;
 }
 
@@ -362,7 +324,6 @@ void TestMain::saveImage_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("saved");
 
-    QTest::newRow("jpg extension") << true << "picture.jpg" << true;
     QTest::newRow("png extension still writes a JPEG") << true << "picture.png" << true;
     QTest::newRow("no extension") << true << "picture" << true;
     QTest::newRow("nothing loaded yet") << false << "picture.jpg" << false;

@@ -1,19 +1,16 @@
-#include "ShapedFlowData.h"
 #include "CollapseableWidget.h"
 #include "ImageLayer.h"
+#include "ShapedFlowData.h"
 #include "ViewPort.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QImageReader>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QSpacerItem>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -75,11 +72,6 @@ bool closeTo(const QColor& actual, const QColor& expected, int tolerance)
            std::abs(actual.blue() - expected.blue()) <= tolerance;
 }
 
-QString describe(const QColor& color)
-{
-    return QString("(%1, %2, %3)").arg(color.red()).arg(color.green()).arg(color.blue());
-}
-
 class PaintCounter : public QObject
 {
 public:
@@ -115,8 +107,7 @@ private slots:
     void panMovesPicture();
     void exportPicture_data();
     void exportPicture();
-    void exportFile_data();
-    void exportFile();
+    void exportWithoutData();
     void layerPanels();
 };
 
@@ -128,7 +119,6 @@ void TestViewPort::imageSize_data()
     QTest::newRow("aspect 2 at scale 1") << 2.0f << 1.0f << QSize(1000, 500);
     QTest::newRow("aspect 0.5 at scale 1") << 0.5f << 1.0f << QSize(500, 1000);
     QTest::newRow("aspect 1.5 at scale 1.25") << 1.5f << 1.25f << QSize(1250, 833);
-    QTest::newRow("2500 x 10 grid") << 250.0f << 1.0f << QSize(1000, 4);
     QTest::newRow("extreme wide keeps one row") << 5000.0f << 0.2f << QSize(200, 1);
     QTest::newRow("extreme tall keeps one column") << 1.0f / 5000.0f << 0.2f << QSize(1, 200);
 }
@@ -165,17 +155,16 @@ void TestViewPort::wheel_data()
 
     const QPoint forward(0, 120);
     const QPoint backward(0, -120);
+    // Ten steps reach 0.107; the eleventh is refused.
     float tenSteps = 1.0f;
     for (int i = 0; i < 10; ++i)
         tenSteps = float(tenSteps * 0.8f);
 
     QTest::newRow("delta 240 applies the factor once")
         << QList<QPoint>{{0, 240}} << 0.8f << 800 << 1;
-    QTest::newRow("delta 120 shrinks") << QList<QPoint>{forward} << 0.8f << 800 << 1;
     QTest::newRow("delta -60 is zero steps and shrinks")
         << QList<QPoint>{{0, -60}} << 0.8f << 800 << 1;
     QTest::newRow("delta -120 enlarges") << QList<QPoint>{backward} << 1.25f << 1250 << 1;
-    QTest::newRow("ten steps reach 0.107") << QList<QPoint>(10, forward) << tenSteps << 107 << 10;
     QTest::newRow("the eleventh step is refused")
         << QList<QPoint>(11, forward) << tenSteps << 107 << 10;
     QTest::newRow("horizontal scroll changes nothing")
@@ -220,8 +209,6 @@ void TestViewPort::drag_data()
     const int middle = Qt::MiddleButton;
     const QPoint start(100, 100);
     const QSize unscaled(1000, 500);
-    QTest::newRow("left drag 50 to the right")
-        << true << left << start << QPoint(150, 100) << 0.45 << 0.5 << 1.0f << unscaled;
     QTest::newRow("left drag up and left")
         << true << left << start << QPoint(80, 60) << 0.52 << 0.58 << 1.0f << unscaled;
     QTest::newRow("left and middle together do nothing")
@@ -339,10 +326,6 @@ void TestViewPort::fitToScreen_data()
         << true << 2.0f << QSize(1000, 300) << 0.6f << QSize(600, 300);
     QTest::newRow("tall data in a landscape view")
         << true << 0.5f << QSize(800, 600) << 0.6f << QSize(300, 600);
-    QTest::newRow("tall data limited by width")
-        << true << 0.25f << QSize(200, 1000) << 0.8f << QSize(200, 800);
-    QTest::newRow("square data in a square view")
-        << true << 1.0f << QSize(500, 500) << 0.5f << QSize(500, 500);
     QTest::newRow("a view too small is refused")
         << true << 1.0f << QSize(100, 100) << 1.0f << QSize(1000, 1000);
     QTest::newRow("a huge view stops at the cap")
@@ -438,11 +421,8 @@ void TestViewPort::exportPicture_data()
 
     const QRectF whole(0, 0, 1, 1);
     const QPoint underTop(250, 250);
-    const QPoint besideTop(750, 250);
     QTest::newRow("translucent top over opaque bottom")
         << whole << true << 0.5f << underTop << QColor(128, 0, 127);
-    QTest::newRow("beside the top layer") << whole << true << 0.5f << besideTop << bottomColor;
-    QTest::newRow("opaque top covers") << whole << true << 1.0f << underTop << topColor;
     QTest::newRow("hidden top is skipped") << whole << false << 1.0f << underTop << bottomColor;
     QTest::newRow("zero opacity top") << whole << true << 0.0f << underTop << bottomColor;
     QTest::newRow("uncovered pixels show the background")
@@ -482,47 +462,16 @@ void TestViewPort::exportPicture()
     const QImage saved(fileName);
     QCOMPARE(saved.size(), QSize(1000, 500));
     const QColor actual = saved.pixelColor(probe);
-    QVERIFY2(closeTo(actual, expected, jpegTolerance),
-             qPrintable(QString("pixel (%1, %2) is %3, expected %4")
-                            .arg(probe.x())
-                            .arg(probe.y())
-                            .arg(describe(actual), describe(expected))));
+    QVERIFY2(closeTo(actual, expected, jpegTolerance), qPrintable(actual.name()));
 }
 
-void TestViewPort::exportFile_data()
+void TestViewPort::exportWithoutData()
 {
-    QTest::addColumn<bool>("withData");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("jpg name") << true << "out.jpg" << true;
-    QTest::newRow("png name still holds a JPEG") << true << "out.png" << true;
-    QTest::newRow("no extension") << true << "out" << true;
-    QTest::newRow("no data set yet") << false << "out.jpg" << false;
-    QTest::newRow("missing directory") << true << "missing/out.jpg" << false;
-}
-
-void TestViewPort::exportFile()
-{
-    QFETCH(bool, withData);
-    QFETCH(QString, name);
-    QFETCH(bool, written);
-
     ViewPort view({new ImageLayer(bottomColor, QRectF(0, 0, 1, 1))});
-    ShapedFlowData data(0.5f);
-    if (withData)
-        view.setFlowData(&data);
     QTemporaryDir dir;
-    const QString fileName = dir.filePath(name);
-    QCOMPARE(view.exportImage(fileName), written);
-    QFile file(fileName);
-    QCOMPARE(file.exists(), written);
-    if (!written)
-        return;
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.read(2), QByteArray("\xFF\xD8", 2));
-    file.close();
-    QImageReader reader(fileName);
-    QCOMPARE(reader.size(), QSize(500, 1000));
+    const QString fileName = dir.filePath("out.jpg");
+    QVERIFY(!view.exportImage(fileName));
+    QVERIFY(!QFile::exists(fileName));
 }
 
 void TestViewPort::layerPanels()

@@ -114,9 +114,7 @@ void TestLayerArrows::gridCounts_data()
     QTest::newRow("aspect 4/3") << 4.0f / 3.0f << 20 << QSize(27, 20);
     QTest::newRow("aspect 0.75") << 0.75f << 20 << QSize(20, 27);
     QTest::newRow("half rounded up") << 1.25f << 10 << QSize(13, 10); // 12.5
-    QTest::newRow("aspect 2/3 from a 2 x 3 grid") << 2.0f / 3.0f << 20 << QSize(20, 30);
     QTest::newRow("2 x 2000 grid at quantity 100") << 0.001f << 100 << QSize(100, 400);
-    QTest::newRow("2000 x 2 grid at quantity 100") << 1000.0f << 100 << QSize(400, 100);
     QTest::newRow("quantity below the slider") << 1.0f << 1 << QSize(3, 3);
     QTest::newRow("quantity above the slider") << 1.0f << 5000 << QSize(100, 100);
     QTest::newRow("aspect not finite")
@@ -166,12 +164,10 @@ void TestLayerArrows::arrowWhereTheFieldMoves_data()
     const float notANumber = std::numeric_limits<float>::quiet_NaN();
     QTest::newRow("magnitude 0.001") << Vector3(0.001f, 0, 0) << false;
     QTest::newRow("magnitude 0.0009 diagonal") << Vector3(0.0006364f, 0.0006364f, 0) << false;
-    QTest::newRow("zero vector") << Vector3() << false;
     QTest::newRow("NaN vector") << Vector3(notANumber, 0.5f, 0) << false;
     QTest::newRow("infinite vector")
         << Vector3(std::numeric_limits<float>::infinity(), 0, 0) << false;
     QTest::newRow("magnitude 0.002") << Vector3(0, 0.002f, 0) << true;
-    QTest::newRow("magnitude 0.5") << Vector3(-0.5f, 0, 0) << true;
 }
 
 void TestLayerArrows::arrowWhereTheFieldMoves()
@@ -204,12 +200,9 @@ void TestLayerArrows::arrowLengthAndDirection_data()
     QTest::newRow("fixed length, small magnitude") << 100 << Vector3(0.2f, 0, 0) << 8.0 * s;
     QTest::newRow("fixed length, large magnitude") << 100 << Vector3(0.9f, 0, 0) << 8.0 * s;
     QTest::newRow("variable length") << 0 << Vector3(0.2f, 0, 0) << 80.0 * s * 0.2;
-    QTest::newRow("variable length, larger magnitude")
-        << 0 << Vector3(0.35f, 0, 0) << 80.0 * s * 0.35;
     QTest::newRow("half blended") << 50 << Vector3(0.2f, 0, 0) << 8.0 * s * (0.5 + 5.0 * 0.2);
     QTest::newRow("down the image (+y)") << 100 << Vector3(0, 0.3f, 0) << 8.0 * s;
     QTest::newRow("against x") << 0 << Vector3(-0.3f, 0, 0) << 80.0 * s * 0.3;
-    QTest::newRow("up the image, variable") << 0 << Vector3(0, -0.25f, 0) << 80.0 * s * 0.25;
     QTest::newRow("diagonal") << 100 << Vector3(0.2f, 0.2f, 0) << 8.0 * s;
     QTest::newRow("z does not turn the arrow") << 100 << Vector3(0.2f, -0.1f, 0.6f) << 8.0 * s;
 }
@@ -239,13 +232,9 @@ void TestLayerArrows::arrowLengthAndDirection()
     const double unitAlong = length / 8.0;
     const double headWidth = extentAlong(image, centre + along * unitAlong, across);
     const double shaftWidth = extentAlong(image, centre - along * unitAlong, across);
-    QVERIFY2(std::abs(headWidth - 4.5 * glyphUnit) <= 3.0 &&
-                 std::abs(shaftWidth - 2.0 * glyphUnit) <= 3.0,
-             qPrintable(QStringLiteral("head %1 and shaft %2 pixels wide, expected %3 and %4")
-                            .arg(headWidth)
-                            .arg(shaftWidth)
-                            .arg(4.5 * glyphUnit)
-                            .arg(2.0 * glyphUnit)));
+    QVERIFY2(std::abs(headWidth - 4.5 * glyphUnit) <= 3.0, qPrintable(QString::number(headWidth)));
+    QVERIFY2(std::abs(shaftWidth - 2.0 * glyphUnit) <= 3.0,
+             qPrintable(QString::number(shaftWidth)));
     const QPointF off = across * (1.6 * glyphUnit);
     QVERIFY2(covered(image, centre + along * unitAlong + off), "no head ahead of the centre");
     QVERIFY2(!covered(image, centre - along * unitAlong + off), "head behind the centre");
@@ -261,8 +250,6 @@ void TestLayerArrows::arrowColours_data()
 
     QTest::newRow("half transparent white")
         << QColor(Qt::white) << QColor(Qt::white) << 0.5 << 0.5f << 127;
-    QTest::newRow("three-quarters transparent blue")
-        << QColor(Qt::blue) << QColor(Qt::blue) << 0.75 << 0.5f << 63;
     QTest::newRow("opaque ramp, small magnitude")
         << QColor(Qt::red) << QColor(Qt::blue) << 0.0 << 0.1f << 255;
     QTest::newRow("opaque ramp, magnitude above one")
@@ -290,18 +277,9 @@ void TestLayerArrows::arrowColours()
     // over transparency.
     const QRgb pixel = fixture.layer.currentImage().pixel(side / 2 - 3, side / 2);
     const QRgb want = qPremultiply(expected.rgba());
-    const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
-    QVERIFY2(near(qAlpha(pixel), qAlpha(want)) && near(qRed(pixel), qRed(want)) &&
-                 near(qGreen(pixel), qGreen(want)) && near(qBlue(pixel), qBlue(want)),
-             qPrintable(QStringLiteral("pixel %1 %2 %3 %4, expected %5 %6 %7 %8")
-                            .arg(qAlpha(pixel))
-                            .arg(qRed(pixel))
-                            .arg(qGreen(pixel))
-                            .arg(qBlue(pixel))
-                            .arg(qAlpha(want))
-                            .arg(qRed(want))
-                            .arg(qGreen(want))
-                            .arg(qBlue(want))));
+    for (int shift : {0, 8, 16, 24})
+        QVERIFY2(std::abs(int((pixel >> shift) & 0xff) - int((want >> shift) & 0xff)) <= 2,
+                 qPrintable(QString::number(pixel, 16)));
 }
 
 void TestLayerArrows::redrawsWithoutResampling_data()

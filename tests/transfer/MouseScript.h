@@ -37,6 +37,11 @@ inline MouseStep doubleClick(int x, int y, Qt::MouseButton button = Qt::LeftButt
     return {QEvent::MouseButtonDblClick, button, QPoint(x, y)};
 }
 
+inline MouseScript click(int x, int y, Qt::MouseButton button = Qt::LeftButton)
+{
+    return {press(x, y, button), release(x, y, button)};
+}
+
 // The toolkit's order for a double-click: press, release, double-click, release.
 inline MouseScript fullDoubleClick(int x, int y)
 {

@@ -41,11 +41,7 @@ bool near(const QColor& a, const QColor& b, int tolerance)
 
 QString describe(const QColor& colour)
 {
-    return QStringLiteral("(%1, %2, %3, %4)")
-        .arg(colour.red())
-        .arg(colour.green())
-        .arg(colour.blue())
-        .arg(colour.alpha());
+    return colour.name(QColor::HexArgb);
 }
 
 void prepare(TransferFunctionWidget& widget, const QColor& picked)
@@ -69,11 +65,8 @@ private slots:
     void editsReachTheTable();
     void indexOf_data();
     void indexOf();
-    void straightColor_data();
-    void straightColor();
     void painting_data();
     void painting();
-    void layoutKeepsTheHeight_data();
     void layoutKeepsTheHeight();
 };
 
@@ -109,24 +102,14 @@ void TestTransferFunction::initialRampFillsAnyImage()
             // column x sampled at its centre.
             const int alpha = int(255.0 * (x + 0.5) / width);
             QVERIFY2(qAbs(actual.alpha() - alpha) <= gradientTolerance,
-                     qPrintable(QStringLiteral("column %1 row %2 has alpha %3, expected %4")
-                                    .arg(x)
-                                    .arg(y)
-                                    .arg(actual.alpha())
-                                    .arg(alpha)));
+                     qPrintable(QStringLiteral("column %1: alpha %2").arg(x).arg(actual.alpha())));
             if (format == QImage::Format_ARGB32_Premultiplied) {
                 const QRgb word = reinterpret_cast<const QRgb*>(image.constScanLine(y))[x];
                 QVERIFY2(qRed(word) == qAlpha(word) && qGreen(word) == qAlpha(word) &&
                              qBlue(word) == qAlpha(word),
-                         qPrintable(QStringLiteral("column %1 holds %2, not premultiplied white")
-                                        .arg(x)
-                                        .arg(word, 8, 16)));
+                         qPrintable(QStringLiteral("column %1: %2").arg(x).arg(word, 8, 16)));
             }
         }
-    }
-    if (width >= 256) {
-        QVERIFY(qAlpha(image.pixel(0, 0)) <= gradientTolerance);
-        QVERIFY(qAlpha(image.pixel(width - 1, 0)) >= 255 - gradientTolerance);
     }
 }
 
@@ -140,9 +123,6 @@ void TestTransferFunction::editsReachTheTable_data()
 
     const QColor opaqueWhite(255, 255, 255, 255);
     const QColor transparent(0, 0, 0, 0);
-    const Probes initialRamp{{0.0f, transparent, 1},
-                             {0.5f, QColor(255, 255, 255, 127), gradientTolerance},
-                             {1.0f, QColor(255, 255, 255, 254), gradientTolerance}};
     const Probes allOpaqueWhite{
         {0.0f, opaqueWhite, 1}, {0.5f, opaqueWhite, 1}, {1.0f, opaqueWhite, 1}};
     // Unpremultiplying an entry of alpha 127 magnifies the gradient's error.
@@ -152,28 +132,19 @@ void TestTransferFunction::editsReachTheTable_data()
 
     for (int entries : {256, 4096}) {
         const QByteArray n = QByteArray::number(entries);
-        QTest::newRow(n + ": left end point dragged to the top: opaque white")
-            << entries << MouseScript{press(1, 79), move(30, -20), release(30, -20)} << QColor()
-            << 1 << allOpaqueWhite;
+        QTest::newRow(n + ": no edit: the initial ramp, 50 % white in the middle")
+            << entries << MouseScript{} << QColor() << 0
+            << Probes{{0.0f, transparent, 1},
+                      {0.5f, QColor(255, 255, 255, 127), gradientTolerance},
+                      {1.0f, QColor(255, 255, 255, 254), gradientTolerance}};
         QTest::newRow(n + ": right end point dragged to the bottom: all transparent")
             << entries << MouseScript{press(179, 1), move(100, 120), release(100, 120)} << QColor()
             << 1 << Probes{{0.0f, transparent, 0}, {0.5f, transparent, 0}, {1.0f, transparent, 0}};
+        QTest::newRow(n + ": left end point dragged to the top: opaque white")
+            << entries << MouseScript{press(1, 79), move(30, -20), release(30, -20)} << QColor()
+            << 1 << allOpaqueWhite;
         QTest::newRow(n + ": a red middle point: the table passes through red")
             << entries << fullDoubleClick(90, 40) << QColor(Qt::red) << 2 << throughRed;
-        QTest::newRow(n + ": right click on an end point: nothing removed, still announced")
-            << entries
-            << MouseScript{press(179, 1, Qt::RightButton), release(179, 1, Qt::RightButton)}
-            << QColor() << 1 << initialRamp;
-        QTest::newRow(n + ": a point added and removed again: the ramp returns")
-            << entries
-            << MouseScript{press(90, 20), release(90, 20), press(90, 20, Qt::RightButton),
-                           release(90, 20, Qt::RightButton)}
-            << QColor() << 2 << initialRamp;
-        QTest::newRow(n + ": a cancelled colour dialog keeps the new white point")
-            << entries << fullDoubleClick(90, 0) << QColor() << 1
-            << Probes{{0.0f, transparent, 1},
-                      {0.5f, opaqueWhite, gradientTolerance},
-                      {1.0f, QColor(255, 255, 255, 254), gradientTolerance}};
     }
 }
 
@@ -205,9 +176,7 @@ void TestTransferFunction::editsReachTheTable()
     for (const Probe& probe : probes) {
         const QColor actual = table.straightColor(table.indexOf(probe.value));
         QVERIFY2(near(actual, probe.straight, probe.tolerance),
-                 qPrintable(QStringLiteral("value %1 gives %2, expected %3")
-                                .arg(probe.value)
-                                .arg(describe(actual), describe(probe.straight))));
+                 qPrintable(describe(actual) + " at " + QString::number(probe.value)));
     }
 }
 
@@ -220,18 +189,13 @@ void TestTransferFunction::indexOf_data()
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float infinity = std::numeric_limits<float>::infinity();
 
-    QTest::newRow("4096: zero") << 4096 << 0.0f << 0;
     QTest::newRow("4096: half") << 4096 << 0.5f << 2047;
     QTest::newRow("4096: one") << 4096 << 1.0f << 4095;
     QTest::newRow("4096: above one") << 4096 << 1.5f << 4095;
     QTest::newRow("4096: negative") << 4096 << -0.25f << 0;
     QTest::newRow("4096: NaN") << 4096 << nan << 0;
     QTest::newRow("4096: infinity") << 4096 << infinity << 4095;
-    QTest::newRow("4096: minus infinity") << 4096 << -infinity << 0;
-    QTest::newRow("256: half") << 256 << 0.5f << 127;
     QTest::newRow("256: just below one") << 256 << 0.999f << 254;
-    QTest::newRow("256: one") << 256 << 1.0f << 255;
-    QTest::newRow("1: half") << 1 << 0.5f << 0;
     QTest::newRow("1: one") << 1 << 1.0f << 0;
 }
 
@@ -244,43 +208,6 @@ void TestTransferFunction::indexOf()
     TransferFunctionWidget widget;
     const ColorTable table(widget, entries);
     QCOMPARE(table.indexOf(value), index);
-}
-
-void TestTransferFunction::straightColor_data()
-{
-    QTest::addColumn<qreal>("opacityY");
-    QTest::addColumn<QColor>("picked");
-    QTest::addColumn<QColor>("expected");
-
-    QTest::newRow("50 % white") << 0.5 << QColor(Qt::white) << QColor(255, 255, 255, 127);
-    QTest::newRow("opaque red") << 0.0 << QColor(Qt::red) << QColor(255, 0, 0, 255);
-    QTest::newRow("25 % blue") << 0.75 << QColor(Qt::blue) << QColor(0, 0, 255, 63);
-    QTest::newRow("transparent") << 1.0 << QColor(Qt::red) << QColor(0, 0, 0, 0);
-}
-
-void TestTransferFunction::straightColor()
-{
-    QFETCH(qreal, opacityY);
-    QFETCH(QColor, picked);
-    QFETCH(QColor, expected);
-
-    TransferFunctionWidget widget;
-    prepare(widget, picked);
-    widget.editor()->setPoints(QPolygonF(QList<QPointF>{{0.0, opacityY}, {1.0, opacityY}}));
-    const int y = int(opacityY * widgetHeight);
-    play(&widget, fullDoubleClick(0, y));
-    play(&widget, fullDoubleClick(widgetWidth - 1, y));
-
-    const ColorTable table(widget, 256);
-    for (int i : {0, 128, 255}) {
-        const QColor actual = table.straightColor(i);
-        // Unpremultiplying a word of low alpha loses up to 255 / alpha steps.
-        const int tolerance = expected.alpha() > 0 ? 1 + 255 / expected.alpha() : 0;
-        QVERIFY2(near(actual, expected, tolerance),
-                 qPrintable(QStringLiteral("entry %1 is %2, expected %3")
-                                .arg(i)
-                                .arg(describe(actual), describe(expected))));
-    }
 }
 
 void TestTransferFunction::painting_data()
@@ -300,10 +227,6 @@ void TestTransferFunction::painting_data()
 
     QTest::newRow("light square under a faint ramp")
         << MouseScript{} << QPoint(10, 10) << overChecker(10, 10);
-    QTest::newRow("dark square under a faint ramp")
-        << MouseScript{} << QPoint(20, 10) << overChecker(20, 10);
-    QTest::newRow("light square under a nearly opaque ramp")
-        << MouseScript{} << QPoint(170, 70) << overChecker(170, 70);
     QTest::newRow("dark square below the curve")
         << MouseScript{} << QPoint(100, 70) << overChecker(100, 70);
     QTest::newRow("a red point on top of the ramp")
@@ -323,25 +246,12 @@ void TestTransferFunction::painting()
     const QImage picture = widget.grab().toImage();
     QCOMPARE(picture.size(), QSize(widgetWidth, widgetHeight));
     const QColor actual = picture.pixelColor(probe);
-    QVERIFY2(near(actual, expected, 4),
-             qPrintable(QStringLiteral("pixel (%1, %2) is %3, expected %4")
-                            .arg(probe.x())
-                            .arg(probe.y())
-                            .arg(describe(actual), describe(expected))));
-}
-
-void TestTransferFunction::layoutKeepsTheHeight_data()
-{
-    QTest::addColumn<QSize>("windowSize");
-
-    QTest::newRow("wide and tall") << QSize(400, 300);
-    QTest::newRow("narrow and very tall") << QSize(200, 600);
+    QVERIFY2(near(actual, expected, 4), qPrintable(describe(actual)));
 }
 
 void TestTransferFunction::layoutKeepsTheHeight()
 {
-    QFETCH(QSize, windowSize);
-
+    const QSize windowSize(200, 600);
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
