@@ -34,16 +34,8 @@ public:
 
     void draw(PaintContext& context) override
     {
-        ++drawCount;
         if (!image.isNull())
             context.painter->drawImage(context.target, image, context.source);
-    }
-
-    void setFlowData(FlowData* data) override
-    {
-        Layer::setFlowData(data);
-        if (data)
-            seenAspect = data->aspectRatio();
     }
 
     void setSize(const QSize& newSize) override
@@ -52,7 +44,6 @@ public:
         sizes.append(newSize);
         if (!flowData || newSize.isEmpty())
             return;
-        seenAspect = flowData->aspectRatio();
         image = QImage(newSize, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
@@ -71,8 +62,6 @@ public:
     QString title;
     QImage image;
     QList<QSize> sizes;
-    float seenAspect = 0.0f;
-    int drawCount = 0;
     int setupCount = 0;
     std::function<void()> afterSetSize;
 };

@@ -4,19 +4,15 @@
 #include "ViewPort.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QErrorMessage>
 #include <QFile>
-#include <QFileInfo>
-#include <QHBoxLayout>
 #include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>

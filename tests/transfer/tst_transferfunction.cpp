@@ -8,7 +8,6 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include <cmath>
 #include <limits>
 
 namespace {
