@@ -136,30 +136,17 @@ void TestMain::actions_data()
     QTest::addColumn<QString>("menu");
     QTest::addColumn<int>("position"); // separators count as entries
 
-    QTest::newRow("load") << "actionLoad_Flow_Data"
-                          << "Load Flow Data"
-                          << "Ctrl+L"
-                          << "menuFile" << 0;
-    QTest::newRow("save") << "actionSave_Image"
-                          << "Save Image"
-                          << "Ctrl+S"
-                          << "menuFile" << 2;
-    QTest::newRow("quit") << "actionQuit"
-                          << "Quit"
-                          << "Ctrl+Q"
-                          << "menuFile" << 4;
-    QTest::newRow("fit") << "actionFit_to_Screen"
-                         << "Fit to Screen"
-                         << "Ctrl+F"
-                         << "menuView" << 0;
-    QTest::newRow("save properties") << "actionSave_Properties"
-                                     << "Save Properties"
-                                     << ""
-                                     << "" << -1;
-    QTest::newRow("load properties") << "actionLoad_Properties"
-                                     << "Load Properties"
-                                     << ""
-                                     << "" << -1;
+    const auto row = [](const char* tag, const char* name, const char* text, const char* shortcut,
+                        const char* menu, int position) {
+        QTest::newRow(tag) << QString(name) << QString(text) << QString(shortcut) << QString(menu)
+                           << position;
+    };
+    row("load", "actionLoad_Flow_Data", "Load Flow Data", "Ctrl+L", "menuFile", 0);
+    row("save", "actionSave_Image", "Save Image", "Ctrl+S", "menuFile", 2);
+    row("quit", "actionQuit", "Quit", "Ctrl+Q", "menuFile", 4);
+    row("fit", "actionFit_to_Screen", "Fit to Screen", "Ctrl+F", "menuView", 0);
+    row("save properties", "actionSave_Properties", "Save Properties", "", "", -1);
+    row("load properties", "actionLoad_Properties", "Load Properties", "", "", -1);
 }
 
 void TestMain::actions()
@@ -375,16 +362,14 @@ void TestMain::fileDialogs_data()
     QTest::addColumn<bool>("loaded");
     QTest::addColumn<bool>("nextOpensAtAnswer");
 
-    QTest::newRow("load accepted") << "actionLoad_Flow_Data"
-                                   << "wide" << true << true;
-    QTest::newRow("load cancelled") << "actionLoad_Flow_Data"
-                                    << "" << false << false;
-    QTest::newRow("failed load still moves the dialog") << "actionLoad_Flow_Data"
-                                                        << "garbage header" << false << true;
-    QTest::newRow("save accepted") << "actionSave_Image"
-                                   << "dialog.jpg" << true << true;
-    QTest::newRow("save cancelled") << "actionSave_Image"
-                                    << "" << true << false;
+    const QString load("actionLoad_Flow_Data");
+    const QString save("actionSave_Image");
+    QTest::newRow("load accepted") << load << QString("wide") << true << true;
+    QTest::newRow("load cancelled") << load << QString() << false << false;
+    QTest::newRow("failed load still moves the dialog")
+        << load << QString("garbage header") << false << true;
+    QTest::newRow("save accepted") << save << QString("dialog.jpg") << true << true;
+    QTest::newRow("save cancelled") << save << QString() << true << false;
 }
 
 void TestMain::fileDialogs()

@@ -91,8 +91,6 @@ private slots:
     void gridCounts_data();
     void gridCounts();
     void quantityBeforeAnyDataSet();
-    void arrowWhereTheFieldMoves_data();
-    void arrowWhereTheFieldMoves();
     void arrowLengthAndDirection_data();
     void arrowLengthAndDirection();
     void arrowColours_data();
@@ -156,47 +154,21 @@ void TestLayerArrows::quantityBeforeAnyDataSet()
     QCOMPARE(data.requests().size(), 1);
 }
 
-void TestLayerArrows::arrowWhereTheFieldMoves_data()
-{
-    QTest::addColumn<Vector3>("middle");
-    QTest::addColumn<bool>("drawn");
-
-    const float notANumber = std::numeric_limits<float>::quiet_NaN();
-    QTest::newRow("magnitude 0.001") << Vector3(0.001f, 0, 0) << false;
-    QTest::newRow("magnitude 0.0009 diagonal") << Vector3(0.0006364f, 0.0006364f, 0) << false;
-    QTest::newRow("NaN vector") << Vector3(notANumber, 0.5f, 0) << false;
-    QTest::newRow("infinite vector")
-        << Vector3(std::numeric_limits<float>::infinity(), 0, 0) << false;
-    QTest::newRow("magnitude 0.002") << Vector3(0, 0.002f, 0) << true;
-}
-
-void TestLayerArrows::arrowWhereTheFieldMoves()
-{
-    QFETCH(Vector3, middle);
-    QFETCH(bool, drawn);
-
-    FieldFlowData data(1, 1.0f);
-    data.vector = [middle](int c, int r, int, int) {
-        return c == 1 && r == 1 ? middle : Vector3(0.5f, 0, 0);
-    };
-    ArrowFixture fixture;
-    QVERIFY(fixture.showGrid(data));
-    const QImage image = fixture.layer.currentImage();
-    QCOMPARE(image.size(), QSize(side, side));
-    QCOMPARE(covered(image, QPointF(side / 2 + 0.5, side / 2 + 0.5)), drawn);
-    // The rest of the grid is drawn: arrows on the borders, half outside.
-    QVERIFY(covered(image, QPointF(side / 2 + 0.5, 0.5)));
-    QVERIFY(covered(image, QPointF(0.5, side / 2 + 0.5)));
-    QVERIFY(covered(image, QPointF(side - 0.5, side - 0.5)));
-}
-
 void TestLayerArrows::arrowLengthAndDirection_data()
 {
     QTest::addColumn<int>("lengthSlider");
     QTest::addColumn<Vector3>("vector");
-    QTest::addColumn<double>("length"); // pixels
+    QTest::addColumn<double>("length"); // pixels; 0: no arrow
 
     const float s = glyphUnit;
+    const float notANumber = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    QTest::newRow("no arrow at magnitude 0.001") << 100 << Vector3(0.001f, 0, 0) << 0.0;
+    QTest::newRow("no arrow at magnitude 0.0009, diagonal")
+        << 100 << Vector3(0.0006364f, 0.0006364f, 0) << 0.0;
+    QTest::newRow("no arrow for NaN") << 100 << Vector3(notANumber, 0.5f, 0) << 0.0;
+    QTest::newRow("no arrow for infinity") << 100 << Vector3(infinity, 0, 0) << 0.0;
+    QTest::newRow("magnitude 0.002 is drawn") << 100 << Vector3(0, 0.002f, 0) << 8.0 * s;
     QTest::newRow("fixed length, small magnitude") << 100 << Vector3(0.2f, 0, 0) << 8.0 * s;
     QTest::newRow("fixed length, large magnitude") << 100 << Vector3(0.9f, 0, 0) << 8.0 * s;
     QTest::newRow("variable length") << 0 << Vector3(0.2f, 0, 0) << 80.0 * s * 0.2;
@@ -214,13 +186,23 @@ void TestLayerArrows::arrowLengthAndDirection()
     QFETCH(double, length);
 
     FieldFlowData data(1, 1.0f);
-    data.vector = [vector](int, int, int, int) { return vector; };
+    // The vector under test in the middle, the others along x.
+    data.vector = [vector](int c, int r, int, int) {
+        return c == 1 && r == 1 ? vector : Vector3(0.5f, 0, 0);
+    };
     ArrowFixture fixture;
     fixture.lengthSlider->setValue(lengthSlider);
     QVERIFY(fixture.showGrid(data));
     const QImage image = fixture.layer.currentImage();
 
+    // Arrows on the borders are drawn, half outside.
+    QVERIFY(covered(image, QPointF(side / 2 + 0.5, 0.5)));
+    QVERIFY(covered(image, QPointF(side - 0.5, side - 0.5)));
     const QPointF centre(side / 2 + 0.5, side / 2 + 0.5);
+    if (length == 0.0) {
+        QVERIFY(!covered(image, centre));
+        return;
+    }
     const double planar = std::hypot(double(vector.x), double(vector.y));
     const QPointF along(vector.x / planar, vector.y / planar);
     const QPointF across(-along.y(), along.x());
