@@ -95,14 +95,12 @@ class TestViewPort : public QObject
 private slots:
     void imageSize_data();
     void imageSize();
-    void wheel_data();
-    void wheel();
+    void zoom_data();
+    void zoom();
     void drag_data();
     void drag();
     void middleDragBelowLowerLimitThenFit();
     void middleDragStopsAtCap();
-    void fitToScreen_data();
-    void fitToScreen();
     void repaintsMergeDuringSizeUpdate();
     void panMovesPicture();
     void exportPicture_data();
@@ -146,49 +144,74 @@ void TestViewPort::imageSize()
     QCOMPARE(layer->image.size(), expected);
 }
 
-void TestViewPort::wheel_data()
+void TestViewPort::zoom_data()
 {
-    QTest::addColumn<QList<QPoint>>("deltas");
+    QTest::addColumn<float>("aspect"); // 0: no data set
+    QTest::addColumn<QSize>("viewSize");
+    QTest::addColumn<QList<QPoint>>("wheelDeltas");
+    QTest::addColumn<bool>("fit"); // Fit to Screen after the wheel
     QTest::addColumn<float>("scale");
-    QTest::addColumn<int>("longer");
+    QTest::addColumn<QSize>("imageSize");
     QTest::addColumn<int>("sizeUpdates");
 
+    const QSize view(400, 300);
+    const QList<QPoint> none;
     const QPoint forward(0, 120);
     const QPoint backward(0, -120);
     // Ten steps reach 0.107; the eleventh is refused.
     float tenSteps = 1.0f;
     for (int i = 0; i < 10; ++i)
         tenSteps = float(tenSteps * 0.8f);
+    const float cap = ViewPort::maximumScale;
 
-    QTest::newRow("delta 240 applies the factor once")
-        << QList<QPoint>{{0, 240}} << 0.8f << 800 << 1;
-    QTest::newRow("delta -60 is zero steps and shrinks")
-        << QList<QPoint>{{0, -60}} << 0.8f << 800 << 1;
-    QTest::newRow("delta -120 enlarges") << QList<QPoint>{backward} << 1.25f << 1250 << 1;
-    QTest::newRow("the eleventh step is refused")
-        << QList<QPoint>(11, forward) << tenSteps << 107 << 10;
-    QTest::newRow("horizontal scroll changes nothing")
-        << QList<QPoint>{{120, 0}} << 1.0f << 1000 << 0;
-    QTest::newRow("enlarging stops at the cap")
-        << QList<QPoint>(8, backward) << ViewPort::maximumScale << 4000 << 7;
+    QTest::newRow("wheel: delta 240 applies the factor once")
+        << 2.0f << view << QList<QPoint>{{0, 240}} << false << 0.8f << QSize(800, 400) << 1;
+    QTest::newRow("wheel: delta -60 is zero steps and shrinks")
+        << 2.0f << view << QList<QPoint>{{0, -60}} << false << 0.8f << QSize(800, 400) << 1;
+    QTest::newRow("wheel: delta -120 enlarges")
+        << 2.0f << view << QList<QPoint>{backward} << false << 1.25f << QSize(1250, 625) << 1;
+    QTest::newRow("wheel: the eleventh step is refused")
+        << 2.0f << view << QList<QPoint>(11, forward) << false << tenSteps << QSize(107, 54) << 10;
+    QTest::newRow("wheel: horizontal scroll changes nothing")
+        << 2.0f << view << QList<QPoint>{{120, 0}} << false << 1.0f << QSize(1000, 500) << 0;
+    QTest::newRow("wheel: enlarging stops at the cap")
+        << 2.0f << view << QList<QPoint>(8, backward) << false << cap << QSize(4000, 2000) << 7;
+    QTest::newRow("fit: wide data in a landscape view")
+        << 2.0f << QSize(800, 600) << none << true << 0.8f << QSize(800, 400) << 1;
+    QTest::newRow("fit: wide data limited by height")
+        << 2.0f << QSize(1000, 300) << none << true << 0.6f << QSize(600, 300) << 1;
+    QTest::newRow("fit: tall data in a landscape view")
+        << 0.5f << QSize(800, 600) << none << true << 0.6f << QSize(300, 600) << 1;
+    QTest::newRow("fit: a view too small is refused")
+        << 1.0f << QSize(100, 100) << none << true << 1.0f << QSize(1000, 1000) << 0;
+    QTest::newRow("fit: a huge view stops at the cap")
+        << 1.0f << QSize(6000, 6000) << none << true << cap << QSize(4000, 4000) << 1;
+    QTest::newRow("fit: no data set")
+        << 0.0f << QSize(800, 600) << none << true << 1.0f << QSize(-1, -1) << 0;
 }
 
-void TestViewPort::wheel()
+void TestViewPort::zoom()
 {
-    QFETCH(QList<QPoint>, deltas);
+    QFETCH(float, aspect);
+    QFETCH(QSize, viewSize);
+    QFETCH(QList<QPoint>, wheelDeltas);
+    QFETCH(bool, fit);
     QFETCH(float, scale);
-    QFETCH(int, longer);
+    QFETCH(QSize, imageSize);
     QFETCH(int, sizeUpdates);
 
     ViewPort view(QList<Layer*>{});
-    setViewSize(view, QSize(400, 300));
-    ShapedFlowData data(2.0f);
-    view.setFlowData(&data);
+    setViewSize(view, viewSize);
+    ShapedFlowData data(aspect);
+    if (aspect > 0.0f)
+        view.setFlowData(&data);
     QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
-    for (const QPoint& delta : deltas)
+    for (const QPoint& delta : wheelDeltas)
         sendWheel(view, delta);
+    if (fit)
+        view.fitToScreen();
     QCOMPARE(view.zoomScale(), scale);
-    QCOMPARE(longerSide(view.layerImageSize()), longer);
+    QCOMPARE(view.layerImageSize(), imageSize);
     QCOMPARE(sizeSpy.count(), sizeUpdates);
     QCOMPARE(view.centerFractionX(), 0.5);
     QCOMPARE(view.centerFractionY(), 0.5);
@@ -310,47 +333,6 @@ void TestViewPort::middleDragStopsAtCap()
     QVERIFY(view.zoomScale() < ViewPort::maximumScale);
     QVERIFY(view.zoomScale() > 0.0f);
     QCOMPARE(sizeSpy.count(), 1);
-}
-
-void TestViewPort::fitToScreen_data()
-{
-    QTest::addColumn<bool>("withData");
-    QTest::addColumn<float>("aspect");
-    QTest::addColumn<QSize>("viewSize");
-    QTest::addColumn<float>("scale");
-    QTest::addColumn<QSize>("imageSize");
-
-    QTest::newRow("wide data in a landscape view")
-        << true << 2.0f << QSize(800, 600) << 0.8f << QSize(800, 400);
-    QTest::newRow("wide data limited by height")
-        << true << 2.0f << QSize(1000, 300) << 0.6f << QSize(600, 300);
-    QTest::newRow("tall data in a landscape view")
-        << true << 0.5f << QSize(800, 600) << 0.6f << QSize(300, 600);
-    QTest::newRow("a view too small is refused")
-        << true << 1.0f << QSize(100, 100) << 1.0f << QSize(1000, 1000);
-    QTest::newRow("a huge view stops at the cap")
-        << true << 1.0f << QSize(6000, 6000) << ViewPort::maximumScale << QSize(4000, 4000);
-    QTest::newRow("no data set") << false << 1.0f << QSize(800, 600) << 1.0f << QSize(-1, -1);
-}
-
-void TestViewPort::fitToScreen()
-{
-    QFETCH(bool, withData);
-    QFETCH(float, aspect);
-    QFETCH(QSize, viewSize);
-    QFETCH(float, scale);
-    QFETCH(QSize, imageSize);
-
-    ViewPort view(QList<Layer*>{});
-    setViewSize(view, viewSize);
-    ShapedFlowData data(aspect);
-    if (withData)
-        view.setFlowData(&data);
-    view.fitToScreen();
-    QCOMPARE(view.zoomScale(), scale);
-    QCOMPARE(view.layerImageSize(), imageSize);
-    QCOMPARE(view.centerFractionX(), 0.5);
-    QCOMPARE(view.centerFractionY(), 0.5);
 }
 
 void TestViewPort::repaintsMergeDuringSizeUpdate()
