@@ -182,6 +182,8 @@ void TestViewPort::zoom_data()
         << 2.0f << QSize(1000, 300) << none << true << 0.6f << QSize(600, 300) << 1;
     QTest::newRow("fit: tall data in a landscape view")
         << 0.5f << QSize(800, 600) << none << true << 0.6f << QSize(300, 600) << 1;
+    QTest::newRow("fit: tall data limited by width")
+        << 0.25f << QSize(200, 1000) << none << true << 0.8f << QSize(200, 800) << 1;
     QTest::newRow("fit: a view too small is refused")
         << 1.0f << QSize(100, 100) << none << true << 1.0f << QSize(1000, 1000) << 0;
     QTest::newRow("fit: a huge view stops at the cap")

@@ -113,6 +113,7 @@ void TestLayerArrows::gridCounts_data()
     QTest::newRow("aspect 0.75") << 0.75f << 20 << QSize(20, 27);
     QTest::newRow("half rounded up") << 1.25f << 10 << QSize(13, 10); // 12.5
     QTest::newRow("2 x 2000 grid at quantity 100") << 0.001f << 100 << QSize(100, 400);
+    QTest::newRow("2000 x 2 grid at quantity 100") << 1000.0f << 100 << QSize(400, 100);
     QTest::newRow("quantity below the slider") << 1.0f << 1 << QSize(3, 3);
     QTest::newRow("quantity above the slider") << 1.0f << 5000 << QSize(100, 100);
     QTest::newRow("aspect not finite")

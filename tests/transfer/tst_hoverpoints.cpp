@@ -61,7 +61,6 @@ private slots:
     void pointShape_data();
     void pointShape();
     void resizeKeepsRelativePositions();
-    void setPointsClampsSilently_data();
     void setPointsClampsSilently();
     void setPointsDuringADragWithFewerPoints();
     void painting_data();
@@ -271,22 +270,10 @@ void TestHoverPoints::resizeKeepsRelativePositions()
     QCOMPARE(Points(editor.points()), Points() << QPointF(0.5, 0.5));
 }
 
-void TestHoverPoints::setPointsClampsSilently_data()
-{
-    QTest::addColumn<Points>("given");
-    QTest::addColumn<Points>("stored");
-
-    QTest::newRow("outside every edge")
-        << (Points() << QPointF(-1, 0.5) << QPointF(2, 0.5) << QPointF(0.5, -3) << QPointF(0.5, 4))
-        << (Points() << QPointF(0, 0.5) << QPointF(1, 0.5) << QPointF(0.5, 0) << QPointF(0.5, 1));
-    QTest::newRow("empty") << Points() << Points();
-}
-
 void TestHoverPoints::setPointsClampsSilently()
 {
-    QFETCH(Points, given);
-    QFETCH(Points, stored);
-
+    const Points given{{-1, 0.5}, {2, 0.5}, {0.5, -3}, {0.5, 4}};
+    const Points stored{{0, 0.5}, {1, 0.5}, {0.5, 0}, {0.5, 1}};
     QWidget host;
     host.resize(hostWidth, hostHeight);
     HoverPoints editor(&host, HoverPoints::CircleShape);

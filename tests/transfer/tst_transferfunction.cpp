@@ -110,6 +110,10 @@ void TestTransferFunction::initialRampFillsAnyImage()
             }
         }
     }
+    if (width >= 256) {
+        QVERIFY(qAlpha(image.pixel(0, 0)) <= gradientTolerance);
+        QVERIFY(qAlpha(image.pixel(width - 1, 0)) >= 255 - gradientTolerance);
+    }
 }
 
 void TestTransferFunction::editsReachTheTable_data()
