@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
+#include <QString>
 
 // Stopwatch for one expensive operation. stop() writes
 // "<name>  time:  <whole microseconds> us" to the debug stream and may be

@@ -1,7 +1,7 @@
 #include "Vector3.h"
 
-#include <QDebug>
 #include <cmath>
+#include <QDebug>
 
 float Vector3::length() const
 {

@@ -14,8 +14,14 @@ struct Vector3
     Vector3() = default;
     Vector3(float x, float y, float z) : x(x), y(y), z(z) {}
 
-    Vector3 operator+(const Vector3& other) const { return {x + other.x, y + other.y, z + other.z}; }
-    Vector3 operator-(const Vector3& other) const { return {x - other.x, y - other.y, z - other.z}; }
+    Vector3 operator+(const Vector3& other) const
+    {
+        return {x + other.x, y + other.y, z + other.z};
+    }
+    Vector3 operator-(const Vector3& other) const
+    {
+        return {x - other.x, y - other.y, z - other.z};
+    }
     Vector3 operator-(float s) const { return {x - s, y - s, z - s}; }
     Vector3 operator*(float s) const { return {x * s, y * s, z * s}; }
     Vector3 operator/(float s) const { return {x / s, y / s, z / s}; }

@@ -51,7 +51,8 @@ int main(int argc, char** argv)
     QString reason;
     const std::unique_ptr<FlowData> data(FlowData::fromFile(arguments.at(1), &reason));
     if (!data) {
-        err << "velmora-info: " << FlowData::dataName(arguments.at(1)) << ": " << reason << Qt::endl;
+        err << "velmora-info: " << FlowData::dataName(arguments.at(1)) << ": " << reason
+            << Qt::endl;
         return 1;
     }
 

@@ -22,8 +22,8 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 bool writeFile(const QString& path, const uint8_t* bytes, size_t size)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(reinterpret_cast<const char*>(bytes), qint64(size)) == qint64(size);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(reinterpret_cast<const char*>(bytes), qint64(size)) == qint64(size);
 }
 
 } // namespace
@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t rest = size - 2;
     const size_t geometrySize = qMin<size_t>(size_t(data[0]) | size_t(data[1]) << 8, rest);
     const QString name = folder.filePath(QStringLiteral("fuzz"));
-    if (!writeFile(name + QStringLiteral(".gri"), data + 2, geometrySize)
-        || !writeFile(name + QStringLiteral(".dat"), data + 2 + geometrySize, rest - geometrySize))
+    if (!writeFile(name + QStringLiteral(".gri"), data + 2, geometrySize) ||
+        !writeFile(name + QStringLiteral(".dat"), data + 2 + geometrySize, rest - geometrySize))
         return 0;
 
     const std::unique_ptr<FlowData> loaded(FlowData::fromFile(name));
