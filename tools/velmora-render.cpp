@@ -1,4 +1,4 @@
-// velmora-render DATA.gri OUT.(jpg|png) [--scale S]
+// velmora-render DATA.gri OUT.(jpg|png) [--scale S] [--background COLOR]
 //
 // Renders a data set headless with the program's own window, view port and
 // layer stack, as the program shows it right after loading (default layers,
@@ -6,16 +6,19 @@
 // longer side is 1000 pixels), and writes the picture. The format follows
 // the output file's suffix: PNG for .png, JPEG (quality 80) otherwise.
 // Exit status 0 on success, 1 when the data set does not load or the picture
-// cannot be written, 2 on a wrong command line.
+// cannot be written, 2 on a wrong command line. The default transfer
+// functions are white ramps, so a dark --background shows them best.
 
 #include "FlowData.h"
 #include "Main.h"
 #include "ViewPort.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QImage>
+#include <QPalette>
 #include <QTextStream>
 
 #include <cstdio>
@@ -50,6 +53,11 @@ int main(int argc, char** argv)
         QStringLiteral("zoom scale: the longer side is scale x 1000 pixels (default 1)."),
         QStringLiteral("S"), QStringLiteral("1"));
     parser.addOption(scaleOption);
+    const QCommandLineOption backgroundOption(
+        QStringLiteral("background"),
+        QStringLiteral("colour under the layers, e.g. black or #203040 (default: the view's)."),
+        QStringLiteral("COLOR"));
+    parser.addOption(backgroundOption);
     if (!parser.parse(application.arguments())) {
         err << "velmora-render: " << parser.errorText() << "\n";
         return 2;
@@ -60,7 +68,7 @@ int main(int argc, char** argv)
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
-        err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S]\n";
+        err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S] [--background COLOR]\n";
         return 2;
     }
     bool scaleOk = false;
@@ -69,6 +77,16 @@ int main(int argc, char** argv)
         err << "velmora-render: --scale must be a number above " << ViewPort::minimumScale
             << " and at most " << ViewPort::maximumScale << "\n";
         return 2;
+    }
+
+    QColor background;
+    if (parser.isSet(backgroundOption)) {
+        background = QColor::fromString(parser.value(backgroundOption));
+        if (!background.isValid()) {
+            err << "velmora-render: --background: not a colour: " << parser.value(backgroundOption)
+                << "\n";
+            return 2;
+        }
     }
 
     qInstallMessageHandler(quietDebug);
@@ -82,6 +100,11 @@ int main(int argc, char** argv)
 
     Main window;
     window.viewPort()->setScale(scale);
+    if (background.isValid()) {
+        QPalette palette = window.viewPort()->palette();
+        palette.setColor(window.viewPort()->backgroundRole(), background);
+        window.viewPort()->setPalette(palette);
+    }
     if (!window.loadFlowData(positional.at(0))) {
         err << "velmora-render: " << positional.at(0) << ": the data set did not load\n";
         return 1;

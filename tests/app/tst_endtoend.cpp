@@ -292,6 +292,10 @@ void TestEndToEnd::render_data()
         << samplePath("channel_transposed") << QStringList() << "c.png" << 0 << 1.0;
     QTest::newRow("time series") << samplePath("cavity.00000") << QStringList() << "d.jpg" << 0
                                  << 1.0;
+    QTest::newRow("dark background") << samplePath("vortex_street")
+                                     << QStringList{"--background", "black"} << "i.png" << 0 << 1.0;
+    QTest::newRow("not a colour") << samplePath("vortex_street")
+                                  << QStringList{"--background", "nocolour"} << "j.png" << 2 << 1.0;
     QTest::newRow("corrupt file") << QString("corrupt.gri") << QStringList() << "e.png" << 1 << 1.0;
     QTest::newRow("missing file") << QString("missing.gri") << QStringList() << "f.png" << 1 << 1.0;
     QTest::newRow("scale at the lower limit")
@@ -343,6 +347,14 @@ void TestEndToEnd::render()
         for (int x = 0; x < picture.width(); x += 3)
             colors.insert(picture.pixel(x, y));
     QVERIFY2(colors.size() > 10, qPrintable(QString::number(colors.size())));
+    // Under the colour coding's transparent low end the background shows.
+    if (options.contains("--background")) {
+        int darkest = 255;
+        for (int y = 0; y < picture.height(); y += 3)
+            for (int x = 0; x < picture.width(); x += 3)
+                darkest = std::min(darkest, qGray(picture.pixel(x, y)));
+        QVERIFY2(darkest < 40, qPrintable(QString::number(darkest)));
+    }
 }
 
 QTEST_MAIN(TestEndToEnd)
