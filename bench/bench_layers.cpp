@@ -8,6 +8,7 @@
 #include "LayerArrows.h"
 #include "LayerColorCoding.h"
 #include "TransferFunctionWidget.h"
+#include "WidgetBenchmarkMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,8 +23,6 @@
 #include <memory>
 
 namespace {
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 // Rotating cells over the unit square, evaluated at the raster points.
 class CellFlowData : public FlowData
@@ -165,13 +164,5 @@ BENCHMARK(sizeToPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    qInstallMessageHandler(quiet);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

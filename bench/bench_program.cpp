@@ -11,6 +11,7 @@
 #include "FlowDataWriter.h"
 #include "Main.h"
 #include "ViewPort.h"
+#include "WidgetBenchmarkMain.h"
 
 #include <benchmark/benchmark.h>
 #include <QApplication>
@@ -23,8 +24,6 @@
 #include <memory>
 
 namespace {
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 // A 2000 x 2000 double gyre with its vorticity, written once per run.
 QString bigDataSet()
@@ -137,13 +136,5 @@ BENCHMARK(loadBig)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    qInstallMessageHandler(quiet);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

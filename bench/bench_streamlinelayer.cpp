@@ -1,5 +1,6 @@
 #include "FlowData.h"
 #include "LayerStreamlines.h"
+#include "WidgetBenchmarkMain.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -88,8 +89,6 @@ void retraceAndRedraw(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * points);
 }
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 } // namespace
 
 BENCHMARK(drawImage)
@@ -104,13 +103,5 @@ BENCHMARK(retraceAndRedraw)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    qInstallMessageHandler(quiet);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "ColorTable.h"
 #include "HoverPoints.h"
 #include "TransferFunctionWidget.h"
+#include "WidgetBenchmarkMain.h"
 
 #include <QApplication>
 #include <QImage>
@@ -53,12 +54,5 @@ BENCHMARK(buildColorTable)->Arg(256)->Arg(4096)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <QApplication>
+
+// The main of the benchmarks that need a widget application: offscreen, and
+// quiet, because the profiling timers write a line for every measured call.
+inline int runWidgetBenchmarks(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
