@@ -1,8 +1,8 @@
-#include "Main.h"
+#include "app/Main.h"
 
-#include "FlowData.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
 #include "ui_MainWindow.h"
-#include "ViewPort.h"
 
 #include <QDebug>
 #include <QErrorMessage>

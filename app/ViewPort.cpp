@@ -1,12 +1,10 @@
-#include "ViewPort.h"
+#include "app/ViewPort.h"
 
-#include "CollapseableWidget.h"
-#include "FlowData.h"
-#include "Layer.h"
-#include "LayerArrows.h"
-#include "LayerColorCoding.h"
-#include "LayerStreamlines.h"
-#include "ProfileTimer.h"
+#include "app/LayerStack.h"
+#include "app/shell/CollapseableWidget.h"
+#include "app/shell/Layer.h"
+#include "data/FlowData.h"
+#include "data/ProfileTimer.h"
 
 #include <QBoxLayout>
 #include <QCoreApplication>
@@ -33,11 +31,7 @@ constexpr float wheelGrowFactor = 1.25f;
 constexpr double dragDivisor = 100.0;
 } // namespace
 
-ViewPort::ViewPort(QWidget* parent) : QWidget(parent)
-{
-    createLayerStack();
-    connectLayers();
-}
+ViewPort::ViewPort(QWidget* parent) : ViewPort(LayerStack::create(), parent) {}
 
 ViewPort::ViewPort(const QList<Layer*>& layers, QWidget* parent) : QWidget(parent), layers(layers)
 {
@@ -49,19 +43,6 @@ ViewPort::~ViewPort()
     for (Layer* layer : std::as_const(layers))
         delete layer;
     layers.clear();
-}
-
-void ViewPort::createLayerStack()
-{
-    // Painting order, bottom first: colour coding, streamlines, arrows. The
-    // first layer of each pair starts hidden (its panel unchecked and
-    // collapsed); hidden layers still receive every data set and size.
-    layers.append(new LayerColorCoding(1, false));
-    layers.append(new LayerColorCoding(0, true));
-    layers.append(new LayerStreamlines(false));
-    layers.append(new LayerStreamlines(true));
-    layers.append(new LayerArrows(false));
-    layers.append(new LayerArrows(true));
 }
 
 void ViewPort::connectLayers()
@@ -109,8 +90,8 @@ void ViewPort::updateImageSize()
     if (flowData) {
         const float aspect = flowData->aspectRatio();
         if (std::isfinite(aspect) && aspect > 0.0f) {
-            imageSize = imageSizeFor(aspect, scale);
-            emit sizeChanged(imageSize);
+            layerSize = imageSizeFor(aspect, scale);
+            emit sizeChanged(layerSize);
         } else {
             qDebug() << "ViewPort/updateImageSize: !!!invalid aspect ratio" << aspect << "!!!";
         }
@@ -184,9 +165,9 @@ void ViewPort::mouseMoveEvent(QMouseEvent* event)
             if (scale > minimumScale)
                 updateImageSize();
         }
-    } else if (event->buttons() == Qt::LeftButton && !imageSize.isEmpty()) {
-        centerX += double(lastMousePos.x() - pos.x()) / imageSize.width();
-        centerY += double(lastMousePos.y() - pos.y()) / imageSize.height();
+    } else if (event->buttons() == Qt::LeftButton && !layerSize.isEmpty()) {
+        centerX += double(lastMousePos.x() - pos.x()) / layerSize.width();
+        centerY += double(lastMousePos.y() - pos.y()) / layerSize.height();
         update();
     }
     lastMousePos = pos;
@@ -210,10 +191,10 @@ void ViewPort::paintEvent(QPaintEvent*)
     timer.start();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    if (!imageSize.isEmpty() && !viewSize.isEmpty()) {
-        const double tx = viewSize.width() * 0.5 - centerX * imageSize.width();
-        const double ty = viewSize.height() * 0.5 - centerY * imageSize.height();
-        const QRectF visible = QRectF(tx, ty, imageSize.width(), imageSize.height())
+    if (!layerSize.isEmpty() && !viewSize.isEmpty()) {
+        const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
+        const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
+        const QRectF visible = QRectF(tx, ty, layerSize.width(), layerSize.height())
                                    .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
         if (!visible.isEmpty()) {
             paintContext.target = visible;
@@ -244,13 +225,13 @@ void ViewPort::resizeEvent(QResizeEvent* event)
 
 QImage ViewPort::renderImage()
 {
-    if (imageSize.isEmpty()) {
+    if (layerSize.isEmpty()) {
         qDebug() << "ViewPort/renderImage: !!!no image size!!!";
         return QImage();
     }
-    QImage image(imageSize, QImage::Format_ARGB32);
+    QImage image(layerSize, QImage::Format_ARGB32);
     if (image.isNull()) {
-        qDebug() << "ViewPort/renderImage: !!!image could not be allocated!!!" << imageSize;
+        qDebug() << "ViewPort/renderImage: !!!image could not be allocated!!!" << layerSize;
         return QImage();
     }
     // Where the layers leave pixels uncovered or translucent, the saved
@@ -261,7 +242,7 @@ QImage ViewPort::renderImage()
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    paintContext.target = QRectF(QPointF(0, 0), QSizeF(imageSize));
+    paintContext.target = QRectF(QPointF(0, 0), QSizeF(layerSize));
     paintContext.source = paintContext.target;
     paintLayers(painter);
     painter.end();

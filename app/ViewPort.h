@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PaintContext.h"
+#include "app/shell/PaintContext.h"
 
 #include <QImage>
 #include <QList>
@@ -61,7 +61,7 @@ public:
     void createLayerPanels(QWidget* container);
 
     float zoomScale() const { return scale; }
-    QSize layerImageSize() const { return imageSize; }
+    QSize imageSize() const { return layerSize; }
     double centerFractionX() const { return centerX; }
     double centerFractionY() const { return centerY; }
     const QList<Layer*>& layerList() const { return layers; }
@@ -90,7 +90,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void createLayerStack();
     void connectLayers();
     void updateImageSize();
     // Applies a new scale, clamped to the upper limit; false if refused
@@ -100,7 +99,7 @@ private:
 
     FlowData* flowData = nullptr;
     QSize viewSize{-1, -1};
-    QSize imageSize{-1, -1};
+    QSize layerSize{-1, -1};
     PaintContext paintContext;
     bool updating = false;
     bool repaintPending = false;

@@ -1,9 +1,9 @@
 // Composition cost of the view port: six 1000 x 1000 layer images, each with
 // its own opacity, into a 1200 x 900 view. A pan must repaint well inside a
 // 60 Hz frame (16.7 ms).
-#include "ImageLayer.h"
-#include "ShapedFlowData.h"
-#include "ViewPort.h"
+#include "app/ViewPort.h"
+#include "tests/app/ImageLayer.h"
+#include "tests/app/ShapedFlowData.h"
 
 #include <QApplication>
 #include <QImage>

@@ -3,8 +3,8 @@
 // folder, read with a warm page cache), calcScalar and calcVector onto 1000 x
 // 500 and 2000 x 2000 rasters, and vectorAt at random points.
 
-#include "FlowData.h"
-#include "RectangularFlowData.h"
+#include "data/FlowData.h"
+#include "data/RectangularFlowData.h"
 
 #include <QByteArray>
 #include <QFile>

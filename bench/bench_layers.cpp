@@ -4,11 +4,11 @@
 // into a 1000 x 1000 image, and the time from setSize to the coloured picture
 // of a 1000 x 500 layer over the vortex-street sample (resampling on the
 // worker thread, hand-over and colouring).
-#include "FlowData.h"
-#include "LayerArrows.h"
-#include "LayerColorCoding.h"
-#include "TransferFunctionWidget.h"
-#include "WidgetBenchmarkMain.h"
+#include "bench/WidgetBenchmarkMain.h"
+#include "data/FlowData.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -74,9 +74,9 @@ void mapValues(benchmark::State& state)
     QImage picture(width, height, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         for (int r = 0; r < height; ++r)
-            LayerColorCoding::mapValues(raster.constData() + r * width, width,
-                                        reinterpret_cast<const QRgb*>(table.constScanLine(0)),
-                                        reinterpret_cast<QRgb*>(picture.scanLine(r)));
+            ColorCodingRenderer::mapValues(raster.constData() + r * width, width,
+                                           reinterpret_cast<const QRgb*>(table.constScanLine(0)),
+                                           reinterpret_cast<QRgb*>(picture.scanLine(r)));
         benchmark::DoNotOptimize(picture.constBits());
     }
     state.SetItemsProcessed(state.iterations() * width * height);
@@ -100,7 +100,7 @@ void recolour(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
-        layer.colorsChanged();
+        layer.setTransferFunction(layer.transferFunction());
         benchmark::DoNotOptimize(layer.currentImage().constBits());
     }
 }

@@ -8,10 +8,10 @@
 // Data sets: the vortex-street sample from dat/, and a 2000 x 2000 field
 // with one scalar set that the benchmark writes into a temporary folder.
 
-#include "FlowDataWriter.h"
-#include "Main.h"
-#include "ViewPort.h"
-#include "WidgetBenchmarkMain.h"
+#include "app/Main.h"
+#include "app/ViewPort.h"
+#include "bench/WidgetBenchmarkMain.h"
+#include "data/FlowDataWriter.h"
 
 #include <benchmark/benchmark.h>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "FlowData.h"
-#include "LayerStreamlines.h"
-#include "WidgetBenchmarkMain.h"
+#include "bench/WidgetBenchmarkMain.h"
+#include "data/FlowData.h"
+#include "streamlines/LayerStreamlines.h"
 
 #include <QApplication>
 #include <QWidget>

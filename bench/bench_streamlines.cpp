@@ -8,9 +8,9 @@
 //     the folder named by VELMORA_PEER_FIELDS, skipped when it is not set.
 // Counters: lines and points per placement, and points per second.
 
-#include "FlowData.h"
-#include "FlowDataWriter.h"
-#include "StreamlineTracer.h"
+#include "data/FlowData.h"
+#include "data/FlowDataWriter.h"
+#include "streamlines/StreamlineTracer.h"
 
 #include <QCoreApplication>
 #include <QDir>

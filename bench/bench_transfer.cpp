@@ -1,7 +1,7 @@
-#include "ColorTable.h"
-#include "HoverPoints.h"
-#include "TransferFunctionWidget.h"
-#include "WidgetBenchmarkMain.h"
+#include "bench/WidgetBenchmarkMain.h"
+#include "transfer/ColorTable.h"
+#include "transfer/HoverPoints.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QApplication>
 #include <QImage>
@@ -37,7 +37,7 @@ void buildColorTable(benchmark::State& state)
 {
     TransferFunctionWidget widget;
     for (auto _ : state) {
-        const ColorTable table(widget, int(state.range(0)));
+        const ColorTable table(widget.transferFunction(), int(state.range(0)));
         benchmark::DoNotOptimize(table.data());
     }
 }

@@ -1,6 +1,6 @@
-#include "FlowData.h"
+#include "data/FlowData.h"
 
-#include "RectangularFlowData.h"
+#include "data/RectangularFlowData.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ScalarSet.h"
-#include "SharedArray.h"
-#include "Vector3.h"
+#include "data/ScalarSet.h"
+#include "data/SharedArray.h"
+#include "data/Vector3.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FlowData.h"
-#include "FlowDataReady.h"
+#include "data/FlowData.h"
+#include "data/FlowDataReady.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "FlowDataWorkerScalar.h"
+#include "data/FlowDataWorkerScalar.h"
 
 FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* receiver) : FlowDataWorker<float>(receiver) {}
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlowDataWorker.h"
+#include "data/FlowDataWorker.h"
 
 // Resamples one scalar set (FlowData::calcScalar) onto a raster of floats.
 //

@@ -1,4 +1,4 @@
-#include "FlowDataWorkerVector.h"
+#include "data/FlowDataWorkerVector.h"
 
 FlowDataWorkerVector::FlowDataWorkerVector(QObject* receiver) : FlowDataWorker<Vector3>(receiver) {}
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FlowDataWorker.h"
-#include "Vector3.h"
+#include "data/FlowDataWorker.h"
+#include "data/Vector3.h"
 
 // Resamples the vector field (FlowData::calcVector) onto a raster of vectors.
 //

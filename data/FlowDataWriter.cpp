@@ -1,4 +1,4 @@
-#include "FlowDataWriter.h"
+#include "data/FlowDataWriter.h"
 
 #include <QSaveFile>
 #include <QtEndian>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vector3.h"
+#include "data/Vector3.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "MonotonicClock.h"
+#include "data/MonotonicClock.h"
 
 #include <chrono>
 

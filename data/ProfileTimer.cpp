@@ -1,6 +1,6 @@
-#include "ProfileTimer.h"
+#include "data/ProfileTimer.h"
 
-#include "MonotonicClock.h"
+#include "data/MonotonicClock.h"
 
 #include <QDebug>
 

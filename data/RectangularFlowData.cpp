@@ -1,6 +1,6 @@
-#include "RectangularFlowData.h"
+#include "data/RectangularFlowData.h"
 
-#include "ProfileTimer.h"
+#include "data/ProfileTimer.h"
 
 #include <QDebug>
 

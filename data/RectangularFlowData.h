@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlowData.h"
+#include "data/FlowData.h"
 
 // The grid as rectilinear: one x per grid column, one y per grid row, spacing
 // free to vary. Adds per-axis coordinate tables and uniform lookup tables that

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SharedArray.h"
+#include "data/SharedArray.h"
 
 // One scalar field over the grid, in grid-point order, with the extremes of
 // the finite values read from the file.

@@ -1,4 +1,4 @@
-#include "Vector3.h"
+#include "data/Vector3.h"
 
 #include <cmath>
 #include <QDebug>

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "FlowDataWorkerVector.h"
-#include "Layer.h"
+#include "app/shell/Layer.h"
+#include "data/FlowDataWorkerVector.h"
+#include "layers/ArrowRenderer.h"
+#include "transfer/TransferFunction.h"
 
 #include <QImage>
 #include <QPointer>
@@ -10,14 +12,11 @@ namespace Ui {
 class ArrowLayer;
 }
 class QSlider;
-class TransferFunctionWidget;
 
 // The velocity field as a grid of arrow glyphs spanning the image edge to
 // edge (the first and last arrows of a row sit on the borders, where the
-// raster's samples at 0 and 1 lie). The glyph is 8 units long and 6 wide, one
-// unit being width / 400 pixels at size 100. Each arrow points along the interpolated vector's x
-// and y, is coloured through the transfer function by the vector's magnitude and has a length
-// blended between one fixed length and one proportional to the magnitude.
+// raster's samples at 0 and 1 lie), drawn by ArrowRenderer and coloured
+// through the layer's transfer function by the vector's magnitude.
 //
 // The owned worker resamples the vector field onto the arrow grid (not onto
 // the pixels), so only a new data set or quantity resamples; size, arrow size,
@@ -37,23 +36,25 @@ public:
     static constexpr int maxQuantity = 100;
     static constexpr int maxArrowsPerSide = 400;
     // Magnitudes up to this get no arrow.
-    static constexpr float minMagnitude = 0.001f;
+    static constexpr float minMagnitude = ArrowRenderer::minMagnitude;
 
     explicit LayerArrows(bool visible);
     ~LayerArrows() override;
 
     // Builds the "ArrowLayer" form (length, size and quantity sliders and the
-    // transfer function) onto the panel. Without it nothing is drawn.
+    // transfer function editor) onto the panel; the editor starts with the
+    // layer's transfer function. Without a form the layer renders all the same.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
     // True while the worker resamples for this layer.
     bool isRendering() const override { return worker.isRunning(); }
 
     // Redraws the arrows from the vectors in hand into a fresh image of the
-    // layer's size; nothing without vectors, a transfer function or a size.
+    // layer's size; nothing without vectors or a size.
     void updateImage();
 
     const QImage& currentImage() const { return image; }
+    const TransferFunction& transferFunction() const { return function; }
     // The grid asked of the worker (columns, rows).
     QSize arrowCounts() const { return QSize(arrowCountX, arrowCountY); }
 
@@ -73,7 +74,7 @@ public slots:
     // Length slider value: 100 = all arrows equally long, 0 = length
     // proportional to the magnitude.
     void setArrowNormPerc(int arrowNormPerc);
-    void colorsChanged();
+    void setTransferFunction(const TransferFunction& function);
 
 protected:
     void customEvent(QEvent* event) override;
@@ -87,7 +88,7 @@ private:
     float arrowNormPerc = 1.0f;
     Ui::ArrowLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
-    QPointer<TransferFunctionWidget> transferFunction;
+    TransferFunction function;
     QPointer<QSlider> quantitySlider;
     QImage image;
     FlowDataWorkerVector worker;

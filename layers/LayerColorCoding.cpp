@@ -1,9 +1,9 @@
-#include "LayerColorCoding.h"
+#include "layers/LayerColorCoding.h"
 
-#include "ColorTable.h"
-#include "PaintContext.h"
-#include "ProfileTimer.h"
-#include "TransferFunctionWidget.h"
+#include "app/shell/PaintContext.h"
+#include "data/ProfileTimer.h"
+#include "transfer/ColorTable.h"
+#include "transfer/TransferFunctionWidget.h"
 #include "ui_ColorCodingLayer.h"
 
 #include <QComboBox>
@@ -37,9 +37,9 @@ void LayerColorCoding::setupControls(QWidget* panel)
     form = new Ui::ColorCodingLayer;
     form->setupUi(panel);
     fieldSelector = form->scalarIndex;
-    transferFunction = form->transferFunction;
-    connect(form->transferFunction, &TransferFunctionWidget::colorsChanged, this,
-            &LayerColorCoding::colorsChanged);
+    form->transferFunction->setTransferFunction(function);
+    connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
+            &LayerColorCoding::setTransferFunction);
     connect(form->scalarIndex, &QComboBox::currentIndexChanged, this,
             &LayerColorCoding::scalarIndexChanged);
     refillFieldSelector();
@@ -82,8 +82,9 @@ void LayerColorCoding::setSize(const QSize& size)
     startWorkerIfReady();
 }
 
-void LayerColorCoding::colorsChanged()
+void LayerColorCoding::setTransferFunction(const TransferFunction& function)
 {
+    this->function = function;
     mapColors();
 }
 
@@ -156,36 +157,15 @@ void LayerColorCoding::mapColors()
         qDebug() << "!!!rawData == 0!!!";
         return;
     }
-    if (!transferFunction)
-        return;
     ProfileTimer timer(QStringLiteral("LayerColorCoding/mapColors"));
     timer.start();
-    const ColorTable table(*transferFunction, colorTableSize);
-    QImage picture(rawSize, QImage::Format_ARGB32_Premultiplied);
+    QImage picture =
+        ColorCodingRenderer::render(rawData, rawSize, function.colorTable(colorTableSize));
     if (picture.isNull()) {
         qDebug() << "LayerColorCoding/mapColors: !!!cannot allocate the picture!!!" << rawSize;
         return;
     }
-    const int width = rawSize.width();
-    for (int row = 0; row < rawSize.height(); ++row)
-        mapValues(rawData + qsizetype(row) * width, width, table.data(),
-                  reinterpret_cast<QRgb*>(picture.scanLine(row)));
     image = picture;
     timer.stop();
     emit layerChanged(this);
-}
-
-void LayerColorCoding::mapValues(const float* values, int count, const QRgb* table, QRgb* out)
-{
-    constexpr float last = float(colorTableSize - 1);
-    for (int i = 0; i < count; ++i) {
-        const float scaled = values[i] * last;
-        if (scaled >= 0.0f && scaled < float(colorTableSize)) {
-            out[i] = table[int(scaled)];
-        } else if (std::isfinite(values[i])) {
-            out[i] = table[values[i] > 0.0f ? colorTableSize - 1 : 0];
-        } else {
-            out[i] = 0;
-        }
-    }
 }

@@ -1,17 +1,17 @@
 #pragma once
 
-#include "FlowDataWorkerScalar.h"
-#include "Layer.h"
+#include "app/shell/Layer.h"
+#include "data/FlowDataWorkerScalar.h"
+#include "layers/ColorCodingRenderer.h"
+#include "transfer/TransferFunction.h"
 
 #include <QImage>
 #include <QPointer>
-#include <QRgb>
 
 namespace Ui {
 class ColorCodingLayer;
 }
 class QComboBox;
-class TransferFunctionWidget;
 
 // One scalar field of the data set, or the velocity magnitude, as a dense
 // colour image: each pixel takes the transfer function's colour of the
@@ -28,7 +28,7 @@ class LayerColorCoding : public Layer
     Q_OBJECT
 
 public:
-    static constexpr int colorTableSize = 4096;
+    static constexpr int colorTableSize = ColorCodingRenderer::colorTableSize;
 
     // scalarIndex: entry of the data set's scalar list; the last entry is
     // the velocity magnitude.
@@ -36,8 +36,8 @@ public:
     ~LayerColorCoding() override;
 
     // Builds the "ColorCodingLayer" form (field selector and transfer
-    // function) onto the panel. Without it the layer resamples but has no
-    // colours to paint with.
+    // function editor) onto the panel; the editor starts with the layer's
+    // transfer function. Without a form the layer renders all the same.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
     // True while the worker resamples for this layer.
@@ -48,17 +48,13 @@ public:
     // reset.
     const QImage& currentImage() const { return image; }
     int currentScalarIndex() const { return scalarIndex; }
-
-    // Colours `count` normalised values through a table of colorTableSize
-    // premultiplied words: v selects word trunc(v * 4095), clamped to the
-    // table; a non-finite value gives a transparent pixel.
-    static void mapValues(const float* values, int count, const QRgb* table, QRgb* out);
+    const TransferFunction& transferFunction() const { return function; }
 
 public slots:
     void setFlowData(FlowData* flowData) override;
     void setSize(const QSize& size) override;
-    // Recolours the raster in hand through the current transfer function.
-    void colorsChanged();
+    // Recolours the raster in hand through `function`.
+    void setTransferFunction(const TransferFunction& function);
     // A position of the field selector (= scalar list index); -1, as while
     // the selector is cleared, is ignored.
     void scalarIndexChanged(int index);
@@ -75,7 +71,7 @@ private:
     Ui::ColorCodingLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
     QPointer<QComboBox> fieldSelector;
-    QPointer<TransferFunctionWidget> transferFunction;
+    TransferFunction function;
     QImage image;
     FlowDataWorkerScalar worker;
     int scalarIndex;

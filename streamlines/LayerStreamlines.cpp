@@ -1,101 +1,71 @@
-#include "LayerStreamlines.h"
+#include "streamlines/LayerStreamlines.h"
 
-#include "ColorTable.h"
-#include "FlowData.h"
-#include "PaintContext.h"
-#include "ProfileTimer.h"
-#include "TransferFunctionWidget.h"
+#include "app/shell/PaintContext.h"
+#include "data/FlowData.h"
+#include "data/ProfileTimer.h"
+#include "streamlines/StreamlineRenderer.h"
+#include "transfer/ColorTable.h"
+#include "transfer/TransferFunctionWidget.h"
 #include "ui_StreamlinesLayer.h"
 
 #include <QDebug>
 #include <QPainter>
-#include <QPen>
-#include <QPolygonF>
 
-#include <array>
-#include <climits>
 #include <utility>
 
-namespace {
-
-// Entries of the colour table; a magnitude m selects entry trunc(m * 255).
-constexpr int colorTableEntries = 256;
-
-// The stroke is lineWidth * 20 pixels wide (slider value / 5).
-constexpr double strokePixelsPerLineWidth = 20.0;
-
-// A glyph's base is glyphSize * 0.02 image widths long and it spans four
-// times as many steps along the line.
-constexpr double glyphBasePerSize = 0.02;
-constexpr double glyphSpanPerSize = 0.08;
-
-QRgb modulated(QRgb straight, double texture)
-{
-    return qRgba(int(qRed(straight) * texture), int(qGreen(straight) * texture),
-                 int(qBlue(straight) * texture), qAlpha(straight));
-}
-
-// The glyph's offset vertex beside `at`, s * |d| to the left of the direction
-// of travel d as the image is seen (image y grows downwards).
-QPointF besideLine(const StreamlinePoint& at, float dx, float dy, double scale)
-{
-    return QPointF(at.x + scale * dy, at.y - scale * dx);
-}
-
-} // namespace
-
 LayerStreamlines::LayerStreamlines(bool visible)
-    : Layer(visible), tracedStepSize(double(0.004f)), stepSize(double(0.004f)),
-      lineWidth(double(0.05f)), dSep(0.05), dTest(0.5), glyphSize(0.5), textureLength(30.0),
-      method(EulerMethod), tracer(tracingParameters())
+    : Layer(visible), tracedStepSize(settings.stepSize), tracer(settings)
 {
 }
 
 LayerStreamlines::~LayerStreamlines()
 {
-    delete ui;
+    delete form;
 }
 
 void LayerStreamlines::setupControls(QWidget* panel)
 {
-    if (ui) {
+    if (form) {
         qDebug() << "LayerStreamlines/setupControls:"
                  << "!!!controls exist already!!!";
         return;
     }
-    ui = new Ui::StreamlinesLayer;
-    ui->setupUi(panel);
-    transferFunction = ui->transferFunction;
+    form = new Ui::StreamlinesLayer;
+    form->setupUi(panel);
+    form->transferFunction->setTransferFunction(function);
 
-    connect(ui->streamlinesEulerRadioButton, &QRadioButton::clicked, this,
+    connect(form->streamlinesEulerRadioButton, &QRadioButton::clicked, this,
             &LayerStreamlines::setEulerMethod);
-    connect(ui->streamlinesRungeKuttaRadioButton, &QRadioButton::clicked, this,
+    connect(form->streamlinesRungeKuttaRadioButton, &QRadioButton::clicked, this,
             &LayerStreamlines::setRungeKuttaMethod);
-    connect(ui->streamlinesWidthSlider, &QSlider::valueChanged, this,
+    connect(form->streamlinesWidthSlider, &QSlider::valueChanged, this,
             &LayerStreamlines::setLineWidth);
-    connect(ui->streamlinesDsep, &QDoubleSpinBox::valueChanged, this, &LayerStreamlines::setDSep);
-    connect(ui->streamlinesDTest, &QDoubleSpinBox::valueChanged, this, &LayerStreamlines::setDTest);
-    connect(ui->streamlinesStepSize, &QDoubleSpinBox::valueChanged, this,
+    connect(form->streamlinesDsep, &QDoubleSpinBox::valueChanged, this, &LayerStreamlines::setDSep);
+    connect(form->streamlinesDTest, &QDoubleSpinBox::valueChanged, this,
+            &LayerStreamlines::setDTest);
+    connect(form->streamlinesStepSize, &QDoubleSpinBox::valueChanged, this,
             &LayerStreamlines::setStepSize);
-    connect(ui->streamlinesGlyphGroupBox, &QGroupBox::toggled, this,
+    connect(form->streamlinesGlyphGroupBox, &QGroupBox::toggled, this,
             &LayerStreamlines::toggleGlyphMapping);
-    connect(ui->streamlinesGlyphSizeSlider, &QSlider::valueChanged, this,
+    connect(form->streamlinesGlyphSizeSlider, &QSlider::valueChanged, this,
             &LayerStreamlines::setGlyphSize);
-    connect(ui->streamlinesTextureGroupBox, &QGroupBox::toggled, this,
+    connect(form->streamlinesTextureGroupBox, &QGroupBox::toggled, this,
             &LayerStreamlines::toggleTexture);
-    connect(ui->streamlinesTextureLengthSlider, &QSlider::valueChanged, this,
+    connect(form->streamlinesTextureLengthSlider, &QSlider::valueChanged, this,
             &LayerStreamlines::setTextureLength);
-    connect(ui->taperingCheckBox, &QCheckBox::toggled, this, &LayerStreamlines::toggleTapering);
-    connect(ui->streamlinesDrawButton, &QPushButton::clicked, this, &LayerStreamlines::updateImage);
-    connect(ui->autoUpdateCheckBox, &QCheckBox::toggled, this, &LayerStreamlines::toggleAutoUpdate);
-    connect(ui->transferFunction, &TransferFunctionWidget::colorsChanged, this,
-            &LayerStreamlines::colorsChanged);
+    connect(form->taperingCheckBox, &QCheckBox::toggled, this, &LayerStreamlines::toggleTapering);
+    connect(form->streamlinesDrawButton, &QPushButton::clicked, this,
+            &LayerStreamlines::updateImage);
+    connect(form->autoUpdateCheckBox, &QCheckBox::toggled, this,
+            &LayerStreamlines::toggleAutoUpdate);
+    connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
+            &LayerStreamlines::setTransferFunction);
 
     // Only the spin boxes hand their start values to the layer; the sliders'
     // positions are not taken over until they are moved.
-    dSep = ui->streamlinesDsep->value();
-    dTest = ui->streamlinesDTest->value();
-    stepSize = ui->streamlinesStepSize->value();
+    settings.dSep = form->streamlinesDsep->value();
+    settings.dTest = form->streamlinesDTest->value();
+    settings.stepSize = form->streamlinesStepSize->value();
 }
 
 void LayerStreamlines::draw(PaintContext& context)
@@ -126,95 +96,15 @@ void LayerStreamlines::drawImage()
     // An empty size would scale the painter by zero and divide the widths by it.
     if (size.isEmpty())
         return;
-    if (!transferFunction) {
-        qDebug() << "LayerStreamlines/drawImage:"
-                 << "!!!transferFunction == 0!!!";
-        return;
-    }
-
-    QImage canvas(size, QImage::Format_ARGB32);
-    canvas.fill(0);
-    QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::NoBrush);
-
     ProfileTimer timer("LayerStreamlines/drawImage");
     timer.start();
-
-    // Pens and brushes take straight colours; the table's words are
-    // premultiplied and would otherwise be premultiplied a second time.
-    const ColorTable table(*transferFunction, colorTableEntries);
-    std::array<QRgb, colorTableEntries> straight;
-    for (int i = 0; i < colorTableEntries; ++i)
-        straight[i] = table.straightColor(i).rgba();
-
-    const double imageWidth = canvas.width();
-    painter.scale(imageWidth, imageWidth);
-
-    // Glyphs follow the step the stored lines were traced with, so a step
-    // changed without a retrace does not resize them.
-    const bool drawGlyphs = glyphMappingEnabled && tracedStepSize > 0.0;
-    const double glyphScale = drawGlyphs ? glyphSize * glyphBasePerSize / tracedStepSize : 0.0;
-    const double steps = drawGlyphs ? glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
-    const int glyphInterval = steps < 1.0 ? 1 : steps >= double(INT_MAX) ? INT_MAX : int(steps);
-
-    QPen pen(Qt::SolidLine);
-    pen.setCapStyle(Qt::SquareCap);
-    QBrush glyphBrush(Qt::SolidPattern);
-    QPolygonF outline;
-    const double baseWidth = lineWidth * strokePixelsPerLineWidth / imageWidth;
-
-    for (const Streamline& line : streamlines) {
-        if (line.empty())
-            continue;
-        auto point = line.begin();
-        const StreamlinePoint* previous = &*point;
-        ++point;
-        if (drawGlyphs && point != line.end()) {
-            const float dx = float(point->x) - float(previous->x);
-            const float dy = float(point->y) - float(previous->y);
-            outline.clear();
-            outline << besideLine(*previous, dx, dy, glyphScale)
-                    << QPointF(previous->x, previous->y);
-        }
-        int sinceGlyph = 0;
-        for (; point != line.end(); ++point) {
-            const StreamlinePoint& current = *point;
-            QRgb color = straight[table.indexOf(current.magnitude)];
-            if (textureEnabled)
-                color = modulated(color, current.texture);
-
-            // A transparent colour paints nothing over the transparent image.
-            const bool visibleColor = qAlpha(color) != 0;
-            if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
-                pen.setColor(QColor::fromRgba(color));
-                pen.setWidthF(taperingEnabled ? baseWidth * current.taper : baseWidth);
-                painter.setPen(pen);
-                painter.drawLine(QPointF(previous->x, previous->y), QPointF(current.x, current.y));
-            }
-
-            if (drawGlyphs) {
-                outline << QPointF(current.x, current.y);
-                if (++sinceGlyph % glyphInterval == 0) {
-                    if (visibleColor) {
-                        glyphBrush.setColor(QColor::fromRgba(color));
-                        painter.setPen(Qt::NoPen);
-                        painter.setBrush(glyphBrush);
-                        painter.drawPolygon(outline);
-                    }
-                    const float dx = float(current.x) - float(previous->x);
-                    const float dy = float(current.y) - float(previous->y);
-                    outline.clear();
-                    outline << besideLine(current, dx, dy, glyphScale)
-                            << QPointF(current.x, current.y);
-                }
-            }
-            previous = &current;
-        }
-    }
-
+    QImage canvas = StreamlineRenderer::render(streamlines, function.colorTable(colorTableSize),
+                                               size, settings, tracedStepSize);
     timer.stop();
-    painter.end();
+    if (canvas.isNull()) {
+        qDebug() << "LayerStreamlines/drawImage: !!!cannot allocate the picture!!!" << size;
+        return;
+    }
     image = std::move(canvas);
     emit layerChanged(this);
 }
@@ -223,8 +113,8 @@ void LayerStreamlines::updateImage()
 {
     if (!flowData)
         return;
-    tracer.setParameters(tracingParameters());
-    replaceStreamlines(tracer.placeStreamlines(*flowData), stepSize);
+    tracer.setParameters(settings);
+    replaceStreamlines(tracer.placeStreamlines(*flowData), settings.stepSize);
     drawImage();
 }
 
@@ -236,67 +126,67 @@ void LayerStreamlines::autoUpdateImage()
 
 void LayerStreamlines::setEulerMethod()
 {
-    method = EulerMethod;
+    settings.method = EulerMethod;
     autoUpdateImage();
 }
 
 void LayerStreamlines::setRungeKuttaMethod()
 {
-    method = RungeKuttaMethod;
+    settings.method = RungeKuttaMethod;
     autoUpdateImage();
 }
 
 void LayerStreamlines::setStepSize(double size)
 {
-    stepSize = size;
+    settings.stepSize = size;
     autoUpdateImage();
 }
 
 void LayerStreamlines::setLineWidth(int width)
 {
-    lineWidth = width / 100.0;
+    settings.lineWidth = width / 100.0;
     autoUpdateImage();
 }
 
 void LayerStreamlines::setDSep(double dSep)
 {
-    this->dSep = dSep;
+    settings.dSep = dSep;
     autoUpdateImage();
 }
 
 void LayerStreamlines::setDTest(double dTest)
 {
-    this->dTest = dTest;
+    settings.dTest = dTest;
     autoUpdateImage();
 }
 
 void LayerStreamlines::toggleGlyphMapping(bool val)
 {
-    glyphMappingEnabled = val;
+    settings.glyphs = val;
     drawImage();
 }
 
 void LayerStreamlines::setGlyphSize(int size)
 {
-    glyphSize = size / 100.0;
+    settings.glyphSize = size / 100.0;
     drawImage();
 }
 
 void LayerStreamlines::toggleTexture(bool val)
 {
-    textureEnabled = val;
+    settings.texture = val;
     drawImage();
 }
 
 void LayerStreamlines::setTextureLength(int length)
 {
-    textureLength = length;
+    settings.textureLength = length;
     autoUpdateImage();
 }
 
 void LayerStreamlines::toggleTapering(bool val)
 {
-    taperingEnabled = val;
+    settings.tapering = val;
     drawImage();
 }
 
@@ -305,8 +195,9 @@ void LayerStreamlines::toggleAutoUpdate(bool val)
     autoUpdate = val;
 }
 
-void LayerStreamlines::colorsChanged()
+void LayerStreamlines::setTransferFunction(const TransferFunction& function)
 {
+    this->function = function;
     drawImage();
 }
 
@@ -314,15 +205,4 @@ void LayerStreamlines::replaceStreamlines(std::vector<Streamline> lines, double 
 {
     streamlines = std::move(lines);
     tracedStepSize = tracedWith;
-}
-
-StreamlineParameters LayerStreamlines::tracingParameters() const
-{
-    StreamlineParameters parameters;
-    parameters.stepSize = stepSize;
-    parameters.dSep = dSep;
-    parameters.dTest = dTest;
-    parameters.textureLength = textureLength;
-    parameters.method = method;
-    return parameters;
 }

@@ -1,40 +1,45 @@
 #pragma once
 
-#include "Layer.h"
-#include "Streamline.h"
-#include "StreamlineTracer.h"
+#include "app/shell/Layer.h"
+#include "streamlines/Streamline.h"
+#include "streamlines/StreamlineParameters.h"
+#include "streamlines/StreamlineTracer.h"
+#include "transfer/TransferFunction.h"
 
 #include <QImage>
-#include <QPointer>
 
 #include <vector>
 
 namespace Ui {
 class StreamlinesLayer;
 }
-class TransferFunctionWidget;
 
 // Evenly-spaced streamlines of the current data set. Lines are traced on the
 // GUI thread, synchronously, by the owned StreamlineTracer and kept in domain
 // coordinates (x from 0 to 1, y from 0 to 1 / aspect, both in widths), so a
 // size change only redraws them. Tracing parameters retrace while autoUpdate
-// is on; look parameters and colour edits only redraw.
+// is on; look parameters and colour edits only redraw (StreamlineRenderer).
 class LayerStreamlines : public Layer
 {
     Q_OBJECT
 
 public:
+    static constexpr int colorTableSize = 256;
+
     explicit LayerStreamlines(bool visible);
     ~LayerStreamlines() override;
 
-    // Builds the "StreamlinesLayer" form onto the panel, connects its controls
-    // and takes over the start values of the three spin boxes.
+    // Builds the "StreamlinesLayer" form onto the panel, connects its controls,
+    // takes over the start values of the three spin boxes and gives the
+    // transfer function editor the layer's function.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
 
     // The picture as last drawn (straight ARGB of the layer size); null
     // before the first drawing and after a new data set.
     const QImage& currentImage() const { return image; }
+    const StreamlineParameters& parameters() const { return settings; }
+    const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
 
 public slots:
     // Resets the image and retraces whatever autoUpdate says. Without a data
@@ -43,8 +48,7 @@ public slots:
     // Shows a scaled copy of the old image at once, then redraws at full quality.
     void setSize(const QSize& size) override;
     // Paints the stored lines into a fresh image of `size`; nothing while the
-    // size is invalid or empty, or before the controls (and so the transfer
-    // function) exist.
+    // size is invalid or empty.
     void drawImage();
     // Retraces with the current parameters and redraws; nothing without a data set.
     void updateImage();
@@ -65,33 +69,21 @@ public slots:
     void toggleTapering(bool val);
     // Stores the flag only; switching it on does not retrace.
     void toggleAutoUpdate(bool val);
-    void colorsChanged();
+    void setTransferFunction(const TransferFunction& function);
 
 protected:
     // Replaces the stored lines by `lines`, traced with step `tracedWith`
     // (domain units), which sizes the glyphs.
     void replaceStreamlines(std::vector<Streamline> lines, double tracedWith);
-    StreamlineParameters tracingParameters() const;
 
-    // The form's widget; the panel owns it and may be destroyed first.
-    QPointer<TransferFunctionWidget> transferFunction;
     QImage image;
     std::vector<Streamline> streamlines;
+    StreamlineParameters settings;
     double tracedStepSize;
-
-    double stepSize;
-    double lineWidth; // slider value / 100; the stroke is lineWidth * 20 pixels
-    double dSep;
-    double dTest;         // fraction of dSep
-    double glyphSize;     // slider value / 100
-    double textureLength; // points per texture period
-    int method;
+    TransferFunction function;
     bool autoUpdate = true;
-    bool glyphMappingEnabled = false;
-    bool textureEnabled = false;
-    bool taperingEnabled = false;
 
 private:
-    Ui::StreamlinesLayer* ui = nullptr;
+    Ui::StreamlinesLayer* form = nullptr;
     StreamlineTracer tracer;
 };

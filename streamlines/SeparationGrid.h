@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DomainPoint.h"
+#include "streamlines/DomainPoint.h"
 
 #include <cstdint>
 #include <deque>

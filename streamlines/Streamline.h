@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StreamlinePoint.h"
+#include "streamlines/StreamlinePoint.h"
 
 #include <deque>
 

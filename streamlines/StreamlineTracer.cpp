@@ -1,9 +1,9 @@
-#include "StreamlineTracer.h"
+#include "streamlines/StreamlineTracer.h"
 
-#include "FlowData.h"
-#include "ProfileTimer.h"
-#include "SeparationGrid.h"
-#include "Vector3.h"
+#include "data/FlowData.h"
+#include "data/ProfileTimer.h"
+#include "data/Vector3.h"
+#include "streamlines/SeparationGrid.h"
 
 #include <algorithm>
 #include <cmath>

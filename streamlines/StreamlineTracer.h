@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DomainPoint.h"
-#include "Streamline.h"
-#include "StreamlineParameters.h"
+#include "streamlines/DomainPoint.h"
+#include "streamlines/Streamline.h"
+#include "streamlines/StreamlineParameters.h"
 
 #include <cstdint>
 #include <deque>

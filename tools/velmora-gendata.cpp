@@ -5,7 +5,7 @@
 // is the same on every run. Lengths are in units of the body diameter or the
 // box size, velocities in units of the free stream or lid speed.
 
-#include "FlowDataWriter.h"
+#include "data/FlowDataWriter.h"
 
 #include <QDir>
 #include <QList>

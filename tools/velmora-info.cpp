@@ -6,7 +6,7 @@
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
-#include "FlowData.h"
+#include "data/FlowData.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,7 +1,7 @@
 // velmora-render DATA.gri OUT.(jpg|png) [--scale S] [--background COLOR]
 //
-// Renders a data set headless with the program's own window, view port and
-// layer stack, as the program shows it right after loading (default layers,
+// Renders a data set headless with the program's own view port and layer
+// stack (no main window), as the program shows it right after loading (default layers,
 // default transfer functions) at the given zoom scale (1 by default: the
 // longer side is 1000 pixels), and writes the picture. The format follows
 // the output file's suffix: PNG for .png, JPEG (quality 80) otherwise.
@@ -9,9 +9,8 @@
 // cannot be written, 2 on a wrong command line. The default transfer
 // functions are white ramps, so a dark --background shows them best.
 
-#include "FlowData.h"
-#include "Main.h"
-#include "ViewPort.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
 
 #include <QApplication>
 #include <QColor>
@@ -20,8 +19,10 @@
 #include <QImage>
 #include <QPalette>
 #include <QTextStream>
+#include <QWidget>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -91,30 +92,31 @@ int main(int argc, char** argv)
 
     qInstallMessageHandler(quietDebug);
     QString reason;
-    FlowData* probe = FlowData::fromFile(positional.at(0), &reason);
-    if (!probe) {
+    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), &reason));
+    if (!flowData) {
         err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
         return 1;
     }
-    delete probe;
 
-    Main window;
-    window.viewPort()->setScale(scale);
+    // Declared after the data set, so the layers and their workers go first.
+    ViewPort viewPort;
+    // The panels are never shown; their forms hand the layers the start
+    // values the program's panels give them.
+    QWidget panels;
+    viewPort.createLayerPanels(&panels);
+    viewPort.setScale(scale);
     if (background.isValid()) {
-        QPalette palette = window.viewPort()->palette();
-        palette.setColor(window.viewPort()->backgroundRole(), background);
-        window.viewPort()->setPalette(palette);
+        QPalette palette = viewPort.palette();
+        palette.setColor(viewPort.backgroundRole(), background);
+        viewPort.setPalette(palette);
     }
-    if (!window.loadFlowData(positional.at(0))) {
-        err << "velmora-render: " << positional.at(0) << ": the data set did not load\n";
-        return 1;
-    }
-    if (!window.viewPort()->finishRendering(120000)) {
+    viewPort.setFlowData(flowData.get());
+    if (!viewPort.finishRendering(120000)) {
         err << "velmora-render: the layers did not finish rendering in time\n";
         return 1;
     }
 
-    const QImage picture = window.viewPort()->renderImage();
+    const QImage picture = viewPort.renderImage();
     const QString output = positional.at(1);
     const bool png =
         QFileInfo(output).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;

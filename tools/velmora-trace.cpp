@@ -10,8 +10,8 @@
 // success, 1 when the data set does not load, nothing can be traced or the
 // output cannot be written, 2 on a wrong command line.
 
-#include "FlowData.h"
-#include "StreamlineTracer.h"
+#include "data/FlowData.h"
+#include "streamlines/StreamlineTracer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

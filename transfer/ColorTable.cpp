@@ -1,11 +1,13 @@
-#include "ColorTable.h"
+#include "transfer/ColorTable.h"
 
-#include "TransferFunctionWidget.h"
+#include "transfer/TransferFunction.h"
 
+#include <algorithm>
 #include <cmath>
 
-ColorTable::ColorTable(const TransferFunctionWidget& function, int entries)
-    : image(entries, 1, QImage::Format_ARGB32_Premultiplied), entries(entries)
+ColorTable::ColorTable(const TransferFunction& function, int entries)
+    : image(std::max(entries, 1), 1, QImage::Format_ARGB32_Premultiplied),
+      entries(std::max(entries, 1))
 {
     function.fillColorTable(&image);
     words = reinterpret_cast<const QRgb*>(image.constScanLine(0));

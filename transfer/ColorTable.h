@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QRgb>
 
-class TransferFunctionWidget;
+class TransferFunction;
 
 // A transfer function sampled into N premultiplied ARGB words. A normalised
 // value v selects entry trunc(v * (N - 1)); values beyond [0, 1] take the end
@@ -12,7 +12,8 @@ class TransferFunctionWidget;
 class ColorTable
 {
 public:
-    ColorTable(const TransferFunctionWidget& function, int entries);
+    // At least one entry; fewer are taken as one.
+    ColorTable(const TransferFunction& function, int entries);
 
     int count() const { return entries; }
     int indexOf(float value) const;

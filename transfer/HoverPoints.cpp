@@ -1,4 +1,4 @@
-#include "HoverPoints.h"
+#include "transfer/HoverPoints.h"
 
 #include <QColorDialog>
 #include <QCoreApplication>
@@ -47,6 +47,15 @@ void HoverPoints::setPoints(const QPolygonF& points)
     locks = QList<unsigned>(pointList.size(), 0u);
     if (currentIndex >= pointList.size())
         currentIndex = -1;
+}
+
+void HoverPoints::setColors(const QList<QColor>& colors)
+{
+    if (colors.size() != pointList.size()) {
+        qDebug() << "HoverPoints/setColors: !!!one colour per point expected!!!" << colors.size();
+        return;
+    }
+    colorList = colors;
 }
 
 void HoverPoints::setPointLock(int index, LockType lock)

@@ -67,6 +67,8 @@ public:
     // white and all lock words 0. Emits nothing and does not repaint.
     void setPoints(const QPolygonF& points);
     QPolygonF points() const { return pointList; }
+    // Replaces the colours point by point; ignored unless there is one per point.
+    void setColors(const QList<QColor>& colors);
     QList<QColor> colors() const { return colorList; }
 
     // An index outside the point list is ignored.

@@ -1,8 +1,7 @@
-#include "TransferFunctionWidget.h"
+#include "transfer/TransferFunctionWidget.h"
 
-#include "HoverPoints.h"
+#include "transfer/HoverPoints.h"
 
-#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPalette>
@@ -31,9 +30,8 @@ TransferFunctionWidget::TransferFunctionWidget(QWidget* parent)
     setAutoFillBackground(true);
     setPalette(checkered);
 
-    // Transparent white on the left rising to opaque white on the right; the
-    // end points stay on their edges and cannot be removed.
-    hoverPoints->setPoints(QPolygonF() << QPointF(0.0, 1.0) << QPointF(1.0, 0.0));
+    // The end points stay on their edges and cannot be removed.
+    hoverPoints->setPoints(TransferFunction().points());
     hoverPoints->setPointLock(0, HoverPoints::LockToLeft);
     hoverPoints->setPointLock(1, HoverPoints::LockToRight);
     hoverPoints->setSortType(HoverPoints::XSort);
@@ -41,29 +39,30 @@ TransferFunctionWidget::TransferFunctionWidget(QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     connect(hoverPoints, &HoverPoints::pointsChanged, this, &TransferFunctionWidget::colorsChanged);
+    connect(this, &TransferFunctionWidget::colorsChanged, this,
+            [this] { emit transferFunctionChanged(transferFunction()); });
 }
 
 void TransferFunctionWidget::fillColorTable(QImage* image) const
 {
-    if (!image || image->isNull())
+    transferFunction().fillColorTable(image);
+}
+
+TransferFunction TransferFunctionWidget::transferFunction() const
+{
+    return TransferFunction(hoverPoints->points(), hoverPoints->colors());
+}
+
+void TransferFunctionWidget::setTransferFunction(const TransferFunction& function)
+{
+    if (function == transferFunction() || function.points().size() < 2)
         return;
-
-    image->fill(0);
-
-    // Opacity is trunc((1 - y) * 255) here, one step below the screen's rule
-    // for some interior y; the layers rely on the table's rule.
-    const QPolygonF points = hoverPoints->points();
-    const QList<QColor> colors = hoverPoints->colors();
-    QLinearGradient gradient(0, 0, image->width(), 0);
-    for (int i = 0; i < points.size(); ++i) {
-        const QColor& color = colors.at(i);
-        gradient.setColorAt(points.at(i).x(), QColor(color.red(), color.green(), color.blue(),
-                                                     int((1.0 - points.at(i).y()) * 255)));
-    }
-
-    QPainter painter(image);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(image->rect(), gradient);
+    hoverPoints->setPoints(function.points());
+    hoverPoints->setColors(function.colors());
+    hoverPoints->setPointLock(0, HoverPoints::LockToLeft);
+    hoverPoints->setPointLock(int(function.points().size()) - 1, HoverPoints::LockToRight);
+    update();
+    emit colorsChanged();
 }
 
 QSize TransferFunctionWidget::minimumSizeHint() const

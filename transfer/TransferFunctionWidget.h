@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/TransferFunction.h"
+
 #include <QWidget>
 
 class HoverPoints;
@@ -8,7 +10,7 @@ class QImage;
 // Edits a colour-and-opacity transfer function over [0, 1] on a checkerboard:
 // a point's x is the value position, its y the opacity (top opaque), its
 // colour the colour there; colour and opacity are linear between points.
-// The function is the editor's point and colour lists; nothing is copied.
+// The editor holds the points and colours; transferFunction() is their value.
 class TransferFunctionWidget : public QWidget
 {
     Q_OBJECT
@@ -21,6 +23,11 @@ public:
     // the function at (c + 1/2) / width.
     void fillColorTable(QImage* image) const;
 
+    TransferFunction transferFunction() const;
+    // Replaces the edited function (the end points stay locked to their
+    // edges); emits the change signals when it differs from the current one.
+    void setTransferFunction(const TransferFunction& function);
+
     QSize minimumSizeHint() const override;
 
     HoverPoints* editor() const { return hoverPoints; }
@@ -28,6 +35,8 @@ public:
 signals:
     // Emitted once after every edit of the function.
     void colorsChanged();
+    // Emitted with the new function right after colorsChanged.
+    void transferFunctionChanged(const TransferFunction& function);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FlowData.h"
-#include "Layer.h"
-#include "PaintContext.h"
+#include "app/shell/Layer.h"
+#include "app/shell/PaintContext.h"
+#include "data/FlowData.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlowData.h"
+#include "data/FlowData.h"
 
 // A data set reduced to what the view port reads from it: the aspect ratio
 // (width over height).

@@ -2,18 +2,18 @@
 // a data set loaded through it, transfer functions edited with the mouse,
 // zoom and pan on the view port, and the headless renderer.
 
-#include "../transfer/MouseScript.h"
+#include "tests/transfer/MouseScript.h"
 
-#include "CollapseableWidget.h"
-#include "FlowData.h"
-#include "HoverPoints.h"
-#include "Layer.h"
-#include "LayerArrows.h"
-#include "LayerColorCoding.h"
-#include "LayerStreamlines.h"
-#include "Main.h"
-#include "TransferFunctionWidget.h"
-#include "ViewPort.h"
+#include "app/Main.h"
+#include "app/shell/CollapseableWidget.h"
+#include "app/shell/Layer.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+#include "streamlines/LayerStreamlines.h"
+#include "transfer/HoverPoints.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QImageReader>
 #include <QProcess>
@@ -161,7 +161,7 @@ void TestEndToEnd::stackOrderAndOpacity()
     for (int i = 0; i < panels.size(); ++i)
         makeOpaque(panels[i]->findChild<TransferFunctionWidget*>(), colors[i]);
 
-    const QSize size = w.viewPort().layerImageSize();
+    const QSize size = w.viewPort().imageSize();
     QCOMPARE(size, QSize(1000, 500));
     const QImage picture = w.viewPort().renderImage();
     QCOMPARE(picture.size(), size);
@@ -240,7 +240,7 @@ void TestEndToEnd::loadingWhileWorkersRun()
         QVERIFY2(w.window.loadFlowData(samplePath(name)), qPrintable(name));
     QVERIFY(waitForLayers(w.viewPort()));
 
-    const QSize size = w.viewPort().layerImageSize();
+    const QSize size = w.viewPort().imageSize();
     QCOMPARE(size, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.0f));
     QCOMPARE(static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage().size(),
              size);
@@ -257,7 +257,7 @@ void TestEndToEnd::zoomRendersAndPanDoesNot()
     QVERIFY(QTest::qWaitForWindowExposed(&w.window));
     QVERIFY(w.window.loadFlowData(samplePath("double_gyre")));
     QVERIFY(waitForLayers(w.viewPort()));
-    const QSize before = w.viewPort().layerImageSize();
+    const QSize before = w.viewPort().imageSize();
 
     // One notch towards the user enlarges by 1.25.
     const QPointF centre(w.viewPort().width() / 2.0, w.viewPort().height() / 2.0);
@@ -265,7 +265,7 @@ void TestEndToEnd::zoomRendersAndPanDoesNot()
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&w.viewPort(), &wheel);
     QVERIFY(waitForLayers(w.viewPort()));
-    const QSize after = w.viewPort().layerImageSize();
+    const QSize after = w.viewPort().imageSize();
     QCOMPARE(after, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.25f));
     QVERIFY(after.width() > before.width());
     const QList<QImage> images = {

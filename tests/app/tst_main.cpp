@@ -1,7 +1,7 @@
-#include "FlowData.h"
-#include "FlowDataWriter.h"
-#include "Main.h"
-#include "ViewPort.h"
+#include "app/Main.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
+#include "data/FlowDataWriter.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -239,7 +239,7 @@ void TestMain::actionsAreWired()
     QVERIFY(!fitted.isEmpty());
 
     window.findChild<QAction*>("actionFit_to_Screen")->trigger();
-    const QSize image = viewPort->layerImageSize();
+    const QSize image = viewPort->imageSize();
     // Aspect 2: the whole image fits, touching the view in one direction.
     QVERIFY(image.width() <= fitted.width() && image.height() <= fitted.height());
     QVERIFY(image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1);
@@ -275,7 +275,7 @@ void TestMain::loadSequence()
     FlowData* first = window->currentFlowData();
     QVERIFY(first);
     QCOMPARE(viewPort->currentFlowData(), first);
-    QCOMPARE(viewPort->layerImageSize(), QSize(1000, 500));
+    QCOMPARE(viewPort->imageSize(), QSize(1000, 500));
 
     // Inside the emission the view port has switched while the previous data
     // set is still alive and still owned by the window.
@@ -296,7 +296,7 @@ void TestMain::loadSequence()
         QCOMPARE(first->resolutionXValue(), 4);
     }
     QCOMPARE(viewPort->currentFlowData(), window->currentFlowData());
-    QCOMPARE(viewPort->layerImageSize(), imageSize);
+    QCOMPARE(viewPort->imageSize(), imageSize);
     delete window;
 }
 

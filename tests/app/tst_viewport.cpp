@@ -1,7 +1,7 @@
-#include "CollapseableWidget.h"
-#include "ImageLayer.h"
-#include "ShapedFlowData.h"
-#include "ViewPort.h"
+#include "app/shell/CollapseableWidget.h"
+#include "app/ViewPort.h"
+#include "tests/app/ImageLayer.h"
+#include "tests/app/ShapedFlowData.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -138,7 +138,7 @@ void TestViewPort::imageSize()
     ShapedFlowData data(aspect);
     view.setFlowData(&data);
     QCOMPARE(sizeSpy.count(), 1);
-    QCOMPARE(view.layerImageSize(), expected);
+    QCOMPARE(view.imageSize(), expected);
     QCOMPARE(layer->sizes, QList<QSize>{expected});
     QCOMPARE(layer->currentFlowData(), &data);
     QCOMPARE(layer->image.size(), expected);
@@ -213,7 +213,7 @@ void TestViewPort::zoom()
     if (fit)
         view.fitToScreen();
     QCOMPARE(view.zoomScale(), scale);
-    QCOMPARE(view.layerImageSize(), imageSize);
+    QCOMPARE(view.imageSize(), imageSize);
     QCOMPARE(sizeSpy.count(), sizeUpdates);
     QCOMPARE(view.centerFractionX(), 0.5);
     QCOMPARE(view.centerFractionY(), 0.5);
@@ -275,7 +275,7 @@ void TestViewPort::drag()
     QCOMPARE(view.centerFractionX(), centerX);
     QCOMPARE(view.centerFractionY(), centerY);
     QCOMPARE(view.zoomScale(), scale);
-    QCOMPARE(view.layerImageSize(), imageSize);
+    QCOMPARE(view.imageSize(), imageSize);
     // A pan only repaints; only a zoom makes the layers render.
     const bool zoomed = withData && scale != 1.0f;
     QCOMPARE(layer->sizes.size(), rendersBefore + (zoomed ? 1 : 0));
@@ -289,7 +289,7 @@ void TestViewPort::middleDragBelowLowerLimitThenFit()
     view.setFlowData(&data);
     for (int i = 0; i < 10; ++i)
         sendWheel(view, QPoint(0, 120));
-    QCOMPARE(longerSide(view.layerImageSize()), 107);
+    QCOMPARE(longerSide(view.imageSize()), 107);
 
     QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
     QPoint pos(400, 300);
@@ -304,13 +304,13 @@ void TestViewPort::middleDragBelowLowerLimitThenFit()
     for (const QList<QVariant>& emitted : std::as_const(sizeSpy))
         QVERIFY(longerSide(emitted.at(0).toSize()) >= 100);
     // The image keeps the last size above the limit, now stale.
-    QVERIFY(longerSide(view.layerImageSize()) >= 100);
+    QVERIFY(longerSide(view.imageSize()) >= 100);
 
     sendMouse(view, QEvent::MouseButtonRelease, pos, Qt::MiddleButton, Qt::NoButton);
     dragWith(view, Qt::LeftButton, QPoint(100, 100), QPoint(130, 120));
     view.fitToScreen();
     QCOMPARE(view.zoomScale(), 0.8f);
-    QCOMPARE(view.layerImageSize(), QSize(800, 400));
+    QCOMPARE(view.imageSize(), QSize(800, 400));
     QCOMPARE(view.centerFractionX(), 0.5);
     QCOMPARE(view.centerFractionY(), 0.5);
 }
@@ -329,7 +329,7 @@ void TestViewPort::middleDragStopsAtCap()
     dragWith(view, Qt::MiddleButton, QPoint(100, 200), QPoint(100, 100));
     QCOMPARE(view.zoomScale(), ViewPort::maximumScale);
     QCOMPARE(sizeSpy.count(), 0);
-    QCOMPARE(view.layerImageSize(), QSize(4000, 4000));
+    QCOMPARE(view.imageSize(), QSize(4000, 4000));
     // Dragging down from the cap still shrinks.
     dragWith(view, Qt::MiddleButton, QPoint(100, 100), QPoint(100, 200));
     QVERIFY(view.zoomScale() < ViewPort::maximumScale);

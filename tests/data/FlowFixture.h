@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FlowDataWriter.h"
-#include "Vector3.h"
+#include "data/FlowDataWriter.h"
+#include "data/Vector3.h"
 
 #include <QByteArray>
 #include <QFile>

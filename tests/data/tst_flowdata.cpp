@@ -1,6 +1,6 @@
-#include "FlowData.h"
-#include "FlowFixture.h"
-#include "MessageCapture.h"
+#include "data/FlowData.h"
+#include "tests/data/FlowFixture.h"
+#include "tests/data/MessageCapture.h"
 
 #include <QDir>
 #include <QTemporaryDir>

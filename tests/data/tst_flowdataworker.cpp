@@ -1,7 +1,7 @@
-#include "FlowData.h"
-#include "FlowDataReady.h"
-#include "FlowDataWorkerScalar.h"
-#include "FlowDataWorkerVector.h"
+#include "data/FlowData.h"
+#include "data/FlowDataReady.h"
+#include "data/FlowDataWorkerScalar.h"
+#include "data/FlowDataWorkerVector.h"
 
 #include <QCoreApplication>
 #include <QMutex>

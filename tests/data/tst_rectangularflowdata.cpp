@@ -1,6 +1,6 @@
-#include "FlowFixture.h"
-#include "MessageCapture.h"
-#include "RectangularFlowData.h"
+#include "data/RectangularFlowData.h"
+#include "tests/data/FlowFixture.h"
+#include "tests/data/MessageCapture.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "FlowData.h"
-#include "FlowDataWriter.h"
-#include "RectangularFlowData.h"
+#include "data/FlowData.h"
+#include "data/FlowDataWriter.h"
+#include "data/RectangularFlowData.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "MessageCapture.h"
-#include "ProfileTimer.h"
-#include "Vector3.h"
+#include "data/ProfileTimer.h"
+#include "data/Vector3.h"
+#include "tests/data/MessageCapture.h"
 
 #include <QDebug>
 #include <QRegularExpression>

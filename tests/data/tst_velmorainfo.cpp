@@ -1,4 +1,4 @@
-#include "FlowFixture.h"
+#include "tests/data/FlowFixture.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

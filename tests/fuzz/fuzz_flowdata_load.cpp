@@ -5,7 +5,7 @@
 // the .dat file. A data set that loads is also resampled and probed, so that
 // whatever the loader accepts is safe to sample.
 
-#include "FlowData.h"
+#include "data/FlowData.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlowData.h"
+#include "data/FlowData.h"
 
 #include <QMutex>
 #include <QSemaphore>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HoverPoints.h"
-#include "TransferFunctionWidget.h"
+#include "transfer/HoverPoints.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QApplication>
 #include <QMouseEvent>

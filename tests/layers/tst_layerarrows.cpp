@@ -1,9 +1,9 @@
-#include "ColorTable.h"
-#include "FieldFlowData.h"
-#include "FlowDataReady.h"
-#include "LayerArrows.h"
-#include "PaintContext.h"
-#include "TransferFunctionScript.h"
+#include "app/shell/PaintContext.h"
+#include "data/FlowDataReady.h"
+#include "layers/LayerArrows.h"
+#include "tests/layers/FieldFlowData.h"
+#include "tests/layers/TransferFunctionScript.h"
+#include "transfer/ColorTable.h"
 
 #include <QPainter>
 #include <QSignalSpy>
@@ -253,7 +253,7 @@ void TestLayerArrows::arrowColours()
     setTransferFunction(fixture.function, left, right, pointHeight);
     QVERIFY(fixture.showGrid(data));
 
-    const ColorTable table(*fixture.function, LayerArrows::colorTableSize);
+    const ColorTable table(fixture.function->transferFunction(), LayerArrows::colorTableSize);
     const QColor expected = table.straightColor(table.indexOf(magnitude));
     QCOMPARE(expected.alpha(), alpha);
     // Inside the shaft, fully covered: the brush's colour as it is composed

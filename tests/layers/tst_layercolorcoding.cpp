@@ -1,12 +1,13 @@
-#include "ColorTable.h"
-#include "FieldFlowData.h"
-#include "FlowDataWriter.h"
-#include "HoverPoints.h"
-#include "LayerColorCoding.h"
-#include "PaintContext.h"
-#include "RectangularFlowData.h"
-#include "TransferFunctionScript.h"
-#include "TransferFunctionWidget.h"
+#include "app/shell/PaintContext.h"
+#include "data/FlowDataWriter.h"
+#include "data/RectangularFlowData.h"
+#include "layers/ColorCodingRenderer.h"
+#include "layers/LayerColorCoding.h"
+#include "tests/layers/FieldFlowData.h"
+#include "tests/layers/TransferFunctionScript.h"
+#include "transfer/ColorTable.h"
+#include "transfer/HoverPoints.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QComboBox>
 #include <QPainter>
@@ -119,7 +120,7 @@ void TestLayerColorCoding::valuesSelectTableWords()
     // The value amid others, as in a row of the picture.
     const float values[3] = {0.5f, value, 0.0f};
     QRgb out[3] = {1, 1, 1};
-    LayerColorCoding::mapValues(values, 3, table.constData(), out);
+    ColorCodingRenderer::mapValues(values, 3, table.constData(), out);
 
     const QRgb expected = entry < 0 ? 0u : table[entry];
     QVERIFY2(out[1] == expected, qPrintable(describe(out[1])));
@@ -227,7 +228,7 @@ void TestLayerColorCoding::changeClearsThePicture()
     fixture.layer.setFlowData(&first);
     fixture.layer.setSize(QSize(10, 10));
     QVERIFY(fixture.waitForPicture());
-    const ColorTable table(*fixture.function, LayerColorCoding::colorTableSize);
+    const ColorTable table(fixture.function->transferFunction(), LayerColorCoding::colorTableSize);
     QCOMPARE(fixture.layer.currentImage().pixel(5, 5), table.premultiplied(0));
 
     QSignalSpy changed(&fixture.layer, &Layer::layerChanged);
@@ -266,7 +267,7 @@ void TestLayerColorCoding::oldPictureStretchedAfterResize()
     fixture.layer.setSize(QSize(100, 50));
     QVERIFY(fixture.waitForPicture());
 
-    const ColorTable table(*fixture.function, LayerColorCoding::colorTableSize);
+    const ColorTable table(fixture.function->transferFunction(), LayerColorCoding::colorTableSize);
     data.holding = true;
     auto letGo = qScopeGuard([&] {
         data.holding = false;
@@ -317,7 +318,7 @@ void TestLayerColorCoding::velocityFieldOfALoadedDataSet()
     fixture.layer.setFlowData(data.get());
     fixture.layer.setSize(QSize(3, 2));
     QVERIFY(fixture.waitForPicture());
-    const ColorTable table(*fixture.function, LayerColorCoding::colorTableSize);
+    const ColorTable table(fixture.function->transferFunction(), LayerColorCoding::colorTableSize);
     const QList<float> scalar = {0.0f, 0.2f, 0.4f, 0.6f, 0.8f, 1.0f};
     for (int k = 0; k < 6; ++k)
         QCOMPARE(fixture.layer.currentImage().pixel(k % 3, k / 3),

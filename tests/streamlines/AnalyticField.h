@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FlowData.h"
-#include "Vector3.h"
+#include "data/FlowData.h"
+#include "data/Vector3.h"
 
 #include <functional>
 

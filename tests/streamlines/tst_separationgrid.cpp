@@ -1,4 +1,4 @@
-#include "SeparationGrid.h"
+#include "streamlines/SeparationGrid.h"
 
 #include <cmath>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "AnalyticField.h"
-#include "SeparationGrid.h"
-#include "StreamlineTracer.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineTracer.h"
+#include "tests/streamlines/AnalyticField.h"
 
 #include <cmath>
 #include <memory>

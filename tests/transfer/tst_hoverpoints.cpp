@@ -1,5 +1,5 @@
-#include "HoverPoints.h"
-#include "MouseScript.h"
+#include "tests/transfer/MouseScript.h"
+#include "transfer/HoverPoints.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,7 +1,7 @@
-#include "ColorTable.h"
-#include "HoverPoints.h"
-#include "MouseScript.h"
-#include "TransferFunctionWidget.h"
+#include "tests/transfer/MouseScript.h"
+#include "transfer/ColorTable.h"
+#include "transfer/HoverPoints.h"
+#include "transfer/TransferFunctionWidget.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -166,7 +166,7 @@ void TestTransferFunction::editsReachTheTable()
     play(&widget, script);
     QCOMPARE(changes.count(), expectedSignals);
 
-    const ColorTable table(widget, entries);
+    const ColorTable table(widget.transferFunction(), entries);
     QCOMPARE(table.count(), entries);
     for (int i = 0; i < entries; ++i) {
         const QRgb word = table.premultiplied(i);
@@ -209,7 +209,7 @@ void TestTransferFunction::indexOf()
     QFETCH(int, index);
 
     TransferFunctionWidget widget;
-    const ColorTable table(widget, entries);
+    const ColorTable table(widget.transferFunction(), entries);
     QCOMPARE(table.indexOf(value), index);
 }
 

@@ -1,4 +1,4 @@
-#include "CollapseableWidget.h"
+#include "app/shell/CollapseableWidget.h"
 
 #include <QCheckBox>
 #include <QLabel>

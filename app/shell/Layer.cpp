@@ -1,4 +1,4 @@
-#include "Layer.h"
+#include "app/shell/Layer.h"
 
 Layer::Layer(bool visible) : visible(visible) {}
 

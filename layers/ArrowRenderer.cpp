@@ -1,0 +1,82 @@
+#include "layers/ArrowRenderer.h"
+
+#include "data/Vector3.h"
+#include "transfer/ColorTable.h"
+
+#include <QBrush>
+#include <QDebug>
+#include <QPainter>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The glyph in glyph units, pointing along +x and centred on the origin: a
+// shaft from -4 to 0, two units thick, and a head from 0 to 4, six units wide.
+constexpr int glyphPoints = 7;
+constexpr double glyph[glyphPoints][2] = {{-4, -1}, {-4, 1}, {0, 1}, {0, 3},
+                                          {4, 0},   {0, -3}, {0, -1}};
+
+} // namespace
+
+QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTable& table,
+                             QSize size, float arrowSize, float normPerc)
+{
+    if (!vectors || size.isEmpty() || counts.width() < 2 || counts.height() < 2)
+        return QImage();
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    if (picture.isNull()) {
+        qDebug() << "ArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
+        return QImage();
+    }
+    picture.fill(0);
+
+    QPainter painter(&picture);
+    painter.setPen(Qt::NoPen);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int columns = counts.width();
+    const int rows = counts.height();
+    const float dx = float(size.width()) / float(columns - 1);
+    const float dy = float(size.height()) / float(rows - 1);
+    const float s = float(size.width()) * arrowSize / 400.0f;
+    QPointF placed[glyphPoints];
+    // One brush per table entry in use, made on first use.
+    std::vector<QBrush> brushes(table.count(), QBrush(Qt::NoBrush));
+    int brushEntry = -1;
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < columns; ++i) {
+            const Vector3& v = vectors[j * columns + i];
+            const float m = v.length();
+            if (!(m > minMagnitude) || !std::isfinite(m))
+                continue;
+            // The direction of (x, y) alone, as atan2(y, x) would turn it;
+            // image rows run along +y of the data, so this turns the glyph
+            // the data's way. A vector along z alone points along +x.
+            const double planar = std::hypot(double(v.x), double(v.y));
+            const double cosine = planar > 0.0 ? double(v.x) / planar : 1.0;
+            const double sine = planar > 0.0 ? double(v.y) / planar : 0.0;
+            const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
+            const double x0 = double(i * dx);
+            const double y0 = double(j * dy);
+            // translate(x0, y0) . rotate . scale(along, s), applied by hand:
+            // one polygon per arrow is much cheaper than a path under a
+            // painter transform.
+            for (int k = 0; k < glyphPoints; ++k) {
+                const double gx = glyph[k][0] * along;
+                const double gy = glyph[k][1] * s;
+                placed[k] = QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
+            }
+            const int entry = table.indexOf(m);
+            if (entry != brushEntry) {
+                if (brushes[entry].style() == Qt::NoBrush)
+                    brushes[entry] = QBrush(table.straightColor(entry));
+                painter.setBrush(brushes[entry]);
+                brushEntry = entry;
+            }
+            painter.drawPolygon(placed, glyphPoints);
+        }
+    }
+    painter.end();
+    return picture;
+}

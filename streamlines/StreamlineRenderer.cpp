@@ -1,0 +1,123 @@
+#include "streamlines/StreamlineRenderer.h"
+
+#include "streamlines/StreamlineParameters.h"
+#include "transfer/ColorTable.h"
+
+#include <QPainter>
+#include <QPen>
+#include <QPolygonF>
+
+#include <climits>
+
+namespace {
+
+// The stroke is lineWidth * 20 pixels wide (slider value / 5).
+constexpr double strokePixelsPerLineWidth = 20.0;
+
+// A glyph's base is glyphSize * 0.02 image widths long and it spans four
+// times as many steps along the line.
+constexpr double glyphBasePerSize = 0.02;
+constexpr double glyphSpanPerSize = 0.08;
+
+QRgb modulated(QRgb straight, double texture)
+{
+    return qRgba(int(qRed(straight) * texture), int(qGreen(straight) * texture),
+                 int(qBlue(straight) * texture), qAlpha(straight));
+}
+
+// The glyph's offset vertex beside `at`, s * |d| to the left of the direction
+// of travel d as the image is seen (image y grows downwards).
+QPointF besideLine(const StreamlinePoint& at, float dx, float dy, double scale)
+{
+    return QPointF(at.x + scale * dy, at.y - scale * dx);
+}
+
+} // namespace
+
+QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const ColorTable& table,
+                                  QSize size, const StreamlineParameters& look,
+                                  double tracedStepSize)
+{
+    if (size.isEmpty())
+        return QImage();
+    QImage canvas(size, QImage::Format_ARGB32);
+    if (canvas.isNull())
+        return QImage();
+    canvas.fill(0);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+
+    // Pens and brushes take straight colours; the table's words are
+    // premultiplied and would otherwise be premultiplied a second time.
+    std::vector<QRgb> straight(table.count());
+    for (int i = 0; i < table.count(); ++i)
+        straight[i] = table.straightColor(i).rgba();
+
+    const double imageWidth = canvas.width();
+    painter.scale(imageWidth, imageWidth);
+
+    // Glyphs follow the step the lines were traced with, so a step changed
+    // without a retrace does not resize them.
+    const bool drawGlyphs = look.glyphs && tracedStepSize > 0.0;
+    const double glyphScale = drawGlyphs ? look.glyphSize * glyphBasePerSize / tracedStepSize : 0.0;
+    const double steps = drawGlyphs ? look.glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
+    const int glyphInterval = steps < 1.0 ? 1 : steps >= double(INT_MAX) ? INT_MAX : int(steps);
+
+    QPen pen(Qt::SolidLine);
+    pen.setCapStyle(Qt::SquareCap);
+    QBrush glyphBrush(Qt::SolidPattern);
+    QPolygonF outline;
+    const double baseWidth = look.lineWidth * strokePixelsPerLineWidth / imageWidth;
+
+    for (const Streamline& line : lines) {
+        if (line.empty())
+            continue;
+        auto point = line.begin();
+        const StreamlinePoint* previous = &*point;
+        ++point;
+        if (drawGlyphs && point != line.end()) {
+            const float dx = float(point->x) - float(previous->x);
+            const float dy = float(point->y) - float(previous->y);
+            outline.clear();
+            outline << besideLine(*previous, dx, dy, glyphScale)
+                    << QPointF(previous->x, previous->y);
+        }
+        int sinceGlyph = 0;
+        for (; point != line.end(); ++point) {
+            const StreamlinePoint& current = *point;
+            QRgb color = straight[table.indexOf(current.magnitude)];
+            if (look.texture)
+                color = modulated(color, current.texture);
+
+            // A transparent colour paints nothing over the transparent image.
+            const bool visibleColor = qAlpha(color) != 0;
+            if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
+                pen.setColor(QColor::fromRgba(color));
+                pen.setWidthF(look.tapering ? baseWidth * current.taper : baseWidth);
+                painter.setPen(pen);
+                painter.drawLine(QPointF(previous->x, previous->y), QPointF(current.x, current.y));
+            }
+
+            if (drawGlyphs) {
+                outline << QPointF(current.x, current.y);
+                if (++sinceGlyph % glyphInterval == 0) {
+                    if (visibleColor) {
+                        glyphBrush.setColor(QColor::fromRgba(color));
+                        painter.setPen(Qt::NoPen);
+                        painter.setBrush(glyphBrush);
+                        painter.drawPolygon(outline);
+                    }
+                    const float dx = float(current.x) - float(previous->x);
+                    const float dy = float(current.y) - float(previous->y);
+                    outline.clear();
+                    outline << besideLine(current, dx, dy, glyphScale)
+                            << QPointF(current.x, current.y);
+                }
+            }
+            previous = &current;
+        }
+    }
+    painter.end();
+    return canvas;
+}

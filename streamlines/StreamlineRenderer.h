@@ -1,0 +1,25 @@
+#pragma once
+
+#include "streamlines/Streamline.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <vector>
+
+class ColorTable;
+struct StreamlineParameters;
+
+// Draws traced lines (domain coordinates, in widths) into a transparent
+// straight-ARGB image of `size`, which spans the domain's width. Each segment
+// takes the colour of its end point's magnitude, darkened by the texture value
+// and thinned by the taper factor when those looks are on; direction glyphs,
+// sized by the step the lines were traced with, are filled triangles beside
+// the line every few points.
+class StreamlineRenderer
+{
+public:
+    // Null for an empty size (it would scale the painter by zero).
+    static QImage render(const std::vector<Streamline>& lines, const ColorTable& table, QSize size,
+                         const StreamlineParameters& look, double tracedStepSize);
+};
