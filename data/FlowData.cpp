@@ -398,4 +398,6 @@ void FlowData::copyFrom(const FlowData& other)
     timeSteps = other.timeSteps;
     timeDifference = other.timeDifference;
     aspect = other.aspect;
+    positionUnit = other.positionUnit;
+    speedUnit = other.speedUnit;
 }

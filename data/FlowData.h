@@ -65,6 +65,10 @@ public:
     Vector3 geometryMaximum() const { return geometryMax; }
     float vectorMinimum() const { return vectorMin; }
     float vectorMaximum() const { return vectorMax; }
+    // The unit of the grid positions as the file names it; empty if it does not.
+    QString lengthUnit() const { return positionUnit; }
+    // The unit of the velocity components; empty if the file does not name it.
+    QString velocityUnit() const { return speedUnit; }
 
 protected:
     // True when the x of the first two grid points is equal: the file's fast
@@ -84,6 +88,8 @@ protected:
     int timeSteps = 0;
     float timeDifference = 0.0f;
     float aspect = 0.0f;
+    QString positionUnit;
+    QString speedUnit;
 
 private:
     bool fail(QString* errorMessage, const QString& reason);

@@ -9,7 +9,7 @@ VELMORA_BUILD_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libbenchmark-dev fonts-dejavu-core
 )
-VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev xvfb xauth)
+VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth)
 
 # Installs whichever of the named packages are missing. The package lists are
 # refreshed only when something has to be installed, so a repeated run does

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds Velmora and runs the whole test suite:
+#   format   every C++ file as .clang-format wants it
 #   release  warnings as errors, every test
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan     ThreadSanitizer, the tests labelled "threads"
@@ -9,12 +10,12 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 stages=("$@")
-[ ${#stages[@]} -eq 0 ] && stages=(release asan tsan fuzz)
+[ ${#stages[@]} -eq 0 ] && stages=(format release asan tsan fuzz)
 for stage in "${stages[@]}"; do
     case "$stage" in
-    release | asan | tsan | fuzz) ;;
+    format | release | asan | tsan | fuzz) ;;
     *)
-        echo "usage: scripts/test.sh [release] [asan] [tsan] [fuzz]" >&2
+        echo "usage: scripts/test.sh [format] [release] [asan] [tsan] [fuzz]" >&2
         exit 2
         ;;
     esac
@@ -48,6 +49,18 @@ run_ctest()
     shift
     ctest --test-dir "build/$stage" --output-on-failure -j "$VELMORA_JOBS" "$@" 2>&1 \
         | tee "build/$stage/ctest.log"
+}
+
+stage_format()
+{
+    echo "== format: clang-format --dry-run on every tracked C++ file"
+    local files
+    mapfile -t files < <(git ls-files '*.cpp' '*.h')
+    if [ ${#files[@]} -eq 0 ]; then
+        fail format "no C++ files found (not a git checkout?)"
+        return
+    fi
+    clang-format --dry-run --Werror "${files[@]}" || fail format "run clang-format -i on the files named above"
 }
 
 stage_release()
