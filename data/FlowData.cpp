@@ -85,6 +85,11 @@ FlowData::~FlowData()
 
 FlowData* FlowData::fromFile(const QString& fileName, QString* errorMessage)
 {
+    return fromFile(fileName, LoadOptions(), errorMessage);
+}
+
+FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions&, QString* errorMessage)
+{
     FlowData loaded;
     if (!loaded.load(fileName, errorMessage))
         return nullptr;

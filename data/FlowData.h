@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/LoadOptions.h"
 #include "data/ScalarSet.h"
 #include "data/SharedArray.h"
 #include "data/Vector3.h"
@@ -31,6 +32,10 @@ public:
     // and returns a RectangularFlowData owned by the caller, or null. On
     // failure *errorMessage, when given, receives the reason.
     static FlowData* fromFile(const QString& fileName, QString* errorMessage = nullptr);
+    // The same, with the choices a file may leave open (variables, level,
+    // time step); the native pair has none of them and ignores them.
+    static FlowData* fromFile(const QString& fileName, const LoadOptions& options,
+                              QString* errorMessage = nullptr);
 
     // The data name: fileName cut at the last "." of its file-name part.
     static QString dataName(const QString& fileName);
