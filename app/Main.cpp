@@ -2,11 +2,15 @@
 
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "data/FlowProbe.h"
+#include "data/RectangularFlowData.h"
 #include "ui_MainWindow.h"
 
 #include <QDebug>
 #include <QErrorMessage>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStatusBar>
 
 Main::Main()
     : ui(new Ui::MainWindow), errorMessage(new QErrorMessage(this)), dataPath("dat"),
@@ -15,6 +19,11 @@ Main::Main()
     ui->setupUi(this);
     setFileNameAsker(nullptr);
     connect(this, &Main::flowDataLoaded, ui->viewPort, &ViewPort::setFlowData);
+    connect(ui->viewPort, &ViewPort::cursorMoved, this, &Main::showValuesAt);
+    connect(ui->viewPort, &ViewPort::cursorLeft, this, [this] {
+        if (!loadedMessage.isEmpty())
+            statusBar()->showMessage(loadedMessage);
+    });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
 }
 
@@ -58,33 +67,63 @@ void Main::loadFlowData()
 
 bool Main::loadFlowData(const QString& fileName)
 {
-    FlowData* loaded = FlowData::fromFile(fileName);
+    QString reason;
+    FlowData* loaded = FlowData::fromFile(fileName, &reason);
+    const QString name = QFileInfo(fileName).fileName();
     if (!loaded) {
         qDebug() << "loadFlowData failed";
+        statusBar()->showMessage(
+            QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, reason),
+            failureMessageMs);
         return false;
     }
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
     qDebug() << "loadFlowData loaded";
+    loadedMessage =
+        QCoreApplication::translate("MainWindow", "%1: %2 × %3 grid, %4 scalar sets, %5 time steps")
+            .arg(QFileInfo(FlowData::dataName(fileName)).fileName())
+            .arg(loaded->resolutionXValue())
+            .arg(loaded->resolutionYValue())
+            .arg(loaded->scalarSetCount() - 1)
+            .arg(loaded->timeStepsValue());
+    statusBar()->showMessage(loadedMessage);
     return true;
+}
+
+void Main::showValuesAt(bool inside, const QPointF& unitPosition)
+{
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    if (!grid)
+        return;
+    const FlowProbe::Reading reading =
+        inside ? FlowProbe::read(*grid, unitPosition.x(), unitPosition.y())
+               : FlowProbe::read(*grid, -1.0, -1.0);
+    statusBar()->showMessage(FlowProbe::describe(*grid, reading));
 }
 
 void Main::saveImage()
 {
-    const QString fileName = askFileName(
-        QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
-        QCoreApplication::translate("MainWindow", "jpg (*.jpeg *.jpg *.jpe);;All Files (*)"), true);
+    const QString fileName =
+        askFileName(QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
+                    QCoreApplication::translate(
+                        "MainWindow", "jpg (*.jpeg *.jpg *.jpe);;png (*.png);;All Files (*)"),
+                    true);
     if (fileName.isEmpty())
         return;
     saveImage(fileName);
 }
 
-bool Main::saveImage(const QString& fileName)
+bool Main::saveImage(const QString& name)
 {
+    const QString fileName =
+        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".jpg") : name;
     imagePath = fileName;
     qDebug().noquote().nospace() << "Pfad vom File: " << fileName;
     if (!ui->viewPort->exportImage(fileName)) {
+        // The dialog may have been told not to show this again; the line stays.
+        qDebug().noquote() << "Main/saveImage: The Image couldn't saved!" << fileName;
         errorMessage->showMessage(
             QCoreApplication::translate("MainWindow", "The Image couldn't saved!"));
         return false;

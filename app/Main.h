@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointF>
 #include <QString>
 
 #include <functional>
@@ -25,10 +26,12 @@ public:
     Main();
     ~Main() override;
 
-    // Loads and installs the named data set; on failure the current one stays.
+    // Loads and installs the named data set and says what was loaded in the
+    // status bar; on failure the current one stays and the status bar says why.
     bool loadFlowData(const QString& fileName);
-    // Writes the composed picture as JPEG under exactly this name, whatever
-    // its extension; reports a failure in the error-message dialog.
+    // Writes the composed picture: PNG for a name ending in ".png", JPEG
+    // otherwise; a name without a suffix gets ".jpg". Reports a failure in
+    // the error-message dialog.
     bool saveImage(const QString& fileName);
 
     // Asks for the file to load or to save to (caption, start path, filter,
@@ -48,6 +51,9 @@ signals:
 public slots:
     void loadFlowData();
     void saveImage();
+    // Shows the values of the data set at a unit-square position (or "—"
+    // outside it) in the status bar.
+    void showValuesAt(bool inside, const QPointF& unitPosition);
 
 private:
     Ui::MainWindow* ui;
@@ -56,4 +62,7 @@ private:
     QString dataPath;
     QString imagePath;
     FlowData* flowData = nullptr;
+    // What the status bar says about the loaded data set between read-outs.
+    QString loadedMessage;
+    static constexpr int failureMessageMs = 8000;
 };

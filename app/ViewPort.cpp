@@ -3,8 +3,11 @@
 #include "app/LayerStack.h"
 #include "app/shell/CollapseableWidget.h"
 #include "app/shell/Layer.h"
+#include "app/shell/PaintContext.h"
 #include "data/FlowData.h"
 #include "data/ProfileTimer.h"
+#include "layers/LayerColorCoding.h"
+#include "transfer/ColorLegend.h"
 
 #include <QBoxLayout>
 #include <QCoreApplication>
@@ -35,6 +38,8 @@ ViewPort::ViewPort(QWidget* parent) : ViewPort(LayerStack::create(), parent) {}
 
 ViewPort::ViewPort(const QList<Layer*>& layers, QWidget* parent) : QWidget(parent), layers(layers)
 {
+    // For the value read-out under the cursor; a move costs one signal.
+    setMouseTracking(true);
     connectLayers();
 }
 
@@ -169,8 +174,49 @@ void ViewPort::mouseMoveEvent(QMouseEvent* event)
         centerX += double(lastMousePos.x() - pos.x()) / layerSize.width();
         centerY += double(lastMousePos.y() - pos.y()) / layerSize.height();
         update();
+    } else if (event->buttons() == Qt::NoButton) {
+        QPointF unit;
+        const bool inside = domainPosition(event->position(), &unit);
+        emit cursorMoved(inside, unit);
     }
     lastMousePos = pos;
+}
+
+void ViewPort::leaveEvent(QEvent*)
+{
+    emit cursorLeft();
+}
+
+bool ViewPort::domainPosition(const QPointF& widgetPosition, QPointF* unitPosition) const
+{
+    if (layerSize.isEmpty() || viewSize.isEmpty())
+        return false;
+    const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
+    const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
+    const double x = (widgetPosition.x() - tx) / layerSize.width();
+    const double shown = (widgetPosition.y() - ty) / layerSize.height();
+    const double y = flipped ? shown : 1.0 - shown;
+    if (!(x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= 1.0))
+        return false;
+    if (unitPosition)
+        *unitPosition = QPointF(x, y);
+    return true;
+}
+
+void ViewPort::setFlippedVertically(bool flipped)
+{
+    if (this->flipped == flipped)
+        return;
+    this->flipped = flipped;
+    update();
+}
+
+void ViewPort::setLegendShown(bool shown)
+{
+    if (legendShown == shown)
+        return;
+    legendShown = shown;
+    update();
 }
 
 void ViewPort::wheelEvent(QWheelEvent* event)
@@ -196,26 +242,54 @@ void ViewPort::paintEvent(QPaintEvent*)
         const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
         const QRectF visible = QRectF(tx, ty, layerSize.width(), layerSize.height())
                                    .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
-        if (!visible.isEmpty()) {
-            paintContext.target = visible;
-            paintContext.source = visible.translated(-tx, -ty);
-            paintLayers(painter);
-        }
+        if (!visible.isEmpty())
+            paintLayers(painter, visible, visible.translated(-tx, -ty));
+        if (legendShown)
+            paintLegend(painter, QRectF(rect()));
     }
     timer.stop();
     painter.end();
 }
 
-void ViewPort::paintLayers(QPainter& painter)
+void ViewPort::paintLayers(QPainter& painter, const QRectF& target, const QRectF& source)
 {
-    paintContext.painter = &painter;
+    PaintContext context;
+    context.painter = &painter;
+    context.target = target;
+    context.source = source;
+    if (!flipped) {
+        // The part of the layer images that shows there, drawn upside down:
+        // mirroring about the target's middle line keeps the target in place.
+        context.source = QRectF(source.x(), layerSize.height() - source.bottom(), source.width(),
+                                source.height());
+        painter.save();
+        painter.translate(0.0, target.top() + target.bottom());
+        painter.scale(1.0, -1.0);
+    }
     for (Layer* layer : std::as_const(layers)) {
         if (!layer->isVisible())
             continue;
         painter.setOpacity(layer->opacity());
-        layer->draw(paintContext);
+        layer->draw(context);
     }
-    paintContext.painter = nullptr;
+    if (!flipped)
+        painter.restore();
+    painter.setOpacity(1.0);
+}
+
+void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
+{
+    for (auto layer = layers.crbegin(); layer != layers.crend(); ++layer) {
+        const auto* coding = qobject_cast<const LayerColorCoding*>(*layer);
+        if (!coding || !coding->isVisible())
+            continue;
+        double minimum = 0.0;
+        double maximum = 0.0;
+        if (coding->valueRange(&minimum, &maximum))
+            ColorLegend(coding->transferFunction(), coding->fieldName(), minimum, maximum)
+                .paint(painter, area);
+        return;
+    }
 }
 
 void ViewPort::resizeEvent(QResizeEvent* event)
@@ -242,9 +316,10 @@ QImage ViewPort::renderImage()
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    paintContext.target = QRectF(QPointF(0, 0), QSizeF(layerSize));
-    paintContext.source = paintContext.target;
-    paintLayers(painter);
+    const QRectF whole(QPointF(0, 0), QSizeF(layerSize));
+    paintLayers(painter, whole, whole);
+    if (legendShown)
+        paintLegend(painter, whole);
     painter.end();
     return image;
 }
@@ -274,7 +349,8 @@ bool ViewPort::finishRendering(int timeoutMs)
 bool ViewPort::exportImage(const QString& fileName)
 {
     const QImage image = renderImage();
-    return !image.isNull() && image.save(fileName, "jpg", jpegQuality);
+    const bool png = fileName.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+    return !image.isNull() && image.save(fileName, png ? "png" : "jpg", png ? -1 : jpegQuality);
 }
 
 void ViewPort::createLayerPanels(QWidget* container)

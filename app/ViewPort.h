@@ -1,7 +1,5 @@
 #pragma once
 
-#include "app/shell/PaintContext.h"
-
 #include <QImage>
 #include <QList>
 #include <QPoint>
@@ -17,9 +15,15 @@ class Layer;
 //
 // Zooming changes the layer image size (the layers render anew, so the picture
 // stays sharp); panning only moves which part of the images is shown. The
-// longer image side is trunc(scale * 1000) pixels. The image point at the
-// widget centre is (centerX * W, centerY * H) for an image of W x H pixels;
-// zooming keeps it in place.
+// longer image side is trunc(scale * 1000) pixels.
+//
+// Layer images hold row 0 (y = 0 of the data) at their top. The view shows y
+// up, as the data means it: each image is drawn mirrored within its place, on
+// screen and in the exported picture. "Flip vertically" shows the rows
+// downwards instead, for data stored in image coordinates. Positions in the
+// view (pan centre, cursor) are taken in the picture as shown: the point at
+// the widget centre is (centerX * W, centerY * H) of the shown W x H picture,
+// and zooming keeps it in place.
 class ViewPort : public QWidget
 {
     Q_OBJECT
@@ -41,9 +45,10 @@ public:
     static QSize imageSizeFor(float aspectRatio, float scale);
 
     // Renders the whole layer image at the current size, whatever the pan and
-    // the widget size, onto the view's background colour and writes it as
-    // JPEG (quality 80) under exactly this name. False when there is no image
-    // size yet, the image cannot be allocated or the file cannot be written.
+    // the widget size, onto the view's background colour (with the legend
+    // when it is shown) and writes it: PNG for a name ending in ".png", JPEG
+    // (quality 80) otherwise. False when there is no image size yet, the
+    // image cannot be allocated or the file cannot be written.
     bool exportImage(const QString& fileName);
     // The composed picture that exportImage writes; null when there is no
     // image size yet or the image cannot be allocated.
@@ -64,6 +69,12 @@ public:
     QSize imageSize() const { return layerSize; }
     double centerFractionX() const { return centerX; }
     double centerFractionY() const { return centerY; }
+    bool isFlippedVertically() const { return flipped; }
+    bool isLegendShown() const { return legendShown; }
+    // The unit-square position of the data (x right, y up in the data's own
+    // sense, as rasters take it) under a widget position; false when the
+    // position is outside the picture or there is no picture.
+    bool domainPosition(const QPointF& widgetPosition, QPointF* unitPosition) const;
     const QList<Layer*>& layerList() const { return layers; }
     FlowData* currentFlowData() const { return flowData; }
 
@@ -73,6 +84,11 @@ signals:
     // Emitted by every image-size update that finds a data set, also when the
     // size did not change; layers re-render inside.
     void sizeChanged(QSize size);
+    // Emitted when the mouse moves over the view with no button pressed:
+    // the unit-square position under it, or none (outside the picture).
+    void cursorMoved(bool inside, QPointF unitPosition);
+    // Emitted when the mouse leaves the view.
+    void cursorLeft();
 
 public slots:
     // Not owned; keeps the scale and the centre.
@@ -80,6 +96,9 @@ public slots:
     // Schedules a repaint, merged into one while the image size is updated.
     void layerChanged(Layer* layer);
     void fitToScreen();
+    // Off: y up (the start); on: row 0 of the data at the top.
+    void setFlippedVertically(bool flipped);
+    void setLegendShown(bool shown);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -88,6 +107,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     void connectLayers();
@@ -95,17 +115,22 @@ private:
     // Applies a new scale, clamped to the upper limit; false if refused
     // (at or below the lower limit) or unchanged.
     bool applyScale(double newScale);
-    void paintLayers(QPainter& painter);
+    // Paints the visible layers: `source` is the part of the shown picture
+    // (picture pixels) that goes to `target` (painter coordinates).
+    void paintLayers(QPainter& painter, const QRectF& target, const QRectF& source);
+    // The colour scale of the topmost visible colour coding inside `area`.
+    void paintLegend(QPainter& painter, const QRectF& area);
 
     FlowData* flowData = nullptr;
     QSize viewSize{-1, -1};
     QSize layerSize{-1, -1};
-    PaintContext paintContext;
     bool updating = false;
     bool repaintPending = false;
     float scale = 1.0f;
     QPoint lastMousePos;
     double centerX = 0.5;
     double centerY = 0.5;
+    bool flipped = false;
+    bool legendShown = false;
     QList<Layer*> layers;
 };

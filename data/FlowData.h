@@ -70,6 +70,9 @@ public:
     Vector3 geometryMaximum() const { return geometryMax; }
     float vectorMinimum() const { return vectorMin; }
     float vectorMaximum() const { return vectorMax; }
+    // True when the file's fast index runs along y: the grid is then shown
+    // with the file's y axis across and the vector components exchanged.
+    bool axesExchanged() const { return fastIndexAlongY(); }
     // The unit of the grid positions as the file names it; empty if it does not.
     QString lengthUnit() const { return positionUnit; }
     // The unit of the velocity components; empty if the file does not name it.

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -39,7 +40,9 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     const int rows = counts.height();
     const float dx = float(size.width()) / float(columns - 1);
     const float dy = float(size.height()) / float(rows - 1);
-    const float s = float(size.width()) * arrowSize / 400.0f;
+    // Glyph units follow the shorter side, as the arrow spacing does, so that
+    // arrows on a wide domain do not outgrow their spacing.
+    const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
     QPointF placed[glyphPoints];
     // One brush per table entry in use, made on first use.
     std::vector<QBrush> brushes(table.count(), QBrush(Qt::NoBrush));

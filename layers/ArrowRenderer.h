@@ -9,7 +9,7 @@ struct Vector3;
 // Draws a grid of arrow glyphs into a transparent premultiplied image, edge
 // to edge: `counts` (columns, rows) vectors, row by row, the first and last
 // arrow of a row on the image borders. The glyph is 8 units long and 6 wide,
-// one unit being (image width / 400) * arrowSize pixels; it points
+// one unit being (shorter image side / 400) * arrowSize pixels; it points
 // along the vector's x and y (image rows follow +y of the data), is coloured
 // through `table` by the vector's magnitude, and its length blends a fixed
 // length (normPerc 1) with one proportional to the magnitude (normPerc 0).

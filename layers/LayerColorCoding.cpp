@@ -1,6 +1,7 @@
 #include "layers/LayerColorCoding.h"
 
 #include "app/shell/PaintContext.h"
+#include "data/FlowData.h"
 #include "data/ProfileTimer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunctionWidget.h"
@@ -37,6 +38,7 @@ void LayerColorCoding::setupControls(QWidget* panel)
     form = new Ui::ColorCodingLayer;
     form->setupUi(panel);
     fieldSelector = form->scalarIndex;
+    form->transferFunction->setMapOpacity(TransferFunctionWidget::OpaqueMaps);
     form->transferFunction->setTransferFunction(function);
     connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
             &LayerColorCoding::setTransferFunction);
@@ -125,13 +127,40 @@ void LayerColorCoding::refillFieldSelector()
     if (!flowData)
         return;
     const int count = flowData->scalarSetCount();
-    for (int i = 0; i < count - 1; ++i)
-        fieldSelector->addItem(
-            QCoreApplication::translate("ColorCodingLayer", "Scalar ") + QString::number(i), i);
-    if (count > 0)
-        fieldSelector->addItem(QCoreApplication::translate("ColorCodingLayer", "Velocity"),
-                               count - 1);
+    for (int i = 0; i < count; ++i)
+        fieldSelector->addItem(fieldName(flowData, i), i);
     fieldSelector->setCurrentIndex(scalarIndex < count ? scalarIndex : -1);
+}
+
+QString LayerColorCoding::fieldName(const FlowData* flowData, int index)
+{
+    if (!flowData || index < 0 || index >= flowData->scalarSetCount())
+        return QString();
+    const ScalarSet& set = flowData->scalarSets().at(index);
+    const bool speed = index == flowData->scalarSetCount() - 1;
+    QString name = set.name;
+    if (name.isEmpty()) {
+        name = speed ? QCoreApplication::translate("ColorCodingLayer", "Velocity")
+                     : QCoreApplication::translate("ColorCodingLayer", "Scalar ") +
+                           QString::number(index);
+    }
+    const QString unit = speed ? flowData->velocityUnit() : set.unit;
+    return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QLatin1Char(']');
+}
+
+bool LayerColorCoding::valueRange(double* minimum, double* maximum) const
+{
+    if (!flowData || scalarIndex < 0 || scalarIndex >= flowData->scalarSetCount())
+        return false;
+    if (scalarIndex == flowData->scalarSetCount() - 1) {
+        *minimum = 0.0;
+        *maximum = flowData->vectorMaximum();
+    } else {
+        const ScalarSet& set = flowData->scalarSets().at(scalarIndex);
+        *minimum = set.minimum;
+        *maximum = set.maximum;
+    }
+    return true;
 }
 
 void LayerColorCoding::resetPicture()

@@ -49,6 +49,17 @@ public:
     const QImage& currentImage() const { return image; }
     int currentScalarIndex() const { return scalarIndex; }
     const TransferFunction& transferFunction() const { return function; }
+    // The name of the shown field, as the field selector lists it.
+    QString fieldName() const { return fieldName(flowData, scalarIndex); }
+    // The physical values that the ends of the transfer function stand for:
+    // the field's extremes as read, 0 to the largest speed for the velocity.
+    // False without a data set.
+    bool valueRange(double* minimum, double* maximum) const;
+
+    // Entry `index` of the data set's scalar list as the user sees it: the
+    // file's name of the set with its unit, else "Scalar k", and "Velocity"
+    // for the last entry, the speed.
+    static QString fieldName(const FlowData* flowData, int index);
 
 public slots:
     void setFlowData(FlowData* flowData) override;

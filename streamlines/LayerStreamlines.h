@@ -39,6 +39,7 @@ public:
     // before the first drawing and after a new data set.
     const QImage& currentImage() const { return image; }
     const StreamlineParameters& parameters() const { return settings; }
+    const TransferFunction& transferFunction() const { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
 
 public slots:

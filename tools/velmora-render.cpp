@@ -1,16 +1,23 @@
-// velmora-render DATA.gri OUT.(jpg|png) [--scale S] [--background COLOR]
+// velmora-render DATA OUT.(jpg|png) [--scale S] [--background COLOR]
+//                [--colors LAYER=MAP]... [--legend] [--flip-vertically]
 //
 // Renders a data set headless with the program's own view port and layer
-// stack (no main window), as the program shows it right after loading (default layers,
-// default transfer functions) at the given zoom scale (1 by default: the
-// longer side is 1000 pixels), and writes the picture. The format follows
-// the output file's suffix: PNG for .png, JPEG (quality 80) otherwise.
-// Exit status 0 on success, 1 when the data set does not load or the picture
-// cannot be written, 2 on a wrong command line. The default transfer
-// functions are white ramps, so a dark --background shows them best.
+// stack (no main window), as the program shows it right after loading
+// (default layers, default transfer functions, y up) at the given zoom scale
+// (1 by default: the longer side is 1000 pixels), and writes the picture. The
+// format follows the output file's suffix: PNG for .png, JPEG (quality 80)
+// otherwise. --colors sets the transfer function of the visible layer of a
+// kind to a named colour map, as the panel's menu does. Exit status 0 on
+// success, 1 when the data set does not load or the picture cannot be
+// written, 2 on a wrong command line.
 
+#include "app/shell/Layer.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+#include "streamlines/LayerStreamlines.h"
+#include "transfer/ColorMap.h"
 
 #include <QApplication>
 #include <QColor>
@@ -30,6 +37,33 @@ void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& messag
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The visible layer of the kind named on the command line, or null.
+Layer* visibleLayerOfKind(const QList<Layer*>& layers, const QString& kind)
+{
+    for (Layer* layer : layers) {
+        const bool matches =
+            (kind == QLatin1String("colorcoding") && qobject_cast<LayerColorCoding*>(layer)) ||
+            (kind == QLatin1String("arrows") && qobject_cast<LayerArrows*>(layer)) ||
+            (kind == QLatin1String("streamlines") && qobject_cast<LayerStreamlines*>(layer));
+        if (matches && layer->isVisible())
+            return layer;
+    }
+    return nullptr;
+}
+
+void applyColorMap(Layer* layer, const QString& map)
+{
+    if (auto* coding = qobject_cast<LayerColorCoding*>(layer))
+        coding->setTransferFunction(
+            ColorMap::transferFunction(map, coding->transferFunction(), true));
+    else if (auto* arrows = qobject_cast<LayerArrows*>(layer))
+        arrows->setTransferFunction(
+            ColorMap::transferFunction(map, arrows->transferFunction(), false));
+    else if (auto* lines = qobject_cast<LayerStreamlines*>(layer))
+        lines->setTransferFunction(
+            ColorMap::transferFunction(map, lines->transferFunction(), false));
 }
 
 } // namespace
@@ -59,6 +93,20 @@ int main(int argc, char** argv)
         QStringLiteral("colour under the layers, e.g. black or #203040 (default: the view's)."),
         QStringLiteral("COLOR"));
     parser.addOption(backgroundOption);
+    const QCommandLineOption colorsOption(
+        QStringLiteral("colors"),
+        QStringLiteral("colour map of the visible layer of a kind: LAYER=MAP with LAYER one of "
+                       "colorcoding, arrows, streamlines and MAP one of ") +
+            ColorMap::names().join(QStringLiteral(", ")) + QStringLiteral("; repeatable."),
+        QStringLiteral("LAYER=MAP"));
+    parser.addOption(colorsOption);
+    const QCommandLineOption legendOption(
+        QStringLiteral("legend"), QStringLiteral("draw the colour scale of the colour coding."));
+    parser.addOption(legendOption);
+    const QCommandLineOption flipOption(
+        QStringLiteral("flip-vertically"),
+        QStringLiteral("show row 0 of the data at the top (data in image coordinates)."));
+    parser.addOption(flipOption);
     if (!parser.parse(application.arguments())) {
         err << "velmora-render: " << parser.errorText() << "\n";
         return 2;
@@ -69,7 +117,8 @@ int main(int argc, char** argv)
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
-        err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S] [--background COLOR]\n";
+        err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] "
+               "[--colors LAYER=MAP]... [--legend] [--flip-vertically]\n";
         return 2;
     }
     bool scaleOk = false;
@@ -90,6 +139,21 @@ int main(int argc, char** argv)
         }
     }
 
+    QList<QPair<QString, QString>> colorMaps;
+    for (const QString& value : parser.values(colorsOption)) {
+        const QString kind = value.section(QLatin1Char('='), 0, 0);
+        const QString map = value.section(QLatin1Char('='), 1);
+        const QStringList kinds{QStringLiteral("colorcoding"), QStringLiteral("arrows"),
+                                QStringLiteral("streamlines")};
+        if (!kinds.contains(kind) || !ColorMap::names().contains(map)) {
+            err << "velmora-render: --colors: expected LAYER=MAP with LAYER one of "
+                << kinds.join(QStringLiteral(", ")) << " and MAP one of "
+                << ColorMap::names().join(QStringLiteral(", ")) << ", got " << value << "\n";
+            return 2;
+        }
+        colorMaps.append({kind, map});
+    }
+
     qInstallMessageHandler(quietDebug);
     QString reason;
     std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), &reason));
@@ -104,6 +168,10 @@ int main(int argc, char** argv)
     // values the program's panels give them.
     QWidget panels;
     viewPort.createLayerPanels(&panels);
+    for (const auto& [kind, map] : std::as_const(colorMaps))
+        applyColorMap(visibleLayerOfKind(viewPort.layerList(), kind), map);
+    viewPort.setLegendShown(parser.isSet(legendOption));
+    viewPort.setFlippedVertically(parser.isSet(flipOption));
     viewPort.setScale(scale);
     if (background.isValid()) {
         QPalette palette = viewPort.palette();

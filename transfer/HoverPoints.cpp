@@ -93,6 +93,11 @@ bool HoverPoints::eventFilter(QObject* object, QEvent* event)
     case QEvent::MouseButtonRelease:
         currentIndex = -1;
         return false;
+    case QEvent::ContextMenu: {
+        const bool swallow = swallowContextMenu;
+        swallowContextMenu = false;
+        return swallow;
+    }
     case QEvent::MouseMove:
         if (currentIndex >= 0) {
             const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
@@ -135,6 +140,7 @@ bool HoverPoints::handlePress(QMouseEvent* event)
     }
 
     if (event->button() == Qt::RightButton) {
+        swallowContextMenu = hit != -1;
         if (hit == -1 || !editable)
             return false;
         if (locks.at(hit) == 0)

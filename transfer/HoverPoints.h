@@ -22,7 +22,8 @@ class QWidget;
 // points over what the host paints, and announces every edit.
 //
 // Mouse: left press selects a point to drag or inserts a white one; right
-// press removes an unlocked point; double-click picks a point's colour.
+// press removes an unlocked point (and the host's context menu is not
+// opened for it); double-click picks a point's colour.
 // Points, colours and lock words always have the same length and index.
 // GUI thread only.
 class HoverPoints : public QObject
@@ -112,6 +113,8 @@ private:
     QList<unsigned> locks;
     QSizeF pointSize{11.0, 11.0};
     int currentIndex = -1;
+    // The right press that hit a point also asks for a context menu; that one is swallowed.
+    bool swallowContextMenu = false;
     bool editable = true;
     bool enabled = true;
     QPen pointPen;

@@ -26,7 +26,7 @@ public:
 
     // Renders the function into every row of `image` (caller's size and
     // format; layers use a one-row premultiplied ARGB image): column c holds
-    // the function at (c + 1/2) / width.
+    // the function at (c + 1/2) / width, rounded to the nearest level.
     void fillColorTable(QImage* image) const;
     // The function sampled into `entries` premultiplied words.
     ColorTable colorTable(int entries) const;

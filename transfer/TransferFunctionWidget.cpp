@@ -1,6 +1,11 @@
 #include "transfer/TransferFunctionWidget.h"
 
+#include "transfer/ColorMap.h"
 #include "transfer/HoverPoints.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QMenu>
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -37,6 +42,10 @@ TransferFunctionWidget::TransferFunctionWidget(QWidget* parent)
     hoverPoints->setSortType(HoverPoints::XSort);
 
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    const QString hint = QCoreApplication::translate(
+        "TransferFunctionWidget", "Drag points to edit; right-click empty space for colour maps");
+    setToolTip(hint);
+    setStatusTip(hint);
 
     connect(hoverPoints, &HoverPoints::pointsChanged, this, &TransferFunctionWidget::colorsChanged);
     connect(this, &TransferFunctionWidget::colorsChanged, this,
@@ -63,6 +72,20 @@ void TransferFunctionWidget::setTransferFunction(const TransferFunction& functio
     hoverPoints->setPointLock(int(function.points().size()) - 1, HoverPoints::LockToRight);
     update();
     emit colorsChanged();
+}
+
+void TransferFunctionWidget::applyColorMap(const QString& name)
+{
+    setTransferFunction(
+        ColorMap::transferFunction(name, transferFunction(), mapOpacity == OpaqueMaps));
+}
+
+void TransferFunctionWidget::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    for (const QString& name : ColorMap::names())
+        menu.addAction(name, this, [this, name] { applyColorMap(name); });
+    menu.exec(event->globalPos());
 }
 
 QSize TransferFunctionWidget::minimumSizeHint() const

@@ -426,6 +426,8 @@ void TestViewPort::exportPicture()
     auto* bottom = new ImageLayer(bottomColor, bottomCoverage);
     auto* top = new ImageLayer(topColor, QRectF(0, 0, 0.5, 1), topVisible);
     ViewPort view({bottom, top});
+    // Layer image rows as the picture's rows; the y-up mirror has a test of its own.
+    view.setFlippedVertically(true);
     setViewSize(view, QSize(300, 200));
     ShapedFlowData data(2.0f);
     view.setFlowData(&data);

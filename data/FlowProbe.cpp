@@ -1,0 +1,133 @@
+#include "data/FlowProbe.h"
+
+#include "data/RectangularFlowData.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+// The cell [k, k + 1] of the ascending coordinates that holds t, and the
+// weight of its upper line.
+struct AxisCell
+{
+    int lower;
+    double upperWeight;
+};
+
+AxisCell locate(const float* coords, int n, double t)
+{
+    const float* upper = std::upper_bound(coords, coords + n, float(t));
+    const int lower = std::clamp(int(upper - coords) - 1, 0, n - 2);
+    const double width = double(coords[lower + 1]) - coords[lower];
+    const double weight = width > 0.0 ? (t - coords[lower]) / width : 0.0;
+    return {lower, std::clamp(weight, 0.0, 1.0)};
+}
+
+// Bilinear in the cell; a corner without a share cannot spoil the value.
+template <typename Value>
+double interpolate(const AxisCell& cx, const AxisCell& cy, int columns, Value value)
+{
+    const double wx[2] = {1.0 - cx.upperWeight, cx.upperWeight};
+    const double wy[2] = {1.0 - cy.upperWeight, cy.upperWeight};
+    double sum = 0.0;
+    for (int dy = 0; dy < 2; ++dy) {
+        for (int dx = 0; dx < 2; ++dx) {
+            const double weight = wx[dx] * wy[dy];
+            if (weight > 0.0)
+                sum += weight * double(value((cy.lower + dy) * columns + cx.lower + dx));
+        }
+    }
+    return sum;
+}
+
+QString number(double value)
+{
+    return std::isfinite(value) ? QString::number(value, 'g', 5) : QStringLiteral("—");
+}
+
+QString withUnit(const QString& name, const QString& unit)
+{
+    return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QLatin1Char(']');
+}
+
+} // namespace
+
+FlowProbe::Reading FlowProbe::read(const RectangularFlowData& data, double unitX, double unitY)
+{
+    Reading reading;
+    const int columns = data.resolutionXValue();
+    const int rows = data.resolutionYValue();
+    const int sets = data.scalarSetCount();
+    const bool exchanged = data.axesExchanged();
+    const Vector3 low = data.geometryMinimum();
+    const Vector3 high = data.geometryMaximum();
+    // The shown x axis is the file's y axis when the file's fast index runs along y.
+    const double x0 = exchanged ? low.y : low.x;
+    const double x1 = exchanged ? high.y : high.x;
+    const double y0 = exchanged ? low.x : low.y;
+    const double y1 = exchanged ? high.x : high.y;
+    reading.x = x0 + unitX * (x1 - x0);
+    reading.y = y0 + unitY * (y1 - y0);
+
+    const bool usable = columns >= 2 && rows >= 2 && sets >= 1 &&
+                        data.xCoordinates().size() == columns && data.yCoordinates().size() == rows;
+    reading.inside = usable && unitX >= 0.0 && unitX <= 1.0 && unitY >= 0.0 && unitY <= 1.0;
+    if (!reading.inside) {
+        reading.x = reading.y = reading.vx = reading.vy = reading.speed = notANumber;
+        for (int s = 0; s + 1 < sets; ++s)
+            reading.scalars.append(notANumber);
+        return reading;
+    }
+
+    const AxisCell cx = locate(data.xCoordinates().get(), columns, unitX);
+    const AxisCell cy = locate(data.yCoordinates().get(), rows, unitY);
+    const Vector3* vectors = data.vectorArray().get();
+    const double largest = data.vectorMaximum();
+    reading.vx = largest * interpolate(cx, cy, columns, [&](int k) { return vectors[k].x; });
+    reading.vy = largest * interpolate(cx, cy, columns, [&](int k) { return vectors[k].y; });
+    const QList<ScalarSet>& scalars = data.scalarSets();
+    const float* speed = scalars.last().values.get();
+    reading.speed = largest * interpolate(cx, cy, columns, [&](int k) { return speed[k]; });
+    for (int s = 0; s + 1 < sets; ++s) {
+        const ScalarSet& set = scalars.at(s);
+        const float* values = set.values.get();
+        const double normalised = interpolate(cx, cy, columns, [&](int k) { return values[k]; });
+        reading.scalars.append(set.minimum + normalised * (double(set.maximum) - set.minimum));
+    }
+    return reading;
+}
+
+QString FlowProbe::describe(const RectangularFlowData& data, const Reading& reading)
+{
+    const QString length = data.lengthUnit();
+    const QString velocity = data.velocityUnit();
+    QStringList parts;
+    parts << QStringLiteral("x = ") + number(reading.x)
+          << QStringLiteral("y = ") + number(reading.y);
+    const QString perSecond = velocity.isEmpty() ? QString() : QStringLiteral(" ") + velocity;
+    QStringList values;
+    values << QStringLiteral("vx = ") + number(reading.vx) + perSecond
+           << QStringLiteral("vy = ") + number(reading.vy) + perSecond
+           << QCoreApplication::translate("FlowProbe", "speed") + QStringLiteral(" = ") +
+                  number(reading.speed) + perSecond;
+    const QList<ScalarSet>& scalars = data.scalarSets();
+    for (int s = 0; s < reading.scalars.size() && s < scalars.size(); ++s) {
+        const QString name =
+            scalars.at(s).name.isEmpty()
+                ? QCoreApplication::translate("FlowProbe", "Scalar ") + QString::number(s)
+                : scalars.at(s).name;
+        values << withUnit(name, scalars.at(s).unit) + QStringLiteral(" = ") +
+                      number(reading.scalars.at(s));
+    }
+    QString text = parts.join(QStringLiteral(", "));
+    if (!length.isEmpty())
+        text += QStringLiteral(" ") + length;
+    text += QStringLiteral("   ") + values.join(QStringLiteral(", "));
+    return text;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class RectangularFlowData;
+
+// Reads a data set at one position in physical units: the grid's own values,
+// bilinearly interpolated within the cell around the position, with the
+// normalisation undone (positions from the grid's extremes, vectors times the
+// largest speed, scalar sets from their extremes). On demand only: a read is
+// two binary searches and a few multiplications.
+class FlowProbe
+{
+public:
+    struct Reading
+    {
+        bool inside = false; // false: outside the grid; every value (x, y too) is NaN
+        double x = 0.0;      // as the view shows the axes
+        double y = 0.0;
+        double vx = 0.0;
+        double vy = 0.0;
+        double speed = 0.0;
+        QList<double> scalars; // the file's scalar sets, in order (not the speed)
+    };
+
+    // `unitX`, `unitY`: the position in the unit square, as rasters take it
+    // (y = 0 at the grid's first row). NaN where a cell corner that has a
+    // share is NaN.
+    static Reading read(const RectangularFlowData& data, double unitX, double unitY);
+
+    // One status-bar line: position, velocity, speed and every scalar set,
+    // with names and units where the file has them; "—" for what is not a number.
+    static QString describe(const RectangularFlowData& data, const Reading& reading);
+};

@@ -1,0 +1,203 @@
+#include "app/Main.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
+#include "data/FlowDataWriter.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <memory>
+
+namespace {
+
+constexpr int gridSide = 21;
+
+// Solid-body rotation, counter-clockwise as seen with y up, around the
+// middle of [0, 1]^2; the one scalar is y.
+bool writeRotation(const QString& dataName)
+{
+    QList<float> axis;
+    for (int k = 0; k < gridSide; ++k)
+        axis.append(float(k) / (gridSide - 1));
+    FlowDataWriter writer;
+    writer.setGrid(axis, axis);
+    QList<Vector3> vectors;
+    QList<float> heights;
+    for (float y : axis) {
+        for (float x : axis) {
+            vectors.append(Vector3(-(y - 0.5f), x - 0.5f, 0.0f));
+            heights.append(y);
+        }
+    }
+    writer.setVectors(vectors);
+    writer.addScalarSet(heights);
+    return writer.write(dataName);
+}
+
+TransferFunction opaque(const QColor& low, const QColor& high)
+{
+    return TransferFunction(QPolygonF({QPointF(0, 0), QPointF(1, 0)}), {low, high});
+}
+
+void sendMouse(QWidget& widget, QEvent::Type type, const QPoint& at, Qt::MouseButton button,
+               Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, at, widget.mapToGlobal(QPointF(at)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+// The mean vertical offset from `center` of the rows where the arrow there is
+// wider than its shaft: the rows of its head, so the sign says where it points.
+double headOffset(const QImage& picture, const QPoint& center, int reach, int shaftWidth)
+{
+    double sum = 0.0;
+    int rows = 0;
+    for (int dy = -reach; dy <= reach; ++dy) {
+        int width = 0;
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const QColor c = picture.pixelColor(center + QPoint(dx, dy));
+            width += c.red() > 200 && c.green() < 60 ? 1 : 0;
+        }
+        if (width > shaftWidth + 2) {
+            sum += dy;
+            ++rows;
+        }
+    }
+    return rows > 0 ? sum / rows : 0.0;
+}
+
+} // namespace
+
+class TestOrientation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void picture_data();
+    void picture();
+    void dragAndZoomFollowThePointer_data();
+    void dragAndZoomFollowThePointer();
+    void loadFailureInStatusBar();
+
+private:
+    QTemporaryDir dir;
+    QString rotation;
+};
+
+void TestOrientation::initTestCase()
+{
+    rotation = dir.filePath("rotation");
+    QVERIFY(writeRotation(rotation));
+}
+
+void TestOrientation::picture_data()
+{
+    QTest::addColumn<bool>("flipped");
+    QTest::newRow("y up") << false;
+    QTest::newRow("flipped vertically") << true;
+}
+
+void TestOrientation::picture()
+{
+    QFETCH(bool, flipped);
+    std::unique_ptr<FlowData> data(FlowData::fromFile(rotation + ".gri"));
+    QVERIFY(data);
+    auto* field = new LayerColorCoding(0, true);
+    auto* arrows = new LayerArrows(true);
+    ViewPort view({field, arrows});
+    view.setFlippedVertically(flipped);
+    view.setScale(0.4f);
+    field->setTransferFunction(opaque(Qt::black, Qt::white));
+    arrows->setTransferFunction(opaque(Qt::red, Qt::red));
+    view.setFlowData(data.get());
+    arrows->setQuantity(5);
+    arrows->setArrowSize(300);
+    QVERIFY(view.finishRendering(10000));
+    const QImage picture = view.renderImage();
+    QCOMPARE(picture.size(), QSize(400, 400));
+
+    // Large y at the top when y is up.
+    const int top = qGray(picture.pixel(20, 5));
+    const int bottom = qGray(picture.pixel(20, 394));
+    QVERIFY2(flipped ? top < bottom : top > bottom,
+             qPrintable(QString("%1 %2").arg(top).arg(bottom)));
+    // On the right the flow runs up (counter-clockwise): the head of the
+    // arrow at three quarters of the width sits above its middle.
+    // Glyph units are 3 pixels here: a shaft 6 wide, a head 18 wide.
+    const double head = headOffset(picture, QPoint(300, 200), 14, 6);
+    QVERIFY2(flipped ? head > 0 : head < 0, qPrintable(QString::number(head)));
+}
+
+void TestOrientation::dragAndZoomFollowThePointer_data()
+{
+    QTest::addColumn<bool>("flipped");
+    QTest::newRow("y up") << false;
+    QTest::newRow("flipped vertically") << true;
+}
+
+void TestOrientation::dragAndZoomFollowThePointer()
+{
+    QFETCH(bool, flipped);
+    std::unique_ptr<FlowData> data(FlowData::fromFile(rotation + ".gri"));
+    ViewPort view(QList<Layer*>{});
+    view.setFlippedVertically(flipped);
+    view.resize(300, 200);
+    QResizeEvent resize(QSize(300, 200), QSize());
+    QApplication::sendEvent(&view, &resize);
+    view.setFlowData(data.get());
+
+    // The data point under the pointer stays under it while dragging.
+    const QPoint from(150, 120);
+    const QPoint to(190, 60);
+    QPointF before;
+    QPointF after;
+    QVERIFY(view.domainPosition(from, &before));
+    sendMouse(view, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(view, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    sendMouse(view, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    QVERIFY(view.domainPosition(to, &after));
+    QVERIFY2(QLineF(before, after).length() < 1e-9, qPrintable(QString("%1,%2 -> %3,%4")
+                                                                   .arg(before.x())
+                                                                   .arg(before.y())
+                                                                   .arg(after.x())
+                                                                   .arg(after.y())));
+
+    // A wheel step keeps the point at the view's centre.
+    const QPoint centre(150, 100);
+    QVERIFY(view.domainPosition(centre, &before));
+    QWheelEvent wheel(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &wheel);
+    QCOMPARE(view.zoomScale(), 1.25f);
+    QVERIFY(view.domainPosition(centre, &after));
+    QVERIFY(QLineF(before, after).length() < 1e-9);
+}
+
+void TestOrientation::loadFailureInStatusBar()
+{
+    Main window;
+    QVERIFY(window.loadFlowData(rotation + ".gri"));
+    FlowData* shown = window.currentFlowData();
+    QVERIFY(
+        window.statusBar()->currentMessage().startsWith("rotation: 21 × 21 grid, 1 scalar sets"));
+
+    QFile::copy(rotation + ".gri", dir.filePath("cut.gri"));
+    QFile::copy(rotation + ".dat", dir.filePath("cut.dat"));
+    QFile cut(dir.filePath("cut.dat"));
+    QVERIFY(cut.resize(100));
+    QVERIFY(!window.loadFlowData(dir.filePath("cut.gri")));
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QString("Could not load cut.gri: data file shorter than the header promises"));
+    QCOMPARE(window.currentFlowData(), shown);
+    QCOMPARE(window.viewPort()->currentFlowData(), shown);
+}
+
+QTEST_MAIN(TestOrientation)
+#include "tst_orientation.moc"

@@ -1,0 +1,161 @@
+#include "transfer/ColorLegend.h"
+#include "transfer/ColorMap.h"
+#include "transfer/ColorTable.h"
+
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+// The map's own colour at value t, linear between its 256 entries, in 0..255.
+void mapColor(const QList<QRgb>& table, double t, double rgb[3])
+{
+    const double position = t * 255.0;
+    const int k = std::min(int(position), 254);
+    const double w = position - k;
+    const QRgb a = table.at(k);
+    const QRgb b = table.at(k + 1);
+    rgb[0] = qRed(a) + w * (qRed(b) - qRed(a));
+    rgb[1] = qGreen(a) + w * (qGreen(b) - qGreen(a));
+    rgb[2] = qBlue(a) + w * (qBlue(b) - qBlue(a));
+}
+
+} // namespace
+
+class TestColorMaps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tableFollowsMap_data();
+    void tableFollowsMap();
+    void filesMatchTheirSources_data();
+    void filesMatchTheirSources();
+    void opacityProfileKept();
+    void legendTicks_data();
+    void legendTicks();
+};
+
+void TestColorMaps::tableFollowsMap_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const QString& name : ColorMap::names()) {
+        if (name != QLatin1String("white"))
+            QTest::newRow(qPrintable(name)) << name;
+    }
+}
+
+void TestColorMaps::tableFollowsMap()
+{
+    QFETCH(QString, name);
+    const QList<QRgb> own = ColorMap::table(name);
+    QCOMPARE(own.size(), 256);
+    const TransferFunction function = ColorMap::transferFunction(name, TransferFunction(), true);
+    QVERIFY(function.points().size() >= 2);
+    const ColorTable table(function, 4096);
+    for (int c = 0; c < table.count(); ++c) {
+        double expected[3];
+        // Column c of a table holds the function at (c + 1/2) / width.
+        mapColor(own, (c + 0.5) / 4096.0, expected);
+        const QRgb word = table.premultiplied(c);
+        const double got[3] = {double(qRed(word)), double(qGreen(word)), double(qBlue(word))};
+        QCOMPARE(qAlpha(word), 255);
+        for (int channel = 0; channel < 3; ++channel)
+            QVERIFY2(std::abs(got[channel] - expected[channel]) <= 2.0,
+                     qPrintable(QString("entry %1 channel %2: %3 against %4")
+                                    .arg(c)
+                                    .arg(channel)
+                                    .arg(got[channel])
+                                    .arg(expected[channel])));
+    }
+}
+
+void TestColorMaps::filesMatchTheirSources_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("t");
+    QTest::addColumn<double>("red");
+    QTest::addColumn<double>("green");
+    QTest::addColumn<double>("blue");
+    // The first and last entries as their authors publish them.
+    QTest::newRow("viridis 0") << "viridis" << 0.0 << 0.267004 << 0.004874 << 0.329415;
+    QTest::newRow("viridis 1") << "viridis" << 1.0 << 0.993248 << 0.906157 << 0.143936;
+    QTest::newRow("magma 0") << "magma" << 0.0 << 0.001462 << 0.000466 << 0.013866;
+    QTest::newRow("magma 1") << "magma" << 1.0 << 0.987053 << 0.991438 << 0.749504;
+    QTest::newRow("inferno 1") << "inferno" << 1.0 << 0.988362 << 0.998364 << 0.644924;
+    QTest::newRow("cividis 0") << "cividis" << 0.0 << 0.0 << 0.135112 << 0.304751;
+    QTest::newRow("cividis 1") << "cividis" << 1.0 << 0.995737 << 0.909344 << 0.217772;
+    // Moreland's table: the two end colours and the neutral middle.
+    QTest::newRow("coolwarm 0") << "coolwarm" << 0.0 << 0.229806 << 0.298718 << 0.753683;
+    QTest::newRow("coolwarm 1/2") << "coolwarm" << 0.5 << 0.865 << 0.865 << 0.865;
+    QTest::newRow("coolwarm 1") << "coolwarm" << 1.0 << 0.705673 << 0.015556 << 0.150233;
+}
+
+void TestColorMaps::filesMatchTheirSources()
+{
+    QFETCH(QString, name);
+    QFETCH(double, t);
+    QFETCH(double, red);
+    QFETCH(double, green);
+    QFETCH(double, blue);
+    double rgb[3];
+    mapColor(ColorMap::table(name), t, rgb);
+    const double expected[3] = {red * 255.0, green * 255.0, blue * 255.0};
+    for (int channel = 0; channel < 3; ++channel)
+        QVERIFY2(std::abs(rgb[channel] - expected[channel]) <= 1.0,
+                 qPrintable(QString("channel %1: %2 against %3")
+                                .arg(channel)
+                                .arg(rgb[channel])
+                                .arg(expected[channel])));
+}
+
+void TestColorMaps::opacityProfileKept()
+{
+    // A profile that rises, then falls: its points must survive the map.
+    const TransferFunction profile(
+        QPolygonF({QPointF(0.0, 1.0), QPointF(0.3, 0.0), QPointF(0.7, 0.8), QPointF(1.0, 0.2)}),
+        {});
+    const ColorTable before(profile, 256);
+    const ColorTable after(ColorMap::transferFunction("viridis", profile, false), 256);
+    for (int c = 0; c < 256; ++c)
+        QVERIFY2(std::abs(qAlpha(before.premultiplied(c)) - qAlpha(after.premultiplied(c))) <= 1,
+                 qPrintable(QString("entry %1").arg(c)));
+    QCOMPARE(ColorMap::transferFunction("white", profile, false), TransferFunction());
+}
+
+void TestColorMaps::legendTicks_data()
+{
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+    QTest::newRow("unit range") << 0.0 << 1.0;
+    QTest::newRow("small signed") << -3.2e-5 << 7.9e-5;
+    QTest::newRow("pressure in hPa") << 1013.0 << 1030.0;
+    QTest::newRow("negative only") << -5.1 << -0.3;
+    QTest::newRow("wide") << -12345.0 << 98765.0;
+}
+
+void TestColorMaps::legendTicks()
+{
+    QFETCH(double, minimum);
+    QFETCH(double, maximum);
+    const QList<double> ticks = ColorLegend::ticks(minimum, maximum);
+    QVERIFY2(ticks.size() >= 3 && ticks.size() <= 6, qPrintable(QString::number(ticks.size())));
+    const double step = ticks.at(1) - ticks.at(0);
+    const double decade = std::pow(10.0, std::floor(std::log10(step)));
+    const double mantissa = step / decade;
+    QVERIFY2(std::abs(mantissa - 1.0) < 1e-9 || std::abs(mantissa - 2.0) < 1e-9 ||
+                 std::abs(mantissa - 2.5) < 1e-9 || std::abs(mantissa - 5.0) < 1e-9,
+             qPrintable(QString("step %1").arg(step)));
+    for (double tick : ticks) {
+        QVERIFY(tick >= minimum && tick <= maximum);
+        QVERIFY2(std::abs(tick / step - std::round(tick / step)) < 1e-9,
+                 qPrintable(QString("%1 is not a multiple of %2").arg(tick).arg(step)));
+        // The printed label reads back as the tick.
+        QVERIFY2(std::abs(ColorLegend::label(tick, step).toDouble() - tick) < step * 1e-6,
+                 qPrintable(ColorLegend::label(tick, step)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestColorMaps)
+#include "tst_colormaps.moc"
