@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include "app/AboutBox.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "ui_MainWindow.h"
@@ -15,6 +16,7 @@ Main::Main()
     ui->setupUi(this);
     setFileNameAsker(nullptr);
     connect(this, &Main::flowDataLoaded, ui->viewPort, &ViewPort::setFlowData);
+    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
 }
 

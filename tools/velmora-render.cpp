@@ -9,6 +9,7 @@
 // cannot be written, 2 on a wrong command line. The default transfer
 // functions are white ramps, so a dark --background shows them best.
 
+#include "app/Version.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 
@@ -40,12 +41,14 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-render"));
+    QApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     QTextStream err(stderr);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
     parser.addPositionalArgument(QStringLiteral("output"),
                                  QStringLiteral("the picture to write (.jpg or .png)"));
@@ -67,6 +70,8 @@ int main(int argc, char** argv)
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
         err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S] [--background COLOR]\n";
