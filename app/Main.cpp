@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include "app/AboutBox.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowProbe.h"
@@ -24,6 +25,7 @@ Main::Main()
         if (!loadedMessage.isEmpty())
             statusBar()->showMessage(loadedMessage);
     });
+    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
 }
 

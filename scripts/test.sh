@@ -2,6 +2,8 @@
 # Builds Velmora and runs the whole test suite:
 #   format   every C++ file as .clang-format wants it
 #   release  warnings as errors, every test
+#   package  installs the release build into a temporary prefix, checks the
+#            tree, the desktop entry, the AppStream file and the .deb
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan     ThreadSanitizer, the tests labelled "threads"
 #   fuzz     libFuzzer on the data set loader for VELMORA_FUZZ_SECONDS (60)
@@ -10,12 +12,12 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 stages=("$@")
-[ ${#stages[@]} -eq 0 ] && stages=(format release asan tsan fuzz)
+[ ${#stages[@]} -eq 0 ] && stages=(format release package asan tsan fuzz)
 for stage in "${stages[@]}"; do
     case "$stage" in
-    format | release | asan | tsan | fuzz) ;;
+    format | release | package | asan | tsan | fuzz) ;;
     *)
-        echo "usage: scripts/test.sh [format] [release] [asan] [tsan] [fuzz]" >&2
+        echo "usage: scripts/test.sh [format] [release] [package] [asan] [tsan] [fuzz]" >&2
         exit 2
         ;;
     esac
@@ -74,6 +76,121 @@ stage_release()
     echo "== release: ctest"
     run_ctest release || { fail release "tests"; return; }
     [ $built -eq 1 ] || fail release "build (see the compiler errors above)"
+}
+
+# package_check LABEL COMMAND...: runs COMMAND quietly; on failure shows its
+# output and records LABEL as a problem of the package stage.
+package_problems=()
+package_check()
+{
+    local label=$1 output
+    shift
+    if ! output=$("$@" 2>&1); then
+        printf '%s\n' "$output" | sed 's/^/    /'
+        echo "!! package: $label"
+        package_problems+=("$label")
+    fi
+}
+
+stage_package()
+{
+    echo "== package: install the release build into a temporary prefix"
+    package_problems=()
+    if [ ! -f build/release/CMakeCache.txt ]; then
+        velmora_configure release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON \
+            -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=ON -DVELMORA_BUILD_FUZZ=OFF \
+            -DVELMORA_SANITIZE= || { fail package "configure"; return; }
+    fi
+    velmora_build release velmora_install_files || { fail package "build"; return; }
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+    [ -n "$version" ] || { fail package "no project version in build/release/CMakeCache.txt"; return; }
+    local prefix
+    prefix=$(mktemp -d /tmp/velmora-install.XXXXXX)
+    cmake --install build/release --prefix "$prefix" >build/release/install.log 2>&1 \
+        || { cat build/release/install.log; fail package "cmake --install"; rm -rf "$prefix"; return; }
+
+    # The expected tree: every program built in the tree (so a new tool that
+    # is not installed is caught), its manual page, every sample.
+    local programs=(velmora) expected=() file
+    for file in build/release/tools/velmora-*; do
+        [ -f "$file" ] && [ -x "$file" ] && programs+=("$(basename "$file")")
+    done
+    for file in "${programs[@]}"; do
+        expected+=("bin/$file" "share/man/man1/$file.1.gz")
+    done
+    while IFS= read -r file; do
+        expected+=("share/velmora/$file")
+    done < <(find dat -maxdepth 1 -type f \( -name '*.gri' -o -name '*.dat' \) | sort)
+    local metainfo
+    metainfo=$(cd "$prefix" && ls share/metainfo/*.metainfo.xml 2>/dev/null | head -n 1)
+    expected+=(share/applications/velmora.desktop
+        share/icons/hicolor/scalable/apps/velmora.svg
+        share/icons/hicolor/256x256/apps/velmora.png
+        share/velmora/screenshots/velmora-vortex-street.png
+        "${metainfo:-share/metainfo/(an AppStream file)}")
+    echo "== package: ${#expected[@]} files expected in the installed tree"
+    for file in "${expected[@]}"; do
+        [ -s "$prefix/$file" ] || { echo "!! package: missing $file"; package_problems+=("installed $file"); }
+    done
+
+    local desktop="$prefix/share/applications/velmora.desktop"
+    package_check "desktop-file-validate" desktop-file-validate "$desktop"
+    # The menu entry must start an installed program and name an installed icon.
+    local exec icon
+    exec=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop" 2>/dev/null)
+    icon=$(sed -n 's/^Icon=//p' "$desktop" 2>/dev/null)
+    [ -n "$exec" ] && [ -x "$prefix/bin/$exec" ] || { echo "!! package: Exec=$exec is not installed"; package_problems+=("desktop Exec"); }
+    compgen -G "$prefix/share/icons/hicolor/*/apps/$icon.*" >/dev/null || { echo "!! package: Icon=$icon is not installed"; package_problems+=("desktop Icon"); }
+    if [ -n "$metainfo" ]; then
+        package_check "appstreamcli validate" appstreamcli validate --no-net "$prefix/$metainfo"
+    fi
+    # PNG: width and height are the big-endian words at bytes 16 and 20.
+    local size
+    size=$(od -An -tu1 -j16 -N8 "$prefix/share/icons/hicolor/256x256/apps/velmora.png" 2>/dev/null \
+        | awk '{print $3*256+$4 "x" $7*256+$8}')
+    [ "$size" = 256x256 ] || { echo "!! package: the PNG icon is ${size:-unreadable}"; package_problems+=("icon size"); }
+
+    echo "== package: --help and --version of every installed program"
+    for file in "${programs[@]}"; do
+        package_check "$file --help" "$prefix/bin/$file" --help
+        local said
+        said=$("$prefix/bin/$file" --version 2>/dev/null)
+        [ "$said" = "$file $version" ] || { echo "!! package: $file --version said '$said'"; package_problems+=("$file --version"); }
+    done
+    for file in "${programs[@]}"; do
+        package_check "manual page of $file" gzip -t "$prefix/share/man/man1/$file.1.gz"
+    done
+
+    echo "== package: cpack -G DEB"
+    local deb="build/release/velmora_${version}_$(dpkg --print-architecture).deb"
+    rm -f "$deb"
+    (cd build/release && cpack -G DEB >cpack.log 2>&1) || cat build/release/cpack.log
+    if [ ! -f "$deb" ]; then
+        echo "!! package: $deb was not made"
+        package_problems+=("cpack")
+    else
+        local listing
+        listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+        for file in "${expected[@]}"; do
+            grep -qxF "./usr/$file" <<<"$listing" || { echo "!! package: the .deb lacks /usr/$file"; package_problems+=("deb: /usr/$file"); }
+        done
+        local field expect
+        for field in Package:velmora Version:"$version" Section:science; do
+            expect=${field#*:}
+            [ "$(dpkg-deb -f "$deb" "${field%%:*}")" = "$expect" ] || package_problems+=("deb: ${field%%:*} is not $expect")
+        done
+        [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || package_problems+=("deb: no Maintainer")
+        # Depends comes from dpkg-shlibdeps; without it apt would not pull in Qt.
+        dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || package_problems+=("deb: Depends lacks libqt6widgets6")
+        echo "== package: $deb, $(stat -c %s "$deb") bytes, $(wc -l <<<"$listing") entries"
+    fi
+    rm -rf "$prefix"
+    if [ ${#package_problems[@]} -gt 0 ]; then
+        fail package "$(IFS=';'; echo "${package_problems[*]}" | sed 's/;/; /g')"
+    else
+        result[package]="passed: ${#expected[@]} files installed and packaged, validators clean"
+    fi
 }
 
 stage_asan()

@@ -5,8 +5,11 @@
 // is the same on every run. Lengths are in units of the body diameter or the
 // box size, velocities in units of the free stream or lid speed.
 
+#include "app/Version.h"
 #include "data/FlowDataWriter.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QList>
 #include <QString>
@@ -312,15 +315,37 @@ bool writeSample(const Sample& s, const QString& dataName, bool fastIndexAlongY,
 
 int main(int argc, char** argv)
 {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-gendata"));
+    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    if (argc > 2 || (argc == 2 && (QString::fromLocal8Bit(argv[1]) == QLatin1String("-h") ||
-                                   QString::fromLocal8Bit(argv[1]) == QLatin1String("--help")))) {
-        err << "usage: velmora-gendata [DIRECTORY]\n"
-               "Writes the sample flow data sets into DIRECTORY (default: dat).\n";
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes the sample flow data sets into DIRECTORY (default: dat).\n"
+                       "The output is the same on every run."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("DIRECTORY"),
+                                 QStringLiteral("where to write the samples (default: dat)"),
+                                 QStringLiteral("[DIRECTORY]"));
+    if (!parser.parse(application.arguments())) {
+        err << "velmora-gendata: " << parser.errorText() << "\n";
         return 2;
     }
-    const QString directory = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("dat");
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        err << "usage: velmora-gendata [DIRECTORY]\n";
+        return 2;
+    }
+    const QString directory = positional.isEmpty() ? QStringLiteral("dat") : positional.first();
     if (!QDir().mkpath(directory)) {
         err << "velmora-gendata: cannot create " << directory << Qt::endl;
         return 1;

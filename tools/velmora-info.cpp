@@ -6,8 +6,10 @@
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
+#include "app/Version.h"
 #include "data/FlowData.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -38,21 +40,42 @@ int nonFiniteCount(const ScalarSet& set)
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-info"));
+    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     QTextStream out(stdout);
     QTextStream err(stderr);
     out.setRealNumberPrecision(7);
-    const QStringList arguments = application.arguments();
-    if (arguments.size() != 2) {
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints a flow data set's resolution, aspect ratio, scalar sets, time\n"
+                       "information and value ranges."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("the data set: FILE.gri with FILE.dat or "
+                                                "FILE.00000.dat"));
+    if (!parser.parse(application.arguments())) {
+        err << "velmora-info: " << parser.errorText() << "\n";
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.positionalArguments().size() != 1) {
         err << "usage: velmora-info FILE   (FILE.gri with FILE.dat or FILE.00000.dat)\n";
         return 2;
     }
+    const QString fileName = parser.positionalArguments().constFirst();
 
     qInstallMessageHandler(quietDebug);
     QString reason;
-    const std::unique_ptr<FlowData> data(FlowData::fromFile(arguments.at(1), &reason));
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, &reason));
     if (!data) {
-        err << "velmora-info: " << FlowData::dataName(arguments.at(1)) << ": " << reason
-            << Qt::endl;
+        err << "velmora-info: " << FlowData::dataName(fileName) << ": " << reason << Qt::endl;
         return 1;
     }
 
@@ -62,7 +85,7 @@ int main(int argc, char** argv)
     const QList<ScalarSet>& scalars = data->scalarSets();
     const int fileSets = data->scalarSetCount() - 1;
 
-    out << "data set:          " << FlowData::dataName(arguments.at(1)) << "\n";
+    out << "data set:          " << FlowData::dataName(fileName) << "\n";
     out << "resolution:        " << columns << " x " << rows << " (" << qint64(columns) * rows
         << " points)\n";
     out << "aspect:            " << data->aspectRatio() << "\n";

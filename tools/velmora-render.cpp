@@ -12,6 +12,7 @@
 // written, 2 on a wrong command line.
 
 #include "app/shell/Layer.h"
+#include "app/Version.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "layers/LayerArrows.h"
@@ -74,12 +75,14 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-render"));
+    QApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     QTextStream err(stderr);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
     parser.addPositionalArgument(QStringLiteral("output"),
                                  QStringLiteral("the picture to write (.jpg or .png)"));
@@ -115,6 +118,8 @@ int main(int argc, char** argv)
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
         err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] "

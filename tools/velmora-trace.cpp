@@ -10,6 +10,7 @@
 // success, 1 when the data set does not load, nothing can be traced or the
 // output cannot be written, 2 on a wrong command line.
 
+#include "app/Version.h"
 #include "data/FlowData.h"
 #include "streamlines/StreamlineTracer.h"
 
@@ -161,12 +162,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("velmora-trace");
+    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Traces the evenly-spaced streamlines of a flow data set and writes them as CSV\n"
         "(line,x,y,magnitude,texture,taper; x from 0 to 1, y from 0 to 1/aspect).");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument("FILE", "the data set: FILE.gri with FILE.dat or FILE.00000.dat");
     parser.addOptions({
         {"dsep", "Separating distance in domain widths (0.001 to 1).", "D", "0.03"},
@@ -182,6 +185,8 @@ int main(int argc, char** argv)
     }
     if (parser.isSet("help"))
         parser.showHelp(0);
+    if (parser.isSet("version"))
+        parser.showVersion();
     if (parser.positionalArguments().size() != 1) {
         std::fprintf(stderr, "velmora-trace: expected one data set\n%s",
                      qPrintable(parser.helpText()));

@@ -1,9 +1,11 @@
 #include "app/Main.h"
+#include "app/Version.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QErrorMessage>
@@ -11,12 +13,14 @@
 #include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -144,6 +148,7 @@ void TestMain::actions_data()
     row("save", "actionSave_Image", "Save Image", "Ctrl+S", "menuFile", 2);
     row("quit", "actionQuit", "Quit", "Ctrl+Q", "menuFile", 4);
     row("fit", "actionFit_to_Screen", "Fit to Screen", "Ctrl+F", "menuView", 0);
+    row("about", "actionAbout", "About Velmora", "", "menuHelp", 0);
     row("save properties", "actionSave_Properties", "Save Properties", "", "", -1);
     row("load properties", "actionLoad_Properties", "Load Properties", "", "", -1);
 }
@@ -163,7 +168,7 @@ void TestMain::actions()
     QCOMPARE(action->text(), text);
     QCOMPARE(action->shortcut(), QKeySequence(shortcut));
 
-    const QStringList menus{"menuFile", "menuView"};
+    const QStringList menus{"menuFile", "menuView", "menuHelp"};
     for (const QString& menuName : menus) {
         const QList<QAction*> entries = menuNamed(window, menuName)->actions();
         if (menuName == menu) {
@@ -189,11 +194,13 @@ void TestMain::formStructure()
 
     QCOMPARE(window.menuBar()->objectName(), QString("menubar"));
     const QList<QAction*> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.size(), 3);
     QCOMPARE(menus.at(0)->menu(), menuNamed(window, "menuFile"));
     QCOMPARE(menus.at(0)->text(), QString("File"));
     QCOMPARE(menus.at(1)->menu(), menuNamed(window, "menuView"));
     QCOMPARE(menus.at(1)->text(), QString("View"));
+    QCOMPARE(menus.at(2)->menu(), menuNamed(window, "menuHelp"));
+    QCOMPARE(menus.at(2)->text(), QString("Help"));
     const QList<QAction*> fileEntries = menuNamed(window, "menuFile")->actions();
     QCOMPARE(fileEntries.size(), 5);
     QVERIFY(fileEntries.at(1)->isSeparator());
@@ -243,6 +250,22 @@ void TestMain::actionsAreWired()
     // Aspect 2: the whole image fits, touching the view in one direction.
     QVERIFY(image.width() <= fitted.width() && image.height() <= fitted.height());
     QVERIFY(image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1);
+
+    // Help > About opens a modal box naming the program's and Qt's versions;
+    // the timer answers it as a user would.
+    QString aboutText;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&aboutText] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            aboutText = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
+    window.findChild<QAction*>("actionAbout")->trigger();
+    closer.stop();
+    QVERIFY2(aboutText.contains(QLatin1String(velmoraVersion)), qPrintable(aboutText));
+    QVERIFY2(aboutText.contains(QLatin1String(qVersion())), qPrintable(aboutText));
 
     window.findChild<QAction*>("actionQuit")->trigger();
     QVERIFY(!window.isVisible());
