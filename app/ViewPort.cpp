@@ -77,12 +77,14 @@ QSize ViewPort::imageSizeFor(float aspectRatio, float scale)
 void ViewPort::setFlowData(FlowData* flowData)
 {
     this->flowData = flowData;
+    composedValid = false;
     emit flowDataChanged(flowData);
     updateImageSize();
 }
 
 void ViewPort::layerChanged(Layer*)
 {
+    composedValid = false;
     if (updating)
         repaintPending = true;
     else
@@ -96,6 +98,7 @@ void ViewPort::updateImageSize()
         const float aspect = flowData->aspectRatio();
         if (std::isfinite(aspect) && aspect > 0.0f) {
             layerSize = imageSizeFor(aspect, scale);
+            composedValid = false;
             emit sizeChanged(layerSize);
         } else {
             qDebug() << "ViewPort/updateImageSize: !!!invalid aspect ratio" << aspect << "!!!";
@@ -208,6 +211,7 @@ void ViewPort::setFlippedVertically(bool flipped)
     if (this->flipped == flipped)
         return;
     this->flipped = flipped;
+    composedValid = false;
     update();
 }
 
@@ -242,8 +246,9 @@ void ViewPort::paintEvent(QPaintEvent*)
         const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
         const QRectF visible = QRectF(tx, ty, layerSize.width(), layerSize.height())
                                    .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
-        if (!visible.isEmpty())
-            paintLayers(painter, visible, visible.translated(-tx, -ty));
+        const QImage& picture = composedLayers();
+        if (!visible.isEmpty() && !picture.isNull())
+            painter.drawImage(visible, picture, visible.translated(-tx, -ty));
         if (legendShown)
             paintLegend(painter, QRectF(rect()));
     }
@@ -251,30 +256,39 @@ void ViewPort::paintEvent(QPaintEvent*)
     painter.end();
 }
 
-void ViewPort::paintLayers(QPainter& painter, const QRectF& target, const QRectF& source)
+const QImage& ViewPort::composedLayers()
 {
+    if (composedValid)
+        return composed;
+    composed = QImage();
+    if (layerSize.isEmpty())
+        return composed;
+    ProfileTimer timer(QStringLiteral("ViewPort/composeLayers"));
+    timer.start();
+    QImage picture(layerSize, QImage::Format_ARGB32_Premultiplied);
+    if (picture.isNull()) {
+        qDebug() << "ViewPort/composedLayers: !!!image could not be allocated!!!" << layerSize;
+        return composed;
+    }
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing, true);
     PaintContext context;
     context.painter = &painter;
-    context.target = target;
-    context.source = source;
-    if (!flipped) {
-        // The part of the layer images that shows there, drawn upside down:
-        // mirroring about the target's middle line keeps the target in place.
-        context.source = QRectF(source.x(), layerSize.height() - source.bottom(), source.width(),
-                                source.height());
-        painter.save();
-        painter.translate(0.0, target.top() + target.bottom());
-        painter.scale(1.0, -1.0);
-    }
+    context.target = QRectF(QPointF(0, 0), QSizeF(layerSize));
+    context.source = context.target;
     for (Layer* layer : std::as_const(layers)) {
         if (!layer->isVisible())
             continue;
         painter.setOpacity(layer->opacity());
         layer->draw(context);
     }
-    if (!flipped)
-        painter.restore();
-    painter.setOpacity(1.0);
+    painter.end();
+    // Layer images hold row 0 at their top; y up puts it at the bottom.
+    composed = flipped ? picture : picture.mirrored(false, true);
+    composedValid = true;
+    timer.stop();
+    return composed;
 }
 
 void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
@@ -317,7 +331,7 @@ QImage ViewPort::renderImage()
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QRectF whole(QPointF(0, 0), QSizeF(layerSize));
-    paintLayers(painter, whole, whole);
+    painter.drawImage(whole, composedLayers());
     if (legendShown)
         paintLegend(painter, whole);
     painter.end();

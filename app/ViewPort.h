@@ -115,9 +115,10 @@ private:
     // Applies a new scale, clamped to the upper limit; false if refused
     // (at or below the lower limit) or unchanged.
     bool applyScale(double newScale);
-    // Paints the visible layers: `source` is the part of the shown picture
-    // (picture pixels) that goes to `target` (painter coordinates).
-    void paintLayers(QPainter& painter, const QRectF& target, const QRectF& source);
+    // The visible layers composed in stack order with their opacities, as
+    // shown (mirrored for y up), at the layer image size; rebuilt after any
+    // layer, size or orientation change, so that a pan only copies pixels.
+    const QImage& composedLayers();
     // The colour scale of the topmost visible colour coding inside `area`.
     void paintLegend(QPainter& painter, const QRectF& area);
 
@@ -132,5 +133,7 @@ private:
     double centerY = 0.5;
     bool flipped = false;
     bool legendShown = false;
+    QImage composed;
+    bool composedValid = false;
     QList<Layer*> layers;
 };

@@ -4,6 +4,7 @@
 // 500 and 2000 x 2000 rasters, and vectorAt at random points.
 
 #include "data/FlowData.h"
+#include "data/FlowProbe.h"
 #include "data/RectangularFlowData.h"
 
 #include <QByteArray>
@@ -136,6 +137,28 @@ void vectorAt(benchmark::State& state)
     }
 }
 BENCHMARK(vectorAt);
+
+// What the status bar's read-out costs per mouse move: one probe and its text.
+void probe(benchmark::State& state)
+{
+    const auto& data = dynamic_cast<const RectangularFlowData&>(loaded(streetName()));
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<std::pair<double, double>> points(4096);
+    for (auto& p : points)
+        p = {unit(random), unit(random)};
+    size_t k = 0;
+    const bool describe = state.range(0) != 0;
+    for (auto _ : state) {
+        const auto& p = points[k++ & 4095];
+        const FlowProbe::Reading reading = FlowProbe::read(data, p.first, p.second);
+        if (describe)
+            benchmark::DoNotOptimize(FlowProbe::describe(data, reading));
+        else
+            benchmark::DoNotOptimize(reading.speed);
+    }
+}
+BENCHMARK(probe)->ArgName("describe")->Arg(0)->Arg(1);
 
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 

@@ -105,6 +105,33 @@ void recolour(benchmark::State& state)
     }
 }
 
+// Choosing a colour map in the panel's menu until the 1000 x 500 picture is
+// recoloured: the points fitted to the map, the table, the colouring.
+void chooseColorMap(benchmark::State& state)
+{
+    std::unique_ptr<FlowData> data(
+        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
+    if (!data) {
+        state.SkipWithError("dat/vortex_street.gri did not load");
+        return;
+    }
+    QWidget panel;
+    LayerColorCoding layer(0, true);
+    layer.setupControls(&panel);
+    auto* editor = panel.findChild<TransferFunctionWidget*>();
+    layer.setFlowData(data.get());
+    layer.setSize(QSize(1000, 500));
+    if (!editor || !waitFor([&] { return !layer.currentImage().isNull(); })) {
+        state.SkipWithError("no picture");
+        return;
+    }
+    int k = 0;
+    for (auto _ : state) {
+        editor->applyColorMap(k++ % 2 ? QStringLiteral("viridis") : QStringLiteral("coolwarm"));
+        benchmark::DoNotOptimize(layer.currentImage().constBits());
+    }
+}
+
 void arrows(benchmark::State& state)
 {
     CellFlowData data;
@@ -159,6 +186,7 @@ void sizeToPicture(benchmark::State& state)
 
 BENCHMARK(mapValues)->Unit(benchmark::kMillisecond);
 BENCHMARK(recolour)->Unit(benchmark::kMillisecond);
+BENCHMARK(chooseColorMap)->Unit(benchmark::kMillisecond);
 BENCHMARK(arrows)->ArgName("quantity")->Arg(20)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(sizeToPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
