@@ -82,26 +82,40 @@ void mapValues(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * width * height);
 }
 
+// The vortex street's first scalar coloured at `size` by a layer with its
+// panel, the picture in hand; null (and the benchmark skipped) otherwise.
+struct ColoredStreet
+{
+    std::unique_ptr<FlowData> data;
+    QWidget panel;
+    LayerColorCoding layer{0, true};
+
+    bool prepare(benchmark::State& state, const QSize& size)
+    {
+        data.reset(FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
+        if (!data) {
+            state.SkipWithError("dat/vortex_street.gri did not load");
+            return false;
+        }
+        layer.setupControls(&panel);
+        layer.setFlowData(data.get());
+        layer.setSize(size);
+        if (!waitFor([&] { return !layer.currentImage().isNull(); })) {
+            state.SkipWithError("no picture");
+            return false;
+        }
+        return true;
+    }
+};
+
 void recolour(benchmark::State& state)
 {
-    std::unique_ptr<FlowData> data(
-        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
-    if (!data) {
-        state.SkipWithError("dat/vortex_street.gri did not load");
+    ColoredStreet street;
+    if (!street.prepare(state, QSize(1000, 1000)))
         return;
-    }
-    QWidget panel;
-    LayerColorCoding layer(0, true);
-    layer.setupControls(&panel);
-    layer.setFlowData(data.get());
-    layer.setSize(QSize(1000, 1000));
-    if (!waitFor([&] { return !layer.currentImage().isNull(); })) {
-        state.SkipWithError("no picture");
-        return;
-    }
     for (auto _ : state) {
-        layer.setTransferFunction(layer.transferFunction());
-        benchmark::DoNotOptimize(layer.currentImage().constBits());
+        street.layer.setTransferFunction(street.layer.transferFunction());
+        benchmark::DoNotOptimize(street.layer.currentImage().constBits());
     }
 }
 
@@ -109,26 +123,14 @@ void recolour(benchmark::State& state)
 // recoloured: the points fitted to the map, the table, the colouring.
 void chooseColorMap(benchmark::State& state)
 {
-    std::unique_ptr<FlowData> data(
-        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/vortex_street.gri")));
-    if (!data) {
-        state.SkipWithError("dat/vortex_street.gri did not load");
+    ColoredStreet street;
+    if (!street.prepare(state, QSize(1000, 500)))
         return;
-    }
-    QWidget panel;
-    LayerColorCoding layer(0, true);
-    layer.setupControls(&panel);
-    auto* editor = panel.findChild<TransferFunctionWidget*>();
-    layer.setFlowData(data.get());
-    layer.setSize(QSize(1000, 500));
-    if (!editor || !waitFor([&] { return !layer.currentImage().isNull(); })) {
-        state.SkipWithError("no picture");
-        return;
-    }
+    auto* editor = street.panel.findChild<TransferFunctionWidget*>();
     int k = 0;
     for (auto _ : state) {
         editor->applyColorMap(k++ % 2 ? QStringLiteral("viridis") : QStringLiteral("coolwarm"));
-        benchmark::DoNotOptimize(layer.currentImage().constBits());
+        benchmark::DoNotOptimize(street.layer.currentImage().constBits());
     }
 }
 
