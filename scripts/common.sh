@@ -8,8 +8,9 @@ VELMORA_BUILD_PACKAGES=(
     cmake ninja-build make g++ git
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libbenchmark-dev fonts-dejavu-core
+    pkg-config libnetcdf-dev zlib1g-dev
 )
-VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth)
+VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth python3-pandas)
 
 # Installs whichever of the named packages are missing. The package lists are
 # refreshed only when something has to be installed, so a repeated run does

@@ -1,13 +1,17 @@
-// velmora-info FILE: what a flow data set holds, before looking at it.
+// velmora-info FILE [--u VAR --v VAR --level K --step T]: what a flow data
+// set holds, before looking at it.
 //
-// Loads the .gri/.dat pair named by FILE as the program does and prints the
-// resolution, aspect, scalar sets, time information and the coordinate and
-// value ranges as read from the files. Exit status 0 on success, 1 when the
+// Loads FILE as the program does (any format it reads) and prints the
+// resolution, aspect, scalar sets with their names and units, the units,
+// time information and the coordinate and value ranges as read from the
+// files. Exit status 0 on success, 1 when the
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
 #include "data/FlowData.h"
+#include "tools/LoadOptionArguments.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -41,15 +45,27 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
     QTextStream err(stderr);
     out.setRealNumberPrecision(7);
-    const QStringList arguments = application.arguments();
-    if (arguments.size() != 2) {
-        err << "usage: velmora-info FILE   (FILE.gri with FILE.dat or FILE.00000.dat)\n";
+    QCommandLineParser parser;
+    LoadOptionArguments::add(parser, true);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("the data set"));
+    LoadOptions options;
+    QString problem;
+    const bool parsed = parser.parse(application.arguments());
+    if (!parsed || parser.positionalArguments().size() != 1 ||
+        !LoadOptionArguments::read(parser, &options, &problem)) {
+        if (!parsed)
+            err << "velmora-info: " << parser.errorText() << "\n";
+        else if (!problem.isEmpty())
+            err << "velmora-info: " << problem << "\n";
+        err << "usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
+               "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK)\n";
         return 2;
     }
+    const QStringList arguments{application.arguments().at(0), parser.positionalArguments().at(0)};
 
     qInstallMessageHandler(quietDebug);
     QString reason;
-    const std::unique_ptr<FlowData> data(FlowData::fromFile(arguments.at(1), &reason));
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(arguments.at(1), options, &reason));
     if (!data) {
         err << "velmora-info: " << FlowData::dataName(arguments.at(1)) << ": " << reason
             << Qt::endl;
@@ -78,9 +94,20 @@ int main(int argc, char** argv)
     out << "y range:           " << low.y << " to " << high.y << "\n";
     out << "speed range:       " << data->vectorMinimum() << " to " << data->vectorMaximum()
         << "\n";
-    for (int s = 0; s < fileSets; ++s)
-        out << "scalar[" << s << "] range:   " << scalars[s].minimum << " to " << scalars[s].maximum
-            << "\n";
+    if (!data->lengthUnit().isEmpty())
+        out << "length unit:       " << data->lengthUnit() << "\n";
+    if (!data->velocityUnit().isEmpty())
+        out << "velocity unit:     " << data->velocityUnit() << "\n";
+    for (int s = 0; s < fileSets; ++s) {
+        out << "scalar[" << s << "] range:   " << scalars[s].minimum << " to "
+            << scalars[s].maximum;
+        if (!scalars[s].name.isEmpty())
+            out << "  (" << scalars[s].name
+                << (scalars[s].unit.isEmpty() ? QString()
+                                              : QStringLiteral(" [%1]").arg(scalars[s].unit))
+                << ")";
+        out << "\n";
+    }
     out << "masked points:     " << nonFiniteCount(scalars.last()) << " (velocity not finite)\n";
     return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "tools/LoadOptionArguments.h"
 
 #include <QApplication>
 #include <QColor>
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
         QStringLiteral("colour under the layers, e.g. black or #203040 (default: the view's)."),
         QStringLiteral("COLOR"));
     parser.addOption(backgroundOption);
+    LoadOptionArguments::add(parser, true);
     if (!parser.parse(application.arguments())) {
         err << "velmora-render: " << parser.errorText() << "\n";
         return 2;
@@ -69,7 +71,9 @@ int main(int argc, char** argv)
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
-        err << "usage: velmora-render DATA.gri OUT.jpg|OUT.png [--scale S] [--background COLOR]\n";
+        err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] [--u "
+               "VAR] "
+               "[--v VAR] [--level K] [--step T]\n";
         return 2;
     }
     bool scaleOk = false;
@@ -90,9 +94,16 @@ int main(int argc, char** argv)
         }
     }
 
+    LoadOptions options;
+    QString problem;
+    if (!LoadOptionArguments::read(parser, &options, &problem)) {
+        err << "velmora-render: " << problem << "\n";
+        return 2;
+    }
+
     qInstallMessageHandler(quietDebug);
     QString reason;
-    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), &reason));
+    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), options, &reason));
     if (!flowData) {
         err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
         return 1;
