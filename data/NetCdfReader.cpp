@@ -481,11 +481,169 @@ bool eastwardVelocity(const QString& standard)
     return kind && partner(standard) != standard;
 }
 
+// The NetCDF library reads the missing end of a truncated classic file as
+// zeros. The classic header states where every variable's data begins, so
+// the length the file needs is known before anything is read.
+class ClassicHeader
+{
+public:
+    explicit ClassicHeader(const QByteArray& bytes) : data(bytes) {}
+
+    // False with a reason when the file is shorter than its header promises;
+    // true when it is long enough or not a classic file.
+    bool check(qint64 fileSize, QString* reason)
+    {
+        if (data.size() < 8 || !data.startsWith("CDF"))
+            return true;
+        const int version = data.at(3);
+        wide = version == 5;
+        const bool wideBegin = version != 1;
+        quint64 records = 0;
+        quint64 tag = 0;
+        quint64 count = 0;
+        if (!number(wide ? 8 : 4, &records))
+            return true;
+        const bool streaming = !wide && records == 0xffffffffu;
+        // Dimensions.
+        std::vector<quint64> lengths;
+        if (!number(4, &tag) || !number(wide ? 8 : 4, &count) || count > quint64(data.size()))
+            return true;
+        for (quint64 d = 0; d < count; ++d) {
+            quint64 length = 0;
+            if (!skipName() || !number(wide ? 8 : 4, &length))
+                return true;
+            lengths.push_back(length);
+        }
+        if (!skipAttributes())
+            return true;
+        // Variables.
+        if (!number(4, &tag) || !number(wide ? 8 : 4, &count) || count > quint64(data.size()))
+            return true;
+        quint64 needed = 0;
+        quint64 recordSize = 0;
+        struct Record
+        {
+            quint64 begin;
+            quint64 size;
+        };
+        std::vector<Record> recordVariables;
+        for (quint64 v = 0; v < count; ++v) {
+            quint64 rank = 0;
+            if (!skipName() || !number(wide ? 8 : 4, &rank) || rank > 1024)
+                return true;
+            bool isRecord = false;
+            double size = 1.0;
+            for (quint64 r = 0; r < rank; ++r) {
+                quint64 dim = 0;
+                if (!number(wide ? 8 : 4, &dim) || dim >= lengths.size())
+                    return true;
+                if (lengths[size_t(dim)] == 0 && r == 0)
+                    isRecord = true;
+                else
+                    size *= double(lengths[size_t(dim)]);
+            }
+            quint64 type = 0;
+            quint64 stated = 0;
+            quint64 begin = 0;
+            if (!skipAttributes() || !number(4, &type) || !number(wide ? 8 : 4, &stated) ||
+                !number(wideBegin ? 8 : 4, &begin))
+                return true;
+            const int bytes = typeBytes(type);
+            if (bytes == 0)
+                return true;
+            size = std::ceil(size * bytes / 4.0) * 4.0;
+            if (size > 9e18)
+                size = 9e18;
+            if (isRecord) {
+                recordVariables.push_back({begin, quint64(size)});
+                recordSize += quint64(size);
+            } else {
+                needed = std::max(needed, begin + quint64(size));
+            }
+        }
+        if (!streaming && records > 0) {
+            for (const Record& r : recordVariables) {
+                const double end =
+                    double(r.begin) + double(records - 1) * double(recordSize) + double(r.size);
+                needed = std::max(needed, quint64(std::min(end, 9e18)));
+            }
+        }
+        // Each variable's last value need not be padded.
+        if (double(fileSize) + 3.0 < double(needed)) {
+            *reason = QStringLiteral("the file is truncated: it holds %1 bytes, its header "
+                                     "promises %2")
+                          .arg(fileSize)
+                          .arg(needed);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static int typeBytes(quint64 type)
+    {
+        static const int sizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+        return type < 12 ? sizes[type] : 0;
+    }
+    bool number(int bytes, quint64* value)
+    {
+        if (at + bytes > data.size())
+            return false;
+        *value = 0;
+        for (int k = 0; k < bytes; ++k)
+            *value = (*value << 8) | quint64(uchar(data.at(at + k)));
+        at += bytes;
+        return true;
+    }
+    bool skip(quint64 bytes)
+    {
+        const quint64 padded = (bytes + 3) / 4 * 4;
+        if (padded > quint64(data.size() - at))
+            return false;
+        at += qsizetype(padded);
+        return true;
+    }
+    bool skipName()
+    {
+        quint64 length = 0;
+        return number(wide ? 8 : 4, &length) && skip(length);
+    }
+    bool skipAttributes()
+    {
+        quint64 tag = 0;
+        quint64 count = 0;
+        if (!number(4, &tag) || !number(wide ? 8 : 4, &count) || count > quint64(data.size()))
+            return false;
+        for (quint64 a = 0; a < count; ++a) {
+            quint64 type = 0;
+            quint64 values = 0;
+            if (!skipName() || !number(4, &type) || !number(wide ? 8 : 4, &values) ||
+                typeBytes(type) == 0 || values > quint64(data.size()) ||
+                !skip(values * quint64(typeBytes(type))))
+                return false;
+        }
+        return true;
+    }
+
+    const QByteArray& data;
+    qsizetype at = 4;
+    bool wide = false;
+};
+
 } // namespace
 
 bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
                         QString* reason)
 {
+    {
+        // The header lies at the start; a megabyte holds any real one.
+        QFile raw(fileName);
+        if (raw.open(QIODevice::ReadOnly)) {
+            const QByteArray start = raw.read(qint64(1) << 20);
+            if (!ClassicHeader(start).check(raw.size(), reason))
+                return false;
+        }
+    }
     File file;
     if (!file.openFile(fileName, reason))
         return false;

@@ -203,8 +203,7 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     }
     // A rectilinear grid with a few gaps; scattered or curvilinear points
     // give about as many distinct values as points along each axis.
-    if (double(nx) * double(ny) > 2.0 * double(rows) + 16.0 ||
-        double(nx) * double(ny) > double(INT_MAX)) {
+    if (double(nx) * double(ny) > 2.0 * double(rows) || double(nx) * double(ny) > double(INT_MAX)) {
         *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
                                  "%3 distinct y values)")
                       .arg(rows)

@@ -268,13 +268,14 @@ bool TecplotReader::parse(const QByteArray& text, const LoadOptions& options, Fl
     values.reserve(total);
     while (!scan.atEnd()) {
         if (scan.atWord()) {
+            const char* start = scan.position();
             const QByteArray word = scan.word();
             if (word == "ZONE")
                 *reason = QStringLiteral("more than one zone; only files with one zone are read");
             else
                 *reason = QStringLiteral("line %1: \"%2\" is not a number")
                               .arg(scan.line(text.constData()))
-                              .arg(QString::fromLatin1(word.left(40)));
+                              .arg(TextScanner::token(start, scan.position()));
             if (word != "NAN" && word != "INF")
                 return false;
             values.push_back(word == "NAN" ? std::numeric_limits<double>::quiet_NaN()

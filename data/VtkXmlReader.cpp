@@ -258,16 +258,43 @@ bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Cont
     QByteArray header;
     if (!decodeBase64(text, headerChars, header, reason))
         return false;
+    if (size_t(header.size()) < headerBytes) {
+        *reason = QStringLiteral("an array shorter than its header");
+        return false;
+    }
+    header.truncate(qsizetype(headerBytes));
+    // The payload's length follows from the header.
+    const uchar* h = reinterpret_cast<const uchar*>(header.constData());
+    quint64 length = 0;
+    if (context.compressed) {
+        for (size_t b = 3; b < headerBytes / w; ++b)
+            length += word(h + b * w, context);
+    } else {
+        length = word(h, context);
+    }
+    if (length > n) {
+        *reason = QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
+        return false;
+    }
     QByteArray data;
     if (headerBytes % 3 != 0 && text[headerChars - 1] == '=') {
         // Header and data encoded apart.
-        if (!decodeBase64(text + headerChars, n - headerChars, data, reason))
+        const size_t chars = size_t(length + 2) / 3 * 4;
+        if (chars > n - headerChars) {
+            *reason = QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
+            return false;
+        }
+        if (!decodeBase64(text + headerChars, chars, data, reason))
             return false;
     } else {
+        const size_t chars = size_t(headerBytes + length + 2) / 3 * 4;
         QByteArray whole;
-        if (!decodeBase64(text, n, whole, reason))
+        if (chars > n || !decodeBase64(text, chars, whole, reason)) {
+            if (reason->isEmpty())
+                *reason =
+                    QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
             return false;
-        header = whole.left(qsizetype(headerBytes));
+        }
         data = whole.mid(qsizetype(headerBytes));
     }
     return unpack(header, data.constData(), size_t(data.size()), expected, context, out, reason);
@@ -356,9 +383,7 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
                 return false;
         } else {
             size_t n = 0;
-            while (n < available && base64Value(start[n]) >= 0)
-                ++n;
-            while (n < available && start[n] == '=')
+            while (n < available && (base64Value(start[n]) >= 0 || start[n] == '='))
                 ++n;
             if (!decodeBase64Payload(start, n, expected, context, bytes, reason))
                 return false;
