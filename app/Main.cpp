@@ -1,7 +1,9 @@
 #include "app/Main.h"
 
+#include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "data/FlowFileReader.h"
 #include "ui_MainWindow.h"
 
 #include <QDebug>
@@ -47,9 +49,9 @@ ViewPort* Main::viewPort() const
 
 void Main::loadFlowData()
 {
-    const QString fileName = askFileName(
-        QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
-        QCoreApplication::translate("MainWindow", "Flow Data (*.gri);;All Files (*)"), false);
+    const QString fileName =
+        askFileName(QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
+                    FlowFileReader::fileDialogFilters().join(QStringLiteral(";;")), false);
     if (fileName.isEmpty())
         return;
     dataPath = fileName;
@@ -58,8 +60,14 @@ void Main::loadFlowData()
 
 bool Main::loadFlowData(const QString& fileName)
 {
-    FlowData* loaded = FlowData::fromFile(fileName);
+    // A file that leaves the velocity pair open asks for it, then loads again.
+    LoadOptions options;
+    QString reason;
+    FlowData* loaded = FlowData::fromFile(fileName, options, &reason);
+    while (!loaded && VariableChoiceDialog::offer(this, fileName, reason, &options))
+        loaded = FlowData::fromFile(fileName, options, &reason);
     if (!loaded) {
+        qDebug().noquote() << "Main/loadFlowData: " + reason;
         qDebug() << "loadFlowData failed";
         return false;
     }

@@ -125,9 +125,17 @@ void LayerColorCoding::refillFieldSelector()
     if (!flowData)
         return;
     const int count = flowData->scalarSetCount();
-    for (int i = 0; i < count - 1; ++i)
-        fieldSelector->addItem(
-            QCoreApplication::translate("ColorCodingLayer", "Scalar ") + QString::number(i), i);
+    for (int i = 0; i < count - 1; ++i) {
+        // A set the file names shows its name (and unit); others their number.
+        const ScalarSet& set = flowData->scalarSets().at(i);
+        QString label =
+            set.name.isEmpty()
+                ? QCoreApplication::translate("ColorCodingLayer", "Scalar ") + QString::number(i)
+                : set.name;
+        if (!set.name.isEmpty() && !set.unit.isEmpty())
+            label += QStringLiteral(" [%1]").arg(set.unit);
+        fieldSelector->addItem(label, i);
+    }
     if (count > 0)
         fieldSelector->addItem(QCoreApplication::translate("ColorCodingLayer", "Velocity"),
                                count - 1);
