@@ -353,6 +353,22 @@ bool readSlice(const File& file, const Variable& variable, const Layout& layout,
     for (double a : absent)
         absentFloat.push_back(float(a));
 
+    const bool ranged = minimum > -std::numeric_limits<double>::infinity() ||
+                        maximum < std::numeric_limits<double>::infinity();
+    if (wide.empty() && absentFloat.size() <= 1 && !ranged) {
+        // The common case, a float variable with one fill value, in one
+        // pass that the compiler can vectorise.
+        const float fillValue = absentFloat.empty() ? nan : absentFloat[0];
+        float* values = out.data();
+        if (packed) {
+            for (size_t k = 0; k < points; ++k)
+                values[k] = values[k] == fillValue ? nan : float(values[k] * factor + shift);
+        } else {
+            for (size_t k = 0; k < points; ++k)
+                values[k] = values[k] == fillValue ? nan : values[k];
+        }
+        return true;
+    }
     for (size_t k = 0; k < points; ++k) {
         const double raw = wide.empty() ? double(out[k]) : wide[k];
         bool isAbsent = !(raw >= minimum && raw <= maximum) && !std::isnan(raw);

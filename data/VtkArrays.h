@@ -14,7 +14,7 @@ struct VtkArray
     QString name;
     int components = 1;
     bool vectors = false; // declared as VECTORS (legacy) or Vectors="..." (XML)
-    std::vector<double> values;
+    std::vector<float> values;
 };
 
 namespace VtkArrays {

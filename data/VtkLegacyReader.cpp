@@ -321,8 +321,10 @@ bool VtkLegacyReader::parse(const QByteArray& bytes, const LoadOptions& options,
                 *reason = QStringLiteral("%1 before POINT_DATA").arg(QString::fromLatin1(keyword));
                 return false;
             }
-            if (!in.values(tuples * array.components, type, array.values, reason))
+            std::vector<double> values;
+            if (!in.values(tuples * array.components, type, values, reason))
                 return false;
+            array.values.assign(values.begin(), values.end());
             if (!inCellData && keyword != "NORMALS" && keyword != "TENSORS" &&
                 keyword != "TEXTURE_COORDINATES" && keyword != "COLOR_SCALARS")
                 arrays.push_back(std::move(array));
@@ -355,9 +357,11 @@ bool VtkLegacyReader::parse(const QByteArray& bytes, const LoadOptions& options,
                 }
                 array.components = int(components);
                 const QByteArray type = in.token();
+                std::vector<double> values;
                 if (tuples > in.remaining() ||
-                    !in.values(tuples * components, type, array.values, reason))
+                    !in.values(tuples * components, type, values, reason))
                     return false;
+                array.values.assign(values.begin(), values.end());
                 if (!inCellData && tuples == pointCount)
                     arrays.push_back(std::move(array));
             }

@@ -9,7 +9,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -45,35 +48,45 @@ template <typename T> T load(const uchar* p, bool bigEndian)
     return bigEndian ? qFromBigEndian<T>(p) : qFromLittleEndian<T>(p);
 }
 
-double valueAt(const uchar* p, const QString& type, bool bigEndian)
+template <typename T, typename Out>
+void convert(const uchar* p, size_t count, bool bigEndian, Out* out)
 {
-    switch (type.at(0).toLatin1()) {
-    case 'F':
-        return type == QLatin1String("Float32") ? double(load<float>(p, bigEndian))
-                                                : load<double>(p, bigEndian);
-    case 'U':
-        switch (typeSize(type)) {
-        case 1:
-            return *p;
-        case 2:
-            return load<quint16>(p, bigEndian);
-        case 4:
-            return load<quint32>(p, bigEndian);
-        default:
-            return double(load<quint64>(p, bigEndian));
+    if (!bigEndian) {
+        for (size_t k = 0; k < count; ++k) {
+            T value;
+            std::memcpy(&value, p + k * sizeof(T), sizeof(T));
+            out[k] = Out(value);
         }
-    default:
-        switch (typeSize(type)) {
-        case 1:
-            return static_cast<signed char>(*p);
-        case 2:
-            return load<qint16>(p, bigEndian);
-        case 4:
-            return load<qint32>(p, bigEndian);
-        default:
-            return double(load<qint64>(p, bigEndian));
-        }
+        return;
     }
+    for (size_t k = 0; k < count; ++k)
+        out[k] = Out(qFromBigEndian<T>(p + k * sizeof(T)));
+}
+
+// The values of one array as doubles; the type is decided once per array.
+template <typename Out>
+void convertValues(const uchar* p, size_t count, const QString& type, bool bigEndian, Out* out)
+{
+    if (type == QLatin1String("Float32"))
+        convert<float>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Float64"))
+        convert<double>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int8"))
+        convert<qint8>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt8"))
+        convert<quint8>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int16"))
+        convert<qint16>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt16"))
+        convert<quint16>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int32"))
+        convert<qint32>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt32"))
+        convert<quint32>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int64"))
+        convert<qint64>(p, count, bigEndian, out);
+    else
+        convert<quint64>(p, count, bigEndian, out);
 }
 
 int base64Value(char c)
@@ -151,7 +164,7 @@ quint64 word(const uchar* p, const Context& context)
 // The payload of one array (header and blocks) to its uncompressed bytes.
 // `header` holds at least the header words; `data` the rest.
 bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t expected,
-            const Context& context, QByteArray& out, QString* reason)
+            const Context& context, char* out, QString* reason)
 {
     const size_t w = size_t(context.headerWord);
     const uchar* h = reinterpret_cast<const uchar*>(header.constData());
@@ -169,7 +182,7 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
                           .arg(dataSize);
             return false;
         }
-        out = QByteArray(data, int(bytes));
+        std::memcpy(out, data, size_t(bytes));
         return true;
     }
     if (size_t(header.size()) < 3 * w) {
@@ -209,28 +222,49 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
                       .arg(expected);
         return false;
     }
-    out.resize(qsizetype(expected));
-    const char* source = data;
-    for (quint64 b = 0; b < blocks; ++b) {
-        const quint64 size = word(h + (3 + b) * w, context);
-        const quint64 target = b + 1 == blocks ? last : blockSize;
-        uLongf produced = uLongf(target);
-        const int status =
-            uncompress(reinterpret_cast<Bytef*>(out.data() + b * blockSize), &produced,
-                       reinterpret_cast<const Bytef*>(source), uLong(size));
-        if (status != Z_OK || produced != target) {
-            *reason = QStringLiteral("zlib block %1 does not inflate to its stated %2 bytes")
-                          .arg(b + 1)
-                          .arg(target);
-            return false;
+    std::vector<quint64> starts(size_t(blocks) + 1, 0);
+    for (quint64 b = 0; b < blocks; ++b)
+        starts[size_t(b) + 1] = starts[size_t(b)] + word(h + (3 + b) * w, context);
+    // The blocks inflate independently: large arrays use every core, each
+    // thread a contiguous run of blocks. firstBad keeps the lowest failure.
+    std::atomic<quint64> firstBad(blocks);
+    auto inflateRun = [&](quint64 from, quint64 to) {
+        for (quint64 b = from; b < to; ++b) {
+            const quint64 target = b + 1 == blocks ? last : blockSize;
+            uLongf produced = uLongf(target);
+            const int status = uncompress(reinterpret_cast<Bytef*>(out + b * blockSize), &produced,
+                                          reinterpret_cast<const Bytef*>(data + starts[size_t(b)]),
+                                          uLong(starts[size_t(b) + 1] - starts[size_t(b)]));
+            if (status != Z_OK || produced != target) {
+                quint64 seen = firstBad.load();
+                while (b < seen && !firstBad.compare_exchange_weak(seen, b)) {
+                }
+                return;
+            }
         }
-        source += size;
+    };
+    const quint64 threads =
+        expected < (quint64(4) << 20)
+            ? 1
+            : std::min<quint64>(blocks, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> workers;
+    for (quint64 t = 1; t < threads; ++t)
+        workers.emplace_back(inflateRun, blocks * t / threads, blocks * (t + 1) / threads);
+    inflateRun(0, blocks / threads);
+    for (std::thread& worker : workers)
+        worker.join();
+    if (firstBad.load() < blocks) {
+        const quint64 b = firstBad.load();
+        *reason = QStringLiteral("zlib block %1 does not inflate to its stated %2 bytes")
+                      .arg(b + 1)
+                      .arg(b + 1 == blocks ? last : blockSize);
+        return false;
     }
     return true;
 }
 
 bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Context& context,
-                         QByteArray& out, QString* reason)
+                         char* out, QString* reason)
 {
     const size_t w = size_t(context.headerWord);
     size_t headerBytes = w;
@@ -300,8 +334,9 @@ bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Cont
     return unpack(header, data.constData(), size_t(data.size()), expected, context, out, reason);
 }
 
+template <typename T>
 bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
-                 std::vector<double>& values, QString* reason)
+                 std::vector<T>& values, QString* reason)
 {
     const int size = typeSize(info.type);
     if (size == 0) {
@@ -310,7 +345,11 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
     }
     const size_t count = tuples * size_t(info.components);
     const size_t expected = count * size_t(size);
-    QByteArray bytes;
+    // Float data of the host's byte order is unpacked straight into place.
+    const bool direct =
+        Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
+        info.type == (sizeof(T) == 4 ? QLatin1String("Float32") : QLatin1String("Float64"));
+    std::vector<char> scratch;
     if (info.format == QLatin1String("ascii")) {
         values.clear();
         const char* p = info.text.constData();
@@ -340,7 +379,7 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
                 *reason = QStringLiteral("%1: more than %2 values").arg(info.name).arg(count);
                 return false;
             }
-            values.push_back(value);
+            values.push_back(T(value));
         }
         if (values.size() != count) {
             *reason = QStringLiteral("%1: %2 values, the grid needs %3")
@@ -351,9 +390,26 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
         }
         return true;
     }
+    if (info.format != QLatin1String("binary") && info.format != QLatin1String("appended")) {
+        *reason =
+            QStringLiteral("%1: format \"%2\" is not read").arg(info.name, info.format.left(40));
+        return false;
+    }
+    if (count > size_t(INT_MAX) * 4) {
+        *reason = QStringLiteral("%1: too many values").arg(info.name);
+        return false;
+    }
+    char* target = nullptr;
+    if (direct) {
+        values.resize(count);
+        target = reinterpret_cast<char*>(values.data());
+    } else {
+        scratch.resize(expected);
+        target = scratch.data();
+    }
     if (info.format == QLatin1String("binary")) {
         const QByteArray text = withoutBlanks(info.text);
-        if (!decodeBase64Payload(text.constData(), size_t(text.size()), expected, context, bytes,
+        if (!decodeBase64Payload(text.constData(), size_t(text.size()), expected, context, target,
                                  reason))
             return false;
     } else if (info.format == QLatin1String("appended")) {
@@ -379,24 +435,21 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
                 return false;
             }
             if (!unpack(QByteArray::fromRawData(start, qsizetype(headerBytes)), start + headerBytes,
-                        available - headerBytes, expected, context, bytes, reason))
+                        available - headerBytes, expected, context, target, reason))
                 return false;
         } else {
             size_t n = 0;
             while (n < available && (base64Value(start[n]) >= 0 || start[n] == '='))
                 ++n;
-            if (!decodeBase64Payload(start, n, expected, context, bytes, reason))
+            if (!decodeBase64Payload(start, n, expected, context, target, reason))
                 return false;
         }
-    } else {
-        *reason =
-            QStringLiteral("%1: format \"%2\" is not read").arg(info.name, info.format.left(40));
-        return false;
     }
-    values.resize(count);
-    const uchar* p = reinterpret_cast<const uchar*>(bytes.constData());
-    for (size_t k = 0; k < count; ++k)
-        values[k] = valueAt(p + k * size_t(size), info.type, context.bigEndian);
+    if (!direct) {
+        values.resize(count);
+        convertValues(reinterpret_cast<const uchar*>(scratch.data()), count, info.type,
+                      context.bigEndian, values.data());
+    }
     return true;
 }
 
