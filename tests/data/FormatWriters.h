@@ -128,6 +128,20 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
     return out;
 }
 
+// A uniform grid of n x n points, spacing 0.5 along x and 1 along y from
+// (0, -1), as the image data writer places them.
+inline Grid squareGrid(int n)
+{
+    Grid g;
+    g.xs.resize(size_t(n));
+    g.ys.resize(size_t(n));
+    for (int k = 0; k < n; ++k) {
+        g.xs[size_t(k)] = 0.5 * k;
+        g.ys[size_t(k)] = k - 1.0;
+    }
+    return g;
+}
+
 // The x axis of structured points: 0, 0.5, 1, 1.5 (uniform).
 inline Grid uniformGrid()
 {
@@ -182,7 +196,7 @@ inline void payload(const QByteArray& raw, bool compressed, int word, int blockS
 
 // format: ascii, binary, raw (appended) or base64 (appended).
 inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& format, bool compressed,
-                         int word = 4)
+                         int word = 4, int blockSize = 20)
 {
     const QByteArray extent =
         "0 " + QByteArray::number(g.nx() - 1) + " 0 " + QByteArray::number(g.ny() - 1) + " 0 0";
@@ -208,7 +222,7 @@ inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& form
                QByteArray::number(components) + "\" format=\"" + isAppended + "\"";
         QByteArray header;
         QByteArray data;
-        payload(raw, compressed, word, 20, &header, &data);
+        payload(raw, compressed, word, blockSize, &header, &data);
         if (format == "ascii") {
             out += ">";
             for (int k = 0; k < count * components; ++k)

@@ -267,6 +267,7 @@ void TestReaders::initTestCase()
     QVERIFY(writeReference(folder.filePath("grid"), Grid(), -1));
     QVERIFY(writeReference(folder.filePath("masked"), Grid(), 5));
     QVERIFY(writeReference(folder.filePath("uniform"), FormatWriters::uniformGrid(), -1));
+    QVERIFY(writeReference(folder.filePath("square"), FormatWriters::squareGrid(600), -1));
 }
 
 void TestReaders::columns()
@@ -511,6 +512,16 @@ void TestReaders::vtkXml_data()
     row(".vti binary UInt64", FormatWriters::vtkXml(uniform, false, "binary", false, 8), "vti",
         "uniform", "p; ; ");
 
+    // Over 4 MB of velocity: the blocks inflate on several threads.
+    const QByteArray large =
+        FormatWriters::vtkXml(FormatWriters::squareGrid(600), false, "raw", true, 4, 32768);
+    row(".vti raw zlib, large", large, "vti", "square", "p; ; ");
+    QByteArray damaged = large;
+    const qsizetype middle = damaged.indexOf("raw\">\n_") + damaged.size() / 2;
+    damaged[middle] = char(damaged[middle] ^ 0x5a);
+    damaged[middle + 1] = char(damaged[middle + 1] ^ 0x5a);
+    row("large zlib array with a damaged block", damaged, "vti", "",
+        "does not inflate to its stated");
     QByteArray inflate = FormatWriters::vtkXml(uniform, false, "raw", true);
     // The first block states 20 bytes; claim 24 for every block.
     inflate.replace(QByteArray("\x14\0\0\0", 4), QByteArray("\x18\0\0\0", 4));
