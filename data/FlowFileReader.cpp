@@ -128,6 +128,18 @@ bool FlowFileReader::read(const QString& fileName, const LoadOptions& options, F
         ok = VtkXmlReader::read(fileName, options, record, &reason);
         break;
     }
+    // A reader without time steps or levels has only step 0 and level 0.
+    if (ok && options.step >= record.timeSteps) {
+        ok = false;
+        reason = QStringLiteral("time step %1 does not exist; the file holds %2")
+                     .arg(options.step)
+                     .arg(record.timeSteps);
+    } else if (ok && options.level >= record.levels) {
+        ok = false;
+        reason = QStringLiteral("level %1 does not exist; the file holds %2")
+                     .arg(options.level)
+                     .arg(record.levels);
+    }
     if (ok)
         return true;
     reason = formatName(format) + QStringLiteral(": ") + reason;

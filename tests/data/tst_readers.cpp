@@ -384,6 +384,8 @@ void TestReaders::columnText_data()
         "the header names 4 columns, the rows hold 5");
     row("two velocity candidates", "x y u v vx\n0 0 1 1 1\n", "", "more than one column");
     row("no numbers", "x y u v\n", "", "no rows of numbers");
+    row("time step of a file without time", FormatWriters::columnText(g, "", ' '), "",
+        "time step 1 does not exist; the file holds 1", ",,0,1");
     row("unknown column option", FormatWriters::columnText(g, "x y u v p\n", ' '), "",
         "no column named \"w\"", "w,v,0,0");
 }
