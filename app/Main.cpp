@@ -1,8 +1,10 @@
 #include "app/Main.h"
 
 #include "app/AboutBox.h"
+#include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "data/FlowFileReader.h"
 #include "data/FlowProbe.h"
 #include "data/RectangularFlowData.h"
 #include "ui_MainWindow.h"
@@ -58,9 +60,9 @@ ViewPort* Main::viewPort() const
 
 void Main::loadFlowData()
 {
-    const QString fileName = askFileName(
-        QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
-        QCoreApplication::translate("MainWindow", "Flow Data (*.gri);;All Files (*)"), false);
+    const QString fileName =
+        askFileName(QCoreApplication::translate("MainWindow", "Load Flow Data"), dataPath,
+                    FlowFileReader::fileDialogFilters().join(QStringLiteral(";;")), false);
     if (fileName.isEmpty())
         return;
     dataPath = fileName;
@@ -69,10 +71,15 @@ void Main::loadFlowData()
 
 bool Main::loadFlowData(const QString& fileName)
 {
+    // A file that leaves the velocity pair open asks for it, then loads again.
+    LoadOptions options;
     QString reason;
-    FlowData* loaded = FlowData::fromFile(fileName, &reason);
+    FlowData* loaded = FlowData::fromFile(fileName, options, &reason);
+    while (!loaded && VariableChoiceDialog::offer(this, fileName, reason, &options))
+        loaded = FlowData::fromFile(fileName, options, &reason);
     const QString name = QFileInfo(fileName).fileName();
     if (!loaded) {
+        qDebug().noquote() << "Main/loadFlowData: " + reason;
         qDebug() << "loadFlowData failed";
         statusBar()->showMessage(
             QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, reason),

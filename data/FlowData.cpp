@@ -1,5 +1,6 @@
 #include "data/FlowData.h"
 
+#include "data/FlowFileReader.h"
 #include "data/RectangularFlowData.h"
 
 #include <QDebug>
@@ -88,11 +89,19 @@ FlowData* FlowData::fromFile(const QString& fileName, QString* errorMessage)
     return fromFile(fileName, LoadOptions(), errorMessage);
 }
 
-FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions&, QString* errorMessage)
+FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions& options,
+                             QString* errorMessage)
 {
     FlowData loaded;
-    if (!loaded.load(fileName, errorMessage))
-        return nullptr;
+    if (FlowFileReader::formatOf(fileName) == FlowFileReader::Format::Native) {
+        if (!loaded.load(fileName, errorMessage))
+            return nullptr;
+    } else {
+        FlowRecord record;
+        if (!FlowFileReader::read(fileName, options, record, errorMessage) ||
+            !loaded.install(record, errorMessage))
+            return nullptr;
+    }
     std::unique_ptr<RectangularFlowData> grid(new (std::nothrow) RectangularFlowData);
     if (grid)
         grid->copyFrom(loaded);

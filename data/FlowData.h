@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/FlowRecord.h"
 #include "data/LoadOptions.h"
 #include "data/ScalarSet.h"
 #include "data/SharedArray.h"
@@ -105,6 +106,9 @@ private:
     bool checkAxes(QString* errorMessage);
     bool readData(QFile& file, int scalarSetsInFile, QString* errorMessage);
     void normalize(int scalarSetsInFile);
+    // Takes a record read from another format through the same checks and
+    // normalisation as load; the record's arrays are consumed.
+    bool install(FlowRecord& record, QString* errorMessage);
 
     // vectorMax before rounding to float, which it may exceed.
     double largestMagnitude = 0.0;

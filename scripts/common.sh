@@ -9,8 +9,10 @@ VELMORA_BUILD_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libbenchmark-dev fonts-dejavu-core
     help2man librsvg2-bin dpkg-dev
+    pkg-config libnetcdf-dev zlib1g-dev
 )
-VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth desktop-file-utils appstream)
+VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth desktop-file-utils appstream
+    python3-pandas)
 
 # Installs whichever of the named packages are missing. The package lists are
 # refreshed only when something has to be installed, so a repeated run does

@@ -6,7 +6,7 @@
 #            tree, the desktop entry, the AppStream file and the .deb
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan     ThreadSanitizer, the tests labelled "threads"
-#   fuzz     libFuzzer on the data set loader for VELMORA_FUZZ_SECONDS (60)
+#   fuzz     libFuzzer on the data set loader and every reader, VELMORA_FUZZ_SECONDS (60) shared
 # Name stages as arguments to run only those. Exits non-zero if any stage fails.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -242,32 +242,45 @@ stage_tsan()
 stage_fuzz()
 {
     local seconds=${VELMORA_FUZZ_SECONDS:-60}
+    # The loader of the native pair and one target per reader of the other
+    # formats, each with its seed corpus; the time is shared between them.
+    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml)
     if ! grep -qs 'fuzz_flowdata_load' tests/fuzz/CMakeLists.txt; then
         echo "== fuzz: no fuzz_flowdata_load target in tests/fuzz; skipped"
         result[fuzz]="skipped: no fuzz target"
         return
     fi
-    echo "== fuzz: build fuzz_flowdata_load with clang-14"
+    echo "== fuzz: build ${targets[*]/#/fuzz_} with clang-14"
     CC=clang-14 CXX=clang++-14 velmora_configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVELMORA_BUILD_FUZZ=ON -DVELMORA_SANITIZE=address,undefined -DVELMORA_BUILD_TESTS=ON \
         -DVELMORA_BUILD_BENCH=OFF -DVELMORA_WERROR=OFF || { fail fuzz "configure"; return; }
-    velmora_build fuzz fuzz_flowdata_load || { fail fuzz "build"; return; }
-    local fuzzer
-    fuzzer=$(find build/fuzz -type f -name fuzz_flowdata_load -perm -u+x | head -n 1)
-    [ -n "$fuzzer" ] || { fail fuzz "fuzz_flowdata_load not found after the build"; return; }
-    # New inputs go to the first directory, so the checked-in corpus stays as it is.
-    mkdir -p build/fuzz/corpus build/fuzz/artifacts
-    echo "== fuzz: ${seconds} s on tests/fuzz/corpus"
-    "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus \
-        >build/fuzz/fuzz.log 2>&1
-    local status=$?
-    tail -n 30 build/fuzz/fuzz.log
-    if [ $status -ne 0 ]; then
-        fail fuzz "the fuzzer stopped with status $status; inputs in build/fuzz/artifacts/"
-    else
-        result[fuzz]="passed: $(grep -o 'stat::number_of_executed_units: *[0-9]*' build/fuzz/fuzz.log | grep -o '[0-9]*$') runs, no crash"
-    fi
+    velmora_build fuzz "${targets[@]/#/fuzz_}" || { fail fuzz "build"; return; }
+    local share=$((seconds / ${#targets[@]}))
+    [ "$share" -ge 1 ] || share=1
+    local target fuzzer seeds runs=0 status summary=""
+    mkdir -p build/fuzz/artifacts
+    for target in "${targets[@]}"; do
+        fuzzer=$(find build/fuzz -type f -name "fuzz_$target" -perm -u+x | head -n 1)
+        [ -n "$fuzzer" ] || { fail fuzz "fuzz_$target not found after the build"; return; }
+        seeds=tests/fuzz/corpus_$target
+        [ "$target" = flowdata_load ] && seeds=tests/fuzz/corpus
+        # New inputs go to the first directory, so the checked-in corpus stays as it is.
+        mkdir -p "build/fuzz/corpus_$target"
+        echo "== fuzz: fuzz_$target for ${share} s on $seeds"
+        "$fuzzer" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+            -artifact_prefix="build/fuzz/artifacts/${target}-" "build/fuzz/corpus_$target" "$seeds" \
+            >"build/fuzz/fuzz_$target.log" 2>&1
+        status=$?
+        tail -n 5 "build/fuzz/fuzz_$target.log"
+        if [ $status -ne 0 ]; then
+            tail -n 30 "build/fuzz/fuzz_$target.log"
+            fail fuzz "fuzz_$target stopped with status $status; inputs in build/fuzz/artifacts/"
+            return
+        fi
+        runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz/fuzz_$target.log" | grep -o '[0-9]*$')
+        summary+="$target ${runs:-0}, "
+    done
+    result[fuzz]="passed: runs per target: ${summary%, }; no crash"
 }
 
 for stage in "${stages[@]}"; do

@@ -1,13 +1,16 @@
-// velmora-info FILE: what a flow data set holds, before looking at it.
+// velmora-info FILE [--u VAR --v VAR --level K --step T]: what a flow data
+// set holds, before looking at it.
 //
-// Loads the .gri/.dat pair named by FILE as the program does and prints the
-// resolution, aspect, scalar sets, time information and the coordinate and
-// value ranges as read from the files. Exit status 0 on success, 1 when the
+// Loads FILE as the program does (any format it reads) and prints the
+// resolution, aspect, scalar sets with their names and units, the units,
+// time information and the coordinate and value ranges as read from the
+// files. Exit status 0 on success, 1 when the
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
 #include "app/Version.h"
 #include "data/FlowData.h"
+#include "tools/LoadOptionArguments.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -51,10 +54,12 @@ int main(int argc, char** argv)
         QStringLiteral("Prints a flow data set's resolution, aspect ratio, scalar sets, time\n"
                        "information and value ranges."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    LoadOptionArguments::add(parser, true);
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("the data set: FILE.gri with FILE.dat or "
-                                                "FILE.00000.dat"));
+                                 QStringLiteral("the data set: FILE.gri with FILE.dat, NetCDF, "
+                                                "column text, Tecplot or VTK"));
+    LoadOptions options;
+    QString problem;
     if (!parser.parse(application.arguments())) {
         err << "velmora-info: " << parser.errorText() << "\n";
         return 2;
@@ -65,15 +70,19 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
-    if (parser.positionalArguments().size() != 1) {
-        err << "usage: velmora-info FILE   (FILE.gri with FILE.dat or FILE.00000.dat)\n";
+    if (parser.positionalArguments().size() != 1 ||
+        !LoadOptionArguments::read(parser, &options, &problem)) {
+        if (!problem.isEmpty())
+            err << "velmora-info: " << problem << "\n";
+        err << "usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
+               "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK)\n";
         return 2;
     }
     const QString fileName = parser.positionalArguments().constFirst();
 
     qInstallMessageHandler(quietDebug);
     QString reason;
-    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, &reason));
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
     if (!data) {
         err << "velmora-info: " << FlowData::dataName(fileName) << ": " << reason << Qt::endl;
         return 1;
@@ -101,9 +110,20 @@ int main(int argc, char** argv)
     out << "y range:           " << low.y << " to " << high.y << "\n";
     out << "speed range:       " << data->vectorMinimum() << " to " << data->vectorMaximum()
         << "\n";
-    for (int s = 0; s < fileSets; ++s)
-        out << "scalar[" << s << "] range:   " << scalars[s].minimum << " to " << scalars[s].maximum
-            << "\n";
+    if (!data->lengthUnit().isEmpty())
+        out << "length unit:       " << data->lengthUnit() << "\n";
+    if (!data->velocityUnit().isEmpty())
+        out << "velocity unit:     " << data->velocityUnit() << "\n";
+    for (int s = 0; s < fileSets; ++s) {
+        out << "scalar[" << s << "] range:   " << scalars[s].minimum << " to "
+            << scalars[s].maximum;
+        if (!scalars[s].name.isEmpty())
+            out << "  (" << scalars[s].name
+                << (scalars[s].unit.isEmpty() ? QString()
+                                              : QStringLiteral(" [%1]").arg(scalars[s].unit))
+                << ")";
+        out << "\n";
+    }
     out << "masked points:     " << nonFiniteCount(scalars.last()) << " (velocity not finite)\n";
     return 0;
 }

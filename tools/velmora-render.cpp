@@ -18,6 +18,7 @@
 #include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
+#include "tools/LoadOptionArguments.h"
 #include "transfer/ColorMap.h"
 
 #include <QApplication>
@@ -82,7 +83,6 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(
         QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
     parser.addHelpOption();
-    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
     parser.addPositionalArgument(QStringLiteral("output"),
                                  QStringLiteral("the picture to write (.jpg or .png)"));
@@ -110,6 +110,7 @@ int main(int argc, char** argv)
         QStringLiteral("flip-vertically"),
         QStringLiteral("show row 0 of the data at the top (data in image coordinates)."));
     parser.addOption(flipOption);
+    LoadOptionArguments::add(parser, true);
     if (!parser.parse(application.arguments())) {
         err << "velmora-render: " << parser.errorText() << "\n";
         return 2;
@@ -123,7 +124,8 @@ int main(int argc, char** argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
         err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] "
-               "[--colors LAYER=MAP]... [--legend] [--flip-vertically]\n";
+               "[--colors LAYER=MAP]... [--legend] [--flip-vertically] [--u VAR] [--v VAR] "
+               "[--level K] [--step T]\n";
         return 2;
     }
     bool scaleOk = false;
@@ -144,6 +146,13 @@ int main(int argc, char** argv)
         }
     }
 
+    LoadOptions options;
+    QString problem;
+    if (!LoadOptionArguments::read(parser, &options, &problem)) {
+        err << "velmora-render: " << problem << "\n";
+        return 2;
+    }
+
     QList<QPair<QString, QString>> colorMaps;
     for (const QString& value : parser.values(colorsOption)) {
         const QString kind = value.section(QLatin1Char('='), 0, 0);
@@ -161,7 +170,7 @@ int main(int argc, char** argv)
 
     qInstallMessageHandler(quietDebug);
     QString reason;
-    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), &reason));
+    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), options, &reason));
     if (!flowData) {
         err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
         return 1;

@@ -13,6 +13,7 @@
 #include "app/Version.h"
 #include "data/FlowData.h"
 #include "streamlines/StreamlineTracer.h"
+#include "tools/LoadOptionArguments.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -169,8 +170,8 @@ int main(int argc, char** argv)
         "Traces the evenly-spaced streamlines of a flow data set and writes them as CSV\n"
         "(line,x,y,magnitude,texture,taper; x from 0 to 1, y from 0 to 1/aspect).");
     parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument("FILE", "the data set: FILE.gri with FILE.dat or FILE.00000.dat");
+    parser.addPositionalArgument(
+        "FILE", "the data set: FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK");
     parser.addOptions({
         {"dsep", "Separating distance in domain widths (0.001 to 1).", "D", "0.03"},
         {"dtest", "Test distance as a fraction of dsep (0.01 to 1).", "T", "0.5"},
@@ -179,6 +180,8 @@ int main(int argc, char** argv)
         {"texture-length", "Texture period in points (10 to 200).", "L", "30"},
         {{"o", "output"}, "Write the CSV to FILE instead of standard output.", "FILE"},
     });
+    // --step is the integration step here; the time step is --time-step.
+    LoadOptionArguments::add(parser, false);
     if (!parser.parse(application.arguments())) {
         std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -195,7 +198,9 @@ int main(int argc, char** argv)
 
     StreamlineParameters params;
     QString problem;
-    if (!readNumber(parser, dSepRange, &params.dSep, &problem) ||
+    LoadOptions options;
+    if (!LoadOptionArguments::read(parser, &options, &problem) ||
+        !readNumber(parser, dSepRange, &params.dSep, &problem) ||
         !readNumber(parser, dTestRange, &params.dTest, &problem) ||
         !readNumber(parser, stepRange, &params.stepSize, &problem) ||
         !readNumber(parser, textureRange, &params.textureLength, &problem)) {
@@ -216,7 +221,7 @@ int main(int argc, char** argv)
     qInstallMessageHandler(quietDebug);
     const QString fileName = parser.positionalArguments().first();
     QString reason;
-    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, &reason));
+    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
     if (!data) {
         std::fprintf(stderr, "velmora-trace: %s: %s\n", qPrintable(FlowData::dataName(fileName)),
                      qPrintable(reason));

@@ -3,6 +3,7 @@
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
+#include "data/FlowFileReader.h"
 
 #include <QAction>
 #include <QApplication>
@@ -427,7 +428,7 @@ void TestMain::fileDialogs()
     QCOMPARE(first.caption, saving ? QString("Save Image") : QString("Load Flow Data"));
     QCOMPARE(first.startPath, saving ? QString("pictures") : QString("dat"));
     QCOMPARE(first.filter, saving ? QString("jpg (*.jpeg *.jpg *.jpe);;png (*.png);;All Files (*)")
-                                  : QString("Flow Data (*.gri);;All Files (*)"));
+                                  : FlowFileReader::fileDialogFilters().join(";;"));
     QCOMPARE(window.currentFlowData() != nullptr, loaded);
     if (saving && !answer.isEmpty())
         QCOMPARE(QImageReader(fileName).size(), QSize(1000, 500));

@@ -1,0 +1,65 @@
+#include "app/VariableChoiceDialog.h"
+
+#include "data/FlowFileReader.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+VariableChoiceDialog::VariableChoiceDialog(const QString& reason, const QStringList& candidates,
+                                           int levels, QWidget* parent)
+    : QDialog(parent), uBox(new QComboBox(this)), vBox(new QComboBox(this)),
+      levelBox(new QSpinBox(this))
+{
+    setWindowTitle(tr("Choose the velocity components"));
+    auto* layout = new QVBoxLayout(this);
+    auto* explanation = new QLabel(reason, this);
+    explanation->setWordWrap(true);
+    layout->addWidget(explanation);
+    auto* form = new QFormLayout;
+    uBox->addItems(candidates);
+    vBox->addItems(candidates);
+    if (candidates.size() > 1)
+        vBox->setCurrentIndex(1);
+    levelBox->setRange(0, qMax(0, levels - 1));
+    form->addRow(tr("x component (u):"), uBox);
+    form->addRow(tr("y component (v):"), vBox);
+    form->addRow(tr("Level:"), levelBox);
+    levelBox->setEnabled(levels > 1);
+    layout->addLayout(form);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+LoadOptions VariableChoiceDialog::options() const
+{
+    LoadOptions options;
+    options.uVariable = uBox->currentText();
+    options.vVariable = vBox->currentText();
+    options.level = levelBox->value();
+    return options;
+}
+
+bool VariableChoiceDialog::offer(QWidget* parent, const QString& fileName, const QString& reason,
+                                 LoadOptions* options)
+{
+    if (!options->uVariable.isEmpty() ||
+        FlowFileReader::formatOf(fileName) == FlowFileReader::Format::Native)
+        return false;
+    FlowRecord record;
+    if (FlowFileReader::read(fileName, *options, record) || !record.needsChoice ||
+        record.candidates.size() < 2)
+        return false;
+    VariableChoiceDialog dialog(reason, record.candidates, record.levels, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const int step = options->step;
+    *options = dialog.options();
+    options->step = step;
+    return true;
+}

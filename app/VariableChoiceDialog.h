@@ -1,0 +1,33 @@
+#pragma once
+
+#include "data/LoadOptions.h"
+
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QSpinBox;
+
+// Asks which variables of a file are the velocity components (and which
+// level to show) when the readers' rules find no pair or more than one.
+class VariableChoiceDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    VariableChoiceDialog(const QString& reason, const QStringList& candidates, int levels,
+                         QWidget* parent = nullptr);
+
+    LoadOptions options() const;
+
+    // When loading fileName with *options failed because the file leaves the
+    // velocity pair open, asks for it and fills *options; false when there is
+    // nothing to ask or the user cancels.
+    static bool offer(QWidget* parent, const QString& fileName, const QString& reason,
+                      LoadOptions* options);
+
+private:
+    QComboBox* uBox;
+    QComboBox* vBox;
+    QSpinBox* levelBox;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <vector>
+
+// A data set as a reader found it in a file, before the loader checks and
+// normalises it: one coordinate per grid column and per row (each axis
+// strictly ascending or strictly descending; a descending axis is flipped
+// by the loader), the velocity components and every scalar set in grid-point
+// order with x running fastest (point (i, j) is number j * x.size() + i).
+// Values may be NaN where the file has no data.
+struct FlowRecord
+{
+    struct Field
+    {
+        QString name;
+        QString unit;
+        std::vector<float> values;
+    };
+
+    std::vector<double> x;
+    std::vector<double> y;
+    std::vector<float> u;
+    std::vector<float> v;
+    std::vector<Field> scalars;
+    QString lengthUnit;
+    QString velocityUnit;
+    int timeSteps = 1;
+    float timeDifference = 0.0f;
+
+    // What a file offers when it leaves a choice open: the variables that
+    // could be velocity components and the number of levels. Filled by the
+    // readers as soon as they know them, so that a refusal still tells them.
+    QStringList candidates;
+    int levels = 1;
+    // True when the reader's rules found no velocity pair or more than one.
+    bool needsChoice = false;
+
+    // Reverses descending axes and the values with them.
+    void makeAscending()
+    {
+        const size_t columns = x.size();
+        const size_t rows = y.size();
+        const bool flipX = columns >= 2 && x.front() > x.back();
+        const bool flipY = rows >= 2 && y.front() > y.back();
+        auto flip = [&](std::vector<float>& values) {
+            if (values.size() != columns * rows)
+                return;
+            if (flipX)
+                for (size_t j = 0; j < rows; ++j)
+                    std::reverse(values.begin() + std::ptrdiff_t(j * columns),
+                                 values.begin() + std::ptrdiff_t((j + 1) * columns));
+            if (flipY)
+                for (size_t j = 0; j < rows / 2; ++j)
+                    std::swap_ranges(values.begin() + std::ptrdiff_t(j * columns),
+                                     values.begin() + std::ptrdiff_t((j + 1) * columns),
+                                     values.begin() + std::ptrdiff_t((rows - 1 - j) * columns));
+        };
+        flip(u);
+        flip(v);
+        for (Field& field : scalars)
+            flip(field.values);
+        if (flipX)
+            std::reverse(x.begin(), x.end());
+        if (flipY)
+            std::reverse(y.begin(), y.end());
+    }
+};

@@ -1,0 +1,884 @@
+#include "data/NetCdfReader.h"
+
+#include "data/FlowFileReader.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+enum class Role
+{
+    Unknown,
+    X,
+    Y,
+    Z,
+    T
+};
+
+struct Variable
+{
+    int id = 0;
+    QString name;
+    nc_type type = NC_NAT;
+    std::vector<int> dims;
+};
+
+class File
+{
+public:
+    ~File()
+    {
+        if (open)
+            nc_close(id);
+    }
+    bool openFile(const QString& fileName, QString* reason)
+    {
+        const int status = nc_open(QFile::encodeName(fileName).constData(), NC_NOWRITE, &id);
+        if (status != NC_NOERR) {
+            *reason =
+                QStringLiteral("%1: %2").arg(fileName, QString::fromUtf8(nc_strerror(status)));
+            return false;
+        }
+        open = true;
+        int count = 0;
+        if (nc_inq_nvars(id, &count) != NC_NOERR || nc_inq_ndims(id, &dimensionCount) != NC_NOERR) {
+            *reason = QStringLiteral("the file's variables cannot be listed");
+            return false;
+        }
+        for (int v = 0; v < count; ++v) {
+            char name[NC_MAX_NAME + 1] = {};
+            Variable variable;
+            variable.id = v;
+            int dimCount = 0;
+            if (nc_inq_var(id, v, name, &variable.type, &dimCount, nullptr, nullptr) != NC_NOERR ||
+                dimCount < 0 || dimCount > NC_MAX_VAR_DIMS)
+                continue;
+            variable.dims.resize(size_t(dimCount));
+            if (dimCount > 0 && nc_inq_vardimid(id, v, variable.dims.data()) != NC_NOERR)
+                continue;
+            variable.name = QString::fromUtf8(name);
+            variables.push_back(variable);
+        }
+        return true;
+    }
+
+    QString text(int varid, const char* attribute) const
+    {
+        nc_type type = NC_NAT;
+        size_t length = 0;
+        if (nc_inq_att(id, varid, attribute, &type, &length) != NC_NOERR || length > 65536)
+            return QString();
+        if (type == NC_CHAR) {
+            std::string value(length, '\0');
+            if (nc_get_att_text(id, varid, attribute, value.data()) != NC_NOERR)
+                return QString();
+            return QString::fromUtf8(value.c_str()).trimmed();
+        }
+        if (type == NC_STRING && length == 1) {
+            char* value = nullptr;
+            if (nc_get_att_string(id, varid, attribute, &value) != NC_NOERR)
+                return QString();
+            const QString result = QString::fromUtf8(value ? value : "").trimmed();
+            nc_free_string(1, &value);
+            return result;
+        }
+        return QString();
+    }
+    std::vector<double> numbers(int varid, const char* attribute) const
+    {
+        nc_type type = NC_NAT;
+        size_t length = 0;
+        if (nc_inq_att(id, varid, attribute, &type, &length) != NC_NOERR || length == 0 ||
+            length > 1024 || type == NC_CHAR || type == NC_STRING)
+            return {};
+        std::vector<double> values(length);
+        if (nc_get_att_double(id, varid, attribute, values.data()) != NC_NOERR)
+            return {};
+        return values;
+    }
+    size_t dimensionLength(int dim) const
+    {
+        size_t length = 0;
+        nc_inq_dimlen(id, dim, &length);
+        return length;
+    }
+    QString dimensionName(int dim) const
+    {
+        char name[NC_MAX_NAME + 1] = {};
+        nc_inq_dimname(id, dim, name);
+        return QString::fromUtf8(name);
+    }
+    const Variable* find(const QString& name) const
+    {
+        for (const Variable& variable : variables)
+            if (variable.name == name)
+                return &variable;
+        return nullptr;
+    }
+    // The 1-D variable named like the dimension, if there is one.
+    const Variable* coordinate(int dim) const
+    {
+        const Variable* variable = find(dimensionName(dim));
+        return variable && variable->dims.size() == 1 && variable->dims[0] == dim ? variable
+                                                                                  : nullptr;
+    }
+    Role role(int dim) const
+    {
+        if (const Variable* c = coordinate(dim)) {
+            const QString axis = text(c->id, "axis").toUpper();
+            if (axis == QLatin1String("X"))
+                return Role::X;
+            if (axis == QLatin1String("Y"))
+                return Role::Y;
+            if (axis == QLatin1String("Z"))
+                return Role::Z;
+            if (axis == QLatin1String("T"))
+                return Role::T;
+            const QString standard = text(c->id, "standard_name");
+            const QString units = text(c->id, "units").toLower();
+            if (standard == QLatin1String("longitude") ||
+                standard == QLatin1String("grid_longitude") ||
+                standard == QLatin1String("projection_x_coordinate") ||
+                units.startsWith(QLatin1String("degree_e")) ||
+                units.startsWith(QLatin1String("degrees_e")))
+                return Role::X;
+            if (standard == QLatin1String("latitude") ||
+                standard == QLatin1String("grid_latitude") ||
+                standard == QLatin1String("projection_y_coordinate") ||
+                units.startsWith(QLatin1String("degree_n")) ||
+                units.startsWith(QLatin1String("degrees_n")))
+                return Role::Y;
+            if (standard == QLatin1String("time") || units.contains(QLatin1String(" since ")))
+                return Role::T;
+            if (!text(c->id, "positive").isEmpty() || standard == QLatin1String("depth") ||
+                standard == QLatin1String("height") || standard == QLatin1String("air_pressure"))
+                return Role::Z;
+        }
+        const QString name = dimensionName(dim).toLower();
+        if (name == QLatin1String("time") || name == QLatin1String("t") ||
+            name.startsWith(QLatin1String("ocean_time")))
+            return Role::T;
+        if (name == QLatin1String("lon") || name == QLatin1String("longitude") ||
+            name == QLatin1String("x"))
+            return Role::X;
+        if (name == QLatin1String("lat") || name == QLatin1String("latitude") ||
+            name == QLatin1String("y"))
+            return Role::Y;
+        if (name == QLatin1String("depth") || name == QLatin1String("z") ||
+            name.startsWith(QLatin1String("lev")) || name == QLatin1String("height") ||
+            name == QLatin1String("plev") || name.startsWith(QLatin1String("s_")))
+            return Role::Z;
+        return Role::Unknown;
+    }
+    QString describe(const Variable& variable) const
+    {
+        QStringList dims;
+        for (int dim : variable.dims)
+            dims.append(QStringLiteral("%1=%2").arg(dimensionName(dim)).arg(dimensionLength(dim)));
+        return QStringLiteral("%1(%2)").arg(variable.name, dims.join(QStringLiteral(", ")));
+    }
+
+    int id = -1;
+    bool open = false;
+    int dimensionCount = 0;
+    std::vector<Variable> variables;
+};
+
+// Where each dimension of a variable sits: the horizontal pair, time, level.
+struct Layout
+{
+    int x = -1;
+    int y = -1;
+    int t = -1;
+    int level = -1;
+};
+
+bool numeric(nc_type type)
+{
+    return type != NC_CHAR && type != NC_STRING && type < NC_VLEN && type != NC_NAT;
+}
+
+bool layoutOf(const File& file, const Variable& variable, Layout& layout, QString* reason)
+{
+    layout = Layout();
+    std::vector<int> unknown;
+    for (int dim : variable.dims) {
+        switch (file.role(dim)) {
+        case Role::X:
+            layout.x = dim;
+            break;
+        case Role::Y:
+            layout.y = dim;
+            break;
+        case Role::T:
+            layout.t = layout.t < 0 ? dim : layout.t;
+            break;
+        case Role::Z:
+            if (layout.level >= 0 && file.dimensionLength(dim) > 1) {
+                *reason = QStringLiteral("%1 has more than one level dimension")
+                              .arg(file.describe(variable));
+                return false;
+            }
+            if (layout.level < 0 || file.dimensionLength(dim) > 1)
+                layout.level = dim;
+            break;
+        case Role::Unknown:
+            unknown.push_back(dim);
+            break;
+        }
+    }
+    // CF order (T, Z, Y, X): unnamed dimensions fill the horizontal pair
+    // from the end.
+    while (!unknown.empty() && (layout.x < 0 || layout.y < 0)) {
+        (layout.x < 0 ? layout.x : layout.y) = unknown.back();
+        unknown.pop_back();
+    }
+    for (int dim : unknown) {
+        if (file.dimensionLength(dim) <= 1)
+            continue;
+        if (layout.level >= 0 && file.dimensionLength(layout.level) > 1) {
+            *reason =
+                QStringLiteral("%1 has more than one extra dimension").arg(file.describe(variable));
+            return false;
+        }
+        layout.level = dim;
+    }
+    if (layout.x < 0 || layout.y < 0) {
+        *reason =
+            QStringLiteral("%1 has no two horizontal dimensions").arg(file.describe(variable));
+        return false;
+    }
+    return true;
+}
+
+// Reads one horizontal slice (rows along y, x fastest, as the variable
+// stores them) with packing, fill values and valid ranges applied.
+bool readSlice(const File& file, const Variable& variable, const Layout& layout, int step,
+               int level, std::vector<float>& out, QString* reason)
+{
+    const size_t rank = variable.dims.size();
+    std::vector<size_t> start(rank, 0);
+    std::vector<size_t> count(rank, 1);
+    int xPosition = -1;
+    int yPosition = -1;
+    for (size_t d = 0; d < rank; ++d) {
+        const int dim = variable.dims[d];
+        const size_t length = file.dimensionLength(dim);
+        if (dim == layout.x) {
+            count[d] = length;
+            xPosition = int(d);
+        } else if (dim == layout.y) {
+            count[d] = length;
+            yPosition = int(d);
+        } else if (dim == layout.t) {
+            start[d] = size_t(step);
+        } else if (dim == layout.level) {
+            start[d] = size_t(level);
+        }
+        if (start[d] >= std::max<size_t>(length, 1)) {
+            *reason = QStringLiteral("%1: index %2 along %3 lies beyond its %4 entries")
+                          .arg(variable.name)
+                          .arg(start[d])
+                          .arg(file.dimensionName(dim))
+                          .arg(length);
+            return false;
+        }
+    }
+    if (xPosition < yPosition) {
+        *reason = QStringLiteral("%1 stores x before y; only y-then-x layouts are read")
+                      .arg(variable.name);
+        return false;
+    }
+    const size_t points = count[size_t(xPosition)] * count[size_t(yPosition)];
+    out.resize(points);
+    const std::vector<double> fill = file.numbers(variable.id, "_FillValue");
+    const std::vector<double> missing = file.numbers(variable.id, "missing_value");
+    const std::vector<double> range = file.numbers(variable.id, "valid_range");
+    const std::vector<double> low = file.numbers(variable.id, "valid_min");
+    const std::vector<double> high = file.numbers(variable.id, "valid_max");
+    const std::vector<double> scale = file.numbers(variable.id, "scale_factor");
+    const std::vector<double> offset = file.numbers(variable.id, "add_offset");
+
+    std::vector<double> wide;
+    int status = NC_NOERR;
+    if (variable.type == NC_DOUBLE) {
+        wide.resize(points);
+        status = nc_get_vara_double(file.id, variable.id, start.data(), count.data(), wide.data());
+    } else {
+        status = nc_get_vara_float(file.id, variable.id, start.data(), count.data(), out.data());
+    }
+    if (status != NC_NOERR && status != NC_ERANGE) {
+        *reason = QStringLiteral("%1: reading failed: %2")
+                      .arg(variable.name, QString::fromUtf8(nc_strerror(status)));
+        return false;
+    }
+
+    // Missing values compare in the stored (packed) type, as read.
+    std::vector<double> absent(missing);
+    if (!fill.empty())
+        absent.push_back(fill[0]);
+    else if (variable.type == NC_FLOAT)
+        absent.push_back(NC_FILL_FLOAT);
+    else if (variable.type == NC_DOUBLE)
+        absent.push_back(NC_FILL_DOUBLE);
+    else if (variable.type == NC_SHORT)
+        absent.push_back(NC_FILL_SHORT);
+    else if (variable.type == NC_INT)
+        absent.push_back(NC_FILL_INT);
+    double minimum = -std::numeric_limits<double>::infinity();
+    double maximum = std::numeric_limits<double>::infinity();
+    if (range.size() == 2) {
+        minimum = range[0];
+        maximum = range[1];
+    }
+    if (!low.empty())
+        minimum = low[0];
+    if (!high.empty())
+        maximum = high[0];
+    const double factor = scale.empty() ? 1.0 : scale[0];
+    const double shift = offset.empty() ? 0.0 : offset[0];
+    const bool packed = factor != 1.0 || shift != 0.0;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> absentFloat;
+    for (double a : absent)
+        absentFloat.push_back(float(a));
+
+    const bool ranged = minimum > -std::numeric_limits<double>::infinity() ||
+                        maximum < std::numeric_limits<double>::infinity();
+    if (wide.empty() && absentFloat.size() <= 1 && !ranged) {
+        // The common case, a float variable with one fill value, in one
+        // pass that the compiler can vectorise.
+        const float fillValue = absentFloat.empty() ? nan : absentFloat[0];
+        float* values = out.data();
+        if (packed) {
+            for (size_t k = 0; k < points; ++k)
+                values[k] = values[k] == fillValue ? nan : float(values[k] * factor + shift);
+        } else {
+            for (size_t k = 0; k < points; ++k)
+                values[k] = values[k] == fillValue ? nan : values[k];
+        }
+        return true;
+    }
+    for (size_t k = 0; k < points; ++k) {
+        const double raw = wide.empty() ? double(out[k]) : wide[k];
+        bool isAbsent = !(raw >= minimum && raw <= maximum) && !std::isnan(raw);
+        if (wide.empty()) {
+            for (float a : absentFloat)
+                isAbsent = isAbsent || out[k] == a;
+        } else {
+            for (double a : absent)
+                isAbsent = isAbsent || raw == a;
+        }
+        if (isAbsent)
+            out[k] = nan;
+        else if (packed || !wide.empty())
+            out[k] = float(raw * factor + shift);
+    }
+    return true;
+}
+
+bool readAxis(const File& file, int dim, std::vector<double>& axis, QString* unit)
+{
+    const size_t length = file.dimensionLength(dim);
+    axis.resize(length);
+    const Variable* c = file.coordinate(dim);
+    if (c && numeric(c->type)) {
+        const size_t start = 0;
+        if (nc_get_vara_double(file.id, c->id, &start, &length, axis.data()) == NC_NOERR) {
+            *unit = file.text(c->id, "units");
+            return true;
+        }
+    }
+    for (size_t k = 0; k < length; ++k)
+        axis[k] = double(k);
+    unit->clear();
+    return false;
+}
+
+// 2-D coordinates named by the variable's "coordinates" attribute that vary
+// along one axis only give the grid lines; otherwise the grid is curvilinear.
+bool readTwoDimensionalAxes(const File& file, const Variable& u, const Layout& layout,
+                            FlowRecord& record, bool* curvilinear, QString* reason)
+{
+    const QStringList names =
+        file.text(u.id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const size_t nx = file.dimensionLength(layout.x);
+    const size_t ny = file.dimensionLength(layout.y);
+    std::vector<double> lon;
+    std::vector<double> lat;
+    QString lonName;
+    QString latName;
+    for (const QString& name : names) {
+        const Variable* c = file.find(name);
+        if (!c || c->dims.size() != 2 || c->dims[0] != layout.y || c->dims[1] != layout.x)
+            continue;
+        const QString units = file.text(c->id, "units").toLower();
+        const QString standard = file.text(c->id, "standard_name");
+        const bool isLon =
+            standard == QLatin1String("longitude") || units.contains(QLatin1String("east"));
+        const bool isLat =
+            standard == QLatin1String("latitude") || units.contains(QLatin1String("north"));
+        if (!isLon && !isLat)
+            continue;
+        std::vector<double>& values = isLon ? lon : lat;
+        values.resize(nx * ny);
+        const size_t start[2] = {0, 0};
+        const size_t count[2] = {ny, nx};
+        if (nc_get_vara_double(file.id, c->id, start, count, values.data()) != NC_NOERR)
+            return false;
+        (isLon ? lonName : latName) = name;
+        (isLon ? record.lengthUnit : record.lengthUnit) = file.text(c->id, "units");
+    }
+    if (lon.empty() || lat.empty())
+        return false;
+    auto varies = [&](const std::vector<double>& values, bool alongY) {
+        for (size_t j = 0; j < ny; ++j)
+            for (size_t i = 0; i < nx; ++i) {
+                const double reference = alongY ? values[j * nx] : values[i];
+                const double value = values[j * nx + i];
+                if (std::abs(value - reference) > 1e-6 * std::max(1.0, std::abs(reference)))
+                    return true;
+            }
+        return false;
+    };
+    if (varies(lon, true) || varies(lat, false)) {
+        *curvilinear = true;
+        *reason = QStringLiteral("a curvilinear grid: %1 and %2 vary along both axes; only "
+                                 "rectilinear grids are read")
+                      .arg(file.describe(*file.find(lonName)), file.describe(*file.find(latName)));
+        return false;
+    }
+    record.x.assign(lon.begin(), lon.begin() + std::ptrdiff_t(nx));
+    record.y.resize(ny);
+    for (size_t j = 0; j < ny; ++j)
+        record.y[j] = lat[j * nx];
+    return true;
+}
+
+double secondsPer(const QString& units)
+{
+    const QString unit = units.section(QLatin1Char(' '), 0, 0).toLower();
+    if (unit.startsWith(QLatin1String("sec")) || unit == QLatin1String("s"))
+        return 1.0;
+    if (unit.startsWith(QLatin1String("min")))
+        return 60.0;
+    if (unit.startsWith(QLatin1String("hour")) || unit == QLatin1String("h"))
+        return 3600.0;
+    if (unit.startsWith(QLatin1String("day")) || unit == QLatin1String("d"))
+        return 86400.0;
+    return 1.0;
+}
+
+QString partner(const QString& standard)
+{
+    QString result = standard;
+    result.replace(QLatin1String("eastward"), QLatin1String("northward"));
+    if (result.startsWith(QLatin1String("x_")))
+        result.replace(0, 2, QLatin1String("y_"));
+    result.replace(QLatin1String("_x_"), QLatin1String("_y_"));
+    return result;
+}
+
+bool eastwardVelocity(const QString& standard)
+{
+    const bool kind = standard.contains(QLatin1String("velocity")) ||
+                      standard.contains(QLatin1String("wind")) ||
+                      standard.contains(QLatin1String("current"));
+    return kind && partner(standard) != standard;
+}
+
+// The NetCDF library reads the missing end of a truncated classic file as
+// zeros. The classic header states where every variable's data begins, so
+// the length the file needs is known before anything is read.
+class ClassicHeader
+{
+public:
+    ClassicHeader(const QByteArray& bytes, qint64 fileSize) : data(bytes), fileSize(fileSize) {}
+
+    // False with a reason when the header is damaged (counts the file cannot
+    // hold; the library would try to allocate them) or the file is shorter
+    // than the header promises; true otherwise and for files that are not
+    // classic NetCDF.
+    bool check(QString* reason)
+    {
+        if (data.size() < 4 || !data.startsWith("CDF"))
+            return true;
+        const int version = data.at(3);
+        if (version != 1 && version != 2 && version != 5)
+            return true;
+        const bool ok = parse();
+        if (!ok && (damaged || data.size() >= fileSize)) {
+            *reason = QStringLiteral("the NetCDF header is damaged");
+            return false;
+        }
+        if (ok && double(fileSize) + 3.0 < double(needed)) {
+            *reason = QStringLiteral("the file is truncated: it holds %1 bytes, its header "
+                                     "promises %2")
+                          .arg(fileSize)
+                          .arg(needed);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool parse()
+    {
+        const int version = data.at(3);
+        wide = version == 5;
+        const bool wideBegin = version != 1;
+        const int countBytes = wide ? 8 : 4;
+        quint64 records = 0;
+        if (!number(countBytes, &records))
+            return false;
+        const bool streaming = !wide && records == 0xffffffffu;
+        // Dimensions.
+        std::vector<quint64> lengths;
+        quint64 count = 0;
+        if (!list(&count))
+            return false;
+        for (quint64 d = 0; d < count; ++d) {
+            quint64 length = 0;
+            if (!skipName() || !number(countBytes, &length))
+                return false;
+            lengths.push_back(length);
+        }
+        if (!skipAttributes() || !list(&count))
+            return false;
+        struct Record
+        {
+            quint64 begin;
+            quint64 size;
+        };
+        std::vector<Record> recordVariables;
+        quint64 recordSize = 0;
+        for (quint64 v = 0; v < count; ++v) {
+            quint64 rank = 0;
+            if (!skipName() || !number(countBytes, &rank))
+                return false;
+            if (rank > 1024) {
+                damaged = true;
+                return false;
+            }
+            bool isRecord = false;
+            double size = 1.0;
+            for (quint64 r = 0; r < rank; ++r) {
+                quint64 dim = 0;
+                if (!number(countBytes, &dim))
+                    return false;
+                if (dim >= lengths.size()) {
+                    damaged = true;
+                    return false;
+                }
+                if (lengths[size_t(dim)] == 0 && r == 0)
+                    isRecord = true;
+                else
+                    size *= double(lengths[size_t(dim)]);
+            }
+            quint64 type = 0;
+            quint64 stated = 0;
+            quint64 begin = 0;
+            if (!skipAttributes() || !number(4, &type) || !number(countBytes, &stated) ||
+                !number(wideBegin ? 8 : 4, &begin))
+                return false;
+            const int bytes = typeBytes(type);
+            if (bytes == 0) {
+                damaged = true;
+                return false;
+            }
+            size = std::min(std::ceil(size * bytes / 4.0) * 4.0, 9e18);
+            if (isRecord) {
+                recordVariables.push_back({begin, quint64(size)});
+                recordSize += quint64(size);
+            } else {
+                needed = std::max(needed, quint64(std::min(double(begin) + size, 9e18)));
+            }
+        }
+        if (!streaming && records > 0) {
+            for (const Record& r : recordVariables) {
+                const double end =
+                    double(r.begin) + double(records - 1) * double(recordSize) + double(r.size);
+                needed = std::max(needed, quint64(std::min(end, 9e18)));
+            }
+        }
+        return true;
+    }
+    static int typeBytes(quint64 type)
+    {
+        static const int sizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+        return type < 12 ? sizes[type] : 0;
+    }
+    bool number(int bytes, quint64* value)
+    {
+        if (at + bytes > data.size())
+            return false;
+        *value = 0;
+        for (int k = 0; k < bytes; ++k)
+            *value = (*value << 8) | quint64(uchar(data.at(at + k)));
+        at += bytes;
+        return true;
+    }
+    // A list's tag and count; every element takes at least four bytes.
+    bool list(quint64* count)
+    {
+        quint64 tag = 0;
+        if (!number(4, &tag) || !number(wide ? 8 : 4, count))
+            return false;
+        if (*count > quint64(fileSize - at) / 4) {
+            damaged = true;
+            return false;
+        }
+        return true;
+    }
+    bool skip(quint64 bytes)
+    {
+        if (bytes > quint64(fileSize)) {
+            damaged = true;
+            return false;
+        }
+        const quint64 padded = (bytes + 3) / 4 * 4;
+        if (padded > quint64(data.size() - at))
+            return false;
+        at += qsizetype(padded);
+        return true;
+    }
+    bool skipName()
+    {
+        quint64 length = 0;
+        return number(wide ? 8 : 4, &length) && skip(length);
+    }
+    bool skipAttributes()
+    {
+        quint64 count = 0;
+        if (!list(&count))
+            return false;
+        for (quint64 a = 0; a < count; ++a) {
+            quint64 type = 0;
+            quint64 values = 0;
+            if (!skipName() || !number(4, &type) || !number(wide ? 8 : 4, &values))
+                return false;
+            if (typeBytes(type) == 0 || values > quint64(fileSize)) {
+                damaged = true;
+                return false;
+            }
+            if (!skip(values * quint64(typeBytes(type))))
+                return false;
+        }
+        return true;
+    }
+
+    const QByteArray& data;
+    const qint64 fileSize;
+    qsizetype at = 4;
+    bool wide = false;
+    bool damaged = false;
+    quint64 needed = 0;
+};
+
+} // namespace
+
+bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
+                        QString* reason)
+{
+    {
+        // The header lies at the start; a megabyte holds any real one.
+        QFile raw(fileName);
+        if (raw.open(QIODevice::ReadOnly)) {
+            const QByteArray start = raw.read(qint64(1) << 20);
+            if (!ClassicHeader(start, raw.size()).check(reason))
+                return false;
+        }
+    }
+    File file;
+    if (!file.openFile(fileName, reason))
+        return false;
+
+    QStringList described;
+    for (const Variable& variable : file.variables) {
+        if (variable.dims.size() >= 2 && numeric(variable.type)) {
+            record.candidates.append(variable.name);
+            described.append(file.describe(variable));
+        }
+    }
+    const QString listing = described.isEmpty() ? QStringLiteral("no variables of two or more "
+                                                                 "dimensions")
+                                                : described.join(QStringLiteral(", "));
+
+    // The velocity pair: as told, by standard name, by common name.
+    const Variable* u = nullptr;
+    const Variable* v = nullptr;
+    std::unique_ptr<File> uFile;
+    std::unique_ptr<File> vFile;
+    auto named = [&](const QString& option, const Variable** found, std::unique_ptr<File>& other) {
+        QString otherName;
+        QString variableName;
+        FlowFileReader::splitVariable(option, &otherName, &variableName);
+        const File* source = &file;
+        if (!otherName.isEmpty()) {
+            other.reset(new File);
+            if (!other->openFile(otherName, reason))
+                return false;
+            source = other.get();
+        }
+        *found = source->find(variableName);
+        if (!*found || !numeric((*found)->type) || (*found)->dims.size() < 2) {
+            *reason = QStringLiteral("no variable \"%1\" of two or more dimensions; variables: %2")
+                          .arg(variableName, listing);
+            return false;
+        }
+        return true;
+    };
+    if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
+        if (options.uVariable.isEmpty() || options.vVariable.isEmpty()) {
+            *reason = QStringLiteral("name both velocity components");
+            return false;
+        }
+        if (!named(options.uVariable, &u, uFile) || !named(options.vVariable, &v, vFile))
+            return false;
+    } else {
+        std::vector<std::pair<const Variable*, const Variable*>> pairs;
+        for (const Variable& a : file.variables) {
+            const QString standard = file.text(a.id, "standard_name");
+            if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
+                continue;
+            for (const Variable& b : file.variables)
+                if (&a != &b && b.dims == a.dims &&
+                    file.text(b.id, "standard_name") == partner(standard))
+                    pairs.emplace_back(&a, &b);
+        }
+        if (pairs.empty()) {
+            static const char* const common[][2] = {
+                {"u", "v"},       {"U", "V"},       {"uo", "vo"},     {"u10", "v10"},
+                {"uwnd", "vwnd"}, {"ugrd", "vgrd"}, {"UGRD", "VGRD"}, {"water_u", "water_v"},
+                {"ucur", "vcur"}, {"uas", "vas"},   {"UVEL", "VVEL"}, {"uvel", "vvel"}};
+            for (const auto& names : common) {
+                const Variable* a = file.find(QLatin1String(names[0]));
+                const Variable* b = file.find(QLatin1String(names[1]));
+                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
+                    numeric(b->type))
+                    pairs.emplace_back(a, b);
+            }
+        }
+        if (pairs.size() != 1) {
+            record.needsChoice = true;
+            if (pairs.empty()) {
+                *reason = QStringLiteral("no pair of velocity components found; variables: %1")
+                              .arg(listing);
+            } else {
+                QStringList found;
+                for (const auto& pair : pairs)
+                    found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
+                *reason = QStringLiteral("more than one pair of velocity components: %1")
+                              .arg(found.join(QStringLiteral(", ")));
+            }
+            return false;
+        }
+        u = pairs.front().first;
+        v = pairs.front().second;
+    }
+
+    const File& uSource = uFile ? *uFile : file;
+    const File& vSource = vFile ? *vFile : file;
+    Layout layout;
+    Layout vLayout;
+    if (!layoutOf(uSource, *u, layout, reason) || !layoutOf(vSource, *v, vLayout, reason))
+        return false;
+    const size_t nx = uSource.dimensionLength(layout.x);
+    const size_t ny = uSource.dimensionLength(layout.y);
+    record.levels = layout.level >= 0
+                        ? int(std::min<size_t>(uSource.dimensionLength(layout.level), INT_MAX))
+                        : 1;
+    if (vSource.dimensionLength(vLayout.x) != nx || vSource.dimensionLength(vLayout.y) != ny) {
+        *reason = QStringLiteral("%1 and %2 lie on different grids")
+                      .arg(uSource.describe(*u), vSource.describe(*v));
+        return false;
+    }
+    if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
+        *reason = QStringLiteral("%1: a horizontal grid of %2 x %3 points cannot be shown")
+                      .arg(uSource.describe(*u))
+                      .arg(nx)
+                      .arg(ny);
+        return false;
+    }
+    const size_t steps = layout.t >= 0 ? uSource.dimensionLength(layout.t) : 1;
+    if (options.step < 0 || size_t(options.step) >= std::max<size_t>(steps, 1)) {
+        *reason = QStringLiteral("time step %1 does not exist; the file holds %2")
+                      .arg(options.step)
+                      .arg(steps);
+        return false;
+    }
+    if (options.level < 0 || options.level >= record.levels) {
+        *reason = QStringLiteral("level %1 does not exist; %2 holds %3")
+                      .arg(options.level)
+                      .arg(layout.level >= 0 ? uSource.dimensionName(layout.level)
+                                             : QStringLiteral("the file"))
+                      .arg(record.levels);
+        return false;
+    }
+
+    // The horizontal axes.
+    QString yUnit;
+    const bool xCoordinate = readAxis(uSource, layout.x, record.x, &record.lengthUnit);
+    const bool yCoordinate = readAxis(uSource, layout.y, record.y, &yUnit);
+    if (!xCoordinate && !yCoordinate) {
+        bool curvilinear = false;
+        if (!readTwoDimensionalAxes(uSource, *u, layout, record, &curvilinear, reason) &&
+            curvilinear)
+            return false;
+    }
+
+    record.timeSteps = int(std::min<size_t>(std::max<size_t>(steps, 1), INT_MAX));
+    if (layout.t >= 0 && steps >= 2) {
+        const Variable* time = uSource.coordinate(layout.t);
+        double t[2] = {0.0, 1.0};
+        const size_t start = 0;
+        const size_t count = 2;
+        if (time && numeric(time->type) &&
+            nc_get_vara_double(uSource.id, time->id, &start, &count, t) == NC_NOERR)
+            record.timeDifference =
+                float((t[1] - t[0]) * secondsPer(uSource.text(time->id, "units")));
+        else
+            record.timeDifference = 1.0f;
+    }
+
+    const int step = options.step;
+    const int level = options.level;
+    if (!readSlice(uSource, *u, layout, step, level, record.u, reason) ||
+        !readSlice(vSource, *v, vLayout, step, level, record.v, reason))
+        return false;
+    record.velocityUnit = uSource.text(u->id, "units");
+
+    // Every other variable on the same horizontal dimensions.
+    QStringList skip =
+        uSource.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const Variable& variable : file.variables) {
+        if (&variable == u || &variable == v || !numeric(variable.type) ||
+            variable.dims.size() < 2 || skip.contains(variable.name) || uFile)
+            continue;
+        Layout scalarLayout;
+        QString ignored;
+        if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
+            scalarLayout.y != layout.y)
+            continue;
+        // A variable with its own time or level dimension takes index 0 of it.
+        const int scalarStep = scalarLayout.t == layout.t ? step : 0;
+        const int scalarLevel = scalarLayout.level == layout.level ? level : 0;
+        FlowRecord::Field field;
+        field.name = variable.name;
+        field.unit = file.text(variable.id, "units");
+        if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values, reason))
+            return false;
+        record.scalars.push_back(std::move(field));
+    }
+    return true;
+}

@@ -1,0 +1,259 @@
+#include "data/PointTable.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Names that mean an axis or a velocity component, compared without case
+// and without a unit.
+const char* const xNames[] = {"x", "xc", "x_coordinate", "coordinatex", "points:0"};
+const char* const yNames[] = {"y", "yc", "y_coordinate", "coordinatey", "points:1"};
+const char* const uNames[] = {"u",         "vx",         "ux",         "u_x", "velocity_x",
+                              "velocityx", "x_velocity", "velocity:0", "u:0"};
+const char* const vNames[] = {"v",         "vy",         "uy",         "u_y", "velocity_y",
+                              "velocityy", "y_velocity", "velocity:1", "u:1"};
+
+template <size_t N> bool among(const QString& name, const char* const (&list)[N])
+{
+    for (const char* candidate : list)
+        if (name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// The grid lines of one axis: sorted distinct values, values within a
+// hundredth of the typical spacing merged into the first of them.
+std::vector<double> gridLines(const std::vector<double>& values)
+{
+    std::vector<double> sorted(values);
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (sorted.size() < 2)
+        return sorted;
+    const double range = sorted.back() - sorted.front();
+    const double tolerance = 0.01 * range / double(sorted.size() - 1);
+    std::vector<double> lines;
+    lines.push_back(sorted.front());
+    for (size_t k = 1; k < sorted.size(); ++k)
+        if (sorted[k] - lines.back() > tolerance)
+            lines.push_back(sorted[k]);
+    return lines;
+}
+
+int lineIndex(const std::vector<double>& lines, double value)
+{
+    // The last line not above the value: merged values lie just above it.
+    const auto above = std::upper_bound(lines.begin(), lines.end(), value);
+    return int(above - lines.begin()) - 1;
+}
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 9);
+}
+
+} // namespace
+
+void PointTable::splitUnit(const QString& text, QString* name, QString* unit)
+{
+    QString trimmed = text.trimmed();
+    for (const QChar open : {QLatin1Char('['), QLatin1Char('(')}) {
+        const QChar close = open == QLatin1Char('[') ? QLatin1Char(']') : QLatin1Char(')');
+        const int start = trimmed.indexOf(open);
+        if (start > 0 && trimmed.endsWith(close)) {
+            *name = trimmed.left(start).trimmed();
+            *unit = trimmed.mid(start + 1, trimmed.size() - start - 2).trimmed();
+            return;
+        }
+    }
+    *name = trimmed;
+    unit->clear();
+}
+
+bool PointTable::mapColumns(const QStringList& names, int count, const LoadOptions& options,
+                            int roles[4], FlowRecord& record, QString* reason)
+{
+    QStringList bare;
+    for (const QString& text : names) {
+        QString name;
+        QString unit;
+        splitUnit(text, &name, &unit);
+        bare.append(name);
+    }
+    record.candidates = bare;
+    for (int r = 0; r < 4; ++r)
+        roles[r] = -1;
+    auto find = [&](const char* const* list, size_t size, int skip) {
+        int found = -1;
+        for (int c = 0; c < bare.size(); ++c) {
+            if (c == skip)
+                continue;
+            for (size_t k = 0; k < size; ++k) {
+                if (bare[c].compare(QLatin1String(list[k]), Qt::CaseInsensitive) == 0) {
+                    if (found >= 0)
+                        return -2;
+                    found = c;
+                }
+            }
+        }
+        return found;
+    };
+    auto named = [&](const QString& option, int* role) {
+        if (option.isEmpty())
+            return true;
+        for (int c = 0; c < bare.size(); ++c)
+            if (bare[c] == option || names[c] == option)
+                *role = c;
+        if (*role < 0) {
+            bool isNumber = false;
+            const int column = option.toInt(&isNumber);
+            if (isNumber && column >= 1 && column <= count)
+                *role = column - 1;
+        }
+        if (*role < 0) {
+            *reason = QStringLiteral("no column named \"%1\"; columns: %2")
+                          .arg(option, bare.isEmpty() ? QStringLiteral("(no header)")
+                                                      : bare.join(QStringLiteral(", ")));
+            return false;
+        }
+        return true;
+    };
+    if (count < 4) {
+        *reason =
+            QStringLiteral("%1 columns; x, y and two velocity components need four").arg(count);
+        return false;
+    }
+    if (!named(options.uVariable, &roles[2]) || !named(options.vVariable, &roles[3]))
+        return false;
+    if (!bare.isEmpty()) {
+        roles[0] = find(xNames, std::size(xNames), -1);
+        roles[1] = find(yNames, std::size(yNames), -1);
+        if (roles[2] < 0)
+            roles[2] = find(uNames, std::size(uNames), roles[0]);
+        if (roles[3] < 0)
+            roles[3] = find(vNames, std::size(vNames), roles[1]);
+        if (roles[2] == -2 || roles[3] == -2) {
+            record.needsChoice = true;
+            *reason = QStringLiteral("more than one column could be a velocity component: %1")
+                          .arg(bare.join(QStringLiteral(", ")));
+            return false;
+        }
+        if (roles[0] < 0 || roles[1] < 0 || roles[0] == -2 || roles[1] == -2) {
+            roles[0] = 0;
+            roles[1] = 1;
+        }
+        const bool unnamed = roles[2] < 0 && roles[3] < 0;
+        if (!unnamed && (roles[2] < 0 || roles[3] < 0)) {
+            record.needsChoice = true;
+            *reason = QStringLiteral("only one velocity component found among the columns: %1")
+                          .arg(bare.join(QStringLiteral(", ")));
+            return false;
+        }
+        if (unnamed) {
+            roles[2] = 2;
+            roles[3] = 3;
+        }
+    } else {
+        roles[0] = 0;
+        roles[1] = 1;
+        if (roles[2] < 0)
+            roles[2] = 2;
+        if (roles[3] < 0)
+            roles[3] = 3;
+    }
+    const QSet<int> distinct{roles[0], roles[1], roles[2], roles[3]};
+    if (distinct.size() != 4) {
+        *reason = QStringLiteral("x, y, u and v must be four different columns");
+        return false;
+    }
+    return true;
+}
+
+bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QString* reason) const
+{
+    const int count = int(columns.size());
+    int roles[4];
+    if (!mapColumns(names, count, options, roles, record, reason))
+        return false;
+    const std::vector<double>& px = columns[size_t(roles[0])];
+    const std::vector<double>& py = columns[size_t(roles[1])];
+    const size_t rows = px.size();
+    for (size_t r = 0; r < rows; ++r) {
+        if (!std::isfinite(px[r]) || !std::isfinite(py[r])) {
+            *reason = QStringLiteral("point %1 has a coordinate that is not finite").arg(r + 1);
+            return false;
+        }
+    }
+    record.x = gridLines(px);
+    record.y = gridLines(py);
+    const size_t nx = record.x.size();
+    const size_t ny = record.y.size();
+    if (nx < 2 || ny < 2) {
+        *reason = QStringLiteral("%1 distinct x and %2 distinct y values; the grid needs two "
+                                 "of each")
+                      .arg(nx)
+                      .arg(ny);
+        return false;
+    }
+    // A rectilinear grid with a few gaps; scattered or curvilinear points
+    // give about as many distinct values as points along each axis.
+    if (double(nx) * double(ny) > 2.0 * double(rows) || double(nx) * double(ny) > double(INT_MAX)) {
+        *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
+                                 "%3 distinct y values)")
+                      .arg(rows)
+                      .arg(nx)
+                      .arg(ny);
+        return false;
+    }
+    const size_t points = nx * ny;
+    std::vector<int> source(points, -1);
+    for (size_t r = 0; r < rows; ++r) {
+        const size_t k =
+            size_t(lineIndex(record.y, py[r])) * nx + size_t(lineIndex(record.x, px[r]));
+        if (source[k] >= 0) {
+            for (const std::vector<double>& column : columns) {
+                const double a = column[size_t(source[k])];
+                const double b = column[r];
+                if (!(a == b || (std::isnan(a) && std::isnan(b)))) {
+                    *reason = QStringLiteral("points %1 and %2 share the grid point (%3, %4) with "
+                                             "different values")
+                                  .arg(source[k] + 1)
+                                  .arg(r + 1)
+                                  .arg(number(px[r]), number(py[r]));
+                    return false;
+                }
+            }
+        }
+        source[k] = int(r);
+    }
+    auto gather = [&](int column, std::vector<float>& out) {
+        const std::vector<double>& values = columns[size_t(column)];
+        out.assign(points, std::numeric_limits<float>::quiet_NaN());
+        for (size_t k = 0; k < points; ++k)
+            if (source[k] >= 0)
+                out[k] = float(values[size_t(source[k])]);
+    };
+    gather(roles[2], record.u);
+    gather(roles[3], record.v);
+    QString unused;
+    if (!names.isEmpty()) {
+        splitUnit(names[roles[0]], &unused, &record.lengthUnit);
+        splitUnit(names[roles[2]], &unused, &record.velocityUnit);
+    }
+    for (int c = 0; c < count; ++c) {
+        if (c == roles[0] || c == roles[1] || c == roles[2] || c == roles[3])
+            continue;
+        FlowRecord::Field field;
+        if (!names.isEmpty())
+            splitUnit(names[c], &field.name, &field.unit);
+        gather(c, field.values);
+        record.scalars.push_back(std::move(field));
+    }
+    return true;
+}

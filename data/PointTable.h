@@ -1,0 +1,35 @@
+#pragma once
+
+#include "data/FlowRecord.h"
+#include "data/LoadOptions.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Scattered grid points as columns (x, y, velocity components, scalars, in
+// any order, one row per point), as column text, Tecplot zones and VTK
+// structured grids hold them. toRecord maps the columns by their names and
+// rebuilds the rectilinear grid from the distinct x and y values.
+class PointTable
+{
+public:
+    // Column names as the file gives them (may carry a unit, "x [m]");
+    // empty when the file has no header.
+    QStringList names;
+    std::vector<std::vector<double>> columns;
+
+    // Splits "x [m]" or "x (m)" into name and unit.
+    static void splitUnit(const QString& text, QString* name, QString* unit);
+    // Chooses the x, y, u and v columns by name, then by position (the
+    // first four); false with a reason when the choice stays open.
+    static bool mapColumns(const QStringList& names, int count, const LoadOptions& options,
+                           int roles[4], FlowRecord& record, QString* reason);
+
+    // Grid lines are the distinct values along each axis, values closer than
+    // a hundredth of the smallest spacing counting as one; grid points that
+    // no row gives are NaN. Refuses non-finite coordinates, a point set that
+    // is not a rectilinear grid and duplicated points with different values.
+    bool toRecord(const LoadOptions& options, FlowRecord& record, QString* reason) const;
+};

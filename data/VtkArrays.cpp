@@ -1,0 +1,162 @@
+#include "data/VtkArrays.h"
+
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+bool isName(const QString& name, std::initializer_list<const char*> names)
+{
+    for (const char* candidate : names)
+        if (name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+std::vector<float> component(const VtkArray& array, int c, size_t points)
+{
+    std::vector<float> out(points);
+    for (size_t k = 0; k < points; ++k)
+        out[k] = float(array.values[k * size_t(array.components) + size_t(c)]);
+    return out;
+}
+
+template <typename T> void transpose(std::vector<T>& values, size_t nx, size_t ny)
+{
+    std::vector<T> out(values.size());
+    for (size_t j = 0; j < ny; ++j)
+        for (size_t i = 0; i < nx; ++i)
+            out[i * ny + j] = values[j * nx + i];
+    values.swap(out);
+}
+
+} // namespace
+
+bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& options,
+                       FlowRecord& record, QString* reason)
+{
+    QStringList listing;
+    for (const VtkArray& array : arrays) {
+        record.candidates.append(array.name);
+        listing.append(QStringLiteral("%1 (%2 components)").arg(array.name).arg(array.components));
+    }
+    const QString all =
+        listing.isEmpty() ? QStringLiteral("no point arrays") : listing.join(QStringLiteral(", "));
+    int uArray = -1;
+    int vArray = -1;
+    int uComponent = 0;
+    int vComponent = 0;
+    auto find = [&](const QString& name) {
+        for (size_t a = 0; a < arrays.size(); ++a)
+            if (arrays[a].name == name)
+                return int(a);
+        return -1;
+    };
+    if (!options.uVariable.isEmpty()) {
+        uArray = find(options.uVariable);
+        vArray = options.vVariable.isEmpty() ? uArray : find(options.vVariable);
+        if (uArray < 0 || vArray < 0) {
+            *reason = QStringLiteral("no point array named \"%1\"; arrays: %2")
+                          .arg(uArray < 0 ? options.uVariable : options.vVariable, all);
+            return false;
+        }
+        if (uArray == vArray) {
+            if (arrays[size_t(uArray)].components < 2) {
+                *reason = QStringLiteral("%1 has one component; name the other with --v")
+                              .arg(options.uVariable);
+                return false;
+            }
+            vComponent = 1;
+        }
+    } else {
+        std::vector<int> vectors;
+        std::vector<int> multi;
+        for (size_t a = 0; a < arrays.size(); ++a) {
+            if (arrays[a].vectors)
+                vectors.push_back(int(a));
+            if (arrays[a].components == 2 || arrays[a].components == 3)
+                multi.push_back(int(a));
+        }
+        const std::vector<int>& pick = vectors.empty() ? multi : vectors;
+        if (pick.size() == 1) {
+            uArray = vArray = pick[0];
+            vComponent = 1;
+        } else if (pick.empty()) {
+            for (size_t a = 0; a < arrays.size(); ++a) {
+                if (arrays[a].components != 1)
+                    continue;
+                if (isName(arrays[a].name, {"u", "vx", "ux", "velocity_x", "u_x"}))
+                    uArray = uArray < 0 ? int(a) : -2;
+                if (isName(arrays[a].name, {"v", "vy", "uy", "velocity_y", "u_y"}))
+                    vArray = vArray < 0 ? int(a) : -2;
+            }
+        }
+        if (uArray < 0 || vArray < 0) {
+            record.needsChoice = true;
+            *reason = pick.size() > 1
+                          ? QStringLiteral("more than one vector array: %1").arg(all)
+                          : QStringLiteral("no velocity array found; arrays: %1").arg(all);
+            return false;
+        }
+    }
+    const VtkArray& first = arrays[size_t(uArray)];
+    const VtkArray& second = arrays[size_t(vArray)];
+    record.u = component(first, uComponent, points);
+    record.v = component(second, vComponent, points);
+    for (size_t a = 0; a < arrays.size(); ++a) {
+        if (int(a) == uArray || int(a) == vArray || arrays[a].components != 1)
+            continue;
+        FlowRecord::Field field;
+        field.name = arrays[a].name;
+        field.values = component(arrays[a], 0, points);
+        record.scalars.push_back(std::move(field));
+    }
+    return true;
+}
+
+bool VtkArrays::rectilinearFromPoints(const std::vector<double>& px, const std::vector<double>& py,
+                                      size_t nx, size_t ny, FlowRecord& record, QString* reason)
+{
+    auto dependsOnly = [&](const std::vector<double>& p, bool onI) {
+        double low = std::numeric_limits<double>::infinity();
+        double high = -low;
+        for (double value : p) {
+            if (!std::isfinite(value))
+                return false;
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        const double tolerance = 1e-6 * std::max(1e-300, high - low);
+        for (size_t j = 0; j < ny; ++j)
+            for (size_t i = 0; i < nx; ++i) {
+                const double reference = onI ? p[i] : p[j * nx];
+                if (std::abs(p[j * nx + i] - reference) > tolerance)
+                    return false;
+            }
+        return true;
+    };
+    if (dependsOnly(px, true) && dependsOnly(py, false)) {
+        record.x.assign(px.begin(), px.begin() + std::ptrdiff_t(nx));
+        record.y.resize(ny);
+        for (size_t j = 0; j < ny; ++j)
+            record.y[j] = py[j * nx];
+        return true;
+    }
+    if (dependsOnly(px, false) && dependsOnly(py, true)) {
+        // The file's fast index runs along y: the grid is stored transposed.
+        record.x.resize(ny);
+        for (size_t j = 0; j < ny; ++j)
+            record.x[j] = px[j * nx];
+        record.y.assign(py.begin(), py.begin() + std::ptrdiff_t(nx));
+        transpose(record.u, nx, ny);
+        transpose(record.v, nx, ny);
+        for (FlowRecord::Field& field : record.scalars)
+            transpose(field.values, nx, ny);
+        return true;
+    }
+    *reason = QStringLiteral("the structured grid's points are curvilinear (not one x per column "
+                             "and one y per row)");
+    return false;
+}

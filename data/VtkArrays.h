@@ -1,0 +1,34 @@
+#pragma once
+
+#include "data/FlowRecord.h"
+#include "data/LoadOptions.h"
+
+#include <QString>
+
+#include <vector>
+
+// Point arrays of a VTK file and the choice of velocity among them, shared
+// by the legacy and the XML reader.
+struct VtkArray
+{
+    QString name;
+    int components = 1;
+    bool vectors = false; // declared as VECTORS (legacy) or Vectors="..." (XML)
+    std::vector<float> values;
+};
+
+namespace VtkArrays {
+
+// Fills record.u, record.v and the scalar sets from the arrays of `points`
+// tuples: velocity as named by the options, else the one vector array, else
+// the one array of two or three components, else scalar arrays named u and v.
+// Further single-component arrays become scalar sets.
+bool assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& options,
+            FlowRecord& record, QString* reason);
+
+// Replaces x and y and the record's arrays by the grid the structured points
+// form; refuses a grid that is not rectilinear.
+bool rectilinearFromPoints(const std::vector<double>& px, const std::vector<double>& py, size_t nx,
+                           size_t ny, FlowRecord& record, QString* reason);
+
+} // namespace VtkArrays

@@ -1,0 +1,666 @@
+#include "data/VtkXmlReader.h"
+
+#include "data/TextScanner.h"
+#include "data/VtkArrays.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <QXmlStreamReader>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct ArrayInfo
+{
+    QString name;
+    QString type;
+    QString format;
+    int components = 1;
+    qint64 offset = 0;
+    QByteArray text;
+    bool vectors = false;
+};
+
+int typeSize(const QString& type)
+{
+    if (type == QLatin1String("Int8") || type == QLatin1String("UInt8"))
+        return 1;
+    if (type == QLatin1String("Int16") || type == QLatin1String("UInt16"))
+        return 2;
+    if (type == QLatin1String("Int32") || type == QLatin1String("UInt32") ||
+        type == QLatin1String("Float32"))
+        return 4;
+    if (type == QLatin1String("Int64") || type == QLatin1String("UInt64") ||
+        type == QLatin1String("Float64"))
+        return 8;
+    return 0;
+}
+
+template <typename T> T load(const uchar* p, bool bigEndian)
+{
+    return bigEndian ? qFromBigEndian<T>(p) : qFromLittleEndian<T>(p);
+}
+
+template <typename T, typename Out>
+void convert(const uchar* p, size_t count, bool bigEndian, Out* out)
+{
+    if (!bigEndian) {
+        for (size_t k = 0; k < count; ++k) {
+            T value;
+            std::memcpy(&value, p + k * sizeof(T), sizeof(T));
+            out[k] = Out(value);
+        }
+        return;
+    }
+    for (size_t k = 0; k < count; ++k)
+        out[k] = Out(qFromBigEndian<T>(p + k * sizeof(T)));
+}
+
+// The values of one array as doubles; the type is decided once per array.
+template <typename Out>
+void convertValues(const uchar* p, size_t count, const QString& type, bool bigEndian, Out* out)
+{
+    if (type == QLatin1String("Float32"))
+        convert<float>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Float64"))
+        convert<double>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int8"))
+        convert<qint8>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt8"))
+        convert<quint8>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int16"))
+        convert<qint16>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt16"))
+        convert<quint16>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int32"))
+        convert<qint32>(p, count, bigEndian, out);
+    else if (type == QLatin1String("UInt32"))
+        convert<quint32>(p, count, bigEndian, out);
+    else if (type == QLatin1String("Int64"))
+        convert<qint64>(p, count, bigEndian, out);
+    else
+        convert<quint64>(p, count, bigEndian, out);
+}
+
+int base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// Base64 without white space; '=' only as padding at the end.
+bool decodeBase64(const char* p, size_t n, QByteArray& out, QString* reason)
+{
+    out.clear();
+    out.reserve(int(qMin<size_t>(n / 4 * 3 + 3, size_t(INT_MAX))));
+    quint32 bits = 0;
+    int held = 0;
+    size_t k = 0;
+    for (; k < n && p[k] != '='; ++k) {
+        const int value = base64Value(p[k]);
+        if (value < 0) {
+            *reason = QStringLiteral("base64 data with a stray character (code %1)")
+                          .arg(int(static_cast<unsigned char>(p[k])));
+            return false;
+        }
+        bits = (bits << 6) | quint32(value);
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            out.append(char((bits >> held) & 0xff));
+        }
+    }
+    for (; k < n; ++k) {
+        if (p[k] != '=') {
+            *reason = QStringLiteral("base64 data continues after its padding");
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray withoutBlanks(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (const char c : text)
+        if (!TextScanner::isBlank(c))
+            out.append(c);
+    return out;
+}
+
+struct Context
+{
+    bool bigEndian = false;
+    int headerWord = 4;
+    bool compressed = false;
+    const char* appended = nullptr;
+    const char* appendedEnd = nullptr;
+    bool appendedRaw = true;
+};
+
+quint64 word(const uchar* p, const Context& context)
+{
+    return context.headerWord == 8 ? load<quint64>(p, context.bigEndian)
+                                   : load<quint32>(p, context.bigEndian);
+}
+
+// The payload of one array (header and blocks) to its uncompressed bytes.
+// `header` holds at least the header words; `data` the rest.
+bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t expected,
+            const Context& context, char* out, QString* reason)
+{
+    const size_t w = size_t(context.headerWord);
+    const uchar* h = reinterpret_cast<const uchar*>(header.constData());
+    if (!context.compressed) {
+        if (size_t(header.size()) < w) {
+            *reason = QStringLiteral("an array without its size header");
+            return false;
+        }
+        const quint64 bytes = word(h, context);
+        if (bytes != expected || bytes > dataSize) {
+            *reason = QStringLiteral("an array states %1 bytes; the grid needs %2 and the file "
+                                     "holds %3")
+                          .arg(bytes)
+                          .arg(expected)
+                          .arg(dataSize);
+            return false;
+        }
+        std::memcpy(out, data, size_t(bytes));
+        return true;
+    }
+    if (size_t(header.size()) < 3 * w) {
+        *reason = QStringLiteral("a compressed array without its block header");
+        return false;
+    }
+    const quint64 blocks = word(h, context);
+    const quint64 blockSize = word(h + w, context);
+    const quint64 lastSize = word(h + 2 * w, context);
+    if (blocks > quint64(header.size()) / w || size_t(header.size()) < (3 + blocks) * w) {
+        *reason = QStringLiteral("a compressed array's header promises %1 blocks; the file holds "
+                                 "fewer")
+                      .arg(blocks);
+        return false;
+    }
+    const quint64 last = lastSize == 0 ? blockSize : lastSize;
+    if (blocks == 0 || blockSize == 0 || last > blockSize || blockSize > (quint64(1) << 40) ||
+        (blocks - 1) * blockSize + last != expected) {
+        *reason = QStringLiteral("a compressed array's blocks hold %1 bytes; the grid needs %2")
+                      .arg(blocks == 0 ? 0 : (blocks - 1) * blockSize + last)
+                      .arg(expected);
+        return false;
+    }
+    quint64 compressedTotal = 0;
+    for (quint64 b = 0; b < blocks; ++b)
+        compressedTotal += word(h + (3 + b) * w, context);
+    if (compressedTotal > dataSize) {
+        *reason = QStringLiteral("compressed blocks of %1 bytes; the file holds %2")
+                      .arg(compressedTotal)
+                      .arg(dataSize);
+        return false;
+    }
+    // zlib cannot expand more than about 1032 times.
+    if (expected / 1100 > compressedTotal + blocks) {
+        *reason = QStringLiteral("compressed blocks of %1 bytes cannot inflate to %2")
+                      .arg(compressedTotal)
+                      .arg(expected);
+        return false;
+    }
+    std::vector<quint64> starts(size_t(blocks) + 1, 0);
+    for (quint64 b = 0; b < blocks; ++b)
+        starts[size_t(b) + 1] = starts[size_t(b)] + word(h + (3 + b) * w, context);
+    // The blocks inflate independently: large arrays use every core, each
+    // thread a contiguous run of blocks. firstBad keeps the lowest failure.
+    std::atomic<quint64> firstBad(blocks);
+    auto inflateRun = [&](quint64 from, quint64 to) {
+        for (quint64 b = from; b < to; ++b) {
+            const quint64 target = b + 1 == blocks ? last : blockSize;
+            uLongf produced = uLongf(target);
+            const int status = uncompress(reinterpret_cast<Bytef*>(out + b * blockSize), &produced,
+                                          reinterpret_cast<const Bytef*>(data + starts[size_t(b)]),
+                                          uLong(starts[size_t(b) + 1] - starts[size_t(b)]));
+            if (status != Z_OK || produced != target) {
+                quint64 seen = firstBad.load();
+                while (b < seen && !firstBad.compare_exchange_weak(seen, b)) {
+                }
+                return;
+            }
+        }
+    };
+    const quint64 threads =
+        expected < (quint64(4) << 20)
+            ? 1
+            : std::min<quint64>(blocks, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> workers;
+    for (quint64 t = 1; t < threads; ++t)
+        workers.emplace_back(inflateRun, blocks * t / threads, blocks * (t + 1) / threads);
+    inflateRun(0, blocks / threads);
+    for (std::thread& worker : workers)
+        worker.join();
+    if (firstBad.load() < blocks) {
+        const quint64 b = firstBad.load();
+        *reason = QStringLiteral("zlib block %1 does not inflate to its stated %2 bytes")
+                      .arg(b + 1)
+                      .arg(b + 1 == blocks ? last : blockSize);
+        return false;
+    }
+    return true;
+}
+
+bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Context& context,
+                         char* out, QString* reason)
+{
+    const size_t w = size_t(context.headerWord);
+    size_t headerBytes = w;
+    if (context.compressed) {
+        QByteArray first;
+        if (n < 4 * w || !decodeBase64(text, 4 * w, first, reason)) {
+            if (reason->isEmpty())
+                *reason = QStringLiteral("a compressed array without its block header");
+            return false;
+        }
+        const quint64 blocks = word(reinterpret_cast<const uchar*>(first.constData()), context);
+        if (blocks > n) {
+            *reason = QStringLiteral("a compressed array's header promises %1 blocks; the file "
+                                     "holds fewer")
+                          .arg(blocks);
+            return false;
+        }
+        headerBytes = size_t(3 + blocks) * w;
+    }
+    const size_t headerChars = (headerBytes + 2) / 3 * 4;
+    if (headerChars > n) {
+        *reason = QStringLiteral("an array shorter than its header");
+        return false;
+    }
+    QByteArray header;
+    if (!decodeBase64(text, headerChars, header, reason))
+        return false;
+    if (size_t(header.size()) < headerBytes) {
+        *reason = QStringLiteral("an array shorter than its header");
+        return false;
+    }
+    header.truncate(qsizetype(headerBytes));
+    // The payload's length follows from the header.
+    const uchar* h = reinterpret_cast<const uchar*>(header.constData());
+    quint64 length = 0;
+    if (context.compressed) {
+        for (size_t b = 3; b < headerBytes / w; ++b)
+            length += word(h + b * w, context);
+    } else {
+        length = word(h, context);
+    }
+    if (length > n) {
+        *reason = QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
+        return false;
+    }
+    QByteArray data;
+    if (headerBytes % 3 != 0 && text[headerChars - 1] == '=') {
+        // Header and data encoded apart.
+        const size_t chars = size_t(length + 2) / 3 * 4;
+        if (chars > n - headerChars) {
+            *reason = QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
+            return false;
+        }
+        if (!decodeBase64(text + headerChars, chars, data, reason))
+            return false;
+    } else {
+        const size_t chars = size_t(headerBytes + length + 2) / 3 * 4;
+        QByteArray whole;
+        if (chars > n || !decodeBase64(text, chars, whole, reason)) {
+            if (reason->isEmpty())
+                *reason =
+                    QStringLiteral("an array states %1 bytes; the file holds fewer").arg(length);
+            return false;
+        }
+        data = whole.mid(qsizetype(headerBytes));
+    }
+    return unpack(header, data.constData(), size_t(data.size()), expected, context, out, reason);
+}
+
+template <typename T>
+bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
+                 std::vector<T>& values, QString* reason)
+{
+    const int size = typeSize(info.type);
+    if (size == 0) {
+        *reason = QStringLiteral("%1: type \"%2\" is not read").arg(info.name, info.type.left(40));
+        return false;
+    }
+    const size_t count = tuples * size_t(info.components);
+    const size_t expected = count * size_t(size);
+    // Float data of the host's byte order is unpacked straight into place.
+    const bool direct =
+        Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
+        info.type == (sizeof(T) == 4 ? QLatin1String("Float32") : QLatin1String("Float64"));
+    std::vector<char> scratch;
+    if (info.format == QLatin1String("ascii")) {
+        values.clear();
+        const char* p = info.text.constData();
+        const char* end = p + info.text.size();
+        if (count > size_t(info.text.size()) / 2 + 1) {
+            *reason = QStringLiteral("%1: %2 values needed, the text holds fewer")
+                          .arg(info.name)
+                          .arg(count);
+            return false;
+        }
+        values.reserve(count);
+        while (p < end) {
+            while (p < end && TextScanner::isBlank(*p))
+                ++p;
+            const char* start = p;
+            while (p < end && !TextScanner::isBlank(*p))
+                ++p;
+            if (start == p)
+                break;
+            double value = 0.0;
+            if (!TextScanner::parseNumber(start, p, &value)) {
+                *reason = QStringLiteral("%1: \"%2\" is not a number")
+                              .arg(info.name, TextScanner::token(start, p));
+                return false;
+            }
+            if (values.size() == count) {
+                *reason = QStringLiteral("%1: more than %2 values").arg(info.name).arg(count);
+                return false;
+            }
+            values.push_back(T(value));
+        }
+        if (values.size() != count) {
+            *reason = QStringLiteral("%1: %2 values, the grid needs %3")
+                          .arg(info.name)
+                          .arg(values.size())
+                          .arg(count);
+            return false;
+        }
+        return true;
+    }
+    if (info.format != QLatin1String("binary") && info.format != QLatin1String("appended")) {
+        *reason =
+            QStringLiteral("%1: format \"%2\" is not read").arg(info.name, info.format.left(40));
+        return false;
+    }
+    if (count > size_t(INT_MAX) * 4) {
+        *reason = QStringLiteral("%1: too many values").arg(info.name);
+        return false;
+    }
+    char* target = nullptr;
+    if (direct) {
+        values.resize(count);
+        target = reinterpret_cast<char*>(values.data());
+    } else {
+        scratch.resize(expected);
+        target = scratch.data();
+    }
+    if (info.format == QLatin1String("binary")) {
+        const QByteArray text = withoutBlanks(info.text);
+        if (!decodeBase64Payload(text.constData(), size_t(text.size()), expected, context, target,
+                                 reason))
+            return false;
+    } else if (info.format == QLatin1String("appended")) {
+        if (!context.appended || info.offset < 0 ||
+            info.offset > context.appendedEnd - context.appended) {
+            *reason = QStringLiteral("%1: appended data at offset %2 missing")
+                          .arg(info.name)
+                          .arg(info.offset);
+            return false;
+        }
+        const char* start = context.appended + info.offset;
+        const size_t available = size_t(context.appendedEnd - start);
+        if (context.appendedRaw) {
+            const size_t w = size_t(context.headerWord);
+            size_t headerBytes = w;
+            if (context.compressed && available >= 3 * w) {
+                const quint64 blocks = word(reinterpret_cast<const uchar*>(start), context);
+                headerBytes = blocks > available / w ? available + 1 : size_t(3 + blocks) * w;
+            }
+            if (headerBytes > available) {
+                *reason =
+                    QStringLiteral("%1: appended data shorter than its header").arg(info.name);
+                return false;
+            }
+            if (!unpack(QByteArray::fromRawData(start, qsizetype(headerBytes)), start + headerBytes,
+                        available - headerBytes, expected, context, target, reason))
+                return false;
+        } else {
+            size_t n = 0;
+            while (n < available && (base64Value(start[n]) >= 0 || start[n] == '='))
+                ++n;
+            if (!decodeBase64Payload(start, n, expected, context, target, reason))
+                return false;
+        }
+    }
+    if (!direct) {
+        values.resize(count);
+        convertValues(reinterpret_cast<const uchar*>(scratch.data()), count, info.type,
+                      context.bigEndian, values.data());
+    }
+    return true;
+}
+
+bool parseExtent(const QString& text, qint64 extent[6])
+{
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 6)
+        return false;
+    for (int k = 0; k < 6; ++k) {
+        bool ok = false;
+        extent[k] = parts[k].toLongLong(&ok);
+        if (!ok || qAbs(extent[k]) > (qint64(1) << 31))
+            return false;
+    }
+    return true;
+}
+
+bool parseTriple(const QString& text, double values[3])
+{
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 3)
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        bool ok = false;
+        values[k] = parts[k].toDouble(&ok);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool VtkXmlReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
+                        QString* reason)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *reason = QStringLiteral("opening the file failed");
+        return false;
+    }
+    return parse(file.readAll(), options, record, reason);
+}
+
+bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,
+                         QString* reason)
+{
+    Context context;
+    // The appended block is not XML: the parser sees the document up to its
+    // start tag, closed by hand.
+    QByteArray xml = bytes;
+    const qsizetype appendedTag = bytes.indexOf("<AppendedData");
+    if (appendedTag >= 0) {
+        const qsizetype tagEnd = bytes.indexOf('>', appendedTag);
+        const qsizetype underscore = tagEnd < 0 ? -1 : bytes.indexOf('_', tagEnd);
+        if (underscore < 0) {
+            *reason = QStringLiteral("AppendedData without its \"_\" marker");
+            return false;
+        }
+        context.appended = bytes.constData() + underscore + 1;
+        context.appendedEnd = bytes.constData() + bytes.size();
+        xml = bytes.left(tagEnd + 1) + "</AppendedData></VTKFile>";
+    }
+
+    QXmlStreamReader reader(xml);
+    QString kind;
+    qint64 extent[6] = {0, 0, 0, 0, 0, 0};
+    bool haveExtent = false;
+    double origin[3] = {0, 0, 0};
+    double spacing[3] = {1, 1, 1};
+    std::vector<ArrayInfo> pointArrays;
+    std::vector<ArrayInfo> coordinates;
+    int pieces = 0;
+    QString section;
+    QString vectorsName;
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement) {
+            if (reader.isEndElement() && (reader.name() == QLatin1String("PointData") ||
+                                          reader.name() == QLatin1String("CellData") ||
+                                          reader.name() == QLatin1String("Coordinates")))
+                section.clear();
+            continue;
+        }
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const QStringView name = reader.name();
+        if (name == QLatin1String("VTKFile")) {
+            kind = attributes.value(QLatin1String("type")).toString();
+            context.bigEndian =
+                attributes.value(QLatin1String("byte_order")) == QLatin1String("BigEndian");
+            const QStringView header = attributes.value(QLatin1String("header_type"));
+            if (header == QLatin1String("UInt64"))
+                context.headerWord = 8;
+            else if (!header.isEmpty() && header != QLatin1String("UInt32")) {
+                *reason = QStringLiteral("header type %1 is not read").arg(header.left(40));
+                return false;
+            }
+            const QStringView compressor = attributes.value(QLatin1String("compressor"));
+            if (compressor == QLatin1String("vtkZLibDataCompressor"))
+                context.compressed = true;
+            else if (!compressor.isEmpty()) {
+                *reason = QStringLiteral("compressor %1 is not read").arg(compressor.left(60));
+                return false;
+            }
+            if (kind != QLatin1String("ImageData") && kind != QLatin1String("RectilinearGrid")) {
+                *reason = QStringLiteral("VTK XML type \"%1\" is not read (only ImageData and "
+                                         "RectilinearGrid)")
+                              .arg(kind.left(40));
+                return false;
+            }
+        } else if (name == QLatin1String("ImageData") || name == QLatin1String("RectilinearGrid")) {
+            haveExtent =
+                parseExtent(attributes.value(QLatin1String("WholeExtent")).toString(), extent);
+            if (attributes.hasAttribute(QLatin1String("Origin")) &&
+                !parseTriple(attributes.value(QLatin1String("Origin")).toString(), origin)) {
+                *reason = QStringLiteral("Origin does not parse");
+                return false;
+            }
+            if (attributes.hasAttribute(QLatin1String("Spacing")) &&
+                !parseTriple(attributes.value(QLatin1String("Spacing")).toString(), spacing)) {
+                *reason = QStringLiteral("Spacing does not parse");
+                return false;
+            }
+        } else if (name == QLatin1String("Piece")) {
+            if (++pieces > 1) {
+                *reason = QStringLiteral("more than one piece; only single-piece files are read");
+                return false;
+            }
+            if (!haveExtent)
+                haveExtent =
+                    parseExtent(attributes.value(QLatin1String("Extent")).toString(), extent);
+        } else if (name == QLatin1String("PointData") || name == QLatin1String("CellData") ||
+                   name == QLatin1String("Coordinates")) {
+            section = name.toString();
+            if (name == QLatin1String("PointData"))
+                vectorsName = attributes.value(QLatin1String("Vectors")).toString();
+        } else if (name == QLatin1String("AppendedData")) {
+            const QStringView encoding = attributes.value(QLatin1String("encoding"));
+            context.appendedRaw = encoding != QLatin1String("base64");
+        } else if (name == QLatin1String("DataArray")) {
+            ArrayInfo info;
+            info.name = attributes.value(QLatin1String("Name")).toString();
+            info.type = attributes.value(QLatin1String("type")).toString();
+            info.format = attributes.value(QLatin1String("format")).toString();
+            bool ok = true;
+            if (attributes.hasAttribute(QLatin1String("NumberOfComponents")))
+                info.components = attributes.value(QLatin1String("NumberOfComponents")).toInt(&ok);
+            if (!ok || info.components < 1 || info.components > 16) {
+                *reason = QStringLiteral("%1: NumberOfComponents is not 1 to 16").arg(info.name);
+                return false;
+            }
+            info.offset = attributes.value(QLatin1String("offset")).toLongLong();
+            info.text = reader.readElementText(QXmlStreamReader::SkipChildElements).toLatin1();
+            if (section == QLatin1String("PointData"))
+                pointArrays.push_back(info);
+            else if (section == QLatin1String("Coordinates"))
+                coordinates.push_back(info);
+        }
+    }
+    if (reader.hasError()) {
+        *reason = QStringLiteral("XML error at line %1: %2")
+                      .arg(reader.lineNumber())
+                      .arg(reader.errorString());
+        return false;
+    }
+    if (kind.isEmpty() || !haveExtent) {
+        *reason = QStringLiteral("no VTKFile with an extent");
+        return false;
+    }
+    const qint64 nx = extent[1] - extent[0] + 1;
+    const qint64 ny = extent[3] - extent[2] + 1;
+    const qint64 nz = extent[5] - extent[4] + 1;
+    if (nz > 1) {
+        *reason = QStringLiteral("a 3-D grid of %1 x %2 x %3 points; only one plane is read")
+                      .arg(nx)
+                      .arg(ny)
+                      .arg(nz);
+        return false;
+    }
+    if (nx < 2 || ny < 2 || nz < 1 || nx * ny > bytes.size() * 1100) {
+        *reason = QStringLiteral("extent of %1 x %2 points does not fit the file").arg(nx).arg(ny);
+        return false;
+    }
+    const size_t points = size_t(nx * ny);
+
+    std::vector<VtkArray> arrays;
+    for (const ArrayInfo& info : pointArrays) {
+        VtkArray array;
+        array.name = info.name;
+        array.components = info.components;
+        array.vectors = !vectorsName.isEmpty() && info.name == vectorsName;
+        if (!decodeArray(info, points, context, array.values, reason))
+            return false;
+        arrays.push_back(std::move(array));
+    }
+    if (!VtkArrays::assign(arrays, points, options, record, reason))
+        return false;
+    if (kind == QLatin1String("ImageData")) {
+        record.x.resize(size_t(nx));
+        record.y.resize(size_t(ny));
+        for (qint64 i = 0; i < nx; ++i)
+            record.x[size_t(i)] = origin[0] + double(extent[0] + i) * spacing[0];
+        for (qint64 j = 0; j < ny; ++j)
+            record.y[size_t(j)] = origin[1] + double(extent[2] + j) * spacing[1];
+    } else {
+        if (coordinates.size() < 2) {
+            *reason = QStringLiteral("a rectilinear grid without its coordinates");
+            return false;
+        }
+        if (!decodeArray(coordinates[0], size_t(nx), context, record.x, reason) ||
+            !decodeArray(coordinates[1], size_t(ny), context, record.y, reason))
+            return false;
+    }
+    return true;
+}

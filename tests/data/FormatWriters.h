@@ -1,0 +1,263 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+// Small writers of the foreign formats for the reader tests: one grid of
+// dyadic values (exact in float and in text) in every layout the readers
+// take, so that each file must load to the arrays of the same native pair.
+namespace FormatWriters {
+
+struct Grid
+{
+    std::vector<double> xs{0.0, 0.5, 1.5, 3.0};
+    std::vector<double> ys{-1.0, 0.0, 2.0};
+    int nx() const { return int(xs.size()); }
+    int ny() const { return int(ys.size()); }
+    int points() const { return nx() * ny(); }
+    double u(int i, int j) const { return 1.0 + i - 0.5 * j; }
+    double v(int i, int j) const { return 0.25 * i * j - 1.0; }
+    double s(int i, int j) const { return i * i + 10.0 * j; }
+    // value c of point k: 0 x, 1 y, 2 u, 3 v, 4 s
+    double value(int c, int k) const
+    {
+        const int i = k % nx();
+        const int j = k / nx();
+        switch (c) {
+        case 0:
+            return xs[size_t(i)];
+        case 1:
+            return ys[size_t(j)];
+        case 2:
+            return u(i, j);
+        case 3:
+            return v(i, j);
+        default:
+            return s(i, j);
+        }
+    }
+};
+
+inline QByteArray number(double value)
+{
+    return QByteArray::number(value, 'g', 17);
+}
+
+// Rows "x y u v s" joined by separator, in the given point order.
+inline QByteArray columnText(const Grid& g, const QByteArray& header, char separator,
+                             bool reversed = false)
+{
+    QByteArray out = header;
+    for (int n = 0; n < g.points(); ++n) {
+        const int k = reversed ? g.points() - 1 - n : n;
+        for (int c = 0; c < 5; ++c) {
+            if (c)
+                out += separator;
+            out += number(g.value(c, k));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+inline QByteArray tecplot(const Grid& g, bool block, const QByteArray& variables)
+{
+    QByteArray out =
+        "TITLE = \"test\"\n" + variables + "\nZONE T=\"one\", I=" + QByteArray::number(g.nx()) +
+        ", J=" + QByteArray::number(g.ny()) + (block ? ", DATAPACKING=BLOCK\n" : ", F=POINT\n");
+    if (block) {
+        for (int c = 0; c < 5; ++c) {
+            for (int k = 0; k < g.points(); ++k)
+                out += number(g.value(c, k)) + ' ';
+            out += '\n';
+        }
+    } else {
+        out = columnText(g, out, ' ');
+    }
+    return out;
+}
+
+inline void appendBigEndian(QByteArray& out, float value)
+{
+    char raw[4];
+    qToBigEndian<float>(value, raw);
+    out.append(raw, 4);
+}
+
+// kind: STRUCTURED_POINTS, RECTILINEAR_GRID or STRUCTURED_GRID.
+inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
+{
+    QByteArray out = "# vtk DataFile Version 3.0\ntest\n" +
+                     QByteArray(binary ? "BINARY\n" : "ASCII\n") + "DATASET " + kind +
+                     "\nDIMENSIONS " + QByteArray::number(g.nx()) + ' ' +
+                     QByteArray::number(g.ny()) + " 1\n";
+    auto values = [&](const std::function<double(int)>& f, int count) {
+        for (int k = 0; k < count; ++k) {
+            if (binary)
+                appendBigEndian(out, float(f(k)));
+            else
+                out += number(f(k)) + ' ';
+        }
+        out += '\n';
+    };
+    if (kind == "STRUCTURED_POINTS") {
+        out += "ORIGIN 0 -1 0\nSPACING 0.5 1 1\n";
+    } else if (kind == "RECTILINEAR_GRID") {
+        out += "X_COORDINATES " + QByteArray::number(g.nx()) + " float\n";
+        values([&](int k) { return g.xs[size_t(k)]; }, g.nx());
+        out += "Y_COORDINATES " + QByteArray::number(g.ny()) + " float\n";
+        values([&](int k) { return g.ys[size_t(k)]; }, g.ny());
+        out += "Z_COORDINATES 1 float\n";
+        values([](int) { return 0.0; }, 1);
+    } else {
+        out += "POINTS " + QByteArray::number(g.points()) + " float\n";
+        values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(k % 3, k / 3); }, 3 * g.points());
+    }
+    out += "POINT_DATA " + QByteArray::number(g.points()) + "\nVECTORS velocity float\n";
+    values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, k / 3); }, 3 * g.points());
+    out += "FIELD extra 1\np 1 " + QByteArray::number(g.points()) + " float\n";
+    values([&](int k) { return g.value(4, k); }, g.points());
+    return out;
+}
+
+// A uniform grid of n x n points, spacing 0.5 along x and 1 along y from
+// (0, -1), as the image data writer places them.
+inline Grid squareGrid(int n)
+{
+    Grid g;
+    g.xs.resize(size_t(n));
+    g.ys.resize(size_t(n));
+    for (int k = 0; k < n; ++k) {
+        g.xs[size_t(k)] = 0.5 * k;
+        g.ys[size_t(k)] = k - 1.0;
+    }
+    return g;
+}
+
+// The x axis of structured points: 0, 0.5, 1, 1.5 (uniform).
+inline Grid uniformGrid()
+{
+    Grid g;
+    g.xs = {0.0, 0.5, 1.0, 1.5};
+    g.ys = {-1.0, 0.0, 1.0};
+    return g;
+}
+
+inline QByteArray base64(const QByteArray& bytes)
+{
+    return bytes.toBase64();
+}
+
+inline void appendWord(QByteArray& out, quint64 value, int word)
+{
+    char raw[8];
+    if (word == 8)
+        qToLittleEndian<quint64>(value, raw);
+    else
+        qToLittleEndian<quint32>(quint32(value), raw);
+    out.append(raw, word);
+}
+
+// One array's payload: the size header and the raw bytes, or the block
+// header and the zlib blocks (blockSize bytes each).
+inline void payload(const QByteArray& raw, bool compressed, int word, int blockSize,
+                    QByteArray* header, QByteArray* data)
+{
+    header->clear();
+    data->clear();
+    if (!compressed) {
+        appendWord(*header, quint64(raw.size()), word);
+        *data = raw;
+        return;
+    }
+    const int blocks = int((raw.size() + blockSize - 1) / blockSize);
+    appendWord(*header, quint64(blocks), word);
+    appendWord(*header, quint64(blockSize), word);
+    appendWord(*header, quint64(raw.size() - (blocks - 1) * blockSize), word);
+    for (int b = 0; b < blocks; ++b) {
+        const QByteArray piece = raw.mid(b * blockSize, blockSize);
+        uLongf size = compressBound(uLong(piece.size()));
+        QByteArray packed(int(size), '\0');
+        compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+                 reinterpret_cast<const Bytef*>(piece.constData()), uLong(piece.size()));
+        packed.resize(int(size));
+        appendWord(*header, quint64(size), word);
+        *data += packed;
+    }
+}
+
+// format: ascii, binary, raw (appended) or base64 (appended).
+inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& format, bool compressed,
+                         int word = 4, int blockSize = 20)
+{
+    const QByteArray extent =
+        "0 " + QByteArray::number(g.nx() - 1) + " 0 " + QByteArray::number(g.ny() - 1) + " 0 0";
+    const QByteArray type = rectilinear ? "RectilinearGrid" : "ImageData";
+    QByteArray out = "<?xml version=\"1.0\"?>\n<VTKFile type=\"" + type +
+                     "\" version=\"1.0\" byte_order=\"LittleEndian\" header_type=\"" +
+                     (word == 8 ? "UInt64" : "UInt32") + "\"" +
+                     (compressed ? " compressor=\"vtkZLibDataCompressor\"" : "") + ">\n<" + type +
+                     " WholeExtent=\"" + extent + "\"" +
+                     (rectilinear ? "" : " Origin=\"0 -1 0\" Spacing=\"0.5 1 1\"") +
+                     ">\n<Piece Extent=\"" + extent + "\">\n";
+    QByteArray appended;
+    auto array = [&](const QByteArray& name, int components, const std::function<double(int)>& f,
+                     int count) {
+        QByteArray raw;
+        for (int k = 0; k < count * components; ++k) {
+            char bytes[4];
+            qToLittleEndian<float>(float(f(k)), bytes);
+            raw.append(bytes, 4);
+        }
+        const QByteArray isAppended = format == "raw" || format == "base64" ? "appended" : format;
+        out += "<DataArray type=\"Float32\" Name=\"" + name + "\" NumberOfComponents=\"" +
+               QByteArray::number(components) + "\" format=\"" + isAppended + "\"";
+        QByteArray header;
+        QByteArray data;
+        payload(raw, compressed, word, blockSize, &header, &data);
+        if (format == "ascii") {
+            out += ">";
+            for (int k = 0; k < count * components; ++k)
+                out += number(f(k)) + ' ';
+            out += "</DataArray>\n";
+        } else if (format == "binary") {
+            out += ">" + base64(header) + base64(data) + "</DataArray>\n";
+        } else {
+            out += " offset=\"" + QByteArray::number(appended.size()) + "\"/>\n";
+            appended += format == "raw" ? header + data : base64(header) + base64(data);
+        }
+    };
+    out += "<PointData Vectors=\"velocity\">\n";
+    array(
+        "velocity", 3, [&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, k / 3); },
+        g.points());
+    array(
+        "p", 1, [&](int k) { return g.value(4, k); }, g.points());
+    out += "</PointData>\n";
+    if (rectilinear) {
+        out += "<Coordinates>\n";
+        array(
+            "x", 1, [&](int k) { return g.xs[size_t(k)]; }, g.nx());
+        array(
+            "y", 1, [&](int k) { return g.ys[size_t(k)]; }, g.ny());
+        array(
+            "z", 1, [](int) { return 0.0; }, 1);
+        out += "</Coordinates>\n";
+    }
+    out += "</Piece>\n</" + type + ">\n";
+    if (format == "raw" || format == "base64")
+        out += "<AppendedData encoding=\"" + QByteArray(format == "raw" ? "raw" : "base64") +
+               "\">\n_" + appended + "\n</AppendedData>\n";
+    out += "</VTKFile>\n";
+    return out;
+}
+
+} // namespace FormatWriters

@@ -1,0 +1,584 @@
+// The readers of the foreign formats: every layout of the same grid must load
+// to the arrays of the native pair holding that grid (the loader's own
+// oracle: layers and tools then see no difference), and every malformed file
+// is refused with its reason.
+
+#include "data/FlowData.h"
+#include "data/FlowFileReader.h"
+#include "tests/data/FlowFixture.h"
+#include "tests/data/FormatWriters.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <netcdf.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+using FormatWriters::Grid;
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+const float nan = std::numeric_limits<float>::quiet_NaN();
+
+// The native pair of a grid; `masked` point holds NaN in every field.
+bool writeReference(const QString& name, const Grid& g, int masked)
+{
+    FlowFixture::Grid grid;
+    for (double x : g.xs)
+        grid.xs.append(float(x));
+    for (double y : g.ys)
+        grid.ys.append(float(y));
+    QList<float> s;
+    for (int k = 0; k < g.points(); ++k) {
+        const bool m = k == masked;
+        grid.vectors.append(
+            Vector3(m ? nan : float(g.value(2, k)), m ? nan : float(g.value(3, k)), 0));
+        s.append(m ? nan : float(g.value(4, k)));
+    }
+    grid.scalars = {s};
+    grid.timeSteps = 1;
+    grid.timeDifference = 0;
+    return grid.write(name);
+}
+
+bool same(float a, float b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+// Empty when both data sets hold the same arrays.
+QString difference(const FlowData& a, const FlowData& b)
+{
+    if (a.resolutionXValue() != b.resolutionXValue() ||
+        a.resolutionYValue() != b.resolutionYValue())
+        return QStringLiteral("resolution %1 x %2, expected %3 x %4")
+            .arg(a.resolutionXValue())
+            .arg(a.resolutionYValue())
+            .arg(b.resolutionXValue())
+            .arg(b.resolutionYValue());
+    if (a.scalarSetCount() != b.scalarSetCount())
+        return QStringLiteral("%1 scalar sets, expected %2")
+            .arg(a.scalarSetCount())
+            .arg(b.scalarSetCount());
+    const int n = a.resolutionXValue() * a.resolutionYValue();
+    for (int k = 0; k < n; ++k) {
+        const Vector3 p = a.geometryArray()[k];
+        const Vector3 q = b.geometryArray()[k];
+        const Vector3 u = a.vectorArray()[k];
+        const Vector3 w = b.vectorArray()[k];
+        if (!same(p.x, q.x) || !same(p.y, q.y))
+            return QStringLiteral("position %1 differs").arg(k);
+        if (!same(u.x, w.x) || !same(u.y, w.y))
+            return QStringLiteral("vector %1: (%2, %3), expected (%4, %5)")
+                .arg(k)
+                .arg(u.x)
+                .arg(u.y)
+                .arg(w.x)
+                .arg(w.y);
+        for (int s = 0; s < a.scalarSetCount(); ++s)
+            if (!same(a.scalarSets()[s].values[k], b.scalarSets()[s].values[k]))
+                return QStringLiteral("scalar set %1 at %2: %3, expected %4")
+                    .arg(s)
+                    .arg(k)
+                    .arg(a.scalarSets()[s].values[k])
+                    .arg(b.scalarSets()[s].values[k]);
+    }
+    if (a.geometryMinimum().x != b.geometryMinimum().x ||
+        a.geometryMaximum().y != b.geometryMaximum().y || a.vectorMaximum() != b.vectorMaximum())
+        return QStringLiteral("extremes differ");
+    return QString();
+}
+
+#define NC(call)                                                                                   \
+    do {                                                                                           \
+        if ((call) != NC_NOERR)                                                                    \
+            return false;                                                                          \
+    } while (false)
+
+// NetCDF files of the grid in the layouts the reader takes.
+bool writeNetCdf(const QString& path, const QByteArray& recipe)
+{
+    const Grid g;
+    int id = 0;
+    const bool four = recipe == "netcdf4";
+    NC(nc_create(path.toLocal8Bit().constData(), four ? NC_NETCDF4 : NC_CLOBBER, &id));
+    const bool timeDepth = recipe == "time_depth";
+    const bool descending = recipe == "descending_lat";
+    const bool packed = recipe == "packed_fill";
+    int time = -1, depth = -1, lat = -1, lon = -1;
+    if (timeDepth) {
+        NC(nc_def_dim(id, "time", 2, &time));
+        NC(nc_def_dim(id, "depth", 3, &depth));
+    }
+    NC(nc_def_dim(id, "lat", size_t(g.ny()), &lat));
+    NC(nc_def_dim(id, "lon", size_t(g.nx()), &lon));
+    int latVar = 0, lonVar = 0, timeVar = 0;
+    const bool curvilinear = recipe == "curvilinear";
+    if (curvilinear) {
+        const int dims[2] = {lat, lon};
+        NC(nc_def_var(id, "latitude", NC_DOUBLE, 2, dims, &latVar));
+        NC(nc_def_var(id, "longitude", NC_DOUBLE, 2, dims, &lonVar));
+        NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
+        NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
+    } else {
+        NC(nc_def_var(id, "lat", NC_DOUBLE, 1, &lat, &latVar));
+        NC(nc_def_var(id, "lon", NC_DOUBLE, 1, &lon, &lonVar));
+        NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
+        NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
+    }
+    if (timeDepth) {
+        NC(nc_def_var(id, "time", NC_DOUBLE, 1, &time, &timeVar));
+        NC(nc_put_att_text(id, timeVar, "units", 24, "hours since 2001-1-1 0:0"));
+    }
+    std::vector<int> dims;
+    if (timeDepth)
+        dims = {time, depth};
+    dims.push_back(lat);
+    dims.push_back(lon);
+    const QByteArray uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
+    const QByteArray vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
+    const nc_type type = packed ? NC_SHORT : NC_FLOAT;
+    int u = 0, v = 0, p = 0, u2 = 0, v2 = 0;
+    NC(nc_def_var(id, uName.constData(), type, int(dims.size()), dims.data(), &u));
+    NC(nc_def_var(id, vName.constData(), type, int(dims.size()), dims.data(), &v));
+    NC(nc_def_var(id, "p", NC_FLOAT, int(dims.size()), dims.data(), &p));
+    NC(nc_put_att_text(id, p, "units", 2, "Pa"));
+    if (recipe == "two_pairs") {
+        NC(nc_def_var(id, "u", NC_FLOAT, int(dims.size()), dims.data(), &u2));
+        NC(nc_def_var(id, "v", NC_FLOAT, int(dims.size()), dims.data(), &v2));
+        NC(nc_put_att_text(id, u2, "standard_name", 20, "sea_water_x_velocity"));
+        NC(nc_put_att_text(id, v2, "standard_name", 20, "sea_water_y_velocity"));
+    }
+    if (recipe != "common_names" && recipe != "no_pair") {
+        NC(nc_put_att_text(id, u, "standard_name", 27, "eastward_sea_water_velocity"));
+        NC(nc_put_att_text(id, v, "standard_name", 28, "northward_sea_water_velocity"));
+    }
+    NC(nc_put_att_text(id, u, "units", 5, "m s-1"));
+    if (curvilinear)
+        NC(nc_put_att_text(id, u, "coordinates", 18, "latitude longitude"));
+    const short fill = -32767;
+    const float missing = -999.0f;
+    if (packed) {
+        const double scale = 0.25;
+        const double offset = 1.0;
+        for (int var : {u, v}) {
+            NC(nc_put_att_double(id, var, "scale_factor", NC_DOUBLE, 1, &scale));
+            NC(nc_put_att_double(id, var, "add_offset", NC_DOUBLE, 1, &offset));
+            NC(nc_put_att_short(id, var, "_FillValue", NC_SHORT, 1, &fill));
+        }
+        NC(nc_put_att_float(id, p, "missing_value", NC_FLOAT, 1, &missing));
+    }
+    NC(nc_enddef(id));
+
+    std::vector<double> ys(g.ys.begin(), g.ys.end());
+    if (descending)
+        std::reverse(ys.begin(), ys.end());
+    if (curvilinear) {
+        std::vector<double> la(size_t(g.points())), lo(size_t(g.points()));
+        for (int k = 0; k < g.points(); ++k) {
+            la[size_t(k)] = g.value(1, k) + 0.1 * (k % g.nx());
+            lo[size_t(k)] = g.value(0, k);
+        }
+        NC(nc_put_var_double(id, latVar, la.data()));
+        NC(nc_put_var_double(id, lonVar, lo.data()));
+    } else {
+        NC(nc_put_var_double(id, latVar, ys.data()));
+        std::vector<double> xs(g.xs.begin(), g.xs.end());
+        NC(nc_put_var_double(id, lonVar, xs.data()));
+    }
+    if (timeDepth) {
+        const double t[2] = {0.0, 2.0};
+        NC(nc_put_var_double(id, timeVar, t));
+    }
+    const int planes = timeDepth ? 6 : 1;
+    const int target = timeDepth ? 1 * 3 + 2 : 0; // time 1, depth 2
+    for (int c = 2; c < 5; ++c) {
+        const int var = c == 2 ? u : c == 3 ? v : p;
+        std::vector<float> values(size_t(planes * g.points()), 1000.0f);
+        std::vector<short> shorts(values.size(), 0);
+        for (int k = 0; k < g.points(); ++k) {
+            const int row = k / g.nx();
+            const int from = (descending ? g.ny() - 1 - row : row) * g.nx() + k % g.nx();
+            const size_t at = size_t(target * g.points() + k);
+            values[at] = float(g.value(c, from));
+            shorts[at] = short(std::lround((g.value(c, from) - 1.0) / 0.25));
+            if (packed && from == 5) {
+                shorts[at] = fill;
+                values[at] = missing;
+            }
+        }
+        if (packed && c < 4)
+            NC(nc_put_var_short(id, var, shorts.data()));
+        else
+            NC(nc_put_var_float(id, var, values.data()));
+        if (recipe == "two_pairs" && c < 4)
+            NC(nc_put_var_float(id, c == 2 ? u2 : v2, values.data()));
+    }
+    NC(nc_close(id));
+    if (recipe == "truncated") {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadWrite))
+            return false;
+        file.resize(file.size() - 60);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestReaders : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void columnText_data();
+    void columnText() { check(); }
+    void tecplot_data();
+    void tecplot() { check(); }
+    void netCdf_data();
+    void netCdf() { check(); }
+    void vtkLegacy_data();
+    void vtkLegacy() { check(); }
+    void vtkXml_data();
+    void vtkXml() { check(); }
+    void convertRoundTrip_data();
+    void convertRoundTrip();
+
+private:
+    void columns();
+    void check();
+    QString write(const QByteArray& content, const QString& suffix, const QByteArray& recipe);
+
+    QTemporaryDir folder;
+    int fileCount = 0;
+};
+
+void TestReaders::initTestCase()
+{
+    qInstallMessageHandler(quiet);
+    QVERIFY(folder.isValid());
+    QVERIFY(writeReference(folder.filePath("grid"), Grid(), -1));
+    QVERIFY(writeReference(folder.filePath("masked"), Grid(), 5));
+    QVERIFY(writeReference(folder.filePath("uniform"), FormatWriters::uniformGrid(), -1));
+    QVERIFY(writeReference(folder.filePath("square"), FormatWriters::squareGrid(600), -1));
+}
+
+void TestReaders::columns()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QByteArray>("recipe"); // NetCDF: what writeNetCdf writes
+    QTest::addColumn<QString>("options");   // "u,v,level,step"
+    QTest::addColumn<QString>("reference"); // the native pair it must match, or empty
+    QTest::addColumn<QString>("outcome");   // the refusal's reason, or the names and units
+}
+
+QString TestReaders::write(const QByteArray& content, const QString& suffix,
+                           const QByteArray& recipe)
+{
+    const QString path = folder.filePath(QStringLiteral("f%1.%2").arg(++fileCount).arg(suffix));
+    if (!recipe.isEmpty())
+        return writeNetCdf(path, recipe) ? path : QString();
+    return FlowFixture::writeFile(path, content) ? path : QString();
+}
+
+// Loads the row's file: it must either match the reference pair and carry
+// the named sets and units ("name [unit]; length unit; velocity unit"), or
+// be refused with a reason containing `outcome`.
+void TestReaders::check()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, recipe);
+    QFETCH(QString, options);
+    QFETCH(QString, reference);
+    QFETCH(QString, outcome);
+    const QString path = write(content, suffix, recipe);
+    QVERIFY(!path.isEmpty());
+    LoadOptions load;
+    const QStringList parts = options.split(QLatin1Char(','));
+    if (parts.size() == 4) {
+        load.uVariable = parts[0];
+        load.vVariable = parts[1];
+        load.level = parts[2].toInt();
+        load.step = parts[3].toInt();
+    }
+    QString reason;
+    const std::unique_ptr<FlowData> loaded(FlowData::fromFile(path, load, &reason));
+    if (reference.isEmpty()) {
+        QVERIFY2(!loaded, "a malformed file loaded");
+        QVERIFY2(reason.contains(outcome), qPrintable(reason));
+        return;
+    }
+    QVERIFY2(loaded, qPrintable(reason));
+    const std::unique_ptr<FlowData> expected(FlowData::fromFile(folder.filePath(reference)));
+    QVERIFY(expected);
+    const QString different = difference(*loaded, *expected);
+    QVERIFY2(different.isEmpty(), qPrintable(different));
+    const ScalarSet& set = loaded->scalarSets().first();
+    const QString names = set.name + (set.unit.isEmpty() ? QString() : " [" + set.unit + "]") +
+                          "; " + loaded->lengthUnit() + "; " + loaded->velocityUnit();
+    QCOMPARE(names, outcome);
+    if (recipe == "time_depth") {
+        QCOMPARE(loaded->timeStepsValue(), 2);
+        QCOMPARE(loaded->timeDifferenceValue(), 7200.0f);
+    }
+}
+
+void TestReaders::columnText_data()
+{
+    columns();
+    const Grid g;
+    auto row = [&](const char* name, const QByteArray& text, const QString& reference,
+                   const QString& outcome, const QString& options = QString()) {
+        QTest::newRow(name) << text << "txt" << QByteArray() << options << reference << outcome;
+    };
+    QByteArray masked = FormatWriters::columnText(g, "x,y,u,v,p\n", ',');
+    QList<QByteArray> lines = masked.split('\n');
+    lines[6] = "1,0,NaN,nan,NaN"; // point 5 (i 1, j 1) after the header
+    lines[6] = "0.5,0,NaN,nan,NaN";
+    row("header with units, tabs",
+        FormatWriters::columnText(g, "x [m]\ty [m]\tu [m/s]\tv [m/s]\tp [Pa]\n", '\t'), "grid",
+        "p [Pa]; m; m/s");
+    row("no header, blanks, rows reversed", FormatWriters::columnText(g, "", ' ', true), "grid",
+        "; ; ");
+    row("comment header, semicolons", FormatWriters::columnText(g, "# X;Y;Vx;Vy;p\n", ';'), "grid",
+        "p; ; ");
+    row("columns renamed by options", FormatWriters::columnText(g, "a b c d p\n", ' '), "grid",
+        "p; ; ", "c,d,0,0");
+    QByteArray nanPoint = FormatWriters::columnText(g, "x,y,u,v,p\n", ',');
+    nanPoint.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,NaN,nan,NaN\n");
+    row("NaN tokens", nanPoint, "masked", "p; ; ");
+    QByteArray missing = FormatWriters::columnText(g, "x y u v p\n", ' ');
+    missing.replace("0.5 0 1.5 -0.75 11\n", "");
+    row("missing point", missing, "masked", "p; ; ");
+    QByteArray jitter = FormatWriters::columnText(g, "", ' ');
+    jitter.replace("1.5 -1 ", "1.5000000001 -1 ");
+    row("coordinates within tolerance", jitter, "grid", "; ; ");
+
+    QByteArray word = FormatWriters::columnText(g, "", ' ');
+    word.replace("0.5 0 1.5", "0.5 zero 1.5");
+    row("non-numeric token", word, "", "line 6: \"zero\" is not a number");
+    QByteArray ragged = FormatWriters::columnText(g, "", ',');
+    ragged.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n");
+    row("ragged row", ragged, "", "line 6 holds 4 values, the first row 5");
+    row("duplicated point with other values",
+        FormatWriters::columnText(g, "", ' ') + "0 -1 7 7 7\n", "",
+        "points 1 and 13 share the grid point (0, -1) with different values");
+    row("same point twice", FormatWriters::columnText(g, "", ' ') + "0 -1 1 -1 0\n", "grid",
+        "; ; ");
+    QByteArray infinite = FormatWriters::columnText(g, "", ' ');
+    infinite.replace("1.5 -1 ", "inf -1 ");
+    row("infinite coordinate", infinite, "", "point 3 has a coordinate that is not finite");
+    row("scattered points", "0 0 1 1 1\n1 1.1 1 1 1\n2.2 2 1 1 1\n3 3.3 1 1 1\n4.1 4 1 1 1\n", "",
+        "do not form a rectilinear grid");
+    row("three columns", "0 0 1\n1 0 1\n", "", "3 columns");
+    row("header does not match", "x y u v\n0 0 1 1 1\n", "",
+        "the header names 4 columns, the rows hold 5");
+    row("two velocity candidates", "x y u v vx\n0 0 1 1 1\n", "", "more than one column");
+    row("no numbers", "x y u v\n", "", "no rows of numbers");
+    row("time step of a file without time", FormatWriters::columnText(g, "", ' '), "",
+        "time step 1 does not exist; the file holds 1", ",,0,1");
+    row("unknown column option", FormatWriters::columnText(g, "x y u v p\n", ' '), "",
+        "no column named \"w\"", "w,v,0,0");
+}
+
+void TestReaders::tecplot_data()
+{
+    columns();
+    const Grid g;
+    auto row = [&](const char* name, const QByteArray& text, const QString& reference,
+                   const QString& outcome) {
+        QTest::newRow(name) << text << "dat" << QByteArray() << QString() << reference << outcome;
+    };
+    row("point, quoted names",
+        FormatWriters::tecplot(
+            g, false, "VARIABLES = \"x [mm]\", \"y [mm]\", \"u\", \"v\", \"vorticity [1/s]\""),
+        "grid", "vorticity [1/s]; mm; ");
+    row("block, names over lines",
+        FormatWriters::tecplot(g, true, "VARIABLES = \"X\"\n\"Y\"\n\"U\"\n\"V\"\n\"T\""), "grid",
+        "T; ; ");
+    row("bare names", FormatWriters::tecplot(g, false, "variables = x y vx vy p"), "grid", "p; ; ");
+    QByteArray twoZones = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
+    row("two zones", twoZones + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
+    QByteArray threeD = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
+    threeD.replace("J=3,", "J=3, K=2,");
+    row("3-D zone", threeD, "", "K = 2 planes");
+    QByteArray huge = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
+    huge.replace("I=4, J=3", "I=4000000000, J=4000000000");
+    row("huge counts", huge, "", "the file holds fewer");
+    QByteArray short_ = FormatWriters::tecplot(g, true, "VARIABLES = x y u v p");
+    short_.chop(8);
+    row("too few values", short_, "", "values, 4 x 3 points of 5 need 60");
+    QByteArray fe = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
+    fe.replace("F=POINT", "ZONETYPE=FEQUADRILATERAL");
+    row("finite elements", fe, "", "only ordered zones");
+    QByteArray word = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
+    word.replace("\n0.5 0 1.5", "\n0.5 0 x2");
+    row("non-numeric token", word, "", "\"x2\" is not a number");
+}
+
+void TestReaders::netCdf_data()
+{
+    columns();
+    auto row = [&](const char* name, const QByteArray& recipe, const QString& reference,
+                   const QString& outcome, const QString& options = QString()) {
+        QTest::newRow(name) << QByteArray() << "nc" << recipe << options << reference << outcome;
+    };
+    row("CF names, classic", "cf", "grid", "p [Pa]; degrees_east; m s-1");
+    row("NetCDF-4", "netcdf4", "grid", "p [Pa]; degrees_east; m s-1");
+    row("latitude descending", "descending_lat", "grid", "p [Pa]; degrees_east; m s-1");
+    row("packed shorts with fill values", "packed_fill", "masked", "p [Pa]; degrees_east; m s-1");
+    row("time and depth", "time_depth", "grid", "p [Pa]; degrees_east; m s-1", ",,2,1");
+    row("common names", "common_names", "grid", "p [Pa]; degrees_east; m s-1");
+    row("no pair", "no_pair", "",
+        "no pair of velocity components found; variables: a(lat=3, lon=4), "
+        "b(lat=3, lon=4), p(lat=3, lon=4)");
+    row("chosen pair", "no_pair", "grid", "p [Pa]; degrees_east; m s-1", "a,b,0,0");
+    row("two pairs", "two_pairs", "", "more than one pair of velocity components: uo/vo, u/v");
+    row("curvilinear", "curvilinear", "", "vary along both axes");
+    row("level beyond the file", "time_depth", "", "level 3 does not exist; depth holds 3",
+        ",,3,0");
+    row("step beyond the file", "time_depth", "", "time step 2 does not exist; the file holds 2",
+        ",,0,2");
+    row("truncated", "truncated", "", "the file is truncated: it holds ");
+}
+
+void TestReaders::vtkLegacy_data()
+{
+    columns();
+    const Grid g;
+    const Grid uniform = FormatWriters::uniformGrid();
+    auto row = [&](const char* name, const QByteArray& text, const QString& reference,
+                   const QString& outcome) {
+        QTest::newRow(name) << text << "vtk" << QByteArray() << QString() << reference << outcome;
+    };
+    for (const bool binary : {false, true}) {
+        const QByteArray mode = binary ? " binary" : " ascii";
+        row(("structured points" + mode).constData(),
+            FormatWriters::vtkLegacy(uniform, "STRUCTURED_POINTS", binary), "uniform", "p; ; ");
+        row(("rectilinear grid" + mode).constData(),
+            FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", binary), "grid", "p; ; ");
+        row(("structured grid" + mode).constData(),
+            FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", binary), "grid", "p; ; ");
+    }
+    QByteArray threeD = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
+    threeD.replace("DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2");
+    row("3-D", threeD, "", "a 3-D grid of 4 x 3 x 2 points");
+    QByteArray curved = FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false);
+    curved.replace("POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0");
+    row("curvilinear structured grid", curved, "", "curvilinear");
+    QByteArray truncated = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", true);
+    truncated.chop(30);
+    row("truncated binary", truncated, "", "values promised, the file holds fewer");
+    QByteArray huge = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
+    huge.replace("POINT_DATA 12", "POINT_DATA 99999999999999");
+    row("huge count", huge, "", "exceeds what the file holds");
+    row("polydata", "# vtk DataFile Version 3.0\nt\nASCII\nDATASET POLYDATA\n", "",
+        "POLYDATA is not read");
+    QByteArray word = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
+    word.replace("FIELD extra 1\np 1 12 float\n0", "FIELD extra 1\np 1 12 float\nzero");
+    row("non-numeric token", word, "", "\"zero\" is not a number");
+}
+
+void TestReaders::vtkXml_data()
+{
+    columns();
+    const Grid g;
+    const Grid uniform = FormatWriters::uniformGrid();
+    auto row = [&](const QByteArray& name, const QByteArray& text, const QString& suffix,
+                   const QString& reference, const QString& outcome) {
+        QTest::newRow(name.constData())
+            << text << suffix << QByteArray() << QString() << reference << outcome;
+    };
+    for (const QByteArray format : {"ascii", "binary", "raw", "base64"}) {
+        for (const bool compressed : {false, true}) {
+            if (format == "ascii" && compressed)
+                continue;
+            const QByteArray name = format + (compressed ? " zlib" : "");
+            row(".vti " + name, FormatWriters::vtkXml(uniform, false, format, compressed), "vti",
+                "uniform", "p; ; ");
+            row(".vtr " + name, FormatWriters::vtkXml(g, true, format, compressed), "vtr", "grid",
+                "p; ; ");
+        }
+    }
+    row(".vtr raw zlib UInt64", FormatWriters::vtkXml(g, true, "raw", true, 8), "vtr", "grid",
+        "p; ; ");
+    row(".vti binary UInt64", FormatWriters::vtkXml(uniform, false, "binary", false, 8), "vti",
+        "uniform", "p; ; ");
+
+    // Over 4 MB of velocity: the blocks inflate on several threads.
+    const QByteArray large =
+        FormatWriters::vtkXml(FormatWriters::squareGrid(600), false, "raw", true, 4, 32768);
+    row(".vti raw zlib, large", large, "vti", "square", "p; ; ");
+    QByteArray damaged = large;
+    const qsizetype middle = damaged.indexOf("raw\">\n_") + damaged.size() / 2;
+    damaged[middle] = char(damaged[middle] ^ 0x5a);
+    damaged[middle + 1] = char(damaged[middle + 1] ^ 0x5a);
+    row("large zlib array with a damaged block", damaged, "vti", "",
+        "does not inflate to its stated");
+    QByteArray inflate = FormatWriters::vtkXml(uniform, false, "raw", true);
+    // The first block states 20 bytes; claim 24 for every block.
+    inflate.replace(QByteArray("\x14\0\0\0", 4), QByteArray("\x18\0\0\0", 4));
+    row("zlib block of the wrong size", inflate, "vti", "", "blocks hold");
+    QByteArray stray = FormatWriters::vtkXml(uniform, false, "binary", false);
+    stray.replace(
+        "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">",
+        "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">*");
+    row("base64 with a stray character", stray, "vti", "", "stray character");
+    QByteArray threeD = FormatWriters::vtkXml(uniform, false, "ascii", false);
+    threeD.replace("0 3 0 2 0 0", "0 3 0 2 0 4");
+    row("3-D extent", threeD, "vti", "", "only one plane");
+    QByteArray truncated = FormatWriters::vtkXml(g, true, "raw", false);
+    truncated.truncate(truncated.indexOf("raw\">\n_") + 40);
+    row("truncated appended data", truncated, "vtr", "", "the file holds");
+    QByteArray broken = FormatWriters::vtkXml(g, true, "ascii", false);
+    broken.truncate(broken.size() / 2);
+    row("broken XML", broken, "vtr", "", "XML error");
+}
+
+void TestReaders::convertRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QByteArray>("recipe");
+    const Grid g;
+    QTest::newRow("column text") << FormatWriters::columnText(g, "x y u v p\n", ' ', true) << "txt"
+                                 << QByteArray();
+    QTest::newRow("Tecplot") << FormatWriters::tecplot(g, true, "VARIABLES = x y u v p") << "plt"
+                             << QByteArray();
+    QTest::newRow("NetCDF packed, descending") << QByteArray() << "nc" << QByteArray("packed_fill");
+    QTest::newRow("VTK legacy") << FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true) << "vtk"
+                                << QByteArray();
+    QTest::newRow("VTK XML") << FormatWriters::vtkXml(g, true, "raw", true) << "vtr"
+                             << QByteArray();
+}
+
+void TestReaders::convertRoundTrip()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, recipe);
+    const QString path = write(content, suffix, recipe);
+    QVERIFY(!path.isEmpty());
+    const QString out = folder.filePath(QStringLiteral("converted%1.gri").arg(fileCount));
+    QProcess convert;
+    convert.start(QStringLiteral(VELMORA_CONVERT_PROGRAM), {path, out});
+    QVERIFY(convert.waitForFinished(60000));
+    QVERIFY2(convert.exitCode() == 0, convert.readAllStandardError().constData());
+    const std::unique_ptr<FlowData> original(FlowData::fromFile(path));
+    const std::unique_ptr<FlowData> converted(FlowData::fromFile(out));
+    QVERIFY(original && converted);
+    const QString different = difference(*converted, *original);
+    QVERIFY2(different.isEmpty(), qPrintable(different));
+}
+
+QTEST_GUILESS_MAIN(TestReaders)
+#include "tst_readers.moc"
