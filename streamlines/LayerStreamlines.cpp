@@ -115,7 +115,12 @@ void LayerStreamlines::updateImage()
         return;
     tracer.setParameters(settings);
     replaceStreamlines(tracer.placeStreamlines(*flowData), settings.stepSize);
+    const QString reason = tracer.incompleteReason();
+    const bool changed = reason != incomplete;
+    incomplete = reason;
     drawImage();
+    if (!reason.isEmpty() || changed)
+        emit tracingIncomplete(reason);
 }
 
 void LayerStreamlines::autoUpdateImage()

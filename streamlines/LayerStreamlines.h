@@ -7,6 +7,7 @@
 #include "transfer/TransferFunction.h"
 
 #include <QImage>
+#include <QString>
 
 #include <vector>
 
@@ -40,6 +41,15 @@ public:
     const QImage& currentImage() const { return image; }
     const StreamlineParameters& parameters() const { return settings; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
+    // Why the stored lines stop short of filling the domain (the last
+    // placement hit its budget of points or of distance tests); empty when
+    // they are complete.
+    const QString& incompleteReason() const { return incomplete; }
+
+signals:
+    // Emitted after a retrace that stopped at a budget, with the reason, and
+    // with an empty reason after the first complete retrace that follows.
+    void tracingIncomplete(const QString& reason);
 
 public slots:
     // Resets the image and retraces whatever autoUpdate says. Without a data
@@ -86,4 +96,5 @@ protected:
 private:
     Ui::StreamlinesLayer* form = nullptr;
     StreamlineTracer tracer;
+    QString incomplete;
 };

@@ -45,6 +45,7 @@ SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double s
     columnCount = std::int64_t(columnsExact);
     rowCount = std::int64_t(rowsExact);
     ignoreLimit = std::max(1, int(ignoreExact));
+    keepsRun = cell > runStepsPerCell * stepSize;
     const std::int64_t cellCount = columnCount * rowCount;
     hashed = cellCount > denseCellLimit;
     if (hashed)
@@ -134,13 +135,64 @@ void SeparationGrid::commit(const DomainPoint& p)
     else
         nodes[std::size_t(list.tail)].next = index;
     list.tail = index;
-    ++committedCount;
 }
 
-bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
+void SeparationGrid::flushRun()
+{
+    for (const DomainPoint& p : run)
+        commit(p);
+    run.clear();
+    runGap = 0.0;
+}
+
+bool SeparationGrid::isFarFromRun(double x, double y, std::int64_t c, std::int64_t r,
+                                  double* nearest, double& nearestLimit) const
+{
+    const double margin = 1.0 + 1e-9;
+    const double cellLimit = cell * cell * margin;
+    // The margins keep every pass over points far above rounding.
+    const double gap = runGap * (1.0 + 1e-6) + 1e-12;
+    const std::size_t n = run.size();
+    std::int64_t tests = 0;
+    bool far = true;
+    for (std::size_t k = 0; k < n;) {
+        const DomainPoint& q = run[k];
+        ++tests;
+        const double dx = q.x - x;
+        const double dy = q.y - y;
+        const double squared = dx * dx + dy * dy;
+        if (squared <= cellLimit || squared <= nearestLimit) {
+            // Only the points of the 3 x 3 block count, as in the cells.
+            const std::int64_t qc = columnOf(q.x);
+            const std::int64_t qr = rowOf(q.y);
+            if (qc >= c - 1 && qc <= c + 1 && qr >= r - 1 && qr <= r + 1) {
+                const double e = std::sqrt(squared);
+                if (nearest && e < *nearest) {
+                    *nearest = e;
+                    nearestLimit = e * e * margin;
+                }
+                if (e <= cell) {
+                    far = false;
+                    break;
+                }
+            }
+            ++k;
+            continue;
+        }
+        // The next `reach` points lie within reach * gap of q along the run,
+        // so all before the last of them are still beyond the limit.
+        const double limit = std::sqrt(std::max(cellLimit, nearestLimit)) * (1.0 + 1e-6);
+        const double reach = (std::sqrt(squared) - limit) / gap;
+        k += reach >= 2.0 ? (reach < double(n) ? std::size_t(reach) : n) : 1;
+    }
+    testCount += tests;
+    return far;
+}
+
+bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nearestCap) const
 {
     if (nearest)
-        *nearest = 1.0;
+        *nearest = std::min(1.0, nearestCap);
     if (!valid || !std::isfinite(x) || !std::isfinite(y))
         return false;
     // Squared distances screen out the points that can neither fail the test
@@ -152,6 +204,7 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
     double nearestLimit = nearest ? *nearest * *nearest * margin : 0.0;
     const std::int64_t c = columnOf(x);
     const std::int64_t r = rowOf(y);
+    std::int64_t tests = 0;
     for (std::int64_t column = c - 1; column <= c + 1; ++column) {
         if (column < 0 || column >= columnCount)
             continue;
@@ -162,6 +215,7 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
             if (!list)
                 continue;
             for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
+                ++tests;
                 const DomainPoint& q = nodes[std::size_t(i)].point;
                 const double dx = q.x - x;
                 const double dy = q.y - y;
@@ -173,20 +227,31 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
                     *nearest = e;
                     nearestLimit = e * e * margin;
                 }
-                if (e <= cell)
+                if (e <= cell) {
+                    testCount += tests;
                     return false;
+                }
             }
         }
     }
-    return true;
+    testCount += tests;
+    return isFarFromRun(x, y, c, r, nearest, nearestLimit);
 }
 
-bool SeparationGrid::addPoint(double x, double y, double* nearest)
+bool SeparationGrid::addPoint(double x, double y, double* nearest, double nearestCap)
 {
-    if (!isFarEnough(x, y, nearest))
+    if (!isFarEnough(x, y, nearest, nearestCap))
         return false;
     if (int(ignoreQueue.size()) >= ignoreLimit) {
-        commit(ignoreQueue.front());
+        const DomainPoint& p = ignoreQueue.front();
+        if (!keepsRun) {
+            commit(p);
+        } else {
+            if (!run.empty())
+                runGap = std::max(runGap, std::hypot(p.x - run.back().x, p.y - run.back().y));
+            run.push_back(p);
+        }
+        ++committedCount;
         ignoreQueue.pop_front();
     }
     ignoreQueue.push_back({x, y});
@@ -195,13 +260,16 @@ bool SeparationGrid::addPoint(double x, double y, double* nearest)
 
 void SeparationGrid::commitIgnored()
 {
+    flushRun();
     for (const DomainPoint& p : ignoreQueue)
         commit(p);
+    committedCount += std::int64_t(ignoreQueue.size());
     ignoreQueue.clear();
 }
 
 void SeparationGrid::ignorePoint(double x, double y)
 {
+    flushRun();
     const std::int32_t none = -1;
     std::int32_t best = none;
     std::int32_t beforeBest = none;

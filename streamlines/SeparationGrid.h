@@ -21,11 +21,24 @@
 //
 // The ignore queue holds the newest points of the line being traced. They are
 // not committed yet, so a line is never stopped by its own last steps.
+//
+// Points committed by addPoint since the last commitIgnored or ignorePoint
+// (the committed part of the line being traced) are held apart as a run, in
+// commit order, and reach the cells when the run is flushed, in the same
+// order, when the steps are short against the cells (more than
+// runStepsPerCell of them to a cell's width). A query walks the run with steps bounded by the
+// largest gap between consecutive run points: from a point at distance D it passes over every point
+// that cannot come within the limit before reaching it, so a long line does not scan its own
+// thousands of points in the cells around its head at every step, and every result equals that of
+// testing each point.
 class SeparationGrid
 {
 public:
     // Cells in a dense head table at most; larger grids hash their cells.
     static constexpr std::int64_t denseCellLimit = std::int64_t(1) << 21;
+    // Below this many steps to a cell's width a line's own points in the
+    // cells cost less than walking the run.
+    static constexpr double runStepsPerCell = 16.0;
 
     // aspect is the data set's width / height; lengths in domain units.
     SeparationGrid(float aspect, double dSep = 0.05, double dTest = 0.5,
@@ -40,10 +53,12 @@ public:
     // nearest is given it receives the smaller of 1.0 and the distance to the
     // nearest committed point of the 3 x 3 block. A non-finite point is never
     // far enough.
-    bool isFarEnough(double x, double y, double* nearest = nullptr) const;
+    // nearestCap, when below 1.0, caps *nearest instead: a caller that only
+    // tells distances below the cap apart lets the test pass over more points.
+    bool isFarEnough(double x, double y, double* nearest = nullptr, double nearestCap = 1.0) const;
     // Applies isFarEnough; on success commits the oldest queued point once the
     // queue holds ignoreCount points and queues (x, y).
-    bool addPoint(double x, double y, double* nearest);
+    bool addPoint(double x, double y, double* nearest, double nearestCap = 1.0);
     void commitIgnored();
     // Moves the committed point of (x, y)'s cell nearest to it (the first
     // stored among equals) back into the ignore queue as (x, y).
@@ -56,6 +71,9 @@ public:
     int queuedPoints() const { return int(ignoreQueue.size()); }
     std::int64_t committedPoints() const { return committedCount; }
     bool usesHashedCells() const { return hashed; }
+    // Committed points measured against a query so far: the work of the
+    // grid, which a caller may bound.
+    std::int64_t distanceTests() const { return testCount; }
 
 private:
     struct Node
@@ -80,6 +98,9 @@ private:
     CellList& cellFor(std::int64_t column, std::int64_t row);
     void growHash();
     void commit(const DomainPoint& p);
+    void flushRun();
+    bool isFarFromRun(double x, double y, std::int64_t c, std::int64_t r, double* nearest,
+                      double& nearestLimit) const;
 
     double cell = 0.0;
     std::int64_t columnCount = 0;
@@ -87,6 +108,7 @@ private:
     int ignoreLimit = 0;
     bool valid = false;
     bool hashed = false;
+    bool keepsRun = false;
 
     std::vector<Node> nodes;
     std::vector<CellList> denseCells;
@@ -94,4 +116,7 @@ private:
     std::int64_t hashUsed = 0;
     std::int64_t committedCount = 0;
     std::deque<DomainPoint> ignoreQueue;
+    std::vector<DomainPoint> run;
+    double runGap = 0.0; // largest distance between consecutive run points
+    mutable std::int64_t testCount = 0;
 };
