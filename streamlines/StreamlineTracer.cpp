@@ -40,6 +40,8 @@ bool StreamlineTracer::hasBudget()
         return false;
     if (pointCount >= pointBudget)
         stop = PointBudgetReached;
+    else if (lineCount >= lineBudget)
+        stop = LineBudgetReached;
     else if (grid && grid->distanceTests() >= testBudget)
         stop = TestBudgetReached;
     else
@@ -54,6 +56,9 @@ QString StreamlineTracer::incompleteReason() const
     case PointBudgetReached:
         return QString("stopped at %1 points: the test distance is too short for the step")
             .arg(pointBudget);
+    case LineBudgetReached:
+        return QString("stopped at %1 lines: the test distance is too short for the step")
+            .arg(lineBudget);
     case TestBudgetReached:
         return QString("stopped after %1 distance tests: the step is too short for the "
                        "separating distance")
@@ -77,6 +82,7 @@ bool StreamlineTracer::beginPlacement(const FlowData& data)
     flowData = &data;
     domainHeight = double(data.inverseAspectRatio());
     pointCount = 0;
+    lineCount = 0;
     budgetReached = false;
     stop = Complete;
     grid = std::make_unique<SeparationGrid>(data.aspectRatio(), params.dSep, params.dTest,
@@ -209,6 +215,7 @@ Streamline StreamlineTracer::genStreamline(double xs, double ys)
         grid->ignorePoint(line[j].x, line[j].y);
 
     tracePart(line, xs, ys, -1);
+    ++lineCount;
     return line;
 }
 
@@ -285,6 +292,9 @@ std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
     if (stop == PointBudgetReached)
         qDebug() << "StreamlineTracer/placeStreamlines: stopped at the point budget of"
                  << pointBudget << "points, keeping" << lines.size() << "lines";
+    else if (stop == LineBudgetReached)
+        qDebug() << "StreamlineTracer/placeStreamlines: stopped at the budget of" << lineBudget
+                 << "lines";
     else if (stop == TestBudgetReached)
         qDebug() << "StreamlineTracer/placeStreamlines: stopped at the budget of" << testBudget
                  << "distance tests, keeping" << lines.size() << "lines";

@@ -35,7 +35,11 @@ public:
     // second: a tiny test distance against a long step would otherwise trace
     // a million lines of one point, a domain a thousand widths tall 10^7
     // points. The samples at every ordinary setting stay well below it.
-    static constexpr std::int64_t defaultPointBudget = 100000;
+    static constexpr std::int64_t defaultPointBudget = 80000;
+    // Lines one placement may trace likewise: every line costs far more
+    // than a point (its own storage, its batch of seed candidates), and a
+    // tiny test distance against a long step makes lines of one point.
+    static constexpr std::int64_t defaultLineBudget = 20000;
     // Distance tests one placement may make before it stops likewise: a long
     // test distance against a tiny step packs thousands of points into the
     // cells around every head.
@@ -45,6 +49,7 @@ public:
     {
         Complete,
         PointBudgetReached,
+        LineBudgetReached,
         TestBudgetReached,
     };
 
@@ -64,6 +69,7 @@ public:
     const StreamlineParameters& parameters() const { return params; }
     void setPointBudget(std::int64_t points) { pointBudget = points; }
     void setTestBudget(std::int64_t tests) { testBudget = tests; }
+    void setLineBudget(std::int64_t lines) { lineBudget = lines; }
 
     // Places the streamlines over `data` with the current parameters and
     // returns them in tracing order (the first line may be empty). Timed by a
@@ -124,6 +130,7 @@ private:
     StreamlineParameters params;
     std::int64_t pointBudget = defaultPointBudget;
     std::int64_t testBudget = defaultTestBudget;
+    std::int64_t lineBudget = defaultLineBudget;
 
     const FlowData* flowData = nullptr;
     double domainHeight = 0.0;
@@ -131,6 +138,7 @@ private:
     std::deque<SeedBatch> seedQueue;
     SeedBatch* current = nullptr;
     std::int64_t pointCount = 0;
+    std::int64_t lineCount = 0; // lines of at least one point
     bool budgetReached = false;
     StopReason stop = Complete;
 };

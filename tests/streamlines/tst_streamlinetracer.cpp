@@ -412,6 +412,7 @@ void TestStreamlineTracer::pointBudget_data()
 
     const int points = StreamlineTracer::PointBudgetReached;
     const int tests = StreamlineTracer::TestBudgetReached;
+    const int lines = StreamlineTracer::LineBudgetReached;
     // A 2 x 2000 grid is a domain 1000 widths tall: about 10^7 points.
     QTest::newRow("tall domain at the start values")
         << uniformField(0.001f) << 0.03 << 0.5 << 0.003 << int(EulerMethod) << points;
@@ -420,6 +421,9 @@ void TestStreamlineTracer::pointBudget_data()
     // Thousands of a line's neighbours' points in the cells around every head.
     QTest::newRow("long test distance against the smallest step")
         << uniformField(0.1f) << 0.5 << 1.0 << 0.0001 << int(EulerMethod) << tests;
+    // Lines of a few points each, seeds packed a hundredth of dSep apart.
+    QTest::newRow("smallest test distance against the longest step")
+        << vortexField() << 0.03 << 0.01 << 0.3 << int(EulerMethod) << lines;
 }
 
 void TestStreamlineTracer::pointBudget()
@@ -440,16 +444,22 @@ void TestStreamlineTracer::pointBudget()
     const std::int64_t budget = 200000;
     tracer.setPointBudget(budget);
     tracer.setTestBudget(20000000);
+    tracer.setLineBudget(5000);
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(stop == StreamlineTracer::PointBudgetReached
-                                                            ? "point budget of 200000 points"
-                                                            : "budget of 20000000 distance tests"));
+    const char* message = stop == StreamlineTracer::PointBudgetReached  ? "200000 points"
+                          : stop == StreamlineTracer::LineBudgetReached ? "5000 lines"
+                                                                        : "20000000 distance tests";
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
     const std::vector<Streamline> lines = tracer.placeStreamlines(*field);
     QCOMPARE(int(tracer.stopReason()), stop);
     QVERIFY(!tracer.incompleteReason().isEmpty());
     if (stop == StreamlineTracer::PointBudgetReached) {
         QCOMPARE(pointCount(lines), budget);
         QVERIFY(lines.size() > 1);
+    } else if (stop == StreamlineTracer::LineBudgetReached) {
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const Streamline& line) { return !line.empty(); }),
+                 std::ptrdiff_t(5000));
     } else {
         // The lines traced so far are kept, each still a whole line up to its stop.
         QVERIFY(pointCount(lines) > 10000);
