@@ -61,6 +61,7 @@ public slots:
 
 protected:
     void customEvent(QEvent* event) override;
+    void renderShown() override;
 
 private:
     void refillFieldSelector();
@@ -68,6 +69,7 @@ private:
     void startWorkerIfReady();
     void mapColors();
 
+    bool resampleDeferred = false; // asked for while hidden
     Ui::ColorCodingLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
     QPointer<QComboBox> fieldSelector;

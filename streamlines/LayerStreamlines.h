@@ -20,6 +20,8 @@ class StreamlinesLayer;
 // coordinates (x from 0 to 1, y from 0 to 1 / aspect, both in widths), so a
 // size change only redraws them. Tracing parameters retrace while autoUpdate
 // is on; look parameters and colour edits only redraw (StreamlineRenderer).
+// While hidden the layer neither traces nor draws; showing it does what was
+// left undone.
 class LayerStreamlines : public Layer
 {
     Q_OBJECT
@@ -82,6 +84,7 @@ public slots:
     void setTransferFunction(const TransferFunction& function);
 
 protected:
+    void renderShown() override;
     // Replaces the stored lines by `lines`, traced with step `tracedWith`
     // (domain units), which sizes the glyphs.
     void replaceStreamlines(std::vector<Streamline> lines, double tracedWith);
@@ -97,4 +100,5 @@ private:
     Ui::StreamlinesLayer* form = nullptr;
     StreamlineTracer tracer;
     QString incomplete;
+    bool retraceDeferred = false; // a retrace was asked for while hidden
 };
