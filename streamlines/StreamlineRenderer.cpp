@@ -66,6 +66,11 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 
     QPen pen(Qt::SolidLine);
     pen.setCapStyle(Qt::SquareCap);
+    // The painter's pen is set only when its colour or width changes, or
+    // after a glyph took it away: a pen change costs more than a short segment.
+    bool penSet = false;
+    QRgb penColor = 0;
+    double penWidth = -1.0;
     QBrush glyphBrush(Qt::SolidPattern);
     QPolygonF outline;
     const double baseWidth = look.lineWidth * strokePixelsPerLineWidth / imageWidth;
@@ -93,9 +98,15 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
             // A transparent colour paints nothing over the transparent image.
             const bool visibleColor = qAlpha(color) != 0;
             if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
-                pen.setColor(QColor::fromRgba(color));
-                pen.setWidthF(look.tapering ? baseWidth * current.taper : baseWidth);
-                painter.setPen(pen);
+                const double width = look.tapering ? baseWidth * current.taper : baseWidth;
+                if (!penSet || color != penColor || width != penWidth) {
+                    pen.setColor(QColor::fromRgba(color));
+                    pen.setWidthF(width);
+                    painter.setPen(pen);
+                    penSet = true;
+                    penColor = color;
+                    penWidth = width;
+                }
                 painter.drawLine(QPointF(previous->x, previous->y), QPointF(current.x, current.y));
             }
 
@@ -107,6 +118,7 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
                         painter.setPen(Qt::NoPen);
                         painter.setBrush(glyphBrush);
                         painter.drawPolygon(outline);
+                        penSet = false;
                     }
                     const float dx = float(current.x) - float(previous->x);
                     const float dy = float(current.y) - float(previous->y);
