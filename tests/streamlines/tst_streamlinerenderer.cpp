@@ -30,8 +30,9 @@ TransferFunction opaqueRamp()
                             {Qt::red, Qt::green, Qt::blue});
 }
 
-// Three wavy lines, magnitudes stepping every three points, tapers varying.
-std::vector<Streamline> wavyLines()
+// Three lines along +x, wavy or straight at a pixel row's middle (400
+// pixels to the width), magnitudes stepping every three points, tapers varying.
+std::vector<Streamline> testLines(bool wavy)
 {
     std::vector<Streamline> lines;
     for (int l = 0; l < 3; ++l) {
@@ -39,7 +40,7 @@ std::vector<Streamline> wavyLines()
         for (int k = 0; k < 60; ++k) {
             StreamlinePoint p;
             p.x = 0.05 + 0.015 * k;
-            p.y = 0.1 + 0.12 * l + 0.03 * std::sin(k * 0.4 + l);
+            p.y = (40.5 + 48.0 * l) / 400.0 + (wavy ? 0.03 * std::sin(k * 0.4 + l) : 0.0);
             p.magnitude = float((k / 3) % 7) / 6.0f;
             p.texture = 0.5 + 0.5 * std::cos(k * 0.7);
             p.taper = 0.3 + 0.7 * double((k * 7 + l) % 10) / 9.0;
@@ -88,8 +89,8 @@ void TestStreamlineRenderer::segmentsAsDrawnOneByOne_data()
     QTest::newRow("plain") << false << false << false;
     QTest::newRow("tapering") << true << false << false;
     QTest::newRow("texture") << false << true << false;
-    // Glyphs take the pen away; every segment pixel must still be painted.
-    QTest::newRow("glyphs, tapering and texture") << true << true << true;
+    // Glyphs take the pen away; every later segment must get it back.
+    QTest::newRow("glyphs") << false << false << true;
 }
 
 void TestStreamlineRenderer::segmentsAsDrawnOneByOne()
@@ -103,9 +104,12 @@ void TestStreamlineRenderer::segmentsAsDrawnOneByOne()
     look.tapering = tapering;
     look.texture = texture;
     look.glyphs = glyphs;
+    look.glyphSize = 0.05; // 27 pixels tall, less than the lines' spacing
     const ColorTable table = opaqueRamp().colorTable(256);
     const QSize size(400, 300);
-    const std::vector<Streamline> lines = wavyLines();
+    // Glyphs lie left of the direction of travel, above a line along +x;
+    // below a straight line only the strokes paint.
+    const std::vector<Streamline> lines = testLines(!glyphs);
 
     const QImage picture = StreamlineRenderer::render(lines, table, size, look, 0.015);
     const QImage expected = strokedOneByOne(lines, table, size, look);
@@ -117,12 +121,10 @@ void TestStreamlineRenderer::segmentsAsDrawnOneByOne()
             const QRgb got = picture.pixel(x, y);
             if (qAlpha(want) > 0)
                 ++covered;
-            if (glyphs) {
-                // Glyphs only add paint over opaque strokes.
-                QVERIFY2(qAlpha(got) >= qAlpha(want),
-                         qPrintable(QString("pixel (%1, %2)").arg(x).arg(y)));
-                continue;
-            }
+            const int belowLine = ((y - 40) % 48 + 48) % 48; // rows below a line centre
+            if (glyphs && (belowLine < 1 || belowLine > 4))
+                continue; // glyphs may paint here
+
             // Equal up to antialiasing.
             const int tolerance = 8;
             QVERIFY2(std::abs(qRed(got) - qRed(want)) <= tolerance &&
