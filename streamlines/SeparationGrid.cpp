@@ -137,53 +137,94 @@ void SeparationGrid::commit(const DomainPoint& p)
     list.tail = index;
 }
 
-void SeparationGrid::flushRun()
+void SeparationGrid::appendToRun(const DomainPoint& p)
 {
-    for (const DomainPoint& p : run)
-        commit(p);
-    run.clear();
-    runGap = 0.0;
+    if (runs.empty())
+        runs.emplace_back();
+    Run& open = runs.back();
+    if (!open.points.empty()) {
+        const DomainPoint& last = open.points.back();
+        open.gap = std::max(open.gap, std::hypot(p.x - last.x, p.y - last.y));
+    }
+    open.points.push_back(p);
+    open.removed.push_back(0);
 }
 
-bool SeparationGrid::isFarFromRun(double x, double y, std::int64_t c, std::int64_t r,
-                                  double* nearest, double& nearestLimit) const
+void SeparationGrid::closeRun()
 {
-    const double margin = 1.0 + 1e-9;
-    const double cellLimit = cell * cell * margin;
+    if (runs.empty() || runs.back().points.empty())
+        return;
+    runs.emplace_back();
+    while (runs.size() > keptRuns) {
+        const Run& oldest = runs.front();
+        for (std::size_t k = 0; k < oldest.points.size(); ++k)
+            if (!oldest.removed[k])
+                commit(oldest.points[k]);
+        runs.erase(runs.begin());
+    }
+}
+
+// Walks the run from its oldest point; from a point at distance D beyond
+// `limit` (which may only shrink meanwhile) the next floor((D - limit) / gap)
+// - 1 points cannot come within it and are passed over. Removed points still
+// bound the distances of their neighbours, so they are walked, not tested.
+template <typename Visit>
+void SeparationGrid::walkRun(const Run& run, double x, double y, const double& limit,
+                             std::int64_t& tests, const Visit& visit)
+{
     // The margins keep every pass over points far above rounding.
-    const double gap = runGap * (1.0 + 1e-6) + 1e-12;
-    const std::size_t n = run.size();
-    std::int64_t tests = 0;
-    bool far = true;
+    const double gap = run.gap * (1.0 + 1e-6) + 1e-12;
+    const std::size_t n = run.points.size();
     for (std::size_t k = 0; k < n;) {
-        const DomainPoint& q = run[k];
+        const DomainPoint& q = run.points[k];
         ++tests;
         const double dx = q.x - x;
         const double dy = q.y - y;
         const double squared = dx * dx + dy * dy;
-        if (squared <= cellLimit || squared <= nearestLimit) {
-            // Only the points of the 3 x 3 block count, as in the cells.
-            const std::int64_t qc = columnOf(q.x);
-            const std::int64_t qr = rowOf(q.y);
-            if (qc >= c - 1 && qc <= c + 1 && qr >= r - 1 && qr <= r + 1) {
-                const double e = std::sqrt(squared);
-                if (nearest && e < *nearest) {
-                    *nearest = e;
-                    nearestLimit = e * e * margin;
-                }
-                if (e <= cell) {
-                    far = false;
-                    break;
-                }
-            }
+        const double bound = limit * (1.0 + 1e-6) + 1e-12;
+        if (squared <= bound * bound) {
+            if (!run.removed[k] && !visit(k, squared))
+                return;
             ++k;
             continue;
         }
-        // The next `reach` points lie within reach * gap of q along the run,
-        // so all before the last of them are still beyond the limit.
-        const double limit = std::sqrt(std::max(cellLimit, nearestLimit)) * (1.0 + 1e-6);
-        const double reach = (std::sqrt(squared) - limit) / gap;
+        const double reach = (std::sqrt(squared) - bound) / gap;
         k += reach >= 2.0 ? (reach < double(n) ? std::size_t(reach) : n) : 1;
+    }
+}
+
+bool SeparationGrid::isFarFromRuns(double x, double y, std::int64_t c, std::int64_t r,
+                                   double* nearest, double& nearestLimit) const
+{
+    const double margin = 1.0 + 1e-9;
+    const double cellLimit = cell * cell * margin;
+    double limit = std::sqrt(std::max(cellLimit, nearestLimit));
+    std::int64_t tests = 0;
+    bool far = true;
+    for (const Run& run : runs) {
+        walkRun(run, x, y, limit, tests, [&](std::size_t k, double squared) {
+            if (squared > cellLimit && squared > nearestLimit)
+                return true;
+            // Only the points of the 3 x 3 block count, as in the cells.
+            const DomainPoint& q = run.points[k];
+            const std::int64_t qc = columnOf(q.x);
+            const std::int64_t qr = rowOf(q.y);
+            if (qc < c - 1 || qc > c + 1 || qr < r - 1 || qr > r + 1)
+                return true;
+            const double e = std::sqrt(squared);
+            if (nearest && e < *nearest) {
+                *nearest = e;
+                nearestLimit = e * e * margin;
+                limit = std::sqrt(std::max(cellLimit, nearestLimit));
+            }
+            if (e <= cell) {
+                far = false;
+                return false;
+            }
+            return true;
+        });
+        if (!far)
+            break;
     }
     testCount += tests;
     return far;
@@ -235,7 +276,7 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nea
         }
     }
     testCount += tests;
-    return isFarFromRun(x, y, c, r, nearest, nearestLimit);
+    return isFarFromRuns(x, y, c, r, nearest, nearestLimit);
 }
 
 bool SeparationGrid::addPoint(double x, double y, double* nearest, double nearestCap)
@@ -244,13 +285,10 @@ bool SeparationGrid::addPoint(double x, double y, double* nearest, double neares
         return false;
     if (int(ignoreQueue.size()) >= ignoreLimit) {
         const DomainPoint& p = ignoreQueue.front();
-        if (!keepsRun) {
+        if (keepsRun)
+            appendToRun(p);
+        else
             commit(p);
-        } else {
-            if (!run.empty())
-                runGap = std::max(runGap, std::hypot(p.x - run.back().x, p.y - run.back().y));
-            run.push_back(p);
-        }
         ++committedCount;
         ignoreQueue.pop_front();
     }
@@ -260,22 +298,30 @@ bool SeparationGrid::addPoint(double x, double y, double* nearest, double neares
 
 void SeparationGrid::commitIgnored()
 {
-    flushRun();
-    for (const DomainPoint& p : ignoreQueue)
-        commit(p);
+    for (const DomainPoint& p : ignoreQueue) {
+        if (keepsRun)
+            appendToRun(p);
+        else
+            commit(p);
+    }
     committedCount += std::int64_t(ignoreQueue.size());
     ignoreQueue.clear();
+    if (keepsRun)
+        closeRun();
 }
 
 void SeparationGrid::ignorePoint(double x, double y)
 {
-    flushRun();
     const std::int32_t none = -1;
     std::int32_t best = none;
     std::int32_t beforeBest = none;
+    // Runs hold newer points than the cells: one of theirs wins only when
+    // strictly nearer, so the first stored among equals stays the choice.
+    Run* bestRun = nullptr;
+    std::size_t bestInRun = 0;
     if (valid && std::isfinite(x) && std::isfinite(y)) {
+        double bestDistance = std::numeric_limits<double>::infinity();
         if (const CellList* list = findCell(columnOf(x), rowOf(y))) {
-            double bestDistance = std::numeric_limits<double>::infinity();
             std::int32_t previous = none;
             for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
                 const DomainPoint& q = nodes[std::size_t(i)].point;
@@ -290,6 +336,28 @@ void SeparationGrid::ignorePoint(double x, double y)
                 previous = i;
             }
         }
+        const std::int64_t c = columnOf(x);
+        const std::int64_t r = rowOf(y);
+        std::int64_t tests = 0;
+        for (Run& run : runs) {
+            walkRun(run, x, y, bestDistance, tests, [&](std::size_t k, double squared) {
+                const DomainPoint& q = run.points[k];
+                const double e = std::sqrt(squared);
+                if (e < bestDistance && columnOf(q.x) == c && rowOf(q.y) == r) {
+                    bestRun = &run;
+                    bestInRun = k;
+                    bestDistance = e;
+                }
+                return true;
+            });
+        }
+        testCount += tests;
+    }
+    if (bestRun) {
+        bestRun->removed[bestInRun] = 1;
+        --committedCount;
+        ignoreQueue.push_back({x, y});
+        return;
     }
     if (best == none) {
         qDebug() << "to ignore point NOT FOUND!!!";

@@ -22,14 +22,15 @@
 // The ignore queue holds the newest points of the line being traced. They are
 // not committed yet, so a line is never stopped by its own last steps.
 //
-// Points committed by addPoint since the last commitIgnored or ignorePoint
-// (the committed part of the line being traced) are held apart as a run, in
-// commit order, and reach the cells when the run is flushed, in the same
-// order, when the steps are short against the cells (more than
-// runStepsPerCell of them to a cell's width). A query walks the run with steps bounded by the
-// largest gap between consecutive run points: from a point at distance D it passes over every point
-// that cannot come within the limit before reaching it, so a long line does not scan its own
-// thousands of points in the cells around its head at every step, and every result equals that of
+// When the steps are short against the cells (more than runStepsPerCell of
+// them to a cell's width), committed points are first held in runs, in commit
+// order: the part of a line committed between two commitIgnored calls is one
+// run, the newest keptRuns runs are kept apart, and older ones go into the
+// cells in the same order. A query walks a run with steps bounded by the
+// largest gap between its neighbouring points: from a point at distance D it
+// passes over every point that cannot come within the limit, so a long line
+// does not scan its own thousands of points, nor those of its other half,
+// in the cells around its head at every step; every result equals that of
 // testing each point.
 class SeparationGrid
 {
@@ -98,9 +99,19 @@ private:
     CellList& cellFor(std::int64_t column, std::int64_t row);
     void growHash();
     void commit(const DomainPoint& p);
-    void flushRun();
-    bool isFarFromRun(double x, double y, std::int64_t c, std::int64_t r, double* nearest,
-                      double& nearestLimit) const;
+    struct Run
+    {
+        std::vector<DomainPoint> points;
+        std::vector<std::uint8_t> removed; // moved back into the ignore queue
+        double gap = 0.0;                  // largest distance between neighbours
+    };
+    void appendToRun(const DomainPoint& p);
+    void closeRun();
+    template <typename Visit>
+    static void walkRun(const Run& run, double x, double y, const double& limit,
+                        std::int64_t& tests, const Visit& visit);
+    bool isFarFromRuns(double x, double y, std::int64_t c, std::int64_t r, double* nearest,
+                       double& nearestLimit) const;
 
     double cell = 0.0;
     std::int64_t columnCount = 0;
@@ -116,7 +127,9 @@ private:
     std::int64_t hashUsed = 0;
     std::int64_t committedCount = 0;
     std::deque<DomainPoint> ignoreQueue;
-    std::vector<DomainPoint> run;
-    double runGap = 0.0; // largest distance between consecutive run points
+    // Oldest first; the last one receives the commits. commitIgnored closes
+    // it, and beyond keptRuns the oldest go into the cells.
+    static constexpr std::size_t keptRuns = 3;
+    std::vector<Run> runs;
     mutable std::int64_t testCount = 0;
 };
