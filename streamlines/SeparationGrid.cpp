@@ -155,6 +155,7 @@ void SeparationGrid::closeRun()
     if (runs.empty() || runs.back().points.empty())
         return;
     runs.emplace_back();
+    hintRun = std::size_t(-1);
     while (runs.size() > keptRuns) {
         const Run& oldest = runs.front();
         for (std::size_t k = 0; k < oldest.points.size(); ++k)
@@ -317,7 +318,8 @@ void SeparationGrid::ignorePoint(double x, double y)
     std::int32_t beforeBest = none;
     // Runs hold newer points than the cells: one of theirs wins only when
     // strictly nearer, so the first stored among equals stays the choice.
-    Run* bestRun = nullptr;
+    const std::size_t noRun = runs.size();
+    std::size_t bestRun = noRun;
     std::size_t bestInRun = 0;
     if (valid && std::isfinite(x) && std::isfinite(y)) {
         double bestDistance = std::numeric_limits<double>::infinity();
@@ -338,13 +340,30 @@ void SeparationGrid::ignorePoint(double x, double y)
         }
         const std::int64_t c = columnOf(x);
         const std::int64_t r = rowOf(y);
+        auto inCell = [&](const DomainPoint& q) { return columnOf(q.x) == c && rowOf(q.y) == r; };
+        // A hand-over ignores a line's first points newest first: the point
+        // before the last one ignored is the likely match, and a near first
+        // candidate lets the walk pass over nearly everything else.
+        if (bestDistance > 0.0 && hintRun < runs.size() && hintIndex > 0) {
+            const Run& run = runs[hintRun];
+            const std::size_t k = hintIndex - 1;
+            const DomainPoint& q = run.points[k];
+            const double e = std::sqrt((q.x - x) * (q.x - x) + (q.y - y) * (q.y - y));
+            if (!run.removed[k] && e < bestDistance && inCell(q)) {
+                bestRun = hintRun;
+                bestInRun = k;
+                bestDistance = e;
+            }
+        }
         std::int64_t tests = 0;
-        for (Run& run : runs) {
+        for (std::size_t index = 0; index < runs.size() && bestDistance > 0.0; ++index) {
+            const Run& run = runs[index];
             walkRun(run, x, y, bestDistance, tests, [&](std::size_t k, double squared) {
-                const DomainPoint& q = run.points[k];
                 const double e = std::sqrt(squared);
-                if (e < bestDistance && columnOf(q.x) == c && rowOf(q.y) == r) {
-                    bestRun = &run;
+                const bool before =
+                    bestRun != noRun && (index < bestRun || (index == bestRun && k < bestInRun));
+                if ((e < bestDistance || (e == bestDistance && before)) && inCell(run.points[k])) {
+                    bestRun = index;
                     bestInRun = k;
                     bestDistance = e;
                 }
@@ -353,8 +372,10 @@ void SeparationGrid::ignorePoint(double x, double y)
         }
         testCount += tests;
     }
-    if (bestRun) {
-        bestRun->removed[bestInRun] = 1;
+    if (bestRun != noRun) {
+        runs[bestRun].removed[bestInRun] = 1;
+        hintRun = bestRun;
+        hintIndex = bestInRun;
         --committedCount;
         ignoreQueue.push_back({x, y});
         return;

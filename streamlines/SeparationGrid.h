@@ -131,5 +131,7 @@ private:
     // it, and beyond keptRuns the oldest go into the cells.
     static constexpr std::size_t keptRuns = 3;
     std::vector<Run> runs;
+    std::size_t hintRun = std::size_t(-1); // where ignorePoint last removed a point
+    std::size_t hintIndex = 0;
     mutable std::int64_t testCount = 0;
 };
