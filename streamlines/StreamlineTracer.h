@@ -43,7 +43,7 @@ public:
     // Distance tests one placement may make before it stops likewise: a long
     // test distance against a tiny step packs thousands of points into the
     // cells around every head.
-    static constexpr std::int64_t defaultTestBudget = 30000000;
+    static constexpr std::int64_t defaultTestBudget = 15000000;
 
     enum StopReason
     {
