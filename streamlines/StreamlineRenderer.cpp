@@ -40,7 +40,9 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 {
     if (size.isEmpty())
         return QImage();
-    QImage canvas(size, QImage::Format_ARGB32);
+    // Drawn premultiplied, which the raster engine blends into directly,
+    // and handed over as the straight ARGB the layer keeps.
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return QImage();
     canvas.fill(0);
@@ -131,5 +133,6 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
         }
     }
     painter.end();
+    canvas.convertTo(QImage::Format_ARGB32);
     return canvas;
 }
