@@ -3,11 +3,17 @@
 #include "streamlines/LayerStreamlines.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -89,6 +95,94 @@ void retraceAndRedraw(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * points);
 }
 
+// The samples of dat/, loaded once each; null when missing.
+FlowData* sample(const std::string& name)
+{
+    static std::map<std::string, std::unique_ptr<FlowData>> loaded;
+    std::unique_ptr<FlowData>& slot = loaded[name];
+    if (!slot)
+        slot.reset(FlowData::fromFile(
+            QString(VELMORA_SOURCE_DIR "/dat/%1.gri").arg(QString::fromStdString(name))));
+    return slot.get();
+}
+
+double peakResidentMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// One corner of the form's ranges (dSep, dTest, step at their minimum or
+// maximum) on one sample with one method: the retrace with its drawing, then
+// a redraw in every other look. Reported time: the retrace (with its first
+// drawing) plus the worst redraw over the looks. Counters: the two parts, points traced, whether
+// the tracer stopped at a budget, and the process's peak resident memory so far.
+void cornerSweep(benchmark::State& state, const std::string& name, int method, double dSep,
+                 double dTest, double stepSize)
+{
+    FlowData* data = sample(name);
+    if (!data) {
+        state.SkipWithError("sample does not load");
+        return;
+    }
+    const int looks[] = {0, glyphs, texture, tapering, glyphs | texture | tapering};
+    for (auto _ : state) {
+        QWidget panel;
+        MeasuredLayer layer;
+        layer.setupControls(&panel);
+        layer.toggleAutoUpdate(false);
+        layer.setSize(QSize(1000, 500));
+        layer.setFlowData(data);
+        layer.setDSep(dSep);
+        layer.setDTest(dTest);
+        layer.setStepSize(stepSize);
+        if (method == EulerMethod)
+            layer.setEulerMethod();
+        else
+            layer.setRungeKuttaMethod();
+
+        QElapsedTimer clock;
+        clock.start();
+        layer.updateImage();
+        const double retrace = double(clock.nsecsElapsed()) * 1e-9;
+        double worstDraw = 0.0;
+        for (const int look : looks) {
+            layer.toggleGlyphMapping(look & glyphs);
+            layer.toggleTexture(look & texture);
+            clock.restart();
+            layer.toggleTapering(look & tapering); // redraws
+            worstDraw = std::max(worstDraw, double(clock.nsecsElapsed()) * 1e-9);
+        }
+        state.SetIterationTime(retrace + worstDraw);
+        state.counters["retrace_ms"] = retrace * 1e3;
+        state.counters["draw_ms"] = worstDraw * 1e3;
+        state.counters["points"] = double(layer.pointCount());
+        state.counters["incomplete"] = layer.incompleteReason().isEmpty() ? 0 : 1;
+    }
+    state.counters["peak_MB"] = peakResidentMegabytes();
+}
+
+void registerCornerSweep()
+{
+    for (const char* name : {"vortex_street", "double_gyre", "channel_transposed", "cavity"})
+        for (const int method : {int(EulerMethod), int(RungeKuttaMethod)})
+            for (const double dSep : {0.001, 1.0})
+                for (const double dTest : {0.01, 1.0})
+                    for (const double step : {0.0001, 1.0}) {
+                        const std::string label = std::string("cornerSweep/") + name +
+                                                  (method == EulerMethod ? "/euler" : "/midpoint") +
+                                                  "/dsep:" + (dSep < 1.0 ? "0.001" : "1") +
+                                                  "/dtest:" + (dTest < 1.0 ? "0.01" : "1") +
+                                                  "/step:" + (step < 1.0 ? "0.0001" : "1");
+                        benchmark::RegisterBenchmark(label.c_str(), cornerSweep, std::string(name),
+                                                     method, dSep, dTest, step)
+                            ->UseManualTime()
+                            ->Iterations(1)
+                            ->Unit(benchmark::kMillisecond);
+                    }
+}
+
 } // namespace
 
 BENCHMARK(drawImage)
@@ -103,5 +197,6 @@ BENCHMARK(retraceAndRedraw)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
+    registerCornerSweep();
     return runWidgetBenchmarks(argc, argv);
 }

@@ -4,6 +4,9 @@
 //   - the vortex-street sample of dat/ (400 x 200);
 //   - a Lamb-Oseen vortex street on a 1000 x 500 grid stretched towards its
 //     middle, written here into a temporary folder;
+//   - a uniform stream along y over a domain ten widths tall (50 x 500),
+//     traced with the form's legal dSep 0.5, dTest 1, step 0.0001: every
+//     line's own points crowd the cells around its head;
 //   - the peers' fields (street_1000x500, gyre_400x200, big_2000x2000) from
 //     the folder named by VELMORA_PEER_FIELDS, skipped when it is not set.
 // Counters: lines and points per placement, and points per second.
@@ -70,6 +73,25 @@ bool writeStreet(const QString& name, int columns, int rows)
     return writer.write(name);
 }
 
+// A uniform stream along +y over [0, 1] x [0, 10].
+bool writeTallStream(const QString& name, int columns, int rows)
+{
+    QList<float> xs, ys;
+    for (int i = 0; i < columns; ++i)
+        xs << float(i) / float(columns - 1);
+    for (int j = 0; j < rows; ++j)
+        ys << 10.0f * float(j) / float(rows - 1);
+    FlowDataWriter writer;
+    if (!writer.setGrid(xs, ys))
+        return false;
+    writer.setVectors(QList<Vector3>(qsizetype(columns) * rows, Vector3(0.0f, 1.0f, 0.0f)));
+    QList<float> across;
+    for (int j = 0; j < rows; ++j)
+        across.append(xs);
+    writer.addScalarSet(across);
+    return writer.write(name);
+}
+
 // Data sets by name, loaded once; null when absent.
 const FlowData* field(const std::string& name)
 {
@@ -87,6 +109,12 @@ const FlowData* field(const std::string& name)
         path = generatedFolder->filePath("street");
         if (!QFile::exists(path + ".gri") && !writeStreet(path, 1000, 500))
             path.clear();
+    } else if (name == "generated_tall_50x500") {
+        if (!generatedFolder)
+            generatedFolder = new QTemporaryDir;
+        path = generatedFolder->filePath("tall");
+        if (!QFile::exists(path + ".gri") && !writeTallStream(path, 50, 500))
+            path.clear();
     } else {
         const QString folder = qEnvironmentVariable("VELMORA_PEER_FIELDS");
         if (!folder.isEmpty())
@@ -98,7 +126,8 @@ const FlowData* field(const std::string& name)
     return slot.get();
 }
 
-void place(benchmark::State& state, const std::string& name, int method, double dSep)
+void place(benchmark::State& state, const std::string& name, int method, double dSep,
+           double dTest = 0.5, double stepSize = 0.003)
 {
     const FlowData* data = field(name);
     if (!data) {
@@ -107,8 +136,8 @@ void place(benchmark::State& state, const std::string& name, int method, double 
     }
     StreamlineParameters params;
     params.dSep = dSep;
-    params.dTest = 0.5;
-    params.stepSize = 0.003;
+    params.dTest = dTest;
+    params.stepSize = stepSize;
     params.method = method;
     StreamlineTracer tracer(params);
 
@@ -118,6 +147,8 @@ void place(benchmark::State& state, const std::string& name, int method, double 
         const std::vector<Streamline> result = tracer.placeStreamlines(*data);
         benchmark::DoNotOptimize(result.data());
         lines = std::int64_t(result.size());
+        if (tracer.stopReason() != StreamlineTracer::Complete)
+            state.counters["incomplete"] = 1;
         points = 0;
         for (const Streamline& line : result)
             points += std::int64_t(line.size());
@@ -149,10 +180,19 @@ int main(int argc, char** argv)
                 const std::string label = std::string("place/") + name +
                                           (method == EulerMethod ? "/euler" : "/midpoint") +
                                           (dSep == 0.03 ? "/dsep:0.03" : "/dsep:0.005");
-                benchmark::RegisterBenchmark(label.c_str(), place, std::string(name), method, dSep)
+                benchmark::RegisterBenchmark(label.c_str(), place, std::string(name), method, dSep,
+                                             0.5, 0.003)
                     ->Unit(benchmark::kMillisecond);
             }
         }
+    }
+    for (const int method : {int(EulerMethod), int(RungeKuttaMethod)}) {
+        const std::string label = std::string("place/generated_tall_50x500") +
+                                  (method == EulerMethod ? "/euler" : "/midpoint") +
+                                  "/dsep:0.5/dtest:1/step:0.0001";
+        benchmark::RegisterBenchmark(label.c_str(), place, std::string("generated_tall_50x500"),
+                                     method, 0.5, 1.0, 0.0001)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -43,6 +43,11 @@ public:
     // 16384 x 16384: larger rasters (a deep zoom) are refused rather than
     // left to exhaust the memory while they are written.
     static constexpr std::int64_t maxRasterSamples = std::int64_t(1) << 28;
+    // The lowest priority of the normal scheduling class. Not IdlePriority:
+    // on Linux that is SCHED_IDLE, under which a worker gets no CPU at all
+    // while any other process keeps the cores busy (a build, a second
+    // program), and the layers it feeds never appear.
+    static constexpr QThread::Priority backgroundPriority = QThread::LowestPriority;
 
     explicit FlowDataWorker(QObject* receiver) : receiver(receiver) {}
 

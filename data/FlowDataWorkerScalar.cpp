@@ -33,12 +33,11 @@ void FlowDataWorkerScalar::startIfIdle()
     // Nothing pending means a previous run has already left its locked part,
     // so waiting here for the thread to return cannot block that run.
     wait();
-    QThread::start(QThread::InheritPriority);
+    QThread::start(backgroundPriority);
 }
 
 void FlowDataWorkerScalar::run()
 {
-    QThread::currentThread()->setPriority(QThread::IdlePriority);
     QMutexLocker locker(&mutex);
     if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {
         if (float* raster = allocateRaster("FlowDataWorkerScalar/run")) {

@@ -13,12 +13,11 @@ void FlowDataWorkerVector::start()
     // returned nobody else can start it before the lock is taken.
     wait();
     QMutexLocker locker(&mutex);
-    QThread::start(QThread::InheritPriority);
+    QThread::start(backgroundPriority);
 }
 
 void FlowDataWorkerVector::run()
 {
-    QThread::currentThread()->setPriority(QThread::IdlePriority);
     QMutexLocker locker(&mutex);
     if (!flowData)
         return;

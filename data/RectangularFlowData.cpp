@@ -4,10 +4,15 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -24,6 +29,41 @@ struct AxisSamples
         return cell && weight;
     }
 };
+
+// Samples below which one thread resamples alone: starting a thread costs
+// about as much as resampling this many.
+constexpr std::int64_t samplesPerThread = 1 << 16;
+
+// Runs rows(first, last) over [0, height) in one contiguous block per core,
+// the first block on the calling thread. Every row is computed exactly as a
+// single thread would, so the results do not depend on the split.
+template <typename Rows> void splitRows(int width, int height, const Rows& rows)
+{
+    const std::int64_t samples = std::int64_t(width) * std::int64_t(height);
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int blocks =
+        int(std::min<std::int64_t>({std::int64_t(cores), std::int64_t(height),
+                                    std::max<std::int64_t>(1, samples / samplesPerThread)}));
+    std::vector<std::thread> helpers;
+    int handedOut = 1; // blocks given to helpers end here
+    try {
+        helpers.reserve(size_t(blocks - 1));
+        for (int b = 1; b < blocks; ++b) {
+            const int first = int(std::int64_t(height) * b / blocks);
+            const int last = int(std::int64_t(height) * (b + 1) / blocks);
+            helpers.emplace_back([&rows, first, last] { rows(first, last); });
+            handedOut = b + 1;
+        }
+    } catch (const std::system_error&) {
+        // No thread to be had: the calling thread does the rest.
+    }
+    const int ownLast = int(std::int64_t(height) / blocks);
+    rows(0, ownLast);
+    if (handedOut < blocks)
+        rows(int(std::int64_t(height) * handedOut / blocks), height);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
 
 } // namespace
 
@@ -178,18 +218,23 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
     const float* values = scalars[index].values.get();
     const int* colCell = columns.cell.get();
     const float* colWeight = columns.weight.get();
-    for (int r = 0; r < height; ++r) {
-        const float wy = rows.weight[r];
-        const float* lower = values + size_t(rows.cell[r]) * size_t(resolutionX);
-        const float* upper = lower + resolutionX;
-        float* line = out + size_t(r) * size_t(width);
-        for (int c = 0; c < width; ++c) {
-            const int i = colCell[c];
-            const float wx = colWeight[c];
-            line[c] = wy * (wx * lower[i] + (1.0f - wx) * lower[i + 1]) +
-                      (1.0f - wy) * (wx * upper[i] + (1.0f - wx) * upper[i + 1]);
+    const int* rowCell = rows.cell.get();
+    const float* rowWeight = rows.weight.get();
+    const int stride = resolutionX;
+    splitRows(width, height, [=](int first, int last) {
+        for (int r = first; r < last; ++r) {
+            const float wy = rowWeight[r];
+            const float* lower = values + size_t(rowCell[r]) * size_t(stride);
+            const float* upper = lower + stride;
+            float* line = out + size_t(r) * size_t(width);
+            for (int c = 0; c < width; ++c) {
+                const int i = colCell[c];
+                const float wx = colWeight[c];
+                line[c] = wy * (wx * lower[i] + (1.0f - wx) * lower[i + 1]) +
+                          (1.0f - wy) * (wx * upper[i] + (1.0f - wx) * upper[i + 1]);
+            }
         }
-    }
+    });
     timer.stop();
 }
 
@@ -216,25 +261,30 @@ void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
     const Vector3* values = vectors.get();
     const int* colCell = columns.cell.get();
     const float* colWeight = columns.weight.get();
-    for (int r = 0; r < height; ++r) {
-        const float wy = rows.weight[r];
-        const float vy = 1.0f - wy;
-        const Vector3* lower = values + size_t(rows.cell[r]) * size_t(resolutionX);
-        const Vector3* upper = lower + resolutionX;
-        Vector3* line = out + size_t(r) * size_t(width);
-        for (int c = 0; c < width; ++c) {
-            const int i = colCell[c];
-            const float wx = colWeight[c];
-            const float vx = 1.0f - wx;
-            const Vector3& a = lower[i];
-            const Vector3& b = lower[i + 1];
-            const Vector3& d = upper[i];
-            const Vector3& e = upper[i + 1];
-            line[c] = Vector3(wy * (wx * a.x + vx * b.x) + vy * (wx * d.x + vx * e.x),
-                              wy * (wx * a.y + vx * b.y) + vy * (wx * d.y + vx * e.y),
-                              wy * (wx * a.z + vx * b.z) + vy * (wx * d.z + vx * e.z));
+    const int* rowCell = rows.cell.get();
+    const float* rowWeight = rows.weight.get();
+    const int stride = resolutionX;
+    splitRows(width, height, [=](int first, int last) {
+        for (int r = first; r < last; ++r) {
+            const float wy = rowWeight[r];
+            const float vy = 1.0f - wy;
+            const Vector3* lower = values + size_t(rowCell[r]) * size_t(stride);
+            const Vector3* upper = lower + stride;
+            Vector3* line = out + size_t(r) * size_t(width);
+            for (int c = 0; c < width; ++c) {
+                const int i = colCell[c];
+                const float wx = colWeight[c];
+                const float vx = 1.0f - wx;
+                const Vector3& a = lower[i];
+                const Vector3& b = lower[i + 1];
+                const Vector3& d = upper[i];
+                const Vector3& e = upper[i + 1];
+                line[c] = Vector3(wy * (wx * a.x + vx * b.x) + vy * (wx * d.x + vx * e.x),
+                                  wy * (wx * a.y + vx * b.y) + vy * (wx * d.y + vx * e.y),
+                                  wy * (wx * a.z + vx * b.z) + vy * (wx * d.z + vx * e.z));
+            }
         }
-    }
+    });
     timer.stop();
 }
 

@@ -80,7 +80,22 @@ void LayerArrows::setQuantity(int quant)
     arrowCountX = counts.width();
     arrowCountY = counts.height();
     worker.setRasterSize(arrowCountX, arrowCountY);
+    if (deferWhileHidden()) {
+        resampleDeferred = true;
+        return;
+    }
+    resampleDeferred = false;
     worker.start();
+}
+
+void LayerArrows::renderShown()
+{
+    if (resampleDeferred && flowData) {
+        resampleDeferred = false;
+        worker.start(); // its vectors draw the picture
+    } else {
+        updateImage();
+    }
 }
 
 void LayerArrows::setArrowSize(int value)
@@ -139,7 +154,7 @@ QSize LayerArrows::arrowCountsFor(float aspect, int quantity)
 
 void LayerArrows::updateImage()
 {
-    if (!vectorData || size.width() <= 0 || size.height() <= 0)
+    if (!vectorData || size.width() <= 0 || size.height() <= 0 || deferWhileHidden())
         return;
     ProfileTimer timer(QStringLiteral("LayerArrows/updateImage"));
     timer.start();

@@ -78,6 +78,7 @@ public slots:
 
 protected:
     void customEvent(QEvent* event) override;
+    void renderShown() override;
 
 private:
     void resetPicture();
@@ -92,6 +93,7 @@ private:
     QPointer<QSlider> quantitySlider;
     QImage image;
     FlowDataWorkerVector worker;
+    bool resampleDeferred = false; // asked for while hidden
     // The newest vectors taken from the worker (owned), row by row, and the
     // grid (columns, rows) they were sampled on.
     Vector3* vectorData = nullptr;

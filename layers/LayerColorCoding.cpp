@@ -176,8 +176,22 @@ void LayerColorCoding::resetPicture()
 
 void LayerColorCoding::startWorkerIfReady()
 {
-    if (flowData && size.width() >= 0 && size.height() >= 0)
-        worker.startIfIdle();
+    if (!flowData || size.width() < 0 || size.height() < 0)
+        return;
+    if (deferWhileHidden()) {
+        resampleDeferred = true;
+        return;
+    }
+    resampleDeferred = false;
+    worker.startIfIdle();
+}
+
+void LayerColorCoding::renderShown()
+{
+    if (resampleDeferred)
+        startWorkerIfReady(); // its raster maps the colours
+    else if (rawData)
+        mapColors();
 }
 
 void LayerColorCoding::mapColors()
@@ -186,6 +200,8 @@ void LayerColorCoding::mapColors()
         qDebug() << "!!!rawData == 0!!!";
         return;
     }
+    if (deferWhileHidden())
+        return;
     ProfileTimer timer(QStringLiteral("LayerColorCoding/mapColors"));
     timer.start();
     QImage picture =

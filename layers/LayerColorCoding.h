@@ -72,6 +72,7 @@ public slots:
 
 protected:
     void customEvent(QEvent* event) override;
+    void renderShown() override;
 
 private:
     void refillFieldSelector();
@@ -79,6 +80,7 @@ private:
     void startWorkerIfReady();
     void mapColors();
 
+    bool resampleDeferred = false; // asked for while hidden
     Ui::ColorCodingLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
     QPointer<QComboBox> fieldSelector;

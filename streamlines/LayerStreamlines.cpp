@@ -84,7 +84,7 @@ void LayerStreamlines::setFlowData(FlowData* flowData)
 void LayerStreamlines::setSize(const QSize& size)
 {
     Layer::setSize(size);
-    if (!image.isNull()) {
+    if (!image.isNull() && visible) {
         image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         emit layerChanged(this);
     }
@@ -94,7 +94,7 @@ void LayerStreamlines::setSize(const QSize& size)
 void LayerStreamlines::drawImage()
 {
     // An empty size would scale the painter by zero and divide the widths by it.
-    if (size.isEmpty())
+    if (size.isEmpty() || deferWhileHidden())
         return;
     ProfileTimer timer("LayerStreamlines/drawImage");
     timer.start();
@@ -113,9 +113,27 @@ void LayerStreamlines::updateImage()
 {
     if (!flowData)
         return;
+    if (deferWhileHidden()) {
+        retraceDeferred = true;
+        return;
+    }
+    retraceDeferred = false;
     tracer.setParameters(settings);
     replaceStreamlines(tracer.placeStreamlines(*flowData), settings.stepSize);
+    const QString reason = tracer.incompleteReason();
+    const bool changed = reason != incomplete;
+    incomplete = reason;
     drawImage();
+    if (!reason.isEmpty() || changed)
+        emit tracingIncomplete(reason);
+}
+
+void LayerStreamlines::renderShown()
+{
+    if (retraceDeferred)
+        updateImage();
+    else
+        drawImage();
 }
 
 void LayerStreamlines::autoUpdateImage()

@@ -7,6 +7,7 @@
 #include "transfer/TransferFunction.h"
 
 #include <QImage>
+#include <QString>
 
 #include <vector>
 
@@ -19,6 +20,8 @@ class StreamlinesLayer;
 // coordinates (x from 0 to 1, y from 0 to 1 / aspect, both in widths), so a
 // size change only redraws them. Tracing parameters retrace while autoUpdate
 // is on; look parameters and colour edits only redraw (StreamlineRenderer).
+// While hidden the layer neither traces nor draws; showing it does what was
+// left undone.
 class LayerStreamlines : public Layer
 {
     Q_OBJECT
@@ -41,6 +44,15 @@ public:
     const StreamlineParameters& parameters() const { return settings; }
     const TransferFunction& transferFunction() const { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
+    // Why the stored lines stop short of filling the domain (the last
+    // placement hit its budget of points or of distance tests); empty when
+    // they are complete.
+    const QString& incompleteReason() const { return incomplete; }
+
+signals:
+    // Emitted after a retrace that stopped at a budget, with the reason, and
+    // with an empty reason after the first complete retrace that follows.
+    void tracingIncomplete(const QString& reason);
 
 public slots:
     // Resets the image and retraces whatever autoUpdate says. Without a data
@@ -73,6 +85,7 @@ public slots:
     void setTransferFunction(const TransferFunction& function);
 
 protected:
+    void renderShown() override;
     // Replaces the stored lines by `lines`, traced with step `tracedWith`
     // (domain units), which sizes the glyphs.
     void replaceStreamlines(std::vector<Streamline> lines, double tracedWith);
@@ -87,4 +100,6 @@ protected:
 private:
     Ui::StreamlinesLayer* form = nullptr;
     StreamlineTracer tracer;
+    QString incomplete;
+    bool retraceDeferred = false; // a retrace was asked for while hidden
 };

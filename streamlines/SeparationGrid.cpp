@@ -45,6 +45,7 @@ SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double s
     columnCount = std::int64_t(columnsExact);
     rowCount = std::int64_t(rowsExact);
     ignoreLimit = std::max(1, int(ignoreExact));
+    keepsRun = cell > runStepsPerCell * stepSize;
     const std::int64_t cellCount = columnCount * rowCount;
     hashed = cellCount > denseCellLimit;
     if (hashed)
@@ -134,13 +135,106 @@ void SeparationGrid::commit(const DomainPoint& p)
     else
         nodes[std::size_t(list.tail)].next = index;
     list.tail = index;
-    ++committedCount;
 }
 
-bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
+void SeparationGrid::appendToRun(const DomainPoint& p)
+{
+    if (runs.empty())
+        runs.emplace_back();
+    Run& open = runs.back();
+    if (!open.points.empty()) {
+        const DomainPoint& last = open.points.back();
+        open.gap = std::max(open.gap, std::hypot(p.x - last.x, p.y - last.y));
+    }
+    open.points.push_back(p);
+    open.removed.push_back(0);
+}
+
+void SeparationGrid::closeRun()
+{
+    if (runs.empty() || runs.back().points.empty())
+        return;
+    runs.emplace_back();
+    hintRun = std::size_t(-1);
+    while (runs.size() > keptRuns) {
+        const Run& oldest = runs.front();
+        for (std::size_t k = 0; k < oldest.points.size(); ++k)
+            if (!oldest.removed[k])
+                commit(oldest.points[k]);
+        runs.erase(runs.begin());
+    }
+}
+
+// Walks the run from its oldest point; from a point at distance D beyond
+// `limit` (which may only shrink meanwhile) the next floor((D - limit) / gap)
+// - 1 points cannot come within it and are passed over. Removed points still
+// bound the distances of their neighbours, so they are walked, not tested.
+template <typename Visit>
+void SeparationGrid::walkRun(const Run& run, double x, double y, const double& limit,
+                             std::int64_t& tests, const Visit& visit)
+{
+    // The margins keep every pass over points far above rounding.
+    const double gap = run.gap * (1.0 + 1e-6) + 1e-12;
+    const std::size_t n = run.points.size();
+    for (std::size_t k = 0; k < n;) {
+        const DomainPoint& q = run.points[k];
+        ++tests;
+        const double dx = q.x - x;
+        const double dy = q.y - y;
+        const double squared = dx * dx + dy * dy;
+        const double bound = limit * (1.0 + 1e-6) + 1e-12;
+        if (squared <= bound * bound) {
+            if (!run.removed[k] && !visit(k, squared))
+                return;
+            ++k;
+            continue;
+        }
+        const double reach = (std::sqrt(squared) - bound) / gap;
+        k += reach >= 2.0 ? (reach < double(n) ? std::size_t(reach) : n) : 1;
+    }
+}
+
+bool SeparationGrid::isFarFromRuns(double x, double y, std::int64_t c, std::int64_t r,
+                                   double* nearest, double& nearestLimit) const
+{
+    const double margin = 1.0 + 1e-9;
+    const double cellLimit = cell * cell * margin;
+    double limit = std::sqrt(std::max(cellLimit, nearestLimit));
+    std::int64_t tests = 0;
+    bool far = true;
+    for (const Run& run : runs) {
+        walkRun(run, x, y, limit, tests, [&](std::size_t k, double squared) {
+            if (squared > cellLimit && squared > nearestLimit)
+                return true;
+            // Only the points of the 3 x 3 block count, as in the cells.
+            const DomainPoint& q = run.points[k];
+            const std::int64_t qc = columnOf(q.x);
+            const std::int64_t qr = rowOf(q.y);
+            if (qc < c - 1 || qc > c + 1 || qr < r - 1 || qr > r + 1)
+                return true;
+            const double e = std::sqrt(squared);
+            if (nearest && e < *nearest) {
+                *nearest = e;
+                nearestLimit = e * e * margin;
+                limit = std::sqrt(std::max(cellLimit, nearestLimit));
+            }
+            if (e <= cell) {
+                far = false;
+                return false;
+            }
+            return true;
+        });
+        if (!far)
+            break;
+    }
+    testCount += tests;
+    return far;
+}
+
+bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nearestCap) const
 {
     if (nearest)
-        *nearest = 1.0;
+        *nearest = std::min(1.0, nearestCap);
     if (!valid || !std::isfinite(x) || !std::isfinite(y))
         return false;
     // Squared distances screen out the points that can neither fail the test
@@ -152,6 +246,7 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
     double nearestLimit = nearest ? *nearest * *nearest * margin : 0.0;
     const std::int64_t c = columnOf(x);
     const std::int64_t r = rowOf(y);
+    std::int64_t tests = 0;
     for (std::int64_t column = c - 1; column <= c + 1; ++column) {
         if (column < 0 || column >= columnCount)
             continue;
@@ -162,6 +257,7 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
             if (!list)
                 continue;
             for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
+                ++tests;
                 const DomainPoint& q = nodes[std::size_t(i)].point;
                 const double dx = q.x - x;
                 const double dy = q.y - y;
@@ -173,20 +269,28 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest) const
                     *nearest = e;
                     nearestLimit = e * e * margin;
                 }
-                if (e <= cell)
+                if (e <= cell) {
+                    testCount += tests;
                     return false;
+                }
             }
         }
     }
-    return true;
+    testCount += tests;
+    return isFarFromRuns(x, y, c, r, nearest, nearestLimit);
 }
 
-bool SeparationGrid::addPoint(double x, double y, double* nearest)
+bool SeparationGrid::addPoint(double x, double y, double* nearest, double nearestCap)
 {
-    if (!isFarEnough(x, y, nearest))
+    if (!isFarEnough(x, y, nearest, nearestCap))
         return false;
     if (int(ignoreQueue.size()) >= ignoreLimit) {
-        commit(ignoreQueue.front());
+        const DomainPoint& p = ignoreQueue.front();
+        if (keepsRun)
+            appendToRun(p);
+        else
+            commit(p);
+        ++committedCount;
         ignoreQueue.pop_front();
     }
     ignoreQueue.push_back({x, y});
@@ -195,9 +299,16 @@ bool SeparationGrid::addPoint(double x, double y, double* nearest)
 
 void SeparationGrid::commitIgnored()
 {
-    for (const DomainPoint& p : ignoreQueue)
-        commit(p);
+    for (const DomainPoint& p : ignoreQueue) {
+        if (keepsRun)
+            appendToRun(p);
+        else
+            commit(p);
+    }
+    committedCount += std::int64_t(ignoreQueue.size());
     ignoreQueue.clear();
+    if (keepsRun)
+        closeRun();
 }
 
 void SeparationGrid::ignorePoint(double x, double y)
@@ -205,9 +316,14 @@ void SeparationGrid::ignorePoint(double x, double y)
     const std::int32_t none = -1;
     std::int32_t best = none;
     std::int32_t beforeBest = none;
+    // Runs hold newer points than the cells: one of theirs wins only when
+    // strictly nearer, so the first stored among equals stays the choice.
+    const std::size_t noRun = runs.size();
+    std::size_t bestRun = noRun;
+    std::size_t bestInRun = 0;
     if (valid && std::isfinite(x) && std::isfinite(y)) {
+        double bestDistance = std::numeric_limits<double>::infinity();
         if (const CellList* list = findCell(columnOf(x), rowOf(y))) {
-            double bestDistance = std::numeric_limits<double>::infinity();
             std::int32_t previous = none;
             for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
                 const DomainPoint& q = nodes[std::size_t(i)].point;
@@ -222,6 +338,47 @@ void SeparationGrid::ignorePoint(double x, double y)
                 previous = i;
             }
         }
+        const std::int64_t c = columnOf(x);
+        const std::int64_t r = rowOf(y);
+        auto inCell = [&](const DomainPoint& q) { return columnOf(q.x) == c && rowOf(q.y) == r; };
+        // A hand-over ignores a line's first points newest first: the point
+        // before the last one ignored is the likely match, and a near first
+        // candidate lets the walk pass over nearly everything else.
+        if (bestDistance > 0.0 && hintRun < runs.size() && hintIndex > 0) {
+            const Run& run = runs[hintRun];
+            const std::size_t k = hintIndex - 1;
+            const DomainPoint& q = run.points[k];
+            const double e = std::sqrt((q.x - x) * (q.x - x) + (q.y - y) * (q.y - y));
+            if (!run.removed[k] && e < bestDistance && inCell(q)) {
+                bestRun = hintRun;
+                bestInRun = k;
+                bestDistance = e;
+            }
+        }
+        std::int64_t tests = 0;
+        for (std::size_t index = 0; index < runs.size() && bestDistance > 0.0; ++index) {
+            const Run& run = runs[index];
+            walkRun(run, x, y, bestDistance, tests, [&](std::size_t k, double squared) {
+                const double e = std::sqrt(squared);
+                const bool before =
+                    bestRun != noRun && (index < bestRun || (index == bestRun && k < bestInRun));
+                if ((e < bestDistance || (e == bestDistance && before)) && inCell(run.points[k])) {
+                    bestRun = index;
+                    bestInRun = k;
+                    bestDistance = e;
+                }
+                return true;
+            });
+        }
+        testCount += tests;
+    }
+    if (bestRun != noRun) {
+        runs[bestRun].removed[bestInRun] = 1;
+        hintRun = bestRun;
+        hintIndex = bestInRun;
+        --committedCount;
+        ignoreQueue.push_back({x, y});
+        return;
     }
     if (best == none) {
         qDebug() << "to ignore point NOT FOUND!!!";

@@ -21,11 +21,25 @@
 //
 // The ignore queue holds the newest points of the line being traced. They are
 // not committed yet, so a line is never stopped by its own last steps.
+//
+// When the steps are short against the cells (more than runStepsPerCell of
+// them to a cell's width), committed points are first held in runs, in commit
+// order: the part of a line committed between two commitIgnored calls is one
+// run, the newest keptRuns runs are kept apart, and older ones go into the
+// cells in the same order. A query walks a run with steps bounded by the
+// largest gap between its neighbouring points: from a point at distance D it
+// passes over every point that cannot come within the limit, so a long line
+// does not scan its own thousands of points, nor those of its other half,
+// in the cells around its head at every step; every result equals that of
+// testing each point.
 class SeparationGrid
 {
 public:
     // Cells in a dense head table at most; larger grids hash their cells.
     static constexpr std::int64_t denseCellLimit = std::int64_t(1) << 21;
+    // Below this many steps to a cell's width a line's own points in the
+    // cells cost less than walking the run.
+    static constexpr double runStepsPerCell = 16.0;
 
     // aspect is the data set's width / height; lengths in domain units.
     SeparationGrid(float aspect, double dSep = 0.05, double dTest = 0.5,
@@ -40,10 +54,12 @@ public:
     // nearest is given it receives the smaller of 1.0 and the distance to the
     // nearest committed point of the 3 x 3 block. A non-finite point is never
     // far enough.
-    bool isFarEnough(double x, double y, double* nearest = nullptr) const;
+    // nearestCap, when below 1.0, caps *nearest instead: a caller that only
+    // tells distances below the cap apart lets the test pass over more points.
+    bool isFarEnough(double x, double y, double* nearest = nullptr, double nearestCap = 1.0) const;
     // Applies isFarEnough; on success commits the oldest queued point once the
     // queue holds ignoreCount points and queues (x, y).
-    bool addPoint(double x, double y, double* nearest);
+    bool addPoint(double x, double y, double* nearest, double nearestCap = 1.0);
     void commitIgnored();
     // Moves the committed point of (x, y)'s cell nearest to it (the first
     // stored among equals) back into the ignore queue as (x, y).
@@ -56,6 +72,9 @@ public:
     int queuedPoints() const { return int(ignoreQueue.size()); }
     std::int64_t committedPoints() const { return committedCount; }
     bool usesHashedCells() const { return hashed; }
+    // Committed points measured against a query so far: the work of the
+    // grid, which a caller may bound.
+    std::int64_t distanceTests() const { return testCount; }
 
 private:
     struct Node
@@ -80,6 +99,19 @@ private:
     CellList& cellFor(std::int64_t column, std::int64_t row);
     void growHash();
     void commit(const DomainPoint& p);
+    struct Run
+    {
+        std::vector<DomainPoint> points;
+        std::vector<std::uint8_t> removed; // moved back into the ignore queue
+        double gap = 0.0;                  // largest distance between neighbours
+    };
+    void appendToRun(const DomainPoint& p);
+    void closeRun();
+    template <typename Visit>
+    static void walkRun(const Run& run, double x, double y, const double& limit,
+                        std::int64_t& tests, const Visit& visit);
+    bool isFarFromRuns(double x, double y, std::int64_t c, std::int64_t r, double* nearest,
+                       double& nearestLimit) const;
 
     double cell = 0.0;
     std::int64_t columnCount = 0;
@@ -87,6 +119,7 @@ private:
     int ignoreLimit = 0;
     bool valid = false;
     bool hashed = false;
+    bool keepsRun = false;
 
     std::vector<Node> nodes;
     std::vector<CellList> denseCells;
@@ -94,4 +127,11 @@ private:
     std::int64_t hashUsed = 0;
     std::int64_t committedCount = 0;
     std::deque<DomainPoint> ignoreQueue;
+    // Oldest first; the last one receives the commits. commitIgnored closes
+    // it, and beyond keptRuns the oldest go into the cells.
+    static constexpr std::size_t keptRuns = 3;
+    std::vector<Run> runs;
+    std::size_t hintRun = std::size_t(-1); // where ignorePoint last removed a point
+    std::size_t hintIndex = 0;
+    mutable std::int64_t testCount = 0;
 };

@@ -40,7 +40,9 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 {
     if (size.isEmpty())
         return QImage();
-    QImage canvas(size, QImage::Format_ARGB32);
+    // Drawn premultiplied, which the raster engine blends into directly,
+    // and handed over as the straight ARGB the layer keeps.
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return QImage();
     canvas.fill(0);
@@ -66,6 +68,11 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 
     QPen pen(Qt::SolidLine);
     pen.setCapStyle(Qt::SquareCap);
+    // The painter's pen is set only when its colour or width changes, or
+    // after a glyph took it away: a pen change costs more than a short segment.
+    bool penSet = false;
+    QRgb penColor = 0;
+    double penWidth = -1.0;
     QBrush glyphBrush(Qt::SolidPattern);
     QPolygonF outline;
     const double baseWidth = look.lineWidth * strokePixelsPerLineWidth / imageWidth;
@@ -93,9 +100,15 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
             // A transparent colour paints nothing over the transparent image.
             const bool visibleColor = qAlpha(color) != 0;
             if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
-                pen.setColor(QColor::fromRgba(color));
-                pen.setWidthF(look.tapering ? baseWidth * current.taper : baseWidth);
-                painter.setPen(pen);
+                const double width = look.tapering ? baseWidth * current.taper : baseWidth;
+                if (!penSet || color != penColor || width != penWidth) {
+                    pen.setColor(QColor::fromRgba(color));
+                    pen.setWidthF(width);
+                    painter.setPen(pen);
+                    penSet = true;
+                    penColor = color;
+                    penWidth = width;
+                }
                 painter.drawLine(QPointF(previous->x, previous->y), QPointF(current.x, current.y));
             }
 
@@ -107,6 +120,7 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
                         painter.setPen(Qt::NoPen);
                         painter.setBrush(glyphBrush);
                         painter.drawPolygon(outline);
+                        penSet = false;
                     }
                     const float dx = float(current.x) - float(previous->x);
                     const float dy = float(current.y) - float(previous->y);
@@ -119,5 +133,6 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
         }
     }
     painter.end();
+    canvas.convertTo(QImage::Format_ARGB32);
     return canvas;
 }

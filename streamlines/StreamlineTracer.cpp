@@ -36,10 +36,37 @@ bool StreamlineTracer::isInside(double x, double y) const
 
 bool StreamlineTracer::hasBudget()
 {
-    if (pointCount < pointBudget)
+    if (budgetReached)
+        return false;
+    if (pointCount >= pointBudget)
+        stop = PointBudgetReached;
+    else if (lineCount >= lineBudget)
+        stop = LineBudgetReached;
+    else if (grid && grid->distanceTests() >= testBudget)
+        stop = TestBudgetReached;
+    else
         return true;
     budgetReached = true;
     return false;
+}
+
+QString StreamlineTracer::incompleteReason() const
+{
+    switch (stop) {
+    case PointBudgetReached:
+        return QString("stopped at %1 points: the test distance is too short for the step")
+            .arg(pointBudget);
+    case LineBudgetReached:
+        return QString("stopped at %1 lines: the test distance is too short for the step")
+            .arg(lineBudget);
+    case TestBudgetReached:
+        return QString("stopped after %1 distance tests: the step is too short for the "
+                       "separating distance")
+            .arg(testBudget);
+    case Complete:
+        break;
+    }
+    return QString();
 }
 
 StreamlineTracer::SeedBatch* StreamlineTracer::startBatch()
@@ -55,7 +82,9 @@ bool StreamlineTracer::beginPlacement(const FlowData& data)
     flowData = &data;
     domainHeight = double(data.inverseAspectRatio());
     pointCount = 0;
+    lineCount = 0;
     budgetReached = false;
+    stop = Complete;
     grid = std::make_unique<SeparationGrid>(data.aspectRatio(), params.dSep, params.dTest,
                                             params.stepSize);
     if (!grid->isValid()) {
@@ -142,7 +171,8 @@ void StreamlineTracer::tracePart(Streamline& line, double xs, double ys, int dir
         if (!isInside(p.x, p.y) || !hasBudget())
             return;
         double nearest = 1.0;
-        if (!grid->addPoint(p.x, p.y, &nearest))
+        // Distances from dSep on all give a full width.
+        if (!grid->addPoint(p.x, p.y, &nearest, params.dSep))
             return;
         v = flowData->vectorAt(p.x, p.y);
         if (!forward)
@@ -169,7 +199,7 @@ Streamline StreamlineTracer::genStreamline(double xs, double ys)
     if (!isInside(xs, ys) || !hasBudget())
         return line;
     double nearest = 1.0;
-    if (!grid->addPoint(xs, ys, &nearest))
+    if (!grid->addPoint(xs, ys, &nearest, params.dSep))
         return line;
     const Vector3 v = flowData->vectorAt(xs, ys);
     line.push_back({xs, ys, v.length(), textureValue(0), taperFactor(nearest)});
@@ -185,6 +215,7 @@ Streamline StreamlineTracer::genStreamline(double xs, double ys)
         grid->ignorePoint(line[j].x, line[j].y);
 
     tracePart(line, xs, ys, -1);
+    ++lineCount;
     return line;
 }
 
@@ -237,6 +268,9 @@ std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
     timer.start();
     if (placeFirstLine(lines)) {
         while (!seedQueue.empty() && !budgetReached) {
+            // Rejected candidates cost distance tests too.
+            if (grid->distanceTests() >= testBudget && !hasBudget())
+                break;
             SeedBatch& batch = seedQueue.front();
             current = &batch;
             if (batch.next == batch.points.size()) {
@@ -255,9 +289,15 @@ std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
     }
     timer.stop();
 
-    if (budgetReached)
+    if (stop == PointBudgetReached)
         qDebug() << "StreamlineTracer/placeStreamlines: stopped at the point budget of"
                  << pointBudget << "points, keeping" << lines.size() << "lines";
+    else if (stop == LineBudgetReached)
+        qDebug() << "StreamlineTracer/placeStreamlines: stopped at the budget of" << lineBudget
+                 << "lines";
+    else if (stop == TestBudgetReached)
+        qDebug() << "StreamlineTracer/placeStreamlines: stopped at the budget of" << testBudget
+                 << "distance tests, keeping" << lines.size() << "lines";
     endPlacement();
     return lines;
 }

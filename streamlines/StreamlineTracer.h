@@ -4,6 +4,8 @@
 #include "streamlines/Streamline.h"
 #include "streamlines/StreamlineParameters.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -29,9 +31,27 @@ class StreamlineTracer
 {
 public:
     // Total points one placement may trace before it stops and keeps what it
-    // has: a domain a thousand widths tall at the start values would
-    // otherwise trace about 10^7 points (some 700 MB of lines and candidates).
-    static constexpr std::int64_t defaultPointBudget = 2000000;
+    // has. Sized so that tracing and drawing them stay within a quarter of a
+    // second: a tiny test distance against a long step would otherwise trace
+    // a million lines of one point, a domain a thousand widths tall 10^7
+    // points. The samples at every ordinary setting stay well below it.
+    static constexpr std::int64_t defaultPointBudget = 80000;
+    // Lines one placement may trace likewise: every line costs far more
+    // than a point (its own storage, its batch of seed candidates), and a
+    // tiny test distance against a long step makes lines of one point.
+    static constexpr std::int64_t defaultLineBudget = 20000;
+    // Distance tests one placement may make before it stops likewise: a long
+    // test distance against a tiny step packs thousands of points into the
+    // cells around every head.
+    static constexpr std::int64_t defaultTestBudget = 15000000;
+
+    enum StopReason
+    {
+        Complete,
+        PointBudgetReached,
+        LineBudgetReached,
+        TestBudgetReached,
+    };
 
     // Seed candidates of one line, queued and consumed first in, first out.
     struct SeedBatch
@@ -48,6 +68,8 @@ public:
     void setParameters(const StreamlineParameters& parameters);
     const StreamlineParameters& parameters() const { return params; }
     void setPointBudget(std::int64_t points) { pointBudget = points; }
+    void setTestBudget(std::int64_t tests) { testBudget = tests; }
+    void setLineBudget(std::int64_t lines) { lineBudget = lines; }
 
     // Places the streamlines over `data` with the current parameters and
     // returns them in tracing order (the first line may be empty). Timed by a
@@ -65,7 +87,11 @@ public:
     std::vector<Streamline> placeStreamlines(const FlowData& data);
 
     // True when the last placement stopped at the point budget.
-    bool pointBudgetReached() const { return budgetReached; }
+    bool pointBudgetReached() const { return stop == PointBudgetReached; }
+    // Why the last placement stopped before every seed was tried.
+    StopReason stopReason() const { return stop; }
+    // The same for people: empty when the placement was complete.
+    QString incompleteReason() const;
 
     // The steps of the placement, public for tests. beginPlacement builds
     // the separation grid for `data` (kept until endPlacement or the next
@@ -103,6 +129,8 @@ private:
 
     StreamlineParameters params;
     std::int64_t pointBudget = defaultPointBudget;
+    std::int64_t testBudget = defaultTestBudget;
+    std::int64_t lineBudget = defaultLineBudget;
 
     const FlowData* flowData = nullptr;
     double domainHeight = 0.0;
@@ -110,5 +138,7 @@ private:
     std::deque<SeedBatch> seedQueue;
     SeedBatch* current = nullptr;
     std::int64_t pointCount = 0;
+    std::int64_t lineCount = 0; // lines of at least one point
     bool budgetReached = false;
+    StopReason stop = Complete;
 };

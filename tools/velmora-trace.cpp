@@ -250,7 +250,9 @@ int main(int argc, char** argv)
                      qPrintable(problem.isEmpty() ? QString("write failed") : problem));
         return 1;
     }
-    std::fprintf(stderr, "velmora-trace: %zu lines, %zu points, %.3f ms%s\n", lines.size(), points,
-                 milliseconds, tracer.pointBudgetReached() ? " (stopped at the point budget)" : "");
+    const QString incomplete = tracer.incompleteReason();
+    std::fprintf(stderr, "velmora-trace: %zu lines, %zu points, %.3f ms%s%s%s\n", lines.size(),
+                 points, milliseconds, incomplete.isEmpty() ? "" : " (", qPrintable(incomplete),
+                 incomplete.isEmpty() ? "" : ")");
     return 0;
 }

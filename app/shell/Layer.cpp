@@ -23,5 +23,17 @@ void Layer::setOpacity(float value)
 void Layer::setVisibility(bool visible)
 {
     this->visible = visible;
+    if (visible && renderDeferred) {
+        renderDeferred = false;
+        renderShown();
+    }
     emit layerChanged(this);
+}
+
+bool Layer::deferWhileHidden()
+{
+    if (visible)
+        return false;
+    renderDeferred = true;
+    return true;
 }

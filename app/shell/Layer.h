@@ -37,7 +37,8 @@ public:
 
 signals:
     // Emitted when the layer looks different: its image was replaced or
-    // redrawn, or its opacity or visibility was set.
+    // redrawn, or its opacity or visibility was set. A hidden layer does not
+    // render (see deferWhileHidden).
     void layerChanged(Layer* layer);
 
 public slots:
@@ -48,8 +49,18 @@ public slots:
     void setVisibility(bool visible);
 
 protected:
+    // A hidden layer keeps its parameters but renders nothing: its rendering
+    // entry points call this first and return when it is true. Showing the
+    // layer then calls renderShown() once, which renders from the parameters
+    // as they are by then.
+    bool deferWhileHidden();
+    virtual void renderShown() {}
+
     FlowData* flowData = nullptr;
     QSize size{-1, -1};
     float layerOpacity = 1.0f;
     bool visible;
+
+private:
+    bool renderDeferred = false;
 };

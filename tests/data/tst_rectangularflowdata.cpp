@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -101,6 +102,8 @@ private slots:
     void vectorAt();
     void resample_data();
     void resample();
+    void resampleEverySampleAlike_data();
+    void resampleEverySampleAlike();
     void maskedPointStaysLocal();
     void loadIntoBuiltGrid_data();
     void loadIntoBuiltGrid();
@@ -299,6 +302,80 @@ void TestRectangularFlowData::resample()
 }
 
 // A non-finite value makes the samples of its own cells NaN, and no others.
+// Rasters large enough to be split over threads: every sample must be the
+// very float that one sample's own bilinear blend gives, wherever the rows
+// are cut.
+void TestRectangularFlowData::resampleEverySampleAlike_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+
+    QTest::newRow("odd rows and columns") << 611 << 397;
+    QTest::newRow("one wide row block per core") << 1501 << 90;
+    QTest::newRow("tall and narrow") << 3 << 40001;
+}
+
+void TestRectangularFlowData::resampleEverySampleAlike()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+
+    // A grid stretched towards its middle, spacing varying in both axes.
+    auto stretched = [](int n) {
+        QList<float> axis;
+        for (int k = 0; k < n; ++k) {
+            const double s = double(k) / (n - 1);
+            axis << float(s - 0.3 * std::sin(2.0 * M_PI * s) / (2.0 * M_PI));
+        }
+        return axis;
+    };
+    QTemporaryDir dir;
+    const auto data = load(gridOf(stretched(97), stretched(61), false), dir);
+    QVERIFY(data);
+
+    std::vector<float> scalars(size_t(width) * size_t(height));
+    std::vector<Vector3> vectors(size_t(width) * size_t(height));
+    MessageCapture quiet;
+    data->calcScalar(0, width, height, scalars.data());
+    data->calcVector(width, height, vectors.data());
+
+    const SharedArray<float>& xs = data->xCoordinates();
+    const SharedArray<float>& ys = data->yCoordinates();
+    const int nx = xs.size();
+    const float* f = data->scalarSets()[0].values.get();
+    const Vector3* v = data->vectorArray().get();
+    auto axisSample = [](int k, int count, const SharedArray<float>& coords, int* cell) {
+        const double t = count > 1 ? double(k) / double(count - 1) : 0.0;
+        int i = 0;
+        while (i < coords.size() - 2 && coords[i + 1] < t)
+            ++i;
+        *cell = i;
+        return float((t - coords[i + 1]) / (double(coords[i]) - double(coords[i + 1])));
+    };
+    for (int r = 0; r < height; ++r) {
+        int j = 0;
+        const float wy = axisSample(r, height, ys, &j);
+        const float vy = 1.0f - wy;
+        for (int c = 0; c < width; ++c) {
+            int i = 0;
+            const float wx = axisSample(c, width, xs, &i);
+            const float vx = 1.0f - wx;
+            const int a = j * nx + i;
+            const int d = a + nx;
+            const float expected =
+                wy * (wx * f[a] + vx * f[a + 1]) + vy * (wx * f[d] + vx * f[d + 1]);
+            const Vector3 blend(
+                wy * (wx * v[a].x + vx * v[a + 1].x) + vy * (wx * v[d].x + vx * v[d + 1].x),
+                wy * (wx * v[a].y + vx * v[a + 1].y) + vy * (wx * v[d].y + vx * v[d + 1].y),
+                wy * (wx * v[a].z + vx * v[a + 1].z) + vy * (wx * v[d].z + vx * v[d + 1].z));
+            const size_t k = size_t(r) * size_t(width) + size_t(c);
+            if (std::memcmp(&scalars[k], &expected, sizeof expected) != 0 ||
+                std::memcmp(&vectors[k], &blend, sizeof blend) != 0)
+                QFAIL(qPrintable(QStringLiteral("sample (%1, %2) differs").arg(c).arg(r)));
+        }
+    }
+}
+
 void TestRectangularFlowData::maskedPointStaysLocal()
 {
     QTemporaryDir dir;

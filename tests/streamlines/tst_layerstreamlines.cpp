@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
@@ -153,6 +154,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void cleanup();
+    void reportsIncompleteTracing();
 
     void startValues();
     void setFlowData_data();
@@ -637,6 +639,34 @@ void TestLayerStreamlines::degenerateLinesDrawNothing()
         for (int x = 0; x < layer->image.width(); ++x)
             QVERIFY2(layer->image.pixel(x, y) == 0,
                      qPrintable(QString("pixel (%1, %2) painted").arg(x).arg(y)));
+}
+
+// A domain 100 widths tall at the start values needs some 500 000 points:
+// the placement stops at its budget, the layer keeps and draws what was
+// traced and says why, once per retrace, and clears the reason once a
+// retrace is complete again.
+void TestLayerStreamlines::reportsIncompleteTracing()
+{
+    UniformFlow tall(0.01f, Vector3(0.0f, 1.0f, 0.0f));
+    UniformFlow square(1.0f, Vector3(0.0f, 1.0f, 0.0f));
+    ProbedLayer layer;
+    layer.setSize(QSize(100, 100));
+    QSignalSpy incomplete(&layer, &LayerStreamlines::tracingIncomplete);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("stopped at the point budget"));
+    layer.setFlowData(&tall);
+    QCOMPARE(incomplete.count(), 1);
+    QVERIFY(!incomplete.takeFirst().at(0).toString().isEmpty());
+    QVERIFY(!layer.incompleteReason().isEmpty());
+    QVERIFY(!layer.streamlines.empty());
+    QVERIFY(!layer.image.isNull());
+
+    layer.setFlowData(&square);
+    QCOMPARE(incomplete.count(), 1);
+    QVERIFY(incomplete.takeFirst().at(0).toString().isEmpty());
+    QVERIFY(layer.incompleteReason().isEmpty());
+    layer.updateImage();
+    QCOMPARE(incomplete.count(), 0);
 }
 
 QTEST_MAIN(TestLayerStreamlines)

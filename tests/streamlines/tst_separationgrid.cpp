@@ -1,7 +1,9 @@
 #include "streamlines/SeparationGrid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <QTest>
+#include <vector>
 
 class TestSeparationGrid : public QObject
 {
@@ -16,6 +18,8 @@ private slots:
     void ignorePoint();
     void unusableParameters_data();
     void unusableParameters();
+    void runAnswersAsEveryPoint_data();
+    void runAnswersAsEveryPoint();
 };
 
 namespace {
@@ -220,3 +224,79 @@ void TestSeparationGrid::unusableParameters()
 
 QTEST_APPLESS_MAIN(TestSeparationGrid)
 #include "tst_separationgrid.moc"
+
+// Steps far shorter than the cells keep the line's committed points in a run
+// that queries walk with skips; every answer must equal that of measuring
+// every committed point of the query's 3 x 3 block.
+void TestSeparationGrid::runAnswersAsEveryPoint_data()
+{
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<double>("dSep");
+    QTest::addColumn<double>("dTest");
+    QTest::addColumn<double>("step");
+
+    QTest::newRow("straight line, dTest 1") << 0 << 0.2 << 1.0 << 0.0005;
+    QTest::newRow("spiral inwards, dTest 0.5") << 1 << 0.1 << 0.5 << 0.0005;
+    QTest::newRow("zigzag with uneven steps") << 2 << 0.1 << 0.9 << 0.001;
+}
+
+void TestSeparationGrid::runAnswersAsEveryPoint()
+{
+    QFETCH(int, shape);
+    QFETCH(double, dSep);
+    QFETCH(double, dTest);
+    QFETCH(double, step);
+
+    SeparationGrid grid(1.0f, dSep, dTest, step);
+    QVERIFY(grid.isValid());
+    const double cell = grid.cellSize();
+    std::vector<DomainPoint> added;
+    for (int i = 0; i < 4000; ++i) {
+        const double t = i * step;
+        DomainPoint p{0.5, 0.05 + t};
+        if (shape == 1) {
+            const double radius = 0.45 - 0.05 * t;
+            p = {0.5 + radius * std::cos(t / 0.3), 0.5 + radius * std::sin(t / 0.3)};
+        } else if (shape == 2) {
+            const double along = i % 7 == 3 ? 0.2 * step : step; // an uneven gap now and then
+            p = {0.2 + std::fmod(t, 0.6) + along, 0.1 + 0.3 * std::fabs(std::sin(t * 4.0))};
+        }
+        double nearest = 0.0;
+        if (!grid.addPoint(p.x, p.y, &nearest, dSep))
+            break;
+        added.push_back(p);
+    }
+    const std::size_t committed = added.size() - std::size_t(grid.queuedPoints());
+    QVERIFY(committed > 100);
+    QCOMPARE(grid.committedPoints(), std::int64_t(committed));
+
+    auto cellOf = [&](double v, std::int64_t count) {
+        const double c = v / cell;
+        return !(c > 0.0) ? 0 : c >= double(count - 1) ? count - 1 : std::int64_t(c);
+    };
+    int compared = 0;
+    for (int qy = 0; qy <= 60; ++qy) {
+        for (int qx = 0; qx <= 60; ++qx) {
+            const double x = qx / 60.0;
+            const double y = qy / 60.0;
+            bool far = true;
+            double nearestExpected = dSep;
+            for (std::size_t k = 0; k < committed; ++k) {
+                const DomainPoint& q = added[k];
+                if (std::abs(cellOf(q.x, grid.columns()) - cellOf(x, grid.columns())) > 1 ||
+                    std::abs(cellOf(q.y, grid.rows()) - cellOf(y, grid.rows())) > 1)
+                    continue;
+                const double e = std::sqrt((q.x - x) * (q.x - x) + (q.y - y) * (q.y - y));
+                far = far && e > cell;
+                nearestExpected = std::min(nearestExpected, e);
+            }
+            double nearest = -1.0;
+            QCOMPARE(grid.isFarEnough(x, y, &nearest, dSep), far);
+            if (far) {
+                QCOMPARE(nearest, nearestExpected);
+                ++compared;
+            }
+        }
+    }
+    QVERIFY(compared > 100);
+}

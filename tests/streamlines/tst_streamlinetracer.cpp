@@ -408,12 +408,22 @@ void TestStreamlineTracer::pointBudget_data()
     QTest::addColumn<double>("dTest");
     QTest::addColumn<double>("stepSize");
     QTest::addColumn<int>("method");
+    QTest::addColumn<int>("stop");
 
+    const int points = StreamlineTracer::PointBudgetReached;
+    const int tests = StreamlineTracer::TestBudgetReached;
+    const int lines = StreamlineTracer::LineBudgetReached;
     // A 2 x 2000 grid is a domain 1000 widths tall: about 10^7 points.
     QTest::newRow("tall domain at the start values")
-        << uniformField(0.001f) << 0.03 << 0.5 << 0.003 << int(EulerMethod);
+        << uniformField(0.001f) << 0.03 << 0.5 << 0.003 << int(EulerMethod) << points;
     QTest::newRow("smallest control values, vortex")
-        << vortexField() << 0.001 << 0.01 << 0.0001 << int(RungeKuttaMethod);
+        << vortexField() << 0.001 << 0.01 << 0.0001 << int(RungeKuttaMethod) << points;
+    // Thousands of a line's neighbours' points in the cells around every head.
+    QTest::newRow("long test distance against the smallest step")
+        << uniformField(0.1f) << 0.5 << 1.0 << 0.0001 << int(EulerMethod) << tests;
+    // Lines of a few points each, seeds packed a hundredth of dSep apart.
+    QTest::newRow("smallest test distance against the longest step")
+        << vortexField() << 0.03 << 0.01 << 0.3 << int(EulerMethod) << lines;
 }
 
 void TestStreamlineTracer::pointBudget()
@@ -423,6 +433,7 @@ void TestStreamlineTracer::pointBudget()
     QFETCH(double, dTest);
     QFETCH(double, stepSize);
     QFETCH(int, method);
+    QFETCH(int, stop);
 
     StreamlineParameters params;
     params.dSep = dSep;
@@ -432,12 +443,37 @@ void TestStreamlineTracer::pointBudget()
     StreamlineTracer tracer(params);
     const std::int64_t budget = 200000;
     tracer.setPointBudget(budget);
+    tracer.setTestBudget(stop == StreamlineTracer::TestBudgetReached ? 2000000 : 20000000);
+    tracer.setLineBudget(5000);
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("point budget of 200000 points"));
+    const char* message = stop == StreamlineTracer::PointBudgetReached  ? "200000 points"
+                          : stop == StreamlineTracer::LineBudgetReached ? "5000 lines"
+                                                                        : "2000000 distance tests";
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
     const std::vector<Streamline> lines = tracer.placeStreamlines(*field);
-    QVERIFY(tracer.pointBudgetReached());
-    QCOMPARE(pointCount(lines), budget);
-    QVERIFY(lines.size() > 1);
+    QCOMPARE(int(tracer.stopReason()), stop);
+    QVERIFY(!tracer.incompleteReason().isEmpty());
+    if (stop == StreamlineTracer::PointBudgetReached) {
+        QCOMPARE(pointCount(lines), budget);
+        QVERIFY(lines.size() > 1);
+    } else if (stop == StreamlineTracer::LineBudgetReached) {
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const Streamline& line) { return !line.empty(); }),
+                 std::ptrdiff_t(5000));
+    } else {
+        // The lines traced so far are kept, each still a whole line up to its stop.
+        QVERIFY(pointCount(lines) > 1000);
+        QVERIFY(pointCount(lines) < budget);
+    }
+
+    // The next placement within its budgets is complete again.
+    params.dSep = 0.3;
+    params.dTest = 0.5;
+    params.stepSize = 0.1;
+    tracer.setParameters(params);
+    QVERIFY(!tracer.placeStreamlines(*field).empty());
+    QCOMPARE(int(tracer.stopReason()), int(StreamlineTracer::Complete));
+    QVERIFY(tracer.incompleteReason().isEmpty());
 }
 
 void TestStreamlineTracer::hostileFields_data()

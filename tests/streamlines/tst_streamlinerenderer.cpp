@@ -1,0 +1,145 @@
+#include "streamlines/StreamlineParameters.h"
+#include "streamlines/StreamlineRenderer.h"
+#include "transfer/ColorTable.h"
+#include "transfer/TransferFunction.h"
+
+#include <QPainter>
+#include <QTest>
+
+#include <cmath>
+#include <cstdlib>
+
+// The renderer sets its pen only when the colour or width changes; its
+// pictures must stay those of stroking every segment with its own pen.
+class TestStreamlineRenderer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void segmentsAsDrawnOneByOne_data();
+    void segmentsAsDrawnOneByOne();
+};
+
+namespace {
+
+// Opaque colours along the magnitude, so no segment vanishes and colour
+// changes come every few points.
+TransferFunction opaqueRamp()
+{
+    return TransferFunction(QPolygonF({{0.0, 0.0}, {0.5, 0.0}, {1.0, 0.0}}),
+                            {Qt::red, Qt::green, Qt::blue});
+}
+
+// Three lines along +x, wavy or straight at a pixel row's middle (400
+// pixels to the width), magnitudes stepping every three points, tapers varying.
+std::vector<Streamline> testLines(bool wavy)
+{
+    std::vector<Streamline> lines;
+    for (int l = 0; l < 3; ++l) {
+        Streamline line;
+        for (int k = 0; k < 60; ++k) {
+            StreamlinePoint p;
+            p.x = 0.05 + 0.015 * k;
+            p.y = (40.5 + 48.0 * l) / 400.0 + (wavy ? 0.03 * std::sin(k * 0.4 + l) : 0.0);
+            p.magnitude = float((k / 3) % 7) / 6.0f;
+            p.texture = 0.5 + 0.5 * std::cos(k * 0.7);
+            p.taper = 0.3 + 0.7 * double((k * 7 + l) % 10) / 9.0;
+            line.push_back(p);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every segment stroked with a pen of its own, as the look asks.
+QImage strokedOneByOne(const std::vector<Streamline>& lines, const ColorTable& table, QSize size,
+                       const StreamlineParameters& look)
+{
+    QImage canvas(size, QImage::Format_ARGB32);
+    canvas.fill(0);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size.width(), size.width());
+    const double baseWidth = look.lineWidth * 20.0 / size.width();
+    for (const Streamline& line : lines) {
+        for (std::size_t k = 1; k < line.size(); ++k) {
+            const StreamlinePoint& p = line[k];
+            QColor color = table.straightColor(table.indexOf(p.magnitude));
+            if (look.texture)
+                color = QColor(int(color.red() * p.texture), int(color.green() * p.texture),
+                               int(color.blue() * p.texture), color.alpha());
+            QPen pen(color, look.tapering ? baseWidth * p.taper : baseWidth);
+            pen.setCapStyle(Qt::SquareCap);
+            painter.setPen(pen);
+            painter.drawLine(QPointF(line[k - 1].x, line[k - 1].y), QPointF(p.x, p.y));
+        }
+    }
+    painter.end();
+    return canvas;
+}
+
+} // namespace
+
+void TestStreamlineRenderer::segmentsAsDrawnOneByOne_data()
+{
+    QTest::addColumn<bool>("tapering");
+    QTest::addColumn<bool>("texture");
+    QTest::addColumn<bool>("glyphs");
+
+    QTest::newRow("plain") << false << false << false;
+    QTest::newRow("tapering") << true << false << false;
+    QTest::newRow("texture") << false << true << false;
+    // Glyphs take the pen away; every later segment must get it back.
+    QTest::newRow("glyphs") << false << false << true;
+}
+
+void TestStreamlineRenderer::segmentsAsDrawnOneByOne()
+{
+    QFETCH(bool, tapering);
+    QFETCH(bool, texture);
+    QFETCH(bool, glyphs);
+
+    StreamlineParameters look;
+    look.lineWidth = 0.15; // three pixels
+    look.tapering = tapering;
+    look.texture = texture;
+    look.glyphs = glyphs;
+    look.glyphSize = 0.05; // 27 pixels tall, less than the lines' spacing
+    const ColorTable table = opaqueRamp().colorTable(256);
+    const QSize size(400, 300);
+    // Glyphs lie left of the direction of travel, above a line along +x;
+    // below a straight line only the strokes paint.
+    const std::vector<Streamline> lines = testLines(!glyphs);
+
+    const QImage picture = StreamlineRenderer::render(lines, table, size, look, 0.015);
+    const QImage expected = strokedOneByOne(lines, table, size, look);
+    QCOMPARE(picture.size(), size);
+    int covered = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const QRgb want = expected.pixel(x, y);
+            const QRgb got = picture.pixel(x, y);
+            if (qAlpha(want) > 0)
+                ++covered;
+            const int belowLine = ((y - 40) % 48 + 48) % 48; // rows below a line centre
+            if (glyphs && (belowLine < 1 || belowLine > 4))
+                continue; // glyphs may paint here
+
+            // Equal up to antialiasing.
+            const int tolerance = 8;
+            QVERIFY2(std::abs(qRed(got) - qRed(want)) <= tolerance &&
+                         std::abs(qGreen(got) - qGreen(want)) <= tolerance &&
+                         std::abs(qBlue(got) - qBlue(want)) <= tolerance &&
+                         std::abs(qAlpha(got) - qAlpha(want)) <= tolerance,
+                     qPrintable(QString("pixel (%1, %2): %3 vs %4")
+                                    .arg(x)
+                                    .arg(y)
+                                    .arg(got, 8, 16)
+                                    .arg(want, 8, 16)));
+        }
+    }
+    QVERIFY(covered > 1000);
+}
+
+QTEST_MAIN(TestStreamlineRenderer)
+#include "tst_streamlinerenderer.moc"
