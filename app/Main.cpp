@@ -7,6 +7,7 @@
 #include "data/FlowFileReader.h"
 #include "data/FlowProbe.h"
 #include "data/RectangularFlowData.h"
+#include "streamlines/LayerStreamlines.h"
 #include "ui_MainWindow.h"
 
 #include <QDebug>
@@ -28,6 +29,15 @@ Main::Main()
             statusBar()->showMessage(loadedMessage);
     });
     connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
+    for (Layer* layer : ui->viewPort->layerList()) {
+        if (auto* lines = qobject_cast<LayerStreamlines*>(layer))
+            connect(lines, &LayerStreamlines::tracingIncomplete, this, [this](const QString& why) {
+                if (!why.isEmpty())
+                    statusBar()->showMessage(
+                        QCoreApplication::translate("MainWindow", "Streamlines incomplete: %1")
+                            .arg(why));
+            });
+    }
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
 }
 
