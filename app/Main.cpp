@@ -1,9 +1,13 @@
 #include "app/Main.h"
 
+#include "app/TimeBar.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "data/FlowSeries.h"
+#include "layers/LayerColorCoding.h"
 #include "ui_MainWindow.h"
 
+#include <QBoxLayout>
 #include <QDebug>
 #include <QErrorMessage>
 #include <QFileDialog>
@@ -16,12 +20,42 @@ Main::Main()
     setFileNameAsker(nullptr);
     connect(this, &Main::flowDataLoaded, ui->viewPort, &ViewPort::setFlowData);
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
+    setupTimeBar();
+}
+
+void Main::setupTimeBar()
+{
+    // The view and the bar share the view's place in the central layout.
+    auto* column = new QWidget(ui->centralwidget);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    delete ui->centralwidget->layout()->replaceWidget(ui->viewPort, column);
+    columnLayout->addWidget(ui->viewPort, 1);
+    seriesBar = new TimeBar(column);
+    columnLayout->addWidget(seriesBar);
+    seriesBar->addKeysTo(ui->viewPort);
+    connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
+    connect(seriesBar, &TimeBar::seriesRangesFound, this, [this](const QList<ValueRange>& ranges) {
+        for (Layer* layer : ui->viewPort->layerList())
+            if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer))
+                colorCoding->setSeriesRanges(ranges);
+    });
+}
+
+void Main::showStep(FlowData* data)
+{
+    // Every layer has switched when setFlowDataStep returns.
+    ui->viewPort->setFlowDataStep(data);
+    emit flowDataStepped(data);
+    delete flowData;
+    flowData = data;
 }
 
 Main::~Main()
 {
     // The layers and their background workers read the data set until they
-    // are gone, so the view port goes first.
+    // are gone, so the view port goes first; the time bar stops its loads.
     delete ui->centralwidget;
     delete flowData;
     delete ui;
@@ -66,6 +100,7 @@ bool Main::loadFlowData(const QString& fileName)
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
+    seriesBar->setSeries(FlowSeries::open(fileName, LoadOptions(), nullptr, loaded));
     qDebug() << "loadFlowData loaded";
     return true;
 }

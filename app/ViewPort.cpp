@@ -50,6 +50,7 @@ void ViewPort::connectLayers()
     for (Layer* layer : std::as_const(layers)) {
         connect(layer, &Layer::layerChanged, this, &ViewPort::layerChanged);
         connect(this, &ViewPort::flowDataChanged, layer, &Layer::setFlowData);
+        connect(this, &ViewPort::flowDataStepped, layer, &Layer::setFlowDataStep);
         connect(this, &ViewPort::sizeChanged, layer, &Layer::setSize);
     }
 }
@@ -74,6 +75,18 @@ void ViewPort::setFlowData(FlowData* flowData)
     this->flowData = flowData;
     emit flowDataChanged(flowData);
     updateImageSize();
+}
+
+void ViewPort::setFlowDataStep(FlowData* flowData)
+{
+    const bool sameShape =
+        this->flowData && flowData && this->flowData->aspectRatio() == flowData->aspectRatio();
+    if (!sameShape) {
+        setFlowData(flowData);
+        return;
+    }
+    this->flowData = flowData;
+    emit flowDataStepped(flowData);
 }
 
 void ViewPort::layerChanged(Layer*)

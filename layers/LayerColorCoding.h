@@ -2,10 +2,12 @@
 
 #include "app/shell/Layer.h"
 #include "data/FlowDataWorkerScalar.h"
+#include "data/ValueRange.h"
 #include "layers/ColorCodingRenderer.h"
 #include "transfer/TransferFunction.h"
 
 #include <QImage>
+#include <QList>
 #include <QPointer>
 
 namespace Ui {
@@ -30,6 +32,15 @@ class LayerColorCoding : public Layer
 public:
     static constexpr int colorTableSize = ColorCodingRenderer::colorTableSize;
 
+    // What the ends of the transfer function stand for: the extremes of the
+    // field in the data set on show, or its extremes over a whole series
+    // (as given by setSeriesRanges; per step until they are known).
+    enum ColorRange
+    {
+        PerStep,
+        WholeSeries
+    };
+
     // scalarIndex: entry of the data set's scalar list; the last entry is
     // the velocity magnitude.
     LayerColorCoding(int scalarIndex, bool visible);
@@ -49,15 +60,27 @@ public:
     const QImage& currentImage() const { return image; }
     int currentScalarIndex() const { return scalarIndex; }
     const TransferFunction& transferFunction() const { return function; }
+    ColorRange colorRange() const { return rangeChoice; }
+    // The physical values the transfer function spans now, from its left
+    // end to its right end; (0, 0) without a data set.
+    ValueRange valueRange() const;
 
 public slots:
     void setFlowData(FlowData* flowData) override;
+    // Keeps the field, the range choice and the picture on show until the
+    // new raster arrives.
+    void setFlowDataStep(FlowData* flowData) override;
     void setSize(const QSize& size) override;
     // Recolours the raster in hand through `function`.
     void setTransferFunction(const TransferFunction& function);
     // A position of the field selector (= scalar list index); -1, as while
     // the selector is cleared, is ignored.
     void scalarIndexChanged(int index);
+    // Recolours the raster in hand.
+    void setColorRange(ColorRange range);
+    // The extremes over the series, one per scalar list entry (see
+    // FlowSeries::seriesRanges); empty when there is no series.
+    void setSeriesRanges(const QList<ValueRange>& ranges);
 
 protected:
     void customEvent(QEvent* event) override;
@@ -67,6 +90,7 @@ private:
     void resetPicture();
     void startWorkerIfReady();
     void mapColors();
+    bool wholeSeries() const;
 
     Ui::ColorCodingLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
@@ -78,4 +102,9 @@ private:
     // The newest raster taken from the worker (owned) and the size it holds.
     float* rawData = nullptr;
     QSize rawSize;
+    // The physical range of the data set rawData was sampled from.
+    ValueRange rawRange;
+    ColorRange rangeChoice = PerStep;
+    QList<ValueRange> seriesRanges;
+    QPointer<QComboBox> rangeSelector;
 };
