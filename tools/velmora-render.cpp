@@ -17,8 +17,8 @@
 // --range series spreads every colour coding over the extremes of its field
 // across all steps of the series, so frames of separate runs agree.
 
-#include "app/ViewPort.h"
 #include "app/shell/Layer.h"
+#include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
 #include "layers/LayerColorCoding.h"

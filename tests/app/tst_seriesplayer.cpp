@@ -89,29 +89,32 @@ void TestSeriesPlayer::plays_data()
                            << "instant play@0 tick@100 tick@200 tick@300 tick@400 tick@450 tick@500"
                            << "1 2 3 0 1" << 1 << 0 << true;
     QTest::newRow("stops at the end without loop")
-        << "" << 10.0 << "instant noloop play@0 tick@100 tick@200 tick@300 tick@400" << "1 2 3"
-        << 3 << 0 << false;
+        << "" << 10.0 << "instant noloop play@0 tick@100 tick@200 tick@300 tick@400"
+        << "1 2 3" << 3 << 0 << false;
     QTest::newRow("play at the end starts over")
-        << "" << 10.0 << "instant noloop last play@0 tick@100" << "3 0 1" << 1 << 0 << true;
+        << "" << 10.0 << "instant noloop last play@0 tick@100"
+        << "3 0 1" << 1 << 0 << true;
     QTest::newRow("frame not ready in time is skipped")
-        << "" << 10.0 << "play@0 tick@100 tick@200 load load tick@300 load" << "2 3" << 3 << 1
-        << true;
-    QTest::newRow("late frame shown while still due")
-        << "" << 10.0 << "play@0 tick@100 load" << "1" << 1 << 0 << true;
+        << "" << 10.0 << "play@0 tick@100 tick@200 load load tick@300 load"
+        << "2 3" << 3 << 1 << true;
+    QTest::newRow("late frame shown while still due") << "" << 10.0 << "play@0 tick@100 load"
+                                                      << "1" << 1 << 0 << true;
     QTest::newRow("unplayable steps passed over")
-        << "1 2" << 10.0 << "instant play@0 tick@100 tick@200" << "3 0" << 0 << 0 << true;
+        << "1 2" << 10.0 << "instant play@0 tick@100 tick@200"
+        << "3 0" << 0 << 0 << true;
     QTest::newRow("failed step passed over")
-        << "" << 10.0 << "play@0 fail settle tick@100 settle tick@200" << "2 3" << 3 << 0 << true;
+        << "" << 10.0 << "play@0 fail settle tick@100 settle tick@200"
+        << "2 3" << 3 << 0 << true;
     QTest::newRow("manual steps wait for their load")
         << "" << 10.0 << "next settle next settle prev settle last settle first settle"
         << "1 2 1 3 0" << 0 << 0 << false;
-    QTest::newRow("seek while a load runs")
-        << "" << 10.0 << "seek2 seek3 load load" << "3" << 3 << 0 << false;
+    QTest::newRow("seek while a load runs") << "" << 10.0 << "seek2 seek3 load load"
+                                            << "3" << 3 << 0 << false;
     QTest::newRow("frame rate") << "" << 20.0 << "instant play@0 tick@49 tick@50 tick@99 tick@100"
                                 << "1 2" << 2 << 0 << true;
     QTest::newRow("beat restarts after a stall")
-        << "" << 10.0 << "instant play@0 tick@1000 tick@1050 tick@1100" << "1 2" << 2 << 0
-        << true;
+        << "" << 10.0 << "instant play@0 tick@1000 tick@1050 tick@1100"
+        << "1 2" << 2 << 0 << true;
     QTest::newRow("pause") << "" << 10.0 << "instant play@0 tick@100 pause tick@200 tick@300"
                            << "1" << 1 << 0 << false;
 }

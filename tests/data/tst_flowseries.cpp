@@ -1,6 +1,6 @@
 #include "data/FlowData.h"
-#include "data/FlowSeries.h"
 #include "data/FlowDataWriter.h"
+#include "data/FlowSeries.h"
 #include "tests/data/FlowFixture.h"
 
 #include <QDir>
@@ -72,10 +72,18 @@ QString stateString(const FlowSeries& series)
     QString states;
     for (int k = 0; k < series.stepCount(); ++k) {
         switch (series.stepState(k)) {
-        case FlowSeries::StepUnread: states += QLatin1Char('U'); break;
-        case FlowSeries::StepPresent: states += QLatin1Char('P'); break;
-        case FlowSeries::StepMissing: states += QLatin1Char('M'); break;
-        case FlowSeries::StepRefused: states += QLatin1Char('R'); break;
+        case FlowSeries::StepUnread:
+            states += QLatin1Char('U');
+            break;
+        case FlowSeries::StepPresent:
+            states += QLatin1Char('P');
+            break;
+        case FlowSeries::StepMissing:
+            states += QLatin1Char('M');
+            break;
+        case FlowSeries::StepRefused:
+            states += QLatin1Char('R');
+            break;
         }
     }
     return states;
@@ -104,18 +112,28 @@ void TestFlowSeries::findsSteps_data()
     // After every step was loaded once: Present, Missing, Refused.
     QTest::addColumn<QString>("states");
 
-    QTest::newRow("shared geometry") << "g d0 d1 d2" << ".gri" << 3 << 0 << 0 << "PPP";
-    QTest::newRow("geometry per step") << "g0 d0 g1 d1" << ".00000.gri" << 2 << 0 << 0 << "PP";
-    QTest::newRow("later step chosen") << "g0 d0 g1 d1 g2 d2" << ".00002.dat" << 3 << 2 << 0
-                                       << "PPP";
-    QTest::newRow("gap") << "g d0 d1 d3" << ".gri" << 4 << 0 << 0 << "PPMP";
-    QTest::newRow("corrupt step") << "g d0 c1 d2" << ".gri" << 3 << 0 << 0 << "PRP";
-    QTest::newRow("corrupt first step") << "g c0 d1 d2" << ".gri" << 3 << 0 << 0 << "RPP";
-    QTest::newRow("other resolution") << "g d0 r1 d2" << ".gri" << 3 << 0 << 0 << "PRP";
-    QTest::newRow("other positions") << "g d0 h1 d1" << ".gri" << 2 << 0 << 0 << "PR";
-    QTest::newRow("no geometry for a step") << "g0 d0 d1" << ".00000.dat" << 2 << 0 << 0 << "PM";
-    QTest::newRow("numbers start above zero") << "g d3 d4" << ".gri" << 2 << 0 << 3 << "PP";
-    QTest::newRow("own data file is a single set") << "g n d0 d1" << ".gri" << 1 << 0 << 0 << "P";
+    QTest::newRow("shared geometry") << "g d0 d1 d2"
+                                     << ".gri" << 3 << 0 << 0 << "PPP";
+    QTest::newRow("geometry per step") << "g0 d0 g1 d1"
+                                       << ".00000.gri" << 2 << 0 << 0 << "PP";
+    QTest::newRow("later step chosen") << "g0 d0 g1 d1 g2 d2"
+                                       << ".00002.dat" << 3 << 2 << 0 << "PPP";
+    QTest::newRow("gap") << "g d0 d1 d3"
+                         << ".gri" << 4 << 0 << 0 << "PPMP";
+    QTest::newRow("corrupt step") << "g d0 c1 d2"
+                                  << ".gri" << 3 << 0 << 0 << "PRP";
+    QTest::newRow("corrupt first step") << "g c0 d1 d2"
+                                        << ".gri" << 3 << 0 << 0 << "RPP";
+    QTest::newRow("other resolution") << "g d0 r1 d2"
+                                      << ".gri" << 3 << 0 << 0 << "PRP";
+    QTest::newRow("other positions") << "g d0 h1 d1"
+                                     << ".gri" << 2 << 0 << 0 << "PR";
+    QTest::newRow("no geometry for a step") << "g0 d0 d1"
+                                            << ".00000.dat" << 2 << 0 << 0 << "PM";
+    QTest::newRow("numbers start above zero") << "g d3 d4"
+                                              << ".gri" << 2 << 0 << 3 << "PP";
+    QTest::newRow("own data file is a single set") << "g n d0 d1"
+                                                   << ".gri" << 1 << 0 << 0 << "P";
 }
 
 void TestFlowSeries::findsSteps()
@@ -164,8 +182,7 @@ void TestFlowSeries::seriesRanges_data()
     QTest::addColumn<int>("cancelAfter");
 
     QTest::newRow("three steps") << "g d0 d1 d2" << -2.0 << 13.0 << 6.0 << 0;
-    QTest::newRow("corrupt and missing steps left out")
-        << "g d0 c1 d3" << -3.0 << 17.0 << 8.0 << 0;
+    QTest::newRow("corrupt and missing steps left out") << "g d0 c1 d3" << -3.0 << 17.0 << 8.0 << 0;
     QTest::newRow("one step") << "g d2" << -2.0 << 13.0 << 6.0 << 0;
     QTest::newRow("cancelled") << "g d0 d1 d2" << 0.0 << 0.0 << 0.0 << 2;
 }
