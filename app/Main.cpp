@@ -25,15 +25,18 @@ Main::Main()
 
 void Main::setupTimeBar()
 {
-    // The view and the bar share the view's place in the central layout.
-    auto* column = new QWidget(ui->centralwidget);
-    auto* columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(0, 0, 0, 0);
-    columnLayout->setSpacing(0);
-    delete ui->centralwidget->layout()->replaceWidget(ui->viewPort, column);
-    columnLayout->addWidget(ui->viewPort, 1);
-    seriesBar = new TimeBar(column);
-    columnLayout->addWidget(seriesBar);
+    // The bar goes under the view, in a column that takes the view's place
+    // in the central layout; both stay children of the central widget.
+    auto* outer = qobject_cast<QBoxLayout*>(ui->centralwidget->layout());
+    const int at = outer->indexOf(ui->viewPort);
+    const int stretch = outer->stretch(at);
+    outer->removeWidget(ui->viewPort);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(0);
+    column->addWidget(ui->viewPort, 1);
+    seriesBar = new TimeBar(ui->centralwidget);
+    column->addWidget(seriesBar);
+    outer->insertLayout(at, column, stretch);
     seriesBar->addKeysTo(ui->viewPort);
     connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
     connect(seriesBar, &TimeBar::seriesRangesFound, this, [this](const QList<ValueRange>& ranges) {
