@@ -172,6 +172,12 @@ void SeriesPlayer::want(int step)
     emit loadRequested(step);
 }
 
+int SeriesPlayer::forward(int from, int to) const
+{
+    const int distance = to - from;
+    return looping && distance < 0 ? distance + count : distance;
+}
+
 void SeriesPlayer::dropReadAhead()
 {
     delete ahead;
@@ -187,7 +193,12 @@ void SeriesPlayer::stepLoaded(int step, FlowData* data)
     }
     loading = -1;
     const int waiting = std::exchange(queued, -1);
-    if (data && step == playhead && step != shown) {
+    // While playing, a step between the one on show and the one due is shown
+    // although it came late: with loads slower than a frame, every step would
+    // otherwise arrive after its successor was due and none would be shown.
+    const bool onTheWay = playing && shown >= 0 && forward(shown, step) > 0 &&
+                          forward(shown, step) <= forward(shown, playhead);
+    if (data && step != shown && (step == playhead || onTheWay)) {
         shown = step;
         emit showRequested(step, data);
         if (!looping && playing && nextPlayable(step, false) < 0)

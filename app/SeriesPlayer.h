@@ -16,8 +16,9 @@ class FlowData;
 // At most one load runs at a time and at most one loaded step waits to be
 // shown, so besides the data set on show at most two more are held. When the
 // step due is not loaded by the time the following one is due, it is skipped
-// rather than waited for; a step that arrives while it is still the one due
-// is shown late. Steps that are not playable are passed over.
+// rather than waited for; a step that arrives late while playing is still
+// shown if it lies between the one on show and the one due. Steps that are not playable are passed
+// over.
 //
 // Ownership: a data set handed to stepLoaded belongs to the player until it
 // passes it on with showRequested; one it no longer needs it deletes.
@@ -86,6 +87,8 @@ private:
     // Makes sure `step` is loaded, being loaded or queued behind the load.
     void want(int step);
     void dropReadAhead();
+    // Steps from `from` forwards to `to`, round the end when looping.
+    int forward(int from, int to) const;
 
     int count = 0;
     int shown = -1;

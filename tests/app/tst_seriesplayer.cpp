@@ -94,9 +94,12 @@ void TestSeriesPlayer::plays_data()
     QTest::newRow("play at the end starts over")
         << "" << 10.0 << "instant noloop last play@0 tick@100"
         << "3 0 1" << 1 << 0 << true;
-    QTest::newRow("frame not ready in time is skipped")
-        << "" << 10.0 << "play@0 tick@100 tick@200 load load tick@300 load"
-        << "2 3" << 3 << 1 << true;
+    QTest::newRow("frames not ready in time are skipped")
+        << "" << 10.0 << "play@0 tick@100 tick@200 tick@300 load load"
+        << "1 3" << 3 << 2 << true;
+    QTest::newRow("loads slower than a frame still show")
+        << "" << 10.0 << "play@0 tick@100 tick@200 load tick@300 load"
+        << "1 2" << 3 << 2 << true;
     QTest::newRow("late frame shown while still due") << "" << 10.0 << "play@0 tick@100 load"
                                                       << "1" << 1 << 0 << true;
     QTest::newRow("unplayable steps passed over")
