@@ -39,11 +39,14 @@ void Main::setupTimeBar()
     outer->insertLayout(at, column, stretch);
     seriesBar->addKeysTo(ui->viewPort);
     connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
-    connect(seriesBar, &TimeBar::seriesRangesFound, this, [this](const QList<ValueRange>& ranges) {
-        for (Layer* layer : ui->viewPort->layerList())
-            if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer))
-                colorCoding->setSeriesRanges(ranges);
-    });
+    for (Layer* layer : ui->viewPort->layerList()) {
+        if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer)) {
+            connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
+                    &LayerColorCoding::setSeriesRanges);
+            connect(colorCoding, &LayerColorCoding::seriesRangesWanted, seriesBar,
+                    &TimeBar::findSeriesRanges);
+        }
+    }
 }
 
 void Main::showStep(FlowData* data)

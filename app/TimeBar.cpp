@@ -144,7 +144,6 @@ void TimeBar::setSeries(FlowSeries* series)
     loader->cancel();
     timer->stop();
     ranges.clear();
-    emit seriesRangesFound(ranges);
     flowSeries.reset(series);
     const FlowSeries* current = flowSeries.get();
     const int count = current ? current->stepCount() : 0;
@@ -156,7 +155,13 @@ void TimeBar::setSeries(FlowSeries* series)
     seriesPlayer->reset(count, current ? current->chosenIndex() : -1,
                         [current](int step) { return current->isPlayable(step); });
     setVisible(count > 1);
-    if (count > 1)
+    // Layers that show the whole-series range ask for the new one.
+    emit seriesRangesFound(ranges);
+}
+
+void TimeBar::findSeriesRanges()
+{
+    if (flowSeries && flowSeries->stepCount() > 1 && ranges.isEmpty() && !rangeThread)
         startRangeSearch();
 }
 

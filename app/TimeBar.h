@@ -28,7 +28,8 @@ class SeriesPlayer;
 //
 // Owns the series, reads steps ahead on a loader thread (see SeriesPlayer)
 // and hands each data set to show with stepReady. Finds the extremes over
-// the whole series once per series on a thread of its own, showing progress.
+// the whole series on request, once per series, on a thread of its own,
+// showing progress: that reads every step, so it waits until it is needed.
 class TimeBar : public QWidget
 {
     Q_OBJECT
@@ -52,6 +53,9 @@ public:
 
 public slots:
     void togglePlay();
+    // Starts finding the whole-series extremes unless they are found or
+    // being found; seriesRangesFound tells the result.
+    void findSeriesRanges();
 
 signals:
     // The data set of a new step; the receiver owns it.

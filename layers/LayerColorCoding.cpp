@@ -110,6 +110,8 @@ void LayerColorCoding::setColorRange(ColorRange range)
         const QSignalBlocker blocker(rangeSelector);
         rangeSelector->setCurrentIndex(range);
     }
+    if (range == WholeSeries && seriesRanges.isEmpty())
+        emit seriesRangesWanted();
     if (rawData)
         mapColors();
 }
@@ -117,6 +119,8 @@ void LayerColorCoding::setColorRange(ColorRange range)
 void LayerColorCoding::setSeriesRanges(const QList<ValueRange>& ranges)
 {
     seriesRanges = ranges;
+    if (rangeChoice == WholeSeries && ranges.isEmpty())
+        emit seriesRangesWanted();
     if (rawData && rangeChoice == WholeSeries)
         mapColors();
 }

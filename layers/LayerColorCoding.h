@@ -79,8 +79,13 @@ public slots:
     // Recolours the raster in hand.
     void setColorRange(ColorRange range);
     // The extremes over the series, one per scalar list entry (see
-    // FlowSeries::seriesRanges); empty when there is no series.
+    // FlowSeries::seriesRanges); empty when there is no series, which asks
+    // for them again (seriesRangesWanted) while the whole series is chosen.
     void setSeriesRanges(const QList<ValueRange>& ranges);
+
+signals:
+    // The whole-series range was chosen and the layer has no series ranges.
+    void seriesRangesWanted();
 
 protected:
     void customEvent(QEvent* event) override;
