@@ -10,8 +10,10 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMutexLocker>
 #include <QProgressBar>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -21,12 +23,16 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <utility>
+
 namespace {
 
 std::int64_t nowMilliseconds()
 {
     return MonotonicClock::now() / (MonotonicClock::frequency() / 1000);
 }
+
+const QEvent::Type rangeProgressEvent = QEvent::Type(QEvent::User + 12);
 
 // The timer looks this often for a due frame: well below the shortest frame.
 constexpr int tickMilliseconds = 5;
@@ -194,46 +200,66 @@ bool TimeBar::isFindingRanges() const
 
 void TimeBar::startRangeSearch()
 {
-    rangeCancel = std::make_shared<std::atomic<bool>>(false);
+    rangeCancel = false;
     rangeProgress->setRange(0, flowSeries->stepCount());
     rangeProgress->setValue(0);
     rangeProgress->show();
     const FlowSeries* series = flowSeries.get();
-    std::shared_ptr<std::atomic<bool>> cancelled = rangeCancel;
-    // The answers are queued to this bar, whose destructor stops the search
-    // first; Qt drops what is still queued when the bar goes.
-    rangeThread = QThread::create([series, cancelled, this] {
-        const QList<ValueRange> found = series->seriesRanges([&](int done, int) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, cancelled, done] {
-                    if (!*cancelled)
-                        rangeProgress->setValue(done);
-                },
-                Qt::QueuedConnection);
-            return !*cancelled;
+    // Progress and result are handed over under the mutex and announced with
+    // posted events, the way the sampling workers hand over their rasters;
+    // the destructor stops the search before the bar goes.
+    rangeThread = QThread::create([series, this] {
+        const QList<ValueRange> found = series->seriesRanges([this](int done, int) {
+            {
+                QMutexLocker locker(&rangeMutex);
+                rangeDone = done;
+            }
+            QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
+            return !rangeCancel;
         });
-        QMetaObject::invokeMethod(
-            this,
-            [this, cancelled, found] {
-                if (*cancelled)
-                    return;
-                ranges = found;
-                rangeProgress->hide();
-                emit seriesRangesFound(found);
-            },
-            Qt::QueuedConnection);
+        {
+            QMutexLocker locker(&rangeMutex);
+            rangeResult = found;
+            rangeFinished = !rangeCancel;
+        }
+        QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
     });
     rangeThread->start(QThread::LowPriority);
+}
+
+void TimeBar::customEvent(QEvent* event)
+{
+    if (event->type() != rangeProgressEvent)
+        return;
+    int done;
+    bool finished;
+    QList<ValueRange> found;
+    {
+        QMutexLocker locker(&rangeMutex);
+        done = rangeDone;
+        finished = std::exchange(rangeFinished, false);
+        if (finished)
+            found = std::exchange(rangeResult, {});
+    }
+    rangeProgress->setValue(done);
+    if (!finished)
+        return;
+    ranges = found;
+    rangeProgress->hide();
+    emit seriesRangesFound(ranges);
 }
 
 void TimeBar::stopRangeSearch()
 {
     if (!rangeThread)
         return;
-    *rangeCancel = true;
+    rangeCancel = true;
     rangeThread->wait();
     delete rangeThread;
     rangeThread = nullptr;
     rangeProgress->hide();
+    QMutexLocker locker(&rangeMutex);
+    rangeDone = 0;
+    rangeFinished = false;
+    rangeResult.clear();
 }

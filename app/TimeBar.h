@@ -3,6 +3,7 @@
 #include "data/ValueRange.h"
 
 #include <QList>
+#include <QMutex>
 #include <QWidget>
 
 #include <atomic>
@@ -63,6 +64,9 @@ signals:
     // The extremes over the series once found; empty for a new series.
     void seriesRangesFound(const QList<ValueRange>& ranges);
 
+protected:
+    void customEvent(QEvent* event) override;
+
 private:
     void showPosition(int step);
     void stopRangeSearch();
@@ -79,6 +83,11 @@ private:
     QDoubleSpinBox* rateBox;
     QProgressBar* rangeProgress;
     QThread* rangeThread = nullptr;
-    std::shared_ptr<std::atomic<bool>> rangeCancel;
+    std::atomic<bool> rangeCancel{false};
+    // Handed over from the search thread: steps done, the result when done.
+    QMutex rangeMutex;
+    int rangeDone = 0;
+    bool rangeFinished = false;
+    QList<ValueRange> rangeResult;
     QList<ValueRange> ranges;
 };
