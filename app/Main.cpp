@@ -1,15 +1,19 @@
 #include "app/Main.h"
 
 #include "app/AboutBox.h"
+#include "app/TimeBar.h"
 #include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowFileReader.h"
 #include "data/FlowProbe.h"
+#include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
+#include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
 #include "ui_MainWindow.h"
 
+#include <QBoxLayout>
 #include <QDebug>
 #include <QErrorMessage>
 #include <QFileDialog>
@@ -39,12 +43,48 @@ Main::Main()
             });
     }
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
+    setupTimeBar();
+}
+
+void Main::setupTimeBar()
+{
+    // The bar goes under the view, in a column that takes the view's place
+    // in the central layout; both stay children of the central widget.
+    auto* outer = qobject_cast<QBoxLayout*>(ui->centralwidget->layout());
+    const int at = outer->indexOf(ui->viewPort);
+    const int stretch = outer->stretch(at);
+    outer->removeWidget(ui->viewPort);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(0);
+    column->addWidget(ui->viewPort, 1);
+    seriesBar = new TimeBar(ui->centralwidget);
+    column->addWidget(seriesBar);
+    outer->insertLayout(at, column, stretch);
+    seriesBar->addKeysTo(ui->viewPort);
+    connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
+    for (Layer* layer : ui->viewPort->layerList()) {
+        if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer)) {
+            connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
+                    &LayerColorCoding::setSeriesRanges);
+            connect(colorCoding, &LayerColorCoding::seriesRangesWanted, seriesBar,
+                    &TimeBar::findSeriesRanges);
+        }
+    }
+}
+
+void Main::showStep(FlowData* data)
+{
+    // Every layer has switched when setFlowDataStep returns.
+    ui->viewPort->setFlowDataStep(data);
+    emit flowDataStepped(data);
+    delete flowData;
+    flowData = data;
 }
 
 Main::~Main()
 {
     // The layers and their background workers read the data set until they
-    // are gone, so the view port goes first.
+    // are gone, so the view port goes first; the time bar stops its loads.
     delete ui->centralwidget;
     delete flowData;
     delete ui;
@@ -99,6 +139,7 @@ bool Main::loadFlowData(const QString& fileName)
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
+    seriesBar->setSeries(FlowSeries::open(fileName, LoadOptions(), nullptr, loaded));
     qDebug() << "loadFlowData loaded";
     loadedMessage =
         QCoreApplication::translate("MainWindow", "%1: %2 × %3 grid, %4 scalar sets, %5 time steps")

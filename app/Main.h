@@ -8,6 +8,7 @@
 
 class FlowData;
 class QErrorMessage;
+class TimeBar;
 class ViewPort;
 
 namespace Ui {
@@ -42,11 +43,15 @@ public:
     void setFileNameAsker(FileNameAsker asker);
 
     ViewPort* viewPort() const;
+    TimeBar* timeBar() const { return seriesBar; }
     FlowData* currentFlowData() const { return flowData; }
 
 signals:
     // Emitted with a newly loaded data set, before the previous one is deleted.
     void flowDataLoaded(FlowData* data);
+    // Emitted with the next step of the series on show, before the previous
+    // one is deleted.
+    void flowDataStepped(FlowData* data);
 
 public slots:
     void loadFlowData();
@@ -56,7 +61,12 @@ public slots:
     void showValuesAt(bool inside, const QPointF& unitPosition);
 
 private:
+    // The time bar under the view and its connections.
+    void setupTimeBar();
+    void showStep(FlowData* data);
+
     Ui::MainWindow* ui;
+    TimeBar* seriesBar = nullptr;
     QErrorMessage* errorMessage;
     FileNameAsker askFileName;
     QString dataPath;

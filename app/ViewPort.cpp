@@ -55,6 +55,7 @@ void ViewPort::connectLayers()
     for (Layer* layer : std::as_const(layers)) {
         connect(layer, &Layer::layerChanged, this, &ViewPort::layerChanged);
         connect(this, &ViewPort::flowDataChanged, layer, &Layer::setFlowData);
+        connect(this, &ViewPort::flowDataStepped, layer, &Layer::setFlowDataStep);
         connect(this, &ViewPort::sizeChanged, layer, &Layer::setSize);
     }
 }
@@ -80,6 +81,18 @@ void ViewPort::setFlowData(FlowData* flowData)
     composedValid = false;
     emit flowDataChanged(flowData);
     updateImageSize();
+}
+
+void ViewPort::setFlowDataStep(FlowData* flowData)
+{
+    const bool sameShape =
+        this->flowData && flowData && this->flowData->aspectRatio() == flowData->aspectRatio();
+    if (!sameShape) {
+        setFlowData(flowData);
+        return;
+    }
+    this->flowData = flowData;
+    emit flowDataStepped(flowData);
 }
 
 void ViewPort::layerChanged(Layer*)
@@ -297,11 +310,12 @@ void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
         const auto* coding = qobject_cast<const LayerColorCoding*>(*layer);
         if (!coding || !coding->isVisible())
             continue;
-        double minimum = 0.0;
-        double maximum = 0.0;
-        if (coding->valueRange(&minimum, &maximum))
-            ColorLegend(coding->transferFunction(), coding->fieldName(), minimum, maximum)
+        if (coding->currentFlowData()) {
+            const ValueRange range = coding->valueRange();
+            ColorLegend(coding->transferFunction(), coding->fieldName(), range.minimum,
+                        range.maximum)
                 .paint(painter, area);
+        }
         return;
     }
 }

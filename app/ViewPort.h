@@ -81,6 +81,9 @@ public:
 signals:
     // Emitted when a new data set has been stored; layers switch to it inside.
     void flowDataChanged(FlowData* flowData);
+    // Emitted when the next step of the same series has been stored; layers
+    // switch to it inside, keeping their settings.
+    void flowDataStepped(FlowData* flowData);
     // Emitted by every image-size update that finds a data set, also when the
     // size did not change; layers re-render inside.
     void sizeChanged(QSize size);
@@ -93,6 +96,9 @@ signals:
 public slots:
     // Not owned; keeps the scale and the centre.
     void setFlowData(FlowData* flowData);
+    // The next data set of the series on show (same grid): keeps the scale,
+    // the centre and every layer's settings. Not owned.
+    void setFlowDataStep(FlowData* flowData);
     // Schedules a repaint, merged into one while the image size is updated.
     void layerChanged(Layer* layer);
     void fitToScreen();

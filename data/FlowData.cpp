@@ -102,6 +102,20 @@ FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions& options
             !loaded.install(record, errorMessage))
             return nullptr;
     }
+    return withGridTables(loaded, errorMessage);
+}
+
+FlowData* FlowData::fromFiles(const QString& geometryFileName, const QString& dataFileName,
+                              QString* errorMessage)
+{
+    FlowData loaded;
+    if (!loaded.loadFiles(geometryFileName, {dataFileName}, errorMessage))
+        return nullptr;
+    return withGridTables(loaded, errorMessage);
+}
+
+FlowData* FlowData::withGridTables(const FlowData& loaded, QString* errorMessage)
+{
     std::unique_ptr<RectangularFlowData> grid(new (std::nothrow) RectangularFlowData);
     if (grid)
         grid->copyFrom(loaded);
@@ -133,11 +147,18 @@ bool FlowData::fail(QString* errorMessage, const QString& reason)
 
 bool FlowData::load(const QString& fileName, QString* errorMessage)
 {
-    clear();
     const QString name = dataName(fileName);
     qDebug().noquote() << "FlowData/load: data name: " << name;
+    return loadFiles(name + QStringLiteral(".gri"),
+                     {name + QStringLiteral(".dat"), name + QStringLiteral(".00000.dat")},
+                     errorMessage);
+}
 
-    QFile geometryFile(name + QStringLiteral(".gri"));
+bool FlowData::loadFiles(const QString& geometryFileName, const QStringList& dataFileNames,
+                         QString* errorMessage)
+{
+    clear();
+    QFile geometryFile(geometryFileName);
     if (!geometryFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(errorMessage, QStringLiteral("opening geometry file failed"));
 
@@ -177,12 +198,15 @@ bool FlowData::load(const QString& fileName, QString* errorMessage)
     if (!checkAxes(errorMessage))
         return false;
 
-    QFile dataFile(name + QStringLiteral(".dat"));
-    if (!dataFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        dataFile.setFileName(name + QStringLiteral(".00000.dat"));
-        if (!dataFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return fail(errorMessage, QStringLiteral("opening data file failed"));
+    // The first of the candidates that opens is read.
+    QFile dataFile;
+    for (const QString& dataFileName : dataFileNames) {
+        dataFile.setFileName(dataFileName);
+        if (dataFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            break;
     }
+    if (!dataFile.isOpen())
+        return fail(errorMessage, QStringLiteral("opening data file failed"));
     if (!readData(dataFile, scalarSetsInFile, errorMessage))
         return false;
     dataFile.close();

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QFile;
 
@@ -37,6 +38,11 @@ public:
     // time step); the native pair has none of them and ignores them.
     static FlowData* fromFile(const QString& fileName, const LoadOptions& options,
                               QString* errorMessage = nullptr);
+
+    // The geometry of one file and the vectors and scalars of another, as
+    // for a step of a series that shares one geometry file.
+    static FlowData* fromFiles(const QString& geometryFileName, const QString& dataFileName,
+                               QString* errorMessage = nullptr);
 
     // The data name: fileName cut at the last "." of its file-name part.
     static QString dataName(const QString& fileName);
@@ -101,6 +107,9 @@ protected:
     QString speedUnit;
 
 private:
+    static FlowData* withGridTables(const FlowData& loaded, QString* errorMessage);
+    bool loadFiles(const QString& geometryFileName, const QStringList& dataFileNames,
+                   QString* errorMessage);
     bool fail(QString* errorMessage, const QString& reason);
     bool readGeometry(QFile& file, QString* errorMessage);
     bool checkAxes(QString* errorMessage);

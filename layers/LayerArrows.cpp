@@ -65,6 +65,18 @@ void LayerArrows::setFlowData(FlowData* flowData)
     resetPicture();
 }
 
+void LayerArrows::setFlowDataStep(FlowData* flowData)
+{
+    Layer::setFlowData(flowData);
+    worker.setFlowData(flowData);
+    if (!flowData) {
+        resetPicture();
+        return;
+    }
+    worker.setRasterSize(arrowCountX, arrowCountY);
+    worker.start();
+}
+
 void LayerArrows::setSize(const QSize& size)
 {
     Layer::setSize(size);

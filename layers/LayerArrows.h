@@ -66,6 +66,8 @@ public:
 public slots:
     // Every data set starts with quantity 20.
     void setFlowData(FlowData* flowData) override;
+    // Keeps the quantity and the arrows on show until the new ones arrive.
+    void setFlowDataStep(FlowData* flowData) override;
     void setSize(const QSize& size) override;
     // Arrows along the shorter side; resamples. Nothing without a data set.
     void setQuantity(int quant);

@@ -2,14 +2,17 @@
 
 #include "app/shell/PaintContext.h"
 #include "data/FlowData.h"
+#include "data/FlowSeries.h"
 #include "data/ProfileTimer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunctionWidget.h"
 #include "ui_ColorCodingLayer.h"
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QLabel>
 #include <QPainter>
 #include <QSignalBlocker>
 
@@ -45,6 +48,20 @@ void LayerColorCoding::setupControls(QWidget* panel)
     connect(form->scalarIndex, &QComboBox::currentIndexChanged, this,
             &LayerColorCoding::scalarIndexChanged);
     refillFieldSelector();
+
+    // Built here rather than in the form: it only matters for a series.
+    auto* rangeRow = new QHBoxLayout;
+    rangeRow->addWidget(
+        new QLabel(QCoreApplication::translate("ColorCodingLayer", "Colour range"), panel));
+    rangeSelector = new QComboBox(panel);
+    rangeSelector->addItem(QCoreApplication::translate("ColorCodingLayer", "Per step"), PerStep);
+    rangeSelector->addItem(QCoreApplication::translate("ColorCodingLayer", "Whole series"),
+                           WholeSeries);
+    rangeSelector->setCurrentIndex(rangeChoice);
+    rangeRow->addWidget(rangeSelector, 1);
+    form->verticalLayout->insertLayout(1, rangeRow);
+    connect(rangeSelector, &QComboBox::currentIndexChanged, this,
+            [this](int index) { setColorRange(index == WholeSeries ? WholeSeries : PerStep); });
 }
 
 void LayerColorCoding::draw(PaintContext& context)
@@ -75,6 +92,51 @@ void LayerColorCoding::setFlowData(FlowData* flowData)
     refillFieldSelector();
     resetPicture();
     startWorkerIfReady();
+}
+
+void LayerColorCoding::setFlowDataStep(FlowData* flowData)
+{
+    if (!flowData || scalarIndex >= flowData->scalarSetCount()) {
+        setFlowData(flowData);
+        return;
+    }
+    Layer::setFlowData(flowData);
+    worker.setFlowData(flowData, scalarIndex);
+    startWorkerIfReady();
+}
+
+void LayerColorCoding::setColorRange(ColorRange range)
+{
+    rangeChoice = range;
+    if (rangeSelector && rangeSelector->currentIndex() != range) {
+        const QSignalBlocker blocker(rangeSelector);
+        rangeSelector->setCurrentIndex(range);
+    }
+    if (range == WholeSeries && seriesRanges.isEmpty())
+        emit seriesRangesWanted();
+    if (rawData)
+        mapColors();
+}
+
+void LayerColorCoding::setSeriesRanges(const QList<ValueRange>& ranges)
+{
+    seriesRanges = ranges;
+    if (rangeChoice == WholeSeries && ranges.isEmpty())
+        emit seriesRangesWanted();
+    if (rawData && rangeChoice == WholeSeries)
+        mapColors();
+}
+
+bool LayerColorCoding::wholeSeries() const
+{
+    return rangeChoice == WholeSeries && scalarIndex >= 0 && scalarIndex < seriesRanges.size();
+}
+
+ValueRange LayerColorCoding::valueRange() const
+{
+    if (wholeSeries())
+        return seriesRanges[scalarIndex];
+    return flowData ? FlowSeries::stepRange(*flowData, scalarIndex) : ValueRange();
 }
 
 void LayerColorCoding::setSize(const QSize& size)
@@ -115,6 +177,9 @@ void LayerColorCoding::customEvent(QEvent* event)
     delete[] rawData;
     rawData = raster;
     rawSize = rasterSize;
+    // A raster taken now was sampled from the data set in hand: a change of
+    // data set discards the one not yet taken.
+    rawRange = flowData ? FlowSeries::stepRange(*flowData, scalarIndex) : ValueRange();
     mapColors();
 }
 
@@ -146,21 +211,6 @@ QString LayerColorCoding::fieldName(const FlowData* flowData, int index)
     }
     const QString unit = speed ? flowData->velocityUnit() : set.unit;
     return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QLatin1Char(']');
-}
-
-bool LayerColorCoding::valueRange(double* minimum, double* maximum) const
-{
-    if (!flowData || scalarIndex < 0 || scalarIndex >= flowData->scalarSetCount())
-        return false;
-    if (scalarIndex == flowData->scalarSetCount() - 1) {
-        *minimum = 0.0;
-        *maximum = flowData->vectorMaximum();
-    } else {
-        const ScalarSet& set = flowData->scalarSets().at(scalarIndex);
-        *minimum = set.minimum;
-        *maximum = set.maximum;
-    }
-    return true;
 }
 
 void LayerColorCoding::resetPicture()
@@ -204,8 +254,18 @@ void LayerColorCoding::mapColors()
         return;
     ProfileTimer timer(QStringLiteral("LayerColorCoding/mapColors"));
     timer.start();
-    QImage picture =
-        ColorCodingRenderer::render(rawData, rawSize, function.colorTable(colorTableSize));
+    // The raster is normalised to its own data set's range; for the whole
+    // series v becomes (v * (max - min) + min - seriesMin) / seriesSpan.
+    float scale = 1.0f;
+    float offset = 0.0f;
+    if (wholeSeries()) {
+        const ValueRange all = seriesRanges[scalarIndex];
+        const double span = all.maximum - all.minimum;
+        scale = span > 0.0 ? float((rawRange.maximum - rawRange.minimum) / span) : 0.0f;
+        offset = span > 0.0 ? float((rawRange.minimum - all.minimum) / span) : 0.0f;
+    }
+    QImage picture = ColorCodingRenderer::render(
+        rawData, rawSize, function.colorTable(colorTableSize), scale, offset);
     if (picture.isNull()) {
         qDebug() << "LayerColorCoding/mapColors: !!!cannot allocate the picture!!!" << rawSize;
         return;

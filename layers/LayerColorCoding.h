@@ -2,10 +2,12 @@
 
 #include "app/shell/Layer.h"
 #include "data/FlowDataWorkerScalar.h"
+#include "data/ValueRange.h"
 #include "layers/ColorCodingRenderer.h"
 #include "transfer/TransferFunction.h"
 
 #include <QImage>
+#include <QList>
 #include <QPointer>
 
 namespace Ui {
@@ -30,6 +32,15 @@ class LayerColorCoding : public Layer
 public:
     static constexpr int colorTableSize = ColorCodingRenderer::colorTableSize;
 
+    // What the ends of the transfer function stand for: the extremes of the
+    // field in the data set on show, or its extremes over a whole series
+    // (as given by setSeriesRanges; per step until they are known).
+    enum ColorRange
+    {
+        PerStep,
+        WholeSeries
+    };
+
     // scalarIndex: entry of the data set's scalar list; the last entry is
     // the velocity magnitude.
     LayerColorCoding(int scalarIndex, bool visible);
@@ -49,12 +60,12 @@ public:
     const QImage& currentImage() const { return image; }
     int currentScalarIndex() const { return scalarIndex; }
     const TransferFunction& transferFunction() const { return function; }
+    ColorRange colorRange() const { return rangeChoice; }
+    // The physical values the transfer function spans now, from its left
+    // end to its right end; (0, 0) without a data set.
+    ValueRange valueRange() const;
     // The name of the shown field, as the field selector lists it.
     QString fieldName() const { return fieldName(flowData, scalarIndex); }
-    // The physical values that the ends of the transfer function stand for:
-    // the field's extremes as read, 0 to the largest speed for the velocity.
-    // False without a data set.
-    bool valueRange(double* minimum, double* maximum) const;
 
     // Entry `index` of the data set's scalar list as the user sees it: the
     // file's name of the set with its unit, else "Scalar k", and "Velocity"
@@ -63,12 +74,25 @@ public:
 
 public slots:
     void setFlowData(FlowData* flowData) override;
+    // Keeps the field, the range choice and the picture on show until the
+    // new raster arrives.
+    void setFlowDataStep(FlowData* flowData) override;
     void setSize(const QSize& size) override;
     // Recolours the raster in hand through `function`.
     void setTransferFunction(const TransferFunction& function);
     // A position of the field selector (= scalar list index); -1, as while
     // the selector is cleared, is ignored.
     void scalarIndexChanged(int index);
+    // Recolours the raster in hand.
+    void setColorRange(ColorRange range);
+    // The extremes over the series, one per scalar list entry (see
+    // FlowSeries::seriesRanges); empty when there is no series, which asks
+    // for them again (seriesRangesWanted) while the whole series is chosen.
+    void setSeriesRanges(const QList<ValueRange>& ranges);
+
+signals:
+    // The whole-series range was chosen and the layer has no series ranges.
+    void seriesRangesWanted();
 
 protected:
     void customEvent(QEvent* event) override;
@@ -79,6 +103,7 @@ private:
     void resetPicture();
     void startWorkerIfReady();
     void mapColors();
+    bool wholeSeries() const;
 
     bool resampleDeferred = false; // asked for while hidden
     Ui::ColorCodingLayer* form = nullptr;
@@ -91,4 +116,9 @@ private:
     // The newest raster taken from the worker (owned) and the size it holds.
     float* rawData = nullptr;
     QSize rawSize;
+    // The physical range of the data set rawData was sampled from.
+    ValueRange rawRange;
+    ColorRange rangeChoice = PerStep;
+    QList<ValueRange> seriesRanges;
+    QPointer<QComboBox> rangeSelector;
 };

@@ -1,5 +1,6 @@
 // velmora-render DATA OUT.(jpg|png) [--scale S] [--background COLOR]
 //                [--colors LAYER=MAP]... [--legend] [--flip-vertically]
+//                [--frames A:B|all] [--range step|series] [--u VAR] [--v VAR] ...
 //
 // Renders a data set headless with the program's own view port and layer
 // stack (no main window), as the program shows it right after loading
@@ -10,11 +11,19 @@
 // kind to a named colour map, as the panel's menu does. Exit status 0 on
 // success, 1 when the data set does not load or the picture cannot be
 // written, 2 on a wrong command line.
+//
+// With --frames the data set's series (see FlowSeries) is rendered step by
+// step, steps A to B of the file numbering inclusive, each to OUT.NNNNN.png
+// (the step's number); every frame equals a single render of its step.
+// Missing or unreadable steps are reported and left out (exit status 1).
+// --range series spreads every colour coding over the extremes of its field
+// across all steps of the series, so frames of separate runs agree.
 
 #include "app/shell/Layer.h"
 #include "app/Version.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
+#include "data/FlowSeries.h"
 #include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
@@ -30,6 +39,7 @@
 #include <QTextStream>
 #include <QWidget>
 
+#include <climits>
 #include <cstdio>
 #include <memory>
 
@@ -66,6 +76,42 @@ void applyColorMap(Layer* layer, const QString& map)
     else if (auto* lines = qobject_cast<LayerStreamlines*>(layer))
         lines->setTransferFunction(
             ColorMap::transferFunction(map, lines->transferFunction(), false));
+}
+
+// The first and last step number of "A:B" or "all"; false if it does not parse.
+bool parseFrames(const QString& text, int& first, int& last)
+{
+    if (text == QLatin1String("all")) {
+        first = 0;
+        last = INT_MAX;
+        return true;
+    }
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool firstOk = false;
+    bool lastOk = false;
+    if (parts.size() == 2) {
+        first = parts[0].toInt(&firstOk);
+        last = parts[1].toInt(&lastOk);
+    }
+    return firstOk && lastOk && first >= 0 && first <= last;
+}
+
+// OUT.png -> OUT.00003.png; a name without a suffix gets the number appended.
+QString frameName(const QString& output, int number)
+{
+    const QFileInfo info(output);
+    const QString digits = QStringLiteral("%1").arg(number, 5, 10, QLatin1Char('0'));
+    if (info.suffix().isEmpty())
+        return output + QLatin1Char('.') + digits;
+    const QString stem = output.left(output.size() - info.suffix().size() - 1);
+    return stem + QLatin1Char('.') + digits + QLatin1Char('.') + info.suffix();
+}
+
+bool writePicture(const QImage& picture, const QString& output)
+{
+    const bool png =
+        QFileInfo(output).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    return !picture.isNull() && picture.save(output, png ? "png" : "jpg", png ? -1 : 80);
 }
 
 } // namespace
@@ -111,6 +157,18 @@ int main(int argc, char** argv)
         QStringLiteral("show row 0 of the data at the top (data in image coordinates)."));
     parser.addOption(flipOption);
     LoadOptionArguments::add(parser, true);
+    const QCommandLineOption framesOption(
+        QStringLiteral("frames"),
+        QStringLiteral("render steps A to B of the series (inclusive) or all of them, each to "
+                       "OUT.NNNNN.png."),
+        QStringLiteral("A:B|all"));
+    parser.addOption(framesOption);
+    const QCommandLineOption rangeOption(
+        QStringLiteral("range"),
+        QStringLiteral("colour range: step (each step's extremes, the default) or series (the "
+                       "extremes over all steps)."),
+        QStringLiteral("step|series"), QStringLiteral("step"));
+    parser.addOption(rangeOption);
     if (!parser.parse(application.arguments())) {
         err << "velmora-render: " << parser.errorText() << "\n";
         return 2;
@@ -124,8 +182,8 @@ int main(int argc, char** argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
         err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] "
-               "[--colors LAYER=MAP]... [--legend] [--flip-vertically] [--u VAR] [--v VAR] "
-               "[--level K] [--step T]\n";
+               "[--colors LAYER=MAP]... [--legend] [--flip-vertically] [--frames A:B|all] "
+               "[--range step|series] [--u VAR] [--v VAR] [--level K] [--step T]\n";
         return 2;
     }
     bool scaleOk = false;
@@ -168,12 +226,59 @@ int main(int argc, char** argv)
         colorMaps.append({kind, map});
     }
 
+    int firstFrame = 0;
+    int lastFrame = 0;
+    const bool frames = parser.isSet(framesOption);
+    if (frames && !parseFrames(parser.value(framesOption), firstFrame, lastFrame)) {
+        err << "velmora-render: --frames must be A:B with 0 <= A <= B, or all\n";
+        return 2;
+    }
+    const QString range = parser.value(rangeOption);
+    if (range != QLatin1String("step") && range != QLatin1String("series")) {
+        err << "velmora-render: --range must be step or series\n";
+        return 2;
+    }
+    const bool seriesRange = range == QLatin1String("series");
+
     qInstallMessageHandler(quietDebug);
     QString reason;
-    std::unique_ptr<FlowData> flowData(FlowData::fromFile(positional.at(0), options, &reason));
-    if (!flowData) {
-        err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
-        return 1;
+    std::unique_ptr<FlowData> flowData;
+    std::unique_ptr<FlowSeries> series;
+    if (frames || seriesRange) {
+        series.reset(FlowSeries::open(positional.at(0), options, &reason));
+        if (!series) {
+            err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
+            return 1;
+        }
+    }
+    if (!frames) {
+        flowData.reset(FlowData::fromFile(positional.at(0), options, &reason));
+        if (!flowData) {
+            err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
+            return 1;
+        }
+    }
+    // The steps to render, as indices into the series.
+    QList<int> steps;
+    if (frames) {
+        for (int k = 0; k < series->stepCount(); ++k) {
+            const int number = series->stepNumber(k);
+            if (number >= firstFrame && number <= lastFrame)
+                steps.append(k);
+        }
+        if (steps.isEmpty()) {
+            err << "velmora-render: the series has no step in " << parser.value(framesOption)
+                << "\n";
+            return 1;
+        }
+    }
+    QList<ValueRange> ranges;
+    if (seriesRange) {
+        ranges = series->seriesRanges();
+        if (ranges.isEmpty()) {
+            err << "velmora-render: no step of the series loads\n";
+            return 1;
+        }
     }
 
     // Declared after the data set, so the layers and their workers go first.
@@ -192,19 +297,46 @@ int main(int argc, char** argv)
         palette.setColor(viewPort.backgroundRole(), background);
         viewPort.setPalette(palette);
     }
-    viewPort.setFlowData(flowData.get());
-    if (!viewPort.finishRendering(120000)) {
-        err << "velmora-render: the layers did not finish rendering in time\n";
-        return 1;
+    if (seriesRange) {
+        for (Layer* layer : viewPort.layerList()) {
+            if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer)) {
+                colorCoding->setSeriesRanges(ranges);
+                colorCoding->setColorRange(LayerColorCoding::WholeSeries);
+            }
+        }
     }
-
-    const QImage picture = viewPort.renderImage();
     const QString output = positional.at(1);
-    const bool png =
-        QFileInfo(output).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
-    if (picture.isNull() || !picture.save(output, png ? "png" : "jpg", png ? -1 : 80)) {
-        err << "velmora-render: could not write " << output << "\n";
-        return 1;
+    auto render = [&](FlowData* data, const QString& fileName) {
+        // A full switch, not a step: each frame is what a single render of
+        // its step gives.
+        viewPort.setFlowData(data);
+        if (!viewPort.finishRendering(120000)) {
+            err << "velmora-render: the layers did not finish rendering in time\n";
+            return false;
+        }
+        if (!writePicture(viewPort.renderImage(), fileName)) {
+            err << "velmora-render: could not write " << fileName << "\n";
+            return false;
+        }
+        return true;
+    };
+    if (!frames)
+        return render(flowData.get(), output) ? 0 : 1;
+
+    int status = 0;
+    for (int k : std::as_const(steps)) {
+        std::unique_ptr<FlowData> step(series->loadStep(k, &reason));
+        if (!step) {
+            err << "velmora-render: " << reason << "\n";
+            status = 1;
+            continue;
+        }
+        const bool written = render(step.get(), frameName(output, series->stepNumber(k)));
+        // The layers let go of the step before it is deleted.
+        viewPort.setFlowData(nullptr);
+        if (!written)
+            return 1;
+        err.flush();
     }
-    return 0;
+    return status;
 }

@@ -9,6 +9,11 @@ void Layer::setFlowData(FlowData* flowData)
     this->flowData = flowData;
 }
 
+void Layer::setFlowDataStep(FlowData* flowData)
+{
+    setFlowData(flowData);
+}
+
 void Layer::setSize(const QSize& size)
 {
     this->size = size;

@@ -44,6 +44,11 @@ signals:
 public slots:
     // Overrides call the base first, then re-render. Not owned.
     virtual void setFlowData(FlowData* flowData);
+    // The next data set of the same series (same grid and scalar sets): the
+    // layer keeps its field, settings and transfer function, and may show
+    // its last picture until the new one is ready. Not owned. By default the
+    // same as setFlowData.
+    virtual void setFlowDataStep(FlowData* flowData);
     virtual void setSize(const QSize& size);
     void setOpacity(float value);
     void setVisibility(bool visible);

@@ -74,6 +74,19 @@ QString describe(QRgb word)
     return QString::number(word, 16);
 }
 
+// One step of a series: scalar set 0 spans [minimum, maximum] in the file,
+// the magnitude set [0, speed]; every normalised value is `value`.
+struct StepFlowData : FieldFlowData
+{
+    StepFlowData(float minimum, float maximum, float speed, float value) : FieldFlowData(2, 1.0f)
+    {
+        scalars[0].minimum = minimum;
+        scalars[0].maximum = maximum;
+        vectorMax = speed;
+        scalar = [value](int, int, int, int, int) { return value; };
+    }
+};
+
 } // namespace
 
 class TestLayerColorCoding : public QObject
@@ -91,6 +104,8 @@ private slots:
     void oldPictureStretchedAfterResize_data();
     void oldPictureStretchedAfterResize();
     void velocityFieldOfALoadedDataSet();
+    void colorRange_data();
+    void colorRange();
 };
 
 void TestLayerColorCoding::valuesSelectTableWords_data()
@@ -331,6 +346,58 @@ void TestLayerColorCoding::velocityFieldOfALoadedDataSet()
     for (int k = 0; k < 6; ++k)
         QCOMPARE(fixture.layer.currentImage().pixel(k % 3, k / 3),
                  table.premultiplied(table.indexOf(magnitude[k])));
+}
+
+void TestLayerColorCoding::colorRange_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<bool>("wholeSeries");
+    // Over the series: scalar set 0, then the magnitude; none when empty.
+    QTest::addColumn<QList<double>>("series");
+    QTest::addColumn<double>("expected");     // where the colour is taken, 0..1
+    QTest::addColumn<QList<double>>("range"); // valueRange()
+
+    // The step spans [2, 6] in scalar set 0 and [0, 4] in speed.
+    QTest::newRow("per step") << 0 << 0.5f << false << QList<double>{0, 10, 0, 8} << 0.5
+                              << QList<double>{2, 6};
+    QTest::newRow("whole series") << 0 << 0.5f << true << QList<double>{0, 10, 0, 8} << 0.4
+                                  << QList<double>{0, 10};
+    QTest::newRow("step minimum above the series'")
+        << 0 << 0.0f << true << QList<double>{1, 5, 0, 8} << 0.25 << QList<double>{1, 5};
+    QTest::newRow("speed over the series")
+        << 1 << 0.5f << true << QList<double>{0, 10, 0, 8} << 0.25 << QList<double>{0, 8};
+    QTest::newRow("series extremes not known yet")
+        << 0 << 0.75f << true << QList<double>() << 0.75 << QList<double>{2, 6};
+    QTest::newRow("constant over the series")
+        << 0 << 0.5f << true << QList<double>{3, 3, 0, 8} << 0.0 << QList<double>{3, 3};
+}
+
+void TestLayerColorCoding::colorRange()
+{
+    QFETCH(int, index);
+    QFETCH(float, value);
+    QFETCH(bool, wholeSeries);
+    QFETCH(QList<double>, series);
+    QFETCH(double, expected);
+    QFETCH(QList<double>, range);
+
+    StepFlowData data(2.0f, 6.0f, 4.0f, value);
+    ColorCodingFixture fixture;
+    fixture.setColors(Qt::black, Qt::white);
+    fixture.layer.setFlowData(&data);
+    fixture.selector->setCurrentIndex(index);
+    fixture.layer.setSize(QSize(8, 8));
+    QList<ValueRange> ranges;
+    for (int k = 0; k + 1 < series.size(); k += 2)
+        ranges.append(ValueRange{series[k], series[k + 1]});
+    fixture.layer.setSeriesRanges(ranges);
+    fixture.layer.setColorRange(wholeSeries ? LayerColorCoding::WholeSeries
+                                            : LayerColorCoding::PerStep);
+    QVERIFY(fixture.waitForPicture());
+    const int grey = qRed(fixture.layer.currentImage().pixel(4, 4));
+    QVERIFY2(std::abs(grey - 255.0 * expected) <= 2.0, qPrintable(QString::number(grey)));
+    QCOMPARE(fixture.layer.valueRange(), (ValueRange{range[0], range[1]}));
 }
 
 QTEST_MAIN(TestLayerColorCoding)

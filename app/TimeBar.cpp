@@ -1,0 +1,265 @@
+#include "app/TimeBar.h"
+
+#include "app/SeriesPlayer.h"
+#include "data/FlowData.h"
+#include "data/FlowSeries.h"
+#include "data/FlowSeriesLoader.h"
+#include "data/MonotonicClock.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMutexLocker>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include <utility>
+
+namespace {
+
+std::int64_t nowMilliseconds()
+{
+    return MonotonicClock::now() / (MonotonicClock::frequency() / 1000);
+}
+
+const QEvent::Type rangeProgressEvent = QEvent::Type(QEvent::User + 12);
+
+// The timer looks this often for a due frame: well below the shortest frame.
+constexpr int tickMilliseconds = 5;
+
+} // namespace
+
+TimeBar::TimeBar(QWidget* parent)
+    : QWidget(parent), seriesPlayer(new SeriesPlayer(this)), loader(new FlowSeriesLoader(this)),
+      timer(new QTimer(this)), slider(new QSlider(Qt::Horizontal, this)),
+      stepLabel(new QLabel(this)), playButton(new QToolButton(this)),
+      loopBox(new QCheckBox(tr("Loop"), this)), rateBox(new QDoubleSpinBox(this)),
+      rangeProgress(new QProgressBar(this))
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(4, 2, 4, 2);
+    auto button = [this, row](QStyle::StandardPixmap icon, const QString& tip) {
+        auto* b = new QToolButton(this);
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(tip);
+        row->addWidget(b);
+        return b;
+    };
+    QToolButton* firstButton = button(QStyle::SP_MediaSkipBackward, tr("First step"));
+    QToolButton* previousButton =
+        button(QStyle::SP_MediaSeekBackward, tr("Previous step (Page Up)"));
+    playButton->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    playButton->setToolTip(tr("Play / pause (Space)"));
+    row->addWidget(playButton);
+    QToolButton* nextButton = button(QStyle::SP_MediaSeekForward, tr("Next step (Page Down)"));
+    QToolButton* lastButton = button(QStyle::SP_MediaSkipForward, tr("Last step"));
+    row->addWidget(slider, 1);
+    stepLabel->setMinimumWidth(stepLabel->fontMetrics().horizontalAdvance(
+        QStringLiteral("step 00000  t = 0.000000e+00 (missing)")));
+    row->addWidget(stepLabel);
+    loopBox->setChecked(seriesPlayer->isLooping());
+    row->addWidget(loopBox);
+    rateBox->setRange(0.1, 120.0);
+    rateBox->setDecimals(1);
+    rateBox->setSuffix(tr(" /s"));
+    rateBox->setValue(seriesPlayer->framesPerSecond());
+    rateBox->setToolTip(tr("Frames per second"));
+    row->addWidget(rateBox);
+    rangeProgress->setFormat(tr("Series range %p%"));
+    rangeProgress->setMaximumWidth(160);
+    rangeProgress->hide();
+    row->addWidget(rangeProgress);
+
+    timer->setInterval(tickMilliseconds);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, [this] { seriesPlayer->tick(nowMilliseconds()); });
+    connect(firstButton, &QToolButton::clicked, seriesPlayer, &SeriesPlayer::first);
+    connect(previousButton, &QToolButton::clicked, seriesPlayer, &SeriesPlayer::previous);
+    connect(nextButton, &QToolButton::clicked, seriesPlayer, &SeriesPlayer::next);
+    connect(lastButton, &QToolButton::clicked, seriesPlayer, &SeriesPlayer::last);
+    connect(playButton, &QToolButton::clicked, this, &TimeBar::togglePlay);
+    connect(slider, &QSlider::valueChanged, seriesPlayer, &SeriesPlayer::seek);
+    connect(loopBox, &QCheckBox::toggled, seriesPlayer, &SeriesPlayer::setLooping);
+    connect(rateBox, &QDoubleSpinBox::valueChanged, seriesPlayer,
+            &SeriesPlayer::setFramesPerSecond);
+
+    connect(seriesPlayer, &SeriesPlayer::loadRequested, this, [this](int step) {
+        if (!loader->request(flowSeries.get(), step))
+            seriesPlayer->stepLoaded(step, nullptr);
+    });
+    connect(loader, &FlowSeriesLoader::stepLoaded, seriesPlayer, &SeriesPlayer::stepLoaded);
+    connect(seriesPlayer, &SeriesPlayer::showRequested, this,
+            [this](int, FlowData* data) { emit stepReady(data); });
+    connect(seriesPlayer, &SeriesPlayer::positionChanged, this, &TimeBar::showPosition);
+    connect(seriesPlayer, &SeriesPlayer::playingChanged, this, [this](bool playing) {
+        playButton->setIcon(
+            style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+        if (playing)
+            timer->start();
+        else
+            timer->stop();
+    });
+    hide();
+}
+
+TimeBar::~TimeBar()
+{
+    stopRangeSearch();
+    loader->cancel();
+}
+
+void TimeBar::addKeysTo(QWidget* view)
+{
+    if (view->focusPolicy() == Qt::NoFocus)
+        view->setFocusPolicy(Qt::ClickFocus);
+    // Bound to the view (and this bar) only, so that a focused spin box keeps
+    // its own Space and Page keys.
+    for (QWidget* target : {view, static_cast<QWidget*>(this)}) {
+        if (target == view) {
+            auto* space = new QShortcut(QKeySequence(Qt::Key_Space), target);
+            space->setContext(Qt::WidgetWithChildrenShortcut);
+            connect(space, &QShortcut::activated, this, &TimeBar::togglePlay);
+        }
+        auto* up = new QShortcut(QKeySequence(Qt::Key_PageUp), target);
+        up->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(up, &QShortcut::activated, seriesPlayer, &SeriesPlayer::previous);
+        auto* down = new QShortcut(QKeySequence(Qt::Key_PageDown), target);
+        down->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(down, &QShortcut::activated, seriesPlayer, &SeriesPlayer::next);
+    }
+}
+
+void TimeBar::togglePlay()
+{
+    seriesPlayer->togglePlay(nowMilliseconds());
+}
+
+void TimeBar::setSeries(FlowSeries* series)
+{
+    stopRangeSearch();
+    loader->cancel();
+    timer->stop();
+    ranges.clear();
+    flowSeries.reset(series);
+    const FlowSeries* current = flowSeries.get();
+    const int count = current ? current->stepCount() : 0;
+    {
+        const QSignalBlocker blocker(slider);
+        slider->setRange(0, qMax(count - 1, 0));
+        slider->setPageStep(qMax(1, count / 10));
+    }
+    seriesPlayer->reset(count, current ? current->chosenIndex() : -1,
+                        [current](int step) { return current->isPlayable(step); });
+    setVisible(count > 1);
+    // Layers that show the whole-series range ask for the new one.
+    emit seriesRangesFound(ranges);
+}
+
+void TimeBar::findSeriesRanges()
+{
+    if (flowSeries && flowSeries->stepCount() > 1 && ranges.isEmpty() && !rangeThread)
+        startRangeSearch();
+}
+
+void TimeBar::showPosition(int step)
+{
+    if (slider->value() != step) {
+        const QSignalBlocker blocker(slider);
+        slider->setValue(step);
+    }
+    if (!flowSeries || step < 0) {
+        stepLabel->clear();
+        return;
+    }
+    QString text = tr("step %1  t = %2")
+                       .arg(flowSeries->stepNumber(step))
+                       .arg(flowSeries->stepTime(step), 0, 'g', 6);
+    if (!flowSeries->isPlayable(step)) {
+        text += tr(" (missing)");
+        stepLabel->setToolTip(flowSeries->stepReason(step));
+    } else {
+        stepLabel->setToolTip(QString());
+    }
+    stepLabel->setText(text);
+}
+
+bool TimeBar::isFindingRanges() const
+{
+    return rangeThread && rangeThread->isRunning();
+}
+
+void TimeBar::startRangeSearch()
+{
+    rangeCancel = false;
+    rangeProgress->setRange(0, flowSeries->stepCount());
+    rangeProgress->setValue(0);
+    rangeProgress->show();
+    const FlowSeries* series = flowSeries.get();
+    // Progress and result are handed over under the mutex and announced with
+    // posted events, the way the sampling workers hand over their rasters;
+    // the destructor stops the search before the bar goes.
+    rangeThread = QThread::create([series, this] {
+        const QList<ValueRange> found = series->seriesRanges([this](int done, int) {
+            {
+                QMutexLocker locker(&rangeMutex);
+                rangeDone = done;
+            }
+            QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
+            return !rangeCancel;
+        });
+        {
+            QMutexLocker locker(&rangeMutex);
+            rangeResult = found;
+            rangeFinished = !rangeCancel;
+        }
+        QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
+    });
+    rangeThread->start(QThread::LowPriority);
+}
+
+void TimeBar::customEvent(QEvent* event)
+{
+    if (event->type() != rangeProgressEvent)
+        return;
+    int done;
+    bool finished;
+    QList<ValueRange> found;
+    {
+        QMutexLocker locker(&rangeMutex);
+        done = rangeDone;
+        finished = std::exchange(rangeFinished, false);
+        if (finished)
+            found = std::exchange(rangeResult, {});
+    }
+    rangeProgress->setValue(done);
+    if (!finished)
+        return;
+    ranges = found;
+    rangeProgress->hide();
+    emit seriesRangesFound(ranges);
+}
+
+void TimeBar::stopRangeSearch()
+{
+    if (!rangeThread)
+        return;
+    rangeCancel = true;
+    rangeThread->wait();
+    delete rangeThread;
+    rangeThread = nullptr;
+    rangeProgress->hide();
+    QMutexLocker locker(&rangeMutex);
+    rangeDone = 0;
+    rangeFinished = false;
+    rangeResult.clear();
+}

@@ -1,0 +1,293 @@
+#include "data/FlowSeries.h"
+
+#include "data/FlowData.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace {
+
+constexpr int numberDigits = 5;
+
+QString numbered(const QString& base, int number, const char* extension)
+{
+    return base + QLatin1Char('.') +
+           QStringLiteral("%1").arg(number, numberDigits, 10, QLatin1Char('0')) +
+           QLatin1String(extension);
+}
+
+bool isNativeName(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("gri") || suffix == QLatin1String("dat") ||
+           QFileInfo::exists(FlowData::dataName(fileName) + QStringLiteral(".gri"));
+}
+
+} // namespace
+
+FlowSeries* FlowSeries::open(const QString& fileName, const LoadOptions& options,
+                             QString* errorMessage, const FlowData* chosenData)
+{
+    std::unique_ptr<FlowSeries> series(new FlowSeries);
+    series->options = options;
+    series->options.step = 0;
+    const bool native = isNativeName(fileName);
+    if (!native || !series->findNumberedSteps(fileName)) {
+        Step only;
+        only.dataFile = fileName;
+        series->steps.push_back(only);
+    }
+
+    // The reference: the lowest step that loads.
+    QString reason;
+    for (int k = 0; k < series->stepCount(); ++k) {
+        if (series->steps[size_t(k)].state == StepMissing)
+            continue;
+        std::unique_ptr<FlowData> loaded;
+        if (!chosenData || k != series->chosen) {
+            loaded.reset(series->loadStep(k, &reason));
+            if (!loaded)
+                continue;
+        }
+        const FlowData* first = loaded ? loaded.get() : chosenData;
+        series->takeReference(*first);
+        series->setState(k, StepPresent, QString());
+        // A file that holds its steps inside tells their count.
+        if (!native && series->stepCount() == 1 && first->timeStepsValue() > 1) {
+            const Step file = series->steps[0];
+            series->steps.assign(size_t(first->timeStepsValue()), file);
+            for (int s = 0; s < series->stepCount(); ++s) {
+                series->steps[size_t(s)].number = s;
+                series->steps[size_t(s)].state = s == 0 ? StepPresent : StepUnread;
+            }
+        }
+        qDebug().noquote() << QStringLiteral("FlowSeries/open: %1 steps, time difference %2")
+                                  .arg(series->stepCount())
+                                  .arg(double(series->difference));
+        return series.release();
+    }
+    if (reason.isEmpty())
+        reason = QStringLiteral("no step of the series found");
+    qDebug().noquote() << QStringLiteral("FlowSeries/open: ") + reason;
+    if (errorMessage)
+        *errorMessage = reason;
+    return nullptr;
+}
+
+bool FlowSeries::findNumberedSteps(const QString& fileName)
+{
+    const QString name = FlowData::dataName(fileName);
+    const QFileInfo nameInfo(name);
+    QString base = nameInfo.fileName();
+    static const QRegularExpression numberedName(QStringLiteral("^(.+)\\.(\\d{5})$"));
+    const QRegularExpressionMatch chosenMatch = numberedName.match(base);
+    int chosenNumber = 0;
+    if (chosenMatch.hasMatch()) {
+        base = chosenMatch.captured(1);
+        chosenNumber = chosenMatch.captured(2).toInt();
+    } else if (QFileInfo::exists(name + QStringLiteral(".dat"))) {
+        // NAME.dat is what the loader reads for NAME: a data set of its own.
+        return false;
+    }
+
+    const QDir directory = nameInfo.absoluteDir();
+    const QRegularExpression stepName(QStringLiteral("^") + QRegularExpression::escape(base) +
+                                      QStringLiteral("\\.(\\d{5})\\.dat$"));
+    std::map<int, QString> found;
+    const QStringList candidates =
+        directory.entryList({base + QStringLiteral(".*.dat")}, QDir::Files | QDir::Readable);
+    for (const QString& candidate : candidates) {
+        const QRegularExpressionMatch match = stepName.match(candidate);
+        if (match.hasMatch())
+            found[match.captured(1).toInt()] = candidate;
+    }
+    if (found.empty() || (chosenMatch.hasMatch() && !found.count(chosenNumber)))
+        return false;
+
+    const QString prefix = directory.filePath(base);
+    const QString shared = prefix + QStringLiteral(".gri");
+    const int first = found.begin()->first;
+    const int last = found.rbegin()->first;
+    steps.clear();
+    steps.reserve(size_t(last - first + 1));
+    for (int number = first; number <= last; ++number) {
+        Step step;
+        step.number = number;
+        step.dataFile = numbered(prefix, number, ".dat");
+        const QString own = numbered(prefix, number, ".gri");
+        step.geometryFile = QFileInfo::exists(own) ? own : shared;
+        if (!found.count(number)) {
+            step.state = StepMissing;
+            step.reason = QStringLiteral("no data file");
+        } else if (!QFileInfo::exists(step.geometryFile)) {
+            step.state = StepMissing;
+            step.reason = QStringLiteral("no geometry file");
+        }
+        steps.push_back(step);
+    }
+    chosen = chosenNumber - first;
+    if (!chosenMatch.hasMatch())
+        chosen = 0;
+    return true;
+}
+
+void FlowSeries::takeReference(const FlowData& data)
+{
+    difference = data.timeDifferenceValue();
+    resolutionX = data.resolutionXValue();
+    resolutionY = data.resolutionYValue();
+    scalarSets = data.scalarSetCount();
+    geometryMin = data.geometryMinimum();
+    geometryMax = data.geometryMaximum();
+    const SharedArray<Vector3>& positions = data.geometryArray();
+    geometry.assign(positions.get(), positions.get() + positions.size());
+}
+
+QString FlowSeries::gridDifference(const FlowData& data) const
+{
+    if (data.resolutionXValue() != resolutionX || data.resolutionYValue() != resolutionY)
+        return QStringLiteral("grid of %1 x %2 points, the series has %3 x %4")
+            .arg(data.resolutionXValue())
+            .arg(data.resolutionYValue())
+            .arg(resolutionX)
+            .arg(resolutionY);
+    if (data.scalarSetCount() != scalarSets)
+        return QStringLiteral("%1 scalar sets, the series has %2")
+            .arg(data.scalarSetCount() - 1)
+            .arg(scalarSets - 1);
+    const SharedArray<Vector3>& positions = data.geometryArray();
+    const Vector3 low = data.geometryMinimum();
+    const Vector3 high = data.geometryMaximum();
+    if (std::memcmp(&low, &geometryMin, sizeof low) != 0 ||
+        std::memcmp(&high, &geometryMax, sizeof high) != 0 ||
+        size_t(positions.size()) != geometry.size() ||
+        std::memcmp(positions.get(), geometry.data(), geometry.size() * sizeof(Vector3)) != 0)
+        return QStringLiteral("grid positions differ from the series'");
+    return QString();
+}
+
+FlowData* FlowSeries::loadStep(int index, QString* errorMessage) const
+{
+    auto refuse = [&](StepState state, const QString& reason) -> FlowData* {
+        const QString message = QStringLiteral("step %1: %2").arg(stepNumber(index)).arg(reason);
+        qDebug().noquote() << QStringLiteral("FlowSeries/loadStep: ") + message;
+        if (errorMessage)
+            *errorMessage = message;
+        if (index >= 0 && index < stepCount())
+            setState(index, state, reason);
+        return nullptr;
+    };
+    if (index < 0 || index >= stepCount())
+        return refuse(StepMissing, QStringLiteral("no such step"));
+    Step step;
+    {
+        QMutexLocker locker(&mutex);
+        step = steps[size_t(index)];
+    }
+    if (step.state == StepMissing || step.state == StepRefused)
+        return refuse(step.state, step.reason);
+
+    QString reason;
+    std::unique_ptr<FlowData> data;
+    if (step.geometryFile.isEmpty()) {
+        LoadOptions stepOptions = options;
+        stepOptions.step = step.number;
+        data.reset(FlowData::fromFile(step.dataFile, stepOptions, &reason));
+    } else {
+        data.reset(FlowData::fromFiles(step.geometryFile, step.dataFile, &reason));
+    }
+    if (!data)
+        return refuse(StepRefused, reason);
+    // The reference is taken from the first step that loads, before any check.
+    if (!geometry.empty()) {
+        const QString difference = gridDifference(*data);
+        if (!difference.isEmpty())
+            return refuse(StepRefused, difference);
+    }
+    setState(index, StepPresent, QString());
+    return data.release();
+}
+
+void FlowSeries::setState(int index, StepState state, const QString& reason) const
+{
+    QMutexLocker locker(&mutex);
+    Step& step = steps[size_t(index)];
+    step.state = state;
+    step.reason = reason;
+}
+
+int FlowSeries::stepNumber(int index) const
+{
+    return index >= 0 && index < stepCount() ? steps[size_t(index)].number : index;
+}
+
+double FlowSeries::stepTime(int index) const
+{
+    return double(stepNumber(index)) * double(difference);
+}
+
+FlowSeries::StepState FlowSeries::stepState(int index) const
+{
+    QMutexLocker locker(&mutex);
+    return index >= 0 && index < stepCount() ? steps[size_t(index)].state : StepMissing;
+}
+
+QString FlowSeries::stepReason(int index) const
+{
+    QMutexLocker locker(&mutex);
+    return index >= 0 && index < stepCount() ? steps[size_t(index)].reason : QString();
+}
+
+bool FlowSeries::isPlayable(int index) const
+{
+    const StepState state = stepState(index);
+    return state == StepUnread || state == StepPresent;
+}
+
+ValueRange FlowSeries::stepRange(const FlowData& data, int index)
+{
+    const QList<ScalarSet>& sets = data.scalarSets();
+    if (index < 0 || index >= sets.size())
+        return ValueRange();
+    if (index == sets.size() - 1)
+        return ValueRange{0.0, double(data.vectorMaximum())};
+    return ValueRange{double(sets[index].minimum), double(sets[index].maximum)};
+}
+
+QList<ValueRange> FlowSeries::seriesRanges(const std::function<bool(int, int)>& progress) const
+{
+    QList<ValueRange> ranges;
+    bool any = false;
+    const int total = stepCount();
+    for (int k = 0; k < total; ++k) {
+        if (isPlayable(k)) {
+            std::unique_ptr<FlowData> data(loadStep(k));
+            if (data) {
+                const int count = data->scalarSetCount();
+                for (int s = 0; s < count; ++s) {
+                    const ValueRange range = stepRange(*data, s);
+                    if (!any) {
+                        ranges.append(range);
+                        continue;
+                    }
+                    ValueRange& all = ranges[s];
+                    all.minimum = std::min(all.minimum, range.minimum);
+                    all.maximum = std::max(all.maximum, range.maximum);
+                }
+                any = true;
+            }
+        }
+        if (progress && !progress(k + 1, total))
+            return {};
+    }
+    return ranges;
+}

@@ -1,0 +1,164 @@
+// A series as a user meets it: the cavity sample stepped and played in the
+// main window, and its frames rendered in batch, split over processes.
+
+#include "tests/transfer/MouseScript.h"
+
+#include "app/Main.h"
+#include "app/SeriesPlayer.h"
+#include "app/shell/CollapseableWidget.h"
+#include "app/TimeBar.h"
+#include "app/ViewPort.h"
+#include "data/FlowData.h"
+#include "data/FlowSeries.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString cavityPath()
+{
+    return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/cavity.gri";
+}
+
+QtMessageHandler testLogHandler = nullptr;
+
+// Worker debug lines from several threads would meet in the test logger.
+void dropDebugLines(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtDebugMsg && testLogHandler)
+        testLogHandler(type, context, message);
+}
+
+QByteArray contents(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSeries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testLogHandler = qInstallMessageHandler(dropDebugLines); }
+    void stepsKeepLayerSettings();
+    void framesSplitOverProcesses();
+};
+
+void TestSeries::stepsKeepLayerSettings()
+{
+    Main window;
+    window.resize(1100, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.loadFlowData(cavityPath()));
+    ViewPort& view = *window.viewPort();
+    TimeBar& bar = *window.timeBar();
+    QVERIFY(bar.isVisible());
+    QCOMPARE(bar.series()->stepCount(), 4);
+
+    // Settings a user makes: another field and a transfer function on the
+    // shown colour coding, the whole-series range, more arrows, zoom, pan.
+    auto* colorCoding = qobject_cast<LayerColorCoding*>(view.layerList().at(1));
+    auto* arrows = qobject_cast<LayerArrows*>(view.layerList().at(5));
+    QVERIFY(colorCoding && arrows);
+    auto* contents = window.findChild<QWidget*>("scrollAreaWidgetContents");
+    const QList<CollapseableWidget*> panels =
+        contents->findChildren<CollapseableWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    panels.at(1)->findChild<QComboBox*>("scalarIndex")->setCurrentIndex(1);
+    const TransferFunction function(QPolygonF{{0, 0}, {0.5, 1}, {1, 0.2}},
+                                    {Qt::blue, Qt::yellow, Qt::red});
+    colorCoding->setTransferFunction(function);
+    colorCoding->setColorRange(LayerColorCoding::WholeSeries);
+    panels.at(5)->findChild<QSlider*>("arrowQuantitySlider")->setValue(33);
+    QVERIFY(view.setScale(1.3f));
+    play(&view, {press(400, 300), move(430, 300), release(430, 300)});
+    const double centerX = view.centerFractionX();
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.seriesRanges().isEmpty(), 30000);
+    QVERIFY(view.finishRendering(60000));
+    const QImage first = view.renderImage();
+    const QImage firstArrows = arrows->currentImage();
+
+    // Page Down on the view shows step 1 in place of step 0.
+    const FlowData* stepZero = window.currentFlowData();
+    QSignalSpy stepped(&window, &Main::flowDataStepped);
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    QTRY_COMPARE_WITH_TIMEOUT(stepped.count(), 1, 10000);
+    QCOMPARE(bar.player()->shownStep(), 1);
+    QVERIFY(view.finishRendering(60000));
+    QVERIFY(window.currentFlowData() != stepZero);
+    QCOMPARE(view.currentFlowData(), window.currentFlowData());
+    QVERIFY(view.renderImage() != first);
+    QVERIFY(arrows->currentImage() != firstArrows);
+
+    QCOMPARE(colorCoding->currentScalarIndex(), 1);
+    QCOMPARE(colorCoding->transferFunction(), function);
+    QCOMPARE(colorCoding->colorRange(), LayerColorCoding::WholeSeries);
+    QCOMPARE(colorCoding->valueRange(), bar.seriesRanges().at(1));
+    QCOMPARE(panels.at(5)->findChild<QSlider*>("arrowQuantitySlider")->value(), 33);
+    QCOMPARE(arrows->currentImage().size(), view.imageSize());
+    QCOMPARE(view.zoomScale(), 1.3f);
+    QCOMPARE(view.centerFractionX(), centerX);
+
+    // Space plays through the last step and round to the first.
+    QList<int> shown;
+    connect(bar.player(), &SeriesPlayer::showRequested, this,
+            [&shown](int step) { shown.append(step); });
+    QTest::keyClick(&view, Qt::Key_Space);
+    QVERIFY(bar.player()->isPlaying());
+    QTRY_VERIFY_WITH_TIMEOUT(shown.contains(0), 20000);
+    QTest::keyClick(&view, Qt::Key_Space);
+    QVERIFY(!bar.player()->isPlaying());
+    QCOMPARE(shown.mid(0, shown.indexOf(0) + 1), (QList<int>{2, 3, 0}));
+}
+
+void TestSeries::framesSplitOverProcesses()
+{
+    QTemporaryDir dir;
+    auto render = [&](const QString& output, const QStringList& options) {
+        auto* process = new QProcess(this);
+        process->start(VELMORA_RENDER_PROGRAM,
+                       QStringList{cavityPath(), dir.filePath(output)} + options);
+        return process;
+    };
+    const QStringList seriesRange{"--range", "series", "--background", "black"};
+    for (const char* folder : {"whole", "split", "step"})
+        QVERIFY(QDir(dir.path()).mkpath(folder));
+    QProcess* whole = render("whole/f.png", QStringList{"--frames", "all"} + seriesRange);
+    // Two disjoint ranges at the same time, as two jobs of an array would.
+    QProcess* low = render("split/f.png", QStringList{"--frames", "0:1"} + seriesRange);
+    QProcess* high = render("split/f.png", QStringList{"--frames", "2:3"} + seriesRange);
+    QProcess* single = render("single.png", {"--background", "black"});
+    for (QProcess* process : {whole, low, high, single}) {
+        QVERIFY(process->waitForFinished(120000));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
+    }
+    for (int k = 0; k < 4; ++k) {
+        const QString name = QString("f.%1.png").arg(k, 5, 10, QChar('0'));
+        const QByteArray frame = contents(dir.filePath("whole/" + name));
+        QVERIFY2(!frame.isEmpty(), qPrintable(name));
+        QVERIFY2(frame == contents(dir.filePath("split/" + name)), qPrintable(name));
+    }
+    QCOMPARE(QDir(dir.filePath("split")).entryList(QDir::Files).size(), 4);
+    // Per step, frame 0 equals a single render of the data set.
+    QProcess* perStep = render("step/f.png", {"--frames", "0:0", "--background", "black"});
+    QVERIFY(perStep->waitForFinished(120000));
+    QCOMPARE(perStep->exitCode(), 0);
+    QCOMPARE(contents(dir.filePath("step/f.00000.png")), contents(dir.filePath("single.png")));
+}
+
+QTEST_MAIN(TestSeries)
+#include "tst_series.moc"
