@@ -1,6 +1,6 @@
 #include "data/ProfileTimer.h"
 #include "data/Vector3.h"
-#include "tests/data/MessageCapture.h"
+#include "tests/common/MessageCapture.h"
 
 #include <QDebug>
 #include <QRegularExpression>

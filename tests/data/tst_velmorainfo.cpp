@@ -1,4 +1,4 @@
-#include "tests/data/FlowFixture.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
