@@ -123,6 +123,8 @@ struct Grid
     QList<Vector3> vectors;
     QList<QList<float>> scalars;
     bool fastIndexAlongY = false;
+    int timeSteps = 1;
+    float timeDifference = 0.5f;
 
     // Values of functions of the file's own coordinates at every point.
     template <typename F> auto sample(F f) const
@@ -141,7 +143,7 @@ struct Grid
         writer.setVectors(vectors);
         for (const QList<float>& set : scalars)
             writer.addScalarSet(set);
-        writer.setTimeInformation(1, 0.5f);
+        writer.setTimeInformation(timeSteps, timeDifference);
         writer.setFastIndexAlongY(fastIndexAlongY);
         return writer.write(dataName);
     }

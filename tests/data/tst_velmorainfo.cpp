@@ -6,9 +6,9 @@
 
 namespace {
 
-FlowFixture::Grid infoGrid()
+FlowFiles::Grid infoGrid()
 {
-    FlowFixture::Grid grid;
+    FlowFiles::Grid grid;
     grid.xs = {-1, 0, 2.5f};
     grid.ys = {3, 4};
     grid.vectors = {{3, 4, 0}, {0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {0, 2, 0}, {0, 0, 0}};
@@ -53,12 +53,10 @@ void TestVelmoraInfo::reports_data()
                            << QString();
     QTest::newRow("no files") << QByteArray() << false << QStringList{"@"} << 1 << QStringList()
                               << "opening geometry file failed";
-    QTest::newRow("depth 3") << FlowFixture::header(3, 2, 2, 3) << true << QStringList{"@.dat"} << 1
+    QTest::newRow("depth 3") << FlowFiles::header(3, 2, 2, 3) << true << QStringList{"@.dat"} << 1
                              << QStringList() << "depth not 1; only programmed for 1";
     QTest::newRow("no file named")
         << QByteArray() << true << QStringList() << 2 << QStringList() << "usage";
-    QTest::newRow("two files named")
-        << QByteArray() << true << QStringList{"@", "@"} << 2 << QStringList() << "usage";
 }
 
 void TestVelmoraInfo::reports()
