@@ -1,5 +1,6 @@
 #include "app/Main.h"
 #include "app/ViewPort.h"
+#include "app/shell/Layer.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 
@@ -68,11 +69,6 @@ bool writeFixtures(const QTemporaryDir& dir)
            writeBytes(dir.filePath("garbage_header.dat"), QByteArray(64, '\x01'));
 }
 
-QMenu* menuNamed(Main& window, const QString& name)
-{
-    return window.findChild<QMenu*>(name);
-}
-
 // Answers the window's file questions the way a user answers the dialogs,
 // and records what each question looked like.
 struct FileAnswers
@@ -106,10 +102,7 @@ class TestMain : public QObject
 
 private slots:
     void initTestCase();
-    void actions_data();
-    void actions();
-    void formStructure();
-    void actionsAreWired();
+    void destructionWhileWorkersRun();
     void loadSequence_data();
     void loadSequence();
     void saveImage_data();
@@ -127,125 +120,21 @@ void TestMain::initTestCase()
     QVERIFY(writeFixtures(fixtures));
 }
 
-void TestMain::actions_data()
+// The window ends while the layers' workers still sample the data set: the
+// layers must go before the data set they read (AddressSanitizer watches).
+void TestMain::destructionWhileWorkersRun()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("shortcut");
-    QTest::addColumn<QString>("menu");
-    QTest::addColumn<int>("position"); // separators count as entries
-
-    const auto row = [](const char* tag, const char* name, const char* text, const char* shortcut,
-                        const char* menu, int position) {
-        QTest::newRow(tag) << QString(name) << QString(text) << QString(shortcut) << QString(menu)
-                           << position;
-    };
-    row("load", "actionLoad_Flow_Data", "Load Flow Data", "Ctrl+L", "menuFile", 0);
-    row("save", "actionSave_Image", "Save Image", "Ctrl+S", "menuFile", 2);
-    row("quit", "actionQuit", "Quit", "Ctrl+Q", "menuFile", 4);
-    row("fit", "actionFit_to_Screen", "Fit to Screen", "Ctrl+F", "menuView", 0);
-    row("save properties", "actionSave_Properties", "Save Properties", "", "", -1);
-    row("load properties", "actionLoad_Properties", "Load Properties", "", "", -1);
-}
-
-void TestMain::actions()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    QFETCH(QString, shortcut);
-    QFETCH(QString, menu);
-    QFETCH(int, position);
-
-    Main window;
-    auto* action = window.findChild<QAction*>(name);
-    QVERIFY(action);
-    QCOMPARE(action->parent(), &window);
-    QCOMPARE(action->text(), text);
-    QCOMPARE(action->shortcut(), QKeySequence(shortcut));
-
-    const QStringList menus{"menuFile", "menuView"};
-    for (const QString& menuName : menus) {
-        const QList<QAction*> entries = menuNamed(window, menuName)->actions();
-        if (menuName == menu) {
-            QVERIFY(position < entries.size());
-            QCOMPARE(entries.at(position), action);
-        } else {
-            QVERIFY2(!entries.contains(action), qPrintable(menuName));
-        }
+    const QString sample = qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/vortex_street.gri";
+    bool caughtRunning = false;
+    for (int attempt = 0; attempt < 20 && !caughtRunning; ++attempt) {
+        auto* window = new Main;
+        QTest::ignoreMessage(QtDebugMsg, "loadFlowData loaded");
+        QVERIFY(window->loadFlowData(sample));
+        for (Layer* layer : window->viewPort()->layerList())
+            caughtRunning = caughtRunning || layer->isRendering();
+        delete window;
     }
-}
-
-void TestMain::formStructure()
-{
-    Main window;
-    QCOMPARE(window.objectName(), QString("MainWindow"));
-    QCOMPARE(window.windowTitle(), QString("Velmora"));
-
-    auto* central = window.findChild<QWidget*>("centralwidget");
-    QCOMPARE(window.centralWidget(), central);
-    auto* viewPort = window.findChild<ViewPort*>("viewPort");
-    QCOMPARE(window.viewPort(), viewPort);
-    QCOMPARE(viewPort->parentWidget(), central);
-
-    QCOMPARE(window.menuBar()->objectName(), QString("menubar"));
-    const QList<QAction*> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 2);
-    QCOMPARE(menus.at(0)->menu(), menuNamed(window, "menuFile"));
-    QCOMPARE(menus.at(0)->text(), QString("File"));
-    QCOMPARE(menus.at(1)->menu(), menuNamed(window, "menuView"));
-    QCOMPARE(menus.at(1)->text(), QString("View"));
-    const QList<QAction*> fileEntries = menuNamed(window, "menuFile")->actions();
-    QCOMPARE(fileEntries.size(), 5);
-    QVERIFY(fileEntries.at(1)->isSeparator());
-    QVERIFY(fileEntries.at(3)->isSeparator());
-    QCOMPARE(window.statusBar()->objectName(), QString("statusbar"));
-
-    auto* dock = window.findChild<QDockWidget*>("dockWidget");
-    QVERIFY(dock);
-    QCOMPARE(dock->windowTitle(), QString("Properties"));
-    QCOMPARE(window.dockWidgetArea(dock), Qt::LeftDockWidgetArea);
-    QCOMPARE(dock->widget()->objectName(), QString("dockWidgetContents"));
-    auto* dockLayout = qobject_cast<QVBoxLayout*>(dock->widget()->layout());
-    QVERIFY(dockLayout);
-    QCOMPARE(dockLayout->count(), 2);
-
-    auto* propertiesRow = window.findChild<QWidget*>("loadSaveProperties");
-    QCOMPARE(dockLayout->itemAt(0)->widget(), propertiesRow);
-    auto* combo = window.findChild<QComboBox*>("propertiesComboBox");
-    QVERIFY(combo->isEditable());
-    QCOMPARE(combo->parentWidget(), propertiesRow);
-    auto* saveButton = window.findChild<QPushButton*>("saveProperties");
-    QCOMPARE(saveButton->text(), QString("Save"));
-    QCOMPARE(saveButton->parentWidget(), propertiesRow);
-
-    auto* scrollArea = window.findChild<QScrollArea*>("scrollArea");
-    QCOMPARE(dockLayout->itemAt(1)->widget(), scrollArea);
-    QVERIFY(scrollArea->widgetResizable());
-    QCOMPARE(scrollArea->widget()->objectName(), QString("scrollAreaWidgetContents"));
-    // The panels of the view port's layers, then the spacer that packs them.
-    const QLayout* column = scrollArea->widget()->layout();
-    QCOMPARE(column->count(), viewPort->layerList().size() + 1);
-    QVERIFY(column->itemAt(column->count() - 1)->spacerItem());
-}
-
-void TestMain::actionsAreWired()
-{
-    Main window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
-    ViewPort* viewPort = window.viewPort();
-    const QSize fitted = viewPort->size();
-    QVERIFY(!fitted.isEmpty());
-
-    window.findChild<QAction*>("actionFit_to_Screen")->trigger();
-    const QSize image = viewPort->imageSize();
-    // Aspect 2: the whole image fits, touching the view in one direction.
-    QVERIFY(image.width() <= fitted.width() && image.height() <= fitted.height());
-    QVERIFY(image.width() >= fitted.width() - 1 || image.height() >= fitted.height() - 1);
-
-    window.findChild<QAction*>("actionQuit")->trigger();
-    QVERIFY(!window.isVisible());
+    QVERIFY2(caughtRunning, "no worker was running when the window went");
 }
 
 void TestMain::loadSequence_data()
@@ -256,8 +145,6 @@ void TestMain::loadSequence_data()
 
     QTest::newRow("a second data set replaces the first") << "tall" << true << QSize(500, 1000);
     QTest::newRow("missing files keep the first") << "missing" << false << QSize(1000, 500);
-    QTest::newRow("unparsable header keeps the first")
-        << "garbage header" << false << QSize(1000, 500);
     QTest::newRow("data file shorter than the grid keeps the first")
         << "truncated data" << false << QSize(1000, 500);
 }
@@ -307,7 +194,6 @@ void TestMain::saveImage_data()
     QTest::addColumn<bool>("saved");
 
     QTest::newRow("png extension still writes a JPEG") << true << "picture.png" << true;
-    QTest::newRow("no extension") << true << "picture" << true;
     QTest::newRow("nothing loaded yet") << false << "picture.jpg" << false;
     QTest::newRow("directory does not exist") << true << "absent/picture.jpg" << false;
 }
