@@ -118,7 +118,6 @@ private slots:
     void initTestCase();
     void stackOrderAndOpacity();
     void loadingWhileWorkersRun();
-    void zoomRendersAndPanDoesNot();
     void render_data();
     void render();
 };
@@ -232,8 +231,8 @@ void TestEndToEnd::stackOrderAndOpacity()
 void TestEndToEnd::loadingWhileWorkersRun()
 {
     Window w;
-    const QStringList names = {"vortex_street", "double_gyre",   "channel_transposed",
-                               "cavity.00000",  "vortex_street", "double_gyre"};
+    const QStringList names = {"vortex_street", "channel_transposed", "cavity.00000",
+                               "double_gyre"};
     // No waiting in between: each load replaces (and deletes) a data set that
     // the workers may still be sampling from.
     for (const QString& name : names)
@@ -251,48 +250,6 @@ void TestEndToEnd::loadingWhileWorkersRun()
              size);
 }
 
-void TestEndToEnd::zoomRendersAndPanDoesNot()
-{
-    Window w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-    QVERIFY(w.window.loadFlowData(samplePath("double_gyre")));
-    QVERIFY(waitForLayers(w.viewPort()));
-    const QSize before = w.viewPort().imageSize();
-
-    // One notch towards the user enlarges by 1.25.
-    const QPointF centre(w.viewPort().width() / 2.0, w.viewPort().height() / 2.0);
-    QWheelEvent wheel(centre, w.viewPort().mapToGlobal(centre), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&w.viewPort(), &wheel);
-    QVERIFY(waitForLayers(w.viewPort()));
-    const QSize after = w.viewPort().imageSize();
-    QCOMPARE(after, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.25f));
-    QVERIFY(after.width() > before.width());
-    const QList<QImage> images = {
-        static_cast<LayerColorCoding*>(w.layer(colorCodingHidden))->currentImage(),
-        static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage(),
-        static_cast<LayerStreamlines*>(w.layer(streamlinesHidden))->currentImage(),
-        static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage(),
-        static_cast<LayerArrows*>(w.layer(arrowsHidden))->currentImage(),
-        static_cast<LayerArrows*>(w.layer(arrowsShown))->currentImage()};
-    for (int i = 0; i < images.size(); ++i)
-        QVERIFY2(images[i].size() == after, qPrintable(QString("layer %1").arg(i)));
-
-    // A pan moves the view only: no layer renders or announces a change.
-    std::vector<std::unique_ptr<QSignalSpy>> spies;
-    for (Layer* layer : w.viewPort().layerList())
-        spies.push_back(std::make_unique<QSignalSpy>(layer, &Layer::layerChanged));
-    const double centerXBefore = w.viewPort().centerFractionX();
-    play(&w.viewPort(), {press(400, 300), move(420, 300), move(460, 310), release(460, 310)});
-    QVERIFY(w.viewPort().centerFractionX() < centerXBefore);
-    for (const auto& spy : spies)
-        QCOMPARE(spy->count(), 0);
-    QCOMPARE(static_cast<LayerColorCoding*>(w.layer(colorCodingShown))->currentImage().cacheKey(),
-             images[colorCodingShown].cacheKey());
-    QCOMPARE(static_cast<LayerStreamlines*>(w.layer(streamlinesShown))->currentImage().cacheKey(),
-             images[streamlinesShown].cacheKey());
-}
-
 void TestEndToEnd::render_data()
 {
     QTest::addColumn<QString>("input");
@@ -305,20 +262,9 @@ void TestEndToEnd::render_data()
         << samplePath("vortex_street") << QStringList() << "a.png" << 0 << 1.0;
     QTest::newRow("double gyre, half scale")
         << samplePath("double_gyre") << QStringList{"--scale", "0.5"} << "b.jpg" << 0 << 0.5;
-    QTest::newRow("fast index along y")
-        << samplePath("channel_transposed") << QStringList() << "c.png" << 0 << 1.0;
-    QTest::newRow("time series") << samplePath("cavity.00000") << QStringList() << "d.jpg" << 0
-                                 << 1.0;
-    QTest::newRow("dark background") << samplePath("vortex_street")
-                                     << QStringList{"--background", "black"} << "i.png" << 0 << 1.0;
     QTest::newRow("not a colour") << samplePath("vortex_street")
                                   << QStringList{"--background", "nocolour"} << "j.png" << 2 << 1.0;
-    QTest::newRow("corrupt file") << QString("corrupt.gri") << QStringList() << "e.png" << 1 << 1.0;
     QTest::newRow("missing file") << QString("missing.gri") << QStringList() << "f.png" << 1 << 1.0;
-    QTest::newRow("scale at the lower limit")
-        << samplePath("double_gyre") << QStringList{"--scale", "0.1"} << "g.png" << 2 << 0.1;
-    QTest::newRow("unwritable output")
-        << samplePath("double_gyre") << QStringList() << "no/such/dir/h.png" << 1 << 1.0;
 }
 
 void TestEndToEnd::render()
@@ -330,14 +276,6 @@ void TestEndToEnd::render()
     QFETCH(double, scale);
 
     QTemporaryDir dir;
-    {
-        QFile gri(dir.filePath("corrupt.gri"));
-        QVERIFY(gri.open(QIODevice::WriteOnly));
-        gri.write("VELMOR 40 30 1 0 1 0.0  " + QByteArray(100, '\xff'));
-        QFile dat(dir.filePath("corrupt.dat"));
-        QVERIFY(dat.open(QIODevice::WriteOnly));
-        dat.write(QByteArray(64, '\x7f'));
-    }
     if (!input.startsWith('/'))
         input = dir.filePath(input);
     const QString outputPath = dir.filePath(output);
@@ -364,14 +302,6 @@ void TestEndToEnd::render()
         for (int x = 0; x < picture.width(); x += 3)
             colors.insert(picture.pixel(x, y));
     QVERIFY2(colors.size() > 10, qPrintable(QString::number(colors.size())));
-    // Under the colour coding's transparent low end the background shows.
-    if (options.contains("--background")) {
-        int darkest = 255;
-        for (int y = 0; y < picture.height(); y += 3)
-            for (int x = 0; x < picture.width(); x += 3)
-                darkest = std::min(darkest, qGray(picture.pixel(x, y)));
-        QVERIFY2(darkest < 40, qPrintable(QString::number(darkest)));
-    }
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -1,6 +1,6 @@
 #include "app/Main.h"
-#include "app/ViewPort.h"
 #include "app/shell/Layer.h"
+#include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 
@@ -69,31 +69,6 @@ bool writeFixtures(const QTemporaryDir& dir)
            writeBytes(dir.filePath("garbage_header.dat"), QByteArray(64, '\x01'));
 }
 
-// Answers the window's file questions the way a user answers the dialogs,
-// and records what each question looked like.
-struct FileAnswers
-{
-    struct Question
-    {
-        QString caption;
-        QString startPath;
-        QString filter;
-        bool save;
-    };
-
-    explicit FileAnswers(Main& window)
-    {
-        window.setFileNameAsker([this](const QString& caption, const QString& startPath,
-                                       const QString& filter, bool save) {
-            questions.append({caption, startPath, filter, save});
-            return answers.isEmpty() ? QString() : answers.takeFirst();
-        });
-    }
-
-    QStringList answers;
-    QList<Question> questions;
-};
-
 } // namespace
 
 class TestMain : public QObject
@@ -107,8 +82,6 @@ private slots:
     void loadSequence();
     void saveImage_data();
     void saveImage();
-    void fileDialogs_data();
-    void fileDialogs();
 
 private:
     QTemporaryDir fixtures;
@@ -232,60 +205,6 @@ void TestMain::saveImage()
     QImageReader reader(fileName);
     QCOMPARE(reader.format(), QByteArray("jpeg"));
     QCOMPARE(reader.size(), QSize(1000, 500));
-}
-
-void TestMain::fileDialogs_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("answer"); // fixture or output name; empty cancels
-    QTest::addColumn<bool>("loaded");
-    QTest::addColumn<bool>("nextOpensAtAnswer");
-
-    const QString load("actionLoad_Flow_Data");
-    const QString save("actionSave_Image");
-    QTest::newRow("load accepted") << load << QString("wide") << true << true;
-    QTest::newRow("load cancelled") << load << QString() << false << false;
-    QTest::newRow("failed load still moves the dialog")
-        << load << QString("garbage header") << false << true;
-    QTest::newRow("save accepted") << save << QString("dialog.jpg") << true << true;
-    QTest::newRow("save cancelled") << save << QString() << true << false;
-}
-
-void TestMain::fileDialogs()
-{
-    QFETCH(QString, action);
-    QFETCH(QString, answer);
-    QFETCH(bool, loaded);
-    QFETCH(bool, nextOpensAtAnswer);
-
-    const bool saving = action == "actionSave_Image";
-    QTemporaryDir out;
-    Main window;
-    FileAnswers user(window);
-    if (saving)
-        QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
-    const QString fileName = answer.isEmpty() ? QString()
-                             : saving         ? out.filePath(answer)
-                                              : fixturePath(fixtures, answer);
-
-    user.answers = {fileName, QString()};
-    window.findChild<QAction*>(action)->trigger();
-    QCOMPARE(user.questions.size(), 1);
-    const FileAnswers::Question first = user.questions.at(0);
-    QCOMPARE(first.save, saving);
-    QCOMPARE(first.caption, saving ? QString("Save Image") : QString("Load Flow Data"));
-    QCOMPARE(first.startPath, saving ? QString("pictures") : QString("dat"));
-    QCOMPARE(first.filter, saving ? QString("jpg (*.jpeg *.jpg *.jpe);;All Files (*)")
-                                  : QString("Flow Data (*.gri);;All Files (*)"));
-    QCOMPARE(window.currentFlowData() != nullptr, loaded);
-    if (saving && !answer.isEmpty())
-        QCOMPARE(QImageReader(fileName).size(), QSize(1000, 500));
-
-    // The next dialog opens where the last accepted one ended; a cancelled
-    // one moves nothing.
-    window.findChild<QAction*>(action)->trigger();
-    QCOMPARE(user.questions.size(), 2);
-    QCOMPARE(user.questions.at(1).startPath, nextOpensAtAnswer ? fileName : first.startPath);
 }
 
 QTEST_MAIN(TestMain)

@@ -67,7 +67,6 @@ bool closeTo(const QColor& actual, const QColor& expected, int tolerance)
            std::abs(actual.blue() - expected.blue()) <= tolerance;
 }
 
-
 } // namespace
 
 class TestViewPort : public QObject
@@ -79,12 +78,9 @@ private slots:
     void imageSize();
     void zoom_data();
     void zoom();
-    void drag_data();
-    void drag();
     void panMovesPicture();
     void exportPicture_data();
     void exportPicture();
-    void exportWithoutData();
 };
 
 void TestViewPort::imageSize_data()
@@ -183,60 +179,6 @@ void TestViewPort::zoom()
     QCOMPARE(view.centerFractionY(), 0.5);
 }
 
-void TestViewPort::drag_data()
-{
-    QTest::addColumn<bool>("withData");
-    QTest::addColumn<int>("buttons");
-    QTest::addColumn<QPoint>("from");
-    QTest::addColumn<QPoint>("to");
-    QTest::addColumn<double>("centerX");
-    QTest::addColumn<double>("centerY");
-    QTest::addColumn<float>("scale");
-    QTest::addColumn<QSize>("imageSize");
-
-    const int left = Qt::LeftButton;
-    const int middle = Qt::MiddleButton;
-    const QPoint start(100, 100);
-    const QSize unscaled(1000, 500);
-    QTest::newRow("left drag up and left")
-        << true << left << start << QPoint(80, 60) << 0.52 << 0.58 << 1.0f << unscaled;
-    QTest::newRow("right drag does nothing") << true << int(Qt::RightButton) << start
-                                             << QPoint(150, 50) << 0.5 << 0.5 << 1.0f << unscaled;
-    QTest::newRow("middle drag up enlarges")
-        << true << middle << start << QPoint(100, 90) << 0.5 << 0.5 << 1.01f << QSize(1009, 505);
-    QTest::newRow("middle drag sideways shrinks")
-        << true << middle << start << QPoint(160, 100) << 0.5 << 0.5 << 0.99f << QSize(990, 495);
-}
-
-void TestViewPort::drag()
-{
-    QFETCH(bool, withData);
-    QFETCH(int, buttons);
-    QFETCH(QPoint, from);
-    QFETCH(QPoint, to);
-    QFETCH(double, centerX);
-    QFETCH(double, centerY);
-    QFETCH(float, scale);
-    QFETCH(QSize, imageSize);
-
-    auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 1, 1));
-    ViewPort view({layer});
-    setViewSize(view, QSize(400, 300));
-    FakeFlowData data(2.0f);
-    if (withData)
-        view.setFlowData(&data);
-    const qsizetype rendersBefore = layer->sizes.size();
-
-    dragWith(view, Qt::MouseButtons(buttons), from, to);
-    QCOMPARE(view.centerFractionX(), centerX);
-    QCOMPARE(view.centerFractionY(), centerY);
-    QCOMPARE(view.zoomScale(), scale);
-    QCOMPARE(view.imageSize(), imageSize);
-    // A pan only repaints; only a zoom makes the layers render.
-    const bool zoomed = withData && scale != 1.0f;
-    QCOMPARE(layer->sizes.size(), rendersBefore + (zoomed ? 1 : 0));
-}
-
 void TestViewPort::panMovesPicture()
 {
     // The layer covers the left half of the image, so with the image centred
@@ -310,15 +252,6 @@ void TestViewPort::exportPicture()
     QCOMPARE(saved.size(), QSize(1000, 500));
     const QColor actual = saved.pixelColor(probe);
     QVERIFY2(closeTo(actual, expected, jpegTolerance), qPrintable(actual.name()));
-}
-
-void TestViewPort::exportWithoutData()
-{
-    ViewPort view({new ImageLayer(bottomColor, QRectF(0, 0, 1, 1))});
-    QTemporaryDir dir;
-    const QString fileName = dir.filePath("out.jpg");
-    QVERIFY(!view.exportImage(fileName));
-    QVERIFY(!QFile::exists(fileName));
 }
 
 QTEST_MAIN(TestViewPort)

@@ -43,8 +43,6 @@ class TestFlowData : public QObject
     Q_OBJECT
 
 private slots:
-    void dataName_data();
-    void dataName();
     void loadsFiles_data();
     void loadsFiles();
     void rejectsCorruptFiles_data();
@@ -52,25 +50,6 @@ private slots:
     void normalises_data();
     void normalises();
 };
-
-void TestFlowData::dataName_data()
-{
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("numbered data file") << "flow.00000.dat"
-                                        << "flow.00000";
-    QTest::newRow("dot in directory, none in file") << "runs.v2/flow"
-                                                    << "runs.v2/flow";
-    QTest::newRow("dots in directory and file") << "/data/runs.v2/flow.gri"
-                                                << "/data/runs.v2/flow";
-}
-
-void TestFlowData::dataName()
-{
-    QFETCH(QString, fileName);
-    QFETCH(QString, expected);
-    QCOMPARE(FlowData::dataName(fileName), expected);
-}
 
 void TestFlowData::loadsFiles_data()
 {

@@ -95,7 +95,6 @@ class TestFlowDataWorker : public QObject
 private slots:
     void requestsWhilePendingCoalesce();
     void requestDuringComputationStartsOneMore();
-    void twoComputationsBeforeFirstEvent();
     void parameterChangeDropsUntakenRaster();
     void unusableParametersComputeNothing_data();
     void unusableParametersComputeNothing();
@@ -158,34 +157,6 @@ void TestFlowDataWorker::requestDuringComputationStartsOneMore()
     QVERIFY(raster);
     QCOMPARE(size, QSize(3, 2));
     delete[] raster;
-}
-
-void TestFlowDataWorker::twoComputationsBeforeFirstEvent()
-{
-    CountingFlowData data(1);
-    Receiver receiver;
-    FlowDataWorkerScalar worker(&receiver);
-    QList<float> taken;
-    receiver.onReady = [&] {
-        QSize size;
-        float* raster = worker.takeResult(&size);
-        taken.append(raster ? raster[size.width() * size.height() - 1] : -1.0f);
-        delete[] raster;
-    };
-    worker.setFlowData(&data, 0);
-    worker.setRasterSize(4, 4);
-
-    worker.startIfIdle();
-    worker.wait();
-    worker.startIfIdle();
-    worker.wait();
-    QCOMPARE(receiver.events, 0);
-
-    QVERIFY(waitForEvents(receiver, 2));
-    QCoreApplication::processEvents();
-    // The second raster (filled by call 2) with the first event, nothing
-    // with the second; the first raster was freed by the worker.
-    QCOMPARE(taken, QList<float>({2.0f, -1.0f}));
 }
 
 void TestFlowDataWorker::parameterChangeDropsUntakenRaster()

@@ -95,8 +95,6 @@ class TestRectangularFlowData : public QObject
     Q_OBJECT
 
 private slots:
-    void lookupTable_data();
-    void lookupTable();
     void vectorAt_data();
     void vectorAt();
     void resample_data();
@@ -105,51 +103,6 @@ private slots:
     void loadIntoBuiltGrid_data();
     void loadIntoBuiltGrid();
 };
-
-void TestRectangularFlowData::lookupTable_data()
-{
-    QTest::addColumn<QList<float>>("axis");
-    QTest::addColumn<int>("uniformEntries"); // 2 (n - 1), or 0 for no such expectation
-    QTest::addColumn<bool>("cut");           // 2 / minDistance exceeds the bound
-
-    QTest::newRow("uniform, 1000 points") << FlowFiles::axis(1000) << 1998 << false;
-    QTest::newRow("non-uniform") << QList<float>{0, 0.1f, 0.15f, 0.6f, 1.0f} << 0 << false;
-    QTest::newRow("smallest cell a millionth")
-        << QList<float>{0, 0.5f, 0.500001f, 1.0f} << 0 << true;
-}
-
-void TestRectangularFlowData::lookupTable()
-{
-    QFETCH(QList<float>, axis);
-    QFETCH(int, uniformEntries);
-    QFETCH(bool, cut);
-
-    QTemporaryDir dir;
-    const auto data = load(gridOf(axis, {0, 1}, false), dir);
-    QVERIFY(data);
-    const SharedArray<int>& table = data->xLookupTable();
-    const SharedArray<float>& coords = data->xCoordinates();
-    const int m = table.size();
-    if (uniformEntries == 2)
-        QCOMPARE(m, 2);
-    else if (uniformEntries > 0)
-        QVERIFY2(m == uniformEntries || m == uniformEntries - 1, qPrintable(QString::number(m)));
-    if (cut)
-        QCOMPARE(m, RectangularFlowData::maxLookupEntries);
-    else
-        QVERIFY(m < RectangularFlowData::maxLookupEntries);
-
-    // Entry q: the cell containing the upper end of the q-th of m bins.
-    for (int q = 0; q < m; ++q) {
-        const double end = double(q + 1) / double(m - 1);
-        QVERIFY2(table[q] == containingCell(end, coords),
-                 qPrintable(QStringLiteral("entry %1: %2").arg(q).arg(table[q])));
-    }
-    // The y axis has two points: minDistance 1, the table {0, 0}.
-    QCOMPARE(data->yLookupTable().size(), 2);
-    QCOMPARE(data->yLookupTable()[0], 0);
-    QCOMPARE(data->yLookupTable()[1], 0);
-}
 
 void TestRectangularFlowData::vectorAt_data()
 {

@@ -22,8 +22,6 @@ private slots:
     void samples();
     void roundTrip_data();
     void roundTrip();
-    void rejectedGrid_data();
-    void rejectedGrid();
     void failedWriteKeepsFiles_data();
     void failedWriteKeepsFiles();
 };
@@ -213,30 +211,6 @@ void TestSamples::roundTrip()
             }
         }
     }
-}
-
-void TestSamples::rejectedGrid_data()
-{
-    QTest::addColumn<QList<float>>("xs");
-    QTest::addColumn<QList<float>>("ys");
-
-    QTest::newRow("x descending") << QList<float>({2.0f, 1.0f}) << QList<float>({0.0f, 1.0f});
-    QTest::newRow("no rows") << QList<float>({0.0f, 1.0f}) << QList<float>();
-}
-
-void TestSamples::rejectedGrid()
-{
-    QFETCH(QList<float>, xs);
-    QFETCH(QList<float>, ys);
-
-    FlowDataWriter writer;
-    QString error;
-    QVERIFY(!writer.setGrid(xs, ys, &error));
-    QVERIFY(!error.isEmpty());
-    writer.setVectors(QList<Vector3>(xs.size() * ys.size()));
-    QTemporaryDir dir;
-    QVERIFY(!writer.write(dir.filePath("flow"), &error));
-    QVERIFY(!QFile::exists(dir.filePath("flow.gri")));
 }
 
 void TestSamples::failedWriteKeepsFiles_data()

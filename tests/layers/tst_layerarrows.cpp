@@ -88,14 +88,12 @@ class TestLayerArrows : public QObject
 private slots:
     void gridCounts_data();
     void gridCounts();
-    void quantityBeforeAnyDataSet();
     void arrowLengthAndDirection_data();
     void arrowLengthAndDirection();
     void arrowColours_data();
     void arrowColours();
     void redrawsWithoutResampling_data();
     void redrawsWithoutResampling();
-    void redrawBeforeNewCountsArrive();
 };
 
 void TestLayerArrows::gridCounts_data()
@@ -128,25 +126,6 @@ void TestLayerArrows::gridCounts()
     QVERIFY(QTest::qWaitFor([&] { return data.requests().size() == 2; }, waitMs));
     const FakeFlowData::Request asked = data.requests().last();
     QCOMPARE(QSize(asked.width, asked.height), counts);
-}
-
-void TestLayerArrows::quantityBeforeAnyDataSet()
-{
-    FakeFlowData data(2.0f);
-    ArrowFixture fixture;
-    QSignalSpy changed(&fixture.layer, &Layer::layerChanged);
-    fixture.quantitySlider->setValue(50);
-    fixture.layer.setSize(QSize(100, 50));
-    QCOMPARE(fixture.layer.arrowCounts(), QSize(20, 20));
-    QVERIFY(fixture.layer.currentImage().isNull());
-    QCOMPARE(changed.count(), 0);
-
-    // A data set starts with quantity 20, and the slider says so.
-    fixture.layer.setFlowData(&data);
-    QCOMPARE(fixture.layer.arrowCounts(), QSize(40, 20));
-    QCOMPARE(fixture.quantitySlider->value(), 20);
-    QVERIFY(QTest::qWaitFor([&] { return !fixture.layer.currentImage().isNull(); }, waitMs));
-    QCOMPARE(data.requests().size(), 1);
 }
 
 void TestLayerArrows::arrowLengthAndDirection_data()
@@ -290,27 +269,6 @@ void TestLayerArrows::redrawsWithoutResampling()
     QVERIFY(covered(after, QPointF(imageSize.width() / 2 + 0.5, imageSize.height() / 2 + 0.5)));
     QTest::qWait(30);
     QCOMPARE(int(data.requests().size()), requests);
-}
-
-void TestLayerArrows::redrawBeforeNewCountsArrive()
-{
-    FakeFlowData data(1.0f, Fields::uniform(0.0));
-    ArrowFixture fixture;
-    QVERIFY(fixture.showGrid(data));
-
-    // New counts are asked for; the redraw that comes before their vectors
-    // are handed over still draws the 3 x 3 vectors in hand, at their places.
-    fixture.quantitySlider->setValue(7);
-    fixture.layer.setSize(QSize(side, side));
-    const QImage image = fixture.layer.currentImage();
-    QVERIFY(covered(image, QPointF(side / 2 + 0.5, side / 2 + 0.5)));
-    QVERIFY(!covered(image, QPointF(side / 3 + 0.5, side / 2 + 0.5)));
-
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return covered(fixture.layer.currentImage(), QPointF(side / 3 + 0.5, side / 2 + 0.5));
-        },
-        waitMs));
 }
 
 QTEST_MAIN(TestLayerArrows)

@@ -25,30 +25,6 @@ const QColor blue(0, 0, 255);
 
 using Points = QList<QPointF>;
 
-// A host that paints itself, so that a picture shows whether the host's own
-// painting ran beneath the editor's.
-class SolidHost : public QWidget
-{
-public:
-    explicit SolidHost(const QColor& fill) : fill(fill) { resize(hostWidth, hostHeight); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), fill);
-    }
-
-private:
-    QColor fill;
-};
-
-bool near(const QColor& a, const QColor& b, int tolerance)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
-           qAbs(a.blue() - b.blue()) <= tolerance && qAbs(a.alpha() - b.alpha()) <= tolerance;
-}
-
 } // namespace
 
 class TestHoverPoints : public QObject
@@ -59,8 +35,6 @@ private slots:
     void editing_data();
     void editing();
     void setPointsDuringADragWithFewerPoints();
-    void painting_data();
-    void painting();
 };
 
 void TestHoverPoints::editing_data()
@@ -199,30 +173,6 @@ void TestHoverPoints::setPointsDuringADragWithFewerPoints()
 
     QCOMPARE(Points(editor.points()), Points() << QPointF(0.5, 0.5));
     QCOMPARE(changes.count(), 0);
-}
-
-void TestHoverPoints::painting_data()
-{
-    QTest::addColumn<bool>("enabled");
-    QTest::addColumn<QColor>("expected"); // midway between the two points
-
-    // Connection pen (191, 191, 191, 127) over the host's blue.
-    QTest::newRow("enabled: the curve joins the points") << true << QColor(95, 95, 223);
-    QTest::newRow("disabled: only the host") << false << blue;
-}
-
-void TestHoverPoints::painting()
-{
-    QFETCH(bool, enabled);
-    QFETCH(QColor, expected);
-
-    SolidHost host(blue);
-    HoverPoints editor(&host, HoverPoints::CircleShape);
-    editor.setPoints(Points() << QPointF(0.25, 0.5) << QPointF(0.75, 0.5));
-    editor.setEnabled(enabled);
-
-    const QColor actual = host.grab().toImage().pixelColor(100, 50);
-    QVERIFY2(near(actual, expected, 3), qPrintable(actual.name(QColor::HexArgb)));
 }
 
 QTEST_MAIN(TestHoverPoints)
