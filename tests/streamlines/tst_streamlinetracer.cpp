@@ -17,6 +17,8 @@ private slots:
     void uniformStream();
     void rotation_data();
     void rotation();
+    void taper_data();
+    void taper();
     void stalledLine_data();
     void stalledLine();
     void fallbackSeedsCoverTheDomain_data();
@@ -174,6 +176,25 @@ void TestStreamlineTracer::rotation()
         QVERIFY((p.x - 0.5) * (q.y + 0.1) - (p.y + 0.1) * (q.x - 0.5) > 0.0);
         QVERIFY(std::abs(std::hypot(q.x - p.x, q.y - p.y) - h) < 1e-6);
     }
+}
+
+void TestStreamlineTracer::taper_data()
+{
+    QTest::addColumn<double>("distance");
+    QTest::addColumn<double>("factor");
+    // dSep 0.1, dTest 0.5: full width from 0.1, none at 0.05, linear between.
+    QTest::newRow("at dSep") << 0.1 << 1.0;
+    QTest::newRow("beyond dSep") << 0.3 << 1.0;
+    QTest::newRow("three quarters") << 0.0875 << 0.75;
+    QTest::newRow("at the separation distance") << 0.05 << 0.0;
+}
+
+void TestStreamlineTracer::taper()
+{
+    QFETCH(double, distance);
+    QFETCH(double, factor);
+    QCOMPARE(StreamlineTracer(parameters(EulerMethod, 0.01, 0.1, 0.5)).taperFactor(distance) + 1.0,
+             factor + 1.0);
 }
 
 void TestStreamlineTracer::stalledLine_data()
