@@ -1,7 +1,6 @@
 #include "app/shell/CollapseableWidget.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
@@ -13,41 +12,22 @@ class TestCollapseableWidget : public QObject
     Q_OBJECT
 
 private slots:
-    void opacitySlider_data();
     void opacitySlider();
     void collapseSequence_data();
     void collapseSequence();
     void toggleVisibleEmitsOnce();
 };
 
-void TestCollapseableWidget::opacitySlider_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<float>("opacity");
-    QTest::newRow("37 percent") << 37 << "37%" << 0.37f;
-}
-
+// The slider's percentage reaches the layer as a fraction, once.
 void TestCollapseableWidget::opacitySlider()
 {
-    QFETCH(int, value);
-    QFETCH(QString, label);
-    QFETCH(float, opacity);
-
     CollapseableWidget panel;
     auto* slider = panel.findChild<QSlider*>();
-    auto* opacityLabel = panel.findChild<QLabel*>();
-    QVERIFY(slider && opacityLabel);
-    QCOMPARE(opacityLabel->text(), QString("100%"));
-    QCOMPARE(slider->value(), 100);
-
-    // Start from a different value so that every row moves the slider.
-    slider->setValue(50);
+    QVERIFY(slider);
     QSignalSpy spy(&panel, &CollapseableWidget::opacityChanged);
-    slider->setValue(value);
+    slider->setValue(37);
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<float>(), opacity);
-    QCOMPARE(opacityLabel->text(), label);
+    QCOMPARE(spy.at(0).at(0).value<float>(), 0.37f);
 }
 
 void TestCollapseableWidget::collapseSequence_data()
