@@ -3,7 +3,7 @@
 // 60 Hz frame (16.7 ms).
 #include "app/ViewPort.h"
 #include "tests/app/ImageLayer.h"
-#include "tests/app/ShapedFlowData.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QApplication>
 #include <QImage>
@@ -49,7 +49,7 @@ struct Scene
         QApplication::sendEvent(view.get(), &event);
     }
 
-    ShapedFlowData data{1.0f};
+    FakeFlowData data{1.0f};
     std::unique_ptr<ViewPort> view;
     QImage target;
 };

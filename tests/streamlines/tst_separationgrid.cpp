@@ -12,6 +12,7 @@ class TestSeparationGrid : public QObject
 private slots:
     void separation_data();
     void separation();
+    void hashGrowthKeepsPositions();
     void queueCommitsOldestFirst_data();
     void queueCommitsOldestFirst();
     void ignorePoint_data();
@@ -38,46 +39,41 @@ void TestSeparationGrid::separation_data()
     QTest::addColumn<double>("dSep");
     QTest::addColumn<double>("dTest");
     QTest::addColumn<float>("aspect");
-    QTest::addColumn<bool>("hasCommitted");
-    QTest::addColumn<double>("committedX");
-    QTest::addColumn<double>("committedY");
-    QTest::addColumn<double>("queryX");
-    QTest::addColumn<double>("queryY");
+    QTest::addColumn<QPointF>("committed"); // NaN: none
+    QTest::addColumn<QPointF>("query");
     QTest::addColumn<bool>("farEnough");
 
     const double cell = 0.05 * 0.5;
     const double beyond = std::nextafter(cell, 1.0);
-    QTest::newRow("empty grid") << 0.05 << 0.5 << 1.0f << false << 0.0 << 0.0 << 0.4 << 0.4 << true;
+    const QPointF none(NAN, NAN);
+    QTest::newRow("empty grid") << 0.05 << 0.5 << 1.0f << none << QPointF(0.4, 0.4) << true;
     QTest::newRow("exactly cellSize along x")
-        << 0.05 << 0.5 << 1.0f << true << 0.0 << 0.3 << cell << 0.3 << false;
+        << 0.05 << 0.5 << 1.0f << QPointF(0.0, 0.3) << QPointF(cell, 0.3) << false;
     QTest::newRow("just beyond cellSize along x")
-        << 0.05 << 0.5 << 1.0f << true << 0.0 << 0.3 << beyond << 0.3 << true;
+        << 0.05 << 0.5 << 1.0f << QPointF(0.0, 0.3) << QPointF(beyond, 0.3) << true;
     QTest::newRow("exactly cellSize along y")
-        << 0.05 << 0.5 << 1.0f << true << 0.3 << 0.0 << 0.3 << cell << false;
+        << 0.05 << 0.5 << 1.0f << QPointF(0.3, 0.0) << QPointF(0.3, cell) << false;
     QTest::newRow("just beyond cellSize along y")
-        << 0.05 << 0.5 << 1.0f << true << 0.3 << 0.0 << 0.3 << beyond << true;
+        << 0.05 << 0.5 << 1.0f << QPointF(0.3, 0.0) << QPointF(0.3, beyond) << true;
+    QTest::newRow("farther than cellSize, nearer than 1")
+        << 0.05 << 0.5 << 1.0f << QPointF(0.3, 0.3) << QPointF(0.32, 0.318) << true;
     QTest::newRow("neighbour across a cell border")
-        << 0.05 << 0.5 << 1.0f << true << 0.049 << 0.3 << 0.051 << 0.3 << false;
+        << 0.05 << 0.5 << 1.0f << QPointF(0.049, 0.3) << QPointF(0.051, 0.3) << false;
+    QTest::newRow("diagonal neighbour cell")
+        << 0.05 << 0.5 << 1.0f << QPointF(0.049, 0.049) << QPointF(0.051, 0.051) << false;
     // 1 / cellSize is exactly 40: x = 1 computes column 40 of 0 ... 39.
-    QTest::newRow("point at x = 1 found from inside")
-        << 0.05 << 0.5 << 1.0f << true << 1.0 << 0.5 << 1.0 - 0.9 * cell << 0.5 << false;
-    QTest::newRow("point at y = H found from inside")
-        << 0.05 << 0.5 << 0.5f << true << 0.5 << 2.0 << 0.5 << 2.0 - 0.9 * cell << false;
     QTest::newRow("corner (1, H) against its diagonal neighbour")
-        << 0.05 << 0.5 << 0.5f << true << 1.0 << 2.0 << 1.0 - 0.6 * cell << 2.0 - 0.6 * cell
+        << 0.05 << 0.5 << 0.5f << QPointF(1.0, 2.0) << QPointF(1.0 - 0.6 * cell, 2.0 - 0.6 * cell)
         << false;
-
     // Smallest control values: 10^10 cells of 10^-5, held sparsely.
     const double tiny = 0.001 * 0.01;
     QTest::newRow("hashed: exactly cellSize")
-        << 0.001 << 0.01 << 1.0f << true << 0.0 << 0.3 << tiny << 0.3 << false;
+        << 0.001 << 0.01 << 1.0f << QPointF(0.0, 0.3) << QPointF(tiny, 0.3) << false;
     QTest::newRow("hashed: just beyond cellSize")
-        << 0.001 << 0.01 << 1.0f << true << 0.0 << 0.3 << std::nextafter(tiny, 1.0) << 0.3 << true;
-    QTest::newRow("hashed: point at (1, H) found from inside")
-        << 0.001 << 0.01 << 0.001f << true << 1.0 << double(1.0f / 0.001f) << 1.0 - 0.5 * tiny
-        << double(1.0f / 0.001f) << false;
+        << 0.001 << 0.01 << 1.0f << QPointF(0.0, 0.3) << QPointF(std::nextafter(tiny, 1.0), 0.3)
+        << true;
     QTest::newRow("query with a NaN coordinate")
-        << 0.05 << 0.5 << 1.0f << false << 0.0 << 0.0 << std::nan("") << 0.3 << false;
+        << 0.05 << 0.5 << 1.0f << none << QPointF(NAN, 0.3) << false;
 }
 
 void TestSeparationGrid::separation()
@@ -85,34 +81,55 @@ void TestSeparationGrid::separation()
     QFETCH(double, dSep);
     QFETCH(double, dTest);
     QFETCH(float, aspect);
-    QFETCH(bool, hasCommitted);
-    QFETCH(double, committedX);
-    QFETCH(double, committedY);
-    QFETCH(double, queryX);
-    QFETCH(double, queryY);
+    QFETCH(QPointF, committed);
+    QFETCH(QPointF, query);
     QFETCH(bool, farEnough);
 
-    SeparationGrid grid(aspect, dSep, dTest, 0.003);
-    QVERIFY(grid.isValid());
-    QCOMPARE(grid.usesHashedCells(), grid.columns() * grid.rows() > SeparationGrid::denseCellLimit);
-    if (hasCommitted)
-        commitPoint(grid, committedX, committedY);
-
-    double nearest = -1.0;
-    QCOMPARE(grid.isFarEnough(queryX, queryY, &nearest), farEnough);
-    if (farEnough) {
-        const double expected =
-            hasCommitted ? std::min(1.0, std::hypot(committedX - queryX, committedY - queryY))
-                         : 1.0;
-        QCOMPARE(nearest, expected);
+    // Distance is symmetric: the roles swapped give the same answer, which
+    // looks into the neighbour cells on the other side.
+    for (const bool swapped : {false, true}) {
+        const bool any = !std::isnan(committed.x());
+        const QPointF stored = swapped && any ? query : committed;
+        const QPointF asked = swapped && any ? committed : query;
+        SeparationGrid grid(aspect, dSep, dTest, 0.003);
+        QVERIFY(grid.isValid());
+        if (any)
+            commitPoint(grid, stored.x(), stored.y());
+        double nearest = -1.0;
+        QCOMPARE(grid.isFarEnough(asked.x(), asked.y(), &nearest), farEnough);
+        if (farEnough)
+            QCOMPARE(nearest,
+                     any ? std::min(1.0, std::hypot(stored.x() - asked.x(), stored.y() - asked.y()))
+                         : 1.0);
     }
+}
+
+// The sparse table starts small and doubles; every point committed before and
+// after each growth must still be found in its cell.
+void TestSeparationGrid::hashGrowthKeepsPositions()
+{
+    SeparationGrid grid(1.0f, 0.001, 0.01, 0.0001);
+    QVERIFY(grid.usesHashedCells());
+    const double cell = grid.cellSize();
+    QList<QPointF> points;
+    for (int k = 0; k < 5000; ++k) // distinct cells along a diagonal band
+        points.append(QPointF(0.0001 + 0.00019 * k, 0.5 + 0.00007 * (k % 13)));
+    for (const QPointF& p : points)
+        commitPoint(grid, p.x(), p.y());
+    QCOMPARE(grid.committedPoints(), std::int64_t(points.size()));
+    for (const QPointF& p : points) {
+        double nearest = 1.0;
+        QVERIFY2(!grid.isFarEnough(p.x(), p.y() + 0.5 * cell, &nearest),
+                 qPrintable(QString("lost (%1, %2)").arg(p.x()).arg(p.y())));
+        QCOMPARE(nearest, std::abs(p.y() + 0.5 * cell - p.y()));
+    }
+    QVERIFY(grid.isFarEnough(0.5, 0.1));
 }
 
 void TestSeparationGrid::queueCommitsOldestFirst_data()
 {
     QTest::addColumn<int>("added");
     // Defaults: dSep 0.05, step 0.004f, so ignoreCount is 13.
-    QTest::newRow("none") << 0;
     QTest::newRow("one short of ignoreCount") << 12;
     QTest::newRow("exactly ignoreCount") << 13;
     QTest::newRow("one more than ignoreCount") << 14;
@@ -133,13 +150,12 @@ void TestSeparationGrid::queueCommitsOldestFirst()
     const int queued = std::min(added, grid.ignoreCount());
     QCOMPARE(grid.queuedPoints(), queued);
     QCOMPARE(grid.committedPoints(), std::int64_t(added - queued));
-    // The oldest points are the committed ones; queued points block nothing,
-    // so only a committed point or its committed predecessor blocks a place.
+    // Queued points block nothing: only a committed point or its committed
+    // predecessor blocks a place.
     for (int i = 0; i < added; ++i) {
         auto committed = [&](int j) { return j >= 0 && j < added - queued; };
         QCOMPARE(grid.isFarEnough(0.1 + 0.02 * i, 0.5), !committed(i) && !committed(i - 1));
     }
-
     grid.commitIgnored();
     QCOMPARE(grid.queuedPoints(), 0);
     QCOMPARE(grid.committedPoints(), std::int64_t(added));
@@ -152,16 +168,16 @@ void TestSeparationGrid::ignorePoint_data()
     QTest::addColumn<double>("queryY");
     QTest::addColumn<int>("removedIndex"); // -1: nothing found
 
-    // Cells are 0.025 wide; the points of a row share one cell unless said
-    // otherwise, and the tie row uses dyadic values so the distances are equal.
+    // Cells are 0.025 wide; the tie row uses dyadic values for equal distances.
     QTest::newRow("nearest of two")
         << QList<double>{0.001, 0.301, 0.02, 0.322} << 0.018 << 0.32 << 1;
+    QTest::newRow("nearest of two, stored first")
+        << QList<double>{0.02, 0.322, 0.001, 0.301} << 0.018 << 0.32 << 0;
     QTest::newRow("equal distances: first stored wins")
         << QList<double>{0.0009765625, 0.30078125, 0.0234375, 0.32421875} << 0.01220703125 << 0.3125
         << 0;
     QTest::newRow("neighbour cell holds the only point")
         << QList<double>{0.026, 0.31} << 0.024 << 0.31 << -1;
-    QTest::newRow("empty grid") << QList<double>{} << 0.5 << 0.5 << -1;
 }
 
 void TestSeparationGrid::ignorePoint()
@@ -175,23 +191,15 @@ void TestSeparationGrid::ignorePoint()
     for (int i = 0; i + 1 < committed.size(); i += 2)
         commitPoint(grid, committed[i], committed[i + 1]);
     const std::int64_t before = grid.committedPoints();
-
     if (removedIndex < 0)
         QTest::ignoreMessage(QtDebugMsg, "to ignore point NOT FOUND!!!");
     grid.ignorePoint(queryX, queryY);
 
-    if (removedIndex < 0) {
-        QCOMPARE(grid.committedPoints(), before);
-        QCOMPARE(grid.queuedPoints(), 0);
-        return;
-    }
-    QCOMPARE(grid.committedPoints(), before - 1);
-    QCOMPARE(grid.queuedPoints(), 1);
-    // The removed point no longer blocks; the others still do.
-    for (int i = 0; i + 1 < committed.size(); i += 2) {
-        const bool removed = i / 2 == removedIndex;
-        QCOMPARE(grid.isFarEnough(committed[i], committed[i + 1]), removed);
-    }
+    const bool found = removedIndex >= 0;
+    QCOMPARE(grid.committedPoints(), before - (found ? 1 : 0));
+    QCOMPARE(grid.queuedPoints(), found ? 1 : 0);
+    for (int i = 0; i + 1 < committed.size(); i += 2)
+        QCOMPARE(grid.isFarEnough(committed[i], committed[i + 1]), i / 2 == removedIndex);
 }
 
 void TestSeparationGrid::unusableParameters_data()
@@ -201,7 +209,6 @@ void TestSeparationGrid::unusableParameters_data()
     QTest::addColumn<double>("dTest");
     QTest::addColumn<double>("stepSize");
 
-    QTest::newRow("aspect zero") << 0.0f << 0.03 << 0.5 << 0.003;
     QTest::newRow("aspect NaN") << std::nanf("") << 0.03 << 0.5 << 0.003;
     QTest::newRow("dTest negative") << 1.0f << 0.03 << -0.5 << 0.003;
     QTest::newRow("step zero") << 1.0f << 0.03 << 0.5 << 0.0;

@@ -55,11 +55,6 @@ void TestVelmoraTrace::commandLine_data()
         << QStringList{folder.filePath("absent")} << true << 1 << "absent";
     QTest::newRow("unparsable dsep")
         << QStringList{data, "--dsep", "0.0x3"} << true << 2 << "--dsep";
-    QTest::newRow("dtest out of range")
-        << QStringList{data, "--dtest", "0"} << true << 2 << "--dtest";
-    QTest::newRow("step NaN") << QStringList{data, "--step", "nan"} << true << 2 << "--step";
-    QTest::newRow("unknown method")
-        << QStringList{data, "--method", "rk4"} << true << 2 << "--method";
     QTest::newRow("no data set") << QStringList{} << false << 2 << "expected one data set";
     QTest::newRow("unwritable output")
         << QStringList{data, "-o", folder.filePath("no/such/folder.csv")} << false << 1
