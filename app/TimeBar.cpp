@@ -63,9 +63,11 @@ TimeBar::TimeBar(QWidget* parent)
     row->addWidget(playButton);
     QToolButton* nextButton = button(QStyle::SP_MediaSeekForward, tr("Next step (Page Down)"));
     QToolButton* lastButton = button(QStyle::SP_MediaSkipForward, tr("Last step"));
+    // The slider keeps a usable length beside the dock in a narrow window.
+    slider->setMinimumWidth(120);
     row->addWidget(slider, 1);
-    stepLabel->setMinimumWidth(stepLabel->fontMetrics().horizontalAdvance(
-        QStringLiteral("step 00000  t = 0.000000e+00 (missing)")));
+    stepLabel->setMinimumWidth(
+        stepLabel->fontMetrics().horizontalAdvance(QStringLiteral("step 00000  t = 0.0000e+00")));
     row->addWidget(stepLabel);
     loopBox->setChecked(seriesPlayer->isLooping());
     row->addWidget(loopBox);
