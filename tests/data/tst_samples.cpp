@@ -11,15 +11,13 @@
 #include <cmath>
 #include <memory>
 
-// The sample data sets in dat/ and the writer that produces them, read back
-// through the loader.
+// The writer of the native pair, read back through the loader. The samples in
+// dat/ are checked against the generator by gendata_matches_samples.
 class TestSamples : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void samples_data();
-    void samples();
     void roundTrip_data();
     void roundTrip();
     void failedWriteKeepsFiles_data();
@@ -31,12 +29,6 @@ namespace {
 // Loaded values are float arithmetic on float input: a few ulps of [0, 1].
 constexpr float tolerance = 1e-6f;
 
-QString sampleDirectory()
-{
-    return QDir(qEnvironmentVariable("VELMORA_SOURCE_DIR", QStringLiteral(".")))
-        .filePath(QStringLiteral("dat"));
-}
-
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
@@ -44,67 +36,6 @@ QByteArray fileBytes(const QString& path)
 }
 
 } // namespace
-
-void TestSamples::samples_data()
-{
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<int>("resolutionX");
-    QTest::addColumn<int>("resolutionY");
-    QTest::addColumn<int>("scalarSetCount");
-    QTest::addColumn<float>("aspect");
-    QTest::addColumn<int>("timeSteps");
-    QTest::addColumn<bool>("fastIndexAlongY");
-
-    QTest::newRow("vortex street, chosen by its geometry file")
-        << "vortex_street.gri" << 400 << 200 << 3 << 2.0f << 1 << false;
-    // Written with y fastest: the header names the 240 rows first, and the
-    // file's y axis becomes the horizontal one.
-    QTest::newRow("channel with the fast index along y")
-        << "channel_transposed.gri" << 240 << 60 << 2 << 4.0f << 1 << true;
-    QTest::newRow("cavity series, name without step falls back to step 0")
-        << "cavity.gri" << 101 << 101 << 2 << 1.0f << 4 << false;
-}
-
-void TestSamples::samples()
-{
-    QFETCH(QString, fileName);
-    QFETCH(int, resolutionX);
-    QFETCH(int, resolutionY);
-    QFETCH(int, scalarSetCount);
-    QFETCH(float, aspect);
-    QFETCH(int, timeSteps);
-    QFETCH(bool, fastIndexAlongY);
-
-    QString error;
-    std::unique_ptr<FlowData> data(
-        FlowData::fromFile(QDir(sampleDirectory()).filePath(fileName), &error));
-    QVERIFY2(data, qPrintable(fileName + ": " + error));
-    QCOMPARE(data->resolutionXValue(), resolutionX);
-    QCOMPARE(data->resolutionYValue(), resolutionY);
-    QCOMPARE(data->scalarSetCount(), scalarSetCount);
-    QCOMPARE(data->aspectRatio(), aspect);
-    QCOMPARE(data->timeStepsValue(), timeSteps);
-
-    const Vector3* points = data->geometryArray().get();
-    QCOMPARE(points[0].x == points[1].x, fastIndexAlongY);
-
-    // Every vector and scalar finite, the field not at rest.
-    const int count = resolutionX * resolutionY;
-    const Vector3* vectors = data->vectorArray().get();
-    const auto notFinite = std::find_if(vectors, vectors + count, [](const Vector3& v) {
-        return !std::isfinite(v.x) || !std::isfinite(v.y);
-    });
-    QVERIFY2(notFinite == vectors + count,
-             qPrintable(QStringLiteral("vector %1 not finite").arg(notFinite - vectors)));
-    QVERIFY(data->vectorMaximum() > 0.0f);
-    for (int s = 0; s < data->scalarSetCount() - 1; ++s) {
-        const ScalarSet& set = data->scalarSets()[s];
-        QVERIFY2(set.maximum > set.minimum, qPrintable(QStringLiteral("scalar %1").arg(s)));
-        QVERIFY2(std::all_of(set.values.get(), set.values.get() + count,
-                             [](float v) { return v >= 0.0f && v <= 1.0f; }),
-                 qPrintable(QStringLiteral("scalar %1 outside [0, 1]").arg(s)));
-    }
-}
 
 void TestSamples::roundTrip_data()
 {
