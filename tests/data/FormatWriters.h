@@ -24,15 +24,13 @@ struct Grid
     int nx() const { return int(xs.size()); }
     int ny() const { return int(ys.size()); }
     int points() const { return nx() * ny(); }
-    double u(int i, int j) const { return 1.0 + i - 0.5 * j; }
-    double v(int i, int j) const { return 0.25 * i * j - 1.0; }
-    double s(int i, int j) const { return i * i + 10.0 * j; }
     // value c of point k: 0 x, 1 y, 2 u, 3 v, 4 s
     double value(int c, int k) const
     {
         const int i = k % nx();
         const int j = k / nx();
-        const double values[5] = {xs[size_t(i)], ys[size_t(j)], u(i, j), v(i, j), s(i, j)};
+        const double values[5] = {xs[size_t(i)], ys[size_t(j)], 1.0 + i - 0.5 * j,
+                                  0.25 * i * j - 1.0, i * i + 10.0 * j};
         return values[c];
     }
 };

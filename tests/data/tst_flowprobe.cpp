@@ -1,7 +1,7 @@
 #include "data/FlowData.h"
-#include "data/FlowDataWriter.h"
 #include "data/FlowProbe.h"
 #include "data/RectangularFlowData.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,20 +24,14 @@ const QList<float> ys{10.0f, 10.25f, 11.0f, 14.0f};
 // vx = f, vy = f / 2, one scalar f; `nanAt` puts NaN into the scalar there.
 std::unique_ptr<RectangularFlowData> loadField(const QString& dir, int nanAt = -1)
 {
-    FlowDataWriter writer;
-    writer.setGrid(xs, ys);
-    QList<Vector3> vectors;
-    QList<float> scalar;
-    for (float y : ys) {
-        for (float x : xs) {
-            const float f = float(bilinear(x, y));
-            vectors.append(Vector3(f, 0.5f * f, 0.0f));
-            scalar.append(scalar.size() == nanAt ? std::numeric_limits<float>::quiet_NaN() : f);
-        }
-    }
-    writer.setVectors(vectors);
-    writer.addScalarSet(scalar);
-    if (!writer.write(dir + "/field"))
+    FlowFiles::Grid grid{xs, ys, {}, {}};
+    QList<float> scalar = grid.sample([](float x, float y) { return float(bilinear(x, y)); });
+    for (float f : scalar)
+        grid.vectors.append(Vector3(f, 0.5f * f, 0.0f));
+    if (nanAt >= 0)
+        scalar[nanAt] = std::numeric_limits<float>::quiet_NaN();
+    grid.scalars = {scalar};
+    if (!grid.write(dir + "/field"))
         return nullptr;
     return std::unique_ptr<RectangularFlowData>(
         dynamic_cast<RectangularFlowData*>(FlowData::fromFile(dir + "/field.gri")));

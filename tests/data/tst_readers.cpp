@@ -30,17 +30,13 @@ const float nan = std::numeric_limits<float>::quiet_NaN();
 // The native pair of a grid; `masked` point holds NaN in every field.
 bool writeReference(const QString& name, const Grid& g, int masked)
 {
-    FlowFiles::Grid grid;
-    for (double x : g.xs)
-        grid.xs.append(float(x));
-    for (double y : g.ys)
-        grid.ys.append(float(y));
+    FlowFiles::Grid grid{
+        QList<float>(g.xs.cbegin(), g.xs.cend()), QList<float>(g.ys.cbegin(), g.ys.cend()), {}, {}};
     QList<float> s;
     for (int k = 0; k < g.points(); ++k) {
-        const bool m = k == masked;
-        grid.vectors.append(
-            Vector3(m ? nan : float(g.value(2, k)), m ? nan : float(g.value(3, k)), 0));
-        s.append(m ? nan : float(g.value(4, k)));
+        const float m = k == masked ? nan : 1.0f; // NaN spreads, 1 keeps the value exactly
+        grid.vectors.append(Vector3(m * float(g.value(2, k)), m * float(g.value(3, k)), 0));
+        s.append(m * float(g.value(4, k)));
     }
     grid.scalars = {s};
     return grid.write(name);
@@ -70,14 +66,6 @@ QList<float> pointValues(const FlowData& d, int k)
     return values;
 }
 
-QString text(const QList<float>& values)
-{
-    QStringList parts;
-    for (float v : values)
-        parts.append(QString::number(v));
-    return parts.join(QLatin1Char(' '));
-}
-
 // Empty when both data sets hold the same arrays.
 QString difference(const FlowData& a, const FlowData& b)
 {
@@ -86,8 +74,11 @@ QString difference(const FlowData& a, const FlowData& b)
     for (int k = 0; k < a.resolutionXValue() * a.resolutionYValue(); ++k) {
         const QList<float> got = pointValues(a, k);
         const QList<float> want = pointValues(b, k);
-        if (!std::equal(got.cbegin(), got.cend(), want.cbegin(), same))
-            return QStringLiteral("point %1: %2, expected %3").arg(k).arg(text(got), text(want));
+        if (!std::equal(got.cbegin(), got.cend(), want.cbegin(), same)) {
+            QString message;
+            QDebug(&message) << "point" << k << got << "expected" << want;
+            return message;
+        }
     }
     if (a.geometryMinimum().x != b.geometryMinimum().x ||
         a.geometryMaximum().y != b.geometryMaximum().y || a.vectorMaximum() != b.vectorMaximum())
@@ -133,11 +124,8 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
         NC(nc_def_var(id, "time", NC_DOUBLE, 1, &time, &timeVar));
         NC(nc_put_att_text(id, timeVar, "units", 24, "hours since 2001-1-1 0:0"));
     }
-    std::vector<int> dims;
-    if (timeDepth)
-        dims = {time, depth};
-    dims.push_back(lat);
-    dims.push_back(lon);
+    const std::vector<int> dims =
+        timeDepth ? std::vector<int>{time, depth, lat, lon} : std::vector<int>{lat, lon};
     const QByteArray uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
     const QByteArray vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
     const nc_type type = packed ? NC_SHORT : NC_FLOAT;
@@ -186,8 +174,7 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
         NC(nc_put_var_double(id, lonVar, lo.data()));
     } else {
         NC(nc_put_var_double(id, latVar, ys.data()));
-        std::vector<double> xs(g.xs.begin(), g.xs.end());
-        NC(nc_put_var_double(id, lonVar, xs.data()));
+        NC(nc_put_var_double(id, lonVar, g.xs.data()));
     }
     if (timeDepth) {
         const double t[2] = {0.0, 2.0};
@@ -543,15 +530,15 @@ void TestReaders::convertRoundTrip_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("recipe");
     const Grid g;
-    QTest::newRow("column text") << FormatWriters::columnText(g, "x y u v p\n", ' ', true) << "txt"
-                                 << QByteArray();
-    QTest::newRow("Tecplot") << FormatWriters::tecplot(g, true, "VARIABLES = x y u v p") << "plt"
-                             << QByteArray();
-    QTest::newRow("NetCDF packed, descending") << QByteArray() << "nc" << QByteArray("packed_fill");
-    QTest::newRow("VTK legacy") << FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true) << "vtk"
-                                << QByteArray();
-    QTest::newRow("VTK XML") << FormatWriters::vtkXml(g, true, "raw", true) << "vtr"
-                             << QByteArray();
+    auto row = [](const char* name, const QByteArray& text, const char* suffix,
+                  const QByteArray& recipe = QByteArray()) {
+        QTest::newRow(name) << text << suffix << recipe;
+    };
+    row("column text", FormatWriters::columnText(g, "x y u v p\n", ' ', true), "txt");
+    row("Tecplot", FormatWriters::tecplot(g, true, "VARIABLES = x y u v p"), "plt");
+    row("NetCDF packed, descending", QByteArray(), "nc", "packed_fill");
+    row("VTK legacy", FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true), "vtk");
+    row("VTK XML", FormatWriters::vtkXml(g, true, "raw", true), "vtr");
 }
 
 void TestReaders::convertRoundTrip()

@@ -1,6 +1,7 @@
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 #include "data/RectangularFlowData.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,33 +67,27 @@ void TestSamples::roundTrip()
     QFETCH(float, timeDifference);
 
     const int nx = int(xs.size());
-    const int ny = int(ys.size());
-    QList<Vector3> vectors;
-    QList<QList<float>> scalars(scalarSets);
+    FlowFiles::Grid grid{xs, ys, {}, {}};
+    QList<QList<float>>& scalars = grid.scalars;
+    scalars.resize(scalarSets);
     float largest = 0.0f;
-    for (int j = 0; j < ny; ++j) {
+    for (int j = 0; j < int(ys.size()); ++j) {
         for (int i = 0; i < nx; ++i) {
             // Distinct per point and component: a swap or wrong index shows.
             const Vector3 v(float(i + 1) * 0.75f, -float(j + 1) * 1.5f + float(i), 0.0f);
-            vectors.append(v);
+            grid.vectors.append(v);
             largest = std::max(largest, v.length());
             for (int s = 0; s < scalarSets; ++s)
                 scalars[s].append(float((s + 2) * i) - float(j * j) * 0.5f);
         }
     }
-
+    grid.timeSteps = 7;
+    grid.timeDifference = timeDifference;
+    grid.fastIndexAlongY = fastIndexAlongY;
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    FlowDataWriter writer;
-    QVERIFY(writer.setGrid(xs, ys));
-    writer.setVectors(vectors);
-    for (const QList<float>& set : scalars)
-        writer.addScalarSet(set);
-    writer.setTimeInformation(7, timeDifference);
-    writer.setFastIndexAlongY(fastIndexAlongY);
-    QString error;
-    QVERIFY2(writer.write(dir.filePath("flow"), &error), qPrintable(error));
+    QVERIFY(grid.write(dir.filePath("flow")));
 
+    QString error;
     std::unique_ptr<FlowData> loaded(FlowData::fromFile(dir.filePath("flow.dat"), &error));
     QVERIFY2(loaded, qPrintable(error));
     const auto* data = dynamic_cast<const RectangularFlowData*>(loaded.get());
@@ -125,7 +120,7 @@ void TestSamples::roundTrip()
             // Index into the written arrays of the point shown at (c, r).
             const int source = fastIndexAlongY ? c * nx + r : r * nx + c;
             const int k = r * columns + c;
-            const Vector3 written = vectors[source] / largest;
+            const Vector3 written = grid.vectors[source] / largest;
             const Vector3 expected =
                 fastIndexAlongY ? Vector3(written.y, written.x, 0.0f) : written;
             const Vector3 got = data->vectorArray()[k];
@@ -168,9 +163,7 @@ void TestSamples::failedWriteKeepsFiles()
     const QList<float> xs = QList<float>({0.0f, 1.0f, 2.0f});
     const QList<float> ys = QList<float>({0.0f, 1.0f});
 
-    FlowDataWriter previous;
-    QVERIFY(previous.setGrid(QList<float>({0.0f, 1.0f}), QList<float>({0.0f, 1.0f})));
-    previous.setVectors(QList<Vector3>(4, Vector3(1.0f, 0.0f, 0.0f)));
+    const FlowFiles::Grid previous{{0, 1}, {0, 1}, QList<Vector3>(4, Vector3(1, 0, 0)), {}};
     QVERIFY(previous.write(dir.filePath("flow")));
     const QByteArray geometryBefore = fileBytes(dir.filePath("flow.gri"));
     const QByteArray dataBefore = fileBytes(dir.filePath("flow.dat"));
