@@ -42,6 +42,12 @@ bool writeReference(const QString& name, const Grid& g, int masked)
     return grid.write(name);
 }
 
+// A copy of text with every `from` replaced by `to`.
+QByteArray edited(QByteArray text, const QByteArray& from, const QByteArray& to)
+{
+    return text.replace(from, to);
+}
+
 bool same(float a, float b)
 {
     return a == b || (std::isnan(a) && std::isnan(b));
@@ -320,6 +326,7 @@ void TestReaders::columnText_data()
 {
     columns();
     const Grid g;
+    const QByteArray blank = FormatWriters::columnText(g, "", ' ');
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome, const QString& options = QString()) {
         QTest::newRow(name) << text << "txt" << QByteArray() << options << reference << outcome;
@@ -333,30 +340,26 @@ void TestReaders::columnText_data()
         "p; ; ");
     row("columns renamed by options", FormatWriters::columnText(g, "a b c d p\n", ' '), "grid",
         "p; ; ", "c,d,0,0");
-    QByteArray nanPoint = FormatWriters::columnText(g, "x,y,u,v,p\n", ',');
-    nanPoint.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,NaN,nan,NaN\n");
-    row("NaN tokens", nanPoint, "masked", "p; ; ");
-    QByteArray missing = FormatWriters::columnText(g, "x y u v p\n", ' ');
-    missing.replace("0.5 0 1.5 -0.75 11\n", "");
-    row("missing point", missing, "masked", "p; ; ");
-    QByteArray jitter = FormatWriters::columnText(g, "", ' ');
-    jitter.replace("1.5 -1 ", "1.5000000001 -1 ");
-    row("coordinates within tolerance", jitter, "grid", "; ; ");
-
-    QByteArray word = FormatWriters::columnText(g, "", ' ');
-    word.replace("0.5 0 1.5", "0.5 zero 1.5");
-    row("non-numeric token", word, "", "line 6: \"zero\" is not a number");
-    QByteArray ragged = FormatWriters::columnText(g, "", ',');
-    ragged.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n");
-    row("ragged row", ragged, "", "line 6 holds 4 values, the first row 5");
-    row("duplicated point with other values",
-        FormatWriters::columnText(g, "", ' ') + "0 -1 7 7 7\n", "",
-        "points 1 and 13 share the grid point (0, -1) with different values");
-    row("same point twice", FormatWriters::columnText(g, "", ' ') + "0 -1 1 -1 0\n", "grid",
+    row("NaN tokens",
+        edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
+               "0.5,0,NaN,nan,NaN\n"),
+        "masked", "p; ; ");
+    row("missing point",
+        edited(FormatWriters::columnText(g, "x y u v p\n", ' '), "0.5 0 1.5 -0.75 11\n", ""),
+        "masked", "p; ; ");
+    row("coordinates within tolerance", edited(blank, "1.5 -1 ", "1.5000000001 -1 "), "grid",
         "; ; ");
-    QByteArray infinite = FormatWriters::columnText(g, "", ' ');
-    infinite.replace("1.5 -1 ", "inf -1 ");
-    row("infinite coordinate", infinite, "", "point 3 has a coordinate that is not finite");
+
+    row("non-numeric token", edited(blank, "0.5 0 1.5", "0.5 zero 1.5"), "",
+        "line 6: \"zero\" is not a number");
+    row("ragged row",
+        edited(FormatWriters::columnText(g, "", ','), "0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n"),
+        "", "line 6 holds 4 values, the first row 5");
+    row("duplicated point with other values", blank + "0 -1 7 7 7\n", "",
+        "points 1 and 13 share the grid point (0, -1) with different values");
+    row("same point twice", blank + "0 -1 1 -1 0\n", "grid", "; ; ");
+    row("infinite coordinate", edited(blank, "1.5 -1 ", "inf -1 "), "",
+        "point 3 has a coordinate that is not finite");
     row("scattered points", "0 0 1 1 1\n1 1.1 1 1 1\n2.2 2 1 1 1\n3 3.3 1 1 1\n4.1 4 1 1 1\n", "",
         "do not form a rectilinear grid");
     row("three columns", "0 0 1\n1 0 1\n", "", "3 columns");
@@ -364,7 +367,7 @@ void TestReaders::columnText_data()
         "the header names 4 columns, the rows hold 5");
     row("two velocity candidates", "x y u v vx\n0 0 1 1 1\n", "", "more than one column");
     row("no numbers", "x y u v\n", "", "no rows of numbers");
-    row("time step of a file without time", FormatWriters::columnText(g, "", ' '), "",
+    row("time step of a file without time", blank, "",
         "time step 1 does not exist; the file holds 1", ",,0,1");
     row("unknown column option", FormatWriters::columnText(g, "x y u v p\n", ' '), "",
         "no column named \"w\"", "w,v,0,0");
@@ -374,6 +377,7 @@ void TestReaders::tecplot_data()
 {
     columns();
     const Grid g;
+    const QByteArray point = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome) {
         QTest::newRow(name) << text << "dat" << QByteArray() << QString() << reference << outcome;
@@ -386,23 +390,17 @@ void TestReaders::tecplot_data()
         FormatWriters::tecplot(g, true, "VARIABLES = \"X\"\n\"Y\"\n\"U\"\n\"V\"\n\"T\""), "grid",
         "T; ; ");
     row("bare names", FormatWriters::tecplot(g, false, "variables = x y vx vy p"), "grid", "p; ; ");
-    QByteArray twoZones = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    row("two zones", twoZones + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
-    QByteArray threeD = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    threeD.replace("J=3,", "J=3, K=2,");
-    row("3-D zone", threeD, "", "K = 2 planes");
-    QByteArray huge = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    huge.replace("I=4, J=3", "I=4000000000, J=4000000000");
-    row("huge counts", huge, "", "the file holds fewer");
+    row("two zones", point + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
+    row("3-D zone", edited(point, "J=3,", "J=3, K=2,"), "", "K = 2 planes");
+    row("huge counts", edited(point, "I=4, J=3", "I=4000000000, J=4000000000"), "",
+        "the file holds fewer");
     QByteArray short_ = FormatWriters::tecplot(g, true, "VARIABLES = x y u v p");
     short_.chop(8);
     row("too few values", short_, "", "values, 4 x 3 points of 5 need 60");
-    QByteArray fe = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    fe.replace("F=POINT", "ZONETYPE=FEQUADRILATERAL");
-    row("finite elements", fe, "", "only ordered zones");
-    QByteArray word = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    word.replace("\n0.5 0 1.5", "\n0.5 0 x2");
-    row("non-numeric token", word, "", "\"x2\" is not a number");
+    row("finite elements", edited(point, "F=POINT", "ZONETYPE=FEQUADRILATERAL"), "",
+        "only ordered zones");
+    row("non-numeric token", edited(point, "\n0.5 0 1.5", "\n0.5 0 x2"), "",
+        "\"x2\" is not a number");
 }
 
 void TestReaders::netCdf_data()
@@ -435,6 +433,7 @@ void TestReaders::vtkLegacy_data()
 {
     columns();
     const Grid g;
+    const QByteArray ascii = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
     const Grid uniform = FormatWriters::uniformGrid();
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome) {
@@ -449,23 +448,22 @@ void TestReaders::vtkLegacy_data()
         row(("structured grid" + mode).constData(),
             FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", binary), "grid", "p; ; ");
     }
-    QByteArray threeD = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    threeD.replace("DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2");
-    row("3-D", threeD, "", "a 3-D grid of 4 x 3 x 2 points");
-    QByteArray curved = FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false);
-    curved.replace("POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0");
-    row("curvilinear structured grid", curved, "", "curvilinear");
+    row("3-D", edited(ascii, "DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2"), "",
+        "a 3-D grid of 4 x 3 x 2 points");
+    row("curvilinear structured grid",
+        edited(FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false),
+               "POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0"),
+        "", "curvilinear");
     QByteArray truncated = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", true);
     truncated.chop(30);
     row("truncated binary", truncated, "", "values promised, the file holds fewer");
-    QByteArray huge = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    huge.replace("POINT_DATA 12", "POINT_DATA 99999999999999");
-    row("huge count", huge, "", "exceeds what the file holds");
+    row("huge count", edited(ascii, "POINT_DATA 12", "POINT_DATA 99999999999999"), "",
+        "exceeds what the file holds");
     row("polydata", "# vtk DataFile Version 3.0\nt\nASCII\nDATASET POLYDATA\n", "",
         "POLYDATA is not read");
-    QByteArray word = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    word.replace("FIELD extra 1\np 1 12 float\n0", "FIELD extra 1\np 1 12 float\nzero");
-    row("non-numeric token", word, "", "\"zero\" is not a number");
+    row("non-numeric token",
+        edited(ascii, "FIELD extra 1\np 1 12 float\n0", "FIELD extra 1\np 1 12 float\nzero"), "",
+        "\"zero\" is not a number");
 }
 
 void TestReaders::vtkXml_data()
@@ -513,9 +511,9 @@ void TestReaders::vtkXml_data()
         "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">",
         "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">*");
     row("base64 with a stray character", stray, "vti", "", "stray character");
-    QByteArray threeD = FormatWriters::vtkXml(uniform, false, "ascii", false);
-    threeD.replace("0 3 0 2 0 0", "0 3 0 2 0 4");
-    row("3-D extent", threeD, "vti", "", "only one plane");
+    row("3-D extent",
+        edited(FormatWriters::vtkXml(uniform, false, "ascii", false), "0 3 0 2 0 0", "0 3 0 2 0 4"),
+        "vti", "", "only one plane");
     QByteArray truncated = FormatWriters::vtkXml(g, true, "raw", false);
     truncated.truncate(truncated.indexOf("raw\">\n_") + 40);
     row("truncated appended data", truncated, "vtr", "", "the file holds");
