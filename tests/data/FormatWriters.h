@@ -7,7 +7,6 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -74,13 +73,6 @@ inline QByteArray tecplot(const Grid& g, bool block, const QByteArray& variables
     return out;
 }
 
-inline void appendBigEndian(QByteArray& out, float value)
-{
-    char raw[4];
-    qToBigEndian<float>(value, raw);
-    out.append(raw, 4);
-}
-
 // kind: STRUCTURED_POINTS, RECTILINEAR_GRID or STRUCTURED_GRID.
 inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
 {
@@ -90,8 +82,10 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
                      QByteArray::number(g.ny()) + " 1\n";
     auto values = [&](const std::function<double(int)>& f, int count) {
         for (int k = 0; k < count; ++k) {
+            char raw[4];
+            qToBigEndian<float>(float(f(k)), raw);
             if (binary)
-                appendBigEndian(out, float(f(k)));
+                out.append(raw, 4);
             else
                 out += number(f(k)) + ' ';
         }
@@ -121,15 +115,11 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
 // structured points and image data writers place it.
 inline Grid uniformGrid(int nx = 4, int ny = 3)
 {
-    Grid g;
-    g.xs.resize(size_t(nx));
-    g.ys.resize(size_t(ny));
-    for (int k = 0; k < std::max(nx, ny); ++k) {
-        if (k < nx)
-            g.xs[size_t(k)] = 0.5 * k;
-        if (k < ny)
-            g.ys[size_t(k)] = k - 1.0;
-    }
+    Grid g{{}, {}};
+    for (int k = 0; k < nx; ++k)
+        g.xs.push_back(0.5 * k);
+    for (int k = 0; k < ny; ++k)
+        g.ys.push_back(k - 1.0);
     return g;
 }
 

@@ -65,9 +65,8 @@ protected:
 
 // Releases a semaphore after a delay from another thread, so that the GUI
 // thread is already blocked in the call under test when the worker goes on.
-class DelayedRelease
+struct DelayedRelease
 {
-public:
     DelayedRelease(QSemaphore& semaphore, int count = 1)
         : thread([&semaphore, count] {
               std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -76,8 +75,6 @@ public:
     {
     }
     ~DelayedRelease() { thread.join(); }
-
-private:
     std::thread thread;
 };
 

@@ -103,8 +103,8 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
 {
     const Grid g;
     int id = 0;
-    const bool four = recipe == "netcdf4";
-    NC(nc_create(path.toLocal8Bit().constData(), four ? NC_NETCDF4 : NC_CLOBBER, &id));
+    NC(nc_create(path.toLocal8Bit().constData(), recipe == "netcdf4" ? NC_NETCDF4 : NC_CLOBBER,
+                 &id));
     const bool timeDepth = recipe == "time_depth";
     const bool descending = recipe == "descending_lat";
     const bool packed = recipe == "packed_fill";

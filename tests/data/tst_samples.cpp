@@ -68,8 +68,7 @@ void TestSamples::roundTrip()
 
     const int nx = int(xs.size());
     FlowFiles::Grid grid{xs, ys, {}, {}};
-    QList<QList<float>>& scalars = grid.scalars;
-    scalars.resize(scalarSets);
+    QList<QList<float>>& scalars = grid.scalars = QList<QList<float>>(scalarSets);
     float largest = 0.0f;
     for (int j = 0; j < int(ys.size()); ++j) {
         for (int i = 0; i < nx; ++i) {
@@ -160,8 +159,6 @@ void TestSamples::failedWriteKeepsFiles()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QList<float> xs = QList<float>({0.0f, 1.0f, 2.0f});
-    const QList<float> ys = QList<float>({0.0f, 1.0f});
 
     const FlowFiles::Grid previous{{0, 1}, {0, 1}, QList<Vector3>(4, Vector3(1, 0, 0)), {}};
     QVERIFY(previous.write(dir.filePath("flow")));
@@ -169,7 +166,7 @@ void TestSamples::failedWriteKeepsFiles()
     const QByteArray dataBefore = fileBytes(dir.filePath("flow.dat"));
 
     FlowDataWriter writer;
-    QVERIFY(writer.setGrid(xs, ys));
+    QVERIFY(writer.setGrid({0, 1, 2}, {0, 1}));
     writer.setVectors(QList<Vector3>(6 - missingVectors, Vector3(0.0f, 1.0f, 0.0f)));
     writer.addScalarSet(QList<float>(6 + extraScalars, 1.0f));
     const QString name = missingDirectory ? dir.filePath("absent/flow") : dir.filePath("flow");
