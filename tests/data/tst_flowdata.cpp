@@ -25,12 +25,6 @@ QByteArray floatBytes(std::initializer_list<float> values)
     return bytes;
 }
 
-// 2 x 2 points at the corners of the unit square, as file bytes.
-QByteArray unitSquarePositions()
-{
-    return floatBytes({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0});
-}
-
 bool sameFloat(float a, float b)
 {
     return (std::isnan(a) && std::isnan(b)) || a == b;
@@ -113,7 +107,8 @@ void TestFlowData::rejectsCorruptFiles_data()
     QTest::addColumn<QByteArray>("data");     // empty: no data file
     QTest::addColumn<QString>("reason");
 
-    const QByteArray positions = unitSquarePositions();
+    // 2 x 2 points at the corners of the unit square.
+    const QByteArray positions = floatBytes({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0});
     const QByteArray records = floatBytes({1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0});
     const QByteArray good = FlowFiles::header(2, 2, 0) + positions;
 

@@ -29,13 +29,10 @@ struct CountingFlowData : FakeFlowData
 };
 
 // Counts completion events; `onReady` runs for each, in the GUI thread.
-class Receiver : public QObject
+struct Receiver : QObject
 {
-public:
     int events = 0;
     std::function<void()> onReady;
-
-protected:
     void customEvent(QEvent* event) override
     {
         if (event->type() != FlowDataReady)
@@ -48,14 +45,11 @@ protected:
 
 // A worker whose thread waits on `beforeRun` before the real run takes the
 // lock: the window in which a request is pending but not yet read.
-template <class Worker> class Held : public Worker
+template <class Worker> struct Held : Worker
 {
-public:
     using Worker::Worker;
     ~Held() override { this->wait(); }
     QSemaphore beforeRun;
-
-protected:
     void run() override
     {
         beforeRun.acquire();

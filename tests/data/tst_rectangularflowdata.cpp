@@ -266,8 +266,7 @@ void TestRectangularFlowData::maskedPointStaysLocal()
     for (int r = 0; r < size; ++r) {
         for (int c = 0; c < size; ++c) {
             const size_t k = size_t(r * size + c);
-            const QByteArray where =
-                "sample " + QByteArray::number(c) + ", " + QByteArray::number(r);
+            const QByteArray where = QByteArray::number(c) + ", " + QByteArray::number(r);
             if (c >= 5 || r >= 5) {
                 QVERIFY2(std::isfinite(scalars[k]) && std::isfinite(magnitude[k]), where);
                 QVERIFY2(std::isfinite(vectors[k].x) && std::isfinite(vectors[k].y), where);
