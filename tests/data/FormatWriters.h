@@ -23,26 +23,14 @@ struct Grid
     int nx() const { return int(xs.size()); }
     int ny() const { return int(ys.size()); }
     int points() const { return nx() * ny(); }
-    double u(int i, int j) const { return 1.0 + i - 0.5 * j; }
-    double v(int i, int j) const { return 0.25 * i * j - 1.0; }
-    double s(int i, int j) const { return i * i + 10.0 * j; }
     // value c of point k: 0 x, 1 y, 2 u, 3 v, 4 s
     double value(int c, int k) const
     {
         const int i = k % nx();
         const int j = k / nx();
-        switch (c) {
-        case 0:
-            return xs[size_t(i)];
-        case 1:
-            return ys[size_t(j)];
-        case 2:
-            return u(i, j);
-        case 3:
-            return v(i, j);
-        default:
-            return s(i, j);
-        }
+        const double values[5] = {xs[size_t(i)], ys[size_t(j)], 1.0 + i - 0.5 * j,
+                                  0.25 * i * j - 1.0, i * i + 10.0 * j};
+        return values[c];
     }
 };
 
@@ -85,13 +73,6 @@ inline QByteArray tecplot(const Grid& g, bool block, const QByteArray& variables
     return out;
 }
 
-inline void appendBigEndian(QByteArray& out, float value)
-{
-    char raw[4];
-    qToBigEndian<float>(value, raw);
-    out.append(raw, 4);
-}
-
 // kind: STRUCTURED_POINTS, RECTILINEAR_GRID or STRUCTURED_GRID.
 inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
 {
@@ -101,8 +82,10 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
                      QByteArray::number(g.ny()) + " 1\n";
     auto values = [&](const std::function<double(int)>& f, int count) {
         for (int k = 0; k < count; ++k) {
+            char raw[4];
+            qToBigEndian<float>(float(f(k)), raw);
             if (binary)
-                appendBigEndian(out, float(f(k)));
+                out.append(raw, 4);
             else
                 out += number(f(k)) + ' ';
         }
@@ -128,32 +111,16 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
     return out;
 }
 
-// A uniform grid of n x n points, spacing 0.5 along x and 1 along y from
-// (0, -1), as the image data writer places them.
-inline Grid squareGrid(int n)
+// A uniform grid, spacing 0.5 along x and 1 along y from (0, -1), as the
+// structured points and image data writers place it.
+inline Grid uniformGrid(int nx = 4, int ny = 3)
 {
-    Grid g;
-    g.xs.resize(size_t(n));
-    g.ys.resize(size_t(n));
-    for (int k = 0; k < n; ++k) {
-        g.xs[size_t(k)] = 0.5 * k;
-        g.ys[size_t(k)] = k - 1.0;
-    }
+    Grid g{{}, {}};
+    for (int k = 0; k < nx; ++k)
+        g.xs.push_back(0.5 * k);
+    for (int k = 0; k < ny; ++k)
+        g.ys.push_back(k - 1.0);
     return g;
-}
-
-// The x axis of structured points: 0, 0.5, 1, 1.5 (uniform).
-inline Grid uniformGrid()
-{
-    Grid g;
-    g.xs = {0.0, 0.5, 1.0, 1.5};
-    g.ys = {-1.0, 0.0, 1.0};
-    return g;
-}
-
-inline QByteArray base64(const QByteArray& bytes)
-{
-    return bytes.toBase64();
 }
 
 inline void appendWord(QByteArray& out, quint64 value, int word)
@@ -209,8 +176,8 @@ inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& form
                      (rectilinear ? "" : " Origin=\"0 -1 0\" Spacing=\"0.5 1 1\"") +
                      ">\n<Piece Extent=\"" + extent + "\">\n";
     QByteArray appended;
-    auto array = [&](const QByteArray& name, int components, const std::function<double(int)>& f,
-                     int count) {
+    auto array = [&](const QByteArray& name, int components, int count,
+                     const std::function<double(int)>& f) {
         QByteArray raw;
         for (int k = 0; k < count * components; ++k) {
             char bytes[4];
@@ -229,27 +196,22 @@ inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& form
                 out += number(f(k)) + ' ';
             out += "</DataArray>\n";
         } else if (format == "binary") {
-            out += ">" + base64(header) + base64(data) + "</DataArray>\n";
+            out += ">" + header.toBase64() + data.toBase64() + "</DataArray>\n";
         } else {
             out += " offset=\"" + QByteArray::number(appended.size()) + "\"/>\n";
-            appended += format == "raw" ? header + data : base64(header) + base64(data);
+            appended += format == "raw" ? header + data : header.toBase64() + data.toBase64();
         }
     };
     out += "<PointData Vectors=\"velocity\">\n";
-    array(
-        "velocity", 3, [&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, k / 3); },
-        g.points());
-    array(
-        "p", 1, [&](int k) { return g.value(4, k); }, g.points());
+    array("velocity", 3, g.points(),
+          [&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, k / 3); });
+    array("p", 1, g.points(), [&](int k) { return g.value(4, k); });
     out += "</PointData>\n";
     if (rectilinear) {
         out += "<Coordinates>\n";
-        array(
-            "x", 1, [&](int k) { return g.xs[size_t(k)]; }, g.nx());
-        array(
-            "y", 1, [&](int k) { return g.ys[size_t(k)]; }, g.ny());
-        array(
-            "z", 1, [](int) { return 0.0; }, 1);
+        array("x", 1, g.nx(), [&](int k) { return g.xs[size_t(k)]; });
+        array("y", 1, g.ny(), [&](int k) { return g.ys[size_t(k)]; });
+        array("z", 1, 1, [](int) { return 0.0; });
         out += "</Coordinates>\n";
     }
     out += "</Piece>\n</" + type + ">\n";

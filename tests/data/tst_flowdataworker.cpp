@@ -29,13 +29,10 @@ struct CountingFlowData : FakeFlowData
 };
 
 // Counts completion events; `onReady` runs for each, in the GUI thread.
-class Receiver : public QObject
+struct Receiver : QObject
 {
-public:
     int events = 0;
     std::function<void()> onReady;
-
-protected:
     void customEvent(QEvent* event) override
     {
         if (event->type() != FlowDataReady)
@@ -48,14 +45,11 @@ protected:
 
 // A worker whose thread waits on `beforeRun` before the real run takes the
 // lock: the window in which a request is pending but not yet read.
-template <class Worker> class Held : public Worker
+template <class Worker> struct Held : Worker
 {
-public:
     using Worker::Worker;
     ~Held() override { this->wait(); }
     QSemaphore beforeRun;
-
-protected:
     void run() override
     {
         beforeRun.acquire();
@@ -65,9 +59,8 @@ protected:
 
 // Releases a semaphore after a delay from another thread, so that the GUI
 // thread is already blocked in the call under test when the worker goes on.
-class DelayedRelease
+struct DelayedRelease
 {
-public:
     DelayedRelease(QSemaphore& semaphore, int count = 1)
         : thread([&semaphore, count] {
               std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -76,8 +69,6 @@ public:
     {
     }
     ~DelayedRelease() { thread.join(); }
-
-private:
     std::thread thread;
 };
 

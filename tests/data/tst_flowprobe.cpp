@@ -1,7 +1,7 @@
 #include "data/FlowData.h"
-#include "data/FlowDataWriter.h"
 #include "data/FlowProbe.h"
 #include "data/RectangularFlowData.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,23 +21,16 @@ double bilinear(double x, double y)
 const QList<float> xs{-1.0f, 0.5f, 2.0f, 6.0f};
 const QList<float> ys{10.0f, 10.25f, 11.0f, 14.0f};
 
-// vx = f, vy = f / 2, one scalar f; `nanAt` puts NaN into the scalar there.
-std::unique_ptr<RectangularFlowData> loadField(const QString& dir, int nanAt = -1)
+// vx = f, vy = f / 2, one scalar f, but NaN at the grid point (0.5, 10.25).
+std::unique_ptr<RectangularFlowData> loadField(const QString& dir)
 {
-    FlowDataWriter writer;
-    writer.setGrid(xs, ys);
-    QList<Vector3> vectors;
-    QList<float> scalar;
-    for (float y : ys) {
-        for (float x : xs) {
-            const float f = float(bilinear(x, y));
-            vectors.append(Vector3(f, 0.5f * f, 0.0f));
-            scalar.append(scalar.size() == nanAt ? std::numeric_limits<float>::quiet_NaN() : f);
-        }
-    }
-    writer.setVectors(vectors);
-    writer.addScalarSet(scalar);
-    if (!writer.write(dir + "/field"))
+    FlowFiles::Grid grid{xs, ys, {}, {}};
+    QList<float> scalar = grid.sample([](float x, float y) { return float(bilinear(x, y)); });
+    for (float f : scalar)
+        grid.vectors.append(Vector3(f, 0.5f * f, 0.0f));
+    scalar[1 * 4 + 1] = std::numeric_limits<float>::quiet_NaN();
+    grid.scalars = {scalar};
+    if (!grid.write(dir + "/field"))
         return nullptr;
     return std::unique_ptr<RectangularFlowData>(
         dynamic_cast<RectangularFlowData*>(FlowData::fromFile(dir + "/field.gri")));
@@ -50,75 +43,57 @@ class TestFlowProbe : public QObject
     Q_OBJECT
 
 private slots:
-    void bilinearFieldIsExact_data();
-    void bilinearFieldIsExact();
-    void notANumber_data();
-    void notANumber();
+    void reads_data();
+    void reads();
 };
 
-void TestFlowProbe::bilinearFieldIsExact_data()
+void TestFlowProbe::reads_data()
 {
-    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("x"); // physical
     QTest::addColumn<double>("y");
-    QTest::newRow("grid corner") << -1.0 << 10.0;
-    QTest::newRow("inner grid point") << 2.0 << 11.0;
-    QTest::newRow("inside a narrow cell") << 0.1 << 10.2;
-    QTest::newRow("inside a wide cell") << 4.7 << 13.1;
-    QTest::newRow("on a cell edge") << 0.5 << 12.0;
-    QTest::newRow("far corner") << 6.0 << 14.0;
+    QTest::addColumn<bool>("inside");
+    QTest::addColumn<bool>("scalarIsNumber");
+    QTest::newRow("grid corner") << -1.0 << 14.0 << true << true;
+    QTest::newRow("inner grid point beside the NaN: it has no share")
+        << 2.0 << 10.25 << true << true;
+    QTest::newRow("inside a narrow cell") << 3.1 << 10.2 << true << true;
+    QTest::newRow("inside a wide cell") << 4.7 << 13.1 << true << true;
+    QTest::newRow("on a cell edge") << 0.5 << 12.0 << true << true;
+    QTest::newRow("far corner") << 6.0 << 14.0 << true << true;
+    QTest::newRow("cell with the NaN corner") << 0.4 << 10.2 << true << false;
+    QTest::newRow("left of the grid") << -1.07 << 12.0 << false << false;
+    QTest::newRow("above the grid") << 2.5 << 14.04 << false << false;
 }
 
-void TestFlowProbe::bilinearFieldIsExact()
+// Inside, the bilinear field is reproduced exactly (to the float storage),
+// but for the scalar in the cells that share the NaN corner.
+void TestFlowProbe::reads()
 {
     QFETCH(double, x);
     QFETCH(double, y);
+    QFETCH(bool, inside);
+    QFETCH(bool, scalarIsNumber);
     QTemporaryDir dir;
     const auto data = loadField(dir.path());
     QVERIFY(data);
 
     const FlowProbe::Reading reading =
         FlowProbe::read(*data, (x - xs.first()) / 7.0, (y - ys.first()) / 4.0);
-    const double f = bilinear(x, y);
-    // The data set holds its values as normalised floats.
-    const double tolerance = 1e-5 * 10.0;
-    QVERIFY(reading.inside);
-    QVERIFY2(std::abs(reading.x - x) < 1e-5 && std::abs(reading.y - y) < 1e-5,
-             qPrintable(QString("position %1 %2").arg(reading.x).arg(reading.y)));
-    QVERIFY2(std::abs(reading.scalars.value(0) - f) < tolerance,
-             qPrintable(QString("scalar %1, expected %2").arg(reading.scalars.value(0)).arg(f)));
-    QVERIFY2(std::abs(reading.vx - f) < tolerance, qPrintable(QString::number(reading.vx)));
-    QVERIFY2(std::abs(reading.vy - 0.5 * f) < tolerance, qPrintable(QString::number(reading.vy)));
-}
-
-void TestFlowProbe::notANumber_data()
-{
-    QTest::addColumn<double>("unitX");
-    QTest::addColumn<double>("unitY");
-    QTest::addColumn<bool>("inside");
-    QTest::addColumn<bool>("scalarIsNumber");
-    // The NaN sits at grid point (1, 1): x = 0.5, y = 10.25.
-    QTest::newRow("left of the grid") << -0.01 << 0.5 << false << false;
-    QTest::newRow("above the grid") << 0.5 << 1.01 << false << false;
-    QTest::newRow("cell with the NaN corner") << 0.2 << 0.05 << true << false;
-    QTest::newRow("next grid point: the NaN has no share") << 3.0 / 7.0 << 0.0625 << true << true;
-    QTest::newRow("far cell") << 0.9 << 0.9 << true << true;
-}
-
-void TestFlowProbe::notANumber()
-{
-    QFETCH(double, unitX);
-    QFETCH(double, unitY);
-    QFETCH(bool, inside);
-    QFETCH(bool, scalarIsNumber);
-    QTemporaryDir dir;
-    const auto data = loadField(dir.path(), 1 * 4 + 1);
-    QVERIFY(data);
-
-    const FlowProbe::Reading reading = FlowProbe::read(*data, unitX, unitY);
     QCOMPARE(reading.inside, inside);
     QCOMPARE(std::isfinite(reading.scalars.value(0)), scalarIsNumber);
     QCOMPARE(std::isfinite(reading.vx), inside);
     QCOMPARE(FlowProbe::describe(*data, reading).contains(QStringLiteral("—")), !scalarIsNumber);
+    if (!inside)
+        return;
+    const double f = bilinear(x, y);
+    // The data set holds its values as normalised floats.
+    const double tolerance = 1e-5 * 10.0;
+    QVERIFY2(std::abs(reading.x - x) < 1e-5 && std::abs(reading.y - y) < 1e-5,
+             qPrintable(QString("position %1 %2").arg(reading.x).arg(reading.y)));
+    QVERIFY2(!scalarIsNumber || std::abs(reading.scalars.value(0) - f) < tolerance,
+             qPrintable(QString("scalar %1, expected %2").arg(reading.scalars.value(0)).arg(f)));
+    QVERIFY2(std::abs(reading.vx - f) < tolerance, qPrintable(QString::number(reading.vx)));
+    QVERIFY2(std::abs(reading.vy - 0.5 * f) < tolerance, qPrintable(QString::number(reading.vy)));
 }
 
 QTEST_GUILESS_MAIN(TestFlowProbe)

@@ -1,7 +1,7 @@
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 #include "data/FlowSeries.h"
-#include "tests/data/FlowFixture.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,7 +60,7 @@ bool writeFiles(const QString& name, const QString& spec)
         else if (kind == QLatin1Char('d'))
             ok = stepWriter(k).writeData(numbered(name, k, ".dat"));
         else if (kind == QLatin1Char('c'))
-            ok = FlowFixture::writeFile(numbered(name, k, ".dat"), QByteArray(20, '\0'));
+            ok = FlowFiles::writeBytes(numbered(name, k, ".dat"), QByteArray(20, '\0'));
         if (!ok)
             return false;
     }
@@ -70,22 +70,8 @@ bool writeFiles(const QString& name, const QString& spec)
 QString stateString(const FlowSeries& series)
 {
     QString states;
-    for (int k = 0; k < series.stepCount(); ++k) {
-        switch (series.stepState(k)) {
-        case FlowSeries::StepUnread:
-            states += QLatin1Char('U');
-            break;
-        case FlowSeries::StepPresent:
-            states += QLatin1Char('P');
-            break;
-        case FlowSeries::StepMissing:
-            states += QLatin1Char('M');
-            break;
-        case FlowSeries::StepRefused:
-            states += QLatin1Char('R');
-            break;
-        }
-    }
+    for (int k = 0; k < series.stepCount(); ++k)
+        states += QLatin1Char("UPMR"[series.stepState(k)]); // Unread, Present, Missing, Refused
     return states;
 }
 
@@ -112,28 +98,21 @@ void TestFlowSeries::findsSteps_data()
     // After every step was loaded once: Present, Missing, Refused.
     QTest::addColumn<QString>("states");
 
-    QTest::newRow("shared geometry") << "g d0 d1 d2"
-                                     << ".gri" << 3 << 0 << 0 << "PPP";
-    QTest::newRow("geometry per step") << "g0 d0 g1 d1"
-                                       << ".00000.gri" << 2 << 0 << 0 << "PP";
-    QTest::newRow("later step chosen") << "g0 d0 g1 d1 g2 d2"
-                                       << ".00002.dat" << 3 << 2 << 0 << "PPP";
-    QTest::newRow("gap") << "g d0 d1 d3"
-                         << ".gri" << 4 << 0 << 0 << "PPMP";
-    QTest::newRow("corrupt step") << "g d0 c1 d2"
-                                  << ".gri" << 3 << 0 << 0 << "PRP";
-    QTest::newRow("corrupt first step") << "g c0 d1 d2"
-                                        << ".gri" << 3 << 0 << 0 << "RPP";
-    QTest::newRow("other resolution") << "g d0 r1 d2"
-                                      << ".gri" << 3 << 0 << 0 << "PRP";
-    QTest::newRow("other positions") << "g d0 h1 d1"
-                                     << ".gri" << 2 << 0 << 0 << "PR";
-    QTest::newRow("no geometry for a step") << "g0 d0 d1"
-                                            << ".00000.dat" << 2 << 0 << 0 << "PM";
-    QTest::newRow("numbers start above zero") << "g d3 d4"
-                                              << ".gri" << 2 << 0 << 3 << "PP";
-    QTest::newRow("own data file is a single set") << "g n d0 d1"
-                                                   << ".gri" << 1 << 0 << 0 << "P";
+    auto row = [](const char* name, const char* files, const char* chosen, int count,
+                  int chosenIndex, int firstNumber, const char* states) {
+        QTest::newRow(name) << files << chosen << count << chosenIndex << firstNumber << states;
+    };
+    row("shared geometry", "g d0 d1 d2", ".gri", 3, 0, 0, "PPP");
+    row("geometry per step", "g0 d0 g1 d1", ".00000.gri", 2, 0, 0, "PP");
+    row("later step chosen", "g0 d0 g1 d1 g2 d2", ".00002.dat", 3, 2, 0, "PPP");
+    row("gap", "g d0 d1 d3", ".gri", 4, 0, 0, "PPMP");
+    row("corrupt step", "g d0 c1 d2", ".gri", 3, 0, 0, "PRP");
+    row("corrupt first step", "g c0 d1 d2", ".gri", 3, 0, 0, "RPP");
+    row("other resolution", "g d0 r1 d2", ".gri", 3, 0, 0, "PRP");
+    row("other positions", "g d0 h1 d1", ".gri", 2, 0, 0, "PR");
+    row("no geometry for a step", "g0 d0 d1", ".00000.dat", 2, 0, 0, "PM");
+    row("numbers start above zero", "g d3 d4", ".gri", 2, 0, 3, "PP");
+    row("own data file is a single set", "g n d0 d1", ".gri", 1, 0, 0, "P");
 }
 
 void TestFlowSeries::findsSteps()

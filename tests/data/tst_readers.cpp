@@ -5,7 +5,7 @@
 
 #include "data/FlowData.h"
 #include "data/FlowFileReader.h"
-#include "tests/data/FlowFixture.h"
+#include "tests/common/FakeFlowData.h"
 #include "tests/data/FormatWriters.h"
 
 #include <QProcess>
@@ -14,6 +14,7 @@
 
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -29,22 +30,22 @@ const float nan = std::numeric_limits<float>::quiet_NaN();
 // The native pair of a grid; `masked` point holds NaN in every field.
 bool writeReference(const QString& name, const Grid& g, int masked)
 {
-    FlowFixture::Grid grid;
-    for (double x : g.xs)
-        grid.xs.append(float(x));
-    for (double y : g.ys)
-        grid.ys.append(float(y));
+    FlowFiles::Grid grid{
+        QList<float>(g.xs.cbegin(), g.xs.cend()), QList<float>(g.ys.cbegin(), g.ys.cend()), {}, {}};
     QList<float> s;
     for (int k = 0; k < g.points(); ++k) {
-        const bool m = k == masked;
-        grid.vectors.append(
-            Vector3(m ? nan : float(g.value(2, k)), m ? nan : float(g.value(3, k)), 0));
-        s.append(m ? nan : float(g.value(4, k)));
+        const float m = k == masked ? nan : 1.0f; // NaN spreads, 1 keeps the value exactly
+        grid.vectors.append(Vector3(m * float(g.value(2, k)), m * float(g.value(3, k)), 0));
+        s.append(m * float(g.value(4, k)));
     }
     grid.scalars = {s};
-    grid.timeSteps = 1;
-    grid.timeDifference = 0;
     return grid.write(name);
+}
+
+// A copy of text with every `from` replaced by `to`.
+QByteArray edited(QByteArray text, const QByteArray& from, const QByteArray& to)
+{
+    return text.replace(from, to);
 }
 
 bool same(float a, float b)
@@ -52,42 +53,38 @@ bool same(float a, float b)
     return a == b || (std::isnan(a) && std::isnan(b));
 }
 
+QString shape(const FlowData& d)
+{
+    return QStringLiteral("%1 x %2 points, %3 scalar sets")
+        .arg(d.resolutionXValue())
+        .arg(d.resolutionYValue())
+        .arg(d.scalarSetCount());
+}
+
+// Position, vector and scalars of point k.
+QList<float> pointValues(const FlowData& d, int k)
+{
+    const Vector3 p = d.geometryArray()[k];
+    const Vector3 u = d.vectorArray()[k];
+    QList<float> values{p.x, p.y, u.x, u.y};
+    for (const ScalarSet& set : d.scalarSets())
+        values.append(set.values[k]);
+    return values;
+}
+
 // Empty when both data sets hold the same arrays.
 QString difference(const FlowData& a, const FlowData& b)
 {
-    if (a.resolutionXValue() != b.resolutionXValue() ||
-        a.resolutionYValue() != b.resolutionYValue())
-        return QStringLiteral("resolution %1 x %2, expected %3 x %4")
-            .arg(a.resolutionXValue())
-            .arg(a.resolutionYValue())
-            .arg(b.resolutionXValue())
-            .arg(b.resolutionYValue());
-    if (a.scalarSetCount() != b.scalarSetCount())
-        return QStringLiteral("%1 scalar sets, expected %2")
-            .arg(a.scalarSetCount())
-            .arg(b.scalarSetCount());
-    const int n = a.resolutionXValue() * a.resolutionYValue();
-    for (int k = 0; k < n; ++k) {
-        const Vector3 p = a.geometryArray()[k];
-        const Vector3 q = b.geometryArray()[k];
-        const Vector3 u = a.vectorArray()[k];
-        const Vector3 w = b.vectorArray()[k];
-        if (!same(p.x, q.x) || !same(p.y, q.y))
-            return QStringLiteral("position %1 differs").arg(k);
-        if (!same(u.x, w.x) || !same(u.y, w.y))
-            return QStringLiteral("vector %1: (%2, %3), expected (%4, %5)")
-                .arg(k)
-                .arg(u.x)
-                .arg(u.y)
-                .arg(w.x)
-                .arg(w.y);
-        for (int s = 0; s < a.scalarSetCount(); ++s)
-            if (!same(a.scalarSets()[s].values[k], b.scalarSets()[s].values[k]))
-                return QStringLiteral("scalar set %1 at %2: %3, expected %4")
-                    .arg(s)
-                    .arg(k)
-                    .arg(a.scalarSets()[s].values[k])
-                    .arg(b.scalarSets()[s].values[k]);
+    if (shape(a) != shape(b))
+        return shape(a) + ", expected " + shape(b);
+    for (int k = 0; k < a.resolutionXValue() * a.resolutionYValue(); ++k) {
+        const QList<float> got = pointValues(a, k);
+        const QList<float> want = pointValues(b, k);
+        if (!std::equal(got.cbegin(), got.cend(), want.cbegin(), same)) {
+            QString message;
+            QDebug(&message) << "point" << k << got << "expected" << want;
+            return message;
+        }
     }
     if (a.geometryMinimum().x != b.geometryMinimum().x ||
         a.geometryMaximum().y != b.geometryMaximum().y || a.vectorMaximum() != b.vectorMaximum())
@@ -106,8 +103,8 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
 {
     const Grid g;
     int id = 0;
-    const bool four = recipe == "netcdf4";
-    NC(nc_create(path.toLocal8Bit().constData(), four ? NC_NETCDF4 : NC_CLOBBER, &id));
+    NC(nc_create(path.toLocal8Bit().constData(), recipe == "netcdf4" ? NC_NETCDF4 : NC_CLOBBER,
+                 &id));
     const bool timeDepth = recipe == "time_depth";
     const bool descending = recipe == "descending_lat";
     const bool packed = recipe == "packed_fill";
@@ -119,28 +116,22 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     NC(nc_def_dim(id, "lat", size_t(g.ny()), &lat));
     NC(nc_def_dim(id, "lon", size_t(g.nx()), &lon));
     int latVar = 0, lonVar = 0, timeVar = 0;
+    // Curvilinear: two-dimensional coordinate variables.
     const bool curvilinear = recipe == "curvilinear";
-    if (curvilinear) {
-        const int dims[2] = {lat, lon};
-        NC(nc_def_var(id, "latitude", NC_DOUBLE, 2, dims, &latVar));
-        NC(nc_def_var(id, "longitude", NC_DOUBLE, 2, dims, &lonVar));
-        NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
-        NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
-    } else {
-        NC(nc_def_var(id, "lat", NC_DOUBLE, 1, &lat, &latVar));
-        NC(nc_def_var(id, "lon", NC_DOUBLE, 1, &lon, &lonVar));
-        NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
-        NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
-    }
+    const int plane[2] = {lat, lon};
+    const int rank = curvilinear ? 2 : 1;
+    NC(nc_def_var(id, curvilinear ? "latitude" : "lat", NC_DOUBLE, rank, curvilinear ? plane : &lat,
+                  &latVar));
+    NC(nc_def_var(id, curvilinear ? "longitude" : "lon", NC_DOUBLE, rank,
+                  curvilinear ? plane : &lon, &lonVar));
+    NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
+    NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
     if (timeDepth) {
         NC(nc_def_var(id, "time", NC_DOUBLE, 1, &time, &timeVar));
         NC(nc_put_att_text(id, timeVar, "units", 24, "hours since 2001-1-1 0:0"));
     }
-    std::vector<int> dims;
-    if (timeDepth)
-        dims = {time, depth};
-    dims.push_back(lat);
-    dims.push_back(lon);
+    const std::vector<int> dims =
+        timeDepth ? std::vector<int>{time, depth, lat, lon} : std::vector<int>{lat, lon};
     const QByteArray uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
     const QByteArray vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
     const nc_type type = packed ? NC_SHORT : NC_FLOAT;
@@ -189,8 +180,7 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
         NC(nc_put_var_double(id, lonVar, lo.data()));
     } else {
         NC(nc_put_var_double(id, latVar, ys.data()));
-        std::vector<double> xs(g.xs.begin(), g.xs.end());
-        NC(nc_put_var_double(id, lonVar, xs.data()));
+        NC(nc_put_var_double(id, lonVar, g.xs.data()));
     }
     if (timeDepth) {
         const double t[2] = {0.0, 2.0};
@@ -267,7 +257,7 @@ void TestReaders::initTestCase()
     QVERIFY(writeReference(folder.filePath("grid"), Grid(), -1));
     QVERIFY(writeReference(folder.filePath("masked"), Grid(), 5));
     QVERIFY(writeReference(folder.filePath("uniform"), FormatWriters::uniformGrid(), -1));
-    QVERIFY(writeReference(folder.filePath("square"), FormatWriters::squareGrid(600), -1));
+    QVERIFY(writeReference(folder.filePath("square"), FormatWriters::uniformGrid(600, 600), -1));
 }
 
 void TestReaders::columns()
@@ -286,7 +276,7 @@ QString TestReaders::write(const QByteArray& content, const QString& suffix,
     const QString path = folder.filePath(QStringLiteral("f%1.%2").arg(++fileCount).arg(suffix));
     if (!recipe.isEmpty())
         return writeNetCdf(path, recipe) ? path : QString();
-    return FlowFixture::writeFile(path, content) ? path : QString();
+    return FlowFiles::writeBytes(path, content) ? path : QString();
 }
 
 // Loads the row's file: it must either match the reference pair and carry
@@ -336,14 +326,11 @@ void TestReaders::columnText_data()
 {
     columns();
     const Grid g;
+    const QByteArray blank = FormatWriters::columnText(g, "", ' ');
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome, const QString& options = QString()) {
         QTest::newRow(name) << text << "txt" << QByteArray() << options << reference << outcome;
     };
-    QByteArray masked = FormatWriters::columnText(g, "x,y,u,v,p\n", ',');
-    QList<QByteArray> lines = masked.split('\n');
-    lines[6] = "1,0,NaN,nan,NaN"; // point 5 (i 1, j 1) after the header
-    lines[6] = "0.5,0,NaN,nan,NaN";
     row("header with units, tabs",
         FormatWriters::columnText(g, "x [m]\ty [m]\tu [m/s]\tv [m/s]\tp [Pa]\n", '\t'), "grid",
         "p [Pa]; m; m/s");
@@ -353,30 +340,26 @@ void TestReaders::columnText_data()
         "p; ; ");
     row("columns renamed by options", FormatWriters::columnText(g, "a b c d p\n", ' '), "grid",
         "p; ; ", "c,d,0,0");
-    QByteArray nanPoint = FormatWriters::columnText(g, "x,y,u,v,p\n", ',');
-    nanPoint.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,NaN,nan,NaN\n");
-    row("NaN tokens", nanPoint, "masked", "p; ; ");
-    QByteArray missing = FormatWriters::columnText(g, "x y u v p\n", ' ');
-    missing.replace("0.5 0 1.5 -0.75 11\n", "");
-    row("missing point", missing, "masked", "p; ; ");
-    QByteArray jitter = FormatWriters::columnText(g, "", ' ');
-    jitter.replace("1.5 -1 ", "1.5000000001 -1 ");
-    row("coordinates within tolerance", jitter, "grid", "; ; ");
-
-    QByteArray word = FormatWriters::columnText(g, "", ' ');
-    word.replace("0.5 0 1.5", "0.5 zero 1.5");
-    row("non-numeric token", word, "", "line 6: \"zero\" is not a number");
-    QByteArray ragged = FormatWriters::columnText(g, "", ',');
-    ragged.replace("0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n");
-    row("ragged row", ragged, "", "line 6 holds 4 values, the first row 5");
-    row("duplicated point with other values",
-        FormatWriters::columnText(g, "", ' ') + "0 -1 7 7 7\n", "",
-        "points 1 and 13 share the grid point (0, -1) with different values");
-    row("same point twice", FormatWriters::columnText(g, "", ' ') + "0 -1 1 -1 0\n", "grid",
+    row("NaN tokens",
+        edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
+               "0.5,0,NaN,nan,NaN\n"),
+        "masked", "p; ; ");
+    row("missing point",
+        edited(FormatWriters::columnText(g, "x y u v p\n", ' '), "0.5 0 1.5 -0.75 11\n", ""),
+        "masked", "p; ; ");
+    row("coordinates within tolerance", edited(blank, "1.5 -1 ", "1.5000000001 -1 "), "grid",
         "; ; ");
-    QByteArray infinite = FormatWriters::columnText(g, "", ' ');
-    infinite.replace("1.5 -1 ", "inf -1 ");
-    row("infinite coordinate", infinite, "", "point 3 has a coordinate that is not finite");
+
+    row("non-numeric token", edited(blank, "0.5 0 1.5", "0.5 zero 1.5"), "",
+        "line 6: \"zero\" is not a number");
+    row("ragged row",
+        edited(FormatWriters::columnText(g, "", ','), "0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n"),
+        "", "line 6 holds 4 values, the first row 5");
+    row("duplicated point with other values", blank + "0 -1 7 7 7\n", "",
+        "points 1 and 13 share the grid point (0, -1) with different values");
+    row("same point twice", blank + "0 -1 1 -1 0\n", "grid", "; ; ");
+    row("infinite coordinate", edited(blank, "1.5 -1 ", "inf -1 "), "",
+        "point 3 has a coordinate that is not finite");
     row("scattered points", "0 0 1 1 1\n1 1.1 1 1 1\n2.2 2 1 1 1\n3 3.3 1 1 1\n4.1 4 1 1 1\n", "",
         "do not form a rectilinear grid");
     row("three columns", "0 0 1\n1 0 1\n", "", "3 columns");
@@ -384,7 +367,7 @@ void TestReaders::columnText_data()
         "the header names 4 columns, the rows hold 5");
     row("two velocity candidates", "x y u v vx\n0 0 1 1 1\n", "", "more than one column");
     row("no numbers", "x y u v\n", "", "no rows of numbers");
-    row("time step of a file without time", FormatWriters::columnText(g, "", ' '), "",
+    row("time step of a file without time", blank, "",
         "time step 1 does not exist; the file holds 1", ",,0,1");
     row("unknown column option", FormatWriters::columnText(g, "x y u v p\n", ' '), "",
         "no column named \"w\"", "w,v,0,0");
@@ -394,6 +377,7 @@ void TestReaders::tecplot_data()
 {
     columns();
     const Grid g;
+    const QByteArray point = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome) {
         QTest::newRow(name) << text << "dat" << QByteArray() << QString() << reference << outcome;
@@ -406,23 +390,17 @@ void TestReaders::tecplot_data()
         FormatWriters::tecplot(g, true, "VARIABLES = \"X\"\n\"Y\"\n\"U\"\n\"V\"\n\"T\""), "grid",
         "T; ; ");
     row("bare names", FormatWriters::tecplot(g, false, "variables = x y vx vy p"), "grid", "p; ; ");
-    QByteArray twoZones = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    row("two zones", twoZones + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
-    QByteArray threeD = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    threeD.replace("J=3,", "J=3, K=2,");
-    row("3-D zone", threeD, "", "K = 2 planes");
-    QByteArray huge = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    huge.replace("I=4, J=3", "I=4000000000, J=4000000000");
-    row("huge counts", huge, "", "the file holds fewer");
+    row("two zones", point + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
+    row("3-D zone", edited(point, "J=3,", "J=3, K=2,"), "", "K = 2 planes");
+    row("huge counts", edited(point, "I=4, J=3", "I=4000000000, J=4000000000"), "",
+        "the file holds fewer");
     QByteArray short_ = FormatWriters::tecplot(g, true, "VARIABLES = x y u v p");
     short_.chop(8);
     row("too few values", short_, "", "values, 4 x 3 points of 5 need 60");
-    QByteArray fe = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    fe.replace("F=POINT", "ZONETYPE=FEQUADRILATERAL");
-    row("finite elements", fe, "", "only ordered zones");
-    QByteArray word = FormatWriters::tecplot(g, false, "VARIABLES = x y u v p");
-    word.replace("\n0.5 0 1.5", "\n0.5 0 x2");
-    row("non-numeric token", word, "", "\"x2\" is not a number");
+    row("finite elements", edited(point, "F=POINT", "ZONETYPE=FEQUADRILATERAL"), "",
+        "only ordered zones");
+    row("non-numeric token", edited(point, "\n0.5 0 1.5", "\n0.5 0 x2"), "",
+        "\"x2\" is not a number");
 }
 
 void TestReaders::netCdf_data()
@@ -455,6 +433,7 @@ void TestReaders::vtkLegacy_data()
 {
     columns();
     const Grid g;
+    const QByteArray ascii = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
     const Grid uniform = FormatWriters::uniformGrid();
     auto row = [&](const char* name, const QByteArray& text, const QString& reference,
                    const QString& outcome) {
@@ -469,23 +448,22 @@ void TestReaders::vtkLegacy_data()
         row(("structured grid" + mode).constData(),
             FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", binary), "grid", "p; ; ");
     }
-    QByteArray threeD = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    threeD.replace("DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2");
-    row("3-D", threeD, "", "a 3-D grid of 4 x 3 x 2 points");
-    QByteArray curved = FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false);
-    curved.replace("POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0");
-    row("curvilinear structured grid", curved, "", "curvilinear");
+    row("3-D", edited(ascii, "DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2"), "",
+        "a 3-D grid of 4 x 3 x 2 points");
+    row("curvilinear structured grid",
+        edited(FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false),
+               "POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0"),
+        "", "curvilinear");
     QByteArray truncated = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", true);
     truncated.chop(30);
     row("truncated binary", truncated, "", "values promised, the file holds fewer");
-    QByteArray huge = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    huge.replace("POINT_DATA 12", "POINT_DATA 99999999999999");
-    row("huge count", huge, "", "exceeds what the file holds");
+    row("huge count", edited(ascii, "POINT_DATA 12", "POINT_DATA 99999999999999"), "",
+        "exceeds what the file holds");
     row("polydata", "# vtk DataFile Version 3.0\nt\nASCII\nDATASET POLYDATA\n", "",
         "POLYDATA is not read");
-    QByteArray word = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false);
-    word.replace("FIELD extra 1\np 1 12 float\n0", "FIELD extra 1\np 1 12 float\nzero");
-    row("non-numeric token", word, "", "\"zero\" is not a number");
+    row("non-numeric token",
+        edited(ascii, "FIELD extra 1\np 1 12 float\n0", "FIELD extra 1\np 1 12 float\nzero"), "",
+        "\"zero\" is not a number");
 }
 
 void TestReaders::vtkXml_data()
@@ -516,7 +494,7 @@ void TestReaders::vtkXml_data()
 
     // Over 4 MB of velocity: the blocks inflate on several threads.
     const QByteArray large =
-        FormatWriters::vtkXml(FormatWriters::squareGrid(600), false, "raw", true, 4, 32768);
+        FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "raw", true, 4, 32768);
     row(".vti raw zlib, large", large, "vti", "square", "p; ; ");
     QByteArray damaged = large;
     const qsizetype middle = damaged.indexOf("raw\">\n_") + damaged.size() / 2;
@@ -533,9 +511,9 @@ void TestReaders::vtkXml_data()
         "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">",
         "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">*");
     row("base64 with a stray character", stray, "vti", "", "stray character");
-    QByteArray threeD = FormatWriters::vtkXml(uniform, false, "ascii", false);
-    threeD.replace("0 3 0 2 0 0", "0 3 0 2 0 4");
-    row("3-D extent", threeD, "vti", "", "only one plane");
+    row("3-D extent",
+        edited(FormatWriters::vtkXml(uniform, false, "ascii", false), "0 3 0 2 0 0", "0 3 0 2 0 4"),
+        "vti", "", "only one plane");
     QByteArray truncated = FormatWriters::vtkXml(g, true, "raw", false);
     truncated.truncate(truncated.indexOf("raw\">\n_") + 40);
     row("truncated appended data", truncated, "vtr", "", "the file holds");
@@ -550,15 +528,15 @@ void TestReaders::convertRoundTrip_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("recipe");
     const Grid g;
-    QTest::newRow("column text") << FormatWriters::columnText(g, "x y u v p\n", ' ', true) << "txt"
-                                 << QByteArray();
-    QTest::newRow("Tecplot") << FormatWriters::tecplot(g, true, "VARIABLES = x y u v p") << "plt"
-                             << QByteArray();
-    QTest::newRow("NetCDF packed, descending") << QByteArray() << "nc" << QByteArray("packed_fill");
-    QTest::newRow("VTK legacy") << FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true) << "vtk"
-                                << QByteArray();
-    QTest::newRow("VTK XML") << FormatWriters::vtkXml(g, true, "raw", true) << "vtr"
-                             << QByteArray();
+    auto row = [](const char* name, const QByteArray& text, const char* suffix,
+                  const QByteArray& recipe = QByteArray()) {
+        QTest::newRow(name) << text << suffix << recipe;
+    };
+    row("column text", FormatWriters::columnText(g, "x y u v p\n", ' ', true), "txt");
+    row("Tecplot", FormatWriters::tecplot(g, true, "VARIABLES = x y u v p"), "plt");
+    row("NetCDF packed, descending", QByteArray(), "nc", "packed_fill");
+    row("VTK legacy", FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true), "vtk");
+    row("VTK XML", FormatWriters::vtkXml(g, true, "raw", true), "vtr");
 }
 
 void TestReaders::convertRoundTrip()
