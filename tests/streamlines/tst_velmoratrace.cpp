@@ -55,7 +55,6 @@ void TestVelmoraTrace::commandLine_data()
         << QStringList{folder.filePath("absent")} << true << 1 << "absent";
     QTest::newRow("unparsable dsep")
         << QStringList{data, "--dsep", "0.0x3"} << true << 2 << "--dsep";
-    QTest::newRow("no data set") << QStringList{} << false << 2 << "expected one data set";
     QTest::newRow("unwritable output")
         << QStringList{data, "-o", folder.filePath("no/such/folder.csv")} << false << 1
         << "folder.csv";
