@@ -40,11 +40,6 @@ bool writeRotation(const QString& dataName)
     return writer.write(dataName);
 }
 
-TransferFunction opaque(const QColor& low, const QColor& high)
-{
-    return TransferFunction(QPolygonF({QPointF(0, 0), QPointF(1, 0)}), {low, high});
-}
-
 // The mean vertical offset from `center` of the rows where the arrow there is
 // wider than its shaft: the rows of its head, so the sign says where it points.
 double headOffset(const QImage& picture, const QPoint& center, int reach, int shaftWidth)
@@ -107,8 +102,9 @@ void TestOrientation::picture()
     ViewPort view({field, arrows});
     view.setFlippedVertically(flipped);
     view.setScale(0.4f);
-    field->setTransferFunction(opaque(Qt::black, Qt::white));
-    arrows->setTransferFunction(opaque(Qt::red, Qt::red));
+    const QPolygonF opaque({QPointF(0, 0), QPointF(1, 0)});
+    field->setTransferFunction(TransferFunction(opaque, {Qt::black, Qt::white}));
+    arrows->setTransferFunction(TransferFunction(opaque, {Qt::red, Qt::red}));
     view.setFlowData(data.get());
     arrows->setQuantity(5);
     arrows->setArrowSize(300);

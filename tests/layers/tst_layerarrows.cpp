@@ -5,7 +5,6 @@
 #include "transfer/ColorTable.h"
 
 #include <QSignalSpy>
-#include <QSlider>
 #include <QTest>
 
 #include <cmath>
@@ -28,8 +27,6 @@ struct ArrowFixture
     ArrowFixture() : layer(true)
     {
         layer.setupControls(&panel);
-        quantitySlider = panel.findChild<QSlider*>(QStringLiteral("arrowQuantitySlider"));
-        sizeSlider = panel.findChild<QSlider*>(QStringLiteral("arrowSizeSlider"));
         layer.setTransferFunction(
             TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::white), QColor(Qt::white)}));
     }
@@ -39,21 +36,19 @@ struct ArrowFixture
     // redraw after the quantity change.
     bool showGrid(FakeFlowData& data)
     {
-        sizeSlider->setValue(sizeSliderValue);
+        layer.setArrowSize(sizeSliderValue);
         layer.setFlowData(&data);
         layer.setSize(QSize(side, side));
         if (!QTest::qWaitFor([&] { return !layer.currentImage().isNull(); }, waitMs))
             return false;
         QSignalSpy changed(&layer, &Layer::layerChanged);
-        quantitySlider->setValue(3);
+        layer.setQuantity(3);
         return QTest::qWaitFor([&] { return changed.count() > 0; }, waitMs) &&
                data.requests().size() == 2;
     }
 
     QWidget panel;
     LayerArrows layer;
-    QSlider* quantitySlider = nullptr;
-    QSlider* sizeSlider = nullptr;
 };
 
 // A 3 x 3 grid straight from the renderer over a side x side image: arrows at
