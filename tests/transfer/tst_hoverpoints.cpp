@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr int hostWidth = 200;
-constexpr int hostHeight = 100;
-
 const QColor white(255, 255, 255, 255);
 
 using Points = QList<QPointF>;
@@ -117,7 +114,7 @@ void TestHoverPoints::editing()
     QFETCH(int, expectedSignals);
 
     QWidget host;
-    host.resize(hostWidth, hostHeight);
+    host.resize(200, 100);
     HoverPoints editor(&host, HoverPoints::CircleShape);
     editor.setPoints(initial);
     if (curve) {
@@ -148,7 +145,7 @@ void TestHoverPoints::editing()
 void TestHoverPoints::setPointsDuringADragWithFewerPoints()
 {
     QWidget host;
-    host.resize(hostWidth, hostHeight);
+    host.resize(200, 100);
     HoverPoints editor(&host, HoverPoints::CircleShape);
     editor.setPoints(Points{{0.25, 0.5}, {0.75, 0.5}});
     play(&host, {press(150, 50)});
