@@ -10,8 +10,6 @@
 #include <QPainter>
 #include <QWidget>
 
-#include <functional>
-
 // A layer that paints a known picture: `color` over the fraction `coverage`
 // of its image (unit-square coordinates, y down), transparent elsewhere. It
 // re-renders and announces a change on every size it is given with a data
@@ -20,17 +18,12 @@
 class ImageLayer : public Layer
 {
 public:
-    ImageLayer(const QColor& color, const QRectF& coverage, bool visible = true,
-               const QString& title = QStringLiteral("Image"))
-        : Layer(visible), color(color), coverage(coverage), title(title)
+    ImageLayer(const QColor& color, const QRectF& coverage, bool visible = true)
+        : Layer(visible), color(color), coverage(coverage)
     {
     }
 
-    void setupControls(QWidget* panel) override
-    {
-        panel->setProperty("title", title);
-        ++setupCount;
-    }
+    void setupControls(QWidget*) override {}
 
     void draw(PaintContext& context) override
     {
@@ -53,15 +46,10 @@ public:
                          color);
         painter.end();
         emit layerChanged(this);
-        if (afterSetSize)
-            afterSetSize();
     }
 
     QColor color;
     QRectF coverage;
-    QString title;
     QImage image;
     QList<QSize> sizes;
-    int setupCount = 0;
-    std::function<void()> afterSetSize;
 };

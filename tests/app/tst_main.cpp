@@ -4,26 +4,17 @@
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
-#include "data/FlowFileReader.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
-#include <QDockWidget>
 #include <QErrorMessage>
 #include <QFile>
 #include <QImageReader>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QScrollArea>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -46,14 +37,8 @@ bool writeFixture(const QString& dataName, int columns, int rows)
     return writer.write(dataName);
 }
 
-bool writeBytes(const QString& fileName, const QByteArray& bytes)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Fixture names: "wide" (4 x 2 points), "tall" (2 x 4), "truncated data"
-// (a .dat shorter than the grid), "garbage header", "missing" (no files).
+// (a .dat shorter than the grid), "missing" (no files).
 QString fixturePath(const QTemporaryDir& dir, const QString& fixture)
 {
     return dir.filePath(QString(fixture).replace(' ', '_') + ".gri");
@@ -66,12 +51,7 @@ bool writeFixtures(const QTemporaryDir& dir)
     if (!writeFixture(dir.filePath("truncated_data"), 3, 3))
         return false;
     QFile data(dir.filePath("truncated_data.dat"));
-    if (!data.resize(data.size() / 2))
-        return false;
-    QByteArray header = QByteArray("\0\0\0\0\0\0", 6) + "not a header";
-    header.append(QByteArray(40 - header.size(), ' '));
-    return writeBytes(dir.filePath("garbage_header.gri"), header + QByteArray(64, '\x01')) &&
-           writeBytes(dir.filePath("garbage_header.dat"), QByteArray(64, '\x01'));
+    return data.resize(data.size() / 2);
 }
 
 } // namespace
@@ -99,8 +79,9 @@ void TestMain::initTestCase()
     QVERIFY(writeFixtures(fixtures));
 }
 
-// The window ends while the layers' workers still sample the data set: the
-// layers must go before the data set they read (AddressSanitizer watches).
+// A data set is replaced, and then the window ends, while the layers' workers
+// still sample: the layers must let go of a data set before it goes
+// (AddressSanitizer watches).
 void TestMain::destructionWhileWorkersRun()
 {
     const QString sample = qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/vortex_street.gri";
@@ -113,6 +94,8 @@ void TestMain::destructionWhileWorkersRun()
         QVERIFY(window->loadFlowData(sample));
         for (Layer* layer : window->viewPort()->layerList())
             caughtRunning = caughtRunning || layer->isRendering();
+        QTest::ignoreMessage(QtDebugMsg, "loadFlowData loaded");
+        QVERIFY(window->loadFlowData(fixturePath(fixtures, "tall")));
         delete window;
     }
     QVERIFY2(caughtRunning, "no worker was running when the window went");
@@ -125,7 +108,6 @@ void TestMain::loadSequence_data()
     QTest::addColumn<QSize>("imageSize");
 
     QTest::newRow("a second data set replaces the first") << "tall" << true << QSize(500, 1000);
-    QTest::newRow("missing files keep the first") << "missing" << false << QSize(1000, 500);
     QTest::newRow("data file shorter than the grid keeps the first")
         << "truncated data" << false << QSize(1000, 500);
 }
@@ -202,12 +184,9 @@ void TestMain::saveImage()
         QVERIFY(window.loadFlowData(fixturePath(fixtures, "wide")));
     QTemporaryDir out;
     const QString fileName = out.filePath(written);
+    const QString failed = "Main/saveImage: The Image couldn't saved! " + fileName;
     QTest::ignoreMessage(QtDebugMsg, qPrintable("Pfad vom File: " + fileName));
-    if (saved)
-        QTest::ignoreMessage(QtDebugMsg, "saved");
-    if (!saved)
-        QTest::ignoreMessage(QtDebugMsg,
-                             qPrintable("Main/saveImage: The Image couldn't saved! " + fileName));
+    QTest::ignoreMessage(QtDebugMsg, saved ? "saved" : qPrintable(failed));
     QCOMPARE(window.saveImage(out.filePath(name)), saved);
 
     auto* dialog = window.findChild<QErrorMessage*>();
@@ -218,8 +197,7 @@ void TestMain::saveImage()
         QVERIFY(!QFile::exists(fileName));
         // A second failure reuses the dialog and still writes its line.
         QTest::ignoreMessage(QtDebugMsg, qPrintable("Pfad vom File: " + fileName));
-        QTest::ignoreMessage(QtDebugMsg,
-                             qPrintable("Main/saveImage: The Image couldn't saved! " + fileName));
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(failed));
         QVERIFY(!window.saveImage(fileName));
         QCOMPARE(window.findChildren<QErrorMessage*>().size(), 1);
         return;

@@ -1,6 +1,7 @@
 #include "app/SeriesPlayer.h"
 #include "data/FlowData.h"
 
+#include <QHash>
 #include <QSet>
 #include <QTest>
 
@@ -139,6 +140,11 @@ void TestSeriesPlayer::plays()
         SeriesPlayer& player = harness.player;
         player.reset(4, 0, [&harness](int step) { return !harness.unplayable.contains(step); });
         player.setFramesPerSecond(framesPerSecond);
+        const QHash<QString, void (SeriesPlayer::*)()> buttons{{"pause", &SeriesPlayer::pause},
+                                                               {"next", &SeriesPlayer::next},
+                                                               {"prev", &SeriesPlayer::previous},
+                                                               {"first", &SeriesPlayer::first},
+                                                               {"last", &SeriesPlayer::last}};
         for (const QString& command : script.split(' ', Qt::SkipEmptyParts)) {
             const qint64 time = command.section('@', 1).toLongLong();
             if (command == "instant")
@@ -149,21 +155,13 @@ void TestSeriesPlayer::plays()
                 player.play(time);
             else if (command.startsWith("tick@"))
                 player.tick(time);
-            else if (command == "pause")
-                player.pause();
+            else if (buttons.contains(command))
+                (player.*buttons.value(command))();
             else if (command == "load" || command == "fail")
                 harness.answer(command == "load");
             else if (command == "settle")
                 while (harness.pending >= 0)
                     harness.answer(true);
-            else if (command == "next")
-                player.next();
-            else if (command == "prev")
-                player.previous();
-            else if (command == "first")
-                player.first();
-            else if (command == "last")
-                player.last();
             else if (command.startsWith("seek"))
                 player.seek(command.mid(4).toInt());
             else

