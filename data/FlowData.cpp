@@ -1,5 +1,6 @@
 #include "data/FlowData.h"
 
+#include "data/Extremes.h"
 #include "data/FlowFileReader.h"
 #include "data/RectangularFlowData.h"
 
@@ -49,23 +50,6 @@ bool readInteger(QTextStream& stream, int& value)
     value = int(number);
     return true;
 }
-
-// Finite values only take part in the extremes; with none, both are 0.
-template <typename T> struct Extremes
-{
-    T minimum = std::numeric_limits<T>::infinity();
-    T maximum = -std::numeric_limits<T>::infinity();
-
-    void add(T v)
-    {
-        if (std::isfinite(v)) {
-            minimum = std::min(minimum, v);
-            maximum = std::max(maximum, v);
-        }
-    }
-    T lowest() const { return minimum <= maximum ? minimum : T(0); }
-    T highest() const { return minimum <= maximum ? maximum : T(0); }
-};
 
 // In double: the squared length of a finite float vector always fits, and
 // comparing squares spares a square root per point.

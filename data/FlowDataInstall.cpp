@@ -3,6 +3,8 @@
 
 #include "data/FlowData.h"
 
+#include "data/Extremes.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -11,22 +13,6 @@
 #include <limits>
 
 namespace {
-
-template <typename T> struct Range
-{
-    T minimum = std::numeric_limits<T>::infinity();
-    T maximum = -std::numeric_limits<T>::infinity();
-
-    void add(T v)
-    {
-        if (std::isfinite(v)) {
-            minimum = std::min(minimum, v);
-            maximum = std::max(maximum, v);
-        }
-    }
-    T lowest() const { return minimum <= maximum ? minimum : T(0); }
-    T highest() const { return minimum <= maximum ? maximum : T(0); }
-};
 
 template <typename T> void releaseVector(std::vector<T>& values)
 {
@@ -112,7 +98,7 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     };
     Vector3* position = geometry.get();
     Vector3* vector = vectors.get();
-    Range<double> squares;
+    Extremes<double> squares;
     for (size_t j = 0; j < rows; ++j) {
         for (size_t i = 0; i < columns; ++i) {
             const size_t k = j * columns + i;
@@ -135,7 +121,7 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
         set.name = field.name;
         set.unit = field.unit;
         float* to = set.values.get();
-        Range<float> range;
+        Extremes<float> range;
         for (size_t j = 0; j < rows; ++j) {
             const float* from = field.values.data() + (flipY ? rows - 1 - j : j) * columns;
             float* row = to + j * columns;
