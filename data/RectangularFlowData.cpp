@@ -22,11 +22,24 @@ struct AxisSamples
     std::unique_ptr<int[]> cell;
     std::unique_ptr<float[]> weight;
 
-    bool allocate(int count)
+    // Cell (lower grid line) and weight of the lower line for `count`
+    // samples at t = k / (count - 1) along an axis of n ascending
+    // coordinates; false when out of memory.
+    bool sample(int n, int count, const float* coords)
     {
         cell.reset(new (std::nothrow) int[size_t(count)]);
         weight.reset(new (std::nothrow) float[size_t(count)]);
-        return cell && weight;
+        if (!cell || !weight)
+            return false;
+        int i = 0;
+        for (int k = 0; k < count; ++k) {
+            const double t = count > 1 ? double(k) / double(count - 1) : 0.0;
+            while (i < n - 2 && coords[i + 1] < t)
+                ++i;
+            cell[k] = i;
+            weight[k] = float((t - coords[i + 1]) / (double(coords[i]) - double(coords[i + 1])));
+        }
+        return true;
     }
 };
 
@@ -181,19 +194,6 @@ bool RectangularFlowData::buildLookupTable(int n, const float* coords, SharedArr
     return true;
 }
 
-void RectangularFlowData::sampleAxis(int n, int count, const float* coords, int* cell,
-                                     float* weight)
-{
-    int i = 0;
-    for (int k = 0; k < count; ++k) {
-        const double t = count > 1 ? double(k) / double(count - 1) : 0.0;
-        while (i < n - 2 && coords[i + 1] < t)
-            ++i;
-        cell[k] = i;
-        weight[k] = float((t - coords[i + 1]) / (double(coords[i]) - double(coords[i + 1])));
-    }
-}
-
 void RectangularFlowData::calcScalar(int index, int width, int height, float* out) const
 {
     if (index < 0 || index >= scalars.size() || !tablesFit() ||
@@ -208,12 +208,11 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
 
     AxisSamples columns;
     AxisSamples rows;
-    if (!columns.allocate(width) || !rows.allocate(height)) {
+    if (!columns.sample(resolutionX, width, xCoords.get()) ||
+        !rows.sample(resolutionY, height, yCoords.get())) {
         qDebug() << "!!!RectangularFlowData/calcScalar: out of memory!!!";
         return;
     }
-    sampleAxis(resolutionX, width, xCoords.get(), columns.cell.get(), columns.weight.get());
-    sampleAxis(resolutionY, height, yCoords.get(), rows.cell.get(), rows.weight.get());
 
     const float* values = scalars[index].values.get();
     const int* colCell = columns.cell.get();
@@ -251,12 +250,11 @@ void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
 
     AxisSamples columns;
     AxisSamples rows;
-    if (!columns.allocate(width) || !rows.allocate(height)) {
+    if (!columns.sample(resolutionX, width, xCoords.get()) ||
+        !rows.sample(resolutionY, height, yCoords.get())) {
         qDebug() << "!!!RectangularFlowData/calcVector: out of memory!!!";
         return;
     }
-    sampleAxis(resolutionX, width, xCoords.get(), columns.cell.get(), columns.weight.get());
-    sampleAxis(resolutionY, height, yCoords.get(), rows.cell.get(), rows.weight.get());
 
     const Vector3* values = vectors.get();
     const int* colCell = columns.cell.get();

@@ -29,9 +29,6 @@ public:
 private:
     bool tablesFit() const;
     static bool buildLookupTable(int n, const float* coords, SharedArray<int>& lookup);
-    // Cell (lower grid line) and weight of the lower line for `count` samples
-    // at t = k / (count - 1) along an axis of n ascending coordinates.
-    static void sampleAxis(int n, int count, const float* coords, int* cell, float* weight);
 
     SharedArray<float> xCoords;
     SharedArray<float> yCoords;
