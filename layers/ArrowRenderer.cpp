@@ -1,15 +1,13 @@
 #include "layers/ArrowRenderer.h"
 
 #include "data/Vector3.h"
+#include "layers/PolygonRasterizer.h"
 #include "transfer/ColorTable.h"
 
-#include <QBrush>
 #include <QDebug>
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace {
 
@@ -33,9 +31,7 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     }
     picture.fill(0);
 
-    QPainter painter(&picture);
-    painter.setPen(Qt::NoPen);
-    painter.setRenderHint(QPainter::Antialiasing);
+    PolygonRasterizer rasterizer(picture);
     const int columns = counts.width();
     const int rows = counts.height();
     const float dx = float(size.width()) / float(columns - 1);
@@ -44,9 +40,6 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     // arrows on a wide domain do not outgrow their spacing.
     const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
     QPointF placed[glyphPoints];
-    // One brush per table entry in use, made on first use.
-    std::vector<QBrush> brushes(table.count(), QBrush(Qt::NoBrush));
-    int brushEntry = -1;
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < columns; ++i) {
             const Vector3& v = vectors[j * columns + i];
@@ -62,24 +55,14 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
             const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
             const double x0 = double(i * dx);
             const double y0 = double(j * dy);
-            // translate(x0, y0) . rotate . scale(along, s), applied by hand:
-            // one polygon per arrow is much cheaper than a path under a
-            // painter transform.
+            // translate(x0, y0) . rotate . scale(along, s), applied by hand.
             for (int k = 0; k < glyphPoints; ++k) {
                 const double gx = glyph[k][0] * along;
                 const double gy = glyph[k][1] * s;
                 placed[k] = QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
             }
-            const int entry = table.indexOf(m);
-            if (entry != brushEntry) {
-                if (brushes[entry].style() == Qt::NoBrush)
-                    brushes[entry] = QBrush(table.straightColor(entry));
-                painter.setBrush(brushes[entry]);
-                brushEntry = entry;
-            }
-            painter.drawPolygon(placed, glyphPoints);
+            rasterizer.fillPolygon(placed, glyphPoints, table.premultiplied(table.indexOf(m)));
         }
     }
-    painter.end();
     return picture;
 }

@@ -1,0 +1,306 @@
+#include "layers/PolygonRasterizer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Each of the four bytes of `word` times `factor` / 255, rounded.
+inline quint32 byteMultiply(quint32 word, quint32 factor)
+{
+    quint32 redBlue = (word & 0xff00ffu) * factor;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+    quint32 alphaGreen = ((word >> 8) & 0xff00ffu) * factor;
+    alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+    return alphaGreen | redBlue;
+}
+
+// floor and ceil of a non-negative value: a truncating conversion, which
+// without SSE4.1 is far cheaper than the library calls.
+inline int floorOf(float x)
+{
+    return int(x);
+}
+inline int ceilOf(float x)
+{
+    const int whole = int(x);
+    return float(whole) < x ? whole + 1 : whole;
+}
+
+// `color` times each pixel's coverage level over the pixels, source over:
+// pixel = color * level + pixel * (1 - alpha(color) * level), every product
+// rounded as byteMultiply rounds it.
+void blendRow(quint32* pixels, const quint8* level, int count, quint32 color, bool opaque)
+{
+    int k = 0;
+#ifdef __SSE2__
+    // Four pixels at a time in 16-bit lanes; the same roundings as below.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rounding = _mm_set1_epi16(0x80);
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i colorWords = _mm_unpacklo_epi8(_mm_set1_epi32(int(color)), zero);
+    auto multiply = [&](__m128i a, __m128i b) {
+        const __m128i t = _mm_add_epi16(_mm_mullo_epi16(a, b), rounding);
+        return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+    };
+    // Each of two pixels' levels spread over its four channel lanes.
+    auto spread = [&](quint32 twoLevels) {
+        const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(twoLevels)), zero);
+        const __m128i pairs = _mm_unpacklo_epi16(words, words);
+        return _mm_unpacklo_epi32(pairs, pairs);
+    };
+    auto alphas = [](__m128i words) {
+        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(words, _MM_SHUFFLE(3, 3, 3, 3)),
+                                   _MM_SHUFFLE(3, 3, 3, 3));
+    };
+    for (; k + 4 <= count; k += 4) {
+        quint32 fourLevels;
+        std::memcpy(&fourLevels, level + k, sizeof fourLevels);
+        if (fourLevels == 0)
+            continue;
+        if (opaque && fourLevels == 0xffffffffu) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + k), _mm_set1_epi32(int(color)));
+            continue;
+        }
+        const __m128i destination = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k));
+        const __m128i sourceLow = multiply(colorWords, spread(fourLevels & 0xffffu));
+        const __m128i sourceHigh = multiply(colorWords, spread(fourLevels >> 16));
+        const __m128i low =
+            _mm_add_epi16(sourceLow, multiply(_mm_unpacklo_epi8(destination, zero),
+                                              _mm_sub_epi16(full, alphas(sourceLow))));
+        const __m128i high =
+            _mm_add_epi16(sourceHigh, multiply(_mm_unpackhi_epi8(destination, zero),
+                                               _mm_sub_epi16(full, alphas(sourceHigh))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + k), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; k < count; ++k) {
+        const quint32 coverage = level[k];
+        if (coverage == 0)
+            continue;
+        if (coverage == 255 && opaque) {
+            pixels[k] = color;
+            continue;
+        }
+        const quint32 source = coverage == 255 ? color : byteMultiply(color, coverage);
+        pixels[k] = source + byteMultiply(pixels[k], 255u - (source >> 24));
+    }
+}
+
+} // namespace
+
+PolygonRasterizer::PolygonRasterizer(QImage& target, int firstRow, int endRow)
+    : bits(target.bits()), bytesPerLine(target.bytesPerLine()), imageWidth(target.width()),
+      bandTop(std::clamp(firstRow, 0, target.height())),
+      bandEnd(endRow < 0 ? target.height() : std::clamp(endRow, bandTop, target.height()))
+{
+    Q_ASSERT(target.format() == QImage::Format_ARGB32_Premultiplied);
+}
+
+void PolygonRasterizer::fillPolygon(const QPointF* points, int count, QRgb premultipliedColor)
+{
+    if (count < 3 || premultipliedColor == 0)
+        return;
+    double minX = points[0].x();
+    double maxX = minX;
+    double minY = points[0].y();
+    double maxY = minY;
+    for (int k = 1; k < count; ++k) {
+        minX = std::min(minX, points[k].x());
+        maxX = std::max(maxX, points[k].x());
+        minY = std::min(minY, points[k].y());
+        maxY = std::max(maxY, points[k].y());
+    }
+    if (!beginShape(minX, minY, maxX, maxY))
+        return;
+    for (int k = 0; k < count; ++k) {
+        const QPointF& a = points[k];
+        const QPointF& b = points[k + 1 < count ? k + 1 : 0];
+        addEdge(a.x() - boxLeft, a.y() - boxTop, b.x() - boxLeft, b.y() - boxTop);
+    }
+    blendShape(premultipliedColor);
+}
+
+void PolygonRasterizer::strokeSegment(QPointF from, QPointF to, double width,
+                                      QRgb premultipliedColor)
+{
+    const double dx = to.x() - from.x();
+    const double dy = to.y() - from.y();
+    const double length = std::hypot(dx, dy);
+    if (!(length > 0.0) || !(width > 0.0))
+        return;
+    const double half = 0.5 * width / length;
+    const double ax = dx * half; // along the segment, width / 2 long
+    const double ay = dy * half;
+    const QPointF corners[4] = {
+        QPointF(from.x() - ax + ay, from.y() - ay - ax),
+        QPointF(to.x() + ax + ay, to.y() + ay - ax),
+        QPointF(to.x() + ax - ay, to.y() + ay + ax),
+        QPointF(from.x() - ax - ay, from.y() - ay + ax),
+    };
+    fillPolygon(corners, 4, premultipliedColor);
+}
+
+bool PolygonRasterizer::beginShape(double minX, double minY, double maxX, double maxY)
+{
+    // Also false for NaN, which fails every comparison.
+    if (!(maxX > 0.0 && maxY > bandTop && minX < imageWidth && minY < bandEnd))
+        return false;
+    if (!std::isfinite(minX - maxX) || !std::isfinite(minY - maxY))
+        return false;
+    boxLeft = minX > 0.0 ? int(minX) : 0;
+    boxTop = minY > 0.0 ? int(minY) : 0;
+    const int right = maxX < imageWidth ? int(std::ceil(maxX)) : imageWidth;
+    const int bottom = maxY < bandEnd ? int(std::ceil(maxY)) : bandEnd;
+    boxColumns = right - boxLeft;
+    rowBegin = std::max(boxTop, bandTop) - boxTop;
+    rowEnd = bottom - boxTop;
+    if (boxColumns <= 0 || rowEnd <= rowBegin)
+        return false;
+    const size_t rows = size_t(rowEnd - rowBegin);
+    const size_t needed = size_t(boxColumns + 2) * rows;
+    if (cells.size() < needed)
+        cells.resize(needed, 0.0f);
+    if (levels.size() < size_t(boxColumns))
+        levels.resize(size_t(boxColumns));
+    rowFirst.assign(rows, INT_MAX);
+    rowLast.assign(rows, -1);
+    return true;
+}
+
+// An edge in box coordinates. Parts beside the box are moved onto its left or
+// right border, where they still bound the area to their right as the whole
+// edge did.
+void PolygonRasterizer::addEdge(double x0, double y0, double x1, double y1)
+{
+    if (y0 == y1)
+        return;
+    const double columns = boxColumns;
+    if (x0 >= 0.0 && x0 <= columns && x1 >= 0.0 && x1 <= columns) {
+        accumulate(float(x0), float(y0), float(x1), float(y1));
+        return;
+    }
+    // The edge as x0 + t dx, y0 + t dy for t in [0, 1], cut where it crosses
+    // either border.
+    const double dx = x1 - x0;
+    const double dy = y1 - y0;
+    double cuts[4] = {0.0, 1.0, 1.0, 1.0};
+    int cutCount = 1;
+    for (const double border : {0.0, columns}) {
+        const double t = (border - x0) / dx;
+        if (t > 0.0 && t < 1.0)
+            cuts[cutCount++] = t;
+    }
+    if (cutCount == 3 && cuts[2] < cuts[1])
+        std::swap(cuts[1], cuts[2]);
+    cuts[cutCount++] = 1.0;
+    for (int k = 0; k + 1 < cutCount; ++k) {
+        const double ta = cuts[k];
+        const double tb = cuts[k + 1];
+        const double ya = k == 0 ? y0 : y0 + ta * dy;
+        const double yb = k + 2 == cutCount ? y1 : y0 + tb * dy;
+        if (ya != yb)
+            accumulate(float(std::clamp(x0 + ta * dx, 0.0, columns)), float(ya),
+                       float(std::clamp(x0 + tb * dx, 0.0, columns)), float(yb));
+    }
+}
+
+// Adds the signed area an edge bounds to its right, cell by cell, in the kept
+// rows: summed along a row, the cells then give each pixel's coverage. x lies
+// in [0, boxColumns]. Where the edge crosses a row's top and bottom follows
+// from its ends alone, so a band cuts nothing that changes a pixel.
+void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
+{
+    float direction = 1.0f;
+    if (y0 > y1) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+        direction = -1.0f;
+    }
+    if (!(y1 > float(rowBegin) && y0 < float(rowEnd)))
+        return;
+    const float slope = (x1 - x0) / (y1 - y0);
+    const float columns = float(boxColumns);
+    const int stride = boxColumns + 2;
+    const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
+    const int endRow = y1 < float(rowEnd) ? ceilOf(y1) : rowEnd;
+    for (int y = firstRow; y < endRow; ++y) {
+        const float top = std::max(float(y), y0);
+        const float bottom = std::min(float(y + 1), y1);
+        const float x = top == y0 ? x0 : std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
+        const float xNext =
+            bottom == y1 ? x1 : std::clamp(x0 + (bottom - y0) * slope, 0.0f, columns);
+        const float area = (bottom - top) * direction;
+        const float left = std::min(x, xNext);
+        const float right = std::max(x, xNext);
+        const int leftColumn = floorOf(left);
+        const float leftFloor = float(leftColumn);
+        const int rightColumn = ceilOf(right);
+        float* row = cells.data() + size_t(y - rowBegin) * size_t(stride);
+        if (rightColumn <= leftColumn + 1) {
+            // Within one column: the part of the cell right of the edge's
+            // mean position, the rest to the next cell.
+            const float share = 0.5f * (x + xNext) - leftFloor;
+            row[leftColumn] += area - area * share;
+            row[leftColumn + 1] += area * share;
+        } else {
+            // Across several columns: the area to the right grows
+            // quadratically in the first and last column, linearly between.
+            const float perColumn = 1.0f / (right - left);
+            const float leftFraction = left - leftFloor;
+            const float firstShare =
+                0.5f * perColumn * (1.0f - leftFraction) * (1.0f - leftFraction);
+            const float rightFraction = right - float(rightColumn) + 1.0f;
+            const float lastShare = 0.5f * perColumn * rightFraction * rightFraction;
+            row[leftColumn] += area * firstShare;
+            if (rightColumn == leftColumn + 2) {
+                row[leftColumn + 1] += area * (1.0f - firstShare - lastShare);
+            } else {
+                const float secondShare = perColumn * (1.5f - leftFraction);
+                row[leftColumn + 1] += area * (secondShare - firstShare);
+                for (int column = leftColumn + 2; column < rightColumn - 1; ++column)
+                    row[column] += area * perColumn;
+                const float beforeLast =
+                    secondShare + float(rightColumn - leftColumn - 3) * perColumn;
+                row[rightColumn - 1] += area * (1.0f - beforeLast - lastShare);
+            }
+            row[rightColumn] += area * lastShare;
+        }
+        int& first = rowFirst[size_t(y - rowBegin)];
+        int& last = rowLast[size_t(y - rowBegin)];
+        first = std::min(first, leftColumn);
+        last = std::max(last, std::max(rightColumn, leftColumn + 1));
+    }
+}
+
+// Sums each row's cells into coverage levels, clearing the cells again, and
+// blends. Beyond the last touched cell of a row a closed outline sums to zero.
+void PolygonRasterizer::blendShape(QRgb color)
+{
+    const int stride = boxColumns + 2;
+    const bool opaque = qAlpha(color) == 255;
+    quint8* level = levels.data();
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        const int first = rowFirst[size_t(y - rowBegin)];
+        const int last = rowLast[size_t(y - rowBegin)];
+        if (first > last)
+            continue;
+        float* row = cells.data() + size_t(y - rowBegin) * size_t(stride);
+        const int blendEnd = std::min(last + 1, boxColumns);
+        float sum = 0.0f;
+        for (int column = first; column < blendEnd; ++column) {
+            sum += row[column];
+            level[column] = quint8(int(std::min(1.0f, std::fabs(sum)) * 255.0f + 0.5f));
+        }
+        std::fill(row + first, row + last + 1, 0.0f);
+
+        auto* pixels = reinterpret_cast<quint32*>(bits + (boxTop + y) * bytesPerLine) + boxLeft;
+        blendRow(pixels + first, level + first, blendEnd - first, color, opaque);
+    }
+}

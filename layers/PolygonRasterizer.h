@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QRgb>
+
+#include <vector>
+
+// Fills polygons into a premultiplied ARGB32 image with antialiasing by exact
+// area coverage: a pixel takes the share of its square that the polygon
+// covers and the colour is blended over what is there (source over). Pixel
+// (i, j) is the square [i, i + 1] x [j, j + 1], as in the toolkit's
+// antialiased painting, so a picture equals a QPainter's up to the rounding of
+// coverage. Where a polygon overlaps itself it counts once (non-zero winding).
+//
+// Made for many small shapes of one colour each (arrow glyphs, stroked
+// segments): a shape costs its edges and the pixels of its own rows, with no
+// path objects, span lists or painter state between shapes.
+class PolygonRasterizer
+{
+public:
+    // `target` must be Format_ARGB32_Premultiplied; it is drawn into directly
+    // and must outlive the rasterizer. Only rows [firstRow, endRow) are
+    // touched (endRow -1: to the bottom), so that threads can draw the same
+    // shapes into bands of one image; a pixel comes out the same whatever
+    // the band.
+    explicit PolygonRasterizer(QImage& target, int firstRow = 0, int endRow = -1);
+
+    void fillPolygon(const QPointF* points, int count, QRgb premultipliedColor);
+    // A straight segment stroked with a square cap: the rectangle reaching
+    // width / 2 beside the segment and beyond both of its ends.
+    void strokeSegment(QPointF from, QPointF to, double width, QRgb premultipliedColor);
+
+private:
+    bool beginShape(double minX, double minY, double maxX, double maxY);
+    void addEdge(double x0, double y0, double x1, double y1);
+    void accumulate(float x0, float y0, float x1, float y1);
+    void blendShape(QRgb color);
+
+    uchar* bits;
+    qsizetype bytesPerLine;
+    int imageWidth;
+    int bandTop;
+    int bandEnd;
+
+    // The current shape's box in whole pixels, clipped to the image's sides
+    // and top, which is the origin of its coordinates; of its rows, those in
+    // the band are kept: [rowBegin, rowEnd) in box coordinates. Their cells
+    // hold signed area increments along each row, with two spare columns (an
+    // edge on the box's right border adds to the column after it); they are
+    // all zero between shapes.
+    int boxLeft = 0;
+    int boxTop = 0;
+    int boxColumns = 0;
+    int rowBegin = 0;
+    int rowEnd = 0;
+    std::vector<float> cells;
+    std::vector<int> rowFirst;
+    std::vector<int> rowLast;
+    std::vector<quint8> levels;
+};
