@@ -1,10 +1,9 @@
 #include "streamlines/StreamlineRenderer.h"
 
+#include "layers/PolygonRasterizer.h"
 #include "streamlines/StreamlineParameters.h"
 #include "transfer/ColorTable.h"
 
-#include <QPainter>
-#include <QPen>
 #include <QPolygonF>
 
 #include <climits>
@@ -40,24 +39,24 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 {
     if (size.isEmpty())
         return QImage();
-    // Drawn premultiplied, which the raster engine blends into directly,
-    // and handed over as the straight ARGB the layer keeps.
+    // Drawn premultiplied and handed over as the straight ARGB the layer keeps.
     QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return QImage();
     canvas.fill(0);
-    QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::NoBrush);
+    PolygonRasterizer rasterizer(canvas);
 
-    // Pens and brushes take straight colours; the table's words are
-    // premultiplied and would otherwise be premultiplied a second time.
+    // Texture modulates the straight colour, as a pen of that colour would
+    // show it; the table's words are premultiplied.
     std::vector<QRgb> straight(table.count());
     for (int i = 0; i < table.count(); ++i)
         straight[i] = table.straightColor(i).rgba();
 
+    // Lines are traced in the unit square; the picture is imageWidth wide.
     const double imageWidth = canvas.width();
-    painter.scale(imageWidth, imageWidth);
+    auto pixel = [imageWidth](double x, double y) {
+        return QPointF(x * imageWidth, y * imageWidth);
+    };
 
     // Glyphs follow the step the lines were traced with, so a step changed
     // without a retrace does not resize them.
@@ -66,16 +65,8 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
     const double steps = drawGlyphs ? look.glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
     const int glyphInterval = steps < 1.0 ? 1 : steps >= double(INT_MAX) ? INT_MAX : int(steps);
 
-    QPen pen(Qt::SolidLine);
-    pen.setCapStyle(Qt::SquareCap);
-    // The painter's pen is set only when its colour or width changes, or
-    // after a glyph took it away: a pen change costs more than a short segment.
-    bool penSet = false;
-    QRgb penColor = 0;
-    double penWidth = -1.0;
-    QBrush glyphBrush(Qt::SolidPattern);
     QPolygonF outline;
-    const double baseWidth = look.lineWidth * strokePixelsPerLineWidth / imageWidth;
+    const double baseWidth = look.lineWidth * strokePixelsPerLineWidth;
 
     for (const Streamline& line : lines) {
         if (line.empty())
@@ -87,8 +78,8 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
             const float dx = float(point->x) - float(previous->x);
             const float dy = float(point->y) - float(previous->y);
             outline.clear();
-            outline << besideLine(*previous, dx, dy, glyphScale)
-                    << QPointF(previous->x, previous->y);
+            const QPointF beside = besideLine(*previous, dx, dy, glyphScale);
+            outline << pixel(beside.x(), beside.y()) << pixel(previous->x, previous->y);
         }
         int sinceGlyph = 0;
         for (; point != line.end(); ++point) {
@@ -96,43 +87,29 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
             QRgb color = straight[table.indexOf(current.magnitude)];
             if (look.texture)
                 color = modulated(color, current.texture);
+            const QRgb paint = qPremultiply(color);
 
             // A transparent colour paints nothing over the transparent image.
-            const bool visibleColor = qAlpha(color) != 0;
-            if (visibleColor && (current.x != previous->x || current.y != previous->y)) {
+            if (paint != 0 && (current.x != previous->x || current.y != previous->y)) {
                 const double width = look.tapering ? baseWidth * current.taper : baseWidth;
-                if (!penSet || color != penColor || width != penWidth) {
-                    pen.setColor(QColor::fromRgba(color));
-                    pen.setWidthF(width);
-                    painter.setPen(pen);
-                    penSet = true;
-                    penColor = color;
-                    penWidth = width;
-                }
-                painter.drawLine(QPointF(previous->x, previous->y), QPointF(current.x, current.y));
+                rasterizer.strokeSegment(pixel(previous->x, previous->y),
+                                         pixel(current.x, current.y), width, paint);
             }
 
             if (drawGlyphs) {
-                outline << QPointF(current.x, current.y);
+                outline << pixel(current.x, current.y);
                 if (++sinceGlyph % glyphInterval == 0) {
-                    if (visibleColor) {
-                        glyphBrush.setColor(QColor::fromRgba(color));
-                        painter.setPen(Qt::NoPen);
-                        painter.setBrush(glyphBrush);
-                        painter.drawPolygon(outline);
-                        penSet = false;
-                    }
+                    rasterizer.fillPolygon(outline.constData(), int(outline.size()), paint);
                     const float dx = float(current.x) - float(previous->x);
                     const float dy = float(current.y) - float(previous->y);
                     outline.clear();
-                    outline << besideLine(current, dx, dy, glyphScale)
-                            << QPointF(current.x, current.y);
+                    const QPointF beside = besideLine(current, dx, dy, glyphScale);
+                    outline << pixel(beside.x(), beside.y()) << pixel(current.x, current.y);
                 }
             }
             previous = &current;
         }
     }
-    painter.end();
     canvas.convertTo(QImage::Format_ARGB32);
     return canvas;
 }
