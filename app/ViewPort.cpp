@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -25,6 +26,8 @@
 namespace {
 constexpr double pixelsPerScale = 1000.0;
 constexpr int jpegQuality = 80;
+// How often finishRendering looks at the workers while it waits.
+constexpr int finishPollMs = 2;
 // One wheel notch is 15 degrees, reported in eighths of a degree.
 constexpr int eighthsPerDegree = 8;
 constexpr int degreesPerStep = 15;
@@ -359,10 +362,14 @@ bool ViewPort::finishRendering(int timeoutMs)
                            [](const Layer* layer) { return layer->isRendering(); });
     };
     // A worker posts its raster before its thread ends, so once none runs
-    // delivering the posted events hands every raster over.
+    // delivering the posted events hands every raster over. Between checks
+    // the thread sleeps until an event comes (a worker's raster, or the
+    // heartbeat for a thread that ends without one) rather than spinning,
+    // which would take a core from the workers it waits for.
     QDeadlineTimer deadline(timeoutMs);
+    QTimer heartbeat;
+    heartbeat.start(finishPollMs);
     for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (!anyRendering()) {
             QCoreApplication::sendPostedEvents();
             QCoreApplication::processEvents();
@@ -371,6 +378,7 @@ bool ViewPort::finishRendering(int timeoutMs)
         }
         if (deadline.hasExpired())
             return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 }
 

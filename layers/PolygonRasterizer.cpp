@@ -112,6 +112,8 @@ void PolygonRasterizer::fillPolygon(const QPointF* points, int count, QRgb premu
     double minY = points[0].y();
     double maxY = minY;
     for (int k = 1; k < count; ++k) {
+        if (!std::isfinite(points[k].x()) || !std::isfinite(points[k].y()))
+            return;
         minX = std::min(minX, points[k].x());
         maxX = std::max(maxX, points[k].x());
         minY = std::min(minY, points[k].y());
@@ -223,7 +225,8 @@ void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
         std::swap(y0, y1);
         direction = -1.0f;
     }
-    if (!(y1 > float(rowBegin) && y0 < float(rowEnd)))
+    // Also true for an edge whose ends are one float apart in y only.
+    if (!(y1 > float(rowBegin) && y0 < float(rowEnd)) || y0 == y1)
         return;
     const float slope = (x1 - x0) / (y1 - y0);
     const float columns = float(boxColumns);
@@ -233,9 +236,8 @@ void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
     for (int y = firstRow; y < endRow; ++y) {
         const float top = std::max(float(y), y0);
         const float bottom = std::min(float(y + 1), y1);
-        const float x = top == y0 ? x0 : std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
-        const float xNext =
-            bottom == y1 ? x1 : std::clamp(x0 + (bottom - y0) * slope, 0.0f, columns);
+        const float x = std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
+        const float xNext = std::clamp(x0 + (bottom - y0) * slope, 0.0f, columns);
         const float area = (bottom - top) * direction;
         const float left = std::min(x, xNext);
         const float right = std::max(x, xNext);
@@ -296,7 +298,7 @@ void PolygonRasterizer::blendShape(QRgb color)
         float sum = 0.0f;
         for (int column = first; column < blendEnd; ++column) {
             sum += row[column];
-            level[column] = quint8(int(std::min(1.0f, std::fabs(sum)) * 255.0f + 0.5f));
+            level[column] = quint8(std::min(int(std::fabs(sum) * 255.0f + 0.5f), 255));
         }
         std::fill(row + first, row + last + 1, 0.0f);
 

@@ -157,6 +157,9 @@ void TestPolygonRasterizer::matchesPainter_data()
         << Shape{arrow({1.5, 0.5}, 135, 2.5), 0, faintWhite} << grey;
     QTest::newRow("across the bottom right corner")
         << Shape{arrow({62.5, 47.2}, -60, 2.5), 0, red} << clear;
+    // Its part beyond the border spans less than a float in y.
+    QTest::newRow("nearly level edge leaving the picture")
+        << Shape{QPolygonF({{30, 1}, {30, 20.3}, {90, 20.300001}}), 0, red} << grey;
     QTest::newRow("outside") << Shape{QPolygonF({{-9, -9}, {-1, -9}, {-5, -2}}), 0, red} << grey;
     QTest::newRow("segment, diagonal, 1 wide")
         << Shape{QPolygonF({{5.2, 40.1}, {50.7, 3.3}}), 1.0, red} << grey;
