@@ -229,6 +229,10 @@ void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
     if (!(y1 > float(rowBegin) && y0 < float(rowEnd)) || y0 == y1)
         return;
     const float slope = (x1 - x0) / (y1 - y0);
+    // Infinite where the ends are a denormal apart in y: such an edge bounds
+    // no area worth a coverage level, and its x would come out NaN.
+    if (!std::isfinite(slope))
+        return;
     const float columns = float(boxColumns);
     const int stride = boxColumns + 2;
     const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
