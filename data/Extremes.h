@@ -17,6 +17,16 @@ template <typename T> struct Extremes
             maximum = std::max(maximum, v);
         }
     }
+    // As if the values added to `later` had been added here after the
+    // values already added (an equal value seen first is kept, which
+    // decides between 0 and -0).
+    void merge(const Extremes& later)
+    {
+        if (later.minimum < minimum)
+            minimum = later.minimum;
+        if (maximum < later.maximum)
+            maximum = later.maximum;
+    }
     T lowest() const { return minimum <= maximum ? minimum : T(0); }
     T highest() const { return minimum <= maximum ? maximum : T(0); }
 };

@@ -1,7 +1,9 @@
 #include "data/FlowData.h"
 
+#include "data/ArrayPasses.h"
 #include "data/Extremes.h"
 #include "data/FlowFileReader.h"
+#include "data/ParallelBlocks.h"
 #include "data/RectangularFlowData.h"
 
 #include <QDebug>
@@ -10,6 +12,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -24,11 +27,13 @@ namespace {
 
 constexpr qint64 geometryHeaderSize = 40;
 constexpr qint64 headerTextOffset = 6;
-// Records are converted in pieces of this many bytes, so that the data file
-// is read in a few large reads without a second copy of the whole file.
-constexpr qint64 dataChunkBytes = qint64(512) << 10;
-
-const float notANumber = std::numeric_limits<float>::quiet_NaN();
+// The files are read in pieces small enough to stay in a core's cache
+// between the read and the passes over them, and large enough for few reads.
+constexpr int piecePoints = 1 << 14;
+constexpr qint64 dataPieceBytes = qint64(128) << 10;
+// Grid points per block of reading: a few megabytes, so that the file is
+// opened a few dozen times and the cores share the blocks evenly.
+constexpr int readGrain = 1 << 18;
 
 // The files are little-endian; a big-endian host swaps in place.
 void fromLittleEndian(float* values, qint64 count)
@@ -49,16 +54,6 @@ bool readInteger(QTextStream& stream, int& value)
         return false;
     value = int(number);
     return true;
-}
-
-// In double: the squared length of a finite float vector always fits, and
-// comparing squares spares a square root per point.
-double squaredMagnitude(const Vector3& v)
-{
-    const double x = v.x;
-    const double y = v.y;
-    const double z = v.z;
-    return x * x + y * y + z * z;
 }
 
 } // namespace
@@ -211,22 +206,47 @@ bool FlowData::readGeometry(QFile& file, QString* errorMessage)
     const qint64 bytes = qint64(points) * qint64(sizeof(Vector3));
     if (file.size() < geometryHeaderSize + bytes)
         return fail(errorMessage, QStringLiteral("geometry file shorter than the header promises"));
-    if (!geometry.allocate(points))
+    if (!geometry.allocateForOverwrite(points))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-    if (!file.seek(geometryHeaderSize) ||
-        file.read(reinterpret_cast<char*>(geometry.get()), bytes) != bytes)
-        return fail(errorMessage, QStringLiteral("geometry file shorter than the header promises"));
-    fromLittleEndian(reinterpret_cast<float*>(geometry.get()), qint64(points) * 3);
 
-    Extremes<float> xs;
-    Extremes<float> ys;
-    const Vector3* p = geometry.get();
-    for (int k = 0; k < points; ++k) {
-        xs.add(p[k].x);
-        ys.add(p[k].y);
+    // Each block of points is read through a handle of its own, a piece at
+    // a time, and its extremes are taken while the piece is in the cache.
+    const int blocks = ParallelBlocks::countFor(points, readGrain);
+    std::vector<Extremes<float>> xs(static_cast<size_t>(blocks));
+    std::vector<Extremes<float>> ys(static_cast<size_t>(blocks));
+    std::vector<char> complete(static_cast<size_t>(blocks), 0);
+    const QString fileName = file.fileName();
+    Vector3* p = geometry.get();
+    ParallelBlocks::run(points, readGrain, [&](int b, int first, int last) {
+        QFile part(fileName);
+        if (!part.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+            !part.seek(geometryHeaderSize + qint64(first) * qint64(sizeof(Vector3))))
+            return;
+        for (int k = first; k < last; k += piecePoints) {
+            const int n = std::min(piecePoints, last - k);
+            const qint64 pieceBytes = qint64(n) * qint64(sizeof(Vector3));
+            if (part.read(reinterpret_cast<char*>(p + k), pieceBytes) != pieceBytes)
+                return;
+            fromLittleEndian(reinterpret_cast<float*>(p + k), qint64(n) * 3);
+            Extremes<float> x;
+            Extremes<float> y;
+            ArrayPasses::positionExtremes(p + k, n, x, y);
+            xs[size_t(b)].merge(x);
+            ys[size_t(b)].merge(y);
+        }
+        complete[size_t(b)] = 1;
+    });
+    Extremes<float> allX;
+    Extremes<float> allY;
+    for (int b = 0; b < blocks; ++b) {
+        if (!complete[size_t(b)])
+            return fail(errorMessage,
+                        QStringLiteral("geometry file shorter than the header promises"));
+        allX.merge(xs[size_t(b)]);
+        allY.merge(ys[size_t(b)]);
     }
-    geometryMin = Vector3(xs.lowest(), ys.lowest(), p[0].z);
-    geometryMax = Vector3(xs.highest(), ys.highest(), p[0].z);
+    geometryMin = Vector3(allX.lowest(), allY.lowest(), p[0].z);
+    geometryMax = Vector3(allX.highest(), allY.highest(), p[0].z);
 
     // Positions are scaled in double: a float range max - min can overflow.
     const double x0 = geometryMin.x;
@@ -235,11 +255,9 @@ bool FlowData::readGeometry(QFile& file, QString* errorMessage)
     const double yRange = double(geometryMax.y) - y0;
     const double xScale = xRange > 0.0 ? 1.0 / xRange : 0.0;
     const double yScale = yRange > 0.0 ? 1.0 / yRange : 0.0;
-    Vector3* q = geometry.get();
-    for (int k = 0; k < points; ++k) {
-        q[k].x = float((q[k].x - x0) * xScale);
-        q[k].y = float((q[k].y - y0) * yScale);
-    }
+    ParallelBlocks::run(points, ParallelBlocks::grainFor(2), [=](int, int first, int last) {
+        ArrayPasses::scalePositions(p + first, last - first, x0, xScale, y0, yScale);
+    });
     return true;
 }
 
@@ -281,60 +299,82 @@ bool FlowData::readData(QFile& file, int scalarSetsInFile, QString* errorMessage
     if (file.size() < qint64(points) * recordBytes)
         return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
 
-    if (!vectors.allocate(points))
+    if (!vectors.allocateForOverwrite(points))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     for (int s = 0; s <= scalarSetsInFile; ++s) {
         scalars.append(ScalarSet());
-        if (!scalars.last().values.allocate(points))
+        if (!scalars.last().values.allocateForOverwrite(points))
             return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     }
 
-    const qint64 recordsPerChunk = qMax<qint64>(1, dataChunkBytes / recordBytes);
-    std::vector<float> chunk;
-    try {
-        chunk.resize(size_t(qMin<qint64>(recordsPerChunk, points) * recordFloats));
-    } catch (const std::bad_alloc&) {
-        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-    }
-
-    Extremes<double> squares;
-    std::vector<Extremes<float>> sets(static_cast<size_t>(scalarSetsInFile));
+    // As for the geometry: a handle and a piece buffer per block, the
+    // records of a piece split into the arrays and their extremes taken
+    // while the piece is in the cache.
+    const int grain = int(qMax<qint64>(1, readGrain * qint64(sizeof(Vector3)) / recordBytes));
+    const int blocks = ParallelBlocks::countFor(points, grain);
+    const int recordsPerPiece = int(qMax<qint64>(1, dataPieceBytes / recordBytes));
+    std::vector<Extremes<double>> squares(static_cast<size_t>(blocks));
+    std::vector<Extremes<float>> sets(static_cast<size_t>(blocks) * size_t(scalarSetsInFile));
     std::vector<float*> setValues(static_cast<size_t>(scalarSetsInFile));
     for (int s = 0; s < scalarSetsInFile; ++s)
         setValues[size_t(s)] = scalars[s].values.get();
+    std::vector<char> complete(static_cast<size_t>(blocks), 0);
+    const QString fileName = file.fileName();
     Vector3* v = vectors.get();
 
-    for (qint64 first = 0; first < points; first += recordsPerChunk) {
-        const qint64 records = qMin<qint64>(recordsPerChunk, points - first);
-        const qint64 bytes = records * recordBytes;
-        if (file.read(reinterpret_cast<char*>(chunk.data()), bytes) != bytes)
-            return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
-        fromLittleEndian(chunk.data(), records * recordFloats);
-        // One pass per destination array keeps the extremes in registers.
-        Vector3* to = v + first;
-        const float* record = chunk.data();
-        for (qint64 r = 0; r < records; ++r, record += recordFloats) {
-            to[r] = Vector3(record[0], record[1], record[2]);
-            squares.add(squaredMagnitude(to[r]));
+    std::atomic<bool> outOfMemory{false};
+    ParallelBlocks::run(points, grain, [&](int b, int first, int last) {
+        QFile part(fileName);
+        if (!part.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+            !part.seek(qint64(first) * recordBytes))
+            return;
+        const int pieceRecords = std::min(recordsPerPiece, last - first);
+        std::unique_ptr<float[]> piece(
+            new (std::nothrow) float[size_t(pieceRecords * recordFloats)]);
+        if (!piece) {
+            outOfMemory = true;
+            return;
         }
-        for (int s = 0; s < scalarSetsInFile; ++s) {
-            Extremes<float> extremes = sets[size_t(s)];
-            float* values = setValues[size_t(s)] + first;
-            const float* value = chunk.data() + 3 + s;
-            for (qint64 r = 0; r < records; ++r, value += recordFloats) {
-                extremes.add(*value);
-                values[r] = *value;
+        for (int k = first; k < last; k += recordsPerPiece) {
+            const int records = std::min(recordsPerPiece, last - k);
+            const qint64 bytes = records * recordBytes;
+            if (part.read(reinterpret_cast<char*>(piece.get()), bytes) != bytes)
+                return;
+            fromLittleEndian(piece.get(), records * recordFloats);
+            Vector3* to = v + k;
+            const float* record = piece.get();
+            for (int r = 0; r < records; ++r, record += recordFloats)
+                to[r] = Vector3(record[0], record[1], record[2]);
+            squares[size_t(b)].merge(ArrayPasses::squaredLengthExtremes(to, records));
+            for (int s = 0; s < scalarSetsInFile; ++s) {
+                float* values = setValues[size_t(s)] + k;
+                const float* value = piece.get() + 3 + s;
+                for (int r = 0; r < records; ++r, value += recordFloats)
+                    values[r] = *value;
+                sets[size_t(b) * size_t(scalarSetsInFile) + size_t(s)].merge(
+                    ArrayPasses::extremes(values, records));
             }
-            sets[size_t(s)] = extremes;
         }
-    }
+        complete[size_t(b)] = 1;
+    });
 
-    largestMagnitude = std::sqrt(squares.highest());
-    vectorMin = float(std::sqrt(squares.lowest()));
+    if (outOfMemory)
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    Extremes<double> allSquares;
+    std::vector<Extremes<float>> allSets(static_cast<size_t>(scalarSetsInFile));
+    for (int b = 0; b < blocks; ++b) {
+        if (!complete[size_t(b)])
+            return fail(errorMessage, QStringLiteral("data file shorter than the header promises"));
+        allSquares.merge(squares[size_t(b)]);
+        for (int s = 0; s < scalarSetsInFile; ++s)
+            allSets[size_t(s)].merge(sets[size_t(b) * size_t(scalarSetsInFile) + size_t(s)]);
+    }
+    largestMagnitude = std::sqrt(allSquares.highest());
+    vectorMin = float(std::sqrt(allSquares.lowest()));
     vectorMax = float(largestMagnitude);
     for (int s = 0; s < scalarSetsInFile; ++s) {
-        scalars[s].minimum = sets[size_t(s)].lowest();
-        scalars[s].maximum = sets[size_t(s)].highest();
+        scalars[s].minimum = allSets[size_t(s)].lowest();
+        scalars[s].maximum = allSets[size_t(s)].highest();
     }
     return true;
 }
@@ -351,31 +391,23 @@ void FlowData::normalize(int scalarSetsInFile)
     Vector3* v = vectors.get();
     float* magnitude = scalars.last().values.get();
     const double scale = largestMagnitude > 0.0 ? 1.0 / largestMagnitude : 1.0;
-    for (int k = 0; k < points; ++k) {
-        Vector3& u = v[k];
-        if (!std::isfinite(u.x) || !std::isfinite(u.y) || !std::isfinite(u.z)) {
-            u = Vector3(notANumber, notANumber, notANumber);
-            magnitude[k] = notANumber;
-            continue;
-        }
-        u = Vector3(float(u.x * scale), float(u.y * scale), float(u.z * scale));
-        magnitude[k] = std::sqrt(u.x * u.x + u.y * u.y + u.z * u.z);
-    }
-
+    std::vector<float*> setValues(static_cast<size_t>(scalarSetsInFile));
+    std::vector<double> setMinimum(static_cast<size_t>(scalarSetsInFile));
+    std::vector<double> setScale(static_cast<size_t>(scalarSetsInFile));
     for (int s = 0; s < scalarSetsInFile; ++s) {
-        ScalarSet& set = scalars[s];
-        float* values = set.values.get();
-        const double minimum = set.minimum;
-        const double range = double(set.maximum) - minimum;
-        const double scale = range > 0.0 ? 1.0 / range : 0.0;
-        for (int k = 0; k < points; ++k) {
-            const float value = values[k];
-            if (!std::isfinite(value))
-                values[k] = notANumber;
-            else
-                values[k] = float((value - minimum) * scale);
-        }
+        const ScalarSet& set = scalars[s];
+        const double range = double(set.maximum) - double(set.minimum);
+        setValues[size_t(s)] = scalars[s].values.get();
+        setMinimum[size_t(s)] = set.minimum;
+        setScale[size_t(s)] = range > 0.0 ? 1.0 / range : 0.0;
     }
+    const int grain = ParallelBlocks::grainFor(4 + qint64(scalarSetsInFile));
+    ParallelBlocks::run(points, grain, [&](int, int first, int last) {
+        ArrayPasses::normalizeVectors(v + first, magnitude + first, last - first, scale);
+        for (int s = 0; s < scalarSetsInFile; ++s)
+            ArrayPasses::normalizeValues(setValues[size_t(s)] + first, last - first,
+                                         setMinimum[size_t(s)], setScale[size_t(s)]);
+    });
 }
 
 void FlowData::clear()

@@ -3,6 +3,7 @@
 
 #include "data/FlowData.h"
 
+#include "data/ArrayPasses.h"
 #include "data/Extremes.h"
 
 #include <QDebug>
@@ -89,7 +90,7 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     speedUnit = record.velocityUnit;
     const int count = int(points);
 
-    if (!geometry.allocate(count) || !vectors.allocate(count))
+    if (!geometry.allocateForOverwrite(count) || !vectors.allocateForOverwrite(count))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     geometryMin = Vector3(xLow, yLow, 0.0f);
     geometryMax = Vector3(xHigh, yHigh, 0.0f);
@@ -98,30 +99,27 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     };
     Vector3* position = geometry.get();
     Vector3* vector = vectors.get();
-    Extremes<double> squares;
     for (size_t j = 0; j < rows; ++j) {
         for (size_t i = 0; i < columns; ++i) {
             const size_t k = j * columns + i;
             const size_t from = source(i, j);
             position[k] = Vector3(xs[i], ys[j], 0.0f);
             vector[k] = Vector3(record.u[from], record.v[from], 0.0f);
-            const double a = vector[k].x;
-            const double b = vector[k].y;
-            squares.add(a * a + b * b);
         }
     }
+    // With z = 0 the squared lengths are those of the two components.
+    const Extremes<double> squares = ArrayPasses::squaredLengthExtremes(vector, count);
     releaseVector(record.u);
     releaseVector(record.v);
 
     for (FlowRecord::Field& field : record.scalars) {
         scalars.append(ScalarSet());
         ScalarSet& set = scalars.last();
-        if (!set.values.allocate(count))
+        if (!set.values.allocateForOverwrite(count))
             return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
         set.name = field.name;
         set.unit = field.unit;
         float* to = set.values.get();
-        Extremes<float> range;
         for (size_t j = 0; j < rows; ++j) {
             const float* from = field.values.data() + (flipY ? rows - 1 - j : j) * columns;
             float* row = to + j * columns;
@@ -131,15 +129,14 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
             } else {
                 std::copy(from, from + columns, row);
             }
-            for (size_t i = 0; i < columns; ++i)
-                range.add(row[i]);
         }
+        const Extremes<float> range = ArrayPasses::extremes(to, count);
         set.minimum = range.lowest();
         set.maximum = range.highest();
         releaseVector(field.values);
     }
     scalars.append(ScalarSet());
-    if (!scalars.last().values.allocate(count))
+    if (!scalars.last().values.allocateForOverwrite(count))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
 
     largestMagnitude = std::sqrt(squares.highest());

@@ -1,5 +1,6 @@
 #include "data/RectangularFlowData.h"
 
+#include "data/ParallelBlocks.h"
 #include "data/ProfileTimer.h"
 
 #include <QDebug>
@@ -7,12 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -42,41 +39,6 @@ struct AxisSamples
         return true;
     }
 };
-
-// Samples below which one thread resamples alone: starting a thread costs
-// about as much as resampling this many.
-constexpr std::int64_t samplesPerThread = 1 << 16;
-
-// Runs rows(first, last) over [0, height) in one contiguous block per core,
-// the first block on the calling thread. Every row is computed exactly as a
-// single thread would, so the results do not depend on the split.
-template <typename Rows> void splitRows(int width, int height, const Rows& rows)
-{
-    const std::int64_t samples = std::int64_t(width) * std::int64_t(height);
-    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
-    const int blocks =
-        int(std::min<std::int64_t>({std::int64_t(cores), std::int64_t(height),
-                                    std::max<std::int64_t>(1, samples / samplesPerThread)}));
-    std::vector<std::thread> helpers;
-    int handedOut = 1; // blocks given to helpers end here
-    try {
-        helpers.reserve(size_t(blocks - 1));
-        for (int b = 1; b < blocks; ++b) {
-            const int first = int(std::int64_t(height) * b / blocks);
-            const int last = int(std::int64_t(height) * (b + 1) / blocks);
-            helpers.emplace_back([&rows, first, last] { rows(first, last); });
-            handedOut = b + 1;
-        }
-    } catch (const std::system_error&) {
-        // No thread to be had: the calling thread does the rest.
-    }
-    const int ownLast = int(std::int64_t(height) / blocks);
-    rows(0, ownLast);
-    if (handedOut < blocks)
-        rows(int(std::int64_t(height) * handedOut / blocks), height);
-    for (std::thread& helper : helpers)
-        helper.join();
-}
 
 } // namespace
 
@@ -220,7 +182,7 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
     const int* rowCell = rows.cell.get();
     const float* rowWeight = rows.weight.get();
     const int stride = resolutionX;
-    splitRows(width, height, [=](int first, int last) {
+    ParallelBlocks::run(height, ParallelBlocks::grainFor(width), [=](int, int first, int last) {
         for (int r = first; r < last; ++r) {
             const float wy = rowWeight[r];
             const float* lower = values + size_t(rowCell[r]) * size_t(stride);
@@ -262,7 +224,7 @@ void RectangularFlowData::calcVector(int width, int height, Vector3* out) const
     const int* rowCell = rows.cell.get();
     const float* rowWeight = rows.weight.get();
     const int stride = resolutionX;
-    splitRows(width, height, [=](int first, int last) {
+    ParallelBlocks::run(height, ParallelBlocks::grainFor(width), [=](int, int first, int last) {
         for (int r = first; r < last; ++r) {
             const float wy = rowWeight[r];
             const float vy = 1.0f - wy;

@@ -43,6 +43,18 @@ public:
     // Returns false, leaving the array empty, when the memory is not there.
     bool allocate(int n)
     {
+        if (!allocateForOverwrite(n))
+            return false;
+        std::uninitialized_default_construct_n(data, count);
+        return true;
+    }
+
+    // The same without setting the elements, for a caller that writes every
+    // one of them: the pages are then first touched (and, for a large array,
+    // cleared by the system) by the threads that fill them.
+    bool allocateForOverwrite(int n)
+    {
+        static_assert(std::is_trivially_copyable<T>::value, "elements are filled bytewise");
         release();
         if (n <= 0)
             return true;
@@ -53,7 +65,6 @@ public:
             delete refs;
             return false;
         }
-        std::uninitialized_default_construct_n(elements, n);
         data = elements;
         count = n;
         references = refs;

@@ -6,9 +6,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
+#include <vector>
 
 using FlowFiles::Grid;
 
@@ -30,6 +34,37 @@ bool sameFloat(float a, float b)
     return (std::isnan(a) && std::isnan(b)) || a == b;
 }
 
+// The smallest and largest finite values, the first of equal ones; 0 and 0
+// when there is none.
+template <typename T> struct PlainRange
+{
+    T low = std::numeric_limits<T>::infinity();
+    T high = -std::numeric_limits<T>::infinity();
+    void add(T v)
+    {
+        if (std::isfinite(v)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    T lowest() const { return low <= high ? low : T(0); }
+    T highest() const { return low <= high ? high : T(0); }
+};
+
+// The index of the first float whose bits differ, or -1.
+qint64 firstDifference(const float* a, const float* b, qint64 n)
+{
+    for (qint64 k = 0; k < n; ++k)
+        if (std::memcmp(a + k, b + k, sizeof(float)) != 0)
+            return k;
+    return -1;
+}
+
+bool sameBits(float a, float b)
+{
+    return firstDifference(&a, &b, 1) < 0;
+}
+
 } // namespace
 
 class TestFlowData : public QObject
@@ -43,6 +78,8 @@ private slots:
     void rejectsCorruptFiles();
     void normalises_data();
     void normalises();
+    void matchesPlainLoops_data();
+    void matchesPlainLoops();
 };
 
 void TestFlowData::loadsFiles_data()
@@ -264,6 +301,151 @@ void TestFlowData::normalises()
         const Vector3 p = data.geometryArray()[k];
         QCOMPARE(p.x, float(k % 2));
         QCOMPARE(p.y, float(k / 2));
+    }
+}
+
+// Values drawn from [low, high], each replaced with probability `share` by
+// one of `special`. A grid of more points than one block of the loader has,
+// and counts that leave remainders beside every multiple of four.
+void TestFlowData::matchesPlainLoops_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<float>("low");
+    QTest::addColumn<float>("high");
+    QTest::addColumn<QList<float>>("special");
+    QTest::addColumn<double>("share");
+    const float largest = std::numeric_limits<float>::max();
+    QTest::newRow("ordinary values") << 601 << 450 << -1000.0f << 1000.0f << QList<float>{} << 0.0;
+    QTest::newRow("NaN and infinities among them")
+        << 601 << 450 << -1000.0f << 1000.0f << QList<float>{notANumber, infinity, -infinity}
+        << 0.05;
+    QTest::newRow("smallest value zero, both signs")
+        << 601 << 450 << 0.0f << 1.0f << QList<float>{0.0f, -0.0f} << 0.3;
+    QTest::newRow("largest value zero, both signs")
+        << 601 << 450 << -1.0f << 0.0f << QList<float>{-0.0f, 0.0f} << 0.3;
+    QTest::newRow("constant values") << 601 << 450 << 0.0f << 0.0f << QList<float>{7.5f} << 1.0;
+    QTest::newRow("huge values") << 601 << 450 << -1e38f << 1e38f
+                                 << QList<float>{largest, -largest, 3e38f} << 0.2;
+    QTest::newRow("subnormal values")
+        << 601 << 450 << -1e-38f << 1e-38f << QList<float>{1e-45f, -1e-45f, 0.0f} << 0.5;
+    QTest::newRow("small grid, NaN and zeros")
+        << 3 << 3 << -1.0f << 1.0f << QList<float>{notANumber, -0.0f, 0.0f} << 0.4;
+}
+
+// Every array and extreme equals, bit for bit, what one pass per quantity in
+// file order gives.
+void TestFlowData::matchesPlainLoops()
+{
+    QFETCH(int, columns);
+    QFETCH(int, rows);
+    QFETCH(float, low);
+    QFETCH(float, high);
+    QFETCH(QList<float>, special);
+    QFETCH(double, share);
+
+    std::mt19937 random(uint32_t(columns * rows) + uint32_t(special.size()));
+    std::uniform_real_distribution<float> value(low, high);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    std::uniform_int_distribution<int> pick(0, std::max(0, int(special.size()) - 1));
+    auto draw = [&] { return chance(random) < share ? special[pick(random)] : value(random); };
+
+    // The first row and column ascend, as the loader demands, in steps that
+    // stay apart after scaling; the rest is free.
+    const float step = std::max(1.0f, (high - low) / float(columns));
+    const int points = columns * rows;
+    const int sets = 2;
+    std::vector<float> geometry(size_t(points) * 3);
+    std::vector<float> records(size_t(points) * (3 + sets));
+    for (int k = 0; k < points; ++k) {
+        const int i = k % columns;
+        const int j = k / columns;
+        geometry[size_t(k) * 3] = j == 0 ? float(1 + i) * step : draw();
+        geometry[size_t(k) * 3 + 1] = i == 0 ? float(1 + j) * step : draw();
+        geometry[size_t(k) * 3 + 2] = draw();
+    }
+    for (float& r : records)
+        r = draw();
+
+    QTemporaryDir dir;
+    QByteArray gri = FlowFiles::header(columns, rows, sets);
+    QByteArray dat;
+    for (float g : geometry)
+        FlowFiles::appendFloat(gri, g);
+    for (float r : records)
+        FlowFiles::appendFloat(dat, r);
+    QVERIFY(FlowFiles::writeBytes(dir.filePath("flow.gri"), gri));
+    QVERIFY(FlowFiles::writeBytes(dir.filePath("flow.dat"), dat));
+
+    PlainRange<float> xs;
+    PlainRange<float> ys;
+    for (int k = 0; k < points; ++k) {
+        xs.add(geometry[size_t(k) * 3]);
+        ys.add(geometry[size_t(k) * 3 + 1]);
+    }
+    const double x0 = xs.lowest();
+    const double y0 = ys.lowest();
+    const double xRange = double(xs.highest()) - x0;
+    const double yRange = double(ys.highest()) - y0;
+    for (int k = 0; k < points; ++k) {
+        float* p = geometry.data() + size_t(k) * 3;
+        p[0] = float((p[0] - x0) * (xRange > 0.0 ? 1.0 / xRange : 0.0));
+        p[1] = float((p[1] - y0) * (yRange > 0.0 ? 1.0 / yRange : 0.0));
+    }
+
+    PlainRange<double> squares;
+    std::vector<PlainRange<float>> ranges(static_cast<size_t>(sets));
+    for (int k = 0; k < points; ++k) {
+        const float* r = records.data() + size_t(k) * (3 + sets);
+        squares.add(double(r[0]) * r[0] + double(r[1]) * r[1] + double(r[2]) * r[2]);
+        for (int s = 0; s < sets; ++s)
+            ranges[size_t(s)].add(r[3 + s]);
+    }
+    const double largestLength = std::sqrt(squares.highest());
+    const double vectorScale = largestLength > 0.0 ? 1.0 / largestLength : 1.0;
+    std::vector<float> vectors(size_t(points) * 3);
+    std::vector<std::vector<float>> values(size_t(sets + 1), std::vector<float>(size_t(points)));
+    for (int k = 0; k < points; ++k) {
+        const float* r = records.data() + size_t(k) * (3 + sets);
+        float* v = vectors.data() + size_t(k) * 3;
+        const bool finite = std::isfinite(r[0]) && std::isfinite(r[1]) && std::isfinite(r[2]);
+        for (int c = 0; c < 3; ++c)
+            v[c] = finite ? float(r[c] * vectorScale) : notANumber;
+        values[size_t(sets)][size_t(k)] =
+            finite ? std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]) : notANumber;
+        for (int s = 0; s < sets; ++s) {
+            const double minimum = ranges[size_t(s)].lowest();
+            const double range = double(ranges[size_t(s)].highest()) - minimum;
+            const float x = r[3 + s];
+            values[size_t(s)][size_t(k)] =
+                std::isfinite(x) ? float((x - minimum) * (range > 0.0 ? 1.0 / range : 0.0))
+                                 : notANumber;
+        }
+    }
+
+    MessageCapture capture;
+    FlowData data;
+    QVERIFY(data.load(dir.filePath("flow")));
+    QVERIFY(sameBits(data.geometryMinimum().x, xs.lowest()));
+    QVERIFY(sameBits(data.geometryMaximum().x, xs.highest()));
+    QVERIFY(sameBits(data.geometryMinimum().y, ys.lowest()));
+    QVERIFY(sameBits(data.geometryMaximum().y, ys.highest()));
+    QVERIFY(sameBits(data.vectorMinimum(), float(std::sqrt(squares.lowest()))));
+    QVERIFY(sameBits(data.vectorMaximum(), float(largestLength)));
+    QCOMPARE(firstDifference(reinterpret_cast<const float*>(data.geometryArray().get()),
+                             geometry.data(), qint64(geometry.size())),
+             qint64(-1));
+    QCOMPARE(firstDifference(reinterpret_cast<const float*>(data.vectorArray().get()),
+                             vectors.data(), qint64(vectors.size())),
+             qint64(-1));
+    QCOMPARE(data.scalarSetCount(), sets + 1);
+    for (int s = 0; s <= sets; ++s) {
+        const ScalarSet& set = data.scalarSets()[s];
+        if (s < sets) {
+            QVERIFY2(sameBits(set.minimum, ranges[size_t(s)].lowest()), "set minimum");
+            QVERIFY2(sameBits(set.maximum, ranges[size_t(s)].highest()), "set maximum");
+        }
+        QCOMPARE(firstDifference(set.values.get(), values[size_t(s)].data(), points), qint64(-1));
     }
 }
 
