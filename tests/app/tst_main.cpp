@@ -147,18 +147,15 @@ void TestMain::saveImage_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("saved");
     QTest::addColumn<QString>("written");
-    QTest::addColumn<QByteArray>("format");
 
-    QTest::newRow("png extension writes a PNG")
-        << true << "picture.png" << true << "picture.png" << QByteArray("png");
+    // A .png is written as PNG (the end-to-end test reads it back exactly);
+    // every other name as JPEG.
     QTest::newRow("other extension writes a JPEG")
-        << true << "picture.tif" << true << "picture.tif" << QByteArray("jpeg");
-    QTest::newRow("no extension gets .jpg")
-        << true << "picture" << true << "picture.jpg" << QByteArray("jpeg");
-    QTest::newRow("nothing loaded yet")
-        << false << "picture.jpg" << false << "picture.jpg" << QByteArray();
+        << true << "picture.tif" << true << "picture.tif";
+    QTest::newRow("no extension gets .jpg") << true << "picture" << true << "picture.jpg";
+    QTest::newRow("nothing loaded yet") << false << "picture.jpg" << false << "picture.jpg";
     QTest::newRow("directory does not exist")
-        << true << "absent/picture.jpg" << false << "absent/picture.jpg" << QByteArray();
+        << true << "absent/picture.jpg" << false << "absent/picture.jpg";
 }
 
 void TestMain::saveImage()
@@ -167,7 +164,6 @@ void TestMain::saveImage()
     QFETCH(QString, name);
     QFETCH(bool, saved);
     QFETCH(QString, written);
-    QFETCH(QByteArray, format);
 
     Main window;
     if (loaded)
@@ -194,7 +190,7 @@ void TestMain::saveImage()
     }
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
-    QCOMPARE(reader.format(), format);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
     QCOMPARE(reader.size(), QSize(1000, 500));
 }
 
