@@ -2,6 +2,7 @@
 // a data set loaded through it, transfer functions edited with the mouse,
 // zoom and pan on the view port, and the headless renderer.
 
+#include "tests/common/TestEnvironment.h"
 #include "tests/transfer/MouseScript.h"
 
 #include "app/Main.h"
@@ -20,16 +21,10 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWheelEvent>
 
 #include <memory>
 
 namespace {
-
-QString samplePath(const QString& name)
-{
-    return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/" + name + ".gri";
-}
 
 // As a user would: double-click both end points to give them the colour,
 // then drag the left one (transparent at start) to the top, so the whole
@@ -88,28 +83,12 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { dropDebugLines(); }
     void stackOrderAndOpacity();
     void zoomRendersAndPanDoesNot();
     void render_data();
     void render();
 };
-
-QtMessageHandler testLogHandler = nullptr;
-
-// The workers time their resampling on their own threads; their debug lines
-// would meet in the test logger's buffer, whose lock the thread checker cannot
-// see. Debug lines are not what these tests look at, so they are dropped.
-void dropDebugLines(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type != QtDebugMsg && testLogHandler)
-        testLogHandler(type, context, message);
-}
-
-void TestEndToEnd::initTestCase()
-{
-    testLogHandler = qInstallMessageHandler(dropDebugLines);
-}
 
 void TestEndToEnd::stackOrderAndOpacity()
 {
@@ -196,10 +175,7 @@ void TestEndToEnd::zoomRendersAndPanDoesNot()
     const QSize before = w.viewPort().imageSize();
 
     // One notch towards the user enlarges by 1.25.
-    const QPointF centre(w.viewPort().width() / 2.0, w.viewPort().height() / 2.0);
-    QWheelEvent wheel(centre, w.viewPort().mapToGlobal(centre), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&w.viewPort(), &wheel);
+    wheel(&w.viewPort(), QPointF(w.viewPort().width() / 2.0, w.viewPort().height() / 2.0), -120);
     QVERIFY(w.viewPort().finishRendering(60000));
     const QSize after = w.viewPort().imageSize();
     QCOMPARE(after, ViewPort::imageSizeFor(w.window.currentFlowData()->aspectRatio(), 1.25f));

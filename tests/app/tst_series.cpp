@@ -1,6 +1,7 @@
 // A series as a user meets it: the cavity sample stepped and played in the
 // main window, and its frames rendered in batch, split over processes.
 
+#include "tests/common/TestEnvironment.h"
 #include "tests/transfer/MouseScript.h"
 
 #include "app/Main.h"
@@ -24,20 +25,6 @@
 
 namespace {
 
-QString cavityPath()
-{
-    return qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/cavity.gri";
-}
-
-QtMessageHandler testLogHandler = nullptr;
-
-// Worker debug lines from several threads would meet in the test logger.
-void dropDebugLines(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type != QtDebugMsg && testLogHandler)
-        testLogHandler(type, context, message);
-}
-
 QByteArray contents(const QString& fileName)
 {
     QFile file(fileName);
@@ -51,7 +38,7 @@ class TestSeries : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { testLogHandler = qInstallMessageHandler(dropDebugLines); }
+    void initTestCase() { dropDebugLines(); }
     void stepsKeepLayerSettings();
     void framesSplitOverProcesses();
 };
@@ -62,7 +49,7 @@ void TestSeries::stepsKeepLayerSettings()
     window.resize(1100, 800);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.loadFlowData(cavityPath()));
+    QVERIFY(window.loadFlowData(samplePath("cavity")));
     ViewPort& view = *window.viewPort();
     TimeBar& bar = *window.timeBar();
     QVERIFY(bar.isVisible());
@@ -129,7 +116,7 @@ void TestSeries::framesSplitOverProcesses()
     auto render = [&](const QString& output, const QStringList& options) {
         auto* process = new QProcess(this);
         process->start(VELMORA_RENDER_PROGRAM,
-                       QStringList{cavityPath(), dir.filePath(output)} + options);
+                       QStringList{samplePath("cavity"), dir.filePath(output)} + options);
         return process;
     };
     const QStringList seriesRange{"--range", "series", "--background", "black"};

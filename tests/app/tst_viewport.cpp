@@ -1,3 +1,4 @@
+#include "app/shell/CollapseableWidget.h"
 #include "app/ViewPort.h"
 #include "tests/app/ImageLayer.h"
 #include "tests/common/FakeFlowData.h"
@@ -5,9 +6,10 @@
 
 #include <QApplication>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWheelEvent>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -24,14 +26,6 @@ void setViewSize(ViewPort& view, const QSize& size)
 {
     view.resize(size);
     QResizeEvent event(size, QSize());
-    QApplication::sendEvent(&view, &event);
-}
-
-void sendWheel(ViewPort& view, const QPoint& angleDelta)
-{
-    const QPointF pos(10, 10);
-    QWheelEvent event(pos, view.mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&view, &event);
 }
 
@@ -56,6 +50,7 @@ private slots:
     void panMovesPicture();
     void exportPicture_data();
     void exportPicture();
+    void layerPanel();
 };
 
 void TestViewPort::imageSize_data()
@@ -94,16 +89,16 @@ void TestViewPort::zoom_data()
 {
     QTest::addColumn<float>("aspect"); // 0: no data set
     QTest::addColumn<QSize>("viewSize");
-    QTest::addColumn<QList<QPoint>>("wheelDeltas");
+    QTest::addColumn<QList<int>>("wheelDeltas");
     QTest::addColumn<bool>("fit"); // Fit to Screen after the wheel
     QTest::addColumn<float>("scale");
     QTest::addColumn<QSize>("imageSize");
     QTest::addColumn<int>("sizeUpdates");
 
     const QSize view(400, 300);
-    const QList<QPoint> none;
-    const QPoint forward(0, 120);
-    const QPoint backward(0, -120);
+    const QList<int> none;
+    const int forward = 120;
+    const int backward = -120;
     // Ten steps reach 0.107; the eleventh is refused.
     float tenSteps = 1.0f;
     for (int i = 0; i < 10; ++i)
@@ -111,13 +106,13 @@ void TestViewPort::zoom_data()
     const float cap = ViewPort::maximumScale;
 
     QTest::newRow("wheel: delta 240 applies the factor once")
-        << 2.0f << view << QList<QPoint>{{0, 240}} << false << 0.8f << QSize(800, 400) << 1;
+        << 2.0f << view << QList<int>{240} << false << 0.8f << QSize(800, 400) << 1;
     QTest::newRow("wheel: delta -120 enlarges")
-        << 2.0f << view << QList<QPoint>{backward} << false << 1.25f << QSize(1250, 625) << 1;
+        << 2.0f << view << QList<int>{backward} << false << 1.25f << QSize(1250, 625) << 1;
     QTest::newRow("wheel: the eleventh step is refused")
-        << 2.0f << view << QList<QPoint>(11, forward) << false << tenSteps << QSize(107, 54) << 10;
+        << 2.0f << view << QList<int>(11, forward) << false << tenSteps << QSize(107, 54) << 10;
     QTest::newRow("wheel: enlarging stops at the cap")
-        << 2.0f << view << QList<QPoint>(8, backward) << false << cap << QSize(4000, 2000) << 7;
+        << 2.0f << view << QList<int>(8, backward) << false << cap << QSize(4000, 2000) << 7;
     QTest::newRow("fit: wide data in a landscape view")
         << 2.0f << QSize(800, 600) << none << true << 0.8f << QSize(800, 400) << 1;
     QTest::newRow("fit: tall data limited by width")
@@ -130,7 +125,7 @@ void TestViewPort::zoom()
 {
     QFETCH(float, aspect);
     QFETCH(QSize, viewSize);
-    QFETCH(QList<QPoint>, wheelDeltas);
+    QFETCH(QList<int>, wheelDeltas);
     QFETCH(bool, fit);
     QFETCH(float, scale);
     QFETCH(QSize, imageSize);
@@ -142,8 +137,8 @@ void TestViewPort::zoom()
     if (aspect > 0.0f)
         view.setFlowData(&data);
     QSignalSpy sizeSpy(&view, &ViewPort::sizeChanged);
-    for (const QPoint& delta : wheelDeltas)
-        sendWheel(view, delta);
+    for (const int delta : wheelDeltas)
+        wheel(&view, QPointF(10, 10), delta);
     if (fit)
         view.fitToScreen();
     QCOMPARE(view.zoomScale(), scale);
@@ -220,6 +215,30 @@ void TestViewPort::exportPicture()
     QCOMPARE(saved.size(), QSize(1000, 500));
     const QColor actual = saved.pixelColor(probe);
     QVERIFY2(closeTo(actual, expected, jpegTolerance), qPrintable(actual.name()));
+}
+
+// A layer's panel: the slider's percentage reaches the layer as a fraction; a
+// click collapses the panel to its header, a second one gives back the
+// maximum height it had been given.
+void TestViewPort::layerPanel()
+{
+    auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 1, 1));
+    ViewPort view({layer});
+    QWidget container;
+    view.createLayerPanels(&container);
+    auto* panel = container.findChild<CollapseableWidget*>();
+    QVERIFY(panel);
+    panel->findChild<QSlider*>()->setValue(37);
+    QCOMPARE(layer->opacity(), 0.37f);
+
+    panel->setMaximumHeight(500);
+    auto* button = panel->findChild<QToolButton*>();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(panel->isCollapsed() && !button->isChecked());
+    QCOMPARE(panel->maximumHeight(), panel->minimumSizeHint().height());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!panel->isCollapsed() && button->isChecked());
+    QCOMPARE(panel->maximumHeight(), 500);
 }
 
 QTEST_MAIN(TestViewPort)

@@ -522,29 +522,19 @@ void TestReaders::vtkXml_data()
     row("broken XML", broken, "vtr", "", "XML error");
 }
 
+// Every reader hands the converter the same record: what it must carry over
+// are masked points and axes that run downwards.
 void TestReaders::convertRoundTrip_data()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("suffix");
     QTest::addColumn<QByteArray>("recipe");
-    const Grid g;
-    auto row = [](const char* name, const QByteArray& text, const char* suffix,
-                  const QByteArray& recipe = QByteArray()) {
-        QTest::newRow(name) << text << suffix << recipe;
-    };
-    row("column text", FormatWriters::columnText(g, "x y u v p\n", ' ', true), "txt");
-    row("Tecplot", FormatWriters::tecplot(g, true, "VARIABLES = x y u v p"), "plt");
-    row("NetCDF packed, descending", QByteArray(), "nc", "packed_fill");
-    row("VTK legacy", FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", true), "vtk");
-    row("VTK XML", FormatWriters::vtkXml(g, true, "raw", true), "vtr");
+    QTest::newRow("NetCDF packed with fill values") << QByteArray("packed_fill");
+    QTest::newRow("NetCDF latitude descending") << QByteArray("descending_lat");
 }
 
 void TestReaders::convertRoundTrip()
 {
-    QFETCH(QByteArray, content);
-    QFETCH(QString, suffix);
     QFETCH(QByteArray, recipe);
-    const QString path = write(content, suffix, recipe);
+    const QString path = write(QByteArray(), "nc", recipe);
     QVERIFY(!path.isEmpty());
     const QString out = folder.filePath(QStringLiteral("converted%1.gri").arg(fileCount));
     QProcess convert;

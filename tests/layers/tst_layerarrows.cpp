@@ -22,35 +22,6 @@ constexpr int side = 250;
 constexpr int sizeSliderValue = 500;
 constexpr float glyphUnit = side * 5.0f / 400.0f;
 
-struct ArrowFixture
-{
-    ArrowFixture() : layer(true)
-    {
-        layer.setupControls(&panel);
-        layer.setTransferFunction(
-            TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::white), QColor(Qt::white)}));
-    }
-
-    // A 3 x 3 grid over a side x side image: arrows at 0, side / 2 and side.
-    // The data set's own 20 x 20 picture comes first; the 3 x 3 one is the
-    // redraw after the quantity change.
-    bool showGrid(FakeFlowData& data)
-    {
-        layer.setArrowSize(sizeSliderValue);
-        layer.setFlowData(&data);
-        layer.setSize(QSize(side, side));
-        if (!QTest::qWaitFor([&] { return !layer.currentImage().isNull(); }, waitMs))
-            return false;
-        QSignalSpy changed(&layer, &Layer::layerChanged);
-        layer.setQuantity(3);
-        return QTest::qWaitFor([&] { return changed.count() > 0; }, waitMs) &&
-               data.requests().size() == 2;
-    }
-
-    QWidget panel;
-    LayerArrows layer;
-};
-
 // A 3 x 3 grid straight from the renderer over a side x side image: arrows at
 // 0, side / 2 and side, `middle` in the centre, the others along x.
 QImage renderGrid(const Vector3& middle, const ColorTable& table, float normPerc)
@@ -119,10 +90,10 @@ void TestLayerArrows::gridCounts()
     QFETCH(QSize, counts);
 
     FakeFlowData data(aspect);
-    ArrowFixture fixture;
-    fixture.layer.setFlowData(&data);
-    fixture.layer.setQuantity(quantity);
-    QCOMPARE(fixture.layer.arrowCounts(), counts);
+    LayerArrows layer(true);
+    layer.setFlowData(&data);
+    layer.setQuantity(quantity);
+    QCOMPARE(layer.arrowCounts(), counts);
     QVERIFY(QTest::qWaitFor([&] { return data.requests().size() == 2; }, waitMs));
     const FakeFlowData::Request asked = data.requests().last();
     QCOMPARE(QSize(asked.width, asked.height), counts);
@@ -225,24 +196,33 @@ void TestLayerArrows::arrowColours()
 void TestLayerArrows::redrawsWithoutResampling()
 {
     FakeFlowData data(1.0f, [](double, double) { return Vector3(0.4f, 0.1f, 0); });
-    ArrowFixture fixture;
-    QVERIFY(fixture.showGrid(data));
+    LayerArrows layer(true);
+    layer.setTransferFunction(
+        TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::white), QColor(Qt::white)}));
+    layer.setArrowSize(sizeSliderValue);
+    layer.setFlowData(&data);
+    layer.setSize(QSize(side, side));
+    QVERIFY(QTest::qWaitFor([&] { return !layer.currentImage().isNull(); }, waitMs));
+    QSignalSpy redrawn(&layer, &Layer::layerChanged);
+    layer.setQuantity(3); // arrows at 0, side / 2 and side
+    QVERIFY(QTest::qWaitFor([&] { return redrawn.count() > 0; }, waitMs));
+    QCOMPARE(data.requests().size(), 2);
     const int requests = int(data.requests().size());
     const std::function<void()> changes[] = {
-        [&] { fixture.layer.setSize(QSize(300, 120)); },
+        [&] { layer.setSize(QSize(300, 120)); },
         [&] {
-            fixture.layer.setTransferFunction(TransferFunction(
-                QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::green), QColor(Qt::green)}));
+            layer.setTransferFunction(TransferFunction(QPolygonF({{0, 0}, {1, 0}}),
+                                                       {QColor(Qt::green), QColor(Qt::green)}));
         },
         [&] {
             QEvent ready(FlowDataReady);
-            QCoreApplication::sendEvent(&fixture.layer, &ready);
+            QCoreApplication::sendEvent(&layer, &ready);
         }};
     for (const std::function<void()>& change : changes) {
-        QSignalSpy changed(&fixture.layer, &Layer::layerChanged);
+        QSignalSpy changed(&layer, &Layer::layerChanged);
         change();
         QVERIFY(changed.count() >= 1);
-        const QImage after = fixture.layer.currentImage();
+        const QImage after = layer.currentImage();
         QCOMPARE(after.size(), QSize(300, 120));
         QVERIFY(covered(after, QPointF(150.5, 60.5)));
     }

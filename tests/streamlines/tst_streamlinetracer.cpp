@@ -1,6 +1,7 @@
 #include "streamlines/SeparationGrid.h"
 #include "streamlines/StreamlineTracer.h"
 #include "tests/common/FakeFlowData.h"
+#include "tests/common/TestEnvironment.h"
 
 #include <algorithm>
 #include <cmath>
@@ -264,9 +265,8 @@ void TestStreamlineTracer::placementKeepsLinesApart_data()
 
     QTest::newRow("rotation, euler")
         << DataPtr(new FakeFlowData(1.0f, Fields::rotation(0.5, 0.5))) << int(EulerMethod);
-    const QString sample = qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/dat/vortex_street.gri";
     QTest::newRow("sample vortex street, midpoint")
-        << DataPtr(FlowData::fromFile(sample)) << int(RungeKuttaMethod);
+        << DataPtr(FlowData::fromFile(samplePath("vortex_street"))) << int(RungeKuttaMethod);
 }
 
 // No two points of different lines, or of one line beyond its ignore window,

@@ -1,4 +1,4 @@
-#include "data/FlowDataWriter.h"
+#include "tests/common/FakeFlowData.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,22 +21,11 @@ private:
 
 void TestVelmoraTrace::initTestCase()
 {
-    QVERIFY(folder.isValid());
     // A 20 x 10 grid (aspect 2) of a shear flow along x.
-    QList<float> xs;
-    for (int i = 0; i < 20; ++i)
-        xs << float(i);
-    const QList<float> ys = xs.mid(0, 10);
-    QList<Vector3> vectors;
-    for (int j = 0; j < 10; ++j)
-        for (int i = 0; i < 20; ++i)
-            vectors << Vector3(1.0f + 0.1f * float(j), 0.2f, 0.0f);
-    FlowDataWriter writer;
-    QVERIFY(writer.setGrid(xs, ys));
-    writer.setVectors(vectors);
+    FlowFiles::Grid grid{FlowFiles::axis(20, 0, 19), FlowFiles::axis(10, 0, 9), {}, {}};
+    grid.vectors = grid.sample([](float, float y) { return Vector3(1.0f + 0.1f * y, 0.2f, 0); });
     dataSet = folder.filePath("shear");
-    QString error;
-    QVERIFY2(writer.write(dataSet, &error), qPrintable(error));
+    QVERIFY(grid.write(dataSet));
 }
 
 void TestVelmoraTrace::commandLine_data()

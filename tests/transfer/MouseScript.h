@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QWidget>
 
 // A sequence of mouse events in host pixel coordinates, delivered through the
@@ -62,4 +63,13 @@ inline void play(QWidget* host, const MouseScript& script, Qt::MouseButtons held
                           Qt::NoModifier);
         QApplication::sendEvent(host, &event);
     }
+}
+
+// A wheel turn of `delta` eighths of a degree at `at`; 120 is one notch away
+// from the user.
+inline void wheel(QWidget* host, const QPointF& at, int delta)
+{
+    QWheelEvent event(at, host->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(host, &event);
 }
