@@ -1,5 +1,6 @@
 #include "layers/ArrowRenderer.h"
 
+#include "data/ParallelBlocks.h"
 #include "data/Vector3.h"
 #include "layers/PolygonRasterizer.h"
 #include "transfer/ColorTable.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -16,6 +18,14 @@ namespace {
 constexpr int glyphPoints = 7;
 constexpr double glyph[glyphPoints][2] = {{-4, -1}, {-4, 1}, {0, 1}, {0, 3},
                                           {4, 0},   {0, -3}, {0, -1}};
+
+struct PlacedArrow
+{
+    QPointF outline[glyphPoints];
+    double top;
+    double bottom;
+    QRgb color;
+};
 
 } // namespace
 
@@ -31,7 +41,6 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     }
     picture.fill(0);
 
-    PolygonRasterizer rasterizer(picture);
     const int columns = counts.width();
     const int rows = counts.height();
     const float dx = float(size.width()) / float(columns - 1);
@@ -39,7 +48,8 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     // Glyph units follow the shorter side, as the arrow spacing does, so that
     // arrows on a wide domain do not outgrow their spacing.
     const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
-    QPointF placed[glyphPoints];
+    std::vector<PlacedArrow> arrows;
+    arrows.reserve(size_t(columns) * size_t(rows));
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < columns; ++i) {
             const Vector3& v = vectors[j * columns + i];
@@ -55,14 +65,32 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
             const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
             const double x0 = double(i * dx);
             const double y0 = double(j * dy);
+            PlacedArrow& arrow = arrows.emplace_back();
+            arrow.top = y0;
+            arrow.bottom = y0;
             // translate(x0, y0) . rotate . scale(along, s), applied by hand.
             for (int k = 0; k < glyphPoints; ++k) {
                 const double gx = glyph[k][0] * along;
                 const double gy = glyph[k][1] * s;
-                placed[k] = QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
+                arrow.outline[k] =
+                    QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
+                arrow.top = std::min(arrow.top, arrow.outline[k].y());
+                arrow.bottom = std::max(arrow.bottom, arrow.outline[k].y());
             }
-            rasterizer.fillPolygon(placed, glyphPoints, table.premultiplied(table.indexOf(m)));
+            arrow.color = table.premultiplied(table.indexOf(m));
         }
     }
+
+    // Bands of rows drawn at once, each with every arrow that reaches into
+    // it, in the arrows' order: a pixel blends the same arrows in the same
+    // order whatever the split.
+    ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
+                        [&](int, int firstRow, int endRow) {
+                            PolygonRasterizer rasterizer(picture, firstRow, endRow);
+                            for (const PlacedArrow& arrow : arrows) {
+                                if (arrow.bottom > firstRow && arrow.top < endRow)
+                                    rasterizer.fillPolygon(arrow.outline, glyphPoints, arrow.color);
+                            }
+                        });
     return picture;
 }
