@@ -93,6 +93,9 @@ void blendRow(quint32* pixels, const quint8* level, int count, quint32 color, bo
     }
 }
 
+// Rows of a shape rasterized at once.
+constexpr int stripRows = 64;
+
 } // namespace
 
 PolygonRasterizer::PolygonRasterizer(QImage& target, int firstRow, int endRow)
@@ -121,12 +124,21 @@ void PolygonRasterizer::fillPolygon(const QPointF* points, int count, QRgb premu
     }
     if (!beginShape(minX, minY, maxX, maxY))
         return;
-    for (int k = 0; k < count; ++k) {
-        const QPointF& a = points[k];
-        const QPointF& b = points[k + 1 < count ? k + 1 : 0];
-        addEdge(a.x() - boxLeft, a.y() - boxTop, b.x() - boxLeft, b.y() - boxTop);
+    // A tall shape goes in strips of rows, which keeps the cells few (and in
+    // the cache) however large the shape; a row comes out the same.
+    const int shapeEnd = rowEnd;
+    for (int stripTop = rowBegin; stripTop < shapeEnd; stripTop += stripRows) {
+        rowBegin = stripTop;
+        rowEnd = std::min(shapeEnd, stripTop + stripRows);
+        std::fill(rowFirst.begin(), rowFirst.end(), INT_MAX);
+        std::fill(rowLast.begin(), rowLast.end(), -1);
+        for (int k = 0; k < count; ++k) {
+            const QPointF& a = points[k];
+            const QPointF& b = points[k + 1 < count ? k + 1 : 0];
+            addEdge(a.x() - boxLeft, a.y() - boxTop, b.x() - boxLeft, b.y() - boxTop);
+        }
+        blendShape(premultipliedColor);
     }
-    blendShape(premultipliedColor);
 }
 
 void PolygonRasterizer::strokeSegment(QPointF from, QPointF to, double width,
@@ -165,14 +177,14 @@ bool PolygonRasterizer::beginShape(double minX, double minY, double maxX, double
     rowEnd = bottom - boxTop;
     if (boxColumns <= 0 || rowEnd <= rowBegin)
         return false;
-    const size_t rows = size_t(rowEnd - rowBegin);
+    const size_t rows = size_t(std::min(rowEnd - rowBegin, stripRows));
     const size_t needed = size_t(boxColumns + 2) * rows;
     if (cells.size() < needed)
         cells.resize(needed, 0.0f);
     if (levels.size() < size_t(boxColumns))
         levels.resize(size_t(boxColumns));
-    rowFirst.assign(rows, INT_MAX);
-    rowLast.assign(rows, -1);
+    rowFirst.resize(rows);
+    rowLast.resize(rows);
     return true;
 }
 

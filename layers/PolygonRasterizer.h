@@ -45,7 +45,8 @@ private:
 
     // The current shape's box in whole pixels, clipped to the image's sides
     // and top, which is the origin of its coordinates; of its rows, those in
-    // the band are kept: [rowBegin, rowEnd) in box coordinates. Their cells
+    // the band are drawn, a strip at a time: [rowBegin, rowEnd) in box
+    // coordinates. The strip's cells
     // hold signed area increments along each row, with two spare columns (an
     // edge on the box's right border adds to the column after it); they are
     // all zero between shapes.
