@@ -27,7 +27,8 @@ public:
     // A vector with a component that is not finite becomes (NaN, NaN, NaN)
     // with magnitude NaN; any other has each component c replaced by
     // float(c * scale) and magnitude sqrt(x * x + y * y + z * z) of those, in
-    // float.
+    // float. The scale must leave no finite vector longer than about 1: one
+    // over the largest length among them, say.
     static void normalizeVectors(Vector3* vectors, float* magnitudes, std::int64_t n, double scale);
     // A value that is not finite becomes NaN, any other v float((v - minimum) * scale).
     static void normalizeValues(float* values, std::int64_t n, double minimum, double scale);
