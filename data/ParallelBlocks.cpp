@@ -1,12 +1,13 @@
 #include "data/ParallelBlocks.h"
 
-#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -21,12 +22,15 @@ enum HelperState
 };
 
 // What the caller and its helpers share. A withdrawn helper that starts late
-// touches only this, never the caller's blocks.
+// touches only this, never the caller's blocks. The standard mutex (rather
+// than a semaphore on bare futexes) lets thread checkers see the hand-over.
 struct Shared
 {
     std::atomic<int> next{0};
     std::unique_ptr<std::atomic<int>[]> state;
-    QSemaphore finished;
+    std::mutex mutex;
+    std::condition_variable done;
+    int finished = 0;
 };
 
 } // namespace
@@ -69,7 +73,11 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
                 if (!shared->state[h].compare_exchange_strong(waiting, Started))
                     return;
                 work();
-                shared->finished.release();
+                {
+                    std::lock_guard<std::mutex> lock(shared->mutex);
+                    ++shared->finished;
+                }
+                shared->done.notify_one();
             });
         }
     }
@@ -80,5 +88,6 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         if (!shared->state[h].compare_exchange_strong(waiting, Withdrawn))
             ++started;
     }
-    shared->finished.acquire(started);
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    shared->done.wait(lock, [&] { return shared->finished == started; });
 }
