@@ -343,3 +343,14 @@ void ArrayPasses::normalizeValues(float* values, std::int64_t n, double minimum,
         values[k] = std::isfinite(value) ? float((value - minimum) * scale) : notANumber;
     }
 }
+
+void ArrayPasses::blend(const float* lower, const float* upper, float weight, std::int64_t n,
+                        float* out)
+{
+    const float other = 1.0f - weight;
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        store(out + k, weight * load(lower + k) + other * load(upper + k));
+    for (; k < n; ++k)
+        out[k] = weight * lower[k] + other * upper[k];
+}

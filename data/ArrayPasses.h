@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-// The passes of loading over whole arrays, four elements at a time. Each
-// gives, bit for bit, what the plain loop in its comment gives, NaN, infinity
-// and the sign of a zero extreme included; the loaders rely on that to keep
-// the arrays of a data set unchanged by how they were computed.
+// The passes of loading and resampling over whole arrays, four elements at a
+// time. Each gives, bit for bit, what the plain loop in its comment gives,
+// NaN, infinity and the sign of a zero extreme included; the loaders rely on
+// that to keep the arrays of a data set unchanged by how they were computed.
 class ArrayPasses
 {
 public:
@@ -32,4 +32,8 @@ public:
     static void normalizeVectors(Vector3* vectors, float* magnitudes, std::int64_t n, double scale);
     // A value that is not finite becomes NaN, any other v float((v - minimum) * scale).
     static void normalizeValues(float* values, std::int64_t n, double minimum, double scale);
+    // out[k] = weight * lower[k] + (1 - weight) * upper[k] in float, the
+    // last step of bilinear resampling.
+    static void blend(const float* lower, const float* upper, float weight, std::int64_t n,
+                      float* out);
 };
