@@ -1,19 +1,20 @@
 #include "data/ParallelBlocks.h"
 
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
-// A helper waits in the pool's queue, then either starts (and the caller
-// waits for it to finish) or is withdrawn by the caller; whichever changes
-// its state first decides.
+// A helper thread, once it runs, either starts work (and the caller waits
+// for it to finish) or finds itself withdrawn by the caller; whichever
+// changes its state first decides.
 enum HelperState
 {
     Waiting,
@@ -21,9 +22,8 @@ enum HelperState
     Withdrawn
 };
 
-// What the caller and its helpers share. A withdrawn helper that starts late
-// touches only this, never the caller's blocks. The standard mutex (rather
-// than a semaphore on bare futexes) lets thread checkers see the hand-over.
+// What the caller and its helpers share. A withdrawn helper that runs late
+// touches only this, never the caller's blocks.
 struct Shared
 {
     std::atomic<int> next{0};
@@ -68,17 +68,21 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         for (int h = 0; h < helpers; ++h)
             shared->state[h].store(Waiting);
         for (int h = 0; h < helpers; ++h) {
-            QThreadPool::globalInstance()->start([shared, h, &work] {
-                int waiting = Waiting;
-                if (!shared->state[h].compare_exchange_strong(waiting, Started))
-                    return;
-                work();
-                {
-                    std::lock_guard<std::mutex> lock(shared->mutex);
-                    ++shared->finished;
-                }
-                shared->done.notify_one();
-            });
+            try {
+                std::thread([shared, h, &work] {
+                    int waiting = Waiting;
+                    if (!shared->state[h].compare_exchange_strong(waiting, Started))
+                        return;
+                    work();
+                    {
+                        std::lock_guard<std::mutex> lock(shared->mutex);
+                        ++shared->finished;
+                    }
+                    shared->done.notify_one();
+                }).detach();
+            } catch (const std::system_error&) {
+                // No thread to be had: the caller does the work alone.
+            }
         }
     }
     work();
