@@ -144,6 +144,8 @@ void settleZero(float& extreme, const float* values, std::int64_t n, std::int64_
     }
 }
 
+// In double: the squared length of a finite float vector always fits, and
+// comparing squares spares a square root per point.
 double squaredLength(const Vector3& v)
 {
     const double x = v.x;
