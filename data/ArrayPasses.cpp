@@ -68,38 +68,42 @@ Masks finite(const Floats& v)
     return (v > -infinity) & (v < infinity);
 }
 
-// Four vectors (x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3) as one lane of x,
-// of y and of z per vector, and back.
+// Four vectors are twelve floats a = (x0 y0 z0 x1), b = (y1 z1 x2 y2),
+// c = (z2 x3 y3 z3). Each step below takes two lanes of one register and two
+// of another, one instruction where the machine has SIMD registers.
 struct Components
 {
     Floats x;
     Floats y;
     Floats z;
 
-    static Components of(const float* from)
+    static Components of(const Floats& a, const Floats& b, const Floats& c)
     {
-        const Floats a = load(from);
-        const Floats b = load(from + 4);
-        const Floats c = load(from + 8);
-        return {
-            __builtin_shufflevector(__builtin_shufflevector(a, b, 0, 3, 6, -1), c, 0, 1, 2, 5),
-            __builtin_shufflevector(__builtin_shufflevector(a, b, 1, 4, 7, -1), c, 0, 1, 2, 6),
-            __builtin_shufflevector(__builtin_shufflevector(a, b, 2, 5, -1, -1), c, 0, 1, 4, 7)};
-    }
-
-    void storeTo(float* to) const
-    {
-        store(to,
-              __builtin_shufflevector(__builtin_shufflevector(x, y, 0, 4, -1, 1), z, 0, 1, 4, 3));
-        store(to + 4,
-              __builtin_shufflevector(__builtin_shufflevector(x, y, 5, -1, 2, 6), z, 0, 5, 2, 3));
-        store(to + 8,
-              __builtin_shufflevector(__builtin_shufflevector(x, y, -1, 3, 7, -1), z, 6, 1, 2, 7));
+        const Floats xy = __builtin_shufflevector(b, c, 2, 3, 5, 6); // x2 y2 x3 y3
+        const Floats yz = __builtin_shufflevector(a, b, 1, 2, 4, 5); // y0 z0 y1 z1
+        return {__builtin_shufflevector(a, xy, 0, 3, 4, 6),
+                __builtin_shufflevector(yz, xy, 0, 2, 5, 7),
+                __builtin_shufflevector(yz, c, 1, 3, 4, 7)};
     }
 };
 
-// Running extremes of the finite values per lane. The lanes find the extreme
-// values, not which of 0 and -0 came first: firstZero settles that.
+// The lanes of one per-vector mask for a, b and c.
+struct Spread
+{
+    Masks a;
+    Masks b;
+    Masks c;
+
+    explicit Spread(const Masks& m)
+        : a(__builtin_shufflevector(m, m, 0, 0, 4, 5)),
+          b(__builtin_shufflevector(m, m, 1, 1, 6, 6)), c(__builtin_shufflevector(m, m, 2, 3, 7, 7))
+    {
+    }
+};
+
+// The smallest and largest value per lane, NaN passed over. An infinity
+// found means that the lanes do not hold the finite extremes: the caller
+// then takes the plain loop, which infinities make no slower than the rest.
 struct Lanes
 {
     Floats low = filled(infinity);
@@ -107,8 +111,16 @@ struct Lanes
 
     void add(const Floats& v)
     {
-        low = ((v < low) & (v > -infinity)) ? v : low;
-        high = ((v > high) & (v < infinity)) ? v : high;
+        low = v < low ? v : low;
+        high = v > high ? v : high;
+    }
+
+    bool finite() const
+    {
+        for (int lane = 0; lane < 4; ++lane)
+            if (low[lane] == -infinity || high[lane] == infinity)
+                return false;
+        return true;
     }
 
     void addLaneTo(int lane, Extremes<float>& extremes) const
@@ -132,6 +144,8 @@ void settleZero(float& extreme, const float* values, std::int64_t n, std::int64_
     }
 }
 
+// In double: the squared length of a finite float vector always fits, and
+// comparing squares spares a square root per point.
 double squaredLength(const Vector3& v)
 {
     const double x = v.x;
@@ -149,6 +163,11 @@ Extremes<float> ArrayPasses::extremes(const float* values, std::int64_t n)
     for (; k + 4 <= n; k += 4)
         lanes.add(load(values + k));
     Extremes<float> result;
+    if (!lanes.finite()) {
+        for (k = 0; k < n; ++k)
+            result.add(values[k]);
+        return result;
+    }
     for (int lane = 0; lane < 4; ++lane)
         lanes.addLaneTo(lane, result);
     for (; k < n; ++k)
@@ -162,7 +181,7 @@ void ArrayPasses::positionExtremes(const Vector3* points, std::int64_t n, Extrem
                                    Extremes<float>& ys)
 {
     const float* f = reinterpret_cast<const float*>(points);
-    // Lane l of a, b, c holds float 4 * l, 4 * l + 1, ... of each twelve.
+    // Lane l of a, b, c holds float l, 4 + l and 8 + l of each twelve.
     Lanes a;
     Lanes b;
     Lanes c;
@@ -174,6 +193,14 @@ void ArrayPasses::positionExtremes(const Vector3* points, std::int64_t n, Extrem
     }
     xs = Extremes<float>();
     ys = Extremes<float>();
+    // A z that is infinite sends the x and y the plain way too; no matter.
+    if (!a.finite() || !b.finite() || !c.finite()) {
+        for (k = 0; k < n; ++k) {
+            xs.add(points[k].x);
+            ys.add(points[k].y);
+        }
+        return;
+    }
     a.addLaneTo(0, xs);
     a.addLaneTo(3, xs);
     b.addLaneTo(2, xs);
@@ -194,30 +221,44 @@ void ArrayPasses::positionExtremes(const Vector3* points, std::int64_t n, Extrem
 
 Extremes<double> ArrayPasses::squaredLengthExtremes(const Vector3* vectors, std::int64_t n)
 {
-    // Compared two lanes at a time: wider double lanes are split badly
-    // where the machine has no register for them.
+    // Two lanes of double at a time: wider ones are split badly where the
+    // machine has no register for them.
     typedef double Pair __attribute__((vector_size(16)));
+    const auto squares = [](const Floats& v, Pair& low, Pair& high) {
+        const Doubles d = __builtin_convertvector(v, Doubles);
+        const Doubles square = d * d;
+        low = __builtin_shufflevector(square, square, 0, 1);
+        high = __builtin_shufflevector(square, square, 2, 3);
+    };
     const double largest = std::numeric_limits<double>::infinity();
     Pair low[2] = {{largest, largest}, {largest, largest}};
     Pair high[2] = {{-largest, -largest}, {-largest, -largest}};
     const float* f = reinterpret_cast<const float*>(vectors);
     std::int64_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const Components v = Components::of(f + 3 * k);
-        const Doubles x = __builtin_convertvector(v.x, Doubles);
-        const Doubles y = __builtin_convertvector(v.y, Doubles);
-        const Doubles z = __builtin_convertvector(v.z, Doubles);
-        const Doubles sum = x * x + y * y + z * z;
-        const Pair squares[2] = {__builtin_shufflevector(sum, sum, 0, 1),
-                                 __builtin_shufflevector(sum, sum, 2, 3)};
-        // Never negative; infinity never passes below, NaN never passes.
+        // p0 = x0 y0, p1 = z0 x1, p2 = y1 z1, p3 = x2 y2, p4 = z2 x3, p5 = y3 z3.
+        Pair p[6];
+        squares(load(f + 3 * k), p[0], p[1]);
+        squares(load(f + 3 * k + 4), p[2], p[3]);
+        squares(load(f + 3 * k + 8), p[4], p[5]);
+        const Pair sum[2] = {
+            __builtin_shufflevector(p[0], p[1], 0, 3) + __builtin_shufflevector(p[0], p[2], 1, 2) +
+                __builtin_shufflevector(p[1], p[2], 0, 3),
+            __builtin_shufflevector(p[3], p[4], 0, 3) + __builtin_shufflevector(p[3], p[5], 1, 2) +
+                __builtin_shufflevector(p[4], p[5], 0, 3)};
         for (int half = 0; half < 2; ++half) {
-            const Pair s = squares[half];
-            low[half] = (s < low[half]) ? s : low[half];
-            high[half] = ((s > high[half]) & (s < largest)) ? s : high[half];
+            low[half] = sum[half] < low[half] ? sum[half] : low[half];
+            high[half] = sum[half] > high[half] ? sum[half] : high[half];
         }
     }
     Extremes<double> result;
+    // Squares are never negative; an infinite one hides the largest finite.
+    if (high[0][0] == largest || high[0][1] == largest || high[1][0] == largest ||
+        high[1][1] == largest) {
+        for (k = 0; k < n; ++k)
+            result.add(squaredLength(vectors[k]));
+        return result;
+    }
     for (int half = 0; half < 2; ++half) {
         for (int lane = 0; lane < 2; ++lane) {
             result.add(low[half][lane]);
@@ -260,16 +301,21 @@ void ArrayPasses::normalizeVectors(Vector3* vectors, float* magnitudes, std::int
     float* f = reinterpret_cast<float*>(vectors);
     std::int64_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const Components v = Components::of(f + 3 * k);
-        const Masks usable = finite(v.x) & finite(v.y) & finite(v.z);
-        Components u = {product(v.x, scale), product(v.y, scale), product(v.z, scale)};
+        float* at = f + 3 * k;
+        const Floats a = product(load(at), scale);
+        const Floats b = product(load(at + 4), scale);
+        const Floats c = product(load(at + 8), scale);
+        const Components u = Components::of(a, b, c);
         const Floats sum = u.x * u.x + u.y * u.y + u.z * u.z;
-        const Floats length = squareRoot(sum);
-        u.x = usable ? u.x : missing;
-        u.y = usable ? u.y : missing;
-        u.z = usable ? u.z : missing;
-        u.storeTo(f + 3 * k);
-        store(magnitudes + k, usable ? length : missing);
+        // The scale makes every finite component at most 1 in size and
+        // leaves an infinity or NaN as it is: the sum is finite exactly for
+        // the vectors with three finite components.
+        const Masks usable = sum < infinity;
+        const Spread keep(usable);
+        store(at, keep.a ? a : missing);
+        store(at + 4, keep.b ? b : missing);
+        store(at + 8, keep.c ? c : missing);
+        store(magnitudes + k, usable ? squareRoot(sum) : missing);
     }
     for (; k < n; ++k) {
         Vector3& u = vectors[k];
@@ -298,4 +344,15 @@ void ArrayPasses::normalizeValues(float* values, std::int64_t n, double minimum,
         const float value = values[k];
         values[k] = std::isfinite(value) ? float((value - minimum) * scale) : notANumber;
     }
+}
+
+void ArrayPasses::blend(const float* lower, const float* upper, float weight, std::int64_t n,
+                        float* out)
+{
+    const float other = 1.0f - weight;
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        store(out + k, weight * load(lower + k) + other * load(upper + k));
+    for (; k < n; ++k)
+        out[k] = weight * lower[k] + other * upper[k];
 }

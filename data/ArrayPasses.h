@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-// The passes of loading over whole arrays, four elements at a time. Each
-// gives, bit for bit, what the plain loop in its comment gives, NaN, infinity
-// and the sign of a zero extreme included; the loaders rely on that to keep
-// the arrays of a data set unchanged by how they were computed.
+// The passes of loading and resampling over whole arrays, four elements at a
+// time. Each gives, bit for bit, what the plain loop in its comment gives,
+// NaN, infinity and the sign of a zero extreme included; the loaders rely on
+// that to keep the arrays of a data set unchanged by how they were computed.
 class ArrayPasses
 {
 public:
@@ -27,8 +27,13 @@ public:
     // A vector with a component that is not finite becomes (NaN, NaN, NaN)
     // with magnitude NaN; any other has each component c replaced by
     // float(c * scale) and magnitude sqrt(x * x + y * y + z * z) of those, in
-    // float.
+    // float. The scale must leave no finite vector longer than about 1: one
+    // over the largest length among them, say.
     static void normalizeVectors(Vector3* vectors, float* magnitudes, std::int64_t n, double scale);
     // A value that is not finite becomes NaN, any other v float((v - minimum) * scale).
     static void normalizeValues(float* values, std::int64_t n, double minimum, double scale);
+    // out[k] = weight * lower[k] + (1 - weight) * upper[k] in float, the
+    // last step of bilinear resampling.
+    static void blend(const float* lower, const float* upper, float weight, std::int64_t n,
+                      float* out);
 };

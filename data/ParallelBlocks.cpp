@@ -1,18 +1,20 @@
 #include "data/ParallelBlocks.h"
 
-#include <QSemaphore>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
-// A helper waits in the pool's queue, then either starts (and the caller
-// waits for it to finish) or is withdrawn by the caller; whichever changes
-// its state first decides.
+// A helper thread, once it runs, either starts work (and the caller waits
+// for it to finish) or finds itself withdrawn by the caller; whichever
+// changes its state first decides.
 enum HelperState
 {
     Waiting,
@@ -20,13 +22,15 @@ enum HelperState
     Withdrawn
 };
 
-// What the caller and its helpers share. A withdrawn helper that starts late
+// What the caller and its helpers share. A withdrawn helper that runs late
 // touches only this, never the caller's blocks.
 struct Shared
 {
     std::atomic<int> next{0};
     std::unique_ptr<std::atomic<int>[]> state;
-    QSemaphore finished;
+    std::mutex mutex;
+    std::condition_variable done;
+    int finished = 0;
 };
 
 } // namespace
@@ -64,13 +68,21 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         for (int h = 0; h < helpers; ++h)
             shared->state[h].store(Waiting);
         for (int h = 0; h < helpers; ++h) {
-            QThreadPool::globalInstance()->start([shared, h, &work] {
-                int waiting = Waiting;
-                if (!shared->state[h].compare_exchange_strong(waiting, Started))
-                    return;
-                work();
-                shared->finished.release();
-            });
+            try {
+                std::thread([shared, h, &work] {
+                    int waiting = Waiting;
+                    if (!shared->state[h].compare_exchange_strong(waiting, Started))
+                        return;
+                    work();
+                    {
+                        std::lock_guard<std::mutex> lock(shared->mutex);
+                        ++shared->finished;
+                    }
+                    shared->done.notify_one();
+                }).detach();
+            } catch (const std::system_error&) {
+                // No thread to be had: the caller does the work alone.
+            }
         }
     }
     work();
@@ -80,5 +92,6 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         if (!shared->state[h].compare_exchange_strong(waiting, Withdrawn))
             ++started;
     }
-    shared->finished.acquire(started);
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    shared->done.wait(lock, [&] { return shared->finished == started; });
 }

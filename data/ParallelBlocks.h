@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 
-// Runs the blocks of a range of items on the calling thread and on helpers
-// from the global thread pool, each block taken by whichever thread is free
-// next. A helper that has not started by the time the caller has run out of
-// blocks is withdrawn, so a busy machine costs no wait for threads that never
-// get the processor. Every item is handled exactly as a single thread would
+// Runs the blocks of a range of items on the calling thread and on helper
+// threads, each block taken by whichever thread is free next. A helper that
+// has not started by the time the caller has run out of blocks is withdrawn
+// (it ends as soon as it runs), so a busy machine costs no wait for threads
+// that never get the processor. Every item is handled exactly as a single thread would
 // handle it, so results do not depend on the split; what a block gathers
 // (extremes, say) is kept per block and combined by the caller in block order.
 class ParallelBlocks

@@ -1,5 +1,6 @@
 #include "data/RectangularFlowData.h"
 
+#include "data/ArrayPasses.h"
 #include "data/ParallelBlocks.h"
 #include "data/ProfileTimer.h"
 
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -39,6 +41,9 @@ struct AxisSamples
         return true;
     }
 };
+
+// Raster columns resampled together (see calcScalar).
+constexpr int columnsPerPass = 4096;
 
 } // namespace
 
@@ -182,17 +187,42 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
     const int* rowCell = rows.cell.get();
     const float* rowWeight = rows.weight.get();
     const int stride = resolutionX;
+    // Each sample is wy * h(j) + (1 - wy) * h(j + 1), where h interpolates
+    // grid rows j and j + 1 across: computed in that order, a row's h serves
+    // every raster row that needs it, usually two in a row. The columns go in
+    // passes narrow enough for the two rows of h to stay on the stack.
     ParallelBlocks::run(height, ParallelBlocks::grainFor(width), [=](int, int first, int last) {
-        for (int r = first; r < last; ++r) {
-            const float wy = rowWeight[r];
-            const float* lower = values + size_t(rowCell[r]) * size_t(stride);
-            const float* upper = lower + stride;
-            float* line = out + size_t(r) * size_t(width);
-            for (int c = 0; c < width; ++c) {
-                const int i = colCell[c];
-                const float wx = colWeight[c];
-                line[c] = wy * (wx * lower[i] + (1.0f - wx) * lower[i + 1]) +
-                          (1.0f - wy) * (wx * upper[i] + (1.0f - wx) * upper[i + 1]);
+        float rowsAcross[2][columnsPerPass];
+        for (int c0 = 0; c0 < width; c0 += columnsPerPass) {
+            const int n = std::min(columnsPerPass, width - c0);
+            const auto across = [&](int j, float* h) {
+                const float* row = values + size_t(j) * size_t(stride);
+                for (int k = 0; k < n; ++k) {
+                    const int i = colCell[c0 + k];
+                    const float wx = colWeight[c0 + k];
+                    h[k] = wx * row[i] + (1.0f - wx) * row[i + 1];
+                }
+            };
+            float* lower = rowsAcross[0];
+            float* upper = rowsAcross[1];
+            int lowerRow = -1;
+            int upperRow = -1;
+            for (int r = first; r < last; ++r) {
+                const int j = rowCell[r];
+                if (j == upperRow) {
+                    std::swap(lower, upper);
+                    lowerRow = j;
+                    upperRow = -1;
+                } else if (j != lowerRow) {
+                    across(j, lower);
+                    lowerRow = j;
+                }
+                if (upperRow != j + 1) {
+                    across(j + 1, upper);
+                    upperRow = j + 1;
+                }
+                ArrayPasses::blend(lower, upper, rowWeight[r], n,
+                                   out + size_t(r) * size_t(width) + size_t(c0));
             }
         }
     });
