@@ -66,6 +66,10 @@ class Build:
             self.tests[test["name"]] = {"targets": needed, "inputs": inputs, "seconds": 0.0}
 
     def tests_using(self, source):
+        # Ninja lists sources as inputs, not the headers they include: a
+        # mutated header may reach any test.
+        if source.endswith(".h"):
+            return list(self.tests)
         return [name for name, t in self.tests.items() if source in t["inputs"]]
 
     def objects_of(self, source):
@@ -127,6 +131,11 @@ def main():
         if state["path"] is not None:
             with open(state["path"], "w", encoding="utf-8") as f:
                 f.write(state["text"])
+            if state["path"].endswith(".h"):
+                # Left newer than every object compiled with the mutant, so
+                # that the next build compiles them all again.
+                state["path"] = None
+                return
             os.utime(state["path"], ns=(state["stat"].st_atime_ns, state["stat"].st_mtime_ns))
             # The object built from the mutant is newer than the restored
             # source; remove it so that the next build compiles the original.
