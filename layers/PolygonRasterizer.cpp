@@ -314,7 +314,12 @@ void PolygonRasterizer::blendShape(QRgb color)
         float sum = 0.0f;
         for (int column = first; column < blendEnd; ++column) {
             sum += row[column];
-            level[column] = quint8(std::min(int(std::fabs(sum) * 255.0f + 0.5f), 255));
+            // Even-odd: twice-covered area is outside again, as with the
+            // painter's default fill rule.
+            const float winding = std::fabs(sum);
+            const float parity = winding - 2.0f * float(int(winding * 0.5f));
+            const float coverage = std::min(parity, 2.0f - parity);
+            level[column] = quint8(int(coverage * 255.0f + 0.5f));
         }
         std::fill(row + first, row + last + 1, 0.0f);
 

@@ -11,7 +11,8 @@
 // covers and the colour is blended over what is there (source over). Pixel
 // (i, j) is the square [i, i + 1] x [j, j + 1], as in the toolkit's
 // antialiased painting, so a picture equals a QPainter's up to the rounding of
-// coverage. Where a polygon overlaps itself it counts once (non-zero winding).
+// coverage. Where a polygon overlaps itself, the overlap is outside (the
+// even-odd rule, the painter's default for polygons).
 //
 // Made for many small shapes of one colour each (arrow glyphs, stroked
 // segments): a shape costs its edges and the pixels of its own rows, with no

@@ -160,6 +160,9 @@ void TestPolygonRasterizer::matchesPainter_data()
     // Its part beyond the border spans less than a float in y.
     QTest::newRow("nearly level edge leaving the picture")
         << Shape{QPolygonF({{30, 1}, {30, 20.3}, {90, 20.300001}}), 0, red} << grey;
+    // Even-odd: the pentagon in the middle stays empty.
+    QTest::newRow("self-crossing star")
+        << Shape{QPolygonF({{32, 2}, {44, 40}, {12, 16}, {52, 16}, {20, 40}}), 0, red} << grey;
     QTest::newRow("outside") << Shape{QPolygonF({{-9, -9}, {-1, -9}, {-5, -2}}), 0, red} << grey;
     QTest::newRow("segment, diagonal, 1 wide")
         << Shape{QPolygonF({{5.2, 40.1}, {50.7, 3.3}}), 1.0, red} << grey;
