@@ -125,11 +125,8 @@ inline Grid uniformGrid(int nx = 4, int ny = 3)
 
 inline void appendWord(QByteArray& out, quint64 value, int word)
 {
-    char raw[8];
-    if (word == 8)
-        qToLittleEndian<quint64>(value, raw);
-    else
-        qToLittleEndian<quint32>(quint32(value), raw);
+    char raw[8]; // little-endian: a 4-byte word is the first half
+    qToLittleEndian<quint64>(value, raw);
     out.append(raw, word);
 }
 

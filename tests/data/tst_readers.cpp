@@ -48,11 +48,6 @@ QByteArray edited(QByteArray text, const QByteArray& from, const QByteArray& to)
     return text.replace(from, to);
 }
 
-bool same(float a, float b)
-{
-    return a == b || (std::isnan(a) && std::isnan(b));
-}
-
 QString shape(const FlowData& d)
 {
     return QStringLiteral("%1 x %2 points, %3 scalar sets")
@@ -64,9 +59,8 @@ QString shape(const FlowData& d)
 // Position, vector and scalars of point k.
 QList<float> pointValues(const FlowData& d, int k)
 {
-    const Vector3 p = d.geometryArray()[k];
-    const Vector3 u = d.vectorArray()[k];
-    QList<float> values{p.x, p.y, u.x, u.y};
+    QList<float> values{d.geometryArray()[k].x, d.geometryArray()[k].y, d.vectorArray()[k].x,
+                        d.vectorArray()[k].y};
     for (const ScalarSet& set : d.scalarSets())
         values.append(set.values[k]);
     return values;
@@ -77,6 +71,7 @@ QString difference(const FlowData& a, const FlowData& b)
 {
     if (shape(a) != shape(b))
         return shape(a) + ", expected " + shape(b);
+    auto same = [](float x, float y) { return x == y || (std::isnan(x) && std::isnan(y)); };
     for (int k = 0; k < a.resolutionXValue() * a.resolutionYValue(); ++k) {
         const QList<float> got = pointValues(a, k);
         const QList<float> want = pointValues(b, k);
@@ -102,57 +97,56 @@ QString difference(const FlowData& a, const FlowData& b)
 bool writeNetCdf(const QString& path, const QByteArray& recipe)
 {
     const Grid g;
-    int id = 0;
-    NC(nc_create(path.toLocal8Bit().constData(), recipe == "netcdf4" ? NC_NETCDF4 : NC_CLOBBER,
-                 &id));
     const bool timeDepth = recipe == "time_depth";
     const bool descending = recipe == "descending_lat";
     const bool packed = recipe == "packed_fill";
-    int time = -1, depth = -1, lat = -1, lon = -1;
+    const bool curvilinear = recipe == "curvilinear"; // two-dimensional coordinate variables
+    int id = 0, time = -1, depth = -1, lat = -1, lon = -1, latVar = 0, lonVar = 0, timeVar = 0;
+    auto text = [&](int var, const char* name, const char* value) {
+        return nc_put_att_text(id, var, name, std::strlen(value), value);
+    };
+    NC(nc_create(path.toLocal8Bit().constData(), recipe == "netcdf4" ? NC_NETCDF4 : NC_CLOBBER,
+                 &id));
     if (timeDepth) {
         NC(nc_def_dim(id, "time", 2, &time));
         NC(nc_def_dim(id, "depth", 3, &depth));
     }
     NC(nc_def_dim(id, "lat", size_t(g.ny()), &lat));
     NC(nc_def_dim(id, "lon", size_t(g.nx()), &lon));
-    int latVar = 0, lonVar = 0, timeVar = 0;
-    // Curvilinear: two-dimensional coordinate variables.
-    const bool curvilinear = recipe == "curvilinear";
     const int plane[2] = {lat, lon};
-    const int rank = curvilinear ? 2 : 1;
-    NC(nc_def_var(id, curvilinear ? "latitude" : "lat", NC_DOUBLE, rank, curvilinear ? plane : &lat,
-                  &latVar));
-    NC(nc_def_var(id, curvilinear ? "longitude" : "lon", NC_DOUBLE, rank,
+    NC(nc_def_var(id, curvilinear ? "latitude" : "lat", NC_DOUBLE, curvilinear ? 2 : 1,
+                  curvilinear ? plane : &lat, &latVar));
+    NC(nc_def_var(id, curvilinear ? "longitude" : "lon", NC_DOUBLE, curvilinear ? 2 : 1,
                   curvilinear ? plane : &lon, &lonVar));
-    NC(nc_put_att_text(id, latVar, "units", 13, "degrees_north"));
-    NC(nc_put_att_text(id, lonVar, "units", 12, "degrees_east"));
+    NC(text(latVar, "units", "degrees_north"));
+    NC(text(lonVar, "units", "degrees_east"));
     if (timeDepth) {
         NC(nc_def_var(id, "time", NC_DOUBLE, 1, &time, &timeVar));
-        NC(nc_put_att_text(id, timeVar, "units", 24, "hours since 2001-1-1 0:0"));
+        NC(text(timeVar, "units", "hours since 2001-1-1 0:0"));
     }
     const std::vector<int> dims =
         timeDepth ? std::vector<int>{time, depth, lat, lon} : std::vector<int>{lat, lon};
-    const QByteArray uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
-    const QByteArray vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
-    const nc_type type = packed ? NC_SHORT : NC_FLOAT;
+    const int rank = int(dims.size());
+    const char* uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
+    const char* vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
     int u = 0, v = 0, p = 0, u2 = 0, v2 = 0;
-    NC(nc_def_var(id, uName.constData(), type, int(dims.size()), dims.data(), &u));
-    NC(nc_def_var(id, vName.constData(), type, int(dims.size()), dims.data(), &v));
-    NC(nc_def_var(id, "p", NC_FLOAT, int(dims.size()), dims.data(), &p));
-    NC(nc_put_att_text(id, p, "units", 2, "Pa"));
+    NC(nc_def_var(id, uName, packed ? NC_SHORT : NC_FLOAT, rank, dims.data(), &u));
+    NC(nc_def_var(id, vName, packed ? NC_SHORT : NC_FLOAT, rank, dims.data(), &v));
+    NC(nc_def_var(id, "p", NC_FLOAT, rank, dims.data(), &p));
+    NC(text(p, "units", "Pa"));
     if (recipe == "two_pairs") {
-        NC(nc_def_var(id, "u", NC_FLOAT, int(dims.size()), dims.data(), &u2));
-        NC(nc_def_var(id, "v", NC_FLOAT, int(dims.size()), dims.data(), &v2));
-        NC(nc_put_att_text(id, u2, "standard_name", 20, "sea_water_x_velocity"));
-        NC(nc_put_att_text(id, v2, "standard_name", 20, "sea_water_y_velocity"));
+        NC(nc_def_var(id, "u", NC_FLOAT, rank, dims.data(), &u2));
+        NC(nc_def_var(id, "v", NC_FLOAT, rank, dims.data(), &v2));
+        NC(text(u2, "standard_name", "sea_water_x_velocity"));
+        NC(text(v2, "standard_name", "sea_water_y_velocity"));
     }
     if (recipe != "common_names" && recipe != "no_pair") {
-        NC(nc_put_att_text(id, u, "standard_name", 27, "eastward_sea_water_velocity"));
-        NC(nc_put_att_text(id, v, "standard_name", 28, "northward_sea_water_velocity"));
+        NC(text(u, "standard_name", "eastward_sea_water_velocity"));
+        NC(text(v, "standard_name", "northward_sea_water_velocity"));
     }
-    NC(nc_put_att_text(id, u, "units", 5, "m s-1"));
+    NC(text(u, "units", "m s-1"));
     if (curvilinear)
-        NC(nc_put_att_text(id, u, "coordinates", 18, "latitude longitude"));
+        NC(text(u, "coordinates", "latitude longitude"));
     const short fill = -32767;
     const float missing = -999.0f;
     if (packed) {
@@ -211,13 +205,9 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
             NC(nc_put_var_float(id, c == 2 ? u2 : v2, values.data()));
     }
     NC(nc_close(id));
-    if (recipe == "truncated") {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadWrite))
-            return false;
-        file.resize(file.size() - 60);
-    }
-    return true;
+    QFile file(path);
+    return recipe != "truncated" ||
+           (file.open(QIODevice::ReadWrite) && file.resize(file.size() - 60));
 }
 
 } // namespace
