@@ -142,12 +142,6 @@ void TestFlowDataWorker::requestDuringComputationStartsOneMore()
     QCOMPARE(asked[0].width, 8);
     QCOMPARE(asked[1].width, 3);
     QCOMPARE(asked[1].height, 2);
-
-    QSize size;
-    float* raster = worker.takeResult(&size);
-    QVERIFY(raster);
-    QCOMPARE(size, QSize(3, 2));
-    delete[] raster;
 }
 
 void TestFlowDataWorker::parameterChangeDropsUntakenRaster()
@@ -214,8 +208,6 @@ void TestFlowDataWorker::unusableParametersComputeNothing()
     worker.startIfIdle();
     worker.wait();
     QCoreApplication::processEvents();
-    for (const FakeFlowData::Request& r : data.requests())
-        QVERIFY(r.index >= 0 && r.index < scalarSets);
     QCOMPARE(receiver.events, usable ? 1 : 0);
     QCOMPARE(data.requests().size(), usable ? 1 : 0);
     delete[] worker.takeResult();
