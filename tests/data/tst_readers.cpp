@@ -466,15 +466,15 @@ void TestReaders::vtkXml_data()
         QTest::newRow(name.constData())
             << text << suffix << QByteArray() << QString() << reference << outcome;
     };
+    // The two kinds differ only in where the geometry comes from; the arrays
+    // are decoded alike.
+    row(".vti ascii", FormatWriters::vtkXml(uniform, false, "ascii", false), "vti", "uniform",
+        "p; ; ");
     for (const QByteArray format : {"ascii", "binary", "raw", "base64"}) {
         for (const bool compressed : {false, true}) {
-            if (format == "ascii" && compressed)
-                continue;
-            const QByteArray name = format + (compressed ? " zlib" : "");
-            row(".vti " + name, FormatWriters::vtkXml(uniform, false, format, compressed), "vti",
-                "uniform", "p; ; ");
-            row(".vtr " + name, FormatWriters::vtkXml(g, true, format, compressed), "vtr", "grid",
-                "p; ; ");
+            if (format != "ascii" || !compressed)
+                row(".vtr " + format + (compressed ? " zlib" : ""),
+                    FormatWriters::vtkXml(g, true, format, compressed), "vtr", "grid", "p; ; ");
         }
     }
     row(".vtr raw zlib UInt64", FormatWriters::vtkXml(g, true, "raw", true, 8), "vtr", "grid",
