@@ -43,9 +43,9 @@ QString numbered(const QString& name, int k, const char* extension)
 // Tokens: g shared NAME.gri; gK / hK (other positions) / rK (other
 // resolution, with its data) NAME.0000K.gri; dK NAME.0000K.dat; cK a
 // truncated NAME.0000K.dat; n NAME.dat.
-bool writeFiles(const QString& name, const QString& spec)
+bool writeFiles(const QString& name, const QString& tokens)
 {
-    for (const QString& token : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& token : tokens.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QChar kind = token[0];
         const int k = token.mid(1).toInt();
         bool ok = false;
