@@ -178,7 +178,8 @@ void TestFlowDataWorker::unusableParametersComputeNothing_data()
     QTest::addColumn<QString>("diagnostic");
 
     QTest::newRow("usable parameters") << 2 << 1 << true << QSize(6, 5) << QString();
-    QTest::newRow("index beyond a smaller data set") << 1 << 2 << true << QSize(6, 5) << QString();
+    QTest::newRow("index one past a smaller data set")
+        << 1 << 1 << true << QSize(6, 5) << QString();
     QTest::newRow("no data set") << 2 << 0 << false << QSize(6, 5) << QString();
     QTest::newRow("empty raster") << 2 << 0 << true << QSize(0, 10) << QString();
     QTest::newRow("raster beyond the memory cap")
