@@ -75,7 +75,6 @@ void TestLayerArrows::gridCounts_data()
     QTest::addColumn<int>("quantity");
     QTest::addColumn<QSize>("counts");
 
-    QTest::newRow("twice as wide") << 2.0f << 20 << QSize(40, 20);
     QTest::newRow("half rounded up") << 1.25f << 10 << QSize(13, 10); // 12.5
     QTest::newRow("2 x 2000 grid at quantity 100") << 0.001f << 100 << QSize(100, 400);
     QTest::newRow("quantity below the slider") << 1.0f << 1 << QSize(3, 3);
