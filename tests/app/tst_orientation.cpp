@@ -1,4 +1,3 @@
-#include "app/Main.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "layers/LayerArrows.h"
@@ -7,7 +6,6 @@
 #include "tests/transfer/MouseScript.h"
 
 #include <QApplication>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,7 +57,6 @@ private slots:
     void picture();
     void dragAndZoomFollowThePointer_data();
     void dragAndZoomFollowThePointer();
-    void loadFailureInStatusBar();
 
 private:
     QTemporaryDir dir;
@@ -145,20 +142,6 @@ void TestOrientation::dragAndZoomFollowThePointer()
     QCOMPARE(view.zoomScale(), 1.25f);
     QVERIFY(view.domainPosition(centre, &after));
     QVERIFY(QLineF(before, after).length() < 1e-9);
-}
-
-void TestOrientation::loadFailureInStatusBar()
-{
-    Main window;
-    QVERIFY(window.loadFlowData(rotation + ".gri"));
-
-    QFile::copy(rotation + ".gri", dir.filePath("cut.gri"));
-    QFile::copy(rotation + ".dat", dir.filePath("cut.dat"));
-    QFile cut(dir.filePath("cut.dat"));
-    QVERIFY(cut.resize(100));
-    QVERIFY(!window.loadFlowData(dir.filePath("cut.gri")));
-    QCOMPARE(window.statusBar()->currentMessage(),
-             QString("Could not load cut.gri: data file shorter than the header promises"));
 }
 
 QTEST_MAIN(TestOrientation)

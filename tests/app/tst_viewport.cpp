@@ -107,8 +107,6 @@ void TestViewPort::zoom_data()
 
     QTest::newRow("wheel: delta 240 applies the factor once")
         << 2.0f << view << QList<int>{240} << false << 0.8f << QSize(800, 400) << 1;
-    QTest::newRow("wheel: delta -120 enlarges")
-        << 2.0f << view << QList<int>{backward} << false << 1.25f << QSize(1250, 625) << 1;
     QTest::newRow("wheel: the eleventh step is refused")
         << 2.0f << view << QList<int>(11, forward) << false << tenSteps << QSize(107, 54) << 10;
     QTest::newRow("wheel: enlarging stops at the cap")

@@ -38,36 +38,8 @@ void operate(QWidget* control, const QVariant& input)
         spinBox->setValue(input.toDouble());
     else if (auto* groupBox = qobject_cast<QGroupBox*>(control))
         groupBox->setChecked(input.toBool());
-    else if (auto* button = qobject_cast<QAbstractButton*>(control); button && input.isNull())
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
         button->click();
-    else if (button)
-        button->setChecked(input.toBool());
-}
-
-Streamline straightLine(double y, double x0, double step, int segments, double taperAtEnd = 1.0)
-{
-    Streamline line;
-    for (int k = 0; k <= segments; ++k)
-        line.push_back({x0 + step * k, y, 1.0f, 0.5, k == segments ? taperAtEnd : 1.0});
-    return line;
-}
-
-// Alpha-weighted centre rows of the separate runs of painted pixels in column x.
-QList<double> lineCentres(const QImage& image, int x)
-{
-    QList<double> centres;
-    double weight = 0.0, moment = 0.0;
-    for (int y = 0; y <= image.height(); ++y) {
-        const int alpha = y < image.height() ? qAlpha(image.pixel(x, y)) : 0;
-        if (alpha > 0) {
-            weight += alpha;
-            moment += alpha * (y + 0.5);
-        } else if (weight > 0.0) {
-            centres << moment / weight;
-            weight = moment = 0.0;
-        }
-    }
-    return centres;
 }
 
 } // namespace
@@ -83,11 +55,9 @@ class TestLayerStreamlines : public QObject
 private slots:
     void settingsReachTheTracer_data();
     void settingsReachTheTracer();
-    void uniformFieldGivesEvenlySpacedLines();
     void reportsIncompleteTracing();
     void segmentColour_data();
     void segmentColour();
-    void taperingNarrowsTheSegment();
     void glyphInterval_data();
     void glyphInterval();
 };
@@ -162,93 +132,35 @@ void TestLayerStreamlines::settingsReachTheTracer()
     }
 }
 
-void TestLayerStreamlines::uniformFieldGivesEvenlySpacedLines()
-{
-    const int width = 400;
-    const double dSep = 0.05;
-    FakeFlowData flow(1.0f, Fields::uniform(0.0));
-    QWidget panel;
-    LayerStreamlines layer(true);
-    layer.setupControls(&panel);
-    layer.setDSep(dSep);
-    layer.setLineWidth(10);
-    layer.setFlowData(&flow);
-    layer.setSize(QSize(width, width));
-
-    const QList<double> middle = lineCentres(layer.currentImage(), width / 2);
-    QVERIFY(middle.size() >= int(1.0 / dSep) - 1);
-    for (int k = 1; k < middle.size(); ++k)
-        QVERIFY2(std::abs(middle[k] - middle[k - 1] - dSep * width) <= 0.75,
-                 qPrintable(QString("lines %1 and %2").arg(k - 1).arg(k)));
-    for (int x : {width / 10, width * 9 / 10})
-        QCOMPARE(lineCentres(layer.currentImage(), x), middle);
-}
-
 void TestLayerStreamlines::segmentColour_data()
 {
-    QTest::addColumn<TransferFunction>("function");
-    QTest::addColumn<float>("magnitude");
     QTest::addColumn<double>("texture"); // NaN: texture off
     QTest::addColumn<QColor>("expected");
 
-    const TransferFunction white; // transparent white at 0 to opaque white at 1
-    const TransferFunction redToBlue(QPolygonF({{0, 0}, {1, 0}}),
-                                     {QColor(255, 0, 0), QColor(0, 0, 255)});
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    QTest::newRow("ramp at 0.5: half transparent, not premultiplied twice")
-        << white << 0.5f << qQNaN() << QColor(255, 255, 255, 127);
-    QTest::newRow("texture 0: black with the table's alpha")
-        << white << 0.5f << 0.0 << QColor(0, 0, 0, 127);
-    QTest::newRow("texture 0.5: grey") << white << 1.0f << 0.5 << QColor(127, 127, 127, 255);
-    QTest::newRow("above 1: last entry") << redToBlue << 3.5f << qQNaN() << QColor(0, 0, 255);
-    QTest::newRow("NaN: first entry") << redToBlue << nan << qQNaN() << QColor(255, 0, 0);
-    QTest::newRow("0.25 of red to blue") << redToBlue << 0.25f << qQNaN() << QColor(192, 0, 63);
+    // The renderer's own test draws opaque colours; the default function is
+    // half transparent white at magnitude 0.5.
+    QTest::newRow("not premultiplied twice") << qQNaN() << QColor(255, 255, 255, 127);
+    QTest::newRow("texture 0: black with the table's alpha") << 0.0 << QColor(0, 0, 0, 127);
 }
 
 void TestLayerStreamlines::segmentColour()
 {
-    QFETCH(TransferFunction, function);
-    QFETCH(float, magnitude);
     QFETCH(double, texture);
     QFETCH(QColor, expected);
 
     StreamlineParameters look;
     look.lineWidth = 0.5; // 10 pixels: the centre row is fully covered
     look.texture = !std::isnan(texture);
-    const Streamline line{{0.1, 0.25, magnitude, look.texture ? texture : 0.5, 1.0},
-                          {0.9, 0.25, magnitude, look.texture ? texture : 0.5, 1.0}};
-    const QImage image =
-        StreamlineRenderer::render({line}, function.colorTable(256), QSize(200, 100), look, 0.004);
+    const Streamline line{{0.1, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0},
+                          {0.9, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0}};
+    const QImage image = StreamlineRenderer::render({line}, TransferFunction().colorTable(256),
+                                                    QSize(200, 100), look, 0.004);
     const QColor got = QColor::fromRgba(image.pixel(100, 50));
-    const int tolerance = 3;
-    QVERIFY2(std::abs(got.red() - expected.red()) <= tolerance &&
-                 std::abs(got.green() - expected.green()) <= tolerance &&
-                 std::abs(got.blue() - expected.blue()) <= tolerance &&
-                 std::abs(got.alpha() - expected.alpha()) <= tolerance,
+    QVERIFY2(std::abs(got.red() - expected.red()) <= 3 &&
+                 std::abs(got.green() - expected.green()) <= 3 &&
+                 std::abs(got.blue() - expected.blue()) <= 3 &&
+                 std::abs(got.alpha() - expected.alpha()) <= 3,
              qPrintable(QString("got %1").arg(got.name(QColor::HexArgb))));
-}
-
-void TestLayerStreamlines::taperingNarrowsTheSegment()
-{
-    StreamlineParameters look;
-    look.lineWidth = 0.5; // a stroke of 10 pixels
-    const Streamline line = straightLine(0.25, 0.1, 0.4, 2, 0.5);
-    const ColorTable table = TransferFunction().colorTable(256);
-    const QImage full = StreamlineRenderer::render({line}, table, QSize(400, 200), look, 0.004);
-    look.tapering = true;
-    const QImage tapered = StreamlineRenderer::render({line}, table, QSize(400, 200), look, 0.004);
-    auto coverage = [](const QImage& image, int x) {
-        double sum = 0.0;
-        for (int y = 0; y < image.height(); ++y)
-            sum += qAlpha(image.pixel(x, y)) / 255.0;
-        return sum;
-    };
-    for (int x : {120, 280}) {
-        QVERIFY(std::abs(coverage(full, x) - 10.0) < 0.5);
-        const double expected = x < 200 ? 1.0 : 0.5;
-        QVERIFY2(std::abs(coverage(tapered, x) / coverage(full, x) - expected) <= 0.05,
-                 qPrintable(QString::number(x)));
-    }
 }
 
 void TestLayerStreamlines::glyphInterval_data()
@@ -274,7 +186,9 @@ void TestLayerStreamlines::glyphInterval()
     QFETCH(bool, stalled);
     QFETCH(int, glyphs);
 
-    Streamline line = straightLine(0.25, 0.1, tracedStep, segments);
+    Streamline line;
+    for (int k = 0; k <= segments; ++k)
+        line.push_back({0.1 + tracedStep * k, 0.25, 1.0f, 0.5, 1.0});
     if (stalled)
         for (auto at = line.begin(); at != line.end(); at += 2)
             at = line.insert(at, *at);

@@ -33,7 +33,6 @@ private slots:
     void filesMatchTheirSources_data();
     void filesMatchTheirSources();
     void opacityProfileKept();
-    void tableSamplesColumnCentres();
     void legendTicks_data();
     void legendTicks();
 };
@@ -107,18 +106,6 @@ void TestColorMaps::opacityProfileKept()
         QVERIFY2(std::abs(qAlpha(before.premultiplied(c)) - qAlpha(after.premultiplied(c))) <= 1,
                  qPrintable(QString("entry %1").arg(c)));
     QCOMPARE(ColorMap::transferFunction("white", profile, false), TransferFunction());
-}
-
-// Column c of an N-entry table holds the function at (c + 1/2) / N, rounded:
-// a black-to-white ramp in four entries gives 255 * (1/8, 3/8, 5/8, 7/8).
-void TestColorMaps::tableSamplesColumnCentres()
-{
-    const TransferFunction ramp(QPolygonF({QPointF(0, 0), QPointF(1, 0)}),
-                                {QColor(Qt::black), QColor(Qt::white)});
-    const ColorTable table(ramp, 4);
-    const int expected[] = {32, 96, 159, 223};
-    for (int c = 0; c < 4; ++c)
-        QCOMPARE(qRed(table.premultiplied(c)), expected[c]);
 }
 
 void TestColorMaps::legendTicks_data()

@@ -55,9 +55,6 @@ void TestTransferFunction::colorTable_data()
     QTest::addColumn<TransferFunction>("function");
     QTest::addColumn<int>("entries");
 
-    QTest::newRow("opaque red to blue, 4096 entries")
-        << TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(255, 0, 0), QColor(0, 0, 255)})
-        << 4096;
     QTest::newRow("half transparent green in the middle")
         << TransferFunction(QPolygonF({{0, 0}, {0.5, 0.5}, {1, 1}}),
                             {QColor(0, 0, 255), QColor(0, 255, 0), QColor(255, 0, 0)})
@@ -66,6 +63,10 @@ void TestTransferFunction::colorTable_data()
         << TransferFunction(QPolygonF({{0, 0.4}, {1, 0.4}}),
                             {QColor(255, 255, 0), QColor(255, 255, 0)})
         << 64;
+    // Few entries: a sample off the entries' centres is many levels off.
+    QTest::newRow("black to white, 4 entries")
+        << TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::black), QColor(Qt::white)})
+        << 4;
 }
 
 // Every entry against its hand-computed colour, premultiplied in the table.
@@ -101,7 +102,6 @@ void TestTransferFunction::indexOf_data()
     QTest::addColumn<float>("value");
     QTest::addColumn<int>("index");
 
-    QTest::newRow("4096: half") << 4096 << 0.5f << 2047;
     QTest::newRow("4096: above one") << 4096 << 1.5f << 4095;
     QTest::newRow("4096: NaN") << 4096 << std::numeric_limits<float>::quiet_NaN() << 0;
     QTest::newRow("256: just below one") << 256 << 0.999f << 254;
