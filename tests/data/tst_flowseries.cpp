@@ -42,12 +42,15 @@ QString numbered(const QString& name, int k, const char* extension)
 
 // Tokens: g shared NAME.gri; gK / hK (other positions) / rK (other
 // resolution, with its data) NAME.0000K.gri; dK NAME.0000K.dat; cK a
-// truncated NAME.0000K.dat; n NAME.dat.
+// truncated NAME.0000K.dat; n NAME.dat. dK=J writes step K with the values of
+// step J.
 bool writeFiles(const QString& name, const QString& tokens)
 {
     for (const QString& token : tokens.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QChar kind = token[0];
-        const int k = token.mid(1).toInt();
+        const int k = token.mid(1).section(QLatin1Char('='), 0, 0).toInt();
+        const int values =
+            token.contains(QLatin1Char('=')) ? token.section(QLatin1Char('='), 1).toInt() : k;
         bool ok = false;
         if (token == QLatin1String("g"))
             ok = stepWriter(0).writeGeometry(name + QStringLiteral(".gri"));
@@ -58,7 +61,7 @@ bool writeFiles(const QString& name, const QString& tokens)
         else if (kind == QLatin1Char('r'))
             ok = stepWriter(k, false, true).write(FlowData::dataName(numbered(name, k, ".dat")));
         else if (kind == QLatin1Char('d'))
-            ok = stepWriter(k).writeData(numbered(name, k, ".dat"));
+            ok = stepWriter(values).writeData(numbered(name, k, ".dat"));
         else if (kind == QLatin1Char('c'))
             ok = FlowFiles::writeBytes(numbered(name, k, ".dat"), QByteArray(20, '\0'));
         if (!ok)
@@ -154,6 +157,7 @@ void TestFlowSeries::seriesRanges_data()
 
     QTest::newRow("three steps") << "g d0 d1 d2" << -2.0 << 13.0 << 6.0 << 0;
     QTest::newRow("corrupt and missing steps left out") << "g d0 c1 d3" << -3.0 << 17.0 << 8.0 << 0;
+    QTest::newRow("extremes in an earlier step") << "g d0=3 d1" << -3.0 << 17.0 << 8.0 << 0;
     QTest::newRow("one step") << "g d2" << -2.0 << 13.0 << 6.0 << 0;
     QTest::newRow("cancelled") << "g d0 d1 d2" << 0.0 << 0.0 << 0.0 << 2;
 }
