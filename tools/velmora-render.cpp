@@ -310,7 +310,7 @@ int main(int argc, char** argv)
         // A full switch, not a step: each frame is what a single render of
         // its step gives.
         viewPort.setFlowData(data);
-        if (!viewPort.finishRendering(120000)) {
+        if (!viewPort.layerStack().finishRendering(120000)) {
             err << "velmora-render: the layers did not finish rendering in time\n";
             return false;
         }
