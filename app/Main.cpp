@@ -33,15 +33,13 @@ Main::Main()
             statusBar()->showMessage(loadedMessage);
     });
     connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
-    for (Layer* layer : ui->viewPort->layerList()) {
-        if (auto* lines = qobject_cast<LayerStreamlines*>(layer))
-            connect(lines, &LayerStreamlines::tracingIncomplete, this, [this](const QString& why) {
-                if (!why.isEmpty())
-                    statusBar()->showMessage(
-                        QCoreApplication::translate("MainWindow", "Streamlines incomplete: %1")
-                            .arg(why));
-            });
-    }
+    for (LayerStreamlines* lines : ui->viewPort->layerStack().streamlines())
+        connect(lines, &LayerStreamlines::tracingIncomplete, this, [this](const QString& why) {
+            if (!why.isEmpty())
+                statusBar()->showMessage(
+                    QCoreApplication::translate("MainWindow", "Streamlines incomplete: %1")
+                        .arg(why));
+        });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
     setupTimeBar();
 }
@@ -62,13 +60,11 @@ void Main::setupTimeBar()
     outer->insertLayout(at, column, stretch);
     seriesBar->addKeysTo(ui->viewPort);
     connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
-    for (Layer* layer : ui->viewPort->layerList()) {
-        if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer)) {
-            connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
-                    &LayerColorCoding::setSeriesRanges);
-            connect(colorCoding, &LayerColorCoding::seriesRangesWanted, seriesBar,
-                    &TimeBar::findSeriesRanges);
-        }
+    for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings()) {
+        connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
+                &LayerColorCoding::setSeriesRanges);
+        connect(colorCoding, &LayerColorCoding::seriesRangesWanted, seriesBar,
+                &TimeBar::findSeriesRanges);
     }
 }
 

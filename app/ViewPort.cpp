@@ -1,6 +1,5 @@
 #include "app/ViewPort.h"
 
-#include "app/LayerStack.h"
 #include "app/shell/CollapseableWidget.h"
 #include "app/shell/Layer.h"
 #include "app/shell/PaintContext.h"
@@ -10,14 +9,11 @@
 #include "transfer/ColorLegend.h"
 
 #include <QBoxLayout>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
-#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -26,8 +22,6 @@
 namespace {
 constexpr double pixelsPerScale = 1000.0;
 constexpr int jpegQuality = 80;
-// How often finishRendering looks at the workers while it waits.
-constexpr int finishPollMs = 2;
 // One wheel notch is 15 degrees, reported in eighths of a degree.
 constexpr int eighthsPerDegree = 8;
 constexpr int degreesPerStep = 15;
@@ -309,18 +303,12 @@ const QImage& ViewPort::composedLayers()
 
 void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
 {
-    for (auto layer = layers.crbegin(); layer != layers.crend(); ++layer) {
-        const auto* coding = qobject_cast<const LayerColorCoding*>(*layer);
-        if (!coding || !coding->isVisible())
-            continue;
-        if (coding->currentFlowData()) {
-            const ValueRange range = coding->valueRange();
-            ColorLegend(coding->transferFunction(), coding->fieldName(), range.minimum,
-                        range.maximum)
-                .paint(painter, area);
-        }
+    const LayerColorCoding* coding = layerStack().topmostVisibleColorCoding();
+    if (!coding || !coding->currentFlowData())
         return;
-    }
+    const ValueRange range = coding->valueRange();
+    ColorLegend(coding->transferFunction(), coding->fieldName(), range.minimum, range.maximum)
+        .paint(painter, area);
 }
 
 void ViewPort::resizeEvent(QResizeEvent* event)
@@ -353,33 +341,6 @@ QImage ViewPort::renderImage()
         paintLegend(painter, whole);
     painter.end();
     return image;
-}
-
-bool ViewPort::finishRendering(int timeoutMs)
-{
-    const auto anyRendering = [this] {
-        return std::any_of(layers.cbegin(), layers.cend(),
-                           [](const Layer* layer) { return layer->isRendering(); });
-    };
-    // A worker posts its raster before its thread ends, so once none runs
-    // delivering the posted events hands every raster over. Between checks
-    // the thread sleeps until an event comes (a worker's raster, or the
-    // heartbeat for a thread that ends without one) rather than spinning,
-    // which would take a core from the workers it waits for.
-    QDeadlineTimer deadline(timeoutMs);
-    QTimer heartbeat;
-    heartbeat.start(finishPollMs);
-    for (;;) {
-        if (!anyRendering()) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-            if (!anyRendering())
-                return true;
-        }
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
 }
 
 bool ViewPort::exportImage(const QString& fileName)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LayerStack.h"
+
 #include <QImage>
 #include <QList>
 #include <QPoint>
@@ -7,7 +9,6 @@
 #include <QWidget>
 
 class FlowData;
-class Layer;
 
 // The central widget: owns the layers, hands them the data set and the size
 // of the image they render, and composes their images, visible layers in list
@@ -53,10 +54,6 @@ public:
     // The composed picture that exportImage writes; null when there is no
     // image size yet or the image cannot be allocated.
     QImage renderImage();
-    // Runs the event loop until no layer computes on another thread and every
-    // raster they posted has been taken; false after timeoutMs. For batch
-    // rendering, where nobody waits for the picture to fill in.
-    bool finishRendering(int timeoutMs);
     // Sets the zoom factor as the zoom controls do (clamped to the upper
     // limit, refused at or below the lower one) and re-renders the layers.
     bool setScale(float newScale) { return applyScale(newScale); }
@@ -76,6 +73,8 @@ public:
     // position is outside the picture or there is no picture.
     bool domainPosition(const QPointF& widgetPosition, QPointF* unitPosition) const;
     const QList<Layer*>& layerList() const { return layers; }
+    // The layers by kind; valid as long as the view port.
+    LayerStack layerStack() const { return LayerStack(layers); }
     FlowData* currentFlowData() const { return flowData; }
 
 signals:

@@ -67,7 +67,7 @@ QString sample(const QString& name)
 // layer has rendered and the view has painted.
 bool loadAndPaint(Main& window, const QString& fileName)
 {
-    if (!window.loadFlowData(fileName) || !window.viewPort()->finishRendering(120000))
+    if (!window.loadFlowData(fileName) || !window.viewPort()->layerStack().finishRendering(120000))
         return false;
     window.viewPort()->repaint();
     return true;
@@ -118,7 +118,7 @@ void wheelZoom(benchmark::State& state)
     if (state.range(0) == 6) {
         for (Layer* layer : viewPort->layerList())
             layer->setVisibility(true);
-        viewPort->finishRendering(120000);
+        viewPort->layerStack().finishRendering(120000);
     }
     const QPointF centre(viewPort->width() / 2.0, viewPort->height() / 2.0);
     int delta = -120;
@@ -127,7 +127,7 @@ void wheelZoom(benchmark::State& state)
         QWheelEvent wheel(centre, viewPort->mapToGlobal(centre), QPoint(), QPoint(0, delta),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(viewPort, &wheel);
-        viewPort->finishRendering(120000);
+        viewPort->layerStack().finishRendering(120000);
         viewPort->repaint();
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

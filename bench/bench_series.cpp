@@ -109,31 +109,7 @@ bool openWithAllLayers(Main& window, const QString& fileName)
         return false;
     for (Layer* layer : window.viewPort()->layerList())
         layer->setVisibility(true);
-    return window.viewPort()->finishRendering(120000);
-}
-
-// Waits for every layer without spinning (the view port's finishRendering
-// polls, which on a busy machine takes the workers' processor): sleeps
-// until an event comes, woken every 2 ms to look again.
-bool waitForLayers(ViewPort* viewPort)
-{
-    const auto anyRendering = [viewPort] {
-        const QList<Layer*>& layers = viewPort->layerList();
-        return std::any_of(layers.cbegin(), layers.cend(),
-                           [](const Layer* layer) { return layer->isRendering(); });
-    };
-    QTimer wake;
-    wake.start(2);
-    const QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (!anyRendering()) {
-            QCoreApplication::sendPostedEvents();
-            if (!anyRendering())
-                return true;
-        }
-    }
-    return false;
+    return window.viewPort()->layerStack().finishRendering(120000);
 }
 
 // Next step (round to the first), until the new data set is on show, every
@@ -149,7 +125,8 @@ bool stepToPicture(Main& window)
     wake.start(2);
     while (window.currentFlowData() == before && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (window.currentFlowData() == before || !waitForLayers(window.viewPort()))
+    if (window.currentFlowData() == before ||
+        !window.viewPort()->layerStack().finishRendering(60000))
         return false;
     window.viewPort()->repaint();
     return true;

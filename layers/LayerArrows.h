@@ -46,6 +46,7 @@ public:
     // layer's transfer function. Without a form the layer renders all the same.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    Kind kind() const override { return Kind::Arrows; }
     // True while the worker resamples for this layer.
     bool isRendering() const override { return worker.isRunning(); }
 
@@ -54,7 +55,7 @@ public:
     void updateImage();
 
     const QImage& currentImage() const { return image; }
-    const TransferFunction& transferFunction() const { return function; }
+    const TransferFunction& transferFunction() const override { return function; }
     // The grid asked of the worker (columns, rows).
     QSize arrowCounts() const { return QSize(arrowCountX, arrowCountY); }
 
@@ -76,7 +77,7 @@ public slots:
     // Length slider value: 100 = all arrows equally long, 0 = length
     // proportional to the magnitude.
     void setArrowNormPerc(int arrowNormPerc);
-    void setTransferFunction(const TransferFunction& function);
+    void setTransferFunction(const TransferFunction& function) override;
 
 protected:
     void customEvent(QEvent* event) override;

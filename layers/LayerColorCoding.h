@@ -51,6 +51,7 @@ public:
     // transfer function. Without a form the layer renders all the same.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    Kind kind() const override { return Kind::ColorCoding; }
     // True while the worker resamples for this layer.
     bool isRendering() const override { return worker.isRunning(); }
 
@@ -59,7 +60,7 @@ public:
     // reset.
     const QImage& currentImage() const { return image; }
     int currentScalarIndex() const { return scalarIndex; }
-    const TransferFunction& transferFunction() const { return function; }
+    const TransferFunction& transferFunction() const override { return function; }
     ColorRange colorRange() const { return rangeChoice; }
     // The physical values the transfer function spans now, from its left
     // end to its right end; (0, 0) without a data set.
@@ -79,7 +80,7 @@ public slots:
     void setFlowDataStep(FlowData* flowData) override;
     void setSize(const QSize& size) override;
     // Recolours the raster in hand through `function`.
-    void setTransferFunction(const TransferFunction& function);
+    void setTransferFunction(const TransferFunction& function) override;
     // A position of the field selector (= scalar list index); -1, as while
     // the selector is cleared, is ignored.
     void scalarIndexChanged(int index);

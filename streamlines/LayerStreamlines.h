@@ -37,12 +37,13 @@ public:
     // transfer function editor the layer's function.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    Kind kind() const override { return Kind::Streamlines; }
 
     // The picture as last drawn (straight ARGB of the layer size); null
     // before the first drawing and after a new data set.
     const QImage& currentImage() const { return image; }
     const StreamlineParameters& parameters() const { return settings; }
-    const TransferFunction& transferFunction() const { return function; }
+    const TransferFunction& transferFunction() const override { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
     // Why the stored lines stop short of filling the domain (the last
     // placement hit its budget of points or of distance tests); empty when
@@ -82,7 +83,7 @@ public slots:
     void toggleTapering(bool val);
     // Stores the flag only; switching it on does not retrace.
     void toggleAutoUpdate(bool val);
-    void setTransferFunction(const TransferFunction& function);
+    void setTransferFunction(const TransferFunction& function) override;
 
 protected:
     void renderShown() override;

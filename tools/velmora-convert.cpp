@@ -7,26 +7,15 @@
 // Exit status 0 on success, 1 when IN does not load or OUT cannot be
 // written, 2 on a wrong command line.
 
-#include "app/Version.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 #include "data/FlowFileReader.h"
 #include "tools/LoadOptionArguments.h"
+#include "tools/ToolMain.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFile>
-#include <QTextStream>
-
-#include <cstdio>
 
 namespace {
-
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 bool copyNative(const QString& input, const QString& output, QString* problem)
 {
@@ -51,43 +40,30 @@ bool copyNative(const QString& input, const QString& output, QString* problem)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("velmora-convert"));
-    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
-    QTextStream err(stderr);
-    QCommandLineParser parser;
+    ToolMain tool(argc, argv, QStringLiteral("velmora-convert"));
+    QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
         QStringLiteral("Writes a flow data set of any format Velmora opens as a native .gri/.dat "
                        "pair."));
-    parser.addHelpOption();
     LoadOptionArguments::add(parser, true);
     parser.addPositionalArgument(QStringLiteral("in"), QStringLiteral("the file to convert"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the pair to write (.gri)"));
+    const QString usage = QStringLiteral(
+        "usage: velmora-convert IN OUT.gri [--u VAR] [--v VAR] [--level K] [--step T]\n");
+    if (const std::optional<int> done = tool.parse(usage))
+        return *done;
     LoadOptions options;
     QString problem;
-    const bool parsed = parser.parse(application.arguments());
-    if (parsed && parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
-    if (parsed && parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!parsed || parser.positionalArguments().size() != 2 ||
-        !LoadOptionArguments::read(parser, &options, &problem)) {
-        if (!parsed)
-            err << "velmora-convert: " << parser.errorText() << "\n";
-        else if (!problem.isEmpty())
-            err << "velmora-convert: " << problem << "\n";
-        err << "usage: velmora-convert IN OUT.gri [--u VAR] [--v VAR] [--level K] [--step T]\n";
-        return 2;
-    }
+    if (parser.positionalArguments().size() != 2 ||
+        !LoadOptionArguments::read(parser, &options, &problem))
+        return tool.usageError(problem, usage);
     const QString input = parser.positionalArguments().at(0);
     const QString output = FlowData::dataName(parser.positionalArguments().at(1));
 
-    qInstallMessageHandler(quietDebug);
+    tool.quietDebug();
     if (FlowFileReader::formatOf(input) == FlowFileReader::Format::Native) {
         if (!copyNative(input, output, &problem)) {
-            err << "velmora-convert: " << problem << "\n";
+            tool.report(problem);
             return 1;
         }
         return 0;
@@ -95,7 +71,7 @@ int main(int argc, char** argv)
     FlowRecord record;
     QString reason;
     if (!FlowFileReader::read(input, options, record, &reason)) {
-        err << "velmora-convert: " << input << ": " << reason << "\n";
+        tool.report(input + QStringLiteral(": ") + reason);
         return 1;
     }
     record.makeAscending();
@@ -107,7 +83,7 @@ int main(int argc, char** argv)
         ys.append(float(y));
     FlowDataWriter writer;
     if (!writer.setGrid(xs, ys, &reason)) {
-        err << "velmora-convert: " << input << ": " << reason << "\n";
+        tool.report(input + QStringLiteral(": ") + reason);
         return 1;
     }
     QList<Vector3> vectors;
@@ -123,7 +99,7 @@ int main(int argc, char** argv)
     }
     writer.setTimeInformation(record.timeSteps, record.timeDifference);
     if (!writer.write(output, &reason)) {
-        err << "velmora-convert: " << output << ": " << reason << "\n";
+        tool.report(output + QStringLiteral(": ") + reason);
         return 1;
     }
     return 0;

@@ -5,11 +5,9 @@
 // is the same on every run. Lengths are in units of the body diameter or the
 // box size, velocities in units of the free stream or lid speed.
 
-#include "app/Version.h"
 #include "data/FlowDataWriter.h"
+#include "tools/ToolMain.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QList>
 #include <QString>
@@ -289,12 +287,12 @@ Sample cavity(double time)
 }
 
 bool writeSample(const Sample& s, const QString& dataName, bool fastIndexAlongY, int timeSteps,
-                 float timeDifference, QTextStream& out, QTextStream& err)
+                 float timeDifference, QTextStream& out)
 {
     FlowDataWriter writer;
     QString error;
     if (!writer.setGrid(s.x, s.y, &error)) {
-        err << dataName << ": " << error << Qt::endl;
+        ToolMain::writeError(dataName + QStringLiteral(": ") + error + QLatin1Char('\n'));
         return false;
     }
     writer.setVectors(s.velocity);
@@ -303,7 +301,7 @@ bool writeSample(const Sample& s, const QString& dataName, bool fastIndexAlongY,
     writer.setTimeInformation(timeSteps, timeDifference);
     writer.setFastIndexAlongY(fastIndexAlongY);
     if (!writer.write(dataName, &error)) {
-        err << dataName << ": " << error << Qt::endl;
+        ToolMain::writeError(dataName + QStringLiteral(": ") + error + QLatin1Char('\n'));
         return false;
     }
     out << "wrote " << dataName << ".gri/.dat (" << s.columns() << " x " << s.rows() << ", "
@@ -315,48 +313,33 @@ bool writeSample(const Sample& s, const QString& dataName, bool fastIndexAlongY,
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("velmora-gendata"));
-    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
+    ToolMain tool(argc, argv, QStringLiteral("velmora-gendata"));
     QTextStream out(stdout);
-    QTextStream err(stderr);
 
-    QCommandLineParser parser;
+    QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
         QStringLiteral("Writes the sample flow data sets into DIRECTORY (default: dat).\n"
                        "The output is the same on every run."));
-    parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("DIRECTORY"),
                                  QStringLiteral("where to write the samples (default: dat)"),
                                  QStringLiteral("[DIRECTORY]"));
-    if (!parser.parse(application.arguments())) {
-        err << "velmora-gendata: " << parser.errorText() << "\n";
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (const std::optional<int> done = tool.parse())
+        return *done;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1) {
-        err << "usage: velmora-gendata [DIRECTORY]\n";
-        return 2;
-    }
+    if (positional.size() > 1)
+        return tool.usageError(QString(), QStringLiteral("usage: velmora-gendata [DIRECTORY]\n"));
     const QString directory = positional.isEmpty() ? QStringLiteral("dat") : positional.first();
     if (!QDir().mkpath(directory)) {
-        err << "velmora-gendata: cannot create " << directory << Qt::endl;
+        tool.report(QStringLiteral("cannot create ") + directory);
         return 1;
     }
     const QDir dir(directory);
 
     bool ok =
-        writeSample(vortexStreet(), dir.filePath("vortex_street"), false, 1, 0.0f, out, err) &&
-        writeSample(doubleGyre(), dir.filePath("double_gyre"), false, 1, 0.0f, out, err) &&
-        writeSample(meanderingChannel(), dir.filePath("channel_transposed"), true, 1, 0.0f, out,
-                    err);
+        writeSample(vortexStreet(), dir.filePath("vortex_street"), false, 1, 0.0f, out) &&
+        writeSample(doubleGyre(), dir.filePath("double_gyre"), false, 1, 0.0f, out) &&
+        writeSample(meanderingChannel(), dir.filePath("channel_transposed"), true, 1, 0.0f, out);
 
     // A four-step series: cavity.0000N.gri/.dat per step, and cavity.gri so
     // that opening "cavity" falls back to the first step's data file.
@@ -365,7 +348,7 @@ int main(int argc, char** argv)
     for (int step = 0; ok && step < steps; ++step) {
         const QString name = dir.filePath(QStringLiteral("cavity.%1").arg(step, 5, 10, QChar('0')));
         ok = writeSample(cavity(step * double(timeDifference)), name, false, steps, timeDifference,
-                         out, err);
+                         out);
         if (ok && step == 0) {
             FlowDataWriter geometry;
             const Sample first = cavity(0.0);
@@ -376,7 +359,7 @@ int main(int argc, char** argv)
             QString error;
             ok = geometry.writeGeometry(dir.filePath("cavity.gri"), &error);
             if (!ok)
-                err << "cavity.gri: " << error << Qt::endl;
+                ToolMain::writeError(QStringLiteral("cavity.gri: ") + error + QLatin1Char('\n'));
         }
     }
     return ok ? 0 : 1;

@@ -8,27 +8,16 @@
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
-#include "app/Version.h"
 #include "data/FlowData.h"
 #include "tools/LoadOptionArguments.h"
+#include "tools/ToolMain.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QTextStream>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
 namespace {
-
-// The loader's per-step diagnostics are for the program's debug stream; the
-// tool reports the loader's reason itself.
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 int nonFiniteCount(const ScalarSet& set)
 {
@@ -42,49 +31,35 @@ int nonFiniteCount(const ScalarSet& set)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("velmora-info"));
-    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
+    ToolMain tool(argc, argv, QStringLiteral("velmora-info"));
     QTextStream out(stdout);
-    QTextStream err(stderr);
     out.setRealNumberPrecision(7);
 
-    QCommandLineParser parser;
+    QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
         QStringLiteral("Prints a flow data set's resolution, aspect ratio, scalar sets, time\n"
                        "information and value ranges."));
-    parser.addHelpOption();
     LoadOptionArguments::add(parser, true);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("the data set: FILE.gri with FILE.dat, NetCDF, "
                                                 "column text, Tecplot or VTK"));
+    if (const std::optional<int> done = tool.parse())
+        return *done;
     LoadOptions options;
     QString problem;
-    if (!parser.parse(application.arguments())) {
-        err << "velmora-info: " << parser.errorText() << "\n";
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
     if (parser.positionalArguments().size() != 1 ||
-        !LoadOptionArguments::read(parser, &options, &problem)) {
-        if (!problem.isEmpty())
-            err << "velmora-info: " << problem << "\n";
-        err << "usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
-               "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK)\n";
-        return 2;
-    }
+        !LoadOptionArguments::read(parser, &options, &problem))
+        return tool.usageError(
+            problem,
+            QStringLiteral("usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
+                           "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK)\n"));
     const QString fileName = parser.positionalArguments().constFirst();
 
-    qInstallMessageHandler(quietDebug);
+    tool.quietDebug();
     QString reason;
     const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
     if (!data) {
-        err << "velmora-info: " << FlowData::dataName(fileName) << ": " << reason << Qt::endl;
+        tool.report(FlowData::dataName(fileName) + QStringLiteral(": ") + reason);
         return 1;
     }
 

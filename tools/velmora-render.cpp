@@ -19,63 +19,74 @@
 // --range series spreads every colour coding over the extremes of its field
 // across all steps of the series, so frames of separate runs agree.
 
+#include "app/LayerStack.h"
 #include "app/shell/Layer.h"
-#include "app/Version.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
-#include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
-#include "streamlines/LayerStreamlines.h"
 #include "tools/LoadOptionArguments.h"
+#include "tools/ToolMain.h"
 #include "transfer/ColorMap.h"
 
 #include <QApplication>
 #include <QColor>
-#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QImage>
 #include <QPalette>
-#include <QTextStream>
 #include <QWidget>
 
 #include <climits>
-#include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
+// What the command line asks for.
+struct RenderSettings
 {
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+    QString input;
+    QString output;
+    float scale = 1.0f;
+    QColor background; // invalid: the view's own
+    // In command-line order: the kind of the visible layer, the map's name.
+    QList<std::pair<Layer::Kind, QString>> colorMaps;
+    bool legend = false;
+    bool flipped = false;
+    LoadOptions loadOptions;
+    bool frames = false;
+    QString framesText;
+    // Step numbers of the file numbering, inclusive.
+    int firstFrame = 0;
+    int lastFrame = 0;
+    bool seriesRange = false;
+};
+
+// What the settings need read before the view port renders.
+struct RenderInput
+{
+    std::unique_ptr<FlowData> flowData; // without --frames
+    std::unique_ptr<FlowSeries> series; // with --frames or --range series
+    QList<int> steps;                   // the frames, as indices into the series
+    QList<ValueRange> ranges;           // with --range series
+};
+
+// The names --colors takes for the layer kinds.
+const QList<std::pair<QString, Layer::Kind>>& layerKindNames()
+{
+    static const QList<std::pair<QString, Layer::Kind>> names{
+        {QStringLiteral("colorcoding"), Layer::Kind::ColorCoding},
+        {QStringLiteral("arrows"), Layer::Kind::Arrows},
+        {QStringLiteral("streamlines"), Layer::Kind::Streamlines}};
+    return names;
 }
 
-// The visible layer of the kind named on the command line, or null.
-Layer* visibleLayerOfKind(const QList<Layer*>& layers, const QString& kind)
-{
-    for (Layer* layer : layers) {
-        const bool matches =
-            (kind == QLatin1String("colorcoding") && qobject_cast<LayerColorCoding*>(layer)) ||
-            (kind == QLatin1String("arrows") && qobject_cast<LayerArrows*>(layer)) ||
-            (kind == QLatin1String("streamlines") && qobject_cast<LayerStreamlines*>(layer));
-        if (matches && layer->isVisible())
-            return layer;
-    }
-    return nullptr;
-}
-
+// As the panel's menu does it: colour codings get the map fully opaque.
 void applyColorMap(Layer* layer, const QString& map)
 {
-    if (auto* coding = qobject_cast<LayerColorCoding*>(layer))
-        coding->setTransferFunction(
-            ColorMap::transferFunction(map, coding->transferFunction(), true));
-    else if (auto* arrows = qobject_cast<LayerArrows*>(layer))
-        arrows->setTransferFunction(
-            ColorMap::transferFunction(map, arrows->transferFunction(), false));
-    else if (auto* lines = qobject_cast<LayerStreamlines*>(layer))
-        lines->setTransferFunction(
-            ColorMap::transferFunction(map, lines->transferFunction(), false));
+    if (layer)
+        layer->setTransferFunction(ColorMap::transferFunction(
+            map, layer->transferFunction(), layer->kind() == Layer::Kind::ColorCoding));
 }
 
 // The first and last step number of "A:B" or "all"; false if it does not parse.
@@ -114,21 +125,13 @@ bool writePicture(const QImage& picture, const QString& output)
     return !picture.isNull() && picture.save(output, png ? "png" : "jpg", png ? -1 : 80);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The settings from the command line; the exit status when the tool is done
+// (help, version or a wrong command line), nothing when it goes on.
+std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmora-render"));
-    QApplication::setApplicationVersion(QLatin1String(velmoraVersion));
-    QTextStream err(stderr);
-
-    QCommandLineParser parser;
+    QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
         QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
-    parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
     parser.addPositionalArgument(QStringLiteral("output"),
                                  QStringLiteral("the picture to write (.jpg or .png)"));
@@ -169,174 +172,197 @@ int main(int argc, char** argv)
                        "extremes over all steps)."),
         QStringLiteral("step|series"), QStringLiteral("step"));
     parser.addOption(rangeOption);
-    if (!parser.parse(application.arguments())) {
-        err << "velmora-render: " << parser.errorText() << "\n";
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (const std::optional<int> done = tool.parse())
+        return done;
+
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2) {
-        err << "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] [--background COLOR] "
-               "[--colors LAYER=MAP]... [--legend] [--flip-vertically] [--frames A:B|all] "
-               "[--range step|series] [--u VAR] [--v VAR] [--level K] [--step T]\n";
-        return 2;
-    }
+    if (positional.size() != 2)
+        return tool.usageError(
+            QString(),
+            QStringLiteral("usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
+                           "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
+                           "[--flip-vertically] [--frames A:B|all] [--range step|series] "
+                           "[--u VAR] [--v VAR] [--level K] [--step T]\n"));
+    settings.input = positional.at(0);
+    settings.output = positional.at(1);
+
     bool scaleOk = false;
-    const float scale = parser.value(scaleOption).toFloat(&scaleOk);
-    if (!scaleOk || !(scale > ViewPort::minimumScale) || scale > ViewPort::maximumScale) {
-        err << "velmora-render: --scale must be a number above " << ViewPort::minimumScale
-            << " and at most " << ViewPort::maximumScale << "\n";
-        return 2;
-    }
+    settings.scale = parser.value(scaleOption).toFloat(&scaleOk);
+    if (!scaleOk || !(settings.scale > ViewPort::minimumScale) ||
+        settings.scale > ViewPort::maximumScale)
+        return tool.usageError(QStringLiteral("--scale must be a number above %1 and at most %2")
+                                   .arg(ViewPort::minimumScale)
+                                   .arg(ViewPort::maximumScale),
+                               QString());
 
-    QColor background;
     if (parser.isSet(backgroundOption)) {
-        background = QColor::fromString(parser.value(backgroundOption));
-        if (!background.isValid()) {
-            err << "velmora-render: --background: not a colour: " << parser.value(backgroundOption)
-                << "\n";
-            return 2;
-        }
+        settings.background = QColor::fromString(parser.value(backgroundOption));
+        if (!settings.background.isValid())
+            return tool.usageError(QStringLiteral("--background: not a colour: ") +
+                                       parser.value(backgroundOption),
+                                   QString());
     }
 
-    LoadOptions options;
     QString problem;
-    if (!LoadOptionArguments::read(parser, &options, &problem)) {
-        err << "velmora-render: " << problem << "\n";
-        return 2;
-    }
+    if (!LoadOptionArguments::read(parser, &settings.loadOptions, &problem))
+        return tool.usageError(problem, QString());
 
-    QList<QPair<QString, QString>> colorMaps;
+    QStringList kindNames;
+    for (const auto& [name, kind] : layerKindNames())
+        kindNames.append(name);
     for (const QString& value : parser.values(colorsOption)) {
-        const QString kind = value.section(QLatin1Char('='), 0, 0);
+        const QString name = value.section(QLatin1Char('='), 0, 0);
         const QString map = value.section(QLatin1Char('='), 1);
-        const QStringList kinds{QStringLiteral("colorcoding"), QStringLiteral("arrows"),
-                                QStringLiteral("streamlines")};
-        if (!kinds.contains(kind) || !ColorMap::names().contains(map)) {
-            err << "velmora-render: --colors: expected LAYER=MAP with LAYER one of "
-                << kinds.join(QStringLiteral(", ")) << " and MAP one of "
-                << ColorMap::names().join(QStringLiteral(", ")) << ", got " << value << "\n";
-            return 2;
-        }
-        colorMaps.append({kind, map});
+        const int kind = int(kindNames.indexOf(name));
+        if (kind < 0 || !ColorMap::names().contains(map))
+            return tool.usageError(QStringLiteral("--colors: expected LAYER=MAP with LAYER one of "
+                                                  "%1 and MAP one of %2, got %3")
+                                       .arg(kindNames.join(QStringLiteral(", ")),
+                                            ColorMap::names().join(QStringLiteral(", ")), value),
+                                   QString());
+        settings.colorMaps.append({layerKindNames().at(kind).second, map});
     }
 
-    int firstFrame = 0;
-    int lastFrame = 0;
-    const bool frames = parser.isSet(framesOption);
-    if (frames && !parseFrames(parser.value(framesOption), firstFrame, lastFrame)) {
-        err << "velmora-render: --frames must be A:B with 0 <= A <= B, or all\n";
-        return 2;
-    }
+    settings.frames = parser.isSet(framesOption);
+    settings.framesText = parser.value(framesOption);
+    if (settings.frames &&
+        !parseFrames(settings.framesText, settings.firstFrame, settings.lastFrame))
+        return tool.usageError(QStringLiteral("--frames must be A:B with 0 <= A <= B, or all"),
+                               QString());
     const QString range = parser.value(rangeOption);
-    if (range != QLatin1String("step") && range != QLatin1String("series")) {
-        err << "velmora-render: --range must be step or series\n";
-        return 2;
-    }
-    const bool seriesRange = range == QLatin1String("series");
+    if (range != QLatin1String("step") && range != QLatin1String("series"))
+        return tool.usageError(QStringLiteral("--range must be step or series"), QString());
+    settings.seriesRange = range == QLatin1String("series");
+    settings.legend = parser.isSet(legendOption);
+    settings.flipped = parser.isSet(flipOption);
+    return std::nullopt;
+}
 
-    qInstallMessageHandler(quietDebug);
+// Reads the data set, or the series and the steps to render; false after
+// reporting what does not load.
+bool readInput(const ToolMain& tool, const RenderSettings& settings, RenderInput& input)
+{
     QString reason;
-    std::unique_ptr<FlowData> flowData;
-    std::unique_ptr<FlowSeries> series;
-    if (frames || seriesRange) {
-        series.reset(FlowSeries::open(positional.at(0), options, &reason));
-        if (!series) {
-            err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
-            return 1;
+    if (settings.frames || settings.seriesRange) {
+        input.series.reset(FlowSeries::open(settings.input, settings.loadOptions, &reason));
+        if (!input.series) {
+            tool.report(settings.input + QStringLiteral(": ") + reason);
+            return false;
         }
     }
-    if (!frames) {
-        flowData.reset(FlowData::fromFile(positional.at(0), options, &reason));
-        if (!flowData) {
-            err << "velmora-render: " << positional.at(0) << ": " << reason << "\n";
-            return 1;
+    if (!settings.frames) {
+        input.flowData.reset(FlowData::fromFile(settings.input, settings.loadOptions, &reason));
+        if (!input.flowData) {
+            tool.report(settings.input + QStringLiteral(": ") + reason);
+            return false;
         }
     }
-    // The steps to render, as indices into the series.
-    QList<int> steps;
-    if (frames) {
-        for (int k = 0; k < series->stepCount(); ++k) {
-            const int number = series->stepNumber(k);
-            if (number >= firstFrame && number <= lastFrame)
-                steps.append(k);
+    if (settings.frames) {
+        for (int k = 0; k < input.series->stepCount(); ++k) {
+            const int number = input.series->stepNumber(k);
+            if (number >= settings.firstFrame && number <= settings.lastFrame)
+                input.steps.append(k);
         }
-        if (steps.isEmpty()) {
-            err << "velmora-render: the series has no step in " << parser.value(framesOption)
-                << "\n";
-            return 1;
+        if (input.steps.isEmpty()) {
+            tool.report(QStringLiteral("the series has no step in ") + settings.framesText);
+            return false;
         }
     }
-    QList<ValueRange> ranges;
-    if (seriesRange) {
-        ranges = series->seriesRanges();
-        if (ranges.isEmpty()) {
-            err << "velmora-render: no step of the series loads\n";
-            return 1;
+    if (settings.seriesRange) {
+        input.ranges = input.series->seriesRanges();
+        if (input.ranges.isEmpty()) {
+            tool.report(QStringLiteral("no step of the series loads"));
+            return false;
         }
     }
+    return true;
+}
 
-    // Declared after the data set, so the layers and their workers go first.
-    ViewPort viewPort;
-    // The panels are never shown; their forms hand the layers the start
-    // values the program's panels give them.
-    QWidget panels;
+// The view port and its layers as the settings ask, before any data set.
+// The panels are never shown; their forms hand the layers the start values
+// the program's panels give them.
+void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settings,
+               const QList<ValueRange>& seriesRanges)
+{
     viewPort.createLayerPanels(&panels);
-    for (const auto& [kind, map] : std::as_const(colorMaps))
-        applyColorMap(visibleLayerOfKind(viewPort.layerList(), kind), map);
-    viewPort.setLegendShown(parser.isSet(legendOption));
-    viewPort.setFlippedVertically(parser.isSet(flipOption));
-    viewPort.setScale(scale);
-    if (background.isValid()) {
+    const LayerStack stack = viewPort.layerStack();
+    for (const auto& [kind, map] : settings.colorMaps)
+        applyColorMap(stack.topmostVisible(kind), map);
+    viewPort.setLegendShown(settings.legend);
+    viewPort.setFlippedVertically(settings.flipped);
+    viewPort.setScale(settings.scale);
+    if (settings.background.isValid()) {
         QPalette palette = viewPort.palette();
-        palette.setColor(viewPort.backgroundRole(), background);
+        palette.setColor(viewPort.backgroundRole(), settings.background);
         viewPort.setPalette(palette);
     }
-    if (seriesRange) {
-        for (Layer* layer : viewPort.layerList()) {
-            if (auto* colorCoding = qobject_cast<LayerColorCoding*>(layer)) {
-                colorCoding->setSeriesRanges(ranges);
-                colorCoding->setColorRange(LayerColorCoding::WholeSeries);
-            }
+    if (settings.seriesRange) {
+        for (LayerColorCoding* colorCoding : stack.colorCodings()) {
+            colorCoding->setSeriesRanges(seriesRanges);
+            colorCoding->setColorRange(LayerColorCoding::WholeSeries);
         }
     }
-    const QString output = positional.at(1);
-    auto render = [&](FlowData* data, const QString& fileName) {
-        // A full switch, not a step: each frame is what a single render of
-        // its step gives.
-        viewPort.setFlowData(data);
-        if (!viewPort.finishRendering(120000)) {
-            err << "velmora-render: the layers did not finish rendering in time\n";
-            return false;
-        }
-        if (!writePicture(viewPort.renderImage(), fileName)) {
-            err << "velmora-render: could not write " << fileName << "\n";
-            return false;
-        }
-        return true;
-    };
-    if (!frames)
-        return render(flowData.get(), output) ? 0 : 1;
+}
 
+// One picture of `data` into `fileName`; false after reporting why not.
+bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
+                   const QString& fileName)
+{
+    // A full switch, not a step: each frame is what a single render of its
+    // step gives.
+    viewPort.setFlowData(data);
+    if (!viewPort.layerStack().finishRendering(120000)) {
+        tool.report(QStringLiteral("the layers did not finish rendering in time"));
+        return false;
+    }
+    if (!writePicture(viewPort.renderImage(), fileName)) {
+        tool.report(QStringLiteral("could not write ") + fileName);
+        return false;
+    }
+    return true;
+}
+
+// One picture per step; a step that does not load is reported and left out
+// (status 1), a picture that is not written ends the run.
+int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings& settings,
+                 RenderInput& input)
+{
     int status = 0;
-    for (int k : std::as_const(steps)) {
-        std::unique_ptr<FlowData> step(series->loadStep(k, &reason));
+    for (int k : std::as_const(input.steps)) {
+        QString reason;
+        std::unique_ptr<FlowData> step(input.series->loadStep(k, &reason));
         if (!step) {
-            err << "velmora-render: " << reason << "\n";
+            tool.report(reason);
             status = 1;
             continue;
         }
-        const bool written = render(step.get(), frameName(output, series->stepNumber(k)));
+        const bool written = renderPicture(tool, viewPort, step.get(),
+                                           frameName(settings.output, input.series->stepNumber(k)));
         // The layers let go of the step before it is deleted.
         viewPort.setFlowData(nullptr);
         if (!written)
             return 1;
-        err.flush();
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ToolMain tool = ToolMain::offscreen<QApplication>(argc, argv, QStringLiteral("velmora-render"));
+    RenderSettings settings;
+    if (const std::optional<int> done = readSettings(tool, settings))
+        return *done;
+    tool.quietDebug();
+    RenderInput input;
+    if (!readInput(tool, settings, input))
+        return 1;
+    // Declared after the data set, so the layers and their workers go first.
+    ViewPort viewPort;
+    QWidget panels;
+    configure(viewPort, panels, settings, input.ranges);
+    if (!settings.frames)
+        return renderPicture(tool, viewPort, input.flowData.get(), settings.output) ? 0 : 1;
+    return renderFrames(tool, viewPort, settings, input);
 }

@@ -10,13 +10,11 @@
 // success, 1 when the data set does not load, nothing can be traced or the
 // output cannot be written, 2 on a wrong command line.
 
-#include "app/Version.h"
 #include "data/FlowData.h"
 #include "streamlines/StreamlineTracer.h"
 #include "tools/LoadOptionArguments.h"
+#include "tools/ToolMain.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSaveFile>
 
@@ -26,16 +24,6 @@
 #include <string>
 
 namespace {
-
-// The loader and the timers talk on the debug stream for the program's
-// sake; only the tracer's own diagnostics and real warnings reach the user.
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    const bool chatter = (type == QtDebugMsg || type == QtInfoMsg) &&
-                         !message.startsWith(QLatin1String("StreamlineTracer/"));
-    if (!chatter)
-        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(message));
-}
 
 struct Range
 {
@@ -161,15 +149,11 @@ bool writeCsv(const std::vector<Streamline>& lines, CsvSink& sink)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName("velmora-trace");
-    QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
-
-    QCommandLineParser parser;
+    ToolMain tool(argc, argv, "velmora-trace");
+    QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
         "Traces the evenly-spaced streamlines of a flow data set and writes them as CSV\n"
         "(line,x,y,magnitude,texture,taper; x from 0 to 1, y from 0 to 1/aspect).");
-    parser.addHelpOption();
     parser.addPositionalArgument(
         "FILE", "the data set: FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK");
     parser.addOptions({
@@ -182,19 +166,10 @@ int main(int argc, char** argv)
     });
     // --step is the integration step here; the time step is --time-step.
     LoadOptionArguments::add(parser, false);
-    if (!parser.parse(application.arguments())) {
-        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet("help"))
-        parser.showHelp(0);
-    if (parser.isSet("version"))
-        parser.showVersion();
-    if (parser.positionalArguments().size() != 1) {
-        std::fprintf(stderr, "velmora-trace: expected one data set\n%s",
-                     qPrintable(parser.helpText()));
-        return 2;
-    }
+    if (const std::optional<int> done = tool.parse())
+        return *done;
+    if (parser.positionalArguments().size() != 1)
+        return tool.usageError("expected one data set", parser.helpText());
 
     StreamlineParameters params;
     QString problem;
@@ -203,34 +178,32 @@ int main(int argc, char** argv)
         !readNumber(parser, dSepRange, &params.dSep, &problem) ||
         !readNumber(parser, dTestRange, &params.dTest, &problem) ||
         !readNumber(parser, stepRange, &params.stepSize, &problem) ||
-        !readNumber(parser, textureRange, &params.textureLength, &problem)) {
-        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(problem));
-        return 2;
-    }
+        !readNumber(parser, textureRange, &params.textureLength, &problem))
+        return tool.usageError(problem, QString());
     const QString method = parser.value("method");
     if (method == QLatin1String("euler")) {
         params.method = EulerMethod;
     } else if (method == QLatin1String("midpoint")) {
         params.method = RungeKuttaMethod;
     } else {
-        std::fprintf(stderr, "velmora-trace: --method: \"%s\" is neither euler nor midpoint\n",
-                     qPrintable(method));
-        return 2;
+        return tool.usageError(
+            QString("--method: \"%1\" is neither euler nor midpoint").arg(method), QString());
     }
 
-    qInstallMessageHandler(quietDebug);
+    // The tracer's own diagnostics reach the user; the loader's and the
+    // timers' chatter does not.
+    tool.quietDebug("StreamlineTracer/", true);
     const QString fileName = parser.positionalArguments().first();
     QString reason;
     const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
     if (!data) {
-        std::fprintf(stderr, "velmora-trace: %s: %s\n", qPrintable(FlowData::dataName(fileName)),
-                     qPrintable(reason));
+        tool.report(FlowData::dataName(fileName) + ": " + reason);
         return 1;
     }
 
     CsvSink sink(parser.value("output"));
     if (!sink.open(&problem)) {
-        std::fprintf(stderr, "velmora-trace: %s\n", qPrintable(problem));
+        tool.report(problem);
         return 1;
     }
 
@@ -246,13 +219,14 @@ int main(int argc, char** argv)
     for (const Streamline& line : lines)
         points += line.size();
     if (!writeCsv(lines, sink) || !sink.finish(&problem)) {
-        std::fprintf(stderr, "velmora-trace: %s\n",
-                     qPrintable(problem.isEmpty() ? QString("write failed") : problem));
+        tool.report(problem.isEmpty() ? QString("write failed") : problem);
         return 1;
     }
     const QString incomplete = tracer.incompleteReason();
-    std::fprintf(stderr, "velmora-trace: %zu lines, %zu points, %.3f ms%s%s%s\n", lines.size(),
-                 points, milliseconds, incomplete.isEmpty() ? "" : " (", qPrintable(incomplete),
-                 incomplete.isEmpty() ? "" : ")");
+    tool.report(QString("%1 lines, %2 points, %3 ms%4")
+                    .arg(lines.size())
+                    .arg(points)
+                    .arg(milliseconds, 0, 'f', 3)
+                    .arg(incomplete.isEmpty() ? QString() : " (" + incomplete + ")"));
     return 0;
 }

@@ -6,6 +6,7 @@
 class FlowData;
 struct PaintContext;
 class QWidget;
+class TransferFunction;
 
 // A picture the view port stacks. A layer renders its own image of exactly
 // `size` pixels (no valid image while the size is negative or no data set is
@@ -16,8 +17,21 @@ class Layer : public QObject
     Q_OBJECT
 
 public:
+    // The program's layer classes; Other for any layer that is none of them.
+    enum class Kind
+    {
+        ColorCoding,
+        Streamlines,
+        Arrows,
+        Other
+    };
+
     explicit Layer(bool visible);
     ~Layer() override;
+
+    // Which of the program's layer classes this is; a layer of a kind other
+    // than Other is an object of that class (LayerStack relies on it).
+    virtual Kind kind() const { return Kind::Other; }
 
     // Builds the layer's form onto `panel` (a CollapseableWidget), sets the
     // panel's "title" property and connects the controls. Called once.
@@ -29,6 +43,11 @@ public:
     // True while a computation for this layer runs on another thread; its
     // result arrives later as a posted event. Synchronous layers never are.
     virtual bool isRendering() const { return false; }
+
+    // The function that colours the layer's values (see TransferFunction).
+    virtual const TransferFunction& transferFunction() const = 0;
+    // Replaces it and redraws from what the layer holds, without resampling.
+    virtual void setTransferFunction(const TransferFunction& function) = 0;
 
     bool isVisible() const { return visible; }
     float opacity() const { return layerOpacity; }

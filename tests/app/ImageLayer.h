@@ -3,6 +3,7 @@
 #include "app/shell/Layer.h"
 #include "app/shell/PaintContext.h"
 #include "data/FlowData.h"
+#include "transfer/TransferFunction.h"
 
 #include <QColor>
 #include <QImage>
@@ -24,6 +25,11 @@ public:
     }
 
     void setupControls(QWidget*) override {}
+    const TransferFunction& transferFunction() const override { return function; }
+    void setTransferFunction(const TransferFunction& function) override
+    {
+        this->function = function;
+    }
 
     void draw(PaintContext& context) override
     {
@@ -50,6 +56,7 @@ public:
 
     QColor color;
     QRectF coverage;
+    TransferFunction function;
     QImage image;
     QList<QSize> sizes;
 };

@@ -58,15 +58,20 @@ public:
     Main window;
     ViewPort& viewPort() { return *window.viewPort(); }
     Layer* layer(int i) { return viewPort().layerList().at(i); }
-    // The picture layer i holds, whatever its kind.
+    // The picture layer i holds; the stack holds each kind's pair in turn.
     QImage image(int i)
     {
-        if (auto* coding = dynamic_cast<LayerColorCoding*>(layer(i)))
-            return coding->currentImage();
-        if (auto* lines = dynamic_cast<LayerStreamlines*>(layer(i)))
-            return lines->currentImage();
-        return static_cast<LayerArrows*>(layer(i))->currentImage();
+        const LayerStack stack = viewPort().layerStack();
+        QList<QImage> images;
+        for (const LayerColorCoding* coding : stack.colorCodings())
+            images << coding->currentImage();
+        for (const LayerStreamlines* lines : stack.streamlines())
+            images << lines->currentImage();
+        for (const LayerArrows* arrows : stack.arrows())
+            images << arrows->currentImage();
+        return images.at(i);
     }
+    bool finishRendering() { return viewPort().layerStack().finishRendering(60000); }
 };
 
 const int colorCodingHidden = 0;
@@ -95,7 +100,7 @@ void TestEndToEnd::stackOrderAndOpacity()
     Window w;
     QVERIFY(QTest::qWaitForWindowExposed(&w.window));
     QVERIFY(w.window.loadFlowData(samplePath("vortex_street")));
-    QVERIFY(w.viewPort().finishRendering(60000));
+    QVERIFY(w.finishRendering());
 
     // Distinct opaque colours per layer; the hidden ones get colours that
     // must not appear anywhere in the picture.
@@ -170,11 +175,11 @@ void TestEndToEnd::zoomRendersAndPanDoesNot()
     Window w;
     QVERIFY(QTest::qWaitForWindowExposed(&w.window));
     QVERIFY(w.window.loadFlowData(samplePath("double_gyre")));
-    QVERIFY(w.viewPort().finishRendering(60000));
+    QVERIFY(w.finishRendering());
     const QSize before = w.viewPort().imageSize();
 
     QVERIFY(w.viewPort().setScale(1.25f));
-    QVERIFY(w.viewPort().finishRendering(60000));
+    QVERIFY(w.finishRendering());
     const QSize after = w.viewPort().imageSize();
     QVERIFY(after.width() > before.width());
     QList<QImage> images;
@@ -186,7 +191,7 @@ void TestEndToEnd::zoomRendersAndPanDoesNot()
                  qPrintable(QString("layer %1").arg(i)));
     for (const int i : {colorCodingHidden, streamlinesHidden, arrowsHidden})
         w.layer(i)->setVisibility(true);
-    QVERIFY(w.viewPort().finishRendering(60000));
+    QVERIFY(w.finishRendering());
     QCOMPARE(w.image(colorCodingHidden).size(), after);
     QCOMPARE(w.image(streamlinesHidden), images[streamlinesShown]);
     QCOMPARE(w.image(arrowsHidden), images[arrowsShown]);

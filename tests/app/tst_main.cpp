@@ -78,9 +78,8 @@ void TestMain::destructionWhileWorkersRun()
         // The largest pictures keep the workers busy for a while; without the
         // streamlines, drawn on this thread, the check comes before they finish.
         window->viewPort()->setScale(ViewPort::maximumScale);
-        for (Layer* layer : window->viewPort()->layerList())
-            if (qobject_cast<LayerStreamlines*>(layer))
-                layer->setVisibility(false);
+        for (LayerStreamlines* lines : window->viewPort()->layerStack().streamlines())
+            lines->setVisibility(false);
         QVERIFY(window->loadFlowData(sample));
         for (Layer* layer : window->viewPort()->layerList())
             caughtRunning = caughtRunning || layer->isRendering();

@@ -92,7 +92,7 @@ void TestOrientation::picture()
     view.setFlowData(data.get());
     arrows->setQuantity(5);
     arrows->setArrowSize(300);
-    QVERIFY(view.finishRendering(10000));
+    QVERIFY(view.layerStack().finishRendering(10000));
     const QImage picture = view.renderImage();
     QCOMPARE(picture.size(), QSize(400, 400));
 

@@ -56,9 +56,8 @@ void TestSeries::stepsKeepLayerSettings()
 
     // Settings a user makes: another field and a transfer function on the
     // shown colour coding, the whole-series range, more arrows, zoom, pan.
-    auto* colorCoding = qobject_cast<LayerColorCoding*>(view.layerList().at(1));
-    auto* arrows = qobject_cast<LayerArrows*>(view.layerList().at(5));
-    QVERIFY(colorCoding && arrows);
+    LayerColorCoding* colorCoding = view.layerStack().colorCodings().at(1);
+    LayerArrows* arrows = view.layerStack().arrows().at(1);
     auto* contents = window.findChild<QWidget*>("scrollAreaWidgetContents");
     const QList<CollapseableWidget*> panels =
         contents->findChildren<CollapseableWidget*>(QString(), Qt::FindDirectChildrenOnly);
@@ -72,7 +71,7 @@ void TestSeries::stepsKeepLayerSettings()
     play(&view, {press(400, 300), move(430, 300), release(430, 300)});
     const double centerX = view.centerFractionX();
     QTRY_VERIFY_WITH_TIMEOUT(!bar.seriesRanges().isEmpty(), 30000);
-    QVERIFY(view.finishRendering(60000));
+    QVERIFY(view.layerStack().finishRendering(60000));
     const QImage first = view.renderImage();
     const QImage firstArrows = arrows->currentImage();
 
@@ -83,7 +82,7 @@ void TestSeries::stepsKeepLayerSettings()
     QTest::keyClick(&view, Qt::Key_PageDown);
     QTRY_COMPARE_WITH_TIMEOUT(stepped.count(), 1, 10000);
     QCOMPARE(bar.player()->shownStep(), 1);
-    QVERIFY(view.finishRendering(60000));
+    QVERIFY(view.layerStack().finishRendering(60000));
     QVERIFY(window.currentFlowData() != stepZero);
     QVERIFY(view.renderImage() != first);
     QVERIFY(arrows->currentImage() != firstArrows);

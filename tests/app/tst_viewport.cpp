@@ -1,5 +1,8 @@
 #include "app/shell/CollapseableWidget.h"
 #include "app/ViewPort.h"
+#include "layers/LayerArrows.h"
+#include "layers/LayerColorCoding.h"
+#include "streamlines/LayerStreamlines.h"
 #include "tests/app/ImageLayer.h"
 #include "tests/common/FakeFlowData.h"
 #include "tests/transfer/MouseScript.h"
@@ -51,6 +54,8 @@ private slots:
     void exportPicture_data();
     void exportPicture();
     void layerPanel();
+    void layersByKind_data();
+    void layersByKind();
 };
 
 void TestViewPort::imageSize_data()
@@ -237,6 +242,38 @@ void TestViewPort::layerPanel()
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!panel->isCollapsed() && button->isChecked());
     QCOMPARE(panel->maximumHeight(), 500);
+}
+
+void TestViewPort::layersByKind_data()
+{
+    // Per layer of an image layer, two colour codings, arrows, streamlines:
+    // shown or hidden; the topmost shown colour coding (the legend's) and
+    // arrows (what --colors sets), as list indices, -1 for none.
+    QTest::addColumn<QList<bool>>("shown");
+    QTest::addColumn<int>("colorCoding");
+    QTest::addColumn<int>("arrows");
+    QTest::newRow("the later of two shown") << QList<bool>{1, 1, 1, 1, 1} << 2 << 3;
+    QTest::newRow("a hidden top gives way") << QList<bool>{1, 1, 0, 1, 1} << 1 << 3;
+    QTest::newRow("none shown") << QList<bool>{1, 0, 0, 0, 1} << -1 << -1;
+}
+
+void TestViewPort::layersByKind()
+{
+    QFETCH(QList<bool>, shown);
+    QFETCH(int, colorCoding);
+    QFETCH(int, arrows);
+    const QList<Layer*> layers{new ImageLayer(bottomColor, QRectF(0, 0, 1, 1), shown[0]),
+                               new LayerColorCoding(0, shown[1]), new LayerColorCoding(0, shown[2]),
+                               new LayerArrows(shown[3]), new LayerStreamlines(shown[4])};
+    ViewPort view(layers);
+    const LayerStack stack = view.layerStack();
+    // The image layer is of no kind the stack lists.
+    QCOMPARE(stack.colorCodings().size(), 2);
+    QCOMPARE(stack.colorCodings().constLast(), layers[2]);
+    QCOMPARE(stack.arrows().size(), 1);
+    QCOMPARE(stack.streamlines().size(), 1);
+    QCOMPARE(stack.topmostVisibleColorCoding(), layers.value(colorCoding));
+    QCOMPARE(stack.topmostVisible(Layer::Kind::Arrows), layers.value(arrows));
 }
 
 QTEST_MAIN(TestViewPort)
