@@ -1,5 +1,6 @@
 #include "data/Vector3.h"
 #include "render/ArrowRenderer.h"
+#include "render/ColorCodingRenderer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunction.h"
 
@@ -15,7 +16,7 @@ constexpr int side = 250;
 // Arrow size 5 gives s = side * 5 / 400 pixels per glyph unit.
 constexpr float arrowSize = 5.0f;
 constexpr float glyphUnit = side * arrowSize / 400.0f;
-constexpr int colorTableSize = 256; // the arrow layer's
+constexpr int arrowTableSize = 256; // the arrow layer's
 
 // A 3 x 3 grid straight from the renderer over a side x side image: arrows at
 // 0, side / 2 and side, `middle` in the centre, the others along x.
@@ -50,7 +51,7 @@ double extentAlong(const QImage& image, QPointF centre, QPointF direction)
 
 } // namespace
 
-class TestArrowRenderer : public QObject
+class TestFieldRenderers : public QObject
 {
     Q_OBJECT
 
@@ -59,9 +60,11 @@ private slots:
     void arrowLengthAndDirection();
     void arrowColours_data();
     void arrowColours();
+    void valuesSelectTableWords_data();
+    void valuesSelectTableWords();
 };
 
-void TestArrowRenderer::arrowLengthAndDirection_data()
+void TestFieldRenderers::arrowLengthAndDirection_data()
 {
     QTest::addColumn<int>("lengthSlider");
     QTest::addColumn<Vector3>("vector");
@@ -77,7 +80,7 @@ void TestArrowRenderer::arrowLengthAndDirection_data()
     QTest::newRow("diagonal") << 100 << Vector3(0.2f, 0.2f, 0) << 8.0 * s;
 }
 
-void TestArrowRenderer::arrowLengthAndDirection()
+void TestFieldRenderers::arrowLengthAndDirection()
 {
     QFETCH(int, lengthSlider);
     QFETCH(Vector3, vector);
@@ -85,7 +88,7 @@ void TestArrowRenderer::arrowLengthAndDirection()
 
     const TransferFunction white(QPolygonF({{0, 0}, {1, 0}}), {Qt::white, Qt::white});
     const QImage image =
-        renderGrid(vector, white.colorTable(colorTableSize), lengthSlider / 100.0f);
+        renderGrid(vector, white.colorTable(arrowTableSize), lengthSlider / 100.0f);
 
     // Arrows on the borders are drawn, half outside.
     QVERIFY(covered(image, QPointF(side / 2 + 0.5, 0.5)));
@@ -114,7 +117,7 @@ void TestArrowRenderer::arrowLengthAndDirection()
     QVERIFY2(!covered(image, centre - along * unitAlong + off), "head behind the centre");
 }
 
-void TestArrowRenderer::arrowColours_data()
+void TestFieldRenderers::arrowColours_data()
 {
     QTest::addColumn<QColor>("left");
     QTest::addColumn<QColor>("right");
@@ -128,7 +131,7 @@ void TestArrowRenderer::arrowColours_data()
         << QColor(Qt::red) << QColor(Qt::blue) << 0.0 << 0.1f << 255;
 }
 
-void TestArrowRenderer::arrowColours()
+void TestFieldRenderers::arrowColours()
 {
     QFETCH(QColor, left);
     QFETCH(QColor, right);
@@ -137,7 +140,7 @@ void TestArrowRenderer::arrowColours()
     QFETCH(int, alpha);
 
     const TransferFunction function(QPolygonF({{0, pointHeight}, {1, pointHeight}}), {left, right});
-    const ColorTable table = function.colorTable(colorTableSize);
+    const ColorTable table = function.colorTable(arrowTableSize);
     const Vector3 vector(magnitude, 0, 0);
     const QColor expected = table.straightColor(table.indexOf(magnitude));
     QCOMPARE(expected.alpha(), alpha);
@@ -150,5 +153,30 @@ void TestArrowRenderer::arrowColours()
                  qPrintable(QString::number(pixel, 16)));
 }
 
-QTEST_GUILESS_MAIN(TestArrowRenderer)
-#include "tst_arrowrenderer.moc"
+void TestFieldRenderers::valuesSelectTableWords_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<int>("entry"); // -1: transparent
+
+    QTest::newRow("above one") << 1.7f << 4095;
+    QTest::newRow("negative") << -0.3f << 0;
+    QTest::newRow("NaN") << std::numeric_limits<float>::quiet_NaN() << -1;
+}
+
+void TestFieldRenderers::valuesSelectTableWords()
+{
+    QFETCH(float, value);
+    QFETCH(int, entry);
+    QList<QRgb> table(ColorCodingRenderer::colorTableSize);
+    for (int i = 0; i < table.size(); ++i)
+        table[i] = qRgba(i >> 4, i & 15, 200, 255); // distinct: the entry shows in the pixel
+    const float values[3] = {0.5f, value, 0.0f};
+    QRgb out[3] = {1, 1, 1};
+    ColorCodingRenderer::mapValues(values, 3, table.constData(), out);
+    QCOMPARE(out[1], entry < 0 ? 0u : table[entry]);
+    QCOMPARE(out[0], table[2047]);
+    QCOMPARE(out[2], table[0]);
+}
+
+QTEST_GUILESS_MAIN(TestFieldRenderers)
+#include "tst_fieldrenderers.moc"
