@@ -2,7 +2,7 @@
 
 #include "app/shell/Layer.h"
 #include "data/FlowDataWorkerVector.h"
-#include "layers/ArrowRenderer.h"
+#include "render/ArrowRenderer.h"
 #include "transfer/TransferFunction.h"
 
 #include <QImage>

@@ -3,7 +3,7 @@
 #include "app/shell/Layer.h"
 #include "data/FlowDataWorkerScalar.h"
 #include "data/ValueRange.h"
-#include "layers/ColorCodingRenderer.h"
+#include "render/ColorCodingRenderer.h"
 #include "transfer/TransferFunction.h"
 
 #include <QImage>

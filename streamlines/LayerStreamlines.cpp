@@ -3,7 +3,7 @@
 #include "app/shell/PaintContext.h"
 #include "data/FlowData.h"
 #include "data/ProfileTimer.h"
-#include "streamlines/StreamlineRenderer.h"
+#include "render/StreamlineRenderer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunctionWidget.h"
 #include "ui_StreamlinesLayer.h"

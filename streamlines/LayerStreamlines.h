@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/shell/Layer.h"
-#include "streamlines/Streamline.h"
-#include "streamlines/StreamlineParameters.h"
+#include "render/Streamline.h"
+#include "render/StreamlineParameters.h"
 #include "streamlines/StreamlineTracer.h"
 #include "transfer/TransferFunction.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "render/Streamline.h"
+#include "render/StreamlineParameters.h"
 #include "streamlines/DomainPoint.h"
-#include "streamlines/Streamline.h"
-#include "streamlines/StreamlineParameters.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // image's memory: any coordinates (NaN, infinities, huge or nearly equal
 // values come from the raw bytes), drawn whole and in bands, into a small
 // picture. The bands must give the same pixels as one pass.
-#include "layers/PolygonRasterizer.h"
+#include "render/PolygonRasterizer.h"
 
 #include <QImage>
 

@@ -1,7 +1,5 @@
 #include "streamlines/LayerStreamlines.h"
-#include "streamlines/StreamlineRenderer.h"
 #include "tests/common/FakeFlowData.h"
-#include "transfer/ColorTable.h"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
@@ -11,8 +9,6 @@
 #include <QSlider>
 #include <QTest>
 
-#include <cmath>
-#include <limits>
 #include <memory>
 
 namespace {
@@ -56,10 +52,6 @@ private slots:
     void settingsReachTheTracer_data();
     void settingsReachTheTracer();
     void reportsIncompleteTracing();
-    void segmentColour_data();
-    void segmentColour();
-    void glyphInterval_data();
-    void glyphInterval();
 };
 
 void TestLayerStreamlines::settingsReachTheTracer_data()
@@ -130,84 +122,6 @@ void TestLayerStreamlines::settingsReachTheTracer()
             QVERIFY(changed.count() > 0);
         }
     }
-}
-
-void TestLayerStreamlines::segmentColour_data()
-{
-    QTest::addColumn<double>("texture"); // NaN: texture off
-    QTest::addColumn<QColor>("expected");
-
-    // The renderer's own test draws opaque colours; the default function is
-    // half transparent white at magnitude 0.5.
-    QTest::newRow("not premultiplied twice") << qQNaN() << QColor(255, 255, 255, 127);
-    QTest::newRow("texture 0: black with the table's alpha") << 0.0 << QColor(0, 0, 0, 127);
-}
-
-void TestLayerStreamlines::segmentColour()
-{
-    QFETCH(double, texture);
-    QFETCH(QColor, expected);
-
-    StreamlineParameters look;
-    look.lineWidth = 0.5; // 10 pixels: the centre row is fully covered
-    look.texture = !std::isnan(texture);
-    const Streamline line{{0.1, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0},
-                          {0.9, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0}};
-    const QImage image = StreamlineRenderer::render({line}, TransferFunction().colorTable(256),
-                                                    QSize(200, 100), look, 0.004);
-    const QColor got = QColor::fromRgba(image.pixel(100, 50));
-    QVERIFY2(std::abs(got.red() - expected.red()) <= 3 &&
-                 std::abs(got.green() - expected.green()) <= 3 &&
-                 std::abs(got.blue() - expected.blue()) <= 3 &&
-                 std::abs(got.alpha() - expected.alpha()) <= 3,
-             qPrintable(QString("got %1").arg(got.name(QColor::HexArgb))));
-}
-
-void TestLayerStreamlines::glyphInterval_data()
-{
-    QTest::addColumn<double>("tracedStep");
-    QTest::addColumn<int>("segments");
-    QTest::addColumn<bool>("stalled");
-    QTest::addColumn<int>("glyphs");
-
-    // Glyph size 0.5: interval trunc(0.04 / traced step); a glyph's base is
-    // 10 pixels at 1000 pixels across.
-    QTest::newRow("every fourth point") << 0.009 << 20 << false << 5;
-    QTest::newRow("interval 0 means every point") << 0.05 << 8 << false << 8;
-    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << false << 5;
-    // Every point twice: repeats count towards the interval.
-    QTest::newRow("repeated points count") << 0.009 << 20 << true << 9;
-}
-
-void TestLayerStreamlines::glyphInterval()
-{
-    QFETCH(double, tracedStep);
-    QFETCH(int, segments);
-    QFETCH(bool, stalled);
-    QFETCH(int, glyphs);
-
-    Streamline line;
-    for (int k = 0; k <= segments; ++k)
-        line.push_back({0.1 + tracedStep * k, 0.25, 1.0f, 0.5, 1.0});
-    if (stalled)
-        for (auto at = line.begin(); at != line.end(); at += 2)
-            at = line.insert(at, *at);
-    StreamlineParameters look;
-    look.glyphs = true;
-    look.glyphSize = 0.5;
-    look.stepSize = 0.04; // changed after tracing: the traced step rules
-    const QImage image =
-        StreamlineRenderer::render({line, Streamline()}, TransferFunction().colorTable(256),
-                                   QSize(1000, 500), look, tracedStep);
-    int runs = 0;
-    bool inside = false;
-    for (int x = 0; x < image.width(); ++x) {
-        const bool painted = qAlpha(image.pixel(x, 244)) > 128; // inside the base, above the line
-        runs += painted && !inside;
-        inside = painted;
-    }
-    QCOMPARE(runs, glyphs);
-    QCOMPARE(qAlpha(image.pixel(500, 256)), 0); // glyphs lie left of the travel direction
 }
 
 // A domain 100 widths tall at the start values needs some 500 000 points:

@@ -1,8 +1,8 @@
-#include "layers/ArrowRenderer.h"
+#include "render/ArrowRenderer.h"
 
 #include "data/ParallelBlocks.h"
 #include "data/Vector3.h"
-#include "layers/PolygonRasterizer.h"
+#include "render/PolygonRasterizer.h"
 #include "transfer/ColorTable.h"
 
 #include <QDebug>

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "streamlines/IntegrationMethod.h"
+#include "render/IntegrationMethod.h"
 
 // Every setting of a streamline layer, with the layer's start values; lengths
 // in domain units (widths of the data set). The tracer reads the tracing
 // settings, StreamlineRenderer the look. The layer's form later hands over
 // its own spin-box values (dSep 0.03, dTest 0.5, stepSize 0.003).
 // Single-precision start values are deliberate: they decide the exact
-// positions of the traced points.
+// positions of the traced points. Kept here, beside the renderer, so that
+// render/ needs nothing from streamlines/; the tracer includes it downwards.
 struct StreamlineParameters
 {
     // Tracing.

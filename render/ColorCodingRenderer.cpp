@@ -1,4 +1,4 @@
-#include "layers/ColorCodingRenderer.h"
+#include "render/ColorCodingRenderer.h"
 
 #include "transfer/ColorTable.h"
 

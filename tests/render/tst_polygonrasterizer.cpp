@@ -1,4 +1,4 @@
-#include "layers/PolygonRasterizer.h"
+#include "render/PolygonRasterizer.h"
 
 #include <QPainter>
 #include <QPen>
@@ -196,5 +196,5 @@ void TestPolygonRasterizer::bandsDrawTheSamePixels()
     QCOMPARE(rasterized(shape, background, 5), rasterized(shape, background, 1));
 }
 
-QTEST_MAIN(TestPolygonRasterizer)
+QTEST_GUILESS_MAIN(TestPolygonRasterizer)
 #include "tst_polygonrasterizer.moc"

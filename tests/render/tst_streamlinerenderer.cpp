@@ -1,5 +1,5 @@
-#include "streamlines/StreamlineParameters.h"
-#include "streamlines/StreamlineRenderer.h"
+#include "render/StreamlineParameters.h"
+#include "render/StreamlineRenderer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunction.h"
 
@@ -18,6 +18,10 @@ class TestStreamlineRenderer : public QObject
 private slots:
     void segmentsAsDrawnOneByOne_data();
     void segmentsAsDrawnOneByOne();
+    void segmentColour_data();
+    void segmentColour();
+    void glyphInterval_data();
+    void glyphInterval();
 };
 
 namespace {
@@ -77,6 +81,14 @@ QImage strokedOneByOne(const std::vector<Streamline>& lines, const ColorTable& t
     return canvas;
 }
 
+bool near(QRgb a, QRgb b, int tolerance)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance &&
+           std::abs(qAlpha(a) - qAlpha(b)) <= tolerance;
+}
+
 } // namespace
 
 void TestStreamlineRenderer::segmentsAsDrawnOneByOne_data()
@@ -131,16 +143,85 @@ void TestStreamlineRenderer::segmentsAsDrawnOneByOne()
                 continue; // glyphs may paint here
 
             // Equal up to antialiasing.
-            const int tolerance = 8;
-            QVERIFY2(std::abs(qRed(got) - qRed(want)) <= tolerance &&
-                         std::abs(qGreen(got) - qGreen(want)) <= tolerance &&
-                         std::abs(qBlue(got) - qBlue(want)) <= tolerance &&
-                         std::abs(qAlpha(got) - qAlpha(want)) <= tolerance,
-                     qPrintable(QString("pixel (%1, %2)").arg(x).arg(y)));
+            QVERIFY2(near(got, want, 8), qPrintable(QString("pixel (%1, %2)").arg(x).arg(y)));
         }
     }
     QVERIFY(covered > 1000);
 }
 
-QTEST_MAIN(TestStreamlineRenderer)
+void TestStreamlineRenderer::segmentColour_data()
+{
+    QTest::addColumn<double>("texture"); // NaN: texture off
+    QTest::addColumn<QColor>("expected");
+
+    // segmentsAsDrawnOneByOne draws opaque colours; the default function is
+    // half transparent white at magnitude 0.5.
+    QTest::newRow("not premultiplied twice") << qQNaN() << QColor(255, 255, 255, 127);
+    QTest::newRow("texture 0: black with the table's alpha") << 0.0 << QColor(0, 0, 0, 127);
+}
+
+void TestStreamlineRenderer::segmentColour()
+{
+    QFETCH(double, texture);
+    QFETCH(QColor, expected);
+
+    StreamlineParameters look;
+    look.lineWidth = 0.5; // 10 pixels: the centre row is fully covered
+    look.texture = !std::isnan(texture);
+    const Streamline line{{0.1, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0},
+                          {0.9, 0.25, 0.5f, look.texture ? texture : 0.5, 1.0}};
+    const QImage image = StreamlineRenderer::render({line}, TransferFunction().colorTable(256),
+                                                    QSize(200, 100), look, 0.004);
+    const QRgb got = image.pixel(100, 50);
+    QVERIFY2(near(got, expected.rgba(), 3), qPrintable(QString::number(got, 16)));
+}
+
+void TestStreamlineRenderer::glyphInterval_data()
+{
+    QTest::addColumn<double>("tracedStep");
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<bool>("stalled");
+    QTest::addColumn<int>("glyphs");
+
+    // Glyph size 0.5: interval trunc(0.04 / traced step); a glyph's base is
+    // 10 pixels at 1000 pixels across.
+    QTest::newRow("every fourth point") << 0.009 << 20 << false << 5;
+    QTest::newRow("interval 0 means every point") << 0.05 << 8 << false << 8;
+    QTest::newRow("incomplete glyph at the end is dropped") << 0.009 << 22 << false << 5;
+    // Every point twice: repeats count towards the interval.
+    QTest::newRow("repeated points count") << 0.009 << 20 << true << 9;
+}
+
+void TestStreamlineRenderer::glyphInterval()
+{
+    QFETCH(double, tracedStep);
+    QFETCH(int, segments);
+    QFETCH(bool, stalled);
+    QFETCH(int, glyphs);
+
+    Streamline line;
+    for (int k = 0; k <= segments; ++k)
+        line.push_back({0.1 + tracedStep * k, 0.25, 1.0f, 0.5, 1.0});
+    if (stalled)
+        for (auto at = line.begin(); at != line.end(); at += 2)
+            at = line.insert(at, *at);
+    StreamlineParameters look;
+    look.glyphs = true;
+    look.glyphSize = 0.5;
+    look.stepSize = 0.04; // changed after tracing: the traced step rules
+    const QImage image =
+        StreamlineRenderer::render({line, Streamline()}, TransferFunction().colorTable(256),
+                                   QSize(1000, 500), look, tracedStep);
+    int runs = 0;
+    bool inside = false;
+    for (int x = 0; x < image.width(); ++x) {
+        const bool painted = qAlpha(image.pixel(x, 244)) > 128; // inside the base, above the line
+        runs += painted && !inside;
+        inside = painted;
+    }
+    QCOMPARE(runs, glyphs);
+    QCOMPARE(qAlpha(image.pixel(500, 256)), 0); // glyphs lie left of the travel direction
+}
+
+QTEST_GUILESS_MAIN(TestStreamlineRenderer)
 #include "tst_streamlinerenderer.moc"

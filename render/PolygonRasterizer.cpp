@@ -1,4 +1,4 @@
-#include "layers/PolygonRasterizer.h"
+#include "render/PolygonRasterizer.h"
 
 #include <algorithm>
 #include <climits>

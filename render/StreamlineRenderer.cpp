@@ -1,7 +1,7 @@
-#include "streamlines/StreamlineRenderer.h"
+#include "render/StreamlineRenderer.h"
 
-#include "layers/PolygonRasterizer.h"
-#include "streamlines/StreamlineParameters.h"
+#include "render/PolygonRasterizer.h"
+#include "render/StreamlineParameters.h"
 #include "transfer/ColorTable.h"
 
 #include <QPolygonF>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "streamlines/Streamline.h"
+#include "render/Streamline.h"
 
 #include <QImage>
 #include <QSize>
