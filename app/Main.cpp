@@ -140,6 +140,7 @@ bool Main::loadFlowData(const QString& fileName)
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
+    // The later steps are read with the variables and level chosen here.
     seriesBar->setSeries(FlowSeries::open(fileName, options, nullptr, loaded));
     qDebug() << "loadFlowData loaded";
     loadedMessage =
