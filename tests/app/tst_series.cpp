@@ -45,27 +45,21 @@ QByteArray contents(const QString& fileName)
 // step t.
 bool writeUnnamedPair(const QString& path, int steps)
 {
-    int id = 0, dims[3] = {}, axes[2] = {}, vars[3] = {};
-    bool ok = nc_create(path.toLocal8Bit().constData(), NC_CLOBBER, &id) == NC_NOERR &&
-              nc_def_dim(id, "time", size_t(steps), &dims[0]) == NC_NOERR &&
-              nc_def_dim(id, "lat", 3, &dims[1]) == NC_NOERR &&
-              nc_def_dim(id, "lon", 4, &dims[2]) == NC_NOERR &&
-              nc_def_var(id, "lat", NC_DOUBLE, 1, &dims[1], &axes[0]) == NC_NOERR &&
-              nc_def_var(id, "lon", NC_DOUBLE, 1, &dims[2], &axes[1]) == NC_NOERR;
-    for (int c = 0; c < 3 && ok; ++c)
-        ok = nc_def_var(id, QByteArray(1, "abp"[c]).constData(), NC_FLOAT, 3, dims, &vars[c]) ==
-             NC_NOERR;
-    ok = ok && nc_enddef(id) == NC_NOERR;
-    const double lat[3] = {0, 1, 2};
-    const double lon[4] = {0, 1, 2, 3};
     std::vector<float> values[3];
     for (int k = 0; k < steps * 12; ++k) {
         values[0].push_back(1.0f + float(k % 4));
         values[1].push_back(0.5f);
         values[2].push_back(float(10 * (k / 12) + k % 12));
     }
-    ok = ok && nc_put_var_double(id, axes[0], lat) == NC_NOERR &&
-         nc_put_var_double(id, axes[1], lon) == NC_NOERR;
+    int id = 0, dims[3] = {}, vars[3] = {};
+    bool ok = nc_create(path.toLocal8Bit().constData(), NC_CLOBBER, &id) == NC_NOERR &&
+              nc_def_dim(id, "time", size_t(steps), &dims[0]) == NC_NOERR &&
+              nc_def_dim(id, "lat", 3, &dims[1]) == NC_NOERR &&
+              nc_def_dim(id, "lon", 4, &dims[2]) == NC_NOERR;
+    for (int c = 0; c < 3 && ok; ++c)
+        ok = nc_def_var(id, QByteArray(1, "abp"[c]).constData(), NC_FLOAT, 3, dims, &vars[c]) ==
+             NC_NOERR;
+    ok = ok && nc_enddef(id) == NC_NOERR;
     for (int c = 0; c < 3 && ok; ++c)
         ok = nc_put_var_float(id, vars[c], values[c].data()) == NC_NOERR;
     return nc_close(id) == NC_NOERR && ok;
