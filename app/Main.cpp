@@ -59,7 +59,8 @@ void Main::setupTimeBar()
     column->addWidget(seriesBar);
     outer->insertLayout(at, column, stretch);
     seriesBar->addKeysTo(ui->viewPort);
-    connect(seriesBar, &TimeBar::stepReady, this, &Main::showStep);
+    seriesBar->setStepReceiver(
+        [this](std::unique_ptr<FlowData> data) { showStep(std::move(data)); });
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings()) {
         connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
                 &LayerColorCoding::setSeriesRanges);
@@ -68,13 +69,13 @@ void Main::setupTimeBar()
     }
 }
 
-void Main::showStep(FlowData* data)
+void Main::showStep(std::unique_ptr<FlowData> data)
 {
     // Every layer has switched when setFlowDataStep returns.
-    ui->viewPort->setFlowDataStep(data);
-    emit flowDataStepped(data);
+    ui->viewPort->setFlowDataStep(data.get());
+    emit flowDataStepped(data.get());
     delete flowData;
-    flowData = data;
+    flowData = data.release();
 }
 
 Main::~Main()
@@ -135,7 +136,8 @@ bool Main::loadFlowData(const QString& fileName)
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
-    seriesBar->setSeries(FlowSeries::open(fileName, LoadOptions(), nullptr, loaded));
+    // The later steps are read with the variables and level chosen here.
+    seriesBar->setSeries(FlowSeries::open(fileName, options, nullptr, loaded));
     qDebug() << "loadFlowData loaded";
     loadedMessage =
         QCoreApplication::translate("MainWindow", "%1: %2 × %3 grid, %4 scalar sets, %5 time steps")

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class FlowData;
 class QErrorMessage;
@@ -63,7 +64,9 @@ public slots:
 private:
     // The time bar under the view and its connections.
     void setupTimeBar();
-    void showStep(FlowData* data);
+    // The time bar's step receiver: takes over the next step of the series
+    // as the data set on show.
+    void showStep(std::unique_ptr<FlowData> data);
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;

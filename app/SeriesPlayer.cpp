@@ -12,10 +12,7 @@ constexpr double minimumRate = 0.1;
 
 SeriesPlayer::SeriesPlayer(QObject* parent) : QObject(parent) {}
 
-SeriesPlayer::~SeriesPlayer()
-{
-    delete ahead;
-}
+SeriesPlayer::~SeriesPlayer() = default;
 
 void SeriesPlayer::reset(int count, int shown, std::function<bool(int)> playable)
 {
@@ -148,10 +145,8 @@ void SeriesPlayer::goTo(int step)
     playhead = step;
     emit positionChanged(step);
     if (step != shown && aheadStep == step) {
-        FlowData* data = std::exchange(ahead, nullptr);
         aheadStep = -1;
-        shown = step;
-        emit showRequested(step, data);
+        show(step, std::move(ahead));
     } else if (step != shown) {
         dropReadAhead();
         want(step);
@@ -180,17 +175,22 @@ int SeriesPlayer::forward(int from, int to) const
 
 void SeriesPlayer::dropReadAhead()
 {
-    delete ahead;
-    ahead = nullptr;
+    ahead.reset();
     aheadStep = -1;
 }
 
-void SeriesPlayer::stepLoaded(int step, FlowData* data)
+void SeriesPlayer::show(int step, std::unique_ptr<FlowData> data)
 {
-    if (step != loading) {
-        delete data;
+    shown = step;
+    if (showReceiver)
+        showReceiver(step, std::move(data));
+    emit showRequested(step);
+}
+
+void SeriesPlayer::stepLoaded(int step, std::unique_ptr<FlowData> data)
+{
+    if (step != loading)
         return;
-    }
     loading = -1;
     const int waiting = std::exchange(queued, -1);
     // While playing, a step between the one on show and the one due is shown
@@ -199,16 +199,13 @@ void SeriesPlayer::stepLoaded(int step, FlowData* data)
     const bool onTheWay = playing && shown >= 0 && forward(shown, step) > 0 &&
                           forward(shown, step) <= forward(shown, playhead);
     if (data && step != shown && (step == playhead || onTheWay)) {
-        shown = step;
-        emit showRequested(step, data);
+        show(step, std::move(data));
         if (!looping && playing && nextPlayable(step, false) < 0)
             pause();
     } else if (data && step == nextPlayable(playhead, looping) && step != shown) {
         dropReadAhead();
-        ahead = data;
+        ahead = std::move(data);
         aheadStep = step;
-    } else {
-        delete data;
     }
     if (waiting >= 0 && waiting != step)
         want(waiting);

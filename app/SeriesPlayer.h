@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class FlowData;
 
@@ -20,15 +21,25 @@ class FlowData;
 // shown if it lies between the one on show and the one due. Steps that are not playable are passed
 // over.
 //
-// Ownership: a data set handed to stepLoaded belongs to the player until it
-// passes it on with showRequested; one it no longer needs it deletes.
+// Ownership: data sets travel as std::unique_ptr. One handed to stepLoaded
+// belongs to the player until it is moved into the show receiver, the single
+// owner of every step shown (setShowReceiver); one the player no longer needs
+// it deletes. Signals carry no data set, so a second listener cannot come to
+// own one.
 class SeriesPlayer : public QObject
 {
     Q_OBJECT
 
 public:
+    // Takes the data set of the step to show; the data set shown before stays
+    // with the receiver, to delete once everything has switched.
+    using ShowReceiver = std::function<void(int step, std::unique_ptr<FlowData> data)>;
+
     explicit SeriesPlayer(QObject* parent = nullptr);
     ~SeriesPlayer() override;
+
+    // Without a receiver the steps to show are deleted.
+    void setShowReceiver(ShowReceiver receiver) { showReceiver = std::move(receiver); }
 
     // A series of `count` steps with step `shown` on show; stops playing and
     // drops what was read ahead; a load still running must not be answered.
@@ -55,6 +66,11 @@ public:
     int nextPlayable(int step, bool wrap) const;
     int previousPlayable(int step) const;
 
+    // The answer to loadRequested: the data set, or null when the step did
+    // not load (it is passed over from now on only if `playable` says so).
+    // Not a slot, since signals cannot carry the owner.
+    void stepLoaded(int step, std::unique_ptr<FlowData> data);
+
 public slots:
     void setLooping(bool loop) { looping = loop; }
     // Frames per second, at least 0.1.
@@ -70,14 +86,11 @@ public slots:
     void previous();
     void next();
     void last();
-    // The answer to loadRequested: the data set, or null when the step did
-    // not load (it is passed over from now on only if `playable` says so).
-    void stepLoaded(int step, FlowData* data);
 
 signals:
     void loadRequested(int step);
-    // Hands over the data set of `step`; the receiver owns it.
-    void showRequested(int step, FlowData* data);
+    // Emitted when the data set of `step` has gone to the show receiver.
+    void showRequested(int step);
     void positionChanged(int step);
     void playingChanged(bool playing);
 
@@ -87,6 +100,7 @@ private:
     // Makes sure `step` is loaded, being loaded or queued behind the load.
     void want(int step);
     void dropReadAhead();
+    void show(int step, std::unique_ptr<FlowData> data);
     // Steps from `from` forwards to `to`, round the end when looping.
     int forward(int from, int to) const;
 
@@ -102,5 +116,6 @@ private:
     int loading = -1;
     int queued = -1;
     int aheadStep = -1;
-    FlowData* ahead = nullptr;
+    std::unique_ptr<FlowData> ahead;
+    ShowReceiver showReceiver;
 };

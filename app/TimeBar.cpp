@@ -5,21 +5,18 @@
 #include "data/FlowSeries.h"
 #include "data/FlowSeriesLoader.h"
 #include "data/MonotonicClock.h"
+#include "data/SeriesRangeSearch.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDoubleSpinBox>
-#include <QEvent>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMutexLocker>
 #include <QProgressBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -32,19 +29,22 @@ std::int64_t nowMilliseconds()
     return MonotonicClock::now() / (MonotonicClock::frequency() / 1000);
 }
 
-const QEvent::Type rangeProgressEvent = QEvent::Type(QEvent::User + 12);
-
 // The timer looks this often for a due frame: well below the shortest frame.
 constexpr int tickMilliseconds = 5;
 
 } // namespace
 
 TimeBar::TimeBar(QWidget* parent)
-    : QWidget(parent), seriesPlayer(new SeriesPlayer(this)), loader(new FlowSeriesLoader(this)),
-      timer(new QTimer(this)), slider(new QSlider(Qt::Horizontal, this)),
-      stepLabel(new QLabel(this)), playButton(new QToolButton(this)),
-      loopBox(new QCheckBox(tr("Loop"), this)), rateBox(new QDoubleSpinBox(this)),
-      rangeProgress(new QProgressBar(this))
+    : QWidget(parent), seriesPlayer(new SeriesPlayer(this)),
+      loader(new FlowSeriesLoader(
+          [this](int step, std::unique_ptr<FlowData> data) {
+              takeLoadedStep(step, std::move(data));
+          },
+          this)),
+      rangeSearch(new SeriesRangeSearch(this)), timer(new QTimer(this)),
+      slider(new QSlider(Qt::Horizontal, this)), stepLabel(new QLabel(this)),
+      playButton(new QToolButton(this)), loopBox(new QCheckBox(tr("Loop"), this)),
+      rateBox(new QDoubleSpinBox(this)), rangeProgress(new QProgressBar(this))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(4, 2, 4, 2);
@@ -97,11 +97,14 @@ TimeBar::TimeBar(QWidget* parent)
 
     connect(seriesPlayer, &SeriesPlayer::loadRequested, this, [this](int step) {
         if (!loader->request(flowSeries.get(), step))
-            seriesPlayer->stepLoaded(step, nullptr);
+            takeLoadedStep(step, nullptr);
     });
-    connect(loader, &FlowSeriesLoader::stepLoaded, seriesPlayer, &SeriesPlayer::stepLoaded);
-    connect(seriesPlayer, &SeriesPlayer::showRequested, this,
-            [this](int, FlowData* data) { emit stepReady(data); });
+    connect(rangeSearch, &SeriesRangeSearch::progressed, rangeProgress, &QProgressBar::setValue);
+    connect(rangeSearch, &SeriesRangeSearch::found, this, [this](const QList<ValueRange>& found) {
+        ranges = found;
+        rangeProgress->hide();
+        emit seriesRangesFound(ranges);
+    });
     connect(seriesPlayer, &SeriesPlayer::positionChanged, this, &TimeBar::showPosition);
     connect(seriesPlayer, &SeriesPlayer::playingChanged, this, [this](bool playing) {
         playButton->setIcon(
@@ -116,8 +119,29 @@ TimeBar::TimeBar(QWidget* parent)
 
 TimeBar::~TimeBar()
 {
-    stopRangeSearch();
+    // The search and the loader read the series, and members go before
+    // children: both stop here.
+    rangeSearch->cancel();
     loader->cancel();
+}
+
+void TimeBar::setStepReceiver(std::function<void(std::unique_ptr<FlowData>)> receiver)
+{
+    seriesPlayer->setShowReceiver(
+        [receiver = std::move(receiver)](int, std::unique_ptr<FlowData> data) {
+            if (receiver)
+                receiver(std::move(data));
+        });
+}
+
+void TimeBar::takeLoadedStep(int step, std::unique_ptr<FlowData> data)
+{
+    const bool failed = !data;
+    seriesPlayer->stepLoaded(step, std::move(data));
+    // A step that turns out not to read is marked where the bar stands; the
+    // picture is still the previous step's.
+    if (failed && step == seriesPlayer->position())
+        showPosition(step);
 }
 
 void TimeBar::addKeysTo(QWidget* view)
@@ -148,9 +172,11 @@ void TimeBar::togglePlay()
 
 void TimeBar::setSeries(FlowSeries* series)
 {
-    stopRangeSearch();
+    rangeSearch->cancel();
+    rangeProgress->hide();
     loader->cancel();
     timer->stop();
+    rangesSought = false;
     ranges.clear();
     flowSeries.reset(series);
     const FlowSeries* current = flowSeries.get();
@@ -169,8 +195,14 @@ void TimeBar::setSeries(FlowSeries* series)
 
 void TimeBar::findSeriesRanges()
 {
-    if (flowSeries && flowSeries->stepCount() > 1 && ranges.isEmpty() && !rangeThread)
-        startRangeSearch();
+    if (!flowSeries || flowSeries->stepCount() < 2 || rangesSought)
+        return;
+    rangesSought = rangeSearch->start(flowSeries.get());
+    if (!rangesSought)
+        return;
+    rangeProgress->setRange(0, flowSeries->stepCount());
+    rangeProgress->setValue(0);
+    rangeProgress->show();
 }
 
 void TimeBar::showPosition(int step)
@@ -197,71 +229,5 @@ void TimeBar::showPosition(int step)
 
 bool TimeBar::isFindingRanges() const
 {
-    return rangeThread && rangeThread->isRunning();
-}
-
-void TimeBar::startRangeSearch()
-{
-    rangeCancel = false;
-    rangeProgress->setRange(0, flowSeries->stepCount());
-    rangeProgress->setValue(0);
-    rangeProgress->show();
-    const FlowSeries* series = flowSeries.get();
-    // Progress and result are handed over under the mutex and announced with
-    // posted events, the way the sampling workers hand over their rasters;
-    // the destructor stops the search before the bar goes.
-    rangeThread = QThread::create([series, this] {
-        const QList<ValueRange> found = series->seriesRanges([this](int done, int) {
-            {
-                QMutexLocker locker(&rangeMutex);
-                rangeDone = done;
-            }
-            QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
-            return !rangeCancel;
-        });
-        {
-            QMutexLocker locker(&rangeMutex);
-            rangeResult = found;
-            rangeFinished = !rangeCancel;
-        }
-        QCoreApplication::postEvent(this, new QEvent(rangeProgressEvent));
-    });
-    rangeThread->start(QThread::LowPriority);
-}
-
-void TimeBar::customEvent(QEvent* event)
-{
-    if (event->type() != rangeProgressEvent)
-        return;
-    int done;
-    bool finished;
-    QList<ValueRange> found;
-    {
-        QMutexLocker locker(&rangeMutex);
-        done = rangeDone;
-        finished = std::exchange(rangeFinished, false);
-        if (finished)
-            found = std::exchange(rangeResult, {});
-    }
-    rangeProgress->setValue(done);
-    if (!finished)
-        return;
-    ranges = found;
-    rangeProgress->hide();
-    emit seriesRangesFound(ranges);
-}
-
-void TimeBar::stopRangeSearch()
-{
-    if (!rangeThread)
-        return;
-    rangeCancel = true;
-    rangeThread->wait();
-    delete rangeThread;
-    rangeThread = nullptr;
-    rangeProgress->hide();
-    QMutexLocker locker(&rangeMutex);
-    rangeDone = 0;
-    rangeFinished = false;
-    rangeResult.clear();
+    return rangeSearch->isRunning();
 }

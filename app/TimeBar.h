@@ -3,10 +3,9 @@
 #include "data/ValueRange.h"
 
 #include <QList>
-#include <QMutex>
 #include <QWidget>
 
-#include <atomic>
+#include <functional>
 #include <memory>
 
 class FlowData;
@@ -17,10 +16,10 @@ class QDoubleSpinBox;
 class QLabel;
 class QProgressBar;
 class QSlider;
-class QThread;
 class QTimer;
 class QToolButton;
 class SeriesPlayer;
+class SeriesRangeSearch;
 
 // The bar under the view for a series of data sets: a slider over the
 // steps, the step number and physical time, first / previous / play-pause /
@@ -28,9 +27,14 @@ class SeriesPlayer;
 // has more than one step.
 //
 // Owns the series, reads steps ahead on a loader thread (see SeriesPlayer)
-// and hands each data set to show with stepReady. Finds the extremes over
-// the whole series on request, once per series, on a thread of its own,
-// showing progress: that reads every step, so it waits until it is needed.
+// and moves each data set to show into the step receiver. Has the extremes
+// over the whole series found on request, once per series, by a
+// SeriesRangeSearch, and shows its progress: that reads every step, so it
+// waits until it is needed.
+//
+// A step's data set goes from the loader through the player to the step
+// receiver as a std::unique_ptr, one owner at a time; the loads and the
+// search are stopped before the series they read is replaced or deleted.
 class TimeBar : public QWidget
 {
     Q_OBJECT
@@ -42,6 +46,9 @@ public:
     // Takes the series (null: none) whose step series->chosenIndex() is on
     // show; drops the previous one after its loads have stopped.
     void setSeries(FlowSeries* series);
+    // The one owner of every step shown (the main window); without one the
+    // steps are deleted.
+    void setStepReceiver(std::function<void(std::unique_ptr<FlowData> data)> receiver);
     // Space (play/pause) and Page Up / Page Down (previous / next step) while
     // `view` or a child of it has focus; the view then takes focus on a click.
     void addKeysTo(QWidget* view);
@@ -59,22 +66,17 @@ public slots:
     void findSeriesRanges();
 
 signals:
-    // The data set of a new step; the receiver owns it.
-    void stepReady(FlowData* data);
     // The extremes over the series once found; empty for a new series.
     void seriesRangesFound(const QList<ValueRange>& ranges);
 
-protected:
-    void customEvent(QEvent* event) override;
-
 private:
     void showPosition(int step);
-    void stopRangeSearch();
-    void startRangeSearch();
+    void takeLoadedStep(int step, std::unique_ptr<FlowData> data);
 
     std::unique_ptr<FlowSeries> flowSeries;
     SeriesPlayer* seriesPlayer;
     FlowSeriesLoader* loader;
+    SeriesRangeSearch* rangeSearch;
     QTimer* timer;
     QSlider* slider;
     QLabel* stepLabel;
@@ -82,12 +84,8 @@ private:
     QCheckBox* loopBox;
     QDoubleSpinBox* rateBox;
     QProgressBar* rangeProgress;
-    QThread* rangeThread = nullptr;
-    std::atomic<bool> rangeCancel{false};
-    // Handed over from the search thread: steps done, the result when done.
-    QMutex rangeMutex;
-    int rangeDone = 0;
-    bool rangeFinished = false;
-    QList<ValueRange> rangeResult;
+    // Set when the search for this series has started: once per series, so
+    // that layers asking again for ranges that came out empty start none.
+    bool rangesSought = false;
     QList<ValueRange> ranges;
 };

@@ -2,16 +2,18 @@
 
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
+#include "data/PostedEvents.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMutexLocker>
 
-namespace {
-const QEvent::Type stepReadyEvent = QEvent::Type(QEvent::User + 11);
-} // namespace
+#include <utility>
 
-FlowSeriesLoader::FlowSeriesLoader(QObject* parent) : QThread(parent) {}
+FlowSeriesLoader::FlowSeriesLoader(Receiver receiver, QObject* parent)
+    : QThread(parent), receiver(std::move(receiver))
+{
+}
 
 FlowSeriesLoader::~FlowSeriesLoader()
 {
@@ -37,8 +39,7 @@ void FlowSeriesLoader::cancel()
 {
     wait();
     QMutexLocker locker(&mutex);
-    delete result;
-    result = nullptr;
+    result.reset();
     busy = false;
     finished = false;
 }
@@ -58,29 +59,29 @@ void FlowSeriesLoader::run()
         source = series;
         index = step;
     }
-    FlowData* data = source->loadStep(index);
+    std::unique_ptr<FlowData> data(source->loadStep(index));
     QMutexLocker locker(&mutex);
-    result = data;
+    result = std::move(data);
     finished = true;
-    QCoreApplication::postEvent(this, new QEvent(stepReadyEvent));
+    QCoreApplication::postEvent(this, new QEvent(SeriesStepLoaded));
 }
 
 void FlowSeriesLoader::customEvent(QEvent* event)
 {
-    if (event->type() != stepReadyEvent)
+    if (event->type() != SeriesStepLoaded)
         return;
-    FlowData* data;
+    std::unique_ptr<FlowData> data;
     int index;
     {
         QMutexLocker locker(&mutex);
         // A cancelled load leaves its event behind.
         if (!busy || !finished)
             return;
-        data = result;
-        result = nullptr;
+        data = std::move(result);
         index = step;
         busy = false;
         finished = false;
     }
-    emit stepLoaded(index, data);
+    if (receiver)
+        receiver(index, std::move(data));
 }

@@ -3,21 +3,39 @@
 #include <QMutex>
 #include <QThread>
 
+#include <functional>
+#include <memory>
+
 class FlowData;
 class FlowSeries;
 
 // Reads one step of a series on a thread of its own and hands the data set
-// to the GUI thread with the stepLoaded signal (the receiver owns it).
+// to the GUI thread.
 //
 // Threads: the GUI thread constructs, requests, cancels and destroys; the
-// thread only runs one loadStep per request. The series must outlive every
-// load: cancel() before replacing or deleting it.
+// thread only runs one loadStep per request.
+//
+// Lock: `mutex` guards the request, the busy and finished flags and the
+// result. The thread holds it only to read the request and to store the
+// result, never while it reads the files.
+//
+// Hand-over: the thread stores the data set whole in `result` and posts a
+// SeriesStepLoaded event to the loader; in the GUI thread the event moves it
+// into the receiver given to the constructor. A loader has that one receiver
+// and the data set travels as a std::unique_ptr, so no second party can come
+// to own it. A cancelled load's data set is deleted instead, and its event
+// finds nothing.
+//
+// Lifetime: the series must outlive every load: cancel() before replacing or
+// deleting it. The destructor cancels, so no result outlives the loader.
 class FlowSeriesLoader : public QThread
 {
-    Q_OBJECT
-
 public:
-    explicit FlowSeriesLoader(QObject* parent = nullptr);
+    // Takes, in the GUI thread, the data set of `step`, or null when the step
+    // did not load.
+    using Receiver = std::function<void(int step, std::unique_ptr<FlowData> data)>;
+
+    explicit FlowSeriesLoader(Receiver receiver, QObject* parent = nullptr);
     ~FlowSeriesLoader() override;
 
     // Starts reading `step` of `series`; false (and nothing starts) while a
@@ -28,19 +46,16 @@ public:
     void cancel();
     bool isBusy() const;
 
-signals:
-    // The data set of `step`, or null when it did not load.
-    void stepLoaded(int step, FlowData* data);
-
 protected:
     void run() override;
     void customEvent(QEvent* event) override;
 
 private:
+    const Receiver receiver;
     mutable QMutex mutex;
     const FlowSeries* series = nullptr;
     int step = -1;
     bool busy = false;
     bool finished = false;
-    FlowData* result = nullptr;
+    std::unique_ptr<FlowData> result;
 };

@@ -1,5 +1,6 @@
 // A series as a user meets it: the cavity sample stepped and played in the
-// main window, and its frames rendered in batch, split over processes.
+// main window, a NetCDF series whose velocity pair the user chose, and the
+// cavity's frames rendered in batch, split over processes.
 
 #include "tests/common/TestEnvironment.h"
 #include "tests/transfer/MouseScript.h"
@@ -8,20 +9,28 @@
 #include "app/SeriesPlayer.h"
 #include "app/shell/CollapseableWidget.h"
 #include "app/TimeBar.h"
+#include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
 #include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <netcdf.h>
+
+#include <vector>
 
 namespace {
 
@@ -29,6 +38,31 @@ QByteArray contents(const QString& fileName)
 {
     QFile file(fileName);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A NetCDF series of `steps` time steps on a 4 x 3 grid whose velocity
+// components, a and b, no reader rule recognises; p is 10 t + k at point k of
+// step t.
+bool writeUnnamedPair(const QString& path, int steps)
+{
+    std::vector<float> values[3];
+    for (int k = 0; k < steps * 12; ++k) {
+        values[0].push_back(1.0f + float(k % 4));
+        values[1].push_back(0.5f);
+        values[2].push_back(float(10 * (k / 12) + k % 12));
+    }
+    int id = 0, dims[3] = {}, vars[3] = {};
+    bool ok = nc_create(path.toLocal8Bit().constData(), NC_CLOBBER, &id) == NC_NOERR &&
+              nc_def_dim(id, "time", size_t(steps), &dims[0]) == NC_NOERR &&
+              nc_def_dim(id, "lat", 3, &dims[1]) == NC_NOERR &&
+              nc_def_dim(id, "lon", 4, &dims[2]) == NC_NOERR;
+    for (int c = 0; c < 3 && ok; ++c)
+        ok = nc_def_var(id, QByteArray(1, "abp"[c]).constData(), NC_FLOAT, 3, dims, &vars[c]) ==
+             NC_NOERR;
+    ok = ok && nc_enddef(id) == NC_NOERR;
+    for (int c = 0; c < 3 && ok; ++c)
+        ok = nc_put_var_float(id, vars[c], values[c].data()) == NC_NOERR;
+    return nc_close(id) == NC_NOERR && ok;
 }
 
 } // namespace
@@ -40,6 +74,7 @@ class TestSeries : public QObject
 private slots:
     void initTestCase() { dropDebugLines(); }
     void stepsKeepLayerSettings();
+    void chosenPairHoldsForEveryStep();
     void framesSplitOverProcesses();
 };
 
@@ -106,6 +141,40 @@ void TestSeries::stepsKeepLayerSettings()
     QTest::keyClick(&view, Qt::Key_Space);
     QVERIFY(!bar.player()->isPlaying());
     QCOMPARE(shown.mid(0, shown.indexOf(0) + 1), (QList<int>{2, 3, 0}));
+}
+
+void TestSeries::chosenPairHoldsForEveryStep()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("flow.nc");
+    QVERIFY(writeUnnamedPair(file, 4));
+    // The user takes the dialog's first two candidates, a and b.
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<VariableChoiceDialog*>(widget))
+                dialog->accept();
+    });
+    answer.start(20);
+    Main window;
+    QVERIFY(window.loadFlowData(file));
+    answer.stop();
+    TimeBar& bar = *window.timeBar();
+    QCOMPARE(bar.series()->stepCount(), 4);
+
+    QSignalSpy stepped(&window, &Main::flowDataStepped);
+    bar.player()->next();
+    QTRY_COMPARE_WITH_TIMEOUT(stepped.count(), 1, 10000);
+    QCOMPARE(window.currentFlowData()->scalarSets().at(0).minimum, 10.0f);
+
+    // A step that no longer reads is marked on the bar over the picture of
+    // the step before, which stays.
+    QVERIFY(QFile::remove(file));
+    bar.player()->last();
+    const QLabel* label = bar.findChild<QLabel*>();
+    QTRY_VERIFY2_WITH_TIMEOUT(label->text().endsWith("(missing)"), qPrintable(label->text()),
+                              10000);
+    QCOMPARE(stepped.count(), 1);
 }
 
 void TestSeries::framesSplitOverProcesses()

@@ -41,8 +41,8 @@ public:
             if (instant)
                 answer(true);
         });
-        connect(&player, &SeriesPlayer::showRequested, this, [this](int step, FlowData* data) {
-            onShow.reset(data);
+        player.setShowReceiver([this](int step, std::unique_ptr<FlowData> data) {
+            onShow = std::move(data);
             shown << QString::number(step);
         });
     }
@@ -52,13 +52,13 @@ public:
         const int step = std::exchange(pending, -1);
         if (step < 0)
             return;
-        FlowData* data = nullptr;
+        std::unique_ptr<FlowData> data;
         if (ok)
-            data = new CountedData;
+            data.reset(new CountedData);
         else
             unplayable.insert(step); // as the series marks a step that does not read
         mostAlive = std::max(mostAlive, CountedData::alive);
-        player.stepLoaded(step, data);
+        player.stepLoaded(step, std::move(data));
     }
 };
 
