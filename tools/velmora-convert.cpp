@@ -10,7 +10,7 @@
 #include "app/Version.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
-#include "data/FlowFileReader.h"
+#include "formats/FlowFileReader.h"
 #include "tools/LoadOptionArguments.h"
 
 #include <QCommandLineParser>
@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     const QString output = FlowData::dataName(parser.positionalArguments().at(1));
 
     qInstallMessageHandler(quietDebug);
-    if (FlowFileReader::formatOf(input) == FlowFileReader::Format::Native) {
+    if (FlowFileReader::isNativePair(input)) {
         if (!copyNative(input, output, &problem)) {
             err << "velmora-convert: " << problem << "\n";
             return 1;

@@ -1,8 +1,9 @@
-#include "data/NetCdfReader.h"
+#include "formats/NetCdfReader.h"
 
-#include "data/FlowFileReader.h"
+#include "formats/VelocityPair.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <netcdf.h>
@@ -685,44 +686,200 @@ private:
     quint64 needed = 0;
 };
 
-} // namespace
-
-bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                        QString* reason)
+// One read of a NetCDF file in its stages: choose the pair, check the
+// layout, read the axes, read the slices, gather the scalars. The pair may
+// come from other files on the same grid ("FILE:VAR"), which then stay open
+// here; scalars come from the chosen file only.
+class Reading
 {
+public:
+    Reading(const LoadOptions& options, FlowRecord& record, QString* reason)
+        : options(options), record(record), reason(reason)
     {
-        // The header lies at the start; a megabyte holds any real one.
-        QFile raw(fileName);
-        if (raw.open(QIODevice::ReadOnly)) {
-            const QByteArray start = raw.read(qint64(1) << 20);
-            if (!ClassicHeader(start, raw.size()).check(reason))
-                return false;
-        }
     }
-    File file;
-    if (!file.openFile(fileName, reason))
-        return false;
 
-    QStringList described;
-    for (const Variable& variable : file.variables) {
-        if (variable.dims.size() >= 2 && numeric(variable.type)) {
-            record.candidates.append(variable.name);
-            described.append(file.describe(variable));
+    bool open(const QString& fileName)
+    {
+        {
+            // The header lies at the start; a megabyte holds any real one.
+            QFile raw(fileName);
+            if (raw.open(QIODevice::ReadOnly)) {
+                const QByteArray start = raw.read(qint64(1) << 20);
+                if (!ClassicHeader(start, raw.size()).check(reason))
+                    return false;
+            }
         }
+        if (!file.openFile(fileName, reason))
+            return false;
+        QStringList described;
+        for (const Variable& variable : file.variables) {
+            if (variable.dims.size() >= 2 && numeric(variable.type)) {
+                record.candidates.append(variable.name);
+                described.append(file.describe(variable));
+            }
+        }
+        listing = described.isEmpty() ? QStringLiteral("no variables of two or more dimensions")
+                                      : described.join(QStringLiteral(", "));
+        return true;
     }
-    const QString listing = described.isEmpty() ? QStringLiteral("no variables of two or more "
-                                                                 "dimensions")
-                                                : described.join(QStringLiteral(", "));
 
     // The velocity pair: as told, by standard name, by common name.
-    const Variable* u = nullptr;
-    const Variable* v = nullptr;
-    std::unique_ptr<File> uFile;
-    std::unique_ptr<File> vFile;
-    auto named = [&](const QString& option, const Variable** found, std::unique_ptr<File>& other) {
+    bool choosePair()
+    {
+        if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
+            if (options.uVariable.isEmpty() || options.vVariable.isEmpty()) {
+                *reason = QStringLiteral("name both velocity components");
+                return false;
+            }
+            return named(options.uVariable, &u, uFile) && named(options.vVariable, &v, vFile);
+        }
+        std::vector<std::pair<const Variable*, const Variable*>> pairs;
+        for (const Variable& a : file.variables) {
+            const QString standard = file.text(a.id, "standard_name");
+            if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
+                continue;
+            for (const Variable& b : file.variables)
+                if (&a != &b && b.dims == a.dims &&
+                    file.text(b.id, "standard_name") == partner(standard))
+                    pairs.emplace_back(&a, &b);
+        }
+        if (pairs.empty()) {
+            for (const auto& [uName, vName] : VelocityPair::commonPairs()) {
+                const Variable* a = file.find(uName);
+                const Variable* b = file.find(vName);
+                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
+                    numeric(b->type))
+                    pairs.emplace_back(a, b);
+            }
+        }
+        if (pairs.empty())
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("no pair of velocity components found; variables: %1").arg(listing),
+                reason);
+        if (pairs.size() > 1) {
+            QStringList found;
+            for (const auto& pair : pairs)
+                found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("more than one pair of velocity components: %1")
+                    .arg(found.join(QStringLiteral(", "))),
+                reason);
+        }
+        u = pairs.front().first;
+        v = pairs.front().second;
+        return true;
+    }
+
+    // Both components on one horizontal grid that can be shown, and the
+    // chosen step and level inside the file.
+    bool checkLayout()
+    {
+        if (!layoutOf(uSource(), *u, layout, reason) || !layoutOf(vSource(), *v, vLayout, reason))
+            return false;
+        nx = uSource().dimensionLength(layout.x);
+        ny = uSource().dimensionLength(layout.y);
+        record.levels =
+            layout.level >= 0
+                ? int(std::min<size_t>(uSource().dimensionLength(layout.level), INT_MAX))
+                : 1;
+        if (vSource().dimensionLength(vLayout.x) != nx ||
+            vSource().dimensionLength(vLayout.y) != ny) {
+            *reason = QStringLiteral("%1 and %2 lie on different grids")
+                          .arg(uSource().describe(*u), vSource().describe(*v));
+            return false;
+        }
+        if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
+            *reason = QStringLiteral("%1: a horizontal grid of %2 x %3 points cannot be shown")
+                          .arg(uSource().describe(*u))
+                          .arg(nx)
+                          .arg(ny);
+            return false;
+        }
+        steps = layout.t >= 0 ? uSource().dimensionLength(layout.t) : 1;
+        record.timeSteps = int(std::min<size_t>(std::max<size_t>(steps, 1), INT_MAX));
+        *reason = options.refusal(record.timeSteps, record.levels,
+                                  layout.level >= 0 ? uSource().dimensionName(layout.level)
+                                                    : QStringLiteral("the file"));
+        return reason->isEmpty();
+    }
+
+    // The horizontal axes and the time between steps.
+    bool readAxes()
+    {
+        QString yUnit;
+        const bool xCoordinate = readAxis(uSource(), layout.x, record.x, &record.lengthUnit);
+        const bool yCoordinate = readAxis(uSource(), layout.y, record.y, &yUnit);
+        if (!xCoordinate && !yCoordinate) {
+            bool curvilinear = false;
+            if (!readTwoDimensionalAxes(uSource(), *u, layout, record, &curvilinear, reason) &&
+                curvilinear)
+                return false;
+        }
+        if (layout.t >= 0 && steps >= 2) {
+            const Variable* time = uSource().coordinate(layout.t);
+            double t[2] = {0.0, 1.0};
+            const size_t start = 0;
+            const size_t count = 2;
+            if (time && numeric(time->type) &&
+                nc_get_vara_double(uSource().id, time->id, &start, &count, t) == NC_NOERR)
+                record.timeDifference =
+                    float((t[1] - t[0]) * secondsPer(uSource().text(time->id, "units")));
+            else
+                record.timeDifference = 1.0f;
+        }
+        return true;
+    }
+
+    bool readSlices()
+    {
+        if (!readSlice(uSource(), *u, layout, options.step, options.level, record.u, reason) ||
+            !readSlice(vSource(), *v, vLayout, options.step, options.level, record.v, reason))
+            return false;
+        record.velocityUnit = uSource().text(u->id, "units");
+        return true;
+    }
+
+    // Every other variable on the same horizontal dimensions; one with a
+    // time or level dimension of its own takes index 0 of it.
+    bool gatherScalars()
+    {
+        if (uFile)
+            return true;
+        const QStringList skip =
+            file.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const Variable& variable : file.variables) {
+            if (&variable == u || &variable == v || !numeric(variable.type) ||
+                variable.dims.size() < 2 || skip.contains(variable.name))
+                continue;
+            Layout scalarLayout;
+            QString ignored;
+            if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
+                scalarLayout.y != layout.y)
+                continue;
+            const int scalarStep = scalarLayout.t == layout.t ? options.step : 0;
+            const int scalarLevel = scalarLayout.level == layout.level ? options.level : 0;
+            FlowRecord::Field field;
+            field.name = variable.name;
+            field.unit = file.text(variable.id, "units");
+            if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values,
+                           reason))
+                return false;
+            record.scalars.push_back(std::move(field));
+        }
+        return true;
+    }
+
+private:
+    const File& uSource() const { return uFile ? *uFile : file; }
+    const File& vSource() const { return vFile ? *vFile : file; }
+
+    bool named(const QString& option, const Variable** found, std::unique_ptr<File>& other)
+    {
         QString otherName;
         QString variableName;
-        FlowFileReader::splitVariable(option, &otherName, &variableName);
+        VelocityPair::splitVariable(option, &otherName, &variableName);
         const File* source = &file;
         if (!otherName.isEmpty()) {
             other.reset(new File);
@@ -737,148 +894,46 @@ bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, Flo
             return false;
         }
         return true;
-    };
-    if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
-        if (options.uVariable.isEmpty() || options.vVariable.isEmpty()) {
-            *reason = QStringLiteral("name both velocity components");
-            return false;
-        }
-        if (!named(options.uVariable, &u, uFile) || !named(options.vVariable, &v, vFile))
-            return false;
-    } else {
-        std::vector<std::pair<const Variable*, const Variable*>> pairs;
-        for (const Variable& a : file.variables) {
-            const QString standard = file.text(a.id, "standard_name");
-            if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
-                continue;
-            for (const Variable& b : file.variables)
-                if (&a != &b && b.dims == a.dims &&
-                    file.text(b.id, "standard_name") == partner(standard))
-                    pairs.emplace_back(&a, &b);
-        }
-        if (pairs.empty()) {
-            static const char* const common[][2] = {
-                {"u", "v"},       {"U", "V"},       {"uo", "vo"},     {"u10", "v10"},
-                {"uwnd", "vwnd"}, {"ugrd", "vgrd"}, {"UGRD", "VGRD"}, {"water_u", "water_v"},
-                {"ucur", "vcur"}, {"uas", "vas"},   {"UVEL", "VVEL"}, {"uvel", "vvel"}};
-            for (const auto& names : common) {
-                const Variable* a = file.find(QLatin1String(names[0]));
-                const Variable* b = file.find(QLatin1String(names[1]));
-                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
-                    numeric(b->type))
-                    pairs.emplace_back(a, b);
-            }
-        }
-        if (pairs.size() != 1) {
-            record.needsChoice = true;
-            if (pairs.empty()) {
-                *reason = QStringLiteral("no pair of velocity components found; variables: %1")
-                              .arg(listing);
-            } else {
-                QStringList found;
-                for (const auto& pair : pairs)
-                    found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
-                *reason = QStringLiteral("more than one pair of velocity components: %1")
-                              .arg(found.join(QStringLiteral(", ")));
-            }
-            return false;
-        }
-        u = pairs.front().first;
-        v = pairs.front().second;
     }
 
-    const File& uSource = uFile ? *uFile : file;
-    const File& vSource = vFile ? *vFile : file;
+    const LoadOptions& options;
+    FlowRecord& record;
+    QString* reason;
+    File file;
+    std::unique_ptr<File> uFile;
+    std::unique_ptr<File> vFile;
+    QString listing;
+    const Variable* u = nullptr;
+    const Variable* v = nullptr;
     Layout layout;
     Layout vLayout;
-    if (!layoutOf(uSource, *u, layout, reason) || !layoutOf(vSource, *v, vLayout, reason))
-        return false;
-    const size_t nx = uSource.dimensionLength(layout.x);
-    const size_t ny = uSource.dimensionLength(layout.y);
-    record.levels = layout.level >= 0
-                        ? int(std::min<size_t>(uSource.dimensionLength(layout.level), INT_MAX))
-                        : 1;
-    if (vSource.dimensionLength(vLayout.x) != nx || vSource.dimensionLength(vLayout.y) != ny) {
-        *reason = QStringLiteral("%1 and %2 lie on different grids")
-                      .arg(uSource.describe(*u), vSource.describe(*v));
-        return false;
-    }
-    if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
-        *reason = QStringLiteral("%1: a horizontal grid of %2 x %3 points cannot be shown")
-                      .arg(uSource.describe(*u))
-                      .arg(nx)
-                      .arg(ny);
-        return false;
-    }
-    const size_t steps = layout.t >= 0 ? uSource.dimensionLength(layout.t) : 1;
-    if (options.step < 0 || size_t(options.step) >= std::max<size_t>(steps, 1)) {
-        *reason = QStringLiteral("time step %1 does not exist; the file holds %2")
-                      .arg(options.step)
-                      .arg(steps);
-        return false;
-    }
-    if (options.level < 0 || options.level >= record.levels) {
-        *reason = QStringLiteral("level %1 does not exist; %2 holds %3")
-                      .arg(options.level)
-                      .arg(layout.level >= 0 ? uSource.dimensionName(layout.level)
-                                             : QStringLiteral("the file"))
-                      .arg(record.levels);
-        return false;
-    }
+    size_t nx = 0;
+    size_t ny = 0;
+    size_t steps = 1;
+};
 
-    // The horizontal axes.
-    QString yUnit;
-    const bool xCoordinate = readAxis(uSource, layout.x, record.x, &record.lengthUnit);
-    const bool yCoordinate = readAxis(uSource, layout.y, record.y, &yUnit);
-    if (!xCoordinate && !yCoordinate) {
-        bool curvilinear = false;
-        if (!readTwoDimensionalAxes(uSource, *u, layout, record, &curvilinear, reason) &&
-            curvilinear)
-            return false;
-    }
+} // namespace
 
-    record.timeSteps = int(std::min<size_t>(std::max<size_t>(steps, 1), INT_MAX));
-    if (layout.t >= 0 && steps >= 2) {
-        const Variable* time = uSource.coordinate(layout.t);
-        double t[2] = {0.0, 1.0};
-        const size_t start = 0;
-        const size_t count = 2;
-        if (time && numeric(time->type) &&
-            nc_get_vara_double(uSource.id, time->id, &start, &count, t) == NC_NOERR)
-            record.timeDifference =
-                float((t[1] - t[0]) * secondsPer(uSource.text(time->id, "units")));
-        else
-            record.timeDifference = 1.0f;
-    }
+const NetCdfReader& NetCdfReader::instance()
+{
+    static const NetCdfReader format;
+    return format;
+}
 
-    const int step = options.step;
-    const int level = options.level;
-    if (!readSlice(uSource, *u, layout, step, level, record.u, reason) ||
-        !readSlice(vSource, *v, vLayout, step, level, record.v, reason))
-        return false;
-    record.velocityUnit = uSource.text(u->id, "units");
+FileFormat::Claim NetCdfReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    if (head.startsWith("CDF\x01") || head.startsWith("CDF\x02") || head.startsWith("CDF\x05") ||
+        head.startsWith("\x89HDF\r\n\x1a\n"))
+        return Claim::Signature;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffixes().contains(suffix) || suffix == QLatin1String("netcdf") ? Claim::Suffix
+                                                                            : Claim::None;
+}
 
-    // Every other variable on the same horizontal dimensions.
-    QStringList skip =
-        uSource.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const Variable& variable : file.variables) {
-        if (&variable == u || &variable == v || !numeric(variable.type) ||
-            variable.dims.size() < 2 || skip.contains(variable.name) || uFile)
-            continue;
-        Layout scalarLayout;
-        QString ignored;
-        if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
-            scalarLayout.y != layout.y)
-            continue;
-        // A variable with its own time or level dimension takes index 0 of it.
-        const int scalarStep = scalarLayout.t == layout.t ? step : 0;
-        const int scalarLevel = scalarLayout.level == layout.level ? level : 0;
-        FlowRecord::Field field;
-        field.name = variable.name;
-        field.unit = file.text(variable.id, "units");
-        if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values, reason))
-            return false;
-        record.scalars.push_back(std::move(field));
-    }
-    return true;
+bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
+                        QString* reason) const
+{
+    Reading reading(options, record, reason);
+    return reading.open(fileName) && reading.choosePair() && reading.checkLayout() &&
+           reading.readAxes() && reading.readSlices() && reading.gatherScalars();
 }

@@ -1,9 +1,10 @@
-#include "data/VtkLegacyReader.h"
+#include "formats/VtkLegacyReader.h"
 
-#include "data/TextScanner.h"
-#include "data/VtkArrays.h"
+#include "formats/TextScanner.h"
+#include "formats/VtkArrays.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cstring>
@@ -156,19 +157,22 @@ private:
 
 } // namespace
 
-bool VtkLegacyReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                           QString* reason)
+const VtkLegacyReader& VtkLegacyReader::instance()
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("opening the file failed");
-        return false;
-    }
-    return parse(file.readAll(), options, record, reason);
+    static const VtkLegacyReader format;
+    return format;
+}
+
+FileFormat::Claim VtkLegacyReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    if (head.trimmed().startsWith("# vtk DataFile"))
+        return Claim::Signature;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("vtk") ? Claim::Suffix : Claim::None;
 }
 
 bool VtkLegacyReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,
-                            QString* reason)
+                            QString* reason) const
 {
     Cursor in(bytes);
     if (!in.line().startsWith("# vtk DataFile")) {

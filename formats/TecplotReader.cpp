@@ -1,9 +1,10 @@
-#include "data/TecplotReader.h"
+#include "formats/TecplotReader.h"
 
-#include "data/PointTable.h"
-#include "data/TextScanner.h"
+#include "formats/PointTable.h"
+#include "formats/TextScanner.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cctype>
 #include <vector>
@@ -112,21 +113,41 @@ bool isKeyword(const QByteArray& word)
     return false;
 }
 
-} // namespace
-
-bool TecplotReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                         QString* reason)
+// The first line that is neither blank nor a comment starts with a keyword.
+bool startsWithKeyword(const QByteArray& bytes)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("opening the file failed");
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QByteArray text = line.trimmed().toUpper();
+        if (text.isEmpty() || text.startsWith('#'))
+            continue;
+        for (const char* keyword : {"TITLE", "VARIABLES", "ZONE", "FILETYPE"})
+            if (text.startsWith(keyword) &&
+                (text.size() == int(qstrlen(keyword)) ||
+                 !QChar::isLetterOrNumber(uchar(text.at(int(qstrlen(keyword)))))))
+                return true;
         return false;
     }
-    return parse(file.readAll(), options, record, reason);
+    return false;
+}
+
+} // namespace
+
+const TecplotReader& TecplotReader::instance()
+{
+    static const TecplotReader format;
+    return format;
+}
+
+FileFormat::Claim TecplotReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("plt") || suffix == QLatin1String("tec") || startsWithKeyword(head))
+        return Claim::Likely;
+    return Claim::None;
 }
 
 bool TecplotReader::parse(const QByteArray& text, const LoadOptions& options, FlowRecord& record,
-                          QString* reason)
+                          QString* reason) const
 {
     Scanner scan(text.constData(), text.constData() + text.size());
     QStringList variables;

@@ -1,9 +1,10 @@
-#include "data/VtkXmlReader.h"
+#include "formats/VtkXmlReader.h"
 
-#include "data/TextScanner.h"
-#include "data/VtkArrays.h"
+#include "formats/TextScanner.h"
+#include "formats/VtkArrays.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <QXmlStreamReader>
 
@@ -483,19 +484,24 @@ bool parseTriple(const QString& text, double values[3])
 
 } // namespace
 
-bool VtkXmlReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                        QString* reason)
+const VtkXmlReader& VtkXmlReader::instance()
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("opening the file failed");
-        return false;
-    }
-    return parse(file.readAll(), options, record, reason);
+    static const VtkXmlReader format;
+    return format;
+}
+
+FileFormat::Claim VtkXmlReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    const QByteArray start = head.trimmed();
+    if (start.startsWith("<?xml") || start.startsWith("<VTKFile"))
+        return Claim::Signature;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("vti") || suffix == QLatin1String("vtr") ? Claim::Suffix
+                                                                            : Claim::None;
 }
 
 bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,
-                         QString* reason)
+                         QString* reason) const
 {
     Context context;
     // The appended block is not XML: the parser sees the document up to its
