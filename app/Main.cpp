@@ -5,10 +5,10 @@
 #include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
 #include "data/FlowData.h"
-#include "data/FlowFileReader.h"
 #include "data/FlowProbe.h"
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
+#include "formats/FlowFileReader.h"
 #include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
 #include "ui_MainWindow.h"
@@ -120,10 +120,11 @@ bool Main::loadFlowData(const QString& fileName)
 {
     // A file that leaves the velocity pair open asks for it, then loads again.
     LoadOptions options;
-    QString reason;
-    FlowData* loaded = FlowData::fromFile(fileName, options, &reason);
-    while (!loaded && VariableChoiceDialog::offer(this, fileName, reason, &options))
-        loaded = FlowData::fromFile(fileName, options, &reason);
+    ReadFailure failure;
+    FlowData* loaded = FlowData::fromFile(fileName, options, &failure);
+    while (!loaded && VariableChoiceDialog::offer(this, failure, &options))
+        loaded = FlowData::fromFile(fileName, options, &failure);
+    const QString& reason = failure.reason;
     const QString name = QFileInfo(fileName).fileName();
     if (!loaded) {
         qDebug().noquote() << "Main/loadFlowData: " + reason;

@@ -1,7 +1,5 @@
 #include "app/VariableChoiceDialog.h"
 
-#include "data/FlowFileReader.h"
-
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -45,17 +43,11 @@ LoadOptions VariableChoiceDialog::options() const
     return options;
 }
 
-bool VariableChoiceDialog::offer(QWidget* parent, const QString& fileName, const QString& reason,
-                                 LoadOptions* options)
+bool VariableChoiceDialog::offer(QWidget* parent, const ReadFailure& failure, LoadOptions* options)
 {
-    if (!options->uVariable.isEmpty() ||
-        FlowFileReader::formatOf(fileName) == FlowFileReader::Format::Native)
+    if (!options->uVariable.isEmpty() || !failure.offersChoice())
         return false;
-    FlowRecord record;
-    if (FlowFileReader::read(fileName, *options, record) || !record.needsChoice ||
-        record.candidates.size() < 2)
-        return false;
-    VariableChoiceDialog dialog(reason, record.candidates, record.levels, parent);
+    VariableChoiceDialog dialog(failure.reason, failure.candidates, failure.levels, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const int step = options->step;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "data/LoadOptions.h"
+#include "formats/LoadOptions.h"
+#include "formats/ReadFailure.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -20,11 +21,10 @@ public:
 
     LoadOptions options() const;
 
-    // When loading fileName with *options failed because the file leaves the
-    // velocity pair open, asks for it and fills *options; false when there is
-    // nothing to ask or the user cancels.
-    static bool offer(QWidget* parent, const QString& fileName, const QString& reason,
-                      LoadOptions* options);
+    // When a load with *options failed because the file leaves the velocity
+    // pair open, asks for it among the failure's candidates and fills
+    // *options; false when there is nothing to ask or the user cancels.
+    static bool offer(QWidget* parent, const ReadFailure& failure, LoadOptions* options);
 
 private:
     QComboBox* uBox;

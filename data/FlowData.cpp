@@ -2,14 +2,14 @@
 
 #include "data/ArrayPasses.h"
 #include "data/Extremes.h"
-#include "data/FlowFileReader.h"
 #include "data/ParallelBlocks.h"
 #include "data/RectangularFlowData.h"
+#include "formats/FlowFileReader.h"
+#include "formats/NativePairFormat.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QtEndian>
-#include <QTextStream>
 
 #include <algorithm>
 #include <atomic>
@@ -25,8 +25,7 @@ static_assert(std::numeric_limits<float>::is_iec559, "the files hold IEEE 754 fl
 
 namespace {
 
-constexpr qint64 geometryHeaderSize = 40;
-constexpr qint64 headerTextOffset = 6;
+constexpr qint64 geometryHeaderSize = NativePairFormat::headerSize;
 // The files are read in pieces small enough to stay in a core's cache
 // between the read and the passes over them, and large enough for few reads.
 constexpr int piecePoints = 1 << 14;
@@ -46,16 +45,6 @@ void fromLittleEndian(float* values, qint64 count)
 #endif
 }
 
-bool readInteger(QTextStream& stream, int& value)
-{
-    qlonglong number = 0;
-    stream >> number;
-    if (stream.status() != QTextStream::Ok || number < INT_MIN || number > INT_MAX)
-        return false;
-    value = int(number);
-    return true;
-}
-
 } // namespace
 
 FlowData::~FlowData()
@@ -71,17 +60,28 @@ FlowData* FlowData::fromFile(const QString& fileName, QString* errorMessage)
 FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions& options,
                              QString* errorMessage)
 {
+    ReadFailure failure;
+    FlowData* loaded = fromFile(fileName, options, &failure);
+    if (!loaded && errorMessage)
+        *errorMessage = failure.reason;
+    return loaded;
+}
+
+FlowData* FlowData::fromFile(const QString& fileName, const LoadOptions& options,
+                             ReadFailure* failure)
+{
+    *failure = ReadFailure();
     FlowData loaded;
-    if (FlowFileReader::formatOf(fileName) == FlowFileReader::Format::Native) {
-        if (!loaded.load(fileName, errorMessage))
+    if (FlowFileReader::isNativePair(fileName)) {
+        if (!loaded.load(fileName, &failure->reason))
             return nullptr;
     } else {
         FlowRecord record;
-        if (!FlowFileReader::read(fileName, options, record, errorMessage) ||
-            !loaded.install(record, errorMessage))
+        if (!FlowFileReader::read(fileName, options, record, failure) ||
+            !loaded.install(record, &failure->reason))
             return nullptr;
     }
-    return withGridTables(loaded, errorMessage);
+    return withGridTables(loaded, &failure->reason);
 }
 
 FlowData* FlowData::fromFiles(const QString& geometryFileName, const QString& dataFileName,
@@ -110,9 +110,7 @@ FlowData* FlowData::withGridTables(const FlowData& loaded, QString* errorMessage
 
 QString FlowData::dataName(const QString& fileName)
 {
-    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
-    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot > slash ? fileName.left(dot) : fileName;
+    return NativePairFormat::dataName(fileName);
 }
 
 bool FlowData::fail(QString* errorMessage, const QString& reason)
@@ -128,9 +126,8 @@ bool FlowData::load(const QString& fileName, QString* errorMessage)
 {
     const QString name = dataName(fileName);
     qDebug().noquote() << "FlowData/load: data name: " << name;
-    return loadFiles(name + QStringLiteral(".gri"),
-                     {name + QStringLiteral(".dat"), name + QStringLiteral(".00000.dat")},
-                     errorMessage);
+    return loadFiles(NativePairFormat::geometryFileName(name),
+                     NativePairFormat::dataFileNames(name), errorMessage);
 }
 
 bool FlowData::loadFiles(const QString& geometryFileName, const QStringList& dataFileNames,
@@ -141,35 +138,25 @@ bool FlowData::loadFiles(const QString& geometryFileName, const QStringList& dat
     if (!geometryFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(errorMessage, QStringLiteral("opening geometry file failed"));
 
-    // The header text lies between byte 6 and byte 40; it is never read past
-    // byte 40, so a number cannot run on into the binary block.
-    const QByteArray header = geometryFile.read(geometryHeaderSize);
-    QTextStream headerText(header.mid(headerTextOffset));
-    int scalarSetsInFile = 0;
-    if (header.size() <= headerTextOffset || !readInteger(headerText, resolutionX) ||
-        !readInteger(headerText, resolutionY) || !readInteger(headerText, depth) ||
-        !readInteger(headerText, scalarSetsInFile) || !readInteger(headerText, timeSteps))
+    NativePairFormat::Header header;
+    if (!NativePairFormat::parseHeader(geometryFile.read(geometryHeaderSize), header))
         return fail(errorMessage, QStringLiteral("geometry header does not parse"));
-    headerText >> timeDifference;
-    if (headerText.status() != QTextStream::Ok)
-        return fail(errorMessage, QStringLiteral("geometry header does not parse"));
+    resolutionX = header.resolutionX;
+    resolutionY = header.resolutionY;
+    depth = header.depth;
+    timeSteps = header.timeSteps;
+    timeDifference = header.timeDifference;
+    const int scalarSetsInFile = header.scalarSetCount;
 
-    if (depth != 1)
-        return fail(errorMessage, QStringLiteral("depth not 1; only programmed for 1"));
-
-    qDebug().noquote() << "FlowData/load: resolution: " << resolutionX << resolutionY;
-    qDebug().noquote() << "FlowData/load: scalar sets count: " << scalarSetsInFile;
-    qDebug().noquote() << "FlowData/load: time steps count / time difference: " << timeSteps
-                       << " / " << timeDifference;
-
-    if (resolutionX < 2 || resolutionY < 2)
-        return fail(errorMessage, QStringLiteral("resolution below 2 along an axis"));
-    if (scalarSetsInFile < 0)
-        return fail(errorMessage, QStringLiteral("negative scalar sets count"));
-    // Every array holds one element per grid point and counts in int.
-    const qint64 points = qint64(resolutionX) * qint64(resolutionY);
-    if (points > INT_MAX)
-        return fail(errorMessage, QStringLiteral("grid too large"));
+    if (depth == 1) {
+        qDebug().noquote() << "FlowData/load: resolution: " << resolutionX << resolutionY;
+        qDebug().noquote() << "FlowData/load: scalar sets count: " << scalarSetsInFile;
+        qDebug().noquote() << "FlowData/load: time steps count / time difference: " << timeSteps
+                           << " / " << timeDifference;
+    }
+    const QString refusal = header.refusal();
+    if (!refusal.isEmpty())
+        return fail(errorMessage, refusal);
 
     if (!readGeometry(geometryFile, errorMessage))
         return false;

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "data/FlowRecord.h"
-#include "data/LoadOptions.h"
 #include "data/ScalarSet.h"
 #include "data/SharedArray.h"
 #include "data/Vector3.h"
+#include "formats/FlowRecord.h"
+#include "formats/LoadOptions.h"
+#include "formats/ReadFailure.h"
 
 #include <QList>
 #include <QString>
@@ -38,13 +39,18 @@ public:
     // time step); the native pair has none of them and ignores them.
     static FlowData* fromFile(const QString& fileName, const LoadOptions& options,
                               QString* errorMessage = nullptr);
+    // The same; a failure also hands over what the file offers to choose
+    // from, so that asking the user needs no second read.
+    static FlowData* fromFile(const QString& fileName, const LoadOptions& options,
+                              ReadFailure* failure);
 
     // The geometry of one file and the vectors and scalars of another, as
     // for a step of a series that shares one geometry file.
     static FlowData* fromFiles(const QString& geometryFileName, const QString& dataFileName,
                                QString* errorMessage = nullptr);
 
-    // The data name: fileName cut at the last "." of its file-name part.
+    // The data name: fileName cut at the last "." of its file-name part
+    // (NativePairFormat::dataName).
     static QString dataName(const QString& fileName);
 
     bool load(const QString& fileName, QString* errorMessage = nullptr);

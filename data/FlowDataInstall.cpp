@@ -20,16 +20,15 @@ template <typename T> void releaseVector(std::vector<T>& values)
     std::vector<T>().swap(values);
 }
 
-// The axis as the native file would hold it (floats, ascending) and scaled to
-// [0, 1] with the native loader's arithmetic, so that a converted pair loads
-// to the same arrays.
-bool scaleAxis(const std::vector<double>& axis, bool flip, std::vector<float>& scaled, float& low,
-               float& high)
+// The axis as the native file would hold it (floats) and scaled to [0, 1]
+// with the native loader's arithmetic, so that a converted pair loads to the
+// same arrays.
+bool scaleAxis(const std::vector<double>& axis, std::vector<float>& scaled, float& low, float& high)
 {
     const size_t n = axis.size();
     std::vector<float> values(n);
     for (size_t k = 0; k < n; ++k) {
-        values[k] = float(axis[flip ? n - 1 - k : k]);
+        values[k] = float(axis[k]);
         if (!std::isfinite(values[k]))
             return false;
     }
@@ -62,17 +61,16 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     if (!sizesMatch)
         return fail(errorMessage, QStringLiteral("values do not match the grid"));
 
-    const bool flipX = record.x.front() > record.x.back();
-    const bool flipY = record.y.front() > record.y.back();
+    record.makeAscending();
     std::vector<float> xs;
     std::vector<float> ys;
     float xLow = 0.0f;
     float xHigh = 0.0f;
     float yLow = 0.0f;
     float yHigh = 0.0f;
-    if (!scaleAxis(record.x, flipX, xs, xLow, xHigh))
+    if (!scaleAxis(record.x, xs, xLow, xHigh))
         return fail(errorMessage, QStringLiteral("x coordinates not finite"));
-    if (!scaleAxis(record.y, flipY, ys, yLow, yHigh))
+    if (!scaleAxis(record.y, ys, yLow, yHigh))
         return fail(errorMessage, QStringLiteral("y coordinates not finite"));
     for (size_t k = 1; k < columns; ++k)
         if (!(xs[k] > xs[k - 1]))
@@ -94,17 +92,13 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     geometryMin = Vector3(xLow, yLow, 0.0f);
     geometryMax = Vector3(xHigh, yHigh, 0.0f);
-    auto source = [&](size_t i, size_t j) {
-        return (flipY ? rows - 1 - j : j) * columns + (flipX ? columns - 1 - i : i);
-    };
     Vector3* position = geometry.get();
     Vector3* vector = vectors.get();
     for (size_t j = 0; j < rows; ++j) {
         for (size_t i = 0; i < columns; ++i) {
             const size_t k = j * columns + i;
-            const size_t from = source(i, j);
             position[k] = Vector3(xs[i], ys[j], 0.0f);
-            vector[k] = Vector3(record.u[from], record.v[from], 0.0f);
+            vector[k] = Vector3(record.u[k], record.v[k], 0.0f);
         }
     }
     // With z = 0 the squared lengths are those of the two components.
@@ -120,16 +114,7 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
         set.name = field.name;
         set.unit = field.unit;
         float* to = set.values.get();
-        for (size_t j = 0; j < rows; ++j) {
-            const float* from = field.values.data() + (flipY ? rows - 1 - j : j) * columns;
-            float* row = to + j * columns;
-            if (flipX) {
-                for (size_t i = 0; i < columns; ++i)
-                    row[i] = from[columns - 1 - i];
-            } else {
-                std::copy(from, from + columns, row);
-            }
-        }
+        std::copy(field.values.begin(), field.values.end(), to);
         const Extremes<float> range = ArrayPasses::extremes(to, count);
         set.minimum = range.lowest();
         set.maximum = range.highest();

@@ -1,13 +1,12 @@
 #include "data/FlowDataWriter.h"
 
+#include "formats/NativePairFormat.h"
+
 #include <QSaveFile>
-#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-const QByteArray FlowDataWriter::magic = QByteArrayLiteral("VELGRI");
 
 namespace {
 
@@ -15,14 +14,6 @@ void setError(QString* errorMessage, const QString& text)
 {
     if (errorMessage)
         *errorMessage = text;
-}
-
-void appendFloat(QByteArray& out, float value)
-{
-    quint32 bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const quint32 little = qToLittleEndian(bits);
-    out.append(reinterpret_cast<const char*>(&little), sizeof little);
 }
 
 bool strictlyAscending(const QList<float>& c)
@@ -91,30 +82,6 @@ void FlowDataWriter::setTimeInformation(int steps, float difference)
     timeDifference = difference;
 }
 
-QByteArray FlowDataWriter::geometryHeader(int resolutionX, int resolutionY, int depth,
-                                          int scalarSetCount, int timeSteps, float timeDifference)
-{
-    QString difference;
-    for (int precision = 1; precision <= 9; ++precision) {
-        difference = QString::number(double(timeDifference), 'g', precision);
-        if (difference.toFloat() == timeDifference || std::isnan(timeDifference))
-            break;
-    }
-    const QByteArray text = QStringLiteral("%1 %2 %3 %4 %5 %6")
-                                .arg(resolutionX)
-                                .arg(resolutionY)
-                                .arg(depth)
-                                .arg(scalarSetCount)
-                                .arg(timeSteps)
-                                .arg(difference)
-                                .toLatin1();
-    if (magic.size() + text.size() >= headerSize)
-        return QByteArray();
-    QByteArray header = magic + text;
-    header.append(headerSize - header.size(), ' ');
-    return header;
-}
-
 bool FlowDataWriter::checkSizes(QString* errorMessage) const
 {
     if (columns == 0) {
@@ -154,8 +121,8 @@ bool FlowDataWriter::write(const QString& dataName, QString* errorMessage) const
     // Checked first so that a mismatch never leaves a new geometry file beside
     // an old data file.
     return checkSizes(errorMessage) &&
-           writeGeometry(dataName + QStringLiteral(".gri"), errorMessage) &&
-           writeData(dataName + QStringLiteral(".dat"), errorMessage);
+           writeGeometry(NativePairFormat::geometryFileName(dataName), errorMessage) &&
+           writeData(NativePairFormat::dataFileNames(dataName).front(), errorMessage);
 }
 
 bool FlowDataWriter::writeGeometry(const QString& fileName, QString* errorMessage) const
@@ -166,11 +133,17 @@ bool FlowDataWriter::writeGeometry(const QString& fileName, QString* errorMessag
     }
     const int fastCount = transposed ? rows : columns;
     const int slowCount = transposed ? columns : rows;
-    const QByteArray header = geometryHeader(fastCount, slowCount, 1, int(scalarValues.size()),
-                                             timeSteps, timeDifference);
+    NativePairFormat::Header fields;
+    fields.resolutionX = fastCount;
+    fields.resolutionY = slowCount;
+    fields.depth = 1;
+    fields.scalarSetCount = int(scalarValues.size());
+    fields.timeSteps = timeSteps;
+    fields.timeDifference = timeDifference;
+    const QByteArray header = NativePairFormat::headerBytes(fields);
     if (header.isEmpty()) {
-        setError(errorMessage,
-                 QStringLiteral("header numbers do not fit into %1 bytes").arg(headerSize));
+        setError(errorMessage, QStringLiteral("header numbers do not fit into %1 bytes")
+                                   .arg(NativePairFormat::headerSize));
         return false;
     }
 
@@ -183,9 +156,9 @@ bool FlowDataWriter::writeGeometry(const QString& fileName, QString* errorMessag
     const int points = columns * rows;
     for (int k = 0; k < points; ++k) {
         const Vector3& p = positions[sourceIndex(k)];
-        appendFloat(block, p.x);
-        appendFloat(block, p.y);
-        appendFloat(block, p.z);
+        NativePairFormat::appendValue(block, p.x);
+        NativePairFormat::appendValue(block, p.y);
+        NativePairFormat::appendValue(block, p.z);
         if (block.size() >= blockBytes || k == points - 1) {
             if (file.write(block) != block.size())
                 break;
@@ -214,11 +187,11 @@ bool FlowDataWriter::writeData(const QString& fileName, QString* errorMessage) c
     for (int k = 0; k < points; ++k) {
         const int source = sourceIndex(k);
         const Vector3& v = vectorValues[source];
-        appendFloat(block, v.x);
-        appendFloat(block, v.y);
-        appendFloat(block, v.z);
+        NativePairFormat::appendValue(block, v.x);
+        NativePairFormat::appendValue(block, v.y);
+        NativePairFormat::appendValue(block, v.z);
         for (const QList<float>& set : scalarValues)
-            appendFloat(block, set[source]);
+            NativePairFormat::appendValue(block, set[source]);
         if (block.size() >= blockBytes || k == points - 1) {
             if (file.write(block) != block.size())
                 break;

@@ -2,7 +2,6 @@
 
 #include "data/Vector3.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -16,17 +15,14 @@
 // resolutionX", because the loader always reads the first number as the count
 // of points that share a row of the file.
 //
+// The header and the byte layout are NativePairFormat's.
+//
 // Files are written whole or not at all: a failed write leaves any previous
 // file of that name untouched. No operation throws; failures return false and
 // describe themselves in *errorMessage when given.
 class FlowDataWriter
 {
 public:
-    // Bytes 0 to 5 of every geometry file the writer produces; the loader
-    // skips them.
-    static const QByteArray magic;
-    static constexpr int headerSize = 40;
-
     // A rectilinear grid from one strictly ascending coordinate per column and
     // one per row; positions get z = 0.
     bool setGrid(const QList<float>& xCoordinates, const QList<float>& yCoordinates,
@@ -47,14 +43,6 @@ public:
     bool write(const QString& dataName, QString* errorMessage = nullptr) const;
     bool writeGeometry(const QString& fileName, QString* errorMessage = nullptr) const;
     bool writeData(const QString& fileName, QString* errorMessage = nullptr) const;
-
-    // The 40 header bytes: the magic, then the six numbers as text, then
-    // blanks up to byte 40 with at least one blank after the text, so that a
-    // text-stream reader stops before the binary block. The time difference
-    // is written with the fewest digits that read back as the same float.
-    // Empty when the text does not fit.
-    static QByteArray geometryHeader(int resolutionX, int resolutionY, int depth,
-                                     int scalarSetCount, int timeSteps, float timeDifference);
 
 private:
     bool checkSizes(QString* errorMessage) const;

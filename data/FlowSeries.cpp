@@ -1,6 +1,7 @@
 #include "data/FlowSeries.h"
 
 #include "data/FlowData.h"
+#include "formats/NativePairFormat.h"
 
 #include <QDebug>
 #include <QDir>
@@ -16,20 +17,17 @@
 
 namespace {
 
-constexpr int numberDigits = 5;
-
 QString numbered(const QString& base, int number, const char* extension)
 {
-    return base + QLatin1Char('.') +
-           QStringLiteral("%1").arg(number, numberDigits, 10, QLatin1Char('0')) +
-           QLatin1String(extension);
+    return NativePairFormat::stepName(base, number) + QLatin1String(extension);
 }
 
 bool isNativeName(const QString& fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     return suffix == QLatin1String("gri") || suffix == QLatin1String("dat") ||
-           QFileInfo::exists(FlowData::dataName(fileName) + QStringLiteral(".gri"));
+           QFileInfo::exists(
+               NativePairFormat::geometryFileName(NativePairFormat::dataName(fileName)));
 }
 
 } // namespace
@@ -85,23 +83,20 @@ FlowSeries* FlowSeries::open(const QString& fileName, const LoadOptions& options
 
 bool FlowSeries::findNumberedSteps(const QString& fileName)
 {
-    const QString name = FlowData::dataName(fileName);
+    const QString name = NativePairFormat::dataName(fileName);
     const QFileInfo nameInfo(name);
     QString base = nameInfo.fileName();
-    static const QRegularExpression numberedName(QStringLiteral("^(.+)\\.(\\d{5})$"));
-    const QRegularExpressionMatch chosenMatch = numberedName.match(base);
     int chosenNumber = 0;
-    if (chosenMatch.hasMatch()) {
-        base = chosenMatch.captured(1);
-        chosenNumber = chosenMatch.captured(2).toInt();
-    } else if (QFileInfo::exists(name + QStringLiteral(".dat"))) {
+    const bool chosenNumbered = NativePairFormat::splitStepName(base, &base, &chosenNumber);
+    if (!chosenNumbered && QFileInfo::exists(NativePairFormat::dataFileNames(name).front())) {
         // NAME.dat is what the loader reads for NAME: a data set of its own.
         return false;
     }
 
     const QDir directory = nameInfo.absoluteDir();
-    const QRegularExpression stepName(QStringLiteral("^") + QRegularExpression::escape(base) +
-                                      QStringLiteral("\\.(\\d{5})\\.dat$"));
+    const QRegularExpression stepName(
+        QStringLiteral("^") + QRegularExpression::escape(base) +
+        QStringLiteral("\\.(\\d{%1})\\.dat$").arg(NativePairFormat::stepDigits));
     std::map<int, QString> found;
     const QStringList candidates =
         directory.entryList({base + QStringLiteral(".*.dat")}, QDir::Files | QDir::Readable);
@@ -110,11 +105,11 @@ bool FlowSeries::findNumberedSteps(const QString& fileName)
         if (match.hasMatch())
             found[match.captured(1).toInt()] = candidate;
     }
-    if (found.empty() || (chosenMatch.hasMatch() && !found.count(chosenNumber)))
+    if (found.empty() || (chosenNumbered && !found.count(chosenNumber)))
         return false;
 
     const QString prefix = directory.filePath(base);
-    const QString shared = prefix + QStringLiteral(".gri");
+    const QString shared = NativePairFormat::geometryFileName(prefix);
     const int first = found.begin()->first;
     const int last = found.rbegin()->first;
     steps.clear();
@@ -135,7 +130,7 @@ bool FlowSeries::findNumberedSteps(const QString& fileName)
         steps.push_back(step);
     }
     chosen = chosenNumber - first;
-    if (!chosenMatch.hasMatch())
+    if (!chosenNumbered)
         chosen = 0;
     return true;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "data/LoadOptions.h"
 #include "data/ValueRange.h"
 #include "data/Vector3.h"
+#include "formats/LoadOptions.h"
 
 #include <QList>
 #include <QMutex>

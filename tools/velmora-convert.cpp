@@ -9,7 +9,7 @@
 
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
-#include "data/FlowFileReader.h"
+#include "formats/FlowFileReader.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     const QString output = FlowData::dataName(parser.positionalArguments().at(1));
 
     tool.quietDebug();
-    if (FlowFileReader::formatOf(input) == FlowFileReader::Format::Native) {
+    if (FlowFileReader::isNativePair(input)) {
         if (!copyNative(input, output, &problem)) {
             tool.report(problem);
             return 1;

@@ -4,9 +4,9 @@
 // is refused with its reason.
 
 #include "data/FlowData.h"
-#include "data/FlowFileReader.h"
+#include "formats/FlowFileReader.h"
 #include "tests/common/FakeFlowData.h"
-#include "tests/data/FormatWriters.h"
+#include "tests/formats/FormatWriters.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "data/ColumnTextReader.h"
+#include "formats/ColumnTextReader.h"
 
-#include "data/PointTable.h"
-#include "data/TextScanner.h"
+#include "formats/PointTable.h"
+#include "formats/TextScanner.h"
 
 #include <QFile>
 
@@ -96,20 +96,19 @@ QStringList headerNames(Line line, char separator)
 
 } // namespace
 
-bool ColumnTextReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                            QString* reason)
+const ColumnTextReader& ColumnTextReader::instance()
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("opening the file failed");
-        return false;
-    }
-    const QByteArray text = file.readAll();
-    return parse(text, options, record, reason);
+    static const ColumnTextReader format;
+    return format;
+}
+
+FileFormat::Claim ColumnTextReader::probe(const QByteArray&, const QString&) const
+{
+    return Claim::Fallback;
 }
 
 bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options, FlowRecord& record,
-                             QString* reason)
+                             QString* reason) const
 {
     const char* p = text.constData();
     const char* const end = p + text.size();

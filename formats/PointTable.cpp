@@ -1,4 +1,6 @@
-#include "data/PointTable.h"
+#include "formats/PointTable.h"
+
+#include "formats/VelocityPair.h"
 
 #include <QSet>
 
@@ -9,23 +11,6 @@
 #include <limits>
 
 namespace {
-
-// Names that mean an axis or a velocity component, compared without case
-// and without a unit.
-const char* const xNames[] = {"x", "xc", "x_coordinate", "coordinatex", "points:0"};
-const char* const yNames[] = {"y", "yc", "y_coordinate", "coordinatey", "points:1"};
-const char* const uNames[] = {"u",         "vx",         "ux",         "u_x", "velocity_x",
-                              "velocityx", "x_velocity", "velocity:0", "u:0"};
-const char* const vNames[] = {"v",         "vy",         "uy",         "u_y", "velocity_y",
-                              "velocityy", "y_velocity", "velocity:1", "u:1"};
-
-template <size_t N> bool among(const QString& name, const char* const (&list)[N])
-{
-    for (const char* candidate : list)
-        if (name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
 
 // The grid lines of one axis: sorted distinct values, values within a
 // hundredth of the typical spacing merged into the first of them.
@@ -89,21 +74,6 @@ bool PointTable::mapColumns(const QStringList& names, int count, const LoadOptio
     record.candidates = bare;
     for (int r = 0; r < 4; ++r)
         roles[r] = -1;
-    auto find = [&](const char* const* list, size_t size, int skip) {
-        int found = -1;
-        for (int c = 0; c < bare.size(); ++c) {
-            if (c == skip)
-                continue;
-            for (size_t k = 0; k < size; ++k) {
-                if (bare[c].compare(QLatin1String(list[k]), Qt::CaseInsensitive) == 0) {
-                    if (found >= 0)
-                        return -2;
-                    found = c;
-                }
-            }
-        }
-        return found;
-    };
     auto named = [&](const QString& option, int* role) {
         if (option.isEmpty())
             return true;
@@ -132,29 +102,29 @@ bool PointTable::mapColumns(const QStringList& names, int count, const LoadOptio
     if (!named(options.uVariable, &roles[2]) || !named(options.vVariable, &roles[3]))
         return false;
     if (!bare.isEmpty()) {
-        roles[0] = find(xNames, std::size(xNames), -1);
-        roles[1] = find(yNames, std::size(yNames), -1);
+        roles[0] = VelocityPair::findOnly(bare, VelocityPair::isXAxis);
+        roles[1] = VelocityPair::findOnly(bare, VelocityPair::isYAxis);
         if (roles[2] < 0)
-            roles[2] = find(uNames, std::size(uNames), roles[0]);
+            roles[2] = VelocityPair::findOnly(bare, VelocityPair::isXComponent, roles[0]);
         if (roles[3] < 0)
-            roles[3] = find(vNames, std::size(vNames), roles[1]);
-        if (roles[2] == -2 || roles[3] == -2) {
-            record.needsChoice = true;
-            *reason = QStringLiteral("more than one column could be a velocity component: %1")
-                          .arg(bare.join(QStringLiteral(", ")));
-            return false;
-        }
+            roles[3] = VelocityPair::findOnly(bare, VelocityPair::isYComponent, roles[1]);
+        if (roles[2] == -2 || roles[3] == -2)
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("more than one column could be a velocity component: %1")
+                    .arg(bare.join(QStringLiteral(", "))),
+                reason);
         if (roles[0] < 0 || roles[1] < 0 || roles[0] == -2 || roles[1] == -2) {
             roles[0] = 0;
             roles[1] = 1;
         }
         const bool unnamed = roles[2] < 0 && roles[3] < 0;
-        if (!unnamed && (roles[2] < 0 || roles[3] < 0)) {
-            record.needsChoice = true;
-            *reason = QStringLiteral("only one velocity component found among the columns: %1")
-                          .arg(bare.join(QStringLiteral(", ")));
-            return false;
-        }
+        if (!unnamed && (roles[2] < 0 || roles[3] < 0))
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("only one velocity component found among the columns: %1")
+                    .arg(bare.join(QStringLiteral(", "))),
+                reason);
         if (unnamed) {
             roles[2] = 2;
             roles[3] = 3;

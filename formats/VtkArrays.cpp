@@ -1,4 +1,6 @@
-#include "data/VtkArrays.h"
+#include "formats/VtkArrays.h"
+
+#include "formats/VelocityPair.h"
 
 #include <QStringList>
 
@@ -6,14 +8,6 @@
 #include <limits>
 
 namespace {
-
-bool isName(const QString& name, std::initializer_list<const char*> names)
-{
-    for (const char* candidate : names)
-        if (name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
 
 std::vector<float> component(const VtkArray& array, int c, size_t points)
 {
@@ -87,19 +81,18 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
             for (size_t a = 0; a < arrays.size(); ++a) {
                 if (arrays[a].components != 1)
                     continue;
-                if (isName(arrays[a].name, {"u", "vx", "ux", "velocity_x", "u_x"}))
+                if (VelocityPair::isXComponent(arrays[a].name))
                     uArray = uArray < 0 ? int(a) : -2;
-                if (isName(arrays[a].name, {"v", "vy", "uy", "velocity_y", "u_y"}))
+                if (VelocityPair::isYComponent(arrays[a].name))
                     vArray = vArray < 0 ? int(a) : -2;
             }
         }
-        if (uArray < 0 || vArray < 0) {
-            record.needsChoice = true;
-            *reason = pick.size() > 1
-                          ? QStringLiteral("more than one vector array: %1").arg(all)
-                          : QStringLiteral("no velocity array found; arrays: %1").arg(all);
-            return false;
-        }
+        if (uArray < 0 || vArray < 0)
+            return VelocityPair::leaveOpen(
+                record,
+                pick.size() > 1 ? QStringLiteral("more than one vector array: %1").arg(all)
+                                : QStringLiteral("no velocity array found; arrays: %1").arg(all),
+                reason);
     }
     const VtkArray& first = arrays[size_t(uArray)];
     const VtkArray& second = arrays[size_t(vArray)];

@@ -1,9 +1,10 @@
-#include "data/VtkXmlReader.h"
+#include "formats/VtkXmlReader.h"
 
-#include "data/TextScanner.h"
-#include "data/VtkArrays.h"
+#include "formats/TextScanner.h"
+#include "formats/VtkArrays.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <QXmlStreamReader>
 
@@ -481,40 +482,219 @@ bool parseTriple(const QString& text, double values[3])
     return true;
 }
 
-} // namespace
-
-bool VtkXmlReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                        QString* reason)
+// One parse in its stages: the appended block cut off, the elements read
+// (file, grid, piece, sections and their arrays), the extent checked, then
+// the point arrays decoded and the axes made.
+class Parse
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("opening the file failed");
-        return false;
-    }
-    return parse(file.readAll(), options, record, reason);
-}
+public:
+    explicit Parse(QString* reason) : reason(reason) {}
 
-bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,
-                         QString* reason)
-{
-    Context context;
     // The appended block is not XML: the parser sees the document up to its
     // start tag, closed by hand.
-    QByteArray xml = bytes;
-    const qsizetype appendedTag = bytes.indexOf("<AppendedData");
-    if (appendedTag >= 0) {
-        const qsizetype tagEnd = bytes.indexOf('>', appendedTag);
-        const qsizetype underscore = tagEnd < 0 ? -1 : bytes.indexOf('_', tagEnd);
-        if (underscore < 0) {
-            *reason = QStringLiteral("AppendedData without its \"_\" marker");
-            return false;
+    bool cutAppended(const QByteArray& bytes, QByteArray& xml)
+    {
+        xml = bytes;
+        const qsizetype appendedTag = bytes.indexOf("<AppendedData");
+        if (appendedTag >= 0) {
+            const qsizetype tagEnd = bytes.indexOf('>', appendedTag);
+            const qsizetype underscore = tagEnd < 0 ? -1 : bytes.indexOf('_', tagEnd);
+            if (underscore < 0) {
+                *reason = QStringLiteral("AppendedData without its \"_\" marker");
+                return false;
+            }
+            context.appended = bytes.constData() + underscore + 1;
+            context.appendedEnd = bytes.constData() + bytes.size();
+            xml = bytes.left(tagEnd + 1) + "</AppendedData></VTKFile>";
         }
-        context.appended = bytes.constData() + underscore + 1;
-        context.appendedEnd = bytes.constData() + bytes.size();
-        xml = bytes.left(tagEnd + 1) + "</AppendedData></VTKFile>";
+        return true;
     }
 
-    QXmlStreamReader reader(xml);
+    bool readElements(const QByteArray& xml)
+    {
+        QXmlStreamReader reader(xml);
+        while (!reader.atEnd()) {
+            if (reader.readNext() != QXmlStreamReader::StartElement) {
+                if (reader.isEndElement() && (reader.name() == QLatin1String("PointData") ||
+                                              reader.name() == QLatin1String("CellData") ||
+                                              reader.name() == QLatin1String("Coordinates")))
+                    section.clear();
+                continue;
+            }
+            if (!element(reader))
+                return false;
+        }
+        if (reader.hasError()) {
+            *reason = QStringLiteral("XML error at line %1: %2")
+                          .arg(reader.lineNumber())
+                          .arg(reader.errorString());
+            return false;
+        }
+        return true;
+    }
+
+    bool checkExtent(qint64 size)
+    {
+        if (kind.isEmpty() || !haveExtent) {
+            *reason = QStringLiteral("no VTKFile with an extent");
+            return false;
+        }
+        nx = extent[1] - extent[0] + 1;
+        ny = extent[3] - extent[2] + 1;
+        const qint64 nz = extent[5] - extent[4] + 1;
+        if (nz > 1) {
+            *reason = QStringLiteral("a 3-D grid of %1 x %2 x %3 points; only one plane is read")
+                          .arg(nx)
+                          .arg(ny)
+                          .arg(nz);
+            return false;
+        }
+        if (nx < 2 || ny < 2 || nz < 1 || nx * ny > size * 1100) {
+            *reason =
+                QStringLiteral("extent of %1 x %2 points does not fit the file").arg(nx).arg(ny);
+            return false;
+        }
+        return true;
+    }
+
+    bool toRecord(const LoadOptions& options, FlowRecord& record)
+    {
+        const size_t points = size_t(nx * ny);
+        std::vector<VtkArray> arrays;
+        for (const ArrayInfo& info : pointArrays) {
+            VtkArray array;
+            array.name = info.name;
+            array.components = info.components;
+            array.vectors = !vectorsName.isEmpty() && info.name == vectorsName;
+            if (!decodeArray(info, points, context, array.values, reason))
+                return false;
+            arrays.push_back(std::move(array));
+        }
+        if (!VtkArrays::assign(arrays, points, options, record, reason))
+            return false;
+        if (kind == QLatin1String("ImageData")) {
+            record.x.resize(size_t(nx));
+            record.y.resize(size_t(ny));
+            for (qint64 i = 0; i < nx; ++i)
+                record.x[size_t(i)] = origin[0] + double(extent[0] + i) * spacing[0];
+            for (qint64 j = 0; j < ny; ++j)
+                record.y[size_t(j)] = origin[1] + double(extent[2] + j) * spacing[1];
+        } else {
+            if (coordinates.size() < 2) {
+                *reason = QStringLiteral("a rectilinear grid without its coordinates");
+                return false;
+            }
+            if (!decodeArray(coordinates[0], size_t(nx), context, record.x, reason) ||
+                !decodeArray(coordinates[1], size_t(ny), context, record.y, reason))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool element(QXmlStreamReader& reader)
+    {
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const QStringView name = reader.name();
+        if (name == QLatin1String("VTKFile"))
+            return fileElement(attributes);
+        if (name == QLatin1String("ImageData") || name == QLatin1String("RectilinearGrid"))
+            return gridElement(attributes);
+        if (name == QLatin1String("Piece"))
+            return pieceElement(attributes);
+        if (name == QLatin1String("PointData") || name == QLatin1String("CellData") ||
+            name == QLatin1String("Coordinates")) {
+            section = name.toString();
+            if (name == QLatin1String("PointData"))
+                vectorsName = attributes.value(QLatin1String("Vectors")).toString();
+        } else if (name == QLatin1String("AppendedData")) {
+            const QStringView encoding = attributes.value(QLatin1String("encoding"));
+            context.appendedRaw = encoding != QLatin1String("base64");
+        } else if (name == QLatin1String("DataArray")) {
+            return dataArray(reader, attributes);
+        }
+        return true;
+    }
+
+    bool fileElement(const QXmlStreamAttributes& attributes)
+    {
+        kind = attributes.value(QLatin1String("type")).toString();
+        context.bigEndian =
+            attributes.value(QLatin1String("byte_order")) == QLatin1String("BigEndian");
+        const QStringView header = attributes.value(QLatin1String("header_type"));
+        if (header == QLatin1String("UInt64"))
+            context.headerWord = 8;
+        else if (!header.isEmpty() && header != QLatin1String("UInt32")) {
+            *reason = QStringLiteral("header type %1 is not read").arg(header.left(40));
+            return false;
+        }
+        const QStringView compressor = attributes.value(QLatin1String("compressor"));
+        if (compressor == QLatin1String("vtkZLibDataCompressor"))
+            context.compressed = true;
+        else if (!compressor.isEmpty()) {
+            *reason = QStringLiteral("compressor %1 is not read").arg(compressor.left(60));
+            return false;
+        }
+        if (kind != QLatin1String("ImageData") && kind != QLatin1String("RectilinearGrid")) {
+            *reason = QStringLiteral("VTK XML type \"%1\" is not read (only ImageData and "
+                                     "RectilinearGrid)")
+                          .arg(kind.left(40));
+            return false;
+        }
+        return true;
+    }
+
+    bool gridElement(const QXmlStreamAttributes& attributes)
+    {
+        haveExtent = parseExtent(attributes.value(QLatin1String("WholeExtent")).toString(), extent);
+        if (attributes.hasAttribute(QLatin1String("Origin")) &&
+            !parseTriple(attributes.value(QLatin1String("Origin")).toString(), origin)) {
+            *reason = QStringLiteral("Origin does not parse");
+            return false;
+        }
+        if (attributes.hasAttribute(QLatin1String("Spacing")) &&
+            !parseTriple(attributes.value(QLatin1String("Spacing")).toString(), spacing)) {
+            *reason = QStringLiteral("Spacing does not parse");
+            return false;
+        }
+        return true;
+    }
+
+    bool pieceElement(const QXmlStreamAttributes& attributes)
+    {
+        if (++pieces > 1) {
+            *reason = QStringLiteral("more than one piece; only single-piece files are read");
+            return false;
+        }
+        if (!haveExtent)
+            haveExtent = parseExtent(attributes.value(QLatin1String("Extent")).toString(), extent);
+        return true;
+    }
+
+    bool dataArray(QXmlStreamReader& reader, const QXmlStreamAttributes& attributes)
+    {
+        ArrayInfo info;
+        info.name = attributes.value(QLatin1String("Name")).toString();
+        info.type = attributes.value(QLatin1String("type")).toString();
+        info.format = attributes.value(QLatin1String("format")).toString();
+        bool ok = true;
+        if (attributes.hasAttribute(QLatin1String("NumberOfComponents")))
+            info.components = attributes.value(QLatin1String("NumberOfComponents")).toInt(&ok);
+        if (!ok || info.components < 1 || info.components > 16) {
+            *reason = QStringLiteral("%1: NumberOfComponents is not 1 to 16").arg(info.name);
+            return false;
+        }
+        info.offset = attributes.value(QLatin1String("offset")).toLongLong();
+        info.text = reader.readElementText(QXmlStreamReader::SkipChildElements).toLatin1();
+        if (section == QLatin1String("PointData"))
+            pointArrays.push_back(info);
+        else if (section == QLatin1String("Coordinates"))
+            coordinates.push_back(info);
+        return true;
+    }
+
+    QString* reason;
+    Context context;
     QString kind;
     qint64 extent[6] = {0, 0, 0, 0, 0, 0};
     bool haveExtent = false;
@@ -525,142 +705,33 @@ bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, Fl
     int pieces = 0;
     QString section;
     QString vectorsName;
-    while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement) {
-            if (reader.isEndElement() && (reader.name() == QLatin1String("PointData") ||
-                                          reader.name() == QLatin1String("CellData") ||
-                                          reader.name() == QLatin1String("Coordinates")))
-                section.clear();
-            continue;
-        }
-        const QXmlStreamAttributes attributes = reader.attributes();
-        const QStringView name = reader.name();
-        if (name == QLatin1String("VTKFile")) {
-            kind = attributes.value(QLatin1String("type")).toString();
-            context.bigEndian =
-                attributes.value(QLatin1String("byte_order")) == QLatin1String("BigEndian");
-            const QStringView header = attributes.value(QLatin1String("header_type"));
-            if (header == QLatin1String("UInt64"))
-                context.headerWord = 8;
-            else if (!header.isEmpty() && header != QLatin1String("UInt32")) {
-                *reason = QStringLiteral("header type %1 is not read").arg(header.left(40));
-                return false;
-            }
-            const QStringView compressor = attributes.value(QLatin1String("compressor"));
-            if (compressor == QLatin1String("vtkZLibDataCompressor"))
-                context.compressed = true;
-            else if (!compressor.isEmpty()) {
-                *reason = QStringLiteral("compressor %1 is not read").arg(compressor.left(60));
-                return false;
-            }
-            if (kind != QLatin1String("ImageData") && kind != QLatin1String("RectilinearGrid")) {
-                *reason = QStringLiteral("VTK XML type \"%1\" is not read (only ImageData and "
-                                         "RectilinearGrid)")
-                              .arg(kind.left(40));
-                return false;
-            }
-        } else if (name == QLatin1String("ImageData") || name == QLatin1String("RectilinearGrid")) {
-            haveExtent =
-                parseExtent(attributes.value(QLatin1String("WholeExtent")).toString(), extent);
-            if (attributes.hasAttribute(QLatin1String("Origin")) &&
-                !parseTriple(attributes.value(QLatin1String("Origin")).toString(), origin)) {
-                *reason = QStringLiteral("Origin does not parse");
-                return false;
-            }
-            if (attributes.hasAttribute(QLatin1String("Spacing")) &&
-                !parseTriple(attributes.value(QLatin1String("Spacing")).toString(), spacing)) {
-                *reason = QStringLiteral("Spacing does not parse");
-                return false;
-            }
-        } else if (name == QLatin1String("Piece")) {
-            if (++pieces > 1) {
-                *reason = QStringLiteral("more than one piece; only single-piece files are read");
-                return false;
-            }
-            if (!haveExtent)
-                haveExtent =
-                    parseExtent(attributes.value(QLatin1String("Extent")).toString(), extent);
-        } else if (name == QLatin1String("PointData") || name == QLatin1String("CellData") ||
-                   name == QLatin1String("Coordinates")) {
-            section = name.toString();
-            if (name == QLatin1String("PointData"))
-                vectorsName = attributes.value(QLatin1String("Vectors")).toString();
-        } else if (name == QLatin1String("AppendedData")) {
-            const QStringView encoding = attributes.value(QLatin1String("encoding"));
-            context.appendedRaw = encoding != QLatin1String("base64");
-        } else if (name == QLatin1String("DataArray")) {
-            ArrayInfo info;
-            info.name = attributes.value(QLatin1String("Name")).toString();
-            info.type = attributes.value(QLatin1String("type")).toString();
-            info.format = attributes.value(QLatin1String("format")).toString();
-            bool ok = true;
-            if (attributes.hasAttribute(QLatin1String("NumberOfComponents")))
-                info.components = attributes.value(QLatin1String("NumberOfComponents")).toInt(&ok);
-            if (!ok || info.components < 1 || info.components > 16) {
-                *reason = QStringLiteral("%1: NumberOfComponents is not 1 to 16").arg(info.name);
-                return false;
-            }
-            info.offset = attributes.value(QLatin1String("offset")).toLongLong();
-            info.text = reader.readElementText(QXmlStreamReader::SkipChildElements).toLatin1();
-            if (section == QLatin1String("PointData"))
-                pointArrays.push_back(info);
-            else if (section == QLatin1String("Coordinates"))
-                coordinates.push_back(info);
-        }
-    }
-    if (reader.hasError()) {
-        *reason = QStringLiteral("XML error at line %1: %2")
-                      .arg(reader.lineNumber())
-                      .arg(reader.errorString());
-        return false;
-    }
-    if (kind.isEmpty() || !haveExtent) {
-        *reason = QStringLiteral("no VTKFile with an extent");
-        return false;
-    }
-    const qint64 nx = extent[1] - extent[0] + 1;
-    const qint64 ny = extent[3] - extent[2] + 1;
-    const qint64 nz = extent[5] - extent[4] + 1;
-    if (nz > 1) {
-        *reason = QStringLiteral("a 3-D grid of %1 x %2 x %3 points; only one plane is read")
-                      .arg(nx)
-                      .arg(ny)
-                      .arg(nz);
-        return false;
-    }
-    if (nx < 2 || ny < 2 || nz < 1 || nx * ny > bytes.size() * 1100) {
-        *reason = QStringLiteral("extent of %1 x %2 points does not fit the file").arg(nx).arg(ny);
-        return false;
-    }
-    const size_t points = size_t(nx * ny);
+    qint64 nx = 0;
+    qint64 ny = 0;
+};
 
-    std::vector<VtkArray> arrays;
-    for (const ArrayInfo& info : pointArrays) {
-        VtkArray array;
-        array.name = info.name;
-        array.components = info.components;
-        array.vectors = !vectorsName.isEmpty() && info.name == vectorsName;
-        if (!decodeArray(info, points, context, array.values, reason))
-            return false;
-        arrays.push_back(std::move(array));
-    }
-    if (!VtkArrays::assign(arrays, points, options, record, reason))
-        return false;
-    if (kind == QLatin1String("ImageData")) {
-        record.x.resize(size_t(nx));
-        record.y.resize(size_t(ny));
-        for (qint64 i = 0; i < nx; ++i)
-            record.x[size_t(i)] = origin[0] + double(extent[0] + i) * spacing[0];
-        for (qint64 j = 0; j < ny; ++j)
-            record.y[size_t(j)] = origin[1] + double(extent[2] + j) * spacing[1];
-    } else {
-        if (coordinates.size() < 2) {
-            *reason = QStringLiteral("a rectilinear grid without its coordinates");
-            return false;
-        }
-        if (!decodeArray(coordinates[0], size_t(nx), context, record.x, reason) ||
-            !decodeArray(coordinates[1], size_t(ny), context, record.y, reason))
-            return false;
-    }
-    return true;
+} // namespace
+
+const VtkXmlReader& VtkXmlReader::instance()
+{
+    static const VtkXmlReader format;
+    return format;
+}
+
+FileFormat::Claim VtkXmlReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    const QByteArray start = head.trimmed();
+    if (start.startsWith("<?xml") || start.startsWith("<VTKFile"))
+        return Claim::Signature;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("vti") || suffix == QLatin1String("vtr") ? Claim::Suffix
+                                                                            : Claim::None;
+}
+
+bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,
+                         QString* reason) const
+{
+    Parse parse(reason);
+    QByteArray xml;
+    return parse.cutAppended(bytes, xml) && parse.readElements(xml) &&
+           parse.checkExtent(bytes.size()) && parse.toRecord(options, record);
 }

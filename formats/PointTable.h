@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/FlowRecord.h"
-#include "data/LoadOptions.h"
+#include "formats/FlowRecord.h"
+#include "formats/LoadOptions.h"
 
 #include <QString>
 #include <QStringList>

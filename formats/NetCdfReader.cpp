@@ -1,8 +1,10 @@
-#include "data/NetCdfReader.h"
+#include "formats/NetCdfReader.h"
 
-#include "data/FlowFileReader.h"
+#include "formats/NetCdfClassicHeader.h"
+#include "formats/VelocityPair.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <netcdf.h>
@@ -497,232 +499,200 @@ bool eastwardVelocity(const QString& standard)
     return kind && partner(standard) != standard;
 }
 
-// The NetCDF library reads the missing end of a truncated classic file as
-// zeros. The classic header states where every variable's data begins, so
-// the length the file needs is known before anything is read.
-class ClassicHeader
+// One read of a NetCDF file in its stages: choose the pair, check the
+// layout, read the axes, read the slices, gather the scalars. The pair may
+// come from other files on the same grid ("FILE:VAR"), which then stay open
+// here; scalars come from the chosen file only.
+class Reading
 {
 public:
-    ClassicHeader(const QByteArray& bytes, qint64 fileSize) : data(bytes), fileSize(fileSize) {}
-
-    // False with a reason when the header is damaged (counts the file cannot
-    // hold; the library would try to allocate them) or the file is shorter
-    // than the header promises; true otherwise and for files that are not
-    // classic NetCDF.
-    bool check(QString* reason)
+    Reading(const LoadOptions& options, FlowRecord& record, QString* reason)
+        : options(options), record(record), reason(reason)
     {
-        if (data.size() < 4 || !data.startsWith("CDF"))
-            return true;
-        const int version = data.at(3);
-        if (version != 1 && version != 2 && version != 5)
-            return true;
-        const bool ok = parse();
-        if (!ok && (damaged || data.size() >= fileSize)) {
-            *reason = QStringLiteral("the NetCDF header is damaged");
+    }
+
+    bool open(const QString& fileName)
+    {
+        {
+            // The header lies at the start; a megabyte holds any real one.
+            QFile raw(fileName);
+            if (raw.open(QIODevice::ReadOnly)) {
+                const QByteArray start = raw.read(qint64(1) << 20);
+                if (!NetCdfClassicHeader(start, raw.size()).check(reason))
+                    return false;
+            }
+        }
+        if (!file.openFile(fileName, reason))
+            return false;
+        QStringList described;
+        for (const Variable& variable : file.variables) {
+            if (variable.dims.size() >= 2 && numeric(variable.type)) {
+                record.candidates.append(variable.name);
+                described.append(file.describe(variable));
+            }
+        }
+        listing = described.isEmpty() ? QStringLiteral("no variables of two or more dimensions")
+                                      : described.join(QStringLiteral(", "));
+        return true;
+    }
+
+    // The velocity pair: as told, by standard name, by common name.
+    bool choosePair()
+    {
+        if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
+            if (options.uVariable.isEmpty() || options.vVariable.isEmpty()) {
+                *reason = QStringLiteral("name both velocity components");
+                return false;
+            }
+            return named(options.uVariable, &u, uFile) && named(options.vVariable, &v, vFile);
+        }
+        std::vector<std::pair<const Variable*, const Variable*>> pairs;
+        for (const Variable& a : file.variables) {
+            const QString standard = file.text(a.id, "standard_name");
+            if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
+                continue;
+            for (const Variable& b : file.variables)
+                if (&a != &b && b.dims == a.dims &&
+                    file.text(b.id, "standard_name") == partner(standard))
+                    pairs.emplace_back(&a, &b);
+        }
+        if (pairs.empty()) {
+            for (const auto& [uName, vName] : VelocityPair::commonPairs()) {
+                const Variable* a = file.find(uName);
+                const Variable* b = file.find(vName);
+                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
+                    numeric(b->type))
+                    pairs.emplace_back(a, b);
+            }
+        }
+        if (pairs.empty())
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("no pair of velocity components found; variables: %1").arg(listing),
+                reason);
+        if (pairs.size() > 1) {
+            QStringList found;
+            for (const auto& pair : pairs)
+                found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
+            return VelocityPair::leaveOpen(
+                record,
+                QStringLiteral("more than one pair of velocity components: %1")
+                    .arg(found.join(QStringLiteral(", "))),
+                reason);
+        }
+        u = pairs.front().first;
+        v = pairs.front().second;
+        return true;
+    }
+
+    // Both components on one horizontal grid that can be shown, and the
+    // chosen step and level inside the file.
+    bool checkLayout()
+    {
+        if (!layoutOf(uSource(), *u, layout, reason) || !layoutOf(vSource(), *v, vLayout, reason))
+            return false;
+        nx = uSource().dimensionLength(layout.x);
+        ny = uSource().dimensionLength(layout.y);
+        record.levels =
+            layout.level >= 0
+                ? int(std::min<size_t>(uSource().dimensionLength(layout.level), INT_MAX))
+                : 1;
+        if (vSource().dimensionLength(vLayout.x) != nx ||
+            vSource().dimensionLength(vLayout.y) != ny) {
+            *reason = QStringLiteral("%1 and %2 lie on different grids")
+                          .arg(uSource().describe(*u), vSource().describe(*v));
             return false;
         }
-        if (ok && double(fileSize) + 3.0 < double(needed)) {
-            *reason = QStringLiteral("the file is truncated: it holds %1 bytes, its header "
-                                     "promises %2")
-                          .arg(fileSize)
-                          .arg(needed);
+        if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
+            *reason = QStringLiteral("%1: a horizontal grid of %2 x %3 points cannot be shown")
+                          .arg(uSource().describe(*u))
+                          .arg(nx)
+                          .arg(ny);
             return false;
+        }
+        steps = layout.t >= 0 ? uSource().dimensionLength(layout.t) : 1;
+        record.timeSteps = int(std::min<size_t>(std::max<size_t>(steps, 1), INT_MAX));
+        *reason = options.refusal(record.timeSteps, record.levels,
+                                  layout.level >= 0 ? uSource().dimensionName(layout.level)
+                                                    : QStringLiteral("the file"));
+        return reason->isEmpty();
+    }
+
+    // The horizontal axes and the time between steps.
+    bool readAxes()
+    {
+        QString yUnit;
+        const bool xCoordinate = readAxis(uSource(), layout.x, record.x, &record.lengthUnit);
+        const bool yCoordinate = readAxis(uSource(), layout.y, record.y, &yUnit);
+        if (!xCoordinate && !yCoordinate) {
+            bool curvilinear = false;
+            if (!readTwoDimensionalAxes(uSource(), *u, layout, record, &curvilinear, reason) &&
+                curvilinear)
+                return false;
+        }
+        if (layout.t >= 0 && steps >= 2) {
+            const Variable* time = uSource().coordinate(layout.t);
+            double t[2] = {0.0, 1.0};
+            const size_t start = 0;
+            const size_t count = 2;
+            if (time && numeric(time->type) &&
+                nc_get_vara_double(uSource().id, time->id, &start, &count, t) == NC_NOERR)
+                record.timeDifference =
+                    float((t[1] - t[0]) * secondsPer(uSource().text(time->id, "units")));
+            else
+                record.timeDifference = 1.0f;
+        }
+        return true;
+    }
+
+    bool readSlices()
+    {
+        if (!readSlice(uSource(), *u, layout, options.step, options.level, record.u, reason) ||
+            !readSlice(vSource(), *v, vLayout, options.step, options.level, record.v, reason))
+            return false;
+        record.velocityUnit = uSource().text(u->id, "units");
+        return true;
+    }
+
+    // Every other variable on the same horizontal dimensions; one with a
+    // time or level dimension of its own takes index 0 of it.
+    bool gatherScalars()
+    {
+        if (uFile)
+            return true;
+        const QStringList skip =
+            file.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const Variable& variable : file.variables) {
+            if (&variable == u || &variable == v || !numeric(variable.type) ||
+                variable.dims.size() < 2 || skip.contains(variable.name))
+                continue;
+            Layout scalarLayout;
+            QString ignored;
+            if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
+                scalarLayout.y != layout.y)
+                continue;
+            const int scalarStep = scalarLayout.t == layout.t ? options.step : 0;
+            const int scalarLevel = scalarLayout.level == layout.level ? options.level : 0;
+            FlowRecord::Field field;
+            field.name = variable.name;
+            field.unit = file.text(variable.id, "units");
+            if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values,
+                           reason))
+                return false;
+            record.scalars.push_back(std::move(field));
         }
         return true;
     }
 
 private:
-    bool parse()
-    {
-        const int version = data.at(3);
-        wide = version == 5;
-        const bool wideBegin = version != 1;
-        const int countBytes = wide ? 8 : 4;
-        quint64 records = 0;
-        if (!number(countBytes, &records))
-            return false;
-        const bool streaming = !wide && records == 0xffffffffu;
-        // Dimensions.
-        std::vector<quint64> lengths;
-        quint64 count = 0;
-        if (!list(&count))
-            return false;
-        for (quint64 d = 0; d < count; ++d) {
-            quint64 length = 0;
-            if (!skipName() || !number(countBytes, &length))
-                return false;
-            lengths.push_back(length);
-        }
-        if (!skipAttributes() || !list(&count))
-            return false;
-        struct Record
-        {
-            quint64 begin;
-            quint64 size;
-        };
-        std::vector<Record> recordVariables;
-        quint64 recordSize = 0;
-        for (quint64 v = 0; v < count; ++v) {
-            quint64 rank = 0;
-            if (!skipName() || !number(countBytes, &rank))
-                return false;
-            if (rank > 1024) {
-                damaged = true;
-                return false;
-            }
-            bool isRecord = false;
-            double size = 1.0;
-            for (quint64 r = 0; r < rank; ++r) {
-                quint64 dim = 0;
-                if (!number(countBytes, &dim))
-                    return false;
-                if (dim >= lengths.size()) {
-                    damaged = true;
-                    return false;
-                }
-                if (lengths[size_t(dim)] == 0 && r == 0)
-                    isRecord = true;
-                else
-                    size *= double(lengths[size_t(dim)]);
-            }
-            quint64 type = 0;
-            quint64 stated = 0;
-            quint64 begin = 0;
-            if (!skipAttributes() || !number(4, &type) || !number(countBytes, &stated) ||
-                !number(wideBegin ? 8 : 4, &begin))
-                return false;
-            const int bytes = typeBytes(type);
-            if (bytes == 0) {
-                damaged = true;
-                return false;
-            }
-            size = std::min(std::ceil(size * bytes / 4.0) * 4.0, 9e18);
-            if (isRecord) {
-                recordVariables.push_back({begin, quint64(size)});
-                recordSize += quint64(size);
-            } else {
-                needed = std::max(needed, quint64(std::min(double(begin) + size, 9e18)));
-            }
-        }
-        if (!streaming && records > 0) {
-            for (const Record& r : recordVariables) {
-                const double end =
-                    double(r.begin) + double(records - 1) * double(recordSize) + double(r.size);
-                needed = std::max(needed, quint64(std::min(end, 9e18)));
-            }
-        }
-        return true;
-    }
-    static int typeBytes(quint64 type)
-    {
-        static const int sizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
-        return type < 12 ? sizes[type] : 0;
-    }
-    bool number(int bytes, quint64* value)
-    {
-        if (at + bytes > data.size())
-            return false;
-        *value = 0;
-        for (int k = 0; k < bytes; ++k)
-            *value = (*value << 8) | quint64(uchar(data.at(at + k)));
-        at += bytes;
-        return true;
-    }
-    // A list's tag and count; every element takes at least four bytes.
-    bool list(quint64* count)
-    {
-        quint64 tag = 0;
-        if (!number(4, &tag) || !number(wide ? 8 : 4, count))
-            return false;
-        if (*count > quint64(fileSize - at) / 4) {
-            damaged = true;
-            return false;
-        }
-        return true;
-    }
-    bool skip(quint64 bytes)
-    {
-        if (bytes > quint64(fileSize)) {
-            damaged = true;
-            return false;
-        }
-        const quint64 padded = (bytes + 3) / 4 * 4;
-        if (padded > quint64(data.size() - at))
-            return false;
-        at += qsizetype(padded);
-        return true;
-    }
-    bool skipName()
-    {
-        quint64 length = 0;
-        return number(wide ? 8 : 4, &length) && skip(length);
-    }
-    bool skipAttributes()
-    {
-        quint64 count = 0;
-        if (!list(&count))
-            return false;
-        for (quint64 a = 0; a < count; ++a) {
-            quint64 type = 0;
-            quint64 values = 0;
-            if (!skipName() || !number(4, &type) || !number(wide ? 8 : 4, &values))
-                return false;
-            if (typeBytes(type) == 0 || values > quint64(fileSize)) {
-                damaged = true;
-                return false;
-            }
-            if (!skip(values * quint64(typeBytes(type))))
-                return false;
-        }
-        return true;
-    }
+    const File& uSource() const { return uFile ? *uFile : file; }
+    const File& vSource() const { return vFile ? *vFile : file; }
 
-    const QByteArray& data;
-    const qint64 fileSize;
-    qsizetype at = 4;
-    bool wide = false;
-    bool damaged = false;
-    quint64 needed = 0;
-};
-
-} // namespace
-
-bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
-                        QString* reason)
-{
+    bool named(const QString& option, const Variable** found, std::unique_ptr<File>& other)
     {
-        // The header lies at the start; a megabyte holds any real one.
-        QFile raw(fileName);
-        if (raw.open(QIODevice::ReadOnly)) {
-            const QByteArray start = raw.read(qint64(1) << 20);
-            if (!ClassicHeader(start, raw.size()).check(reason))
-                return false;
-        }
-    }
-    File file;
-    if (!file.openFile(fileName, reason))
-        return false;
-
-    QStringList described;
-    for (const Variable& variable : file.variables) {
-        if (variable.dims.size() >= 2 && numeric(variable.type)) {
-            record.candidates.append(variable.name);
-            described.append(file.describe(variable));
-        }
-    }
-    const QString listing = described.isEmpty() ? QStringLiteral("no variables of two or more "
-                                                                 "dimensions")
-                                                : described.join(QStringLiteral(", "));
-
-    // The velocity pair: as told, by standard name, by common name.
-    const Variable* u = nullptr;
-    const Variable* v = nullptr;
-    std::unique_ptr<File> uFile;
-    std::unique_ptr<File> vFile;
-    auto named = [&](const QString& option, const Variable** found, std::unique_ptr<File>& other) {
         QString otherName;
         QString variableName;
-        FlowFileReader::splitVariable(option, &otherName, &variableName);
+        VelocityPair::splitVariable(option, &otherName, &variableName);
         const File* source = &file;
         if (!otherName.isEmpty()) {
             other.reset(new File);
@@ -737,148 +707,46 @@ bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, Flo
             return false;
         }
         return true;
-    };
-    if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
-        if (options.uVariable.isEmpty() || options.vVariable.isEmpty()) {
-            *reason = QStringLiteral("name both velocity components");
-            return false;
-        }
-        if (!named(options.uVariable, &u, uFile) || !named(options.vVariable, &v, vFile))
-            return false;
-    } else {
-        std::vector<std::pair<const Variable*, const Variable*>> pairs;
-        for (const Variable& a : file.variables) {
-            const QString standard = file.text(a.id, "standard_name");
-            if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
-                continue;
-            for (const Variable& b : file.variables)
-                if (&a != &b && b.dims == a.dims &&
-                    file.text(b.id, "standard_name") == partner(standard))
-                    pairs.emplace_back(&a, &b);
-        }
-        if (pairs.empty()) {
-            static const char* const common[][2] = {
-                {"u", "v"},       {"U", "V"},       {"uo", "vo"},     {"u10", "v10"},
-                {"uwnd", "vwnd"}, {"ugrd", "vgrd"}, {"UGRD", "VGRD"}, {"water_u", "water_v"},
-                {"ucur", "vcur"}, {"uas", "vas"},   {"UVEL", "VVEL"}, {"uvel", "vvel"}};
-            for (const auto& names : common) {
-                const Variable* a = file.find(QLatin1String(names[0]));
-                const Variable* b = file.find(QLatin1String(names[1]));
-                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
-                    numeric(b->type))
-                    pairs.emplace_back(a, b);
-            }
-        }
-        if (pairs.size() != 1) {
-            record.needsChoice = true;
-            if (pairs.empty()) {
-                *reason = QStringLiteral("no pair of velocity components found; variables: %1")
-                              .arg(listing);
-            } else {
-                QStringList found;
-                for (const auto& pair : pairs)
-                    found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
-                *reason = QStringLiteral("more than one pair of velocity components: %1")
-                              .arg(found.join(QStringLiteral(", ")));
-            }
-            return false;
-        }
-        u = pairs.front().first;
-        v = pairs.front().second;
     }
 
-    const File& uSource = uFile ? *uFile : file;
-    const File& vSource = vFile ? *vFile : file;
+    const LoadOptions& options;
+    FlowRecord& record;
+    QString* reason;
+    File file;
+    std::unique_ptr<File> uFile;
+    std::unique_ptr<File> vFile;
+    QString listing;
+    const Variable* u = nullptr;
+    const Variable* v = nullptr;
     Layout layout;
     Layout vLayout;
-    if (!layoutOf(uSource, *u, layout, reason) || !layoutOf(vSource, *v, vLayout, reason))
-        return false;
-    const size_t nx = uSource.dimensionLength(layout.x);
-    const size_t ny = uSource.dimensionLength(layout.y);
-    record.levels = layout.level >= 0
-                        ? int(std::min<size_t>(uSource.dimensionLength(layout.level), INT_MAX))
-                        : 1;
-    if (vSource.dimensionLength(vLayout.x) != nx || vSource.dimensionLength(vLayout.y) != ny) {
-        *reason = QStringLiteral("%1 and %2 lie on different grids")
-                      .arg(uSource.describe(*u), vSource.describe(*v));
-        return false;
-    }
-    if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
-        *reason = QStringLiteral("%1: a horizontal grid of %2 x %3 points cannot be shown")
-                      .arg(uSource.describe(*u))
-                      .arg(nx)
-                      .arg(ny);
-        return false;
-    }
-    const size_t steps = layout.t >= 0 ? uSource.dimensionLength(layout.t) : 1;
-    if (options.step < 0 || size_t(options.step) >= std::max<size_t>(steps, 1)) {
-        *reason = QStringLiteral("time step %1 does not exist; the file holds %2")
-                      .arg(options.step)
-                      .arg(steps);
-        return false;
-    }
-    if (options.level < 0 || options.level >= record.levels) {
-        *reason = QStringLiteral("level %1 does not exist; %2 holds %3")
-                      .arg(options.level)
-                      .arg(layout.level >= 0 ? uSource.dimensionName(layout.level)
-                                             : QStringLiteral("the file"))
-                      .arg(record.levels);
-        return false;
-    }
+    size_t nx = 0;
+    size_t ny = 0;
+    size_t steps = 1;
+};
 
-    // The horizontal axes.
-    QString yUnit;
-    const bool xCoordinate = readAxis(uSource, layout.x, record.x, &record.lengthUnit);
-    const bool yCoordinate = readAxis(uSource, layout.y, record.y, &yUnit);
-    if (!xCoordinate && !yCoordinate) {
-        bool curvilinear = false;
-        if (!readTwoDimensionalAxes(uSource, *u, layout, record, &curvilinear, reason) &&
-            curvilinear)
-            return false;
-    }
+} // namespace
 
-    record.timeSteps = int(std::min<size_t>(std::max<size_t>(steps, 1), INT_MAX));
-    if (layout.t >= 0 && steps >= 2) {
-        const Variable* time = uSource.coordinate(layout.t);
-        double t[2] = {0.0, 1.0};
-        const size_t start = 0;
-        const size_t count = 2;
-        if (time && numeric(time->type) &&
-            nc_get_vara_double(uSource.id, time->id, &start, &count, t) == NC_NOERR)
-            record.timeDifference =
-                float((t[1] - t[0]) * secondsPer(uSource.text(time->id, "units")));
-        else
-            record.timeDifference = 1.0f;
-    }
+const NetCdfReader& NetCdfReader::instance()
+{
+    static const NetCdfReader format;
+    return format;
+}
 
-    const int step = options.step;
-    const int level = options.level;
-    if (!readSlice(uSource, *u, layout, step, level, record.u, reason) ||
-        !readSlice(vSource, *v, vLayout, step, level, record.v, reason))
-        return false;
-    record.velocityUnit = uSource.text(u->id, "units");
+FileFormat::Claim NetCdfReader::probe(const QByteArray& head, const QString& fileName) const
+{
+    if (head.startsWith("CDF\x01") || head.startsWith("CDF\x02") || head.startsWith("CDF\x05") ||
+        head.startsWith("\x89HDF\r\n\x1a\n"))
+        return Claim::Signature;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffixes().contains(suffix) || suffix == QLatin1String("netcdf") ? Claim::Suffix
+                                                                            : Claim::None;
+}
 
-    // Every other variable on the same horizontal dimensions.
-    QStringList skip =
-        uSource.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const Variable& variable : file.variables) {
-        if (&variable == u || &variable == v || !numeric(variable.type) ||
-            variable.dims.size() < 2 || skip.contains(variable.name) || uFile)
-            continue;
-        Layout scalarLayout;
-        QString ignored;
-        if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
-            scalarLayout.y != layout.y)
-            continue;
-        // A variable with its own time or level dimension takes index 0 of it.
-        const int scalarStep = scalarLayout.t == layout.t ? step : 0;
-        const int scalarLevel = scalarLayout.level == layout.level ? level : 0;
-        FlowRecord::Field field;
-        field.name = variable.name;
-        field.unit = file.text(variable.id, "units");
-        if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values, reason))
-            return false;
-        record.scalars.push_back(std::move(field));
-    }
-    return true;
+bool NetCdfReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
+                        QString* reason) const
+{
+    Reading reading(options, record, reason);
+    return reading.open(fileName) && reading.choosePair() && reading.checkLayout() &&
+           reading.readAxes() && reading.readSlices() && reading.gatherScalars();
 }

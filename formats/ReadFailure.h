@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Why a file did not load, and what it offers when the reason is a choice it
+// leaves open: the variables that could be velocity components and the
+// number of levels. Handed back by a failed load so that whoever asks the
+// user need not read the file again.
+struct ReadFailure
+{
+    QString reason;
+    QStringList candidates;
+    int levels = 1;
+    // True when the readers' rules found no velocity pair or more than one.
+    bool needsChoice = false;
+
+    bool offersChoice() const { return needsChoice && candidates.size() >= 2; }
+};
