@@ -7,8 +7,9 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
-#include <array>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -93,23 +94,63 @@ inline bool derive(const float* u, const float* v, std::ptrdiff_t step, int k, i
     return false;
 }
 
-// Every set from the gradient J = [[a, b], [c, d]] (du/dx, du/dy, dv/dx,
-// dv/dy) in physical units.
-inline void evaluate(double a, double b, double c, double d, double* out)
+// One row of a set from the rows of J = [[a, b], [c, d]] (du/dx, du/dy,
+// dv/dx, dv/dy) in physical units, with the extremes written. A NaN in J
+// gives NaN (the swirling strength's 0 for real eigenvalues is disc * 0).
+Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double* b, const double* c,
+                         const double* d, size_t n, float* out)
 {
-    const double shear = b + c;
-    const double normal = a - d;
-    const double strainSquared = a * a + d * d + 0.5 * shear * shear; // |S|^2
-    const double rotationSquared = 0.5 * (c - b) * (c - b);           // |W|^2
-    // The eigenvalues of J are tr/2 +- sqrt(disc).
-    const double disc = 0.25 * normal * normal + b * c;
-    out[DerivedField::Vorticity] = c - b;
-    out[DerivedField::Divergence] = a + d;
-    out[DerivedField::QCriterion] = 0.5 * (rotationSquared - strainSquared);
-    out[DerivedField::SwirlingStrength] = disc < 0.0 ? std::sqrt(-disc) : 0.0;
-    out[DerivedField::StrainRate] = std::sqrt(2.0 * strainSquared);
-    out[DerivedField::ShearStrainRate] = shear;
-    out[DerivedField::NormalStrainRate] = normal;
+    const auto each = [&](auto value) {
+        for (size_t f = 0; f < n; ++f)
+            out[f] = float(value(a[f], b[f], c[f], d[f]));
+    };
+    switch (kind) {
+    case DerivedField::Vorticity:
+        each([](double, double b, double c, double) { return c - b; });
+        break;
+    case DerivedField::Divergence:
+        each([](double a, double, double, double d) { return a + d; });
+        break;
+    case DerivedField::QCriterion: // (|W|^2 - |S|^2) / 2
+        each([](double a, double b, double c, double d) {
+            const double shear = b + c;
+            const double rotation = c - b;
+            return 0.5 * (0.5 * rotation * rotation - (a * a + d * d + 0.5 * shear * shear));
+        });
+        break;
+    case DerivedField::SwirlingStrength: // J's eigenvalues are tr/2 +- sqrt(disc)
+        each([](double a, double b, double c, double d) {
+            const double disc = 0.25 * (a - d) * (a - d) + b * c;
+            return disc < 0.0 ? std::sqrt(-disc) : disc * 0.0;
+        });
+        break;
+    case DerivedField::StrainRate: // sqrt(2 S:S)
+        each([](double a, double b, double c, double d) {
+            const double shear = b + c;
+            return std::sqrt(2.0 * (a * a + d * d) + shear * shear);
+        });
+        break;
+    case DerivedField::ShearStrainRate:
+        each([](double, double b, double c, double) { return b + c; });
+        break;
+    case DerivedField::NormalStrainRate:
+        each([](double a, double, double, double d) { return a - d; });
+        break;
+    }
+    // Selects rather than Extremes::add's branches, so that the loop vectorises;
+    // NaN and infinities fail the test and are skipped as add skips them.
+    float low = std::numeric_limits<float>::infinity();
+    float high = -low;
+    for (size_t f = 0; f < n; ++f) {
+        const float value = out[f];
+        const bool finite = std::fabs(value) <= std::numeric_limits<float>::max();
+        low = finite && value < low ? value : low;
+        high = finite && value > high ? value : high;
+    }
+    Extremes<float> range;
+    range.add(low);
+    range.add(high);
+    return range;
 }
 
 bool sameLength(const QString& a, const QString& b)
@@ -225,17 +266,17 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
         return sets;
 
     // Where each requested set goes; a kind asked twice is written twice.
-    std::vector<float*> out(size_t(kinds.size()), nullptr);
-    for (int s = 0; s < kinds.size(); ++s)
-        if (sets[s].values.allocateForOverwrite(points))
-            out[size_t(s)] = sets[s].values.get();
+    const int wanted = int(kinds.size());
+    std::vector<float*> out(size_t(wanted), nullptr);
+    for (int k = 0; k < wanted; ++k)
+        if (sets[k].values.allocateForOverwrite(points))
+            out[size_t(k)] = sets[k].values.get();
 
     const bool sphere = grid.metric == DerivedFieldGrid::Sphere;
     const double toRadians = sphere ? M_PI / 180.0 : 1.0;
     const std::vector<Stencil> xWeights = stencils(grid.x, toRadians);
     const std::vector<Stencil> yWeights = stencils(grid.y, toRadians);
-    // Per row of latitude: 1 / (R cos phi), tan(phi) / R and 1 / R; on the
-    // plane 1, 0 and 1.
+    // Per row of latitude: 1 / (R cos phi) and tan(phi) / R; NaN at a pole.
     std::vector<double> acrossFactor(size_t(ny), 1.0);
     std::vector<double> turnFactor(size_t(ny), 0.0);
     const double upFactor = sphere ? 1.0 / DerivedFieldGrid::earthRadius : 1.0;
@@ -250,63 +291,131 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
         }
     }
 
-    // Blocks of rows along the slow index; each keeps the extremes it wrote.
-    const int fastCount = grid.yFastest ? ny : nx;
-    const int slowCount = grid.yFastest ? nx : ny;
+    const bool yFastest = grid.yFastest;
+    const int fastCount = yFastest ? ny : nx;
+    const int slowCount = yFastest ? nx : ny;
+    const std::vector<Stencil>& fastWeights = yFastest ? yWeights : xWeights;
+    const std::vector<Stencil>& slowWeights = yFastest ? xWeights : yWeights;
+    std::vector<double> central(3 * size_t(fastCount), 0.0);
+    for (int f = 0; f < fastCount; ++f)
+        for (int t = 0; t < 3; ++t)
+            central[size_t(t) * size_t(fastCount) + size_t(f)] = fastWeights[size_t(f)].central[t];
     const std::ptrdiff_t stride = grid.stride;
-    const std::ptrdiff_t fastStep = stride;
     const std::ptrdiff_t slowStep = stride * fastCount;
-    const int wanted = int(kinds.size());
-    std::vector<int> kindOf(kinds.cbegin(), kinds.cend());
+    const std::vector<int> kindOf(kinds.cbegin(), kinds.cend());
     const int grain = ParallelBlocks::grainFor(std::int64_t(fastCount) * (8 + wanted));
     const int blocks = ParallelBlocks::countFor(slowCount, grain);
     std::vector<Extremes<float>> ranges(size_t(blocks) * size_t(wanted));
     const double scale = grid.scale;
     const float* const u0 = grid.u;
     const float* const v0 = grid.v;
-    const float nan = std::nanf("");
+    const double nan = std::nan("");
 
+    // A row at a time, in loops without branches: the row and its two
+    // neighbours split into plain arrays, the central differences along both
+    // axes (a NaN or infinity among the points makes one non-finite), then,
+    // point by point, the one-sided choice wherever that happened or the
+    // central stencil does not fit, then J and every set wanted.
     ParallelBlocks::run(slowCount, grain, [&](int block, int first, int last) {
         Extremes<float>* range = ranges.data() + size_t(block) * size_t(wanted);
-        double values[DerivedField::kindCount];
+        const size_t n = size_t(fastCount);
+        std::vector<float> split(6 * n, float(nan));
+        std::vector<double> derivatives(8 * n, nan);
+        float* rowU[3] = {split.data(), split.data() + n, split.data() + 2 * n};
+        float* rowV[3] = {split.data() + 3 * n, split.data() + 4 * n, split.data() + 5 * n};
+        double* const duFast = derivatives.data();
+        double* const dvFast = duFast + n;
+        double* const duSlow = dvFast + n;
+        double* const dvSlow = duSlow + n;
+        double* const ja = dvSlow + n;
+        double* const jb = ja + n;
+        double* const jc = jb + n;
+        double* const jd = jc + n;
+        const double* const w0 = central.data();
+        const double* const w1 = w0 + n;
+        const double* const w2 = w1 + n;
+        const auto load = [&](int row, float* u, float* v) {
+            if (row < 0 || row >= slowCount)
+                return;
+            const float* from = u0 + std::ptrdiff_t(row) * slowStep;
+            const float* fromV = v0 + std::ptrdiff_t(row) * slowStep;
+            for (size_t f = 0; f < n; ++f) {
+                u[f] = from[std::ptrdiff_t(f) * stride];
+                v[f] = fromV[std::ptrdiff_t(f) * stride];
+            }
+        };
+        load(first - 1, rowU[0], rowV[0]);
+        load(first, rowU[1], rowV[1]);
         for (int s = first; s < last; ++s) {
-            for (int f = 0; f < fastCount; ++f) {
-                const std::ptrdiff_t n = std::ptrdiff_t(s) * fastCount + f;
-                const float* u = u0 + n * stride;
-                const float* v = v0 + n * stride;
-                const int j = grid.yFastest ? f : s;
-                double duFast = 0.0, dvFast = 0.0, duSlow = 0.0, dvSlow = 0.0;
-                const bool known = valid(u, v, 0) &&
-                                   derive(u, v, fastStep, f, fastCount,
-                                          grid.yFastest ? yWeights[size_t(f)] : xWeights[size_t(f)],
-                                          duFast, dvFast) &&
-                                   derive(u, v, slowStep, s, slowCount,
-                                          grid.yFastest ? xWeights[size_t(s)] : yWeights[size_t(s)],
-                                          duSlow, dvSlow);
-                if (!known) {
-                    for (int k = 0; k < wanted; ++k)
-                        if (out[size_t(k)])
-                            out[size_t(k)][n] = nan;
+            if (s > first) {
+                std::swap(rowU[0], rowU[1]);
+                std::swap(rowU[1], rowU[2]);
+                std::swap(rowV[0], rowV[1]);
+                std::swap(rowV[1], rowV[2]);
+            }
+            load(s + 1, rowU[2], rowV[2]);
+            const float* const u = rowU[1];
+            const float* const v = rowV[1];
+            for (size_t f = 1; f + 1 < n; ++f) {
+                duFast[f] =
+                    w0[f] * double(u[f - 1]) + w1[f] * double(u[f]) + w2[f] * double(u[f + 1]);
+                dvFast[f] =
+                    w0[f] * double(v[f - 1]) + w1[f] * double(v[f]) + w2[f] * double(v[f + 1]);
+            }
+            duFast[0] = duFast[n - 1] = nan;
+            if (s >= 1 && s + 1 < slowCount) {
+                const double* w = slowWeights[size_t(s)].central;
+                const float* below = rowU[0];
+                const float* above = rowU[2];
+                for (size_t f = 0; f < n; ++f)
+                    duSlow[f] =
+                        w[0] * double(below[f]) + w[1] * double(u[f]) + w[2] * double(above[f]);
+                below = rowV[0];
+                above = rowV[2];
+                for (size_t f = 0; f < n; ++f)
+                    dvSlow[f] =
+                        w[0] * double(below[f]) + w[1] * double(v[f]) + w[2] * double(above[f]);
+            } else {
+                std::fill(duSlow, duSlow + n, nan);
+            }
+
+            const std::ptrdiff_t rowStart = std::ptrdiff_t(s) * slowStep;
+            for (size_t f = 0; f < n; ++f) {
+                if (std::isfinite(duFast[f] + dvFast[f] + duSlow[f] + dvSlow[f]))
                     continue;
+                const float* pu = u0 + rowStart + std::ptrdiff_t(f) * stride;
+                const float* pv = v0 + rowStart + std::ptrdiff_t(f) * stride;
+                if (!(valid(pu, pv, 0) &&
+                      derive(pu, pv, stride, int(f), fastCount, fastWeights[f], duFast[f],
+                             dvFast[f]) &&
+                      derive(pu, pv, slowStep, s, slowCount, slowWeights[size_t(s)], duSlow[f],
+                             dvSlow[f])))
+                    duFast[f] = dvFast[f] = duSlow[f] = dvSlow[f] = nan;
+            }
+
+            // J: a, b, c, d = du/dx, du/dy, dv/dx, dv/dy. The metric factors
+            // belong to the row, or with y fastest to the point.
+            if (!yFastest) {
+                const double across = acrossFactor[size_t(s)];
+                const double turn = turnFactor[size_t(s)];
+                for (size_t f = 0; f < n; ++f) {
+                    ja[f] = scale * (across * duFast[f] - turn * double(v[f]));
+                    jb[f] = scale * upFactor * duSlow[f];
+                    jc[f] = scale * (across * dvFast[f] + turn * double(u[f]));
+                    jd[f] = scale * upFactor * dvSlow[f];
                 }
-                const double uAlong = grid.yFastest ? duSlow : duFast;
-                const double uUp = grid.yFastest ? duFast : duSlow;
-                const double vAlong = grid.yFastest ? dvSlow : dvFast;
-                const double vUp = grid.yFastest ? dvFast : dvSlow;
-                const double across = acrossFactor[size_t(j)];
-                const double turn = turnFactor[size_t(j)];
-                const double uHere = double(*u);
-                const double vHere = double(*v);
-                evaluate(scale * (across * uAlong - turn * vHere), scale * upFactor * uUp,
-                         scale * (across * vAlong + turn * uHere), scale * upFactor * vUp, values);
-                for (int k = 0; k < wanted; ++k) {
-                    if (!out[size_t(k)])
-                        continue;
-                    const float value = float(values[kindOf[size_t(k)]]);
-                    out[size_t(k)][n] = value;
-                    range[k].add(value);
+            } else {
+                for (size_t f = 0; f < n; ++f) {
+                    ja[f] = scale * (acrossFactor[f] * duSlow[f] - turnFactor[f] * double(v[f]));
+                    jb[f] = scale * upFactor * duFast[f];
+                    jc[f] = scale * (acrossFactor[f] * dvSlow[f] + turnFactor[f] * double(u[f]));
+                    jd[f] = scale * upFactor * dvFast[f];
                 }
             }
+            for (int k = 0; k < wanted; ++k)
+                if (out[size_t(k)])
+                    range[k].merge(writeRow(Kind(kindOf[size_t(k)]), ja, jb, jc, jd, n,
+                                            out[size_t(k)] + std::ptrdiff_t(s) * fastCount));
         }
     });
 
