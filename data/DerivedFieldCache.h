@@ -30,9 +30,11 @@ class RectangularFlowData;
 // computing; a second caller of the same kind waits on `finished` for the
 // first, so a set is computed once. A stored set is never replaced or
 // changed, so the pointer find() or compute() returns stays valid, and may
-// be read without the lock, until the cache is destroyed. Its arrays are
-// never copied by the cache after storing, so the reference counts of
-// SharedArray are only touched by the computing thread before the hand-over.
+// be read without the lock, until the cache is destroyed. SharedArray counts
+// references without atomics: the computing thread is the only one to copy
+// a set's arrays before it is stored; after that, a set is copied (into a
+// layer, say) on the GUI thread only, and other threads read it through the
+// pointer.
 //
 // Lifetime: the destructor waits for a computation request() started.
 class DerivedFieldCache : public QObject
