@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -100,9 +102,19 @@ inline bool derive(const float* u, const float* v, std::ptrdiff_t step, int k, i
 Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double* b, const double* c,
                          const double* d, size_t n, float* out)
 {
+    // Selects rather than Extremes::add's branches, so that the loop
+    // vectorises; NaN and infinities fail the test and are skipped as add
+    // skips them.
+    float low = std::numeric_limits<float>::infinity();
+    float high = -low;
     const auto each = [&](auto value) {
-        for (size_t f = 0; f < n; ++f)
-            out[f] = float(value(a[f], b[f], c[f], d[f]));
+        for (size_t f = 0; f < n; ++f) {
+            const float v = float(value(a[f], b[f], c[f], d[f]));
+            out[f] = v;
+            const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
+            low = finite && v < low ? v : low;
+            high = finite && v > high ? v : high;
+        }
     };
     switch (kind) {
     case DerivedField::Vorticity:
@@ -136,16 +148,6 @@ Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double*
     case DerivedField::NormalStrainRate:
         each([](double a, double, double, double d) { return a - d; });
         break;
-    }
-    // Selects rather than Extremes::add's branches, so that the loop vectorises;
-    // NaN and infinities fail the test and are skipped as add skips them.
-    float low = std::numeric_limits<float>::infinity();
-    float high = -low;
-    for (size_t f = 0; f < n; ++f) {
-        const float value = out[f];
-        const bool finite = std::fabs(value) <= std::numeric_limits<float>::max();
-        low = finite && value < low ? value : low;
-        high = finite && value > high ? value : high;
     }
     Extremes<float> range;
     range.add(low);
@@ -334,26 +336,37 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
         const double* const w0 = central.data();
         const double* const w1 = w0 + n;
         const double* const w2 = w1 + n;
+        // A row split into plain arrays; true when every value in it is
+        // finite (tested on the exponent bits, in the same pass).
         const auto load = [&](int row, float* u, float* v) {
             if (row < 0 || row >= slowCount)
-                return;
+                return false;
             const float* from = u0 + std::ptrdiff_t(row) * slowStep;
             const float* fromV = v0 + std::ptrdiff_t(row) * slowStep;
+            constexpr std::uint32_t exponent = 0x7f800000u;
+            std::uint32_t infiniteOrNaN = 0;
             for (size_t f = 0; f < n; ++f) {
                 u[f] = from[std::ptrdiff_t(f) * stride];
                 v[f] = fromV[std::ptrdiff_t(f) * stride];
+                std::uint32_t bits[2];
+                std::memcpy(&bits[0], u + f, sizeof(float));
+                std::memcpy(&bits[1], v + f, sizeof(float));
+                infiniteOrNaN |= std::uint32_t((bits[0] & exponent) == exponent) |
+                                 std::uint32_t((bits[1] & exponent) == exponent);
             }
+            return infiniteOrNaN == 0;
         };
-        load(first - 1, rowU[0], rowV[0]);
-        load(first, rowU[1], rowV[1]);
+        bool whole[3] = {load(first - 1, rowU[0], rowV[0]), load(first, rowU[1], rowV[1]), false};
         for (int s = first; s < last; ++s) {
             if (s > first) {
                 std::swap(rowU[0], rowU[1]);
                 std::swap(rowU[1], rowU[2]);
                 std::swap(rowV[0], rowV[1]);
                 std::swap(rowV[1], rowV[2]);
+                whole[0] = whole[1];
+                whole[1] = whole[2];
             }
-            load(s + 1, rowU[2], rowV[2]);
+            whole[2] = load(s + 1, rowU[2], rowV[2]);
             const float* const u = rowU[1];
             const float* const v = rowV[1];
             for (size_t f = 1; f + 1 < n; ++f) {
@@ -379,8 +392,11 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
                 std::fill(duSlow, duSlow + n, nan);
             }
 
+            // Inside the grid, with this row and both neighbours free of NaN
+            // and infinities, only the two ends can need another stencil.
+            const bool inside = whole[0] && whole[1] && whole[2] && n > 2;
             const std::ptrdiff_t rowStart = std::ptrdiff_t(s) * slowStep;
-            for (size_t f = 0; f < n; ++f) {
+            for (size_t f = 0; f < n; f += inside && f == 0 ? n - 1 : 1) {
                 if (std::isfinite(duFast[f] + dvFast[f] + duSlow[f] + dvSlow[f]))
                     continue;
                 const float* pu = u0 + rowStart + std::ptrdiff_t(f) * stride;
