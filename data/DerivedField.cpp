@@ -305,7 +305,24 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
     const std::ptrdiff_t stride = grid.stride;
     const std::ptrdiff_t slowStep = stride * fastCount;
     const std::vector<int> kindOf(kinds.cbegin(), kinds.cend());
-    const int grain = ParallelBlocks::grainFor(std::int64_t(fastCount) * (8 + wanted));
+    // The entries of J the sets use, as derivatives along the fast and slow
+    // index: vorticity and the shear strain rate need only du/dy and dv/dx.
+    bool needA = false, needB = false;
+    for (Kind kind : kinds) {
+        const bool crossed = kind == Vorticity || kind == ShearStrainRate;
+        const bool diagonal = kind == Divergence || kind == NormalStrainRate;
+        needA = needA || !crossed;
+        needB = needB || !diagonal;
+    }
+    const struct
+    {
+        bool uFast, vFast, uSlow, vSlow;
+    } need = {yFastest ? needB : needA, yFastest ? needA : needB, yFastest ? needA : needB,
+              yFastest ? needB : needA};
+    // A block sets up row buffers of about 90 bytes a point: at least 32 rows
+    // a block keep that small beside the rows' own work.
+    const int grain =
+        std::max(32, ParallelBlocks::grainFor(std::int64_t(fastCount) * (8 + wanted)));
     const int blocks = ParallelBlocks::countFor(slowCount, grain);
     std::vector<Extremes<float>> ranges(size_t(blocks) * size_t(wanted));
     const double scale = grid.scale;
@@ -369,32 +386,35 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
             whole[2] = load(s + 1, rowU[2], rowV[2]);
             const float* const u = rowU[1];
             const float* const v = rowV[1];
-            for (size_t f = 1; f + 1 < n; ++f) {
-                duFast[f] =
-                    w0[f] * double(u[f - 1]) + w1[f] * double(u[f]) + w2[f] * double(u[f + 1]);
-                dvFast[f] =
-                    w0[f] * double(v[f - 1]) + w1[f] * double(v[f]) + w2[f] * double(v[f + 1]);
-            }
-            duFast[0] = duFast[n - 1] = nan;
-            if (s >= 1 && s + 1 < slowCount) {
+            // Inside the grid, with this row and both neighbours free of NaN
+            // and infinities, only the two ends can need another stencil, and
+            // only the derivatives the sets use are taken; elsewhere all four,
+            // as the choice of stencil needs them.
+            const bool inside = whole[0] && whole[1] && whole[2] && n > 2;
+            const auto along = [&](const float* c, double* to) {
+                for (size_t f = 1; f + 1 < n; ++f)
+                    to[f] =
+                        w0[f] * double(c[f - 1]) + w1[f] * double(c[f]) + w2[f] * double(c[f + 1]);
+                to[0] = to[n - 1] = nan;
+            };
+            const auto across = [&](const float* below, const float* c, const float* above,
+                                    double* to) {
                 const double* w = slowWeights[size_t(s)].central;
-                const float* below = rowU[0];
-                const float* above = rowU[2];
                 for (size_t f = 0; f < n; ++f)
-                    duSlow[f] =
-                        w[0] * double(below[f]) + w[1] * double(u[f]) + w[2] * double(above[f]);
-                below = rowV[0];
-                above = rowV[2];
-                for (size_t f = 0; f < n; ++f)
-                    dvSlow[f] =
-                        w[0] * double(below[f]) + w[1] * double(v[f]) + w[2] * double(above[f]);
+                    to[f] = w[0] * double(below[f]) + w[1] * double(c[f]) + w[2] * double(above[f]);
+            };
+            if (!inside || need.uFast)
+                along(u, duFast);
+            if (!inside || need.vFast)
+                along(v, dvFast);
+            if (s >= 1 && s + 1 < slowCount) {
+                if (!inside || need.uSlow)
+                    across(rowU[0], u, rowU[2], duSlow);
+                if (!inside || need.vSlow)
+                    across(rowV[0], v, rowV[2], dvSlow);
             } else {
                 std::fill(duSlow, duSlow + n, nan);
             }
-
-            // Inside the grid, with this row and both neighbours free of NaN
-            // and infinities, only the two ends can need another stencil.
-            const bool inside = whole[0] && whole[1] && whole[2] && n > 2;
             const std::ptrdiff_t rowStart = std::ptrdiff_t(s) * slowStep;
             for (size_t f = 0; f < n; f += inside && f == 0 ? n - 1 : 1) {
                 if (std::isfinite(duFast[f] + dvFast[f] + duSlow[f] + dvSlow[f]))
