@@ -432,6 +432,7 @@ void FlowData::copyFrom(const FlowData& other)
     vectors = other.vectors;
     vectorMin = other.vectorMin;
     vectorMax = other.vectorMax;
+    largestMagnitude = other.largestMagnitude;
     scalars = other.scalars;
     resolutionX = other.resolutionX;
     resolutionY = other.resolutionY;

@@ -83,6 +83,9 @@ public:
     Vector3 geometryMaximum() const { return geometryMax; }
     float vectorMinimum() const { return vectorMin; }
     float vectorMaximum() const { return vectorMax; }
+    // The largest speed of the file in double, as the vectors were divided
+    // by it (0 for a field at rest: the vectors were then kept as they are).
+    double largestSpeed() const { return largestMagnitude; }
     // True when the file's fast index runs along y: the grid is then shown
     // with the file's y axis across and the vector components exchanged.
     bool axesExchanged() const { return fastIndexAlongY(); }

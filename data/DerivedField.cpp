@@ -1,0 +1,466 @@
+#include "data/DerivedField.h"
+
+#include "data/DerivedFieldGrid.h"
+#include "data/Extremes.h"
+#include "data/ParallelBlocks.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const char* const keys[DerivedField::kindCount] = {
+    "vorticity",    "divergence",   "q", "swirling-strength", "strain-rate",
+    "shear-strain", "normal-strain"};
+
+// Weights of the three-point first derivative at one index of an axis, for
+// the point and its two neighbours (central), the point and the next two
+// (forward) and the two before and the point (backward). With h1, h2 the
+// spacings in order, each is exact for quadratics.
+struct Stencil
+{
+    double central[3] = {0.0, 0.0, 0.0};
+    double forward[3] = {0.0, 0.0, 0.0};
+    double backward[3] = {0.0, 0.0, 0.0};
+};
+
+std::vector<Stencil> stencils(const std::vector<double>& axis, double unit)
+{
+    const size_t n = axis.size();
+    std::vector<Stencil> out(n);
+    for (size_t k = 0; k < n; ++k) {
+        Stencil& w = out[k];
+        if (k >= 1 && k + 1 < n) {
+            const double h1 = (axis[k] - axis[k - 1]) * unit;
+            const double h2 = (axis[k + 1] - axis[k]) * unit;
+            w.central[0] = -h2 / (h1 * (h1 + h2));
+            w.central[1] = (h2 - h1) / (h1 * h2);
+            w.central[2] = h1 / (h2 * (h1 + h2));
+        }
+        if (k + 2 < n) {
+            const double h1 = (axis[k + 1] - axis[k]) * unit;
+            const double h2 = (axis[k + 2] - axis[k + 1]) * unit;
+            w.forward[0] = -(2.0 * h1 + h2) / (h1 * (h1 + h2));
+            w.forward[1] = (h1 + h2) / (h1 * h2);
+            w.forward[2] = -h1 / (h2 * (h1 + h2));
+        }
+        if (k >= 2) {
+            const double h1 = (axis[k - 1] - axis[k - 2]) * unit;
+            const double h2 = (axis[k] - axis[k - 1]) * unit;
+            w.backward[0] = h2 / (h1 * (h1 + h2));
+            w.backward[1] = -(h1 + h2) / (h1 * h2);
+            w.backward[2] = (h1 + 2.0 * h2) / (h2 * (h1 + h2));
+        }
+    }
+    return out;
+}
+
+inline bool valid(const float* u, const float* v, std::ptrdiff_t offset)
+{
+    return std::isfinite(u[offset]) && std::isfinite(v[offset]);
+}
+
+inline double apply(const double* w, const float* c, std::ptrdiff_t first, std::ptrdiff_t step)
+{
+    return w[0] * double(c[first]) + w[1] * double(c[first + step]) +
+           w[2] * double(c[first + 2 * step]);
+}
+
+// The derivatives of both components along one axis at index k of n, the
+// neighbours `step` floats apart; false when no stencil has valid points.
+inline bool derive(const float* u, const float* v, std::ptrdiff_t step, int k, int n,
+                   const Stencil& w, double& du, double& dv)
+{
+    if (k >= 1 && k + 1 < n && valid(u, v, -step) && valid(u, v, step)) {
+        du = apply(w.central, u, -step, step);
+        dv = apply(w.central, v, -step, step);
+        return true;
+    }
+    if (k + 2 < n && valid(u, v, step) && valid(u, v, 2 * step)) {
+        du = apply(w.forward, u, 0, step);
+        dv = apply(w.forward, v, 0, step);
+        return true;
+    }
+    if (k >= 2 && valid(u, v, -step) && valid(u, v, -2 * step)) {
+        du = apply(w.backward, u, -2 * step, step);
+        dv = apply(w.backward, v, -2 * step, step);
+        return true;
+    }
+    return false;
+}
+
+// One row of a set from the rows of J = [[a, b], [c, d]] (du/dx, du/dy,
+// dv/dx, dv/dy) in physical units, with the extremes written. A NaN in J
+// gives NaN (the swirling strength's 0 for real eigenvalues is disc * 0).
+Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double* b, const double* c,
+                         const double* d, size_t n, float* out)
+{
+    // Selects rather than Extremes::add's branches, so that the loop
+    // vectorises; NaN and infinities fail the test and are skipped as add
+    // skips them.
+    float low = std::numeric_limits<float>::infinity();
+    float high = -low;
+    const auto each = [&](auto value) {
+        for (size_t f = 0; f < n; ++f) {
+            const float v = float(value(a[f], b[f], c[f], d[f]));
+            out[f] = v;
+            const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
+            low = finite && v < low ? v : low;
+            high = finite && v > high ? v : high;
+        }
+    };
+    switch (kind) {
+    case DerivedField::Vorticity:
+        each([](double, double b, double c, double) { return c - b; });
+        break;
+    case DerivedField::Divergence:
+        each([](double a, double, double, double d) { return a + d; });
+        break;
+    case DerivedField::QCriterion: // (|W|^2 - |S|^2) / 2
+        each([](double a, double b, double c, double d) {
+            const double shear = b + c;
+            const double rotation = c - b;
+            return 0.5 * (0.5 * rotation * rotation - (a * a + d * d + 0.5 * shear * shear));
+        });
+        break;
+    case DerivedField::SwirlingStrength: // J's eigenvalues are tr/2 +- sqrt(disc)
+        each([](double a, double b, double c, double d) {
+            const double disc = 0.25 * (a - d) * (a - d) + b * c;
+            return disc < 0.0 ? std::sqrt(-disc) : disc * 0.0;
+        });
+        break;
+    case DerivedField::StrainRate: // sqrt(2 S:S)
+        each([](double a, double b, double c, double d) {
+            const double shear = b + c;
+            return std::sqrt(2.0 * (a * a + d * d) + shear * shear);
+        });
+        break;
+    case DerivedField::ShearStrainRate:
+        each([](double, double b, double c, double) { return b + c; });
+        break;
+    case DerivedField::NormalStrainRate:
+        each([](double a, double, double, double d) { return a - d; });
+        break;
+    }
+    Extremes<float> range;
+    range.add(low);
+    range.add(high);
+    return range;
+}
+
+bool sameLength(const QString& a, const QString& b)
+{
+    static const QStringList metres = {QStringLiteral("m"), QStringLiteral("meter"),
+                                       QStringLiteral("meters"), QStringLiteral("metre"),
+                                       QStringLiteral("metres")};
+    return a.compare(b, Qt::CaseInsensitive) == 0 ||
+           (metres.contains(a, Qt::CaseInsensitive) && metres.contains(b, Qt::CaseInsensitive));
+}
+
+} // namespace
+
+QString DerivedField::name(Kind kind)
+{
+    switch (kind) {
+    case Vorticity:
+        return QCoreApplication::translate("DerivedField", "Vorticity");
+    case Divergence:
+        return QCoreApplication::translate("DerivedField", "Divergence");
+    case QCriterion:
+        return QCoreApplication::translate("DerivedField", "Q criterion");
+    case SwirlingStrength:
+        return QCoreApplication::translate("DerivedField", "Swirling strength");
+    case StrainRate:
+        return QCoreApplication::translate("DerivedField", "Strain rate");
+    case ShearStrainRate:
+        return QCoreApplication::translate("DerivedField", "Shear strain rate");
+    case NormalStrainRate:
+        return QCoreApplication::translate("DerivedField", "Normal strain rate");
+    }
+    return QString();
+}
+
+QString DerivedField::key(Kind kind)
+{
+    return kind >= 0 && kind < kindCount ? QLatin1String(keys[kind]) : QString();
+}
+
+QString DerivedField::keyList()
+{
+    QStringList all;
+    for (int k = 0; k < kindCount; ++k)
+        all << QLatin1String(keys[k]);
+    return all.join(QLatin1Char(','));
+}
+
+bool DerivedField::fromKey(const QString& key, Kind* kind)
+{
+    for (int k = 0; k < kindCount; ++k) {
+        if (key == QLatin1String(keys[k])) {
+            *kind = Kind(k);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A velocity unit is read in one of two styles: "X/T" or "X T-1" (factors
+// separated by blanks or '.'). The rate is X / (L T): X cancels against the
+// length unit when they are the same, and the result keeps the style.
+QString DerivedField::unit(Kind kind, const QString& velocityUnit, const QString& lengthUnit)
+{
+    const QString velocity = velocityUnit.trimmed();
+    const QString length = lengthUnit.trimmed();
+    if (velocity.isEmpty() || length.isEmpty())
+        return QString();
+    const bool squared = kind == QCriterion;
+
+    const QStringList slash = velocity.split(QLatin1Char('/'));
+    if (slash.size() == 2 && !slash[0].trimmed().isEmpty() && !slash[1].trimmed().isEmpty()) {
+        const QString along = slash[0].trimmed();
+        const QString time = slash[1].trimmed();
+        const QString power = squared ? QStringLiteral("2") : QString();
+        if (sameLength(along, length))
+            return QStringLiteral("1/") + time + power;
+        return along + power + QStringLiteral("/(") + length + power + QLatin1Char(' ') + time +
+               power + QLatin1Char(')');
+    }
+
+    static const QRegularExpression separators(QStringLiteral("[ .]+"));
+    static const QRegularExpression perTime(QStringLiteral("^(.+)-1$"));
+    const QStringList factors = velocity.split(separators, Qt::SkipEmptyParts);
+    if (factors.size() == 2) {
+        const QRegularExpressionMatch time = perTime.match(factors[1]);
+        if (time.hasMatch()) {
+            const QString t = time.captured(1);
+            const QString inverse = squared ? QStringLiteral("-2") : QStringLiteral("-1");
+            if (sameLength(factors[0], length))
+                return t + inverse;
+            return factors[0] + (squared ? QStringLiteral("2 ") : QStringLiteral(" ")) + length +
+                   inverse + QLatin1Char(' ') + t + inverse;
+        }
+    }
+
+    const QString rate = velocity + QLatin1Char('/') + length;
+    return squared ? QLatin1Char('(') + rate + QStringLiteral(")2") : rate;
+}
+
+QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList<Kind>& kinds)
+{
+    QList<ScalarSet> sets;
+    for (Kind kind : kinds) {
+        ScalarSet set;
+        set.name = name(kind);
+        set.unit = unit(kind, grid.velocityUnit, grid.lengthUnit);
+        sets.append(set);
+    }
+    const int nx = int(grid.x.size());
+    const int ny = int(grid.y.size());
+    const int points = grid.pointCount();
+    if (kinds.isEmpty() || nx < 1 || ny < 1 || !grid.u || !grid.v)
+        return sets;
+
+    // Where each requested set goes; a kind asked twice is written twice.
+    const int wanted = int(kinds.size());
+    std::vector<float*> out(size_t(wanted), nullptr);
+    for (int k = 0; k < wanted; ++k)
+        if (sets[k].values.allocateForOverwrite(points))
+            out[size_t(k)] = sets[k].values.get();
+
+    const bool sphere = grid.metric == DerivedFieldGrid::Sphere;
+    const double toRadians = sphere ? M_PI / 180.0 : 1.0;
+    const std::vector<Stencil> xWeights = stencils(grid.x, toRadians);
+    const std::vector<Stencil> yWeights = stencils(grid.y, toRadians);
+    // Per row of latitude: 1 / (R cos phi) and tan(phi) / R; NaN at a pole.
+    std::vector<double> acrossFactor(size_t(ny), 1.0);
+    std::vector<double> turnFactor(size_t(ny), 0.0);
+    const double upFactor = sphere ? 1.0 / DerivedFieldGrid::earthRadius : 1.0;
+    if (sphere) {
+        for (int j = 0; j < ny; ++j) {
+            const double phi = grid.y[size_t(j)] * toRadians;
+            const double c = std::cos(phi);
+            const bool pole = !(c > 1e-12);
+            acrossFactor[size_t(j)] =
+                pole ? std::nan("") : 1.0 / (DerivedFieldGrid::earthRadius * c);
+            turnFactor[size_t(j)] = std::tan(phi) / DerivedFieldGrid::earthRadius;
+        }
+    }
+
+    const bool yFastest = grid.yFastest;
+    const int fastCount = yFastest ? ny : nx;
+    const int slowCount = yFastest ? nx : ny;
+    const std::vector<Stencil>& fastWeights = yFastest ? yWeights : xWeights;
+    const std::vector<Stencil>& slowWeights = yFastest ? xWeights : yWeights;
+    std::vector<double> central(3 * size_t(fastCount), 0.0);
+    for (int f = 0; f < fastCount; ++f)
+        for (int t = 0; t < 3; ++t)
+            central[size_t(t) * size_t(fastCount) + size_t(f)] = fastWeights[size_t(f)].central[t];
+    const std::ptrdiff_t stride = grid.stride;
+    const std::ptrdiff_t slowStep = stride * fastCount;
+    const std::vector<int> kindOf(kinds.cbegin(), kinds.cend());
+    // The entries of J the sets use, as derivatives along the fast and slow
+    // index: vorticity and the shear strain rate need only du/dy and dv/dx.
+    bool needA = false, needB = false;
+    for (Kind kind : kinds) {
+        const bool crossed = kind == Vorticity || kind == ShearStrainRate;
+        const bool diagonal = kind == Divergence || kind == NormalStrainRate;
+        needA = needA || !crossed;
+        needB = needB || !diagonal;
+    }
+    const struct
+    {
+        bool uFast, vFast, uSlow, vSlow;
+    } need = {yFastest ? needB : needA, yFastest ? needA : needB, yFastest ? needA : needB,
+              yFastest ? needB : needA};
+    // A block sets up row buffers of about 90 bytes a point: at least 32 rows
+    // a block keep that small beside the rows' own work.
+    const int grain =
+        std::max(32, ParallelBlocks::grainFor(std::int64_t(fastCount) * (8 + wanted)));
+    const int blocks = ParallelBlocks::countFor(slowCount, grain);
+    std::vector<Extremes<float>> ranges(size_t(blocks) * size_t(wanted));
+    const double scale = grid.scale;
+    const float* const u0 = grid.u;
+    const float* const v0 = grid.v;
+    const double nan = std::nan("");
+
+    // A row at a time, in loops without branches: the row and its two
+    // neighbours split into plain arrays, the central differences along both
+    // axes (a NaN or infinity among the points makes one non-finite), then,
+    // point by point, the one-sided choice wherever that happened or the
+    // central stencil does not fit, then J and every set wanted.
+    ParallelBlocks::run(slowCount, grain, [&](int block, int first, int last) {
+        Extremes<float>* range = ranges.data() + size_t(block) * size_t(wanted);
+        const size_t n = size_t(fastCount);
+        std::vector<float> split(6 * n, float(nan));
+        std::vector<double> derivatives(8 * n, nan);
+        float* rowU[3] = {split.data(), split.data() + n, split.data() + 2 * n};
+        float* rowV[3] = {split.data() + 3 * n, split.data() + 4 * n, split.data() + 5 * n};
+        double* const duFast = derivatives.data();
+        double* const dvFast = duFast + n;
+        double* const duSlow = dvFast + n;
+        double* const dvSlow = duSlow + n;
+        double* const ja = dvSlow + n;
+        double* const jb = ja + n;
+        double* const jc = jb + n;
+        double* const jd = jc + n;
+        const double* const w0 = central.data();
+        const double* const w1 = w0 + n;
+        const double* const w2 = w1 + n;
+        // A row split into plain arrays; true when every value in it is
+        // finite (tested on the exponent bits, in the same pass).
+        const auto load = [&](int row, float* u, float* v) {
+            if (row < 0 || row >= slowCount)
+                return false;
+            const float* from = u0 + std::ptrdiff_t(row) * slowStep;
+            const float* fromV = v0 + std::ptrdiff_t(row) * slowStep;
+            constexpr std::uint32_t exponent = 0x7f800000u;
+            std::uint32_t infiniteOrNaN = 0;
+            for (size_t f = 0; f < n; ++f) {
+                u[f] = from[std::ptrdiff_t(f) * stride];
+                v[f] = fromV[std::ptrdiff_t(f) * stride];
+                std::uint32_t bits[2];
+                std::memcpy(&bits[0], u + f, sizeof(float));
+                std::memcpy(&bits[1], v + f, sizeof(float));
+                infiniteOrNaN |= std::uint32_t((bits[0] & exponent) == exponent) |
+                                 std::uint32_t((bits[1] & exponent) == exponent);
+            }
+            return infiniteOrNaN == 0;
+        };
+        bool whole[3] = {load(first - 1, rowU[0], rowV[0]), load(first, rowU[1], rowV[1]), false};
+        for (int s = first; s < last; ++s) {
+            if (s > first) {
+                std::swap(rowU[0], rowU[1]);
+                std::swap(rowU[1], rowU[2]);
+                std::swap(rowV[0], rowV[1]);
+                std::swap(rowV[1], rowV[2]);
+                whole[0] = whole[1];
+                whole[1] = whole[2];
+            }
+            whole[2] = load(s + 1, rowU[2], rowV[2]);
+            const float* const u = rowU[1];
+            const float* const v = rowV[1];
+            // Inside the grid, with this row and both neighbours free of NaN
+            // and infinities, only the two ends can need another stencil, and
+            // only the derivatives the sets use are taken; elsewhere all four,
+            // as the choice of stencil needs them.
+            const bool inside = whole[0] && whole[1] && whole[2] && n > 2;
+            const auto along = [&](const float* c, double* to) {
+                for (size_t f = 1; f + 1 < n; ++f)
+                    to[f] =
+                        w0[f] * double(c[f - 1]) + w1[f] * double(c[f]) + w2[f] * double(c[f + 1]);
+                to[0] = to[n - 1] = nan;
+            };
+            const auto across = [&](const float* below, const float* c, const float* above,
+                                    double* to) {
+                const double* w = slowWeights[size_t(s)].central;
+                for (size_t f = 0; f < n; ++f)
+                    to[f] = w[0] * double(below[f]) + w[1] * double(c[f]) + w[2] * double(above[f]);
+            };
+            if (!inside || need.uFast)
+                along(u, duFast);
+            if (!inside || need.vFast)
+                along(v, dvFast);
+            if (s >= 1 && s + 1 < slowCount) {
+                if (!inside || need.uSlow)
+                    across(rowU[0], u, rowU[2], duSlow);
+                if (!inside || need.vSlow)
+                    across(rowV[0], v, rowV[2], dvSlow);
+            } else {
+                std::fill(duSlow, duSlow + n, nan);
+            }
+            const std::ptrdiff_t rowStart = std::ptrdiff_t(s) * slowStep;
+            for (size_t f = 0; f < n; f += inside && f == 0 ? n - 1 : 1) {
+                if (std::isfinite(duFast[f] + dvFast[f] + duSlow[f] + dvSlow[f]))
+                    continue;
+                const float* pu = u0 + rowStart + std::ptrdiff_t(f) * stride;
+                const float* pv = v0 + rowStart + std::ptrdiff_t(f) * stride;
+                if (!(valid(pu, pv, 0) &&
+                      derive(pu, pv, stride, int(f), fastCount, fastWeights[f], duFast[f],
+                             dvFast[f]) &&
+                      derive(pu, pv, slowStep, s, slowCount, slowWeights[size_t(s)], duSlow[f],
+                             dvSlow[f])))
+                    duFast[f] = dvFast[f] = duSlow[f] = dvSlow[f] = nan;
+            }
+
+            // J: a, b, c, d = du/dx, du/dy, dv/dx, dv/dy. The metric factors
+            // belong to the row, or with y fastest to the point.
+            if (!yFastest) {
+                const double across = acrossFactor[size_t(s)];
+                const double turn = turnFactor[size_t(s)];
+                for (size_t f = 0; f < n; ++f) {
+                    ja[f] = scale * (across * duFast[f] - turn * double(v[f]));
+                    jb[f] = scale * upFactor * duSlow[f];
+                    jc[f] = scale * (across * dvFast[f] + turn * double(u[f]));
+                    jd[f] = scale * upFactor * dvSlow[f];
+                }
+            } else {
+                for (size_t f = 0; f < n; ++f) {
+                    ja[f] = scale * (acrossFactor[f] * duSlow[f] - turnFactor[f] * double(v[f]));
+                    jb[f] = scale * upFactor * duFast[f];
+                    jc[f] = scale * (acrossFactor[f] * dvSlow[f] + turnFactor[f] * double(u[f]));
+                    jd[f] = scale * upFactor * dvFast[f];
+                }
+            }
+            for (int k = 0; k < wanted; ++k)
+                if (out[size_t(k)])
+                    range[k].merge(writeRow(Kind(kindOf[size_t(k)]), ja, jb, jc, jd, n,
+                                            out[size_t(k)] + std::ptrdiff_t(s) * fastCount));
+        }
+    });
+
+    for (int k = 0; k < wanted; ++k) {
+        Extremes<float> all;
+        for (int b = 0; b < blocks; ++b)
+            all.merge(ranges[size_t(b) * size_t(wanted) + size_t(k)]);
+        sets[k].minimum = all.lowest();
+        sets[k].maximum = all.highest();
+    }
+    return sets;
+}
