@@ -72,8 +72,8 @@ void TestOrientation::picture()
     QCOMPARE(picture.size(), QSize(400, 400));
 
     // Large y at the top when y is up. Every layer's picture is composed
-    // alike (tst_endtoend compares arrows and lines pixel by pixel), and the
-    // arrow layer's own direction is tst_layerarrows'.
+    // alike (the end-to-end test compares arrows and lines pixel by pixel);
+    // an arrow's direction in its own picture is the arrow renderer's test.
     const int top = qGray(picture.pixel(20, 5));
     const int bottom = qGray(picture.pixel(20, 394));
     QVERIFY2(flipped ? top < bottom : top > bottom,
