@@ -2,6 +2,7 @@
 
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
+#include "data/RectangularFlowData.h"
 #include "data/Vector3.h"
 
 #include <QByteArray>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <utility>
 
 // The one fake data set of the tests: an analytic field given in domain
@@ -38,8 +40,7 @@ public:
                           Scalar scalarValues = {})
         : field(std::move(vectors)), scalar(std::move(scalarValues))
     {
-        for (int i = 0; i < scalarSetCount; ++i)
-            scalars.append(ScalarSet());
+        scalars.resize(scalarSetCount);
         resolutionX = resolutionY = 2;
         depth = 1;
         aspect = aspectRatio;
@@ -148,6 +149,17 @@ struct Grid
         return writer.write(dataName);
     }
 };
+
+// The grid written as the pair `dataName` and loaded back; null when either fails.
+inline std::unique_ptr<RectangularFlowData> loadRectangular(const Grid& grid,
+                                                            const QString& dataName)
+{
+    std::unique_ptr<FlowData> loaded(grid.write(dataName) ? FlowData::fromFile(dataName) : nullptr);
+    if (!dynamic_cast<RectangularFlowData*>(loaded.get()))
+        return nullptr;
+    return std::unique_ptr<RectangularFlowData>(
+        static_cast<RectangularFlowData*>(loaded.release()));
+}
 
 inline QByteArray header(const QByteArray& text)
 {

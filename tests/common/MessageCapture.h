@@ -12,8 +12,8 @@ class MessageCapture
 public:
     MessageCapture()
     {
-        QMutexLocker locker(&mutex());
-        storage().clear();
+        QMutexLocker locker(&mutex);
+        storage.clear();
         previous = qInstallMessageHandler(&MessageCapture::collect);
     }
     ~MessageCapture() { qInstallMessageHandler(previous); }
@@ -22,26 +22,18 @@ public:
 
     QStringList lines() const
     {
-        QMutexLocker locker(&mutex());
-        return storage();
+        QMutexLocker locker(&mutex);
+        return storage;
     }
 
 private:
     static void collect(QtMsgType, const QMessageLogContext&, const QString& message)
     {
-        QMutexLocker locker(&mutex());
-        storage().append(message);
+        QMutexLocker locker(&mutex);
+        storage.append(message);
     }
-    static QStringList& storage()
-    {
-        static QStringList all;
-        return all;
-    }
-    static QMutex& mutex()
-    {
-        static QMutex m;
-        return m;
-    }
+    static inline QStringList storage;
+    static inline QMutex mutex;
 
     QtMessageHandler previous = nullptr;
 };

@@ -12,17 +12,13 @@ inline QString samplePath(const QString& name)
 // The layers' workers time their resampling on their own threads; their debug
 // lines would meet in the test logger's buffer, whose lock the thread checker
 // cannot see. Tests that do not look at debug lines drop them.
-inline QtMessageHandler& testLogHandler()
-{
-    static QtMessageHandler handler = nullptr;
-    return handler;
-}
+inline QtMessageHandler testLogHandler = nullptr;
 
 inline void dropDebugLines()
 {
-    testLogHandler() = qInstallMessageHandler(
+    testLogHandler = qInstallMessageHandler(
         [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (type != QtDebugMsg && testLogHandler())
-                testLogHandler()(type, context, message);
+            if (type != QtDebugMsg && testLogHandler)
+                testLogHandler(type, context, message);
         });
 }

@@ -34,10 +34,9 @@ void commitPoint(SeparationGrid& grid, double x, double y)
 
 } // namespace
 
+// dSep 0.05, dTest 0.5: cells of cellSize 0.025.
 void TestSeparationGrid::separation_data()
 {
-    QTest::addColumn<double>("dSep");
-    QTest::addColumn<double>("dTest");
     QTest::addColumn<float>("aspect");
     QTest::addColumn<QPointF>("committed"); // NaN: none
     QTest::addColumn<QPointF>("query");
@@ -46,28 +45,24 @@ void TestSeparationGrid::separation_data()
     const double cell = 0.05 * 0.5;
     const double beyond = std::nextafter(cell, 1.0);
     const QPointF none(NAN, NAN);
-    QTest::newRow("empty grid") << 0.05 << 0.5 << 1.0f << none << QPointF(0.4, 0.4) << true;
+    QTest::newRow("empty grid") << 1.0f << none << QPointF(0.4, 0.4) << true;
     QTest::newRow("exactly cellSize along x")
-        << 0.05 << 0.5 << 1.0f << QPointF(0.0, 0.3) << QPointF(cell, 0.3) << false;
+        << 1.0f << QPointF(0.0, 0.3) << QPointF(cell, 0.3) << false;
     QTest::newRow("just beyond cellSize along x")
-        << 0.05 << 0.5 << 1.0f << QPointF(0.0, 0.3) << QPointF(beyond, 0.3) << true;
+        << 1.0f << QPointF(0.0, 0.3) << QPointF(beyond, 0.3) << true;
     QTest::newRow("farther than cellSize, nearer than 1")
-        << 0.05 << 0.5 << 1.0f << QPointF(0.3, 0.3) << QPointF(0.32, 0.318) << true;
+        << 1.0f << QPointF(0.3, 0.3) << QPointF(0.32, 0.318) << true;
     // Both ways round, a diagonal pair reaches every edge of the 3 x 3 block.
     QTest::newRow("diagonal neighbour cell")
-        << 0.05 << 0.5 << 1.0f << QPointF(0.049, 0.049) << QPointF(0.051, 0.051) << false;
+        << 1.0f << QPointF(0.049, 0.049) << QPointF(0.051, 0.051) << false;
     // 1 / cellSize is exactly 40: x = 1 computes column 40 of 0 ... 39.
     QTest::newRow("corner (1, H) against its diagonal neighbour")
-        << 0.05 << 0.5 << 0.5f << QPointF(1.0, 2.0) << QPointF(1.0 - 0.6 * cell, 2.0 - 0.6 * cell)
-        << false;
-    QTest::newRow("query with a NaN coordinate")
-        << 0.05 << 0.5 << 1.0f << none << QPointF(NAN, 0.3) << false;
+        << 0.5f << QPointF(1.0, 2.0) << QPointF(1.0 - 0.6 * cell, 2.0 - 0.6 * cell) << false;
+    QTest::newRow("query with a NaN coordinate") << 1.0f << none << QPointF(NAN, 0.3) << false;
 }
 
 void TestSeparationGrid::separation()
 {
-    QFETCH(double, dSep);
-    QFETCH(double, dTest);
     QFETCH(float, aspect);
     QFETCH(QPointF, committed);
     QFETCH(QPointF, query);
@@ -79,7 +74,7 @@ void TestSeparationGrid::separation()
         const bool any = !std::isnan(committed.x());
         const QPointF stored = swapped && any ? query : committed;
         const QPointF asked = swapped && any ? committed : query;
-        SeparationGrid grid(aspect, dSep, dTest, 0.003);
+        SeparationGrid grid(aspect, 0.05, 0.5, 0.003);
         QVERIFY(grid.isValid());
         if (any)
             commitPoint(grid, stored.x(), stored.y());
