@@ -21,7 +21,7 @@ public:
     // New layers, owned by the caller.
     static QList<Layer*> create();
 
-    explicit LayerStack(const QList<Layer*>& layers) : layers(layers) {}
+    explicit LayerStack(const QList<Layer*>& newLayers) : layers(newLayers) {}
 
     // The layers of each kind, in painting order.
     QList<LayerColorCoding*> colorCodings() const;

@@ -14,14 +14,14 @@ SeriesPlayer::SeriesPlayer(QObject* parent) : QObject(parent) {}
 
 SeriesPlayer::~SeriesPlayer() = default;
 
-void SeriesPlayer::reset(int count, int shown, std::function<bool(int)> playable)
+void SeriesPlayer::reset(int newCount, int newShown, std::function<bool(int)> newPlayable)
 {
     pause();
     dropReadAhead();
-    this->count = std::max(count, 0);
-    this->shown = shown >= 0 && shown < this->count ? shown : -1;
-    this->playable = std::move(playable);
-    playhead = this->shown;
+    count = std::max(newCount, 0);
+    shown = newShown >= 0 && newShown < count ? newShown : -1;
+    playable = std::move(newPlayable);
+    playhead = shown;
     // The caller drops a load still running for the previous series.
     loading = -1;
     queued = -1;

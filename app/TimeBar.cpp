@@ -37,8 +37,8 @@ constexpr int tickMilliseconds = 5;
 TimeBar::TimeBar(QWidget* parent)
     : QWidget(parent), seriesPlayer(new SeriesPlayer(this)),
       loader(new FlowSeriesLoader(
-          [this](int step, std::unique_ptr<FlowData> data) {
-              takeLoadedStep(step, std::move(data));
+          [this](int step, std::unique_ptr<FlowData> loaded) {
+              takeLoadedStep(step, std::move(loaded));
           },
           this)),
       rangeSearch(new SeriesRangeSearch(this)), timer(new QTimer(this)),
@@ -128,16 +128,16 @@ TimeBar::~TimeBar()
 void TimeBar::setStepReceiver(std::function<void(std::unique_ptr<FlowData>)> receiver)
 {
     seriesPlayer->setShowReceiver(
-        [receiver = std::move(receiver)](int, std::unique_ptr<FlowData> data) {
+        [receiver = std::move(receiver)](int, std::unique_ptr<FlowData> loaded) {
             if (receiver)
-                receiver(std::move(data));
+                receiver(std::move(loaded));
         });
 }
 
-void TimeBar::takeLoadedStep(int step, std::unique_ptr<FlowData> data)
+void TimeBar::takeLoadedStep(int step, std::unique_ptr<FlowData> loaded)
 {
-    const bool failed = !data;
-    seriesPlayer->stepLoaded(step, std::move(data));
+    const bool failed = !loaded;
+    seriesPlayer->stepLoaded(step, std::move(loaded));
     // A step that turns out not to read is marked where the bar stands; the
     // picture is still the previous step's.
     if (failed && step == seriesPlayer->position())

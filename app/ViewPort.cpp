@@ -33,7 +33,8 @@ constexpr double dragDivisor = 100.0;
 
 ViewPort::ViewPort(QWidget* parent) : ViewPort(LayerStack::create(), parent) {}
 
-ViewPort::ViewPort(const QList<Layer*>& layers, QWidget* parent) : QWidget(parent), layers(layers)
+ViewPort::ViewPort(const QList<Layer*>& newLayers, QWidget* parent)
+    : QWidget(parent), layers(newLayers)
 {
     // For the value read-out under the cursor; a move costs one signal.
     setMouseTracking(true);
@@ -72,24 +73,24 @@ QSize ViewPort::imageSizeFor(float aspectRatio, float scale)
     return QSize(std::max(width, 1), std::max(height, 1));
 }
 
-void ViewPort::setFlowData(FlowData* flowData)
+void ViewPort::setFlowData(FlowData* newFlowData)
 {
-    this->flowData = flowData;
+    flowData = newFlowData;
     composedValid = false;
-    emit flowDataChanged(flowData);
+    emit flowDataChanged(newFlowData);
     updateImageSize();
 }
 
-void ViewPort::setFlowDataStep(FlowData* flowData)
+void ViewPort::setFlowDataStep(FlowData* newFlowData)
 {
     const bool sameShape =
-        this->flowData && flowData && this->flowData->aspectRatio() == flowData->aspectRatio();
+        flowData && newFlowData && flowData->aspectRatio() == newFlowData->aspectRatio();
     if (!sameShape) {
-        setFlowData(flowData);
+        setFlowData(newFlowData);
         return;
     }
-    this->flowData = flowData;
-    emit flowDataStepped(flowData);
+    flowData = newFlowData;
+    emit flowDataStepped(newFlowData);
 }
 
 void ViewPort::layerChanged(Layer*)
@@ -216,11 +217,11 @@ bool ViewPort::domainPosition(const QPointF& widgetPosition, QPointF* unitPositi
     return true;
 }
 
-void ViewPort::setFlippedVertically(bool flipped)
+void ViewPort::setFlippedVertically(bool newFlipped)
 {
-    if (this->flipped == flipped)
+    if (flipped == newFlipped)
         return;
-    this->flipped = flipped;
+    flipped = newFlipped;
     composedValid = false;
     update();
 }

@@ -41,8 +41,9 @@ struct Field
     std::vector<float> v;
     std::vector<float> p;
 
-    explicit Field(int n)
-        : n(n), xs(size_t(n)), u(size_t(n) * n), v(size_t(n) * n), p(size_t(n) * n)
+    explicit Field(int side)
+        : n(side), xs(size_t(side)), u(size_t(side) * side), v(size_t(side) * side),
+          p(size_t(side) * side)
     {
         for (int i = 0; i < n; ++i)
             xs[size_t(i)] = float(double(i) / (n - 1));

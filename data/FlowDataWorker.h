@@ -49,7 +49,7 @@ public:
     // program), and the layers it feeds never appear.
     static constexpr QThread::Priority backgroundPriority = QThread::LowestPriority;
 
-    explicit FlowDataWorker(QObject* receiver) : receiver(receiver) {}
+    explicit FlowDataWorker(QObject* newReceiver) : receiver(newReceiver) {}
 
     // Concrete workers wait for their thread in their own destructors, before
     // their fields go; this wait only covers direct use of the template.

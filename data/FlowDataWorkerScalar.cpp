@@ -1,6 +1,9 @@
 #include "data/FlowDataWorkerScalar.h"
 
-FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* receiver) : FlowDataWorker<float>(receiver) {}
+FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* newReceiver)
+    : FlowDataWorker<float>(newReceiver)
+{
+}
 
 FlowDataWorkerScalar::~FlowDataWorkerScalar()
 {

@@ -1,6 +1,9 @@
 #include "data/FlowDataWorkerVector.h"
 
-FlowDataWorkerVector::FlowDataWorkerVector(QObject* receiver) : FlowDataWorker<Vector3>(receiver) {}
+FlowDataWorkerVector::FlowDataWorkerVector(QObject* newReceiver)
+    : FlowDataWorker<Vector3>(newReceiver)
+{
+}
 
 FlowDataWorkerVector::~FlowDataWorkerVector()
 {

@@ -204,9 +204,9 @@ FlowData* FlowSeries::loadStep(int index, QString* errorMessage) const
         return refuse(StepRefused, reason);
     // The reference is taken from the first step that loads, before any check.
     if (!geometry.empty()) {
-        const QString difference = gridDifference(*data);
-        if (!difference.isEmpty())
-            return refuse(StepRefused, difference);
+        const QString newDifference = gridDifference(*data);
+        if (!newDifference.isEmpty())
+            return refuse(StepRefused, newDifference);
     }
     setState(index, StepPresent, QString());
     return data.release();

@@ -10,8 +10,8 @@
 
 #include <utility>
 
-FlowSeriesLoader::FlowSeriesLoader(Receiver receiver, QObject* parent)
-    : QThread(parent), receiver(std::move(receiver))
+FlowSeriesLoader::FlowSeriesLoader(Receiver newReceiver, QObject* parent)
+    : QThread(parent), receiver(std::move(newReceiver))
 {
 }
 
@@ -20,15 +20,15 @@ FlowSeriesLoader::~FlowSeriesLoader()
     cancel();
 }
 
-bool FlowSeriesLoader::request(const FlowSeries* series, int step)
+bool FlowSeriesLoader::request(const FlowSeries* newSeries, int newStep)
 {
     QMutexLocker locker(&mutex);
-    if (busy || !series)
+    if (busy || !newSeries)
         return false;
     // The previous run has left its locked part, so this wait is short.
     wait();
-    this->series = series;
-    this->step = step;
+    series = newSeries;
+    step = newStep;
     busy = true;
     finished = false;
     start();

@@ -4,7 +4,7 @@
 
 #include <QDebug>
 
-ProfileTimer::ProfileTimer(const QString& name) : name(name)
+ProfileTimer::ProfileTimer(const QString& newName) : name(newName)
 {
     ticksPerMicrosecond();
 }

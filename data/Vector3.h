@@ -12,7 +12,7 @@ struct Vector3
     float z = 0.0f;
 
     Vector3() = default;
-    Vector3(float x, float y, float z) : x(x), y(y), z(z) {}
+    Vector3(float newX, float newY, float newZ) : x(newX), y(newY), z(newZ) {}
 
     Vector3 operator+(const Vector3& other) const
     {

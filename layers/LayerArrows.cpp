@@ -19,7 +19,7 @@ namespace {
 constexpr int initialQuantity = 20;
 } // namespace
 
-LayerArrows::LayerArrows(bool visible) : Layer(visible), worker(this) {}
+LayerArrows::LayerArrows(bool newVisible) : Layer(newVisible), worker(this) {}
 
 LayerArrows::~LayerArrows()
 {
@@ -52,11 +52,11 @@ void LayerArrows::draw(PaintContext& context)
         context.painter->drawImage(context.target, image, context.source);
 }
 
-void LayerArrows::setFlowData(FlowData* flowData)
+void LayerArrows::setFlowData(FlowData* newFlowData)
 {
-    Layer::setFlowData(flowData);
-    worker.setFlowData(flowData);
-    if (flowData && quantitySlider) {
+    Layer::setFlowData(newFlowData);
+    worker.setFlowData(newFlowData);
+    if (newFlowData && quantitySlider) {
         // The slider shows the quantity the new data set starts with.
         const QSignalBlocker blocker(quantitySlider);
         quantitySlider->setValue(initialQuantity);
@@ -65,11 +65,11 @@ void LayerArrows::setFlowData(FlowData* flowData)
     resetPicture();
 }
 
-void LayerArrows::setFlowDataStep(FlowData* flowData)
+void LayerArrows::setFlowDataStep(FlowData* newFlowData)
 {
-    Layer::setFlowData(flowData);
-    worker.setFlowData(flowData);
-    if (!flowData) {
+    Layer::setFlowData(newFlowData);
+    worker.setFlowData(newFlowData);
+    if (!newFlowData) {
         resetPicture();
         return;
     }
@@ -77,9 +77,9 @@ void LayerArrows::setFlowDataStep(FlowData* flowData)
     worker.start();
 }
 
-void LayerArrows::setSize(const QSize& size)
+void LayerArrows::setSize(const QSize& newSize)
 {
-    Layer::setSize(size);
+    Layer::setSize(newSize);
     worker.setRasterSize(arrowCountX, arrowCountY);
     updateImage();
 }
@@ -116,15 +116,15 @@ void LayerArrows::setArrowSize(int value)
     updateImage();
 }
 
-void LayerArrows::setArrowNormPerc(int arrowNormPerc)
+void LayerArrows::setArrowNormPerc(int newArrowNormPerc)
 {
-    this->arrowNormPerc = float(arrowNormPerc) / 100.0f;
+    arrowNormPerc = float(newArrowNormPerc) / 100.0f;
     updateImage();
 }
 
-void LayerArrows::setTransferFunction(const TransferFunction& function)
+void LayerArrows::setTransferFunction(const TransferFunction& newFunction)
 {
-    this->function = function;
+    function = newFunction;
     updateImage();
 }
 

@@ -13,8 +13,8 @@
 
 #include <utility>
 
-LayerStreamlines::LayerStreamlines(bool visible)
-    : Layer(visible), tracedStepSize(settings.stepSize), tracer(settings)
+LayerStreamlines::LayerStreamlines(bool newVisible)
+    : Layer(newVisible), tracedStepSize(settings.stepSize), tracer(settings)
 {
 }
 
@@ -74,18 +74,18 @@ void LayerStreamlines::draw(PaintContext& context)
         context.painter->drawImage(context.target, image, context.source);
 }
 
-void LayerStreamlines::setFlowData(FlowData* flowData)
+void LayerStreamlines::setFlowData(FlowData* newFlowData)
 {
-    Layer::setFlowData(flowData);
+    Layer::setFlowData(newFlowData);
     image = QImage();
     updateImage();
 }
 
-void LayerStreamlines::setSize(const QSize& size)
+void LayerStreamlines::setSize(const QSize& newSize)
 {
-    Layer::setSize(size);
+    Layer::setSize(newSize);
     if (!image.isNull() && visible) {
-        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image = image.scaled(newSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         emit layerChanged(this);
     }
     drawImage();
@@ -154,9 +154,9 @@ void LayerStreamlines::setRungeKuttaMethod()
     autoUpdateImage();
 }
 
-void LayerStreamlines::setStepSize(double size)
+void LayerStreamlines::setStepSize(double newSize)
 {
-    settings.stepSize = size;
+    settings.stepSize = newSize;
     autoUpdateImage();
 }
 
@@ -184,9 +184,9 @@ void LayerStreamlines::toggleGlyphMapping(bool val)
     drawImage();
 }
 
-void LayerStreamlines::setGlyphSize(int size)
+void LayerStreamlines::setGlyphSize(int newSize)
 {
-    settings.glyphSize = size / 100.0;
+    settings.glyphSize = newSize / 100.0;
     drawImage();
 }
 
@@ -213,9 +213,9 @@ void LayerStreamlines::toggleAutoUpdate(bool val)
     autoUpdate = val;
 }
 
-void LayerStreamlines::setTransferFunction(const TransferFunction& function)
+void LayerStreamlines::setTransferFunction(const TransferFunction& newFunction)
 {
-    this->function = function;
+    function = newFunction;
     drawImage();
 }
 

@@ -22,15 +22,15 @@ void filterDebug(QtMsgType type, const QMessageLogContext&, const QString& messa
 
 } // namespace
 
-ToolMain::ToolMain(int& argc, char** argv, const QString& name)
-    : ToolMain(std::make_unique<QCoreApplication>(argc, argv), name)
+ToolMain::ToolMain(int& argc, char** argv, const QString& newName)
+    : ToolMain(std::make_unique<QCoreApplication>(argc, argv), newName)
 {
 }
 
-ToolMain::ToolMain(std::unique_ptr<QCoreApplication> application, const QString& name)
-    : application(std::move(application)), name(name)
+ToolMain::ToolMain(std::unique_ptr<QCoreApplication> newApplication, const QString& newName)
+    : application(std::move(newApplication)), name(newName)
 {
-    QCoreApplication::setApplicationName(name);
+    QCoreApplication::setApplicationName(newName);
     QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     commandLine.addHelpOption();
 }

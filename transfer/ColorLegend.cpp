@@ -31,9 +31,9 @@ double stepOf(const QList<double>& ticks, double minimum, double maximum)
 
 } // namespace
 
-ColorLegend::ColorLegend(const TransferFunction& function, const QString& title, double minimum,
-                         double maximum)
-    : function(function), title(title), minimum(minimum), maximum(maximum)
+ColorLegend::ColorLegend(const TransferFunction& newFunction, const QString& newTitle,
+                         double newMinimum, double newMaximum)
+    : function(newFunction), title(newTitle), minimum(newMinimum), maximum(newMaximum)
 {
 }
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-ColorTable::ColorTable(const TransferFunction& function, int entries)
-    : image(std::max(entries, 1), 1, QImage::Format_ARGB32_Premultiplied),
-      entries(std::max(entries, 1))
+ColorTable::ColorTable(const TransferFunction& function, int newEntries)
+    : image(std::max(newEntries, 1), 1, QImage::Format_ARGB32_Premultiplied),
+      entries(std::max(newEntries, 1))
 {
     function.fillColorTable(&image);
     words = reinterpret_cast<const QRgb*>(image.constScanLine(0));

@@ -26,8 +26,8 @@ bool sameCoordinate(double a, double b)
 
 } // namespace
 
-HoverPoints::HoverPoints(QWidget* widget, PointShape shape)
-    : QObject(widget), host(widget), shape(shape), colorPicker(pickWithDialog)
+HoverPoints::HoverPoints(QWidget* widget, PointShape newShape)
+    : QObject(widget), host(widget), shape(newShape), colorPicker(pickWithDialog)
 {
     pointPen = QPen(QColor(255, 255, 255, 191), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
     pointBrush = QBrush(QColor(191, 191, 191, 127), Qt::SolidPattern);
@@ -72,11 +72,11 @@ void HoverPoints::setColorPicker(ColorPicker picker)
     colorPicker = picker ? std::move(picker) : ColorPicker(pickWithDialog);
 }
 
-void HoverPoints::setEnabled(bool enabled)
+void HoverPoints::setEnabled(bool newEnabled)
 {
-    if (this->enabled == enabled)
+    if (enabled == newEnabled)
         return;
-    this->enabled = enabled;
+    enabled = newEnabled;
     host->update();
 }
 

@@ -75,7 +75,7 @@ public:
     // An index outside the point list is ignored.
     void setPointLock(int index, LockType lock);
     void setSortType(SortType type) { sortType = type; }
-    void setEditable(bool editable) { this->editable = editable; }
+    void setEditable(bool newEditable) { editable = newEditable; }
 
     // Replaces the modal colour dialog (QColorDialog::getColor, white initial
     // colour, no parent) opened by a double-click on a point.

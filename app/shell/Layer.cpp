@@ -1,22 +1,22 @@
 #include "app/shell/Layer.h"
 
-Layer::Layer(bool visible) : visible(visible) {}
+Layer::Layer(bool newVisible) : visible(newVisible) {}
 
 Layer::~Layer() = default;
 
-void Layer::setFlowData(FlowData* flowData)
+void Layer::setFlowData(FlowData* newFlowData)
 {
-    this->flowData = flowData;
+    flowData = newFlowData;
 }
 
-void Layer::setFlowDataStep(FlowData* flowData)
+void Layer::setFlowDataStep(FlowData* newFlowData)
 {
-    setFlowData(flowData);
+    setFlowData(newFlowData);
 }
 
-void Layer::setSize(const QSize& size)
+void Layer::setSize(const QSize& newSize)
 {
-    this->size = size;
+    size = newSize;
 }
 
 void Layer::setOpacity(float value)
@@ -25,10 +25,10 @@ void Layer::setOpacity(float value)
     emit layerChanged(this);
 }
 
-void Layer::setVisibility(bool visible)
+void Layer::setVisibility(bool newVisible)
 {
-    this->visible = visible;
-    if (visible && renderDeferred) {
+    visible = newVisible;
+    if (newVisible && renderDeferred) {
         renderDeferred = false;
         renderShown();
     }

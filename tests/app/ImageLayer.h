@@ -19,16 +19,16 @@
 class ImageLayer : public Layer
 {
 public:
-    ImageLayer(const QColor& color, const QRectF& coverage, bool visible = true)
-        : Layer(visible), color(color), coverage(coverage)
+    ImageLayer(const QColor& newColor, const QRectF& newCoverage, bool newVisible = true)
+        : Layer(newVisible), color(newColor), coverage(newCoverage)
     {
     }
 
     void setupControls(QWidget*) override {}
     const TransferFunction& transferFunction() const override { return function; }
-    void setTransferFunction(const TransferFunction& function) override
+    void setTransferFunction(const TransferFunction& newFunction) override
     {
-        this->function = function;
+        function = newFunction;
     }
 
     void draw(PaintContext& context) override

@@ -36,9 +36,9 @@ public:
         int height;
     };
 
-    explicit FakeFlowData(float aspectRatio, Field vectors = {}, int scalarSetCount = 0,
+    explicit FakeFlowData(float aspectRatio, Field newVectors = {}, int scalarSetCount = 0,
                           Scalar scalarValues = {})
-        : field(std::move(vectors)), scalar(std::move(scalarValues))
+        : field(std::move(newVectors)), scalar(std::move(scalarValues))
     {
         scalars.resize(scalarSetCount);
         resolutionX = resolutionY = 2;
