@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include "app/AboutBox.h"
+#include "app/SeriesPlayer.h"
 #include "app/TimeBar.h"
 #include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
@@ -15,10 +16,31 @@
 
 #include <QBoxLayout>
 #include <QDebug>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QErrorMessage>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+// The first local file among dropped URLs; empty when there is none.
+QString droppedFileName(const QMimeData* mimeData)
+{
+    if (!mimeData || !mimeData->hasUrls())
+        return QString();
+    for (const QUrl& url : mimeData->urls()) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return QString();
+}
+
+} // namespace
 
 Main::Main()
     : ui(new Ui::MainWindow), errorMessage(new QErrorMessage(this)), dataPath("dat"),
@@ -42,6 +64,8 @@ Main::Main()
         });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
     setupTimeBar();
+    // Children that take no drops hand them up to the window.
+    setAcceptDrops(true);
 }
 
 void Main::setupTimeBar()
@@ -116,10 +140,38 @@ void Main::loadFlowData()
     loadFlowData(fileName);
 }
 
+bool Main::openFlowData(const QString& fileName, const LoadOptions& options)
+{
+    dataPath = fileName;
+    return loadFlowData(fileName, options);
+}
+
+void Main::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFileName(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Main::dropEvent(QDropEvent* event)
+{
+    const QString fileName = droppedFileName(event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Not inside the drop: the source waits for it to return, and the
+    // variable dialog may come up.
+    QTimer::singleShot(0, this, [this, fileName] { openFlowData(fileName); });
+}
+
 bool Main::loadFlowData(const QString& fileName)
 {
+    return loadFlowData(fileName, LoadOptions());
+}
+
+bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptions)
+{
     // A file that leaves the velocity pair open asks for it, then loads again.
-    LoadOptions options;
+    LoadOptions options = initialOptions;
     ReadFailure failure;
     FlowData* loaded = FlowData::fromFile(fileName, options, &failure);
     while (!loaded && VariableChoiceDialog::offer(this, failure, &options))
@@ -137,8 +189,18 @@ bool Main::loadFlowData(const QString& fileName)
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
-    // The later steps are read with the variables and level chosen here.
-    seriesBar->setSeries(FlowSeries::open(fileName, options, nullptr, loaded));
+    // The later steps need the variables and level this one was read with.
+    // The series numbers a file's inner steps from 0, so the data set in
+    // hand is its chosen step only when that is step 0.
+    FlowSeries* series =
+        FlowSeries::open(fileName, options, nullptr, options.step == 0 ? loaded : nullptr);
+    seriesBar->setSeries(series);
+    if (series && options.step > 0) {
+        for (int index = 0; index < series->stepCount(); ++index) {
+            if (series->stepNumber(index) == options.step)
+                seriesBar->player()->seek(index);
+        }
+    }
     qDebug() << "loadFlowData loaded";
     loadedMessage =
         QCoreApplication::translate("MainWindow", "%1: %2 × %3 grid, %4 scalar sets, %5 time steps")

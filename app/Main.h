@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/LoadOptions.h"
+
 #include <QMainWindow>
 #include <QPointF>
 #include <QString>
@@ -8,6 +10,8 @@
 #include <memory>
 
 class FlowData;
+class QDragEnterEvent;
+class QDropEvent;
 class QErrorMessage;
 class TimeBar;
 class ViewPort;
@@ -31,6 +35,13 @@ public:
     // Loads and installs the named data set and says what was loaded in the
     // status bar; on failure the current one stays and the status bar says why.
     bool loadFlowData(const QString& fileName);
+    // The same, starting from `options` (chosen variables, level and step)
+    // rather than the readers' rules; the steps of a series load with them.
+    bool loadFlowData(const QString& fileName, const LoadOptions& options);
+    // Opens a file named outside the File menu (on the command line, dropped
+    // on the window) as if it had been chosen in the Load dialog, which then
+    // starts beside it.
+    bool openFlowData(const QString& fileName, const LoadOptions& options = LoadOptions());
     // Writes the composed picture: PNG for a name ending in ".png", JPEG
     // otherwise; a name without a suffix gets ".jpg". Reports a failure in
     // the error-message dialog.
@@ -60,6 +71,11 @@ public slots:
     // Shows the values of the data set at a unit-square position (or "—"
     // outside it) in the status bar.
     void showValuesAt(bool inside, const QPointF& unitPosition);
+
+protected:
+    // A local file dragged onto the window opens when dropped.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // The time bar under the view and its connections.

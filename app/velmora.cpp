@@ -1,36 +1,34 @@
+#include "app/CommandLine.h"
 #include "app/Main.h"
 #include "app/Version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-void describe(QCommandLineParser& parser)
-{
-    parser.setApplicationDescription(QStringLiteral(
-        "Shows two-dimensional flow data sets through layers of colour coding,\n"
-        "arrows and evenly-spaced streamlines. Takes no file: File > Load Flow Data\n"
-        "opens in ./dat. Qt's own options (-platform, -style, ...) apply."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-}
-
 // --help and --version are answered without a window system, so they work in
-// a terminal without a display and when manual pages are generated.
+// a terminal without a display and when manual pages are generated. (-v is
+// not among them: it names the y velocity.)
 bool asksForHelpOrVersion(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+        for (const char* option : {"-h", "--help", "--help-all", "--version"}) {
             if (std::strcmp(argv[i], option) == 0)
                 return true;
         }
     }
     return false;
+}
+
+void writeError(const QString& text)
+{
+    std::fputs(("velmora: " + text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
 }
 
 } // namespace
@@ -42,21 +40,35 @@ int main(int argc, char* argv[])
     if (asksForHelpOrVersion(argc, argv)) {
         QCoreApplication application(argc, argv);
         QCommandLineParser parser;
-        describe(parser);
+        CommandLine::describe(parser);
         parser.process(application);
+        if (parser.isSet(QStringLiteral("version")))
+            parser.showVersion();
         return 0;
     }
 
     // QApplication takes its own options out of argv first.
     QApplication application(argc, argv);
     QCommandLineParser parser;
-    describe(parser);
+    CommandLine::describe(parser);
     parser.process(application);
-    if (!parser.positionalArguments().isEmpty())
-        std::fputs("velmora: files on the command line are not opened; use File > Load Flow "
-                   "Data\n",
-                   stderr);
+    QString problem;
+    const std::optional<CommandLine> commandLine = CommandLine::read(parser, &problem);
+    if (!commandLine) {
+        // As QCommandLineParser::process ends on any other wrong command line.
+        writeError(problem);
+        return 1;
+    }
+    if (!commandLine->ignoredFiles.isEmpty())
+        writeError(QStringLiteral("one data set at a time; not opened: ") +
+                   commandLine->ignoredFiles.join(QStringLiteral(", ")));
     Main window;
     window.show();
+    // Once the window is up, so a variable dialog has its parent on screen
+    // and a failure its status bar.
+    if (!commandLine->fileName.isEmpty())
+        QTimer::singleShot(0, &window, [&window, &commandLine] {
+            window.openFlowData(commandLine->fileName, commandLine->options);
+        });
     return application.exec();
 }

@@ -12,7 +12,7 @@ VELMORA_BUILD_PACKAGES=(
     pkg-config libnetcdf-dev zlib1g-dev
 )
 VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth desktop-file-utils appstream
-    python3-pandas python3-numpy)
+    shared-mime-info libglib2.0-bin libxml2-utils python3-pandas python3-numpy)
 
 # Installs whichever of the named packages are missing. The package lists are
 # refreshed only when something has to be installed, so a repeated run does

@@ -126,6 +126,7 @@ stage_package()
     local metainfo
     metainfo=$(cd "$prefix" && ls share/metainfo/*.metainfo.xml 2>/dev/null | head -n 1)
     expected+=(share/applications/velmora.desktop
+        share/mime/packages/velmora.xml
         share/icons/hicolor/scalable/apps/velmora.svg
         share/icons/hicolor/256x256/apps/velmora.png
         share/velmora/screenshots/velmora-vortex-street.png
@@ -146,6 +147,23 @@ stage_package()
     if [ -n "$metainfo" ]; then
         package_check "appstreamcli validate" appstreamcli validate --no-net "$prefix/$metainfo"
     fi
+    # The MIME types: well-formed, and a database built from the system's and
+    # ours tells a native grid by its name and, without one, by its magic.
+    local mimefile="$prefix/share/mime/packages/velmora.xml"
+    package_check "xmllint velmora.xml" xmllint --noout "$mimefile"
+    local mimeroot sample type
+    mimeroot=$(mktemp -d /tmp/velmora-mime.XXXXXX)
+    mkdir -p "$mimeroot/mime/packages"
+    cp /usr/share/mime/packages/freedesktop.org.xml "$mimefile" "$mimeroot/mime/packages/"
+    sample="$prefix/share/velmora/dat/cavity.gri"
+    cp "$sample" "$mimeroot/grid-without-suffix"
+    update-mime-database "$mimeroot/mime" >/dev/null 2>&1
+    for file in "$sample" "$mimeroot/grid-without-suffix"; do
+        type=$(XDG_DATA_HOME="$mimeroot" XDG_DATA_DIRS="$mimeroot" \
+            gio info -a standard::content-type "$file" 2>/dev/null | sed -n 's/.*content-type: //p')
+        [ "$type" = application/x-velmora-grid ] || { echo "!! package: $(basename "$file") is '$type'"; package_problems+=("MIME type of $(basename "$file")"); }
+    done
+    rm -rf "$mimeroot"
     # PNG: width and height are the big-endian words at bytes 16 and 20.
     local size
     size=$(od -An -tu1 -j16 -N8 "$prefix/share/icons/hicolor/256x256/apps/velmora.png" 2>/dev/null \

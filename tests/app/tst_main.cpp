@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/Main.h"
 #include "app/shell/Layer.h"
 #include "app/ViewPort.h"
@@ -5,8 +6,11 @@
 #include "tests/common/FakeFlowData.h"
 #include "tests/common/TestEnvironment.h"
 
+#include <QCommandLineParser>
+#include <QDropEvent>
 #include <QErrorMessage>
 #include <QImageReader>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +59,8 @@ private slots:
     void loadSequence();
     void saveImage_data();
     void saveImage();
+    void openFile_data();
+    void openFile();
 
 private:
     QTemporaryDir fixtures;
@@ -187,6 +193,66 @@ void TestMain::saveImage()
     reader.setDecideFormatFromContent(true);
     QCOMPARE(reader.format(), QByteArray("jpeg"));
     QCOMPARE(reader.size(), QSize(1000, 500));
+}
+
+// A file named on the command line (with its load options) or dropped on the
+// window opens as the Load dialog's choice; "" for `dropped` is a command line.
+void TestMain::openFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("command line: a pair opens")
+        << QStringList{"wide.gri"} << QStringList() << "wide: 4 × 2 grid";
+    QTest::newRow("command line: of several files the first opens")
+        << QStringList{"tall.dat", "wide.gri"} << QStringList() << "tall: 2 × 4 grid";
+    QTest::newRow("command line: a bad file says why, the window stays")
+        << QStringList{"cut.gri"} << QStringList()
+        << "Could not load cut.gri: data file shorter than the header promises";
+    QTest::newRow("drop: the first local file opens")
+        << QStringList() << QStringList{"https://example.org/wide.gri", "tall.dat", "wide.gri"}
+        << "tall: 2 × 4 grid";
+    QTest::newRow("drop: no local file is refused")
+        << QStringList() << QStringList{"https://example.org/wide.gri"} << "";
+}
+
+void TestMain::openFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, message);
+
+    Main window;
+    window.show();
+    if (dropped.isEmpty()) {
+        QCommandLineParser parser;
+        CommandLine::describe(parser);
+        QVERIFY(parser.parse(QStringList{"velmora"} + arguments));
+        QString problem;
+        std::optional<CommandLine> line = CommandLine::read(parser, &problem);
+        QVERIFY2(line, qPrintable(problem));
+        window.openFlowData(fixtures.filePath(line->fileName), line->options);
+    } else {
+        QMimeData mimeData;
+        QList<QUrl> urls;
+        for (const QString& name : dropped)
+            urls << (name.contains(':') ? QUrl(name)
+                                        : QUrl::fromLocalFile(fixtures.filePath(name)));
+        mimeData.setUrls(urls);
+        const QPoint centre = window.rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QCOMPARE(enter.isAccepted(), !message.isEmpty());
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &drop);
+    }
+    if (message.isEmpty())
+        QCoreApplication::processEvents();
+    else
+        QTRY_VERIFY(window.statusBar()->currentMessage().startsWith(message));
+    QCOMPARE(window.currentFlowData() != nullptr, message.contains("grid"));
+    QVERIFY(window.isVisible());
 }
 
 QTEST_MAIN(TestMain)
