@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/LoadOptions.h"
+#include "formats/LoadOptions.h"
 
 #include <QString>
 #include <QStringList>
