@@ -129,11 +129,23 @@ bool Main::loadFlowData(const QString& fileName)
     if (!loaded) {
         qDebug().noquote() << "Main/loadFlowData: " + reason;
         qDebug() << "loadFlowData failed";
+        // The readers' reasons may name the file by its whole path and list
+        // every variable; the bar names it once and stays within the window,
+        // the tooltip keeps the whole reason.
+        QString brief = reason;
+        brief.replace(QFileInfo(fileName).absoluteFilePath(), name).replace(fileName, name);
+        if (brief.size() > briefReasonLength) {
+            const int cut = brief.lastIndexOf(QLatin1Char(' '), briefReasonLength);
+            brief = brief.left(cut > briefReasonLength / 2 ? cut : briefReasonLength) +
+                    QStringLiteral(" …");
+        }
+        statusBar()->setToolTip(reason);
         statusBar()->showMessage(
-            QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, reason),
+            QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, brief),
             failureMessageMs);
         return false;
     }
+    statusBar()->setToolTip(QString());
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
