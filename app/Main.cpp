@@ -139,13 +139,16 @@ bool Main::loadFlowData(const QString& fileName)
             brief = brief.left(cut > briefReasonLength / 2 ? cut : briefReasonLength) +
                     QStringLiteral(" …");
         }
-        statusBar()->setToolTip(reason);
         statusBar()->showMessage(
             QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, brief),
             failureMessageMs);
+        statusBar()->setToolTip(reason);
+        // The tooltip goes with the message.
+        connect(
+            statusBar(), &QStatusBar::messageChanged, this,
+            [this] { statusBar()->setToolTip(QString()); }, Qt::SingleShotConnection);
         return false;
     }
-    statusBar()->setToolTip(QString());
     emit flowDataLoaded(loaded);
     delete flowData;
     flowData = loaded;
