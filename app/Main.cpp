@@ -181,9 +181,24 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
     if (!loaded) {
         qDebug().noquote() << "Main/loadFlowData: " + reason;
         qDebug() << "loadFlowData failed";
+        // The readers' reasons may name the file by its whole path and list
+        // every variable; the bar names it once and stays within the window,
+        // the tooltip keeps the whole reason.
+        QString brief = reason;
+        brief.replace(QFileInfo(fileName).absoluteFilePath(), name).replace(fileName, name);
+        if (brief.size() > briefReasonLength) {
+            const int cut = brief.lastIndexOf(QLatin1Char(' '), briefReasonLength);
+            brief = brief.left(cut > briefReasonLength / 2 ? cut : briefReasonLength) +
+                    QStringLiteral(" …");
+        }
         statusBar()->showMessage(
-            QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, reason),
+            QCoreApplication::translate("MainWindow", "Could not load %1: %2").arg(name, brief),
             failureMessageMs);
+        statusBar()->setToolTip(reason);
+        // The tooltip goes with the message.
+        connect(
+            statusBar(), &QStatusBar::messageChanged, this,
+            [this] { statusBar()->setToolTip(QString()); }, Qt::SingleShotConnection);
         return false;
     }
     emit flowDataLoaded(loaded);

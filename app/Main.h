@@ -94,4 +94,6 @@ private:
     // What the status bar says about the loaded data set between read-outs.
     QString loadedMessage;
     static constexpr int failureMessageMs = 8000;
+    // Characters of a refusal's reason the status bar shows.
+    static constexpr int briefReasonLength = 90;
 };

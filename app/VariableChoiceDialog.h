@@ -16,8 +16,9 @@ class VariableChoiceDialog : public QDialog
     Q_OBJECT
 
 public:
-    VariableChoiceDialog(const QString& reason, const QStringList& candidates, int levels,
-                         QWidget* parent = nullptr);
+    // suggestedPair: the u and v the choice starts with, or empty for none.
+    VariableChoiceDialog(const QString& reason, const QStringList& candidates,
+                         const QStringList& suggestedPair, int levels, QWidget* parent = nullptr);
 
     LoadOptions options() const;
 

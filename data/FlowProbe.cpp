@@ -111,12 +111,20 @@ QString FlowProbe::describe(const RectangularFlowData& data, const Reading& read
     parts << QStringLiteral("x = ") + number(reading.x)
           << QStringLiteral("y = ") + number(reading.y);
     const QString perSecond = velocity.isEmpty() ? QString() : QStringLiteral(" ") + velocity;
+    const QList<ScalarSet>& scalars = data.scalarSets();
+    // A file may hold its own speed, which need not equal the magnitude of
+    // its vectors (another average, another unit): the two must not read alike.
+    bool fileHasSpeed = false;
+    for (int s = 0; s + 1 < scalars.size(); ++s)
+        fileHasSpeed = fileHasSpeed ||
+                       scalars.at(s).name.compare(QLatin1String("speed"), Qt::CaseInsensitive) == 0;
+    const QString speed = fileHasSpeed
+                              ? QCoreApplication::translate("FlowProbe", "speed (computed)")
+                              : QCoreApplication::translate("FlowProbe", "speed");
     QStringList values;
     values << QStringLiteral("vx = ") + number(reading.vx) + perSecond
            << QStringLiteral("vy = ") + number(reading.vy) + perSecond
-           << QCoreApplication::translate("FlowProbe", "speed") + QStringLiteral(" = ") +
-                  number(reading.speed) + perSecond;
-    const QList<ScalarSet>& scalars = data.scalarSets();
+           << speed + QStringLiteral(" = ") + number(reading.speed) + perSecond;
     for (int s = 0; s < reading.scalars.size() && s < scalars.size(); ++s) {
         const QString name =
             scalars.at(s).name.isEmpty()

@@ -118,6 +118,7 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
     char separator = 0;
     size_t columnCount = 0;
     qint64 lineNumber = 0;
+    qint64 headerLine = 0;
     std::vector<double*> fill;
 
     while (p < end) {
@@ -139,12 +140,12 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
         if (!separator) {
             const char guess = detectSeparator(line);
             if (!isNumeric(line, guess)) {
-                if (header.begin && !headerIsComment) {
-                    *reason = QStringLiteral("line %1: a second header line").arg(lineNumber);
-                    return false;
-                }
+                // PIV exports open with free text (program, date, frame,
+                // calibration) before the header: the last such line before
+                // the numbers is the header, the ones above it are skipped.
                 header = line;
                 headerIsComment = false;
+                headerLine = lineNumber;
                 continue;
             }
             separator = guess;
@@ -196,7 +197,10 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
         }
     }
     if (!separator) {
-        *reason = QStringLiteral("no rows of numbers");
+        *reason = headerLine ? QStringLiteral("no rows of numbers after line %1, \"%2\"")
+                                   .arg(headerLine)
+                                   .arg(TextScanner::token(header.begin, header.end))
+                             : QStringLiteral("no rows of numbers");
         return false;
     }
     return table.toRecord(options, record, reason);

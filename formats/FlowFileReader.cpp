@@ -32,13 +32,19 @@ const std::vector<const FileFormat*>& FlowFileReader::formats()
 
 const FileFormat& FlowFileReader::formatOf(const QString& fileName)
 {
-    const QByteArray bytes = head(fileName);
+    FileFormat::Claim strongest;
+    return choose(head(fileName), fileName, &strongest);
+}
+
+const FileFormat& FlowFileReader::choose(const QByteArray& bytes, const QString& fileName,
+                                         FileFormat::Claim* strongest)
+{
     const FileFormat* chosen = &ColumnTextReader::instance();
-    FileFormat::Claim strongest = FileFormat::Claim::None;
+    *strongest = FileFormat::Claim::None;
     for (const FileFormat* format : formats()) {
         const FileFormat::Claim claim = format->probe(bytes, fileName);
-        if (claim > strongest) {
-            strongest = claim;
+        if (claim > *strongest) {
+            *strongest = claim;
             chosen = format;
         }
     }
@@ -53,18 +59,32 @@ bool FlowFileReader::isNativePair(const QString& fileName)
 bool FlowFileReader::read(const QString& fileName, const LoadOptions& options, FlowRecord& record,
                           ReadFailure* failure)
 {
-    const FileFormat& format = formatOf(fileName);
+    const QByteArray bytes = head(fileName);
+    FileFormat::Claim claim;
+    const FileFormat& format = choose(bytes, fileName, &claim);
     QString reason;
-    // A reader without time steps or levels has only step 0 and level 0.
-    const bool ok = format.read(fileName, options, record, &reason) &&
-                    (reason = options.refusal(record.timeSteps, record.levels)).isEmpty();
-    if (ok)
-        return true;
-    reason = format.name() + QStringLiteral(": ") + reason;
+    if (claim <= FileFormat::Claim::Fallback && NativePairFormat::looksBinary(bytes)) {
+        // Column text is only the guess for text; read as such, a binary
+        // file would be refused for its first odd byte, which says nothing.
+        QStringList names;
+        for (const FileFormat* known : formats())
+            names.append(known->name());
+        reason = QStringLiteral("not a format Velmora reads: a binary file whose content and "
+                                "suffix match none of %1")
+                     .arg(names.join(QStringLiteral(", ")));
+    } else {
+        // A reader without time steps or levels has only step 0 and level 0.
+        const bool ok = format.read(fileName, options, record, &reason) &&
+                        (reason = options.refusal(record.timeSteps, record.levels)).isEmpty();
+        if (ok)
+            return true;
+        reason = format.name() + QStringLiteral(": ") + reason;
+    }
     qDebug().noquote() << QStringLiteral("FlowFileReader/read: ") + reason;
     if (failure) {
         failure->reason = reason;
         failure->candidates = record.candidates;
+        failure->suggestedPair = record.suggestedPair;
         failure->levels = record.levels;
         failure->needsChoice = record.needsChoice;
     }

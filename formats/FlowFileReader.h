@@ -15,7 +15,7 @@
 // FileFormat::Claim), ties go to the earlier entry. So a content signature
 // (NetCDF, HDF5, VTK legacy and XML) decides first, then a suffix only one
 // format uses; a name whose .gri exists (or that does not exist, or a binary
-// file) is the native pair; a text file that is neither becomes Tecplot
+// .dat) is the native pair; a text file that is neither becomes Tecplot
 // when it ends in .plt or .tec or starts with a Tecplot keyword, and column
 // text otherwise.
 class FlowFileReader
@@ -37,4 +37,9 @@ public:
     // The Load dialog's filters: every format first, then one per format,
     // then all files.
     static QStringList fileDialogFilters();
+
+private:
+    // The format with the strongest claim on a file's first bytes and name.
+    static const FileFormat& choose(const QByteArray& head, const QString& fileName,
+                                    FileFormat::Claim* strongest);
 };

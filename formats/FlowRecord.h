@@ -35,6 +35,8 @@ struct FlowRecord
     // could be velocity components and the number of levels. Filled by the
     // readers as soon as they know them, so that a refusal still tells them.
     QStringList candidates;
+    // The rules' best pair among several (u, then v); empty when they found none.
+    QStringList suggestedPair;
     int levels = 1;
     // True when the reader's rules found no velocity pair or more than one.
     bool needsChoice = false;

@@ -23,7 +23,9 @@ bool readInteger(QTextStream& stream, int& value)
     return true;
 }
 
-bool looksBinary(const QByteArray& bytes)
+} // namespace
+
+bool NativePairFormat::looksBinary(const QByteArray& bytes)
 {
     for (const char c : bytes) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -32,8 +34,6 @@ bool looksBinary(const QByteArray& bytes)
     }
     return false;
 }
-
-} // namespace
 
 const NativePairFormat& NativePairFormat::instance()
 {
@@ -48,9 +48,11 @@ FileFormat::Claim NativePairFormat::probe(const QByteArray& head, const QString&
         return Claim::Suffix;
     // A name whose .gri exists is a native pair, whatever its suffix; so is a
     // name that does not exist, and a binary .dat (the loader says which
-    // file is missing).
+    // file is missing). Another binary file is not taken for a pair, so that
+    // its refusal says that no format knows it.
+    const bool dat = info.suffix().compare(QLatin1String("dat"), Qt::CaseInsensitive) == 0;
     if (QFileInfo::exists(geometryFileName(dataName(fileName))) || !info.isFile() ||
-        looksBinary(head))
+        (dat && looksBinary(head)))
         return Claim::Pair;
     return Claim::None;
 }

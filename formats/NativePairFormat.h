@@ -47,6 +47,8 @@ public:
     static const QByteArray magic;
 
     static const NativePairFormat& instance();
+    // Control characters other than line ends and tabs: not a text file.
+    static bool looksBinary(const QByteArray& bytes);
 
     QString name() const override { return QStringLiteral("native pair"); }
     QStringList suffixes() const override { return {QStringLiteral("gri"), QStringLiteral("dat")}; }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <H5Epublic.h>
 #include <netcdf.h>
 
 #include <algorithm>
@@ -27,6 +28,19 @@ enum class Role
     T
 };
 
+// The NetCDF library asks HDF5 for attributes that may not be there, and HDF5
+// prints every such miss on standard error, which buries the messages that
+// matter; the reasons this reader gives come from the NetCDF status codes.
+// A thread-safe HDF5 keeps the setting per thread.
+void silenceHdf5()
+{
+    thread_local bool silenced = false;
+    if (!silenced) {
+        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+        silenced = true;
+    }
+}
+
 struct Variable
 {
     int id = 0;
@@ -45,6 +59,7 @@ public:
     }
     bool openFile(const QString& fileName, QString* reason)
     {
+        silenceHdf5();
         const int status = nc_open(QFile::encodeName(fileName).constData(), NC_NOWRITE, &id);
         if (status != NC_NOERR) {
             *reason =
@@ -524,10 +539,25 @@ public:
         }
         if (!file.openFile(fileName, reason))
             return false;
+        // Coordinates, cell bounds and masks share the grid's dimensions but
+        // are never a velocity component: the choice leaves them out.
+        QStringList notVelocity;
+        for (const Variable& variable : file.variables)
+            for (const char* attribute : {"coordinates", "bounds"})
+                notVelocity += file.text(variable.id, attribute).split(QLatin1Char(' '));
+        auto offered = [&](const Variable& variable) {
+            nc_type type = NC_NAT;
+            size_t length = 0;
+            return !notVelocity.contains(variable.name) &&
+                   nc_inq_att(file.id, variable.id, "axis", &type, &length) != NC_NOERR &&
+                   nc_inq_att(file.id, variable.id, "flag_values", &type, &length) != NC_NOERR &&
+                   !file.text(variable.id, "units").startsWith(QLatin1String("degree"));
+        };
         QStringList described;
         for (const Variable& variable : file.variables) {
             if (variable.dims.size() >= 2 && numeric(variable.type)) {
-                record.candidates.append(variable.name);
+                if (offered(variable))
+                    record.candidates.append(variable.name);
                 described.append(file.describe(variable));
             }
         }
@@ -574,6 +604,7 @@ public:
             QStringList found;
             for (const auto& pair : pairs)
                 found.append(pair.first->name + QLatin1Char('/') + pair.second->name);
+            record.suggestedPair = {pairs.front().first->name, pairs.front().second->name};
             return VelocityPair::leaveOpen(
                 record,
                 QStringLiteral("more than one pair of velocity components: %1")

@@ -43,6 +43,22 @@ QString number(double value)
     return QString::number(value, 'g', 9);
 }
 
+// PIV software keeps rejected vectors in its exports and flags them in a
+// column instead: "isNaN" (1 = rejected) or the vector type (0 = rejected).
+// Left as they are they would show as still flow and pull the speed range to
+// zero, so their vectors become missing; the flags stay a scalar set.
+void rejectMasked(const FlowRecord::Field& field, FlowRecord& record)
+{
+    const QString key = field.name.toLower().remove(QLatin1Char(' ')).remove(QLatin1Char('_'));
+    const bool isNaNFlag = key == QLatin1String("isnan");
+    if (!isNaNFlag && key != QLatin1String("vectortype") && key != QLatin1String("typevector"))
+        return;
+    const float rejected = isNaNFlag ? 1.0f : 0.0f;
+    for (size_t k = 0; k < field.values.size(); ++k)
+        if (field.values[k] == rejected)
+            record.u[k] = record.v[k] = std::numeric_limits<float>::quiet_NaN();
+}
+
 } // namespace
 
 void PointTable::splitUnit(const QString& text, QString* name, QString* unit)
@@ -223,6 +239,7 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
         if (!names.isEmpty())
             splitUnit(names[c], &field.name, &field.unit);
         gather(c, field.values);
+        rejectMasked(field, record);
         record.scalars.push_back(std::move(field));
     }
     return true;

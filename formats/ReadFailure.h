@@ -11,6 +11,8 @@ struct ReadFailure
 {
     QString reason;
     QStringList candidates;
+    // The rules' best pair (u, then v), or empty: what the choice starts with.
+    QStringList suggestedPair;
     int levels = 1;
     // True when the readers' rules found no velocity pair or more than one.
     bool needsChoice = false;

@@ -60,6 +60,21 @@ public:
         }
         return true;
     }
+    // Since VTK 9 an array may be followed by a METADATA block (COMPONENT_NAMES,
+    // INFORMATION with NAME/DATA lines) that ends at an empty line. Its
+    // entries cannot be parsed by count alone (a "DATA n" line may or may not
+    // be followed by n string lines), so the empty line is the only sure end.
+    void skipMetadata()
+    {
+        const char* before = p;
+        if (token().toUpper() != "METADATA") {
+            p = before;
+            return;
+        }
+        line();
+        while (p < end && !line().isEmpty()) {
+        }
+    }
     qint64 remaining() const { return end - p; }
     bool isBinaryMode() const { return binary; }
 
@@ -200,6 +215,7 @@ public:
                 return true;
             if (!section(keyword))
                 return false;
+            in.skipMetadata();
         }
     }
 
@@ -270,13 +286,6 @@ private:
             return lookupTable();
         if (keyword == "FIELD")
             return field();
-        if (keyword == "METADATA") {
-            // Information lines up to an empty line.
-            in.line();
-            while (in.remaining() > 0 && !in.line().isEmpty()) {
-            }
-            return true;
-        }
         *reason =
             QStringLiteral("unknown keyword \"%1\"").arg(QString::fromLatin1(keyword.left(40)));
         return false;
@@ -455,6 +464,7 @@ private:
             std::vector<double> values;
             if (tuples > in.remaining() || !in.values(tuples * components, type, values, reason))
                 return false;
+            in.skipMetadata();
             array.values.assign(values.begin(), values.end());
             if (!inCellData && tuples == pointCount)
                 arrays.push_back(std::move(array));

@@ -148,12 +148,16 @@ void TestSeries::chosenPairHoldsForEveryStep()
     QTemporaryDir dir;
     const QString file = dir.filePath("flow.nc");
     QVERIFY(writeUnnamedPair(file, 4));
-    // The user takes the dialog's first two candidates, a and b.
+    // The rules find no pair, so nothing is chosen: the user picks a and b.
     QTimer answer;
     connect(&answer, &QTimer::timeout, this, [] {
         for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<VariableChoiceDialog*>(widget))
+            if (auto* dialog = qobject_cast<VariableChoiceDialog*>(widget)) {
+                const QList<QComboBox*> boxes = dialog->findChildren<QComboBox*>();
+                boxes.at(0)->setCurrentText("a");
+                boxes.at(1)->setCurrentText("b");
                 dialog->accept();
+            }
     });
     answer.start(20);
     Main window;

@@ -73,14 +73,21 @@ inline QByteArray tecplot(const Grid& g, bool block, const QByteArray& variables
     return out;
 }
 
-// kind: STRUCTURED_POINTS, RECTILINEAR_GRID or STRUCTURED_GRID.
-inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
+// kind: STRUCTURED_POINTS, RECTILINEAR_GRID or STRUCTURED_GRID. vtk9: as VTK 9
+// writes it (version 5.1, a METADATA block after every array, blank lines
+// between sections); yFast: the structured grid's points with y fastest, as
+// PIV software writes them (DIMENSIONS rows columns 1).
+inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary, bool vtk9 = false,
+                            bool yFast = false)
 {
-    QByteArray out = "# vtk DataFile Version 3.0\ntest\n" +
+    const QByteArray dims = yFast ? QByteArray::number(g.ny()) + ' ' + QByteArray::number(g.nx())
+                                  : QByteArray::number(g.nx()) + ' ' + QByteArray::number(g.ny());
+    QByteArray out = "# vtk DataFile Version " + QByteArray(vtk9 ? "5.1" : "3.0") + "\ntest\n" +
                      QByteArray(binary ? "BINARY\n" : "ASCII\n") + "DATASET " + kind +
-                     "\nDIMENSIONS " + QByteArray::number(g.nx()) + ' ' +
-                     QByteArray::number(g.ny()) + " 1\n";
-    auto values = [&](const std::function<double(int)>& f, int count) {
+                     "\nDIMENSIONS " + dims + " 1\n";
+    // Point n of the file is grid point k.
+    auto point = [&](int n) { return yFast ? (n % g.ny()) * g.nx() + n / g.ny() : n; };
+    auto values = [&](const std::function<double(int)>& f, int count, const QByteArray& metadata) {
         for (int k = 0; k < count; ++k) {
             char raw[4];
             qToBigEndian<float>(float(f(k)), raw);
@@ -90,24 +97,31 @@ inline QByteArray vtkLegacy(const Grid& g, const QByteArray& kind, bool binary)
                 out += number(f(k)) + ' ';
         }
         out += '\n';
+        if (vtk9)
+            out += "METADATA\n" + metadata + "INFORMATION 2\n" +
+                   "NAME L2_NORM_RANGE LOCATION vtkDataArray\nDATA 2 0 4.5 \n"
+                   "NAME L2_NORM_FINITE_RANGE LOCATION vtkDataArray\nDATA 2 0 4.5 \n\n";
     };
     if (kind == "STRUCTURED_POINTS") {
         out += "ORIGIN 0 -1 0\nSPACING 0.5 1 1\n";
     } else if (kind == "RECTILINEAR_GRID") {
         out += "X_COORDINATES " + QByteArray::number(g.nx()) + " float\n";
-        values([&](int k) { return g.xs[size_t(k)]; }, g.nx());
+        values([&](int k) { return g.xs[size_t(k)]; }, g.nx(), "");
         out += "Y_COORDINATES " + QByteArray::number(g.ny()) + " float\n";
-        values([&](int k) { return g.ys[size_t(k)]; }, g.ny());
+        values([&](int k) { return g.ys[size_t(k)]; }, g.ny(), "");
         out += "Z_COORDINATES 1 float\n";
-        values([](int) { return 0.0; }, 1);
+        values([](int) { return 0.0; }, 1, "");
     } else {
         out += "POINTS " + QByteArray::number(g.points()) + " float\n";
-        values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(k % 3, k / 3); }, 3 * g.points());
+        values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(k % 3, point(k / 3)); },
+               3 * g.points(), "COMPONENT_NAMES\nX\nY\nZ\n");
     }
-    out += "POINT_DATA " + QByteArray::number(g.points()) + "\nVECTORS velocity float\n";
-    values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, k / 3); }, 3 * g.points());
+    out += (vtk9 ? "\n" : "") + QByteArray("POINT_DATA ") + QByteArray::number(g.points()) +
+           "\nVECTORS velocity float\n";
+    values([&](int k) { return k % 3 == 2 ? 0.0 : g.value(2 + k % 3, point(k / 3)); },
+           3 * g.points(), "COMPONENT_NAMES\nu%20(m/s)\nv\nw\n");
     out += "FIELD extra 1\np 1 " + QByteArray::number(g.points()) + " float\n";
-    values([&](int k) { return g.value(4, k); }, g.points());
+    values([&](int k) { return g.value(4, point(k)); }, g.points(), "");
     return out;
 }
 

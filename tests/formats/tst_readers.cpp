@@ -27,15 +27,17 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 const float nan = std::numeric_limits<float>::quiet_NaN();
 
-// The native pair of a grid; `masked` point holds NaN in every field.
-bool writeReference(const QString& name, const Grid& g, int masked)
+// The native pair of a grid; `masked` point holds NaN in every field, the
+// `rejected` point's vector only.
+bool writeReference(const QString& name, const Grid& g, int masked, int rejected = -1)
 {
     FlowFiles::Grid grid{
         QList<float>(g.xs.cbegin(), g.xs.cend()), QList<float>(g.ys.cbegin(), g.ys.cend()), {}, {}};
     QList<float> s;
     for (int k = 0; k < g.points(); ++k) {
         const float m = k == masked ? nan : 1.0f; // NaN spreads, 1 keeps the value exactly
-        grid.vectors.append(Vector3(m * float(g.value(2, k)), m * float(g.value(3, k)), 0));
+        const float r = k == rejected ? nan : m;
+        grid.vectors.append(Vector3(r * float(g.value(2, k)), r * float(g.value(3, k)), 0));
         s.append(m * float(g.value(4, k)));
     }
     grid.scalars = {s};
@@ -246,6 +248,8 @@ void TestReaders::initTestCase()
     QVERIFY(folder.isValid());
     QVERIFY(writeReference(folder.filePath("grid"), Grid(), -1));
     QVERIFY(writeReference(folder.filePath("masked"), Grid(), 5));
+    QVERIFY(writeReference(folder.filePath("piv"), Grid(), 5, 0));
+    QVERIFY(writeReference(folder.filePath("rejected"), Grid(), -1, 1));
     QVERIFY(writeReference(folder.filePath("uniform"), FormatWriters::uniformGrid(), -1));
     QVERIFY(writeReference(folder.filePath("square"), FormatWriters::uniformGrid(600, 600), -1));
 }
@@ -337,6 +341,15 @@ void TestReaders::columnText_data()
     row("missing point",
         edited(FormatWriters::columnText(g, "x y u v p\n", ' '), "0.5 0 1.5 -0.75 11\n", ""),
         "masked", "p; ; ");
+    // A PIV chart export: free text, units, CRLF, y fastest, the vector type
+    // (0 = rejected) in the last column.
+    QByteArray chart = "FlowLab 6.2, 2024-03-05 12:00:00\r\nFrame 1, a.tif, b.tif, 0.5 mm/px, "
+                       "0.01 s\r\nx [m],y [m],u [m/s],v [m/s],Vector type [-]\r\n";
+    const QList<QByteArray> lines = FormatWriters::columnText(g, "", ',').split('\n');
+    for (int n = 0; n < g.points(); ++n)
+        chart += lines[(n % g.ny()) * g.nx() + n / g.ny()] + "\r\n";
+    row("PIV chart: preamble, CRLF, y fastest, NaN, vector type",
+        edited(chart, "0.5,0,1.5,-0.75,11", "0.5,0,NaN,NaN,NaN"), "piv", "Vector type [-]; m; m/s");
     row("coordinates within tolerance", edited(blank, "1.5 -1 ", "1.5000000001 -1 "), "grid",
         "; ; ");
 
@@ -353,10 +366,12 @@ void TestReaders::columnText_data()
     row("scattered points", "0 0 1 1 1\n1 1.1 1 1 1\n2.2 2 1 1 1\n3 3.3 1 1 1\n4.1 4 1 1 1\n", "",
         "do not form a rectilinear grid");
     row("three columns", "0 0 1\n1 0 1\n", "", "3 columns");
+    row("binary file of no known format", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "",
+        "not a format Velmora reads: a binary file");
     row("header does not match", "x y u v\n0 0 1 1 1\n", "",
         "the header names 4 columns, the rows hold 5");
     row("two velocity candidates", "x y u v vx\n0 0 1 1 1\n", "", "more than one column");
-    row("no numbers", "x y u v\n", "", "no rows of numbers");
+    row("no numbers", "text\nx y u v\n", "", "no rows of numbers after line 2, \"x y u v\"");
     row("time step of a file without time", blank, "",
         "time step 1 does not exist; the file holds 1", ",,0,1");
     row("unknown column option", FormatWriters::columnText(g, "x y u v p\n", ' '), "",
@@ -380,6 +395,8 @@ void TestReaders::tecplot_data()
         FormatWriters::tecplot(g, true, "VARIABLES = \"X\"\n\"Y\"\n\"U\"\n\"V\"\n\"T\""), "grid",
         "T; ; ");
     row("bare names", FormatWriters::tecplot(g, false, "variables = x y vx vy p"), "grid", "p; ; ");
+    row("isNaN flags rejected vectors",
+        FormatWriters::tecplot(g, false, "VARIABLES = x y u v isNaN"), "rejected", "isNaN; ; ");
     row("two zones", point + "ZONE I=2, J=2\n0 0 0 0 0\n", "", "more than one zone");
     row("3-D zone", edited(point, "J=3,", "J=3, K=2,"), "", "K = 2 planes");
     row("huge counts", edited(point, "I=4, J=3", "I=4000000000, J=4000000000"), "",
@@ -438,6 +455,12 @@ void TestReaders::vtkLegacy_data()
         row(("structured grid" + mode).constData(),
             FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", binary), "grid", "p; ; ");
     }
+    row("VTK 9 structured points binary, METADATA",
+        FormatWriters::vtkLegacy(uniform, "STRUCTURED_POINTS", true, true), "uniform", "p; ; ");
+    row("VTK 9 rectilinear grid ascii, METADATA",
+        FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", false, true), "grid", "p; ; ");
+    row("structured grid with y fastest",
+        FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false, true, true), "grid", "p; ; ");
     row("3-D", edited(ascii, "DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2"), "",
         "a 3-D grid of 4 x 3 x 2 points");
     row("curvilinear structured grid",
@@ -519,6 +542,8 @@ void TestReaders::convertRoundTrip_data()
     QTest::addColumn<QByteArray>("recipe");
     QTest::newRow("NetCDF packed with fill values") << QByteArray("packed_fill");
     QTest::newRow("NetCDF latitude descending") << QByteArray("descending_lat");
+    // HDF5 would print its misses on standard error for every NetCDF-4 file.
+    QTest::newRow("NetCDF-4 quietly") << QByteArray("netcdf4");
 }
 
 void TestReaders::convertRoundTrip()
@@ -530,7 +555,8 @@ void TestReaders::convertRoundTrip()
     QProcess convert;
     convert.start(QStringLiteral(VELMORA_CONVERT_PROGRAM), {path, out});
     QVERIFY(convert.waitForFinished(60000));
-    QVERIFY2(convert.exitCode() == 0, convert.readAllStandardError().constData());
+    const QByteArray errors = convert.readAllStandardError();
+    QVERIFY2(convert.exitCode() == 0 && !errors.contains("HDF5"), errors.constData());
     const std::unique_ptr<FlowData> original(FlowData::fromFile(path));
     const std::unique_ptr<FlowData> converted(FlowData::fromFile(out));
     QVERIFY(original && converted);
