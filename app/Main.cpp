@@ -5,6 +5,7 @@
 #include "app/TimeBar.h"
 #include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
+#include "data/DerivedFieldCache.h"
 #include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/FlowSeries.h"
@@ -98,8 +99,18 @@ void Main::showStep(std::unique_ptr<FlowData> data)
     // Every layer has switched when setFlowDataStep returns.
     ui->viewPort->setFlowDataStep(data.get());
     emit flowDataStepped(data.get());
+    replaceFlowData(data.release());
+}
+
+void Main::replaceFlowData(FlowData* data)
+{
+    derivedCache.reset();
     delete flowData;
-    flowData = data.release();
+    flowData = data;
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data))
+        derivedCache = std::make_unique<DerivedFieldCache>(*grid);
+    for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
+        colorCoding->setDerivedFieldCache(derivedCache.get());
 }
 
 Main::~Main()
@@ -107,6 +118,7 @@ Main::~Main()
     // The layers and their background workers read the data set until they
     // are gone, so the view port goes first; the time bar stops its loads.
     delete ui->centralwidget;
+    derivedCache.reset();
     delete flowData;
     delete ui;
 }
@@ -202,8 +214,7 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
         return false;
     }
     emit flowDataLoaded(loaded);
-    delete flowData;
-    flowData = loaded;
+    replaceFlowData(loaded);
     // The later steps need the variables and level this one was read with.
     // The series numbers a file's inner steps from 0, so the data set in
     // hand is its chosen step only when that is step 0.
@@ -236,7 +247,17 @@ void Main::showValuesAt(bool inside, const QPointF& unitPosition)
     const FlowProbe::Reading reading =
         inside ? FlowProbe::read(*grid, unitPosition.x(), unitPosition.y())
                : FlowProbe::read(*grid, -1.0, -1.0);
-    statusBar()->showMessage(FlowProbe::describe(*grid, reading));
+    QString text = FlowProbe::describe(*grid, reading);
+    // Only the derived sets already computed: a read-out never starts one.
+    QList<const ScalarSet*> derived;
+    for (int k = 0; derivedCache && k < DerivedField::kindCount; ++k)
+        if (const ScalarSet* set = derivedCache->find(DerivedField::Kind(k)))
+            derived << set;
+    if (!derived.isEmpty())
+        text += QStringLiteral(", ") + FlowProbe::describeSets(*grid, derived,
+                                                               inside ? unitPosition.x() : -1.0,
+                                                               unitPosition.y());
+    statusBar()->showMessage(text);
 }
 
 void Main::saveImage()

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class DerivedFieldCache;
 class FlowData;
 class QDragEnterEvent;
 class QDropEvent;
@@ -23,7 +24,10 @@ class MainWindow;
 // The program's main window: the view port in the centre, the layer panels in
 // the "Properties" dock, "Load Flow Data" and "Save Image" in the File menu.
 // Owns the data set on show; a replaced one is deleted only after the view
-// port and every layer have switched to its successor.
+// port and every layer have switched to its successor. Its derived fields live
+// in a cache kept beside it (not inside: the data set never changes once
+// handed out), deleted just before it and handed to the colour-coding layers
+// after they have switched.
 class Main : public QMainWindow
 {
     Q_OBJECT
@@ -83,6 +87,9 @@ private:
     // The time bar's step receiver: takes over the next step of the series
     // as the data set on show.
     void showStep(std::unique_ptr<FlowData> data);
+    // Deletes the cache and data set on show, takes `data` over (the layers
+    // have switched to it) and hands its new cache out.
+    void replaceFlowData(FlowData* data);
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;
@@ -91,6 +98,7 @@ private:
     QString dataPath;
     QString imagePath;
     FlowData* flowData = nullptr;
+    std::unique_ptr<DerivedFieldCache> derivedCache;
     // What the status bar says about the loaded data set between read-outs.
     QString loadedMessage;
     static constexpr int failureMessageMs = 8000;

@@ -1,5 +1,7 @@
 #include "data/FlowDataWorkerScalar.h"
 
+#include "data/RectangularFlowData.h"
+
 FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* newReceiver)
     : FlowDataWorker<float>(newReceiver)
 {
@@ -16,6 +18,14 @@ void FlowDataWorkerScalar::setScalarIndex(int index)
     if (scalarIndex != index)
         discardResult();
     scalarIndex = index;
+}
+
+void FlowDataWorkerScalar::setExtraSet(const ScalarSet* set)
+{
+    QMutexLocker locker(&mutex);
+    if (extraSet != set)
+        discardResult();
+    extraSet = set;
 }
 
 void FlowDataWorkerScalar::setFlowData(FlowData* data, int index)
@@ -42,7 +52,13 @@ void FlowDataWorkerScalar::startIfIdle()
 void FlowDataWorkerScalar::run()
 {
     QMutexLocker locker(&mutex);
-    if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    if (extraSet) {
+        if (float* raster = grid ? allocateRaster("FlowDataWorkerScalar/run") : nullptr) {
+            grid->calcValues(*extraSet, width, height, raster);
+            publish(raster);
+        }
+    } else if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {
         if (float* raster = allocateRaster("FlowDataWorkerScalar/run")) {
             flowData->calcScalar(scalarIndex, width, height, raster);
             publish(raster);

@@ -21,6 +21,10 @@ public:
     ~FlowDataWorkerScalar() override;
 
     void setScalarIndex(int index);
+    // A set over the data set's grid that is not in its scalar list (a
+    // derived field), resampled in place of the scalar index while given;
+    // null returns to the index. It must outlive the data set's use here.
+    void setExtraSet(const ScalarSet* set);
     // Sets the data set and the scalar index as one pair.
     void setFlowData(FlowData* data, int index);
     using FlowDataWorker<float>::setFlowData;
@@ -32,5 +36,6 @@ protected:
 
 private:
     int scalarIndex = 0;
+    const ScalarSet* extraSet = nullptr;
     bool pending = false;
 };

@@ -139,3 +139,25 @@ QString FlowProbe::describe(const RectangularFlowData& data, const Reading& read
     text += QStringLiteral("   ") + values.join(QStringLiteral(", "));
     return text;
 }
+
+QString FlowProbe::describeSets(const RectangularFlowData& data,
+                                const QList<const ScalarSet*>& sets, double unitX, double unitY)
+{
+    const int columns = data.resolutionXValue();
+    const int rows = data.resolutionYValue();
+    const bool inside = columns >= 2 && rows >= 2 && data.xCoordinates().size() == columns &&
+                        data.yCoordinates().size() == rows && unitX >= 0.0 && unitX <= 1.0 &&
+                        unitY >= 0.0 && unitY <= 1.0;
+    QStringList values;
+    for (const ScalarSet* set : sets) {
+        double value = notANumber;
+        if (inside && set->values.size() == qint64(columns) * rows) {
+            const AxisCell cx = locate(data.xCoordinates().get(), columns, unitX);
+            const AxisCell cy = locate(data.yCoordinates().get(), rows, unitY);
+            const float* v = set->values.get();
+            value = interpolate(cx, cy, columns, [&](int k) { return v[k]; });
+        }
+        values << withUnit(set->name, set->unit) + QStringLiteral(" = ") + number(value);
+    }
+    return values.join(QStringLiteral(", "));
+}

@@ -4,6 +4,7 @@
 #include <QString>
 
 class RectangularFlowData;
+struct ScalarSet;
 
 // Reads a data set at one position in physical units: the grid's own values,
 // bilinearly interpolated within the cell around the position, with the
@@ -32,4 +33,9 @@ public:
     // One status-bar line: position, velocity, speed and every scalar set,
     // with names and units where the file has them; "—" for what is not a number.
     static QString describe(const RectangularFlowData& data, const Reading& reading);
+
+    // "name [unit] = value" of each set over the grid (derived fields, in
+    // their own units, not normalised), comma-separated; "—" outside.
+    static QString describeSets(const RectangularFlowData& data,
+                                const QList<const ScalarSet*>& sets, double unitX, double unitY);
 };

@@ -163,9 +163,17 @@ bool RectangularFlowData::buildLookupTable(int n, const float* coords, SharedArr
 
 void RectangularFlowData::calcScalar(int index, int width, int height, float* out) const
 {
-    if (index < 0 || index >= scalars.size() || !tablesFit() ||
-        scalars[index].values.size() != vectors.size() || !out) {
+    if (index < 0 || index >= scalars.size()) {
         qDebug() << "!!!RectangularFlowData/calcScalar: no scalar set" << index << "!!!";
+        return;
+    }
+    calcValues(scalars[index], width, height, out);
+}
+
+void RectangularFlowData::calcValues(const ScalarSet& set, int width, int height, float* out) const
+{
+    if (!tablesFit() || set.values.size() != vectors.size() || !out) {
+        qDebug() << "!!!RectangularFlowData/calcValues: the set does not fit the grid!!!";
         return;
     }
     if (width <= 0 || height <= 0)
@@ -181,7 +189,7 @@ void RectangularFlowData::calcScalar(int index, int width, int height, float* ou
         return;
     }
 
-    const float* values = scalars[index].values.get();
+    const float* values = set.values.get();
     const int* colCell = columns.cell.get();
     const float* colWeight = columns.weight.get();
     const int* rowCell = rows.cell.get();

@@ -13,6 +13,9 @@ public:
     ~RectangularFlowData() override;
 
     void calcScalar(int index, int width, int height, float* out) const override;
+    // The same for a set over this grid that is not in the scalar list (a
+    // derived field); its values stay in their own units.
+    void calcValues(const ScalarSet& set, int width, int height, float* out) const;
     void calcVector(int width, int height, Vector3* out) const override;
     Vector3 vectorAt(double x, double y) const override;
     void copyFrom(const FlowData& other) override;

@@ -1,9 +1,12 @@
 #include "layers/LayerColorCoding.h"
 
 #include "app/shell/PaintContext.h"
+#include "data/DerivedFieldCache.h"
+#include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
 #include "data/ProfileTimer.h"
+#include "data/RectangularFlowData.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunctionWidget.h"
 #include "ui_ColorCodingLayer.h"
@@ -85,9 +88,10 @@ void LayerColorCoding::setFlowData(FlowData* flowData)
     if (flowData) {
         // Every data set starts with its first entry, which the refilled
         // selector shows; without a selector an index that still fits stays.
-        const int last = flowData->scalarSetCount() - 1;
+        const int last = fieldCount(flowData) - 1;
         scalarIndex = fieldSelector ? 0 : qBound(0, scalarIndex, qMax(last, 0));
     }
+    forgetDerivedCache();
     worker.setFlowData(flowData, scalarIndex);
     refillFieldSelector();
     resetPicture();
@@ -96,13 +100,69 @@ void LayerColorCoding::setFlowData(FlowData* flowData)
 
 void LayerColorCoding::setFlowDataStep(FlowData* flowData)
 {
-    if (!flowData || scalarIndex >= flowData->scalarSetCount()) {
+    if (!flowData || scalarIndex >= fieldCount(flowData)) {
         setFlowData(flowData);
         return;
     }
     Layer::setFlowData(flowData);
+    forgetDerivedCache();
     worker.setFlowData(flowData, scalarIndex);
+    // A derived field waits for the step's cache.
+    if (derivedKind() < 0)
+        startWorkerIfReady();
+}
+
+void LayerColorCoding::forgetDerivedCache()
+{
+    if (derivedCache)
+        disconnect(derivedCache, nullptr, this, nullptr);
+    derivedCache = nullptr;
+    derivedWaiting = false;
+    // Waits for a resampling of the old cache's set.
+    worker.setExtraSet(nullptr);
+}
+
+void LayerColorCoding::setDerivedFieldCache(DerivedFieldCache* cache)
+{
+    forgetDerivedCache();
+    derivedCache = cache;
+    if (cache)
+        connect(cache, &DerivedFieldCache::computed, this, [this](int kind, bool stored) {
+            if (kind != derivedKind())
+                return;
+            derivedWaiting = false;
+            if (stored)
+                requestDerived();
+        });
+    requestDerived();
+}
+
+int LayerColorCoding::derivedKind() const
+{
+    const int kind = flowData ? scalarIndex - flowData->scalarSetCount() : -1;
+    return kind >= 0 && kind < DerivedField::kindCount ? kind : -1;
+}
+
+void LayerColorCoding::requestDerived()
+{
+    const int kind = derivedKind();
+    if (kind < 0 || !derivedCache)
+        return;
+    const auto which = DerivedField::Kind(kind);
+    derivedWaiting = !derivedCache->request(which);
+    if (derivedWaiting)
+        return; // computed() follows
+    worker.setExtraSet(derivedCache->find(which));
     startWorkerIfReady();
+}
+
+ValueRange LayerColorCoding::stepRange() const
+{
+    const int kind = derivedKind();
+    if (kind < 0)
+        return flowData ? FlowSeries::stepRange(*flowData, scalarIndex) : ValueRange();
+    const ScalarSet* set = derivedCache ? derivedCache->find(DerivedField::Kind(kind)) : nullptr;
+    return set ? ValueRange{double(set->minimum), double(set->maximum)} : ValueRange();
 }
 
 void LayerColorCoding::setColorRange(ColorRange range)
@@ -136,7 +196,7 @@ ValueRange LayerColorCoding::valueRange() const
 {
     if (wholeSeries())
         return seriesRanges[scalarIndex];
-    return flowData ? FlowSeries::stepRange(*flowData, scalarIndex) : ValueRange();
+    return stepRange();
 }
 
 void LayerColorCoding::setSize(const QSize& size)
@@ -156,14 +216,18 @@ void LayerColorCoding::scalarIndexChanged(int index)
 {
     if (index < 0)
         return;
-    if (flowData && index >= flowData->scalarSetCount()) {
+    if (flowData && index >= fieldCount(flowData)) {
         qDebug() << "LayerColorCoding/scalarIndexChanged: !!!index out of range!!!" << index;
         return;
     }
     scalarIndex = index;
+    worker.setExtraSet(nullptr);
     worker.setScalarIndex(index);
     resetPicture();
-    startWorkerIfReady();
+    if (derivedKind() >= 0)
+        requestDerived();
+    else
+        startWorkerIfReady();
 }
 
 void LayerColorCoding::customEvent(QEvent* event)
@@ -179,7 +243,8 @@ void LayerColorCoding::customEvent(QEvent* event)
     rawSize = rasterSize;
     // A raster taken now was sampled from the data set in hand: a change of
     // data set discards the one not yet taken.
-    rawRange = flowData ? FlowSeries::stepRange(*flowData, scalarIndex) : ValueRange();
+    rawRange = stepRange();
+    rawPhysical = derivedKind() >= 0;
     mapColors();
 }
 
@@ -191,16 +256,32 @@ void LayerColorCoding::refillFieldSelector()
     fieldSelector->clear();
     if (!flowData)
         return;
-    const int count = flowData->scalarSetCount();
+    const int count = fieldCount(flowData);
     for (int i = 0; i < count; ++i)
         fieldSelector->addItem(fieldName(flowData, i), i);
     fieldSelector->setCurrentIndex(scalarIndex < count ? scalarIndex : -1);
 }
 
+int LayerColorCoding::fieldCount(const FlowData* flowData)
+{
+    if (!flowData)
+        return 0;
+    const bool grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    return flowData->scalarSetCount() + (grid ? DerivedField::kindCount : 0);
+}
+
 QString LayerColorCoding::fieldName(const FlowData* flowData, int index)
 {
-    if (!flowData || index < 0 || index >= flowData->scalarSetCount())
+    if (!flowData || index < 0 || index >= fieldCount(flowData))
         return QString();
+    if (index >= flowData->scalarSetCount()) {
+        const auto kind = DerivedField::Kind(index - flowData->scalarSetCount());
+        const DerivedFieldGrid grid =
+            DerivedFieldGrid::fromFlowData(*static_cast<const RectangularFlowData*>(flowData));
+        const QString unit = DerivedField::unit(kind, grid.velocityUnit, grid.lengthUnit);
+        const QString name = DerivedField::name(kind);
+        return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QLatin1Char(']');
+    }
     const ScalarSet& set = flowData->scalarSets().at(index);
     const bool speed = index == flowData->scalarSetCount() - 1;
     QString name = set.name;
@@ -258,7 +339,11 @@ void LayerColorCoding::mapColors()
     // series v becomes (v * (max - min) + min - seriesMin) / seriesSpan.
     float scale = 1.0f;
     float offset = 0.0f;
-    if (wholeSeries()) {
+    if (rawPhysical) {
+        const double span = rawRange.maximum - rawRange.minimum;
+        scale = span > 0.0 ? float(1.0 / span) : 0.0f;
+        offset = span > 0.0 ? float(-rawRange.minimum / span) : 0.0f;
+    } else if (wholeSeries()) {
         const ValueRange all = seriesRanges[scalarIndex];
         const double span = all.maximum - all.minimum;
         scale = span > 0.0 ? float((rawRange.maximum - rawRange.minimum) / span) : 0.0f;

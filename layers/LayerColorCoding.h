@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/shell/Layer.h"
+#include "data/DerivedField.h"
 #include "data/FlowDataWorkerScalar.h"
 #include "data/ValueRange.h"
 #include "render/ColorCodingRenderer.h"
@@ -13,6 +14,7 @@
 namespace Ui {
 class ColorCodingLayer;
 }
+class DerivedFieldCache;
 class QComboBox;
 
 // One scalar field of the data set, or the velocity magnitude, as a dense
@@ -25,6 +27,14 @@ class QComboBox;
 // was computed for and is coloured at that size, so after a zoom the old
 // picture is shown stretched to the new layer size until the new raster
 // arrives. A data-set or field change clears the picture at once.
+//
+// After the scalar list the selector offers the derived fields (entry
+// scalarSetCount() + DerivedField::Kind). Their sets live in the cache the
+// owner of the data set keeps beside it and hands over with
+// setDerivedFieldCache after every setFlowData or setFlowDataStep; the layer
+// forgets the cache when the data set changes, so the owner may delete it
+// (first, then the data set) once every layer has switched. A chosen derived
+// field is asked for in the background and resampled when it arrives.
 class LayerColorCoding : public Layer
 {
     Q_OBJECT
@@ -42,7 +52,7 @@ public:
     };
 
     // scalarIndex: entry of the data set's scalar list; the last entry is
-    // the velocity magnitude.
+    // the velocity magnitude, the derived fields follow it.
     LayerColorCoding(int scalarIndex, bool visible);
     ~LayerColorCoding() override;
 
@@ -52,8 +62,9 @@ public:
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
     Kind kind() const override { return Kind::ColorCoding; }
-    // True while the worker resamples for this layer.
-    bool isRendering() const override { return worker.isRunning(); }
+    // True while the worker resamples for this layer, or the derived set it
+    // asked for is on its way.
+    bool isRendering() const override { return worker.isRunning() || derivedWaiting; }
 
     // The picture as last coloured: premultiplied ARGB of the size of the
     // raster it was coloured from; null before the first raster and after a
@@ -69,9 +80,13 @@ public:
     QString fieldName() const { return fieldName(flowData, scalarIndex); }
 
     // Entry `index` of the data set's scalar list as the user sees it: the
-    // file's name of the set with its unit, else "Scalar k", and "Velocity"
-    // for the last entry, the speed.
+    // file's name of the set with its unit, else "Scalar k".
+    // "Velocity" for the last entry, the speed; then the derived fields with
+    // their units.
     static QString fieldName(const FlowData* flowData, int index);
+    // The entries the selector offers for `flowData`: its scalar list, then
+    // the derived fields.
+    static int fieldCount(const FlowData* flowData);
 
 public slots:
     void setFlowData(FlowData* flowData) override;
@@ -90,6 +105,8 @@ public slots:
     // FlowSeries::seriesRanges); empty when there is no series, which asks
     // for them again (seriesRangesWanted) while the whole series is chosen.
     void setSeriesRanges(const QList<ValueRange>& ranges);
+    // The derived sets of the data set in hand (null: none).
+    void setDerivedFieldCache(DerivedFieldCache* cache);
 
 signals:
     // The whole-series range was chosen and the layer has no series ranges.
@@ -105,6 +122,11 @@ private:
     void startWorkerIfReady();
     void mapColors();
     bool wholeSeries() const;
+    // The derived field chosen, or -1 for an entry of the scalar list.
+    int derivedKind() const;
+    void requestDerived();
+    void forgetDerivedCache();
+    ValueRange stepRange() const;
 
     bool resampleDeferred = false; // asked for while hidden
     Ui::ColorCodingLayer* form = nullptr;
@@ -122,4 +144,8 @@ private:
     ColorRange rangeChoice = PerStep;
     QList<ValueRange> seriesRanges;
     QPointer<QComboBox> rangeSelector;
+    QPointer<DerivedFieldCache> derivedCache;
+    // rawData holds a derived field in its own units, not normalised.
+    bool rawPhysical = false;
+    bool derivedWaiting = false;
 };

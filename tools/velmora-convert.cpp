@@ -4,16 +4,26 @@
 // The pair holds the values as the file holds them (packing applied, missing
 // values as NaN, descending axes turned round), so that it loads to the same
 // arrays as IN. Names and units have no place in the pair and are dropped.
+// --derive KEYS (comma-separated DerivedField keys) appends those derived
+// fields, in the order given and in physical units, as scalar sets after the
+// file's own; a native pair is then written anew from its own floats.
 // Exit status 0 on success, 1 when IN does not load or OUT cannot be
 // written, 2 on a wrong command line.
 
+#include "data/DerivedField.h"
+#include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
+#include "data/RectangularFlowData.h"
 #include "formats/FlowFileReader.h"
+#include "formats/NativePairFormat.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
 
 #include <QFile>
+#include <QtEndian>
+
+#include <memory>
 
 namespace {
 
@@ -36,6 +46,74 @@ bool copyNative(const QString& input, const QString& output, QString* problem)
     return true;
 }
 
+// The floats of a native file from byte `from` on, `count` of them.
+bool readFloats(const QString& fileName, qint64 from, qint64 count, QList<float>* out)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        return false;
+    const QByteArray bytes = file.read(count * 4);
+    if (bytes.size() != count * 4)
+        return false;
+    out->resize(count);
+    for (qint64 k = 0; k < count; ++k)
+        (*out)[k] = qFromLittleEndian<float>(bytes.constData() + 4 * k);
+    return true;
+}
+
+// A native pair with derived sets appended: its own floats in file order
+// (the writer keeps positions and values in the order given), then the sets,
+// which come out of the loaded data set in that order too.
+bool writeNativeWithDerived(const QString& input, const QString& output,
+                            const QList<DerivedField::Kind>& kinds, QString* problem)
+{
+    const QString from = FlowData::dataName(input);
+    QString dataFile = from + QStringLiteral(".dat");
+    if (!QFile::exists(dataFile))
+        dataFile = from + QStringLiteral(".00000.dat");
+    const std::unique_ptr<FlowData> loaded(
+        FlowData::fromFiles(from + QStringLiteral(".gri"), dataFile, problem));
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(loaded.get());
+    QFile geometry(from + QStringLiteral(".gri"));
+    NativePairFormat::Header header;
+    if (!grid || !geometry.open(QIODevice::ReadOnly) ||
+        !NativePairFormat::parseHeader(geometry.read(NativePairFormat::headerSize), header)) {
+        if (problem->isEmpty())
+            *problem = input + QStringLiteral(": does not load");
+        return false;
+    }
+    const qint64 points = header.points();
+    const qint64 perPoint = header.recordFloats();
+    QList<float> xyz;
+    QList<float> records;
+    if (!readFloats(geometry.fileName(), NativePairFormat::headerSize, 3 * points, &xyz) ||
+        !readFloats(dataFile, 0, perPoint * points, &records)) {
+        *problem = input + QStringLiteral(": the pair cannot be read again");
+        return false;
+    }
+    QList<Vector3> positions;
+    QList<Vector3> vectors;
+    for (qint64 k = 0; k < points; ++k) {
+        positions.append(Vector3(xyz[3 * k], xyz[3 * k + 1], xyz[3 * k + 2]));
+        const float* r = records.constData() + k * perPoint;
+        vectors.append(Vector3(r[0], r[1], r[2]));
+    }
+    FlowDataWriter writer;
+    if (!writer.setPositions(header.resolutionX, header.resolutionY, positions, problem))
+        return false;
+    writer.setVectors(vectors);
+    for (int s = 0; s < header.scalarSetCount; ++s) {
+        QList<float> values(points);
+        for (qint64 k = 0; k < points; ++k)
+            values[k] = records[k * perPoint + 3 + s];
+        writer.addScalarSet(values);
+    }
+    for (const ScalarSet& set : DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), kinds))
+        writer.addScalarSet(QList<float>(set.values.get(), set.values.get() + set.values.size()));
+    writer.setTimeInformation(header.timeSteps, header.timeDifference);
+    return writer.write(output, problem);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -46,10 +124,17 @@ int main(int argc, char** argv)
         QStringLiteral("Writes a flow data set of any format Velmora opens as a native .gri/.dat "
                        "pair."));
     LoadOptionArguments::add(parser, true);
+    const QCommandLineOption deriveOption(
+        QStringLiteral("derive"),
+        QStringLiteral("appends derived fields as scalar sets, in this order (any of %1)")
+            .arg(DerivedField::keyList()),
+        QStringLiteral("KEYS"));
+    parser.addOption(deriveOption);
     parser.addPositionalArgument(QStringLiteral("in"), QStringLiteral("the file to convert"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the pair to write (.gri)"));
     const QString usage = QStringLiteral(
-        "usage: velmora-convert IN OUT.gri [--u VAR] [--v VAR] [--level K] [--step T]\n");
+        "usage: velmora-convert IN OUT.gri [--derive KEYS] [--u VAR] [--v VAR] [--level K] "
+        "[--step T]\n");
     if (const std::optional<int> done = tool.parse(usage))
         return *done;
     LoadOptions options;
@@ -59,8 +144,26 @@ int main(int argc, char** argv)
         return tool.usageError(problem, usage);
     const QString input = parser.positionalArguments().at(0);
     const QString output = FlowData::dataName(parser.positionalArguments().at(1));
+    QList<DerivedField::Kind> kinds;
+    if (parser.isSet(deriveOption)) {
+        for (const QString& key : parser.value(deriveOption).split(QLatin1Char(','))) {
+            DerivedField::Kind kind;
+            if (!DerivedField::fromKey(key.trimmed(), &kind))
+                return tool.usageError(QStringLiteral("--derive: unknown field \"%1\" (one of %2)")
+                                           .arg(key, DerivedField::keyList()),
+                                       usage);
+            kinds.append(kind);
+        }
+    }
 
     tool.quietDebug();
+    if (FlowFileReader::isNativePair(input) && !kinds.isEmpty()) {
+        if (!writeNativeWithDerived(input, output, kinds, &problem)) {
+            tool.report(problem);
+            return 1;
+        }
+        return 0;
+    }
     if (FlowFileReader::isNativePair(input)) {
         if (!copyNative(input, output, &problem)) {
             tool.report(problem);
@@ -87,16 +190,37 @@ int main(int argc, char** argv)
         return 1;
     }
     QList<Vector3> vectors;
+    QList<QList<float>> derived;
     vectors.reserve(qsizetype(record.u.size()));
     for (size_t k = 0; k < record.u.size(); ++k)
         vectors.append(Vector3(record.u[k], record.v[k], 0.0f));
     std::vector<float>().swap(record.u);
     std::vector<float>().swap(record.v);
     writer.setVectors(vectors);
+    if (!kinds.isEmpty()) {
+        // The record's arrays, x fastest, as they are written.
+        DerivedFieldGrid grid;
+        grid.x = record.x;
+        grid.y = record.y;
+        grid.u = &vectors.constData()->x;
+        grid.v = &vectors.constData()->y;
+        grid.stride = std::ptrdiff_t(sizeof(Vector3) / sizeof(float));
+        const QString length = record.lengthUnit;
+        grid.metric =
+            DerivedFieldGrid::isLongitudeUnit(length) || DerivedFieldGrid::isLatitudeUnit(length)
+                ? DerivedFieldGrid::Sphere
+                : DerivedFieldGrid::Plane;
+        grid.lengthUnit = grid.metric == DerivedFieldGrid::Sphere ? QStringLiteral("m") : length;
+        grid.velocityUnit = record.velocityUnit;
+        for (const ScalarSet& set : DerivedField::compute(grid, kinds))
+            derived.append(QList<float>(set.values.get(), set.values.get() + set.values.size()));
+    }
     for (FlowRecord::Field& field : record.scalars) {
         writer.addScalarSet(QList<float>(field.values.begin(), field.values.end()));
         std::vector<float>().swap(field.values);
     }
+    for (const QList<float>& values : derived)
+        writer.addScalarSet(values);
     writer.setTimeInformation(record.timeSteps, record.timeDifference);
     if (!writer.write(output, &reason)) {
         tool.report(output + QStringLiteral(": ") + reason);

@@ -4,11 +4,15 @@
 // Loads FILE as the program does (any format it reads) and prints the
 // resolution, aspect, scalar sets with their names and units, the units,
 // time information and the coordinate and value ranges as read from the
-// files. Exit status 0 on success, 1 when the
+// files, then every derived field's name, unit and range (computed here).
+// Exit status 0 on success, 1 when the
 // data set does not load (the reason goes to standard error), 2 on a wrong
 // command line.
 
+#include "data/DerivedField.h"
+#include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
+#include "data/RectangularFlowData.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
 
@@ -100,5 +104,23 @@ int main(int argc, char** argv)
         out << "\n";
     }
     out << "masked points:     " << nonFiniteCount(scalars.last()) << " (velocity not finite)\n";
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data.get())) {
+        QList<DerivedField::Kind> kinds;
+        for (int k = 0; k < DerivedField::kindCount; ++k)
+            kinds.append(DerivedField::Kind(k));
+        const QList<ScalarSet> derived =
+            DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), kinds);
+        for (int k = 0; k < derived.size(); ++k) {
+            const ScalarSet& set = derived[k];
+            out << "derived " << QStringLiteral("%1").arg(DerivedField::key(kinds[k]) + ":", -19);
+            if (set.values.isEmpty())
+                out << "not computed (out of memory)";
+            else
+                out << set.minimum << " to " << set.maximum;
+            out << "  (" << set.name
+                << (set.unit.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(set.unit))
+                << ")\n";
+        }
+    }
     return 0;
 }

@@ -18,12 +18,16 @@
 // Missing or unreadable steps are reported and left out (exit status 1).
 // --range series spreads every colour coding over the extremes of its field
 // across all steps of the series, so frames of separate runs agree.
+// --field NAME shows NAME in the visible colour coding: a scalar set as the
+// panel lists it, with or without its unit, or a derived field by name or key.
 
 #include "app/LayerStack.h"
 #include "app/shell/Layer.h"
 #include "app/ViewPort.h"
+#include "data/DerivedFieldCache.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
+#include "data/RectangularFlowData.h"
 #include "layers/LayerColorCoding.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -56,6 +60,7 @@ struct RenderSettings
     LoadOptions loadOptions;
     bool frames = false;
     QString framesText;
+    QString field; // empty: the layer's own
     // Step numbers of the file numbering, inclusive.
     int firstFrame = 0;
     int lastFrame = 0;
@@ -118,6 +123,21 @@ QString frameName(const QString& output, int number)
     return stem + QLatin1Char('.') + digits + QLatin1Char('.') + info.suffix();
 }
 
+// The colour-coding entry `name` means for `data`, or -1.
+int fieldIndex(const FlowData* data, const QString& name)
+{
+    DerivedField::Kind kind;
+    if (data && DerivedField::fromKey(name, &kind))
+        return data->scalarSetCount() + int(kind);
+    for (int i = 0; i < LayerColorCoding::fieldCount(data); ++i) {
+        const QString listed = LayerColorCoding::fieldName(data, i);
+        if (name.compare(listed, Qt::CaseInsensitive) == 0 ||
+            name.compare(listed.section(QStringLiteral(" ["), 0, 0), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 bool writePicture(const QImage& picture, const QString& output)
 {
     const bool png =
@@ -172,6 +192,13 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
                        "extremes over all steps)."),
         QStringLiteral("step|series"), QStringLiteral("step"));
     parser.addOption(rangeOption);
+    const QCommandLineOption fieldOption(
+        QStringLiteral("field"),
+        QStringLiteral("the field of the visible colour coding: a scalar set's name or a derived "
+                       "field (%1).")
+            .arg(DerivedField::keyList()),
+        QStringLiteral("NAME"));
+    parser.addOption(fieldOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -182,6 +209,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
             QStringLiteral("usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
                            "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                            "[--flip-vertically] [--frames A:B|all] [--range step|series] "
+                           "[--field NAME] "
                            "[--u VAR] [--v VAR] [--level K] [--step T]\n"));
     settings.input = positional.at(0);
     settings.output = positional.at(1);
@@ -235,6 +263,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
     settings.seriesRange = range == QLatin1String("series");
     settings.legend = parser.isSet(legendOption);
     settings.flipped = parser.isSet(flipOption);
+    settings.field = parser.value(fieldOption);
     return std::nullopt;
 }
 
@@ -306,12 +335,29 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
 
 // One picture of `data` into `fileName`; false after reporting why not.
 bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
-                   const QString& fileName)
+                   const QString& fileName, const QString& field)
 {
     // A full switch, not a step: each frame is what a single render of its
     // step gives.
     viewPort.setFlowData(data);
-    if (!viewPort.layerStack().finishRendering(120000)) {
+    // Kept beside the data set, let go of before it goes.
+    std::unique_ptr<DerivedFieldCache> cache;
+    LayerColorCoding* colorCoding = viewPort.layerStack().topmostVisibleColorCoding();
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(data);
+    if (!field.isEmpty() && colorCoding && grid) {
+        const int index = fieldIndex(data, field);
+        if (index < 0) {
+            tool.report(QStringLiteral("--field: no field \"%1\" in the data set").arg(field));
+            return false;
+        }
+        cache = std::make_unique<DerivedFieldCache>(*grid);
+        colorCoding->setDerivedFieldCache(cache.get());
+        colorCoding->scalarIndexChanged(index);
+    }
+    const bool finished = viewPort.layerStack().finishRendering(120000);
+    if (colorCoding)
+        colorCoding->setDerivedFieldCache(nullptr);
+    if (!finished) {
         tool.report(QStringLiteral("the layers did not finish rendering in time"));
         return false;
     }
@@ -336,8 +382,9 @@ int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings&
             status = 1;
             continue;
         }
-        const bool written = renderPicture(tool, viewPort, step.get(),
-                                           frameName(settings.output, input.series->stepNumber(k)));
+        const bool written =
+            renderPicture(tool, viewPort, step.get(),
+                          frameName(settings.output, input.series->stepNumber(k)), settings.field);
         // The layers let go of the step before it is deleted.
         viewPort.setFlowData(nullptr);
         if (!written)
@@ -363,6 +410,8 @@ int main(int argc, char** argv)
     QWidget panels;
     configure(viewPort, panels, settings, input.ranges);
     if (!settings.frames)
-        return renderPicture(tool, viewPort, input.flowData.get(), settings.output) ? 0 : 1;
+        return renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings.field)
+                   ? 0
+                   : 1;
     return renderFrames(tool, viewPort, settings, input);
 }

@@ -49,6 +49,26 @@ void TestVelmoraInfo::reports()
     for (const char* line : {"resolution:        3 x 2 (6 points)", "speed range:       0 to 5",
                              "scalar[1] range:   -7 to 0"})
         QVERIFY2(lines.contains(line), qPrintable(lines.join('\n')));
+
+    // --derive appends the sets after the file's own, in the order given.
+    const QString derived = dir.filePath(QStringLiteral("derived"));
+    QCOMPARE(QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM),
+                               {name + QStringLiteral(".gri"), derived, QStringLiteral("--derive"),
+                                QStringLiteral("divergence,vorticity")}),
+             0);
+    info.start(QStringLiteral(VELMORA_INFO_PROGRAM), {derived});
+    QVERIFY(info.waitForFinished(30000));
+    const QStringList again = QString::fromUtf8(info.readAllStandardOutput()).split('\n');
+    for (const char* kind : {"divergence", "vorticity"}) {
+        const QString line = lines.filter(QStringLiteral("derived %1:").arg(kind)).value(0);
+        const QString range =
+            line.section(QLatin1Char(':'), 1).section(QStringLiteral("  ("), 0, 0);
+        const int at = kind[0] == 'd' ? 2 : 3;
+        QVERIFY2(
+            !range.trimmed().isEmpty() &&
+                again.contains(QStringLiteral("scalar[%1] range:   ").arg(at) + range.trimmed()),
+            qPrintable(line + '\n' + again.join('\n')));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraInfo)

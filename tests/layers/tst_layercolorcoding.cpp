@@ -1,5 +1,8 @@
 #include "app/shell/PaintContext.h"
+#include "data/DerivedFieldCache.h"
+#include "data/RectangularFlowData.h"
 #include "layers/LayerColorCoding.h"
+#include "render/ColorCodingRenderer.h"
 #include "tests/common/FakeFlowData.h"
 #include "transfer/ColorTable.h"
 
@@ -7,6 +10,7 @@
 #include <QPainter>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -99,6 +103,38 @@ void TestLayerColorCoding::fieldSelectorEntries()
         QCOMPARE(request.index, 0);
     fixture.layer.setFlowData(nullptr);
     QCOMPARE(fixture.selector->count(), 0);
+
+    // After the velocity the derived fields, coloured from the cache's set
+    // resampled and spread over its own extremes.
+    QTemporaryDir dir;
+    FlowFiles::Grid grid;
+    grid.xs = {0, 1, 3, 4};
+    grid.ys = {0, 2, 3};
+    for (float y : grid.ys)
+        for (float x : grid.xs)
+            grid.vectors.append({-y * y, x * y, 0});
+    QVERIFY(grid.write(dir.filePath(QStringLiteral("f"))));
+    std::unique_ptr<FlowData> loaded(FlowData::fromFile(dir.filePath(QStringLiteral("f"))));
+    auto* rect = dynamic_cast<RectangularFlowData*>(loaded.get());
+    QVERIFY(rect);
+    DerivedFieldCache cache(*rect);
+    fixture.layer.setFlowData(rect);
+    fixture.layer.setDerivedFieldCache(&cache);
+    const int vorticity = rect->scalarSetCount() + DerivedField::Vorticity;
+    QCOMPARE(fixture.selector->itemText(vorticity), DerivedField::name(DerivedField::Vorticity));
+    fixture.selector->setCurrentIndex(vorticity);
+    QVERIFY(QTest::qWaitFor([&] { return !fixture.layer.currentImage().isNull(); }, waitMs));
+    const ScalarSet* set = cache.find(DerivedField::Vorticity);
+    QVERIFY(set && set->maximum > set->minimum);
+    std::vector<float> raster(8 * 4);
+    rect->calcValues(*set, 8, 4, raster.data());
+    const float span = set->maximum - set->minimum;
+    QCOMPARE(fixture.layer.currentImage(),
+             ColorCodingRenderer::render(raster.data(), QSize(8, 4),
+                                         redToBlue.colorTable(LayerColorCoding::colorTableSize),
+                                         1.0f / span, -set->minimum / span));
+    QCOMPARE(fixture.layer.valueRange().maximum, double(set->maximum));
+    fixture.layer.setFlowData(nullptr);
 }
 
 // A new field clears the picture until its raster arrives; a new transfer
