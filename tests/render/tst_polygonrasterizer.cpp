@@ -10,8 +10,6 @@
 
 namespace {
 
-const QSize canvasSize(64, 48);
-
 // A shape as the arrow and streamline drawing hands it over: a filled polygon,
 // or a segment (the first two points) stroked with a square cap.
 struct Shape
@@ -19,6 +17,7 @@ struct Shape
     QPolygonF points;
     double strokeWidth = 0.0; // 0: filled
     QColor color;
+    int height = 48; // of the 64 pixels wide picture
 };
 
 } // namespace
@@ -27,14 +26,13 @@ Q_DECLARE_METATYPE(Shape)
 
 namespace {
 
-QImage canvas(QColor background)
+QImage canvas(QColor background, int height)
 {
-    QImage image(canvasSize, QImage::Format_ARGB32_Premultiplied);
+    QImage image(64, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(background);
     // A second colour under the right half, so blending meets two backgrounds.
     QPainter painter(&image);
-    painter.fillRect(QRect(canvasSize.width() / 2, 0, canvasSize.width() / 2, canvasSize.height()),
-                     QColor(20, 160, 90, 200));
+    painter.fillRect(QRect(32, 0, 32, height), QColor(20, 160, 90, 200));
     return image;
 }
 
@@ -52,7 +50,7 @@ QImage painted(const Shape& shape, QColor background)
         outline = QPolygonF(
             {a - along + beside, b + along + beside, b + along - beside, a - along - beside});
     }
-    QImage image = canvas(background);
+    QImage image = canvas(background, shape.height);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -65,7 +63,7 @@ QImage painted(const Shape& shape, QColor background)
 // line algorithm of its own antialiasing.
 QImage stroked(const Shape& shape, QColor background)
 {
-    QImage image = canvas(background);
+    QImage image = canvas(background, shape.height);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(shape.color, shape.strokeWidth, Qt::SolidLine, Qt::SquareCap));
@@ -104,11 +102,11 @@ qint64 ink(const QImage& image)
 
 QImage rasterized(const Shape& shape, QColor background, int bands)
 {
-    QImage image = canvas(background);
+    QImage image = canvas(background, shape.height);
     const QRgb color = qPremultiply(shape.color.rgba());
     for (int band = 0; band < bands; ++band) {
-        PolygonRasterizer rasterizer(image, canvasSize.height() * band / bands,
-                                     canvasSize.height() * (band + 1) / bands);
+        PolygonRasterizer rasterizer(image, shape.height * band / bands,
+                                     shape.height * (band + 1) / bands);
         if (shape.strokeWidth > 0.0)
             rasterizer.strokeSegment(shape.points[0], shape.points[1], shape.strokeWidth, color);
         else
@@ -163,6 +161,10 @@ void TestPolygonRasterizer::matchesPainter_data()
     // Even-odd: the pentagon in the middle stays empty.
     QTest::newRow("self-crossing star")
         << Shape{QPolygonF({{32, 2}, {44, 40}, {12, 16}, {52, 16}, {20, 40}}), 0, red} << grey;
+    // Taller than a strip of the rasterizer's rows, so it is drawn in several.
+    QTest::newRow("tall, 10 x 200")
+        << Shape{QPolygonF({{20.3, 0.4}, {30.3, 0.4}, {30.3, 200.4}, {20.3, 200.4}}), 0, red, 201}
+        << grey;
     QTest::newRow("outside") << Shape{QPolygonF({{-9, -9}, {-1, -9}, {-5, -2}}), 0, red} << grey;
     QTest::newRow("segment, diagonal, 1 wide")
         << Shape{QPolygonF({{5.2, 40.1}, {50.7, 3.3}}), 1.0, red} << grey;
