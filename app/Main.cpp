@@ -85,7 +85,7 @@ void Main::setupTimeBar()
     outer->insertLayout(at, column, stretch);
     seriesBar->addKeysTo(ui->viewPort);
     seriesBar->setStepReceiver(
-        [this](std::unique_ptr<FlowData> data) { showStep(std::move(data)); });
+        [this](std::unique_ptr<FlowData> newData) { showStep(std::move(newData)); });
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings()) {
         connect(seriesBar, &TimeBar::seriesRangesFound, colorCoding,
                 &LayerColorCoding::setSeriesRanges);
@@ -94,20 +94,20 @@ void Main::setupTimeBar()
     }
 }
 
-void Main::showStep(std::unique_ptr<FlowData> data)
+void Main::showStep(std::unique_ptr<FlowData> newData)
 {
     // Every layer has switched when setFlowDataStep returns.
-    ui->viewPort->setFlowDataStep(data.get());
-    emit flowDataStepped(data.get());
-    replaceFlowData(data.release());
+    ui->viewPort->setFlowDataStep(newData.get());
+    emit flowDataStepped(newData.get());
+    replaceFlowData(newData.release());
 }
 
-void Main::replaceFlowData(FlowData* data)
+void Main::replaceFlowData(FlowData* newData)
 {
     derivedCache.reset();
     delete flowData;
-    flowData = data;
-    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data))
+    flowData = newData;
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(newData))
         derivedCache = std::make_unique<DerivedFieldCache>(*grid);
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
         colorCoding->setDerivedFieldCache(derivedCache.get());

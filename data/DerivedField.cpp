@@ -118,35 +118,35 @@ Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double*
     };
     switch (kind) {
     case DerivedField::Vorticity:
-        each([](double, double b, double c, double) { return c - b; });
+        each([](double, double uy, double vx, double) { return vx - uy; });
         break;
     case DerivedField::Divergence:
-        each([](double a, double, double, double d) { return a + d; });
+        each([](double ux, double, double, double vy) { return ux + vy; });
         break;
     case DerivedField::QCriterion: // (|W|^2 - |S|^2) / 2
-        each([](double a, double b, double c, double d) {
-            const double shear = b + c;
-            const double rotation = c - b;
-            return 0.5 * (0.5 * rotation * rotation - (a * a + d * d + 0.5 * shear * shear));
+        each([](double ux, double uy, double vx, double vy) {
+            const double shear = uy + vx;
+            const double rotation = vx - uy;
+            return 0.5 * (0.5 * rotation * rotation - (ux * ux + vy * vy + 0.5 * shear * shear));
         });
         break;
     case DerivedField::SwirlingStrength: // J's eigenvalues are tr/2 +- sqrt(disc)
-        each([](double a, double b, double c, double d) {
-            const double disc = 0.25 * (a - d) * (a - d) + b * c;
+        each([](double ux, double uy, double vx, double vy) {
+            const double disc = 0.25 * (ux - vy) * (ux - vy) + uy * vx;
             return disc < 0.0 ? std::sqrt(-disc) : disc * 0.0;
         });
         break;
     case DerivedField::StrainRate: // sqrt(2 S:S)
-        each([](double a, double b, double c, double d) {
-            const double shear = b + c;
-            return std::sqrt(2.0 * (a * a + d * d) + shear * shear);
+        each([](double ux, double uy, double vx, double vy) {
+            const double shear = uy + vx;
+            return std::sqrt(2.0 * (ux * ux + vy * vy) + shear * shear);
         });
         break;
     case DerivedField::ShearStrainRate:
-        each([](double, double b, double c, double) { return b + c; });
+        each([](double, double uy, double vx, double) { return uy + vx; });
         break;
     case DerivedField::NormalStrainRate:
-        each([](double a, double, double, double d) { return a - d; });
+        each([](double ux, double, double, double vy) { return ux - vy; });
         break;
     }
     Extremes<float> range;
@@ -432,12 +432,12 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
             // J: a, b, c, d = du/dx, du/dy, dv/dx, dv/dy. The metric factors
             // belong to the row, or with y fastest to the point.
             if (!yFastest) {
-                const double across = acrossFactor[size_t(s)];
+                const double rowAcross = acrossFactor[size_t(s)];
                 const double turn = turnFactor[size_t(s)];
                 for (size_t f = 0; f < n; ++f) {
-                    ja[f] = scale * (across * duFast[f] - turn * double(v[f]));
+                    ja[f] = scale * (rowAcross * duFast[f] - turn * double(v[f]));
                     jb[f] = scale * upFactor * duSlow[f];
-                    jc[f] = scale * (across * dvFast[f] + turn * double(u[f]));
+                    jc[f] = scale * (rowAcross * dvFast[f] + turn * double(u[f]));
                     jd[f] = scale * upFactor * dvSlow[f];
                 }
             } else {

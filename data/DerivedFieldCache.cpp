@@ -3,8 +3,8 @@
 #include "data/DerivedFieldGrid.h"
 #include "data/RectangularFlowData.h"
 
-DerivedFieldCache::DerivedFieldCache(const RectangularFlowData& data, QObject* parent)
-    : QObject(parent), data(data)
+DerivedFieldCache::DerivedFieldCache(const RectangularFlowData& newData, QObject* parent)
+    : QObject(parent), data(newData)
 {
     // One set at a time: each computation already takes every core.
     pool.setMaxThreadCount(1);

@@ -13,7 +13,8 @@
 class NetCdfClassicHeader
 {
 public:
-    NetCdfClassicHeader(const QByteArray& bytes, qint64 fileSize) : data(bytes), fileSize(fileSize)
+    NetCdfClassicHeader(const QByteArray& bytes, qint64 newFileSize)
+        : data(bytes), fileSize(newFileSize)
     {
     }
 

@@ -521,8 +521,8 @@ bool eastwardVelocity(const QString& standard)
 class Reading
 {
 public:
-    Reading(const LoadOptions& options, FlowRecord& record, QString* reason)
-        : options(options), record(record), reason(reason)
+    Reading(const LoadOptions& newOptions, FlowRecord& newRecord, QString* newReason)
+        : options(newOptions), record(newRecord), reason(newReason)
     {
     }
 

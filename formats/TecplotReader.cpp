@@ -16,7 +16,7 @@ namespace {
 class Scanner
 {
 public:
-    Scanner(const char* begin, const char* end) : p(begin), end(end) {}
+    Scanner(const char* begin, const char* newEnd) : p(begin), end(newEnd) {}
 
     void skipSeparators()
     {
@@ -136,8 +136,9 @@ bool startsWithKeyword(const QByteArray& bytes)
 class Parse
 {
 public:
-    Parse(const QByteArray& text, QString* reason)
-        : text(text), scan(text.constData(), text.constData() + text.size()), reason(reason)
+    Parse(const QByteArray& newText, QString* newReason)
+        : text(newText), scan(newText.constData(), newText.constData() + newText.size()),
+          reason(newReason)
     {
     }
 

@@ -176,7 +176,7 @@ private:
 class Parse
 {
 public:
-    Parse(const QByteArray& bytes, QString* reason) : in(bytes), reason(reason) {}
+    Parse(const QByteArray& bytes, QString* newReason) : in(bytes), reason(newReason) {}
 
     bool preamble()
     {

@@ -488,7 +488,7 @@ bool parseTriple(const QString& text, double values[3])
 class Parse
 {
 public:
-    explicit Parse(QString* reason) : reason(reason) {}
+    explicit Parse(QString* newReason) : reason(newReason) {}
 
     // The appended block is not XML: the parser sees the document up to its
     // start tag, closed by hand.

@@ -21,10 +21,10 @@
 
 #include <cmath>
 
-LayerColorCoding::LayerColorCoding(int scalarIndex, bool visible)
-    : Layer(visible), worker(this), scalarIndex(scalarIndex)
+LayerColorCoding::LayerColorCoding(int newScalarIndex, bool newVisible)
+    : Layer(newVisible), worker(this), scalarIndex(newScalarIndex)
 {
-    worker.setScalarIndex(scalarIndex);
+    worker.setScalarIndex(newScalarIndex);
 }
 
 LayerColorCoding::~LayerColorCoding()
@@ -82,31 +82,31 @@ void LayerColorCoding::draw(PaintContext& context)
     context.painter->drawImage(context.target, image, source);
 }
 
-void LayerColorCoding::setFlowData(FlowData* flowData)
+void LayerColorCoding::setFlowData(FlowData* newFlowData)
 {
-    Layer::setFlowData(flowData);
-    if (flowData) {
+    Layer::setFlowData(newFlowData);
+    if (newFlowData) {
         // Every data set starts with its first entry, which the refilled
         // selector shows; without a selector an index that still fits stays.
-        const int last = fieldCount(flowData) - 1;
+        const int last = fieldCount(newFlowData) - 1;
         scalarIndex = fieldSelector ? 0 : qBound(0, scalarIndex, qMax(last, 0));
     }
     forgetDerivedCache();
-    worker.setFlowData(flowData, scalarIndex);
+    worker.setFlowData(newFlowData, scalarIndex);
     refillFieldSelector();
     resetPicture();
     startWorkerIfReady();
 }
 
-void LayerColorCoding::setFlowDataStep(FlowData* flowData)
+void LayerColorCoding::setFlowDataStep(FlowData* newFlowData)
 {
-    if (!flowData || scalarIndex >= fieldCount(flowData)) {
-        setFlowData(flowData);
+    if (!newFlowData || scalarIndex >= fieldCount(newFlowData)) {
+        setFlowData(newFlowData);
         return;
     }
-    Layer::setFlowData(flowData);
+    Layer::setFlowData(newFlowData);
     forgetDerivedCache();
-    worker.setFlowData(flowData, scalarIndex);
+    worker.setFlowData(newFlowData, scalarIndex);
     // A derived field waits for the step's cache.
     if (derivedKind() < 0)
         startWorkerIfReady();
@@ -199,16 +199,16 @@ ValueRange LayerColorCoding::valueRange() const
     return stepRange();
 }
 
-void LayerColorCoding::setSize(const QSize& size)
+void LayerColorCoding::setSize(const QSize& newSize)
 {
-    Layer::setSize(size);
-    worker.setRasterSize(size.width(), size.height());
+    Layer::setSize(newSize);
+    worker.setRasterSize(newSize.width(), newSize.height());
     startWorkerIfReady();
 }
 
-void LayerColorCoding::setTransferFunction(const TransferFunction& function)
+void LayerColorCoding::setTransferFunction(const TransferFunction& newFunction)
 {
-    this->function = function;
+    function = newFunction;
     mapColors();
 }
 
