@@ -3,12 +3,12 @@
 #include "data/DerivedField.h"
 #include "data/ScalarSet.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QThreadPool>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 class RectangularFlowData;
 
@@ -69,12 +69,16 @@ private:
     };
 
     const RectangularFlowData& data;
-    mutable QMutex mutex;
-    QWaitCondition finished;
+    mutable std::mutex mutex;
+    std::condition_variable finished;
     State state[DerivedField::kindCount] = {};
     // Started by request() and not yet done, so a second request adds no job.
     bool queued[DerivedField::kindCount] = {};
     std::unique_ptr<ScalarSet> sets[DerivedField::kindCount];
+    // Jobs request() started and not yet past their signal.
+    std::mutex jobsMutex;
+    std::condition_variable jobsDone;
+    int jobsRunning = 0;
     // Declared last: destroyed (and waited for) before the sets it fills.
     QThreadPool pool;
 };
