@@ -178,10 +178,11 @@ bool FlowSeries::findNumberedFiles(const QString& fileName)
         return false;
     steps.clear();
     for (const auto& [number, name] : found) {
-        if (name == info.fileName() || number == chosenNumber)
+        if (number == chosenNumber)
             chosen = int(steps.size());
         Step step;
         step.number = int(number);
+        // Of two names for one number (f_1, f_01) the chosen one is that step.
         step.dataFile = directory.filePath(number == chosenNumber ? info.fileName() : name);
         steps.push_back(step);
     }

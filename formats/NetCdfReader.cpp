@@ -727,30 +727,39 @@ public:
 
 private:
     // Components from two files must lie on one grid, not only on one of the
-    // same size: the coordinate values of both files agree.
+    // same size, and at the same times: the coordinate values of both agree
+    // (uwnd of one year and vwnd of the next would make a wind of neither).
     bool sameAxes()
     {
-        for (const bool alongX : {true, false}) {
+        const std::pair<int, int> pairs[3] = {
+            {layout.x, vLayout.x}, {layout.y, vLayout.y}, {layout.t, vLayout.t}};
+        for (const auto& [uDim, vDim] : pairs) {
+            if (uDim < 0 || vDim < 0)
+                continue;
             std::vector<double> uAxis;
             std::vector<double> vAxis;
             QString unit;
-            const int uDim = alongX ? layout.x : layout.y;
-            const int vDim = alongX ? vLayout.x : vLayout.y;
             readAxis(uSource(), uDim, uAxis, &unit);
             readAxis(vSource(), vDim, vAxis, &unit);
+            const QString files =
+                QStringLiteral("%1 and %2 lie on different grids: %3")
+                    .arg(QFileInfo(uSource().path).fileName(), QFileInfo(vSource().path).fileName(),
+                         uSource().dimensionName(uDim));
+            if (uAxis.size() != vAxis.size()) {
+                *reason = files + QStringLiteral(" has %1 values in one, %2 in the other")
+                                      .arg(uAxis.size())
+                                      .arg(vAxis.size());
+                return false;
+            }
             double span = 0.0;
             for (size_t k = 0; k < uAxis.size(); ++k)
                 span = std::max(span, std::abs(uAxis[k] - uAxis.front()));
-            for (size_t k = 0; k < uAxis.size() && k < vAxis.size(); ++k) {
+            for (size_t k = 0; k < uAxis.size(); ++k) {
                 if (!(std::abs(uAxis[k] - vAxis[k]) <= 1e-6 * span)) {
-                    *reason = QStringLiteral("%1 and %2 lie on different grids: %3 is %4 at "
-                                             "index %5 in one, %6 in the other")
-                                  .arg(QFileInfo(uSource().path).fileName(),
-                                       QFileInfo(vSource().path).fileName(),
-                                       uSource().dimensionName(uDim))
-                                  .arg(uAxis[k])
-                                  .arg(k)
-                                  .arg(vAxis[k]);
+                    *reason = files + QStringLiteral(" is %1 at index %2 in one, %3 in the other")
+                                          .arg(uAxis[k])
+                                          .arg(k)
+                                          .arg(vAxis[k]);
                     return false;
                 }
             }
