@@ -248,12 +248,11 @@ void TestSeries::choiceCandidates()
     offer.candidateGrids = grids;
     VariableChoiceDialog dialog(offer);
     QComboBox* uBox = dialog.findChildren<QComboBox*>().at(0);
-    QComboBox* vBox = dialog.findChildren<QComboBox*>().at(1);
     uBox->setCurrentText(u);
     emit uBox->activated(uBox->currentIndex());
     QStringList items;
-    for (int k = 0; k < vBox->count(); ++k)
-        items << vBox->itemText(k);
+    for (int k = 0; k < dialog.findChildren<QComboBox*>().at(1)->count(); ++k)
+        items << dialog.findChildren<QComboBox*>().at(1)->itemText(k);
     QCOMPARE(items, vItems);
 }
 

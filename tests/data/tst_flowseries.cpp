@@ -80,17 +80,14 @@ bool writeFiles(const QString& name, const QString& tokens)
         else if (kind == QLatin1Char('v'))
             ok = FlowFiles::writeBytes(name + QStringLiteral("_%1.vtk").arg(k), vtkStep(k));
         else if (kind == QLatin1Char('p')) {
-            QByteArray pvd =
-                "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\">\n<Collection>\n";
+            QByteArray pvd = "<VTKFile type=\"Collection\"><Collection>\n";
             for (const QString& entry : token.mid(1).split(QLatin1Char(',')))
-                pvd += "<DataSet timestep=\"" + QByteArray::number(entry.toInt() * 0.5) +
-                       "\" part=\"0\" file=\"flow_" + entry.toLatin1() +
-                       ".vtk\"/>\n"
-                       "<DataSet timestep=\"" +
-                       QByteArray::number(entry.toInt() * 0.5) +
-                       "\" part=\"1\" file=\"none.vtk\"/>\n";
-            ok = FlowFiles::writeBytes(name + QStringLiteral(".pvd"),
-                                       pvd + "</Collection>\n</VTKFile>\n");
+                pvd += QStringLiteral("<DataSet timestep=\"%1\" part=\"0\" file=\"flow_%2.vtk\"/>"
+                                      "<DataSet timestep=\"%1\" part=\"1\" file=\"none\"/>\n")
+                           .arg(entry.toInt() * 0.5)
+                           .arg(entry)
+                           .toLatin1();
+            ok = FlowFiles::writeBytes(name + ".pvd", pvd + "</Collection></VTKFile>\n");
         } else if (kind == QLatin1Char('c'))
             ok = FlowFiles::writeBytes(numbered(name, k, ".dat"), QByteArray(20, '\0'));
         if (!ok)
