@@ -23,7 +23,7 @@ const int otherFileRole = Qt::UserRole + 1;
 VariableChoiceDialog::VariableChoiceDialog(const ReadFailure& offer, QWidget* parent,
                                            FileAsker newAskFile)
     : QDialog(parent), explanation(new QLabel(offer.reason, this)), levelBox(new QSpinBox(this)),
-      askFile(std::move(newAskFile))
+      askFile(std::move(newAskFile)), otherFiles(offer.readsOtherFiles)
 {
     if (!askFile)
         askFile = [this] {
@@ -93,8 +93,10 @@ void VariableChoiceDialog::fill(Source& source, const Source& other)
         if (wanted.isEmpty() || own.isEmpty() || own == wanted)
             source.box->addItem(name);
     }
-    source.box->addItem(tr("another file…"));
-    source.box->setItemData(source.box->count() - 1, true, otherFileRole);
+    if (otherFiles) {
+        source.box->addItem(tr("another file…"));
+        source.box->setItemData(source.box->count() - 1, true, otherFileRole);
+    }
     source.box->setCurrentIndex(kept.isEmpty() ? -1 : source.box->findText(kept));
 }
 

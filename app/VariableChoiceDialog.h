@@ -16,7 +16,8 @@ class QSpinBox;
 // Asks which variables of a file are the velocity components (and which
 // level to show) when the readers' rules find no pair or more than one.
 //
-// Each component's list ends with "another file…", which asks for a file on
+// Where the file's reader takes components from other files (NetCDF), each
+// component's list ends with "another file…", which asks for a file on
 // the same grid and then lists that file's variables for the component (the
 // choice becomes "FILE:VAR", which the readers take). Where the candidates
 // lie on different horizontal grids, a component's list holds only those on
@@ -65,4 +66,6 @@ private:
     QSpinBox* levelBox;
     QPushButton* okButton = nullptr;
     FileAsker askFile;
+    // Whether the file's reader takes a component from another file.
+    bool otherFiles;
 };

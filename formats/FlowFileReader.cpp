@@ -88,6 +88,7 @@ bool FlowFileReader::read(const QString& fileName, const LoadOptions& options, F
         failure->reason = reason;
         failure->candidates = record.candidates;
         failure->candidateGrids = record.candidateGrids;
+        failure->readsOtherFiles = record.readsOtherFiles;
         failure->suggestedPair = record.suggestedPair;
         failure->levels = record.levels;
         failure->needsChoice = record.needsChoice;

@@ -44,6 +44,8 @@ struct FlowRecord
     // The horizontal grid of each candidate ("144 x 73"), where the file's
     // variables may lie on different grids; empty when they all share one.
     QStringList candidateGrids;
+    // True when the reader takes a component from another file ("FILE:VAR").
+    bool readsOtherFiles = false;
     // The rules' best pair among several (u, then v); empty when they found none.
     QStringList suggestedPair;
     int levels = 1;

@@ -549,6 +549,7 @@ public:
                    nc_inq_att(file.id, variable.id, "flag_values", &type, &length) != NC_NOERR &&
                    !file.text(variable.id, "units").startsWith(QLatin1String("degree"));
         };
+        record.readsOtherFiles = true;
         QStringList described;
         for (const Variable& variable : file.variables) {
             if (variable.dims.size() >= 2 && numeric(variable.type)) {

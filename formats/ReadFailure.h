@@ -13,6 +13,8 @@ struct ReadFailure
     QStringList candidates;
     // The horizontal grid of each candidate, or empty (FlowRecord::candidateGrids).
     QStringList candidateGrids;
+    // True when a component may come from another file (FlowRecord::readsOtherFiles).
+    bool readsOtherFiles = false;
     // The rules' best pair (u, then v), or empty: what the choice starts with.
     QStringList suggestedPair;
     int levels = 1;

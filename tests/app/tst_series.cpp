@@ -235,7 +235,7 @@ void TestSeries::choiceCandidates_data()
     QTest::newRow("u on the bounds' grid")
         << ncep << "lat_bnds" << QStringList{"lat_bnds", "another file…"};
     QTest::newRow("one grid for all (columns)")
-        << QStringList{} << "uwnd" << QStringList{"uwnd", "vwnd", "lat_bnds", "another file…"};
+        << QStringList{} << "uwnd" << QStringList{"uwnd", "vwnd", "lat_bnds"};
 }
 
 void TestSeries::choiceCandidates()
@@ -246,6 +246,7 @@ void TestSeries::choiceCandidates()
     ReadFailure offer;
     offer.candidates = {"uwnd", "vwnd", "lat_bnds"};
     offer.candidateGrids = grids;
+    offer.readsOtherFiles = !grids.isEmpty(); // as NetCDF; column text neither
     VariableChoiceDialog dialog(offer);
     QComboBox* uBox = dialog.findChildren<QComboBox*>().at(0);
     uBox->setCurrentText(u);
