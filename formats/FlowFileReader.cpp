@@ -1,6 +1,7 @@
 #include "formats/FlowFileReader.h"
 
 #include "formats/ColumnTextReader.h"
+#include "formats/MatReader.h"
 #include "formats/NativePairFormat.h"
 #include "formats/NetCdfReader.h"
 #include "formats/TecplotReader.h"
@@ -26,7 +27,8 @@ const std::vector<const FileFormat*>& FlowFileReader::formats()
 {
     static const std::vector<const FileFormat*> table = {
         &NativePairFormat::instance(), &NetCdfReader::instance(),    &ColumnTextReader::instance(),
-        &TecplotReader::instance(),    &VtkLegacyReader::instance(), &VtkXmlReader::instance()};
+        &TecplotReader::instance(),    &VtkLegacyReader::instance(), &VtkXmlReader::instance(),
+        &MatReader::instance()};
     return table;
 }
 
