@@ -530,6 +530,8 @@ bool Reading::readPlain()
     const Entry* u = nullptr;
     const Entry* v = nullptr;
     if (!options.uVariable.isEmpty() || !options.vVariable.isEmpty()) {
+        if (options.uVariable.isEmpty() || options.vVariable.isEmpty())
+            return fail(QStringLiteral("name both velocity components"));
         u = find(options.uVariable);
         v = find(options.vVariable);
         if (!u || !v)

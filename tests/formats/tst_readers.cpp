@@ -251,7 +251,7 @@ bool writeMat(const QString& path, const QByteArray& recipe)
                              2, shape, m.empty() ? nullptr : data, 0);
     };
     mat_t* mat = Mat_CreateVer(path.toLocal8Bit().constData(), nullptr,
-                               recipe == "v73" ? MAT_FT_MAT73 : MAT_FT_MAT5);
+                               recipe.endsWith("73") ? MAT_FT_MAT73 : MAT_FT_MAT5);
     bool ok = mat;
     auto put = [&](matvar_t* variable) {
         ok = ok && variable &&
@@ -654,6 +654,7 @@ void TestReaders::mat_data()
     row("PIV frame 3: only the original stage", "piv", "piv", "typevector; m; m/s", ",,0,2");
     row("PIV stage chosen but empty", "piv", "", "frame 3 of \"u_filtered\" is empty",
         "u_filtered,v_filtered,0,2");
+    row("PIV v7.3", "piv73", "piv", "typevector; m; m/s", ",,0,1");
     row("PIV empty cells only", "piv_empty", "", "frame 1 holds no velocities");
     row("PIV step beyond the frames", "piv", "", "time step 3 does not exist; the file holds 3",
         ",,0,3");
