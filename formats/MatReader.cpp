@@ -173,6 +173,7 @@ struct Entry
     matio_classes type = MAT_C_EMPTY;
     bool complex = false;
     std::vector<size_t> dims;
+    double bytes = 0.0; // its data once read, the contents of cells included
 
     double elements() const
     {
@@ -204,7 +205,7 @@ struct Entry
     }
 };
 
-Entry entryOf(const matvar_t* variable)
+Entry entryOf(const matvar_t* variable, int depth = 0)
 {
     Entry entry;
     entry.name = QString::fromUtf8(variable->name ? variable->name : "");
@@ -212,6 +213,18 @@ Entry entryOf(const matvar_t* variable)
     entry.complex = variable->isComplex;
     for (int d = 0; d < variable->rank && variable->dims; ++d)
         entry.dims.push_back(variable->dims[d]);
+    const double count = entry.elements();
+    entry.bytes = count * double(Mat_SizeOfClass(entry.type)) * (entry.complex ? 2.0 : 1.0);
+    if (entry.type == MAT_C_CELL) {
+        // The cells' sizes are known before their data is read; a cell
+        // inside a few bytes may claim any size, so they count as well.
+        entry.bytes = 8.0 * count;
+        const auto* const* cells = static_cast<matvar_t* const*>(variable->data);
+        const size_t held = cells ? variable->nbytes / sizeof(matvar_t*) : 0;
+        for (size_t k = 0; k < held && double(k) < count && depth < 8; ++k)
+            if (cells[k])
+                entry.bytes += entryOf(cells[k], depth + 1).bytes;
+    }
     return entry;
 }
 
@@ -418,8 +431,10 @@ bool Reading::open()
     } else if (version != 0x0200) {
         return fail(QStringLiteral("MAT-file version 0x%1 is not read").arg(version, 0, 16));
     }
-    // HDF5 datasets may be compressed as well.
-    limit = (compressed || version == 0x0200 ? deflateRatio : 1.0) * double(file.size()) + 4096.0;
+    // MATLAB stores whole numbers of a double array in as little as a byte
+    // each, and HDF5 datasets may be compressed as well.
+    limit =
+        8.0 * (compressed || version == 0x0200 ? deflateRatio : 1.0) * double(file.size()) + 4096.0;
     file.close();
 
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
@@ -441,9 +456,7 @@ bool Reading::open()
 // The whole variable, once its size has been checked against the file.
 const matvar_t* Reading::load(const Entry& entry)
 {
-    const double bytes =
-        entry.elements() * (entry.type == MAT_C_CELL ? 8.0 : double(Mat_SizeOfClass(entry.type)));
-    if (bytes > limit || entry.elements() > double(INT_MAX)) {
+    if (entry.bytes > limit || entry.elements() > double(INT_MAX)) {
         fail(QStringLiteral("%1 is larger than the file can hold").arg(entry.describe()));
         return nullptr;
     }
