@@ -51,6 +51,9 @@ void TestFileFormats::chosenFormat_data()
     row(".plt of numbers", "m.plt", columns, false, "Tecplot ASCII");
     row("keyword only as a prefix", "n.txt", "ZONES x y u v\n", false, "column text");
     row(".dat without .gri", "o.dat", columns, false, "column text");
+    row("MAT-file header in .dat", "p.dat",
+        QByteArray("MATLAB 5.0 MAT-file").leftJustified(124, ' ') + QByteArray("\0\x01IM", 4),
+        false, "MAT-file");
 }
 
 void TestFileFormats::chosenFormat()
@@ -90,13 +93,14 @@ void TestFileFormats::failureOffersCandidates()
 
 void TestFileFormats::dialogFilters()
 {
-    QCOMPARE(FlowFileReader::fileDialogFilters(),
-             QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
-                          "*.vtk *.vti *.vtr)",
-                          "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
-                          "Column text (*.txt *.csv *.tsv *.dat)",
-                          "Tecplot ASCII (*.dat *.plt *.tec)", "VTK legacy (*.vtk)",
-                          "VTK XML image or rectilinear grid (*.vti *.vtr)", "All files (*)"}));
+    QCOMPARE(
+        FlowFileReader::fileDialogFilters(),
+        QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
+                     "*.vtk *.vti *.vtr *.mat)",
+                     "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
+                     "Column text (*.txt *.csv *.tsv *.dat)", "Tecplot ASCII (*.dat *.plt *.tec)",
+                     "VTK legacy (*.vtk)", "VTK XML image or rectilinear grid (*.vti *.vtr)",
+                     "MATLAB (*.mat)", "All files (*)"}));
 }
 
 QTEST_GUILESS_MAIN(TestFileFormats)
