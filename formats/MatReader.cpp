@@ -38,71 +38,173 @@ quint32 word(const QByteArray& bytes, int at, bool bigEndian)
     return bigEndian ? qFromBigEndian<quint32>(p) : qFromLittleEndian<quint32>(p);
 }
 
-// The first `wanted` bytes a zlib stream inflates to.
-QByteArray inflateStart(const QByteArray& packed, int wanted)
+// The bytes of one level 5 variable, read straight from the file or through
+// inflate, for the walk that checks it before matio reads it.
+class ElementStream
 {
-    QByteArray out(wanted, '\0');
+public:
+    ElementStream(QFile& newFile, qint64 newLength, bool newCompressed)
+        : file(newFile), left(newLength), compressed(newCompressed)
+    {
+        if (compressed)
+            ready = inflateInit(&stream) == Z_OK;
+    }
+    ~ElementStream()
+    {
+        if (compressed && ready)
+            inflateEnd(&stream);
+    }
+    ElementStream(const ElementStream&) = delete;
+    ElementStream& operator=(const ElementStream&) = delete;
+
+    // False when the variable's bytes end first or do not inflate.
+    bool read(char* out, qint64 count)
+    {
+        if (!compressed) {
+            if (count > left || file.read(out, count) != count)
+                return false;
+            left -= count;
+            return true;
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out);
+        while (ready && count > 0) {
+            if (stream.avail_in == 0) {
+                const qint64 chunk = qMin<qint64>(left, qint64(sizeof(input)));
+                if (chunk <= 0 || file.read(input, chunk) != chunk)
+                    return false;
+                left -= chunk;
+                stream.next_in = reinterpret_cast<Bytef*>(input);
+                stream.avail_in = uInt(chunk);
+            }
+            const uInt wanted = uInt(qMin<qint64>(count, 1 << 20));
+            stream.avail_out = wanted;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            count -= wanted - stream.avail_out;
+            if (status == Z_STREAM_END && count > 0)
+                return !(finished = true);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return false;
+        }
+        return ready && count == 0;
+    }
+    // True once a compressed variable's stream has ended.
+    bool ended() const { return finished; }
+    bool skip(qint64 count)
+    {
+        if (!compressed) {
+            if (count > left || !file.seek(file.pos() + count))
+                return false;
+            left -= count;
+            return true;
+        }
+        for (; count > 0; count -= qint64(sizeof(scratch)))
+            if (!read(scratch, qMin<qint64>(count, qint64(sizeof(scratch)))))
+                return false;
+        return true;
+    }
+
+private:
+    QFile& file;
+    qint64 left;
+    const bool compressed;
+    bool ready = true;
+    bool finished = false;
     z_stream stream{};
-    if (inflateInit(&stream) != Z_OK)
-        return QByteArray();
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData()));
-    stream.avail_in = uInt(packed.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(wanted);
-    const int status = inflate(&stream, Z_SYNC_FLUSH);
-    const int produced = wanted - int(stream.avail_out);
-    inflateEnd(&stream);
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-        return QByteArray();
-    out.truncate(produced);
-    return out;
+    char input[16384];
+    char scratch[16384];
+};
+
+qint64 padded(qint64 bytes)
+{
+    return (bytes + 7) & ~qint64(7);
 }
 
-// The start of a miMATRIX element (array flags, dimensions) against the
-// `bound` bytes that hold it: every element of a numeric or character array
-// takes at least a byte, every cell at least its tag.
-bool checkMatrix(const QByteArray& m, double bound, bool bigEndian, int index, QString* reason)
+// Walks a miMATRIX element of `bytes` bytes (its tag read) as matio's
+// catalogue will read it: its dimensions, its name and every cell and field
+// inside must fit the bytes that hold them, so that no size matio allocates
+// for is larger than the file can back.
+bool walkMatrix(ElementStream& in, qint64 bytes, bool bigEndian, int depth, QString* why)
 {
-    if (bound == 0.0)
-        return true; // an empty element
+    if (bytes == 0)
+        return true; // an empty cell
+    if (depth > 16)
+        return (*why = QStringLiteral("cells nested more than 16 deep")).isEmpty();
+    char raw[24];
+    auto at = [&](int offset) {
+        const QByteArray bytesRead = QByteArray::fromRawData(raw, 24);
+        return word(bytesRead, offset, bigEndian);
+    };
     auto damaged = [&](const char* what) {
-        *reason = QStringLiteral("variable %1: %2").arg(index).arg(QLatin1String(what));
+        *why = QLatin1String(what);
         return false;
     };
-    if (m.size() < 24 || word(m, 0, bigEndian) != 6 || word(m, 4, bigEndian) != 8)
+    if (bytes < 40 || !in.read(raw, 24))
+        return damaged("its array header is cut short");
+    qint64 used = 24;
+    if (at(0) != MAT_T_UINT32 || at(4) != 8 || at(16) != MAT_T_INT32)
         return damaged("its array flags are damaged");
-    const quint32 type = word(m, 8, bigEndian) & 0xff;
-    const quint32 dimsTag = word(m, 16, bigEndian);
-    const bool small = dimsTag >> 16;
-    const quint32 dimsBytes = small ? dimsTag >> 16 : word(m, 20, bigEndian);
-    const int first = small ? 20 : 24;
-    if (dimsBytes < 8 || dimsBytes % 4 || qint64(first) + dimsBytes > m.size())
+    const quint32 type = at(8) & 0xff;
+    const qint64 dimsBytes = at(20);
+    if (dimsBytes < 8 || dimsBytes % 4 || padded(dimsBytes) > bytes - used - 8 || dimsBytes > 4096)
         return damaged("its dimensions are damaged");
+    std::vector<char> dims(size_t(padded(dimsBytes)));
+    if (!in.read(dims.data(), qint64(dims.size())))
+        return damaged("its dimensions are cut short");
+    used += qint64(dims.size());
     double elements = 1.0;
-    QStringList sizes;
-    for (quint32 d = 0; d < dimsBytes / 4; ++d) {
-        const qint32 length = qint32(word(m, first + int(4 * d), bigEndian));
+    for (qint64 d = 0; d < dimsBytes / 4; ++d) {
+        const QByteArray held = QByteArray::fromRawData(dims.data(), int(dims.size()));
+        const qint32 length = qint32(word(held, int(4 * d), bigEndian));
         if (length < 0)
             return damaged("a dimension is negative");
         elements *= length;
-        sizes.append(QString::number(length));
     }
-    const double perElement = type == MAT_C_CELL ? 8.0
-                              : type >= MAT_C_CHAR && type <= MAT_C_UINT64 && type != MAT_C_SPARSE
-                                  ? 1.0
-                                  : 0.0;
-    if (elements * perElement > bound) {
-        *reason = QStringLiteral("variable %1 claims %2 elements in %3 bytes")
-                      .arg(index)
-                      .arg(sizes.join(QStringLiteral(" x ")))
-                      .arg(qint64(bound));
-        return false;
+    // The name: a small element holds it in its tag.
+    if (!in.read(raw, 8))
+        return damaged("its name is cut short");
+    used += 8;
+    if (!(at(0) >> 16)) {
+        const qint64 nameBytes = at(4);
+        if (padded(nameBytes) > bytes - used || !in.skip(padded(nameBytes)))
+            return damaged("its name runs past its end");
+        used += padded(nameBytes);
     }
-    return true;
+    qint64 parts = 0; // cells, or fields of every element
+    if (type == MAT_C_CELL) {
+        parts = qint64(qMin(elements, 1e15));
+    } else if (type == MAT_C_STRUCT) {
+        if (!in.read(raw, 16))
+            return damaged("its field names are cut short");
+        const bool small = at(0) >> 16;
+        const qint64 nameLength = small ? at(4) : 0;
+        const qint64 namesBytes = small ? at(12) : 0;
+        used += 16;
+        if (!small || nameLength <= 0 || namesBytes % nameLength ||
+            padded(namesBytes) > bytes - used || !in.skip(padded(namesBytes)))
+            return damaged("its field names are damaged");
+        used += padded(namesBytes);
+        parts = qint64(qMin(elements * double(namesBytes / nameLength), 1e15));
+    }
+    const double perElement =
+        type >= MAT_C_CHAR && type <= MAT_C_UINT64 && type != MAT_C_SPARSE ? 1.0 : 0.0;
+    if (8.0 * double(parts) > double(bytes - used) || elements * perElement > double(bytes - used))
+        return damaged("it claims more elements than its bytes hold");
+    for (qint64 p = 0; p < parts; ++p) {
+        if (!in.read(raw, 8))
+            return damaged("a cell is cut short");
+        const qint64 inner = at(4);
+        used += 8;
+        if (at(0) != MAT_T_MATRIX || inner > bytes - used ||
+            !walkMatrix(in, inner, bigEndian, depth + 1, why))
+            return why->isEmpty() ? damaged("a cell runs past its end") : false;
+        used += inner;
+    }
+    // The writers pad a compressed variable's last element, or do not.
+    return in.skip(bytes - used) || in.ended() || damaged("its data is cut short");
 }
 
-// Walks the level 5 variables' tags: each must lie inside the file, and its
-// dimensions must fit the bytes that hold it. Counts the variables.
+// Walks the level 5 variables: each must lie inside the file and pass
+// walkMatrix. Counts the variables.
 bool scanLevel5(QFile& file, bool bigEndian, int* count, bool* compressed, QString* reason)
 {
     const qint64 size = file.size();
@@ -110,18 +212,16 @@ bool scanLevel5(QFile& file, bool bigEndian, int* count, bool* compressed, QStri
     *count = 0;
     while (at + 8 <= size) {
         const int index = ++*count;
-        if (!file.seek(at)) {
-            *reason = QStringLiteral("reading the file failed");
-            return false;
-        }
-        const QByteArray tag = file.read(8);
+        QByteArray tag;
+        if (file.seek(at))
+            tag = file.read(8);
         if (tag.size() < 8) {
             *reason = QStringLiteral("reading the file failed");
             return false;
         }
         quint32 type = word(tag, 0, bigEndian);
         const quint32 bytes = word(tag, 4, bigEndian);
-        if ((type != MAT_T_MATRIX && type != MAT_T_COMPRESSED) || type >> 16) {
+        if (type != MAT_T_MATRIX && type != MAT_T_COMPRESSED) {
             *reason = QStringLiteral("element %1 at byte %2 is not a variable (type %3)")
                           .arg(index)
                           .arg(at)
@@ -137,30 +237,25 @@ bool scanLevel5(QFile& file, bool bigEndian, int* count, bool* compressed, QStri
                           .arg(size - at - 8);
             return false;
         }
-        QByteArray matrix;
-        double bound = bytes;
+        ElementStream in(file, bytes, type == MAT_T_COMPRESSED);
+        qint64 matrixBytes = bytes;
+        QString why;
         if (type == MAT_T_COMPRESSED) {
             *compressed = true;
-            matrix = inflateStart(file.read(qMin<qint64>(bytes, 4096)), 512);
-            if (matrix.size() < 8) {
-                *reason = QStringLiteral("variable %1 does not inflate").arg(index);
-                return false;
-            }
-            type = word(matrix, 0, bigEndian);
-            bound = word(matrix, 4, bigEndian);
-            if (type != MAT_T_MATRIX || bound > deflateRatio * bytes + 64.0) {
-                *reason = QStringLiteral("variable %1: its %2 compressed bytes cannot hold the "
-                                         "matrix they claim")
-                              .arg(index)
-                              .arg(bytes);
-                return false;
-            }
-            matrix.remove(0, 8);
-        } else {
-            matrix = file.read(qMin<qint64>(bytes, 512));
+            char inner[8];
+            const QByteArray held = QByteArray::fromRawData(inner, 8);
+            if (!in.read(inner, 8) || word(held, 0, bigEndian) != MAT_T_MATRIX)
+                why = QStringLiteral("it does not inflate to a matrix");
+            matrixBytes = word(held, 4, bigEndian);
+            if (why.isEmpty() && double(matrixBytes) > deflateRatio * bytes + 64.0)
+                why = QStringLiteral("its %1 compressed bytes cannot hold the %2 it claims")
+                          .arg(bytes)
+                          .arg(matrixBytes);
         }
-        if (!checkMatrix(matrix, bound, bigEndian, index, reason))
+        if (!why.isEmpty() || !walkMatrix(in, matrixBytes, bigEndian, 0, &why)) {
+            *reason = QStringLiteral("variable %1 at byte %2: %3").arg(index).arg(at).arg(why);
             return false;
+        }
         at += 8 + qint64(bytes);
     }
     return true;
