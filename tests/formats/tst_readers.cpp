@@ -232,7 +232,8 @@ bool writeMat(const QString& path, const QByteArray& recipe)
     };
     auto create = [&](const char* name, const std::vector<double>& m, matio_classes type) {
         std::vector<float> f(m.begin(), m.end());
-        std::vector<qint16> i(m.begin(), m.end());
+        std::vector<qint16> i(type == MAT_C_INT16 ? m.size() : 0);
+        std::copy(m.begin(), m.begin() + std::ptrdiff_t(i.size()), i.begin());
         // A matrix of the grid, else a vector: x as a row, y (int16) as a column.
         const bool full = m.size() == size_t(g.points());
         size_t shape[2] = {full                  ? dims[0]
