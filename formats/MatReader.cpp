@@ -712,7 +712,8 @@ bool Reading::readPlain()
 
 bool Reading::readFrames()
 {
-    // Every cell array, read once: the frame's cell of each.
+    // Every cell array, read when a frame of it is first wanted: a
+    // processing stage that is not shown is never read.
     std::vector<std::pair<const Entry*, const matvar_t*>> cells;
     int frames = -1;
     for (const Entry& entry : entries) {
@@ -721,21 +722,21 @@ bool Reading::readFrames()
         if (entry.name.startsWith(QLatin1String("u_")) ||
             entry.name.startsWith(QLatin1String("v_")))
             record.candidates.append(entry.name);
-        const matvar_t* variable = load(entry);
-        if (!variable)
-            return false;
-        cells.emplace_back(&entry, variable);
+        cells.emplace_back(&entry, nullptr);
         frames = qMax(frames, int(entry.elements()));
     }
     record.timeSteps = qMax(frames, 1);
     record.timeDifference = 1.0f;
     if (!(*reason = options.refusal(record.timeSteps, 1)).isEmpty())
         return false;
-    // The frame's matrix of a cell array, or null when it has none.
+    // The frame's matrix of a cell array, or null when it has none; a cell
+    // array that does not read leaves its reason.
     auto frameOf = [&](const QString& name) -> const matvar_t* {
-        for (const auto& [entry, variable] : cells) {
+        for (auto& [entry, variable] : cells) {
             if (entry->name != name || options.step >= int(entry->elements()))
                 continue;
+            if (!variable && !(variable = load(*entry)))
+                return nullptr;
             const matvar_t* cell = Mat_VarGetCell(const_cast<matvar_t*>(variable), options.step);
             return cell && entryOf(cell).elements() > 0 ? cell : nullptr;
         }
@@ -758,6 +759,8 @@ bool Reading::readFrames()
                 break;
             stage.clear();
         }
+        if (!reason->isEmpty())
+            return false;
         if (stage.isEmpty())
             return fail(QStringLiteral("frame %1 holds no velocities: u_smoothed, u_filtered and "
                                        "u_original are empty or missing")
@@ -771,6 +774,8 @@ bool Reading::readFrames()
                                 frameOf(uName), frameOf(vName)};
     const QString partNames[4] = {QStringLiteral("x"), QStringLiteral("y"), uName, vName};
     std::vector<double> values[4];
+    if (!reason->isEmpty())
+        return false;
     for (int k = 0; k < 4; ++k) {
         if (!parts[k])
             return fail(QStringLiteral("frame %1 of \"%2\" is empty or missing; cell arrays: %3")
@@ -805,18 +810,19 @@ bool Reading::readFrames()
     }
     // Further per-frame matrices of the same size: derived fields the
     // software stored.
-    for (const auto& [entry, variable] : cells) {
-        const QString& name = entry->name;
+    for (const auto& cell : cells) {
+        const QString& name = cell.first->name;
         if (name == QLatin1String("x") || name == QLatin1String("y") ||
             name.startsWith(QLatin1String("u_")) || name.startsWith(QLatin1String("v_")) ||
             name.startsWith(QLatin1String("typevector")))
             continue;
-        const matvar_t* cell = frameOf(name);
-        if (cell && entryOf(cell).dims == u.dims && valuesOf(cell, flags))
+        const matvar_t* frame = frameOf(name);
+        if (frame && entryOf(frame).dims == u.dims && valuesOf(frame, flags))
             record.scalars.push_back({name, QString(), arranged(flags, rows, cols, transposed)});
     }
     readUnitsVariable();
-    return true;
+    // A mask or further set that does not read would leave vectors unmasked.
+    return reason->isEmpty();
 }
 
 } // namespace
