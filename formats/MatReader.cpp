@@ -532,6 +532,8 @@ bool Reading::open()
         8.0 * (compressed || version == 0x0200 ? deflateRatio : 1.0) * double(file.size()) + 4096.0;
     file.close();
 
+    // HDF5 would print its error stack for every damaged v7.3 file on
+    // standard error; the reason given here says what failed.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     mat = Mat_Open(QFile::encodeName(fileName).constData(), MAT_ACC_RDONLY);
     if (!mat)
