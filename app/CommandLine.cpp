@@ -9,7 +9,7 @@ void CommandLine::describe(QCommandLineParser& parser)
     parser.setApplicationDescription(QStringLiteral(
         "Shows two-dimensional flow data sets through layers of colour coding,\n"
         "arrows and evenly-spaced streamlines. FILE (either file of a .gri/.dat\n"
-        "pair, or a NetCDF, VTK, Tecplot or column text file) opens as File > Load\n"
+        "pair, or a NetCDF, VTK, Tecplot, MAT or column text file) opens as File > Load\n"
         "Flow Data would open it, asking for the velocity pair when the file leaves\n"
         "it open; a file that does not load says why in the status bar. Without\n"
         "FILE the window starts empty: File > Load Flow Data opens in ./dat, and a\n"

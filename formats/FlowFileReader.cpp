@@ -1,6 +1,7 @@
 #include "formats/FlowFileReader.h"
 
 #include "formats/ColumnTextReader.h"
+#include "formats/MatReader.h"
 #include "formats/NativePairFormat.h"
 #include "formats/NetCdfReader.h"
 #include "formats/ParaViewCollection.h"
@@ -29,7 +30,7 @@ const std::vector<const FileFormat*>& FlowFileReader::formats()
         &NativePairFormat::instance(), &NetCdfReader::instance(), &ColumnTextReader::instance(),
         &TecplotReader::instance(), &VtkLegacyReader::instance(),
         // Before VTK XML: a collection starts with the same signature.
-        &ParaViewCollection::instance(), &VtkXmlReader::instance()};
+        &ParaViewCollection::instance(), &VtkXmlReader::instance(), &MatReader::instance()};
     return table;
 }
 

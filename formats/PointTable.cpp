@@ -43,11 +43,13 @@ QString number(double value)
     return QString::number(value, 'g', 9);
 }
 
+} // namespace
+
 // PIV software keeps rejected vectors in its exports and flags them in a
 // column instead: "isNaN" (1 = rejected) or the vector type (0 = rejected).
 // Left as they are they would show as still flow and pull the speed range to
 // zero, so their vectors become missing; the flags stay a scalar set.
-void rejectMasked(const FlowRecord::Field& field, FlowRecord& record)
+void PointTable::rejectMasked(const FlowRecord::Field& field, FlowRecord& record)
 {
     const QString key = field.name.toLower().remove(QLatin1Char(' ')).remove(QLatin1Char('_'));
     const bool isNaNFlag = key == QLatin1String("isnan");
@@ -58,8 +60,6 @@ void rejectMasked(const FlowRecord::Field& field, FlowRecord& record)
         if (field.values[k] == rejected)
             record.u[k] = record.v[k] = std::numeric_limits<float>::quiet_NaN();
 }
-
-} // namespace
 
 void PointTable::splitUnit(const QString& text, QString* name, QString* unit)
 {

@@ -22,6 +22,9 @@ public:
 
     // Splits "x [m]" or "x (m)" into name and unit.
     static void splitUnit(const QString& text, QString* name, QString* unit);
+    // PIV mask columns: "isNaN" (1 = rejected) or the vector type ("Vector
+    // type", "typevector": 0 = rejected) make the flagged vectors NaN.
+    static void rejectMasked(const FlowRecord::Field& field, FlowRecord& record);
     // Chooses the x, y, u and v columns by name, then by position (the
     // first four); false with a reason when the choice stays open.
     static bool mapColumns(const QStringList& names, int count, const LoadOptions& options,

@@ -273,7 +273,7 @@ stage_fuzz()
     # The loader of the native pair, one target per reader of the other
     # formats and the rasterizer, each with its seed corpus; the time is
     # shared between them.
-    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml rasterizer)
+    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml mat rasterizer)
     if ! grep -qs 'fuzz_flowdata_load' tests/fuzz/CMakeLists.txt; then
         echo "== fuzz: no fuzz_flowdata_load target in tests/fuzz; skipped"
         result[fuzz]="skipped: no fuzz target"

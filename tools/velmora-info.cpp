@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     LoadOptionArguments::add(parser, true);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("the data set: FILE.gri with FILE.dat, NetCDF, "
-                                                "column text, Tecplot or VTK"));
+                                                "column text, Tecplot, VTK or MATLAB"));
     if (const std::optional<int> done = tool.parse())
         return *done;
     LoadOptions options;
@@ -55,8 +55,9 @@ int main(int argc, char** argv)
         !LoadOptionArguments::read(parser, &options, &problem))
         return tool.usageError(
             problem,
-            QStringLiteral("usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
-                           "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK)\n"));
+            QStringLiteral(
+                "usage: velmora-info FILE [--u VAR] [--v VAR] [--level K] [--step T]\n"
+                "   (FILE.gri with FILE.dat, NetCDF, column text, Tecplot, VTK or MATLAB)\n"));
     const QString fileName = parser.positionalArguments().constFirst();
 
     tool.quietDebug();

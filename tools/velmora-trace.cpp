@@ -156,7 +156,8 @@ int main(int argc, char** argv)
         "Traces the evenly-spaced streamlines of a flow data set and writes them as CSV\n"
         "(line,x,y,magnitude,texture,taper; x from 0 to 1, y from 0 to 1/aspect).");
     parser.addPositionalArgument(
-        "FILE", "the data set: FILE.gri with FILE.dat, NetCDF, column text, Tecplot or VTK");
+        "FILE",
+        "the data set: FILE.gri with FILE.dat, NetCDF, column text, Tecplot, VTK or MATLAB");
     parser.addOptions({
         {"dsep", "Separating distance in domain widths (0.001 to 1).", "D", "0.03"},
         {"dtest", "Test distance as a fraction of dsep (0.01 to 1).", "T", "0.5"},

@@ -57,6 +57,9 @@ void TestFileFormats::chosenFormat_data()
     row(".plt of numbers", "m.plt", columns, false, "Tecplot ASCII");
     row("keyword only as a prefix", "n.txt", "ZONES x y u v\n", false, "column text");
     row(".dat without .gri", "o.dat", columns, false, "column text");
+    row("MAT-file header in .dat", "p.dat",
+        QByteArray("MATLAB 5.0 MAT-file").leftJustified(124, ' ') + QByteArray("\0\x01IM", 4),
+        false, "MAT-file");
 }
 
 void TestFileFormats::chosenFormat()
@@ -99,11 +102,12 @@ void TestFileFormats::dialogFilters()
     QCOMPARE(
         FlowFileReader::fileDialogFilters(),
         QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
-                     "*.vtk *.pvd *.vti *.vtr)",
+                     "*.vtk *.pvd *.vti *.vtr *.mat)",
                      "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
                      "Column text (*.txt *.csv *.tsv *.dat)", "Tecplot ASCII (*.dat *.plt *.tec)",
                      "VTK legacy (*.vtk)", "ParaView collection (*.pvd)",
-                     "VTK XML image or rectilinear grid (*.vti *.vtr)", "All files (*)"}));
+                     "VTK XML image or rectilinear grid (*.vti *.vtr)", "MATLAB (*.mat)",
+                     "All files (*)"}));
 }
 
 void TestFileFormats::cfTime_data()

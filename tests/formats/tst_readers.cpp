@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <matio.h>
 #include <netcdf.h>
 
 #include <algorithm>
@@ -212,6 +213,104 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
            (file.open(QIODevice::ReadWrite) && file.resize(file.size() - 60));
 }
 
+// MAT-files of the grid as matio writes them: a workspace of matrices (rows
+// along y, as meshgrid makes them; "ndgrid" the other way round) or PIV
+// results, one cell per frame, in which only frame 1's filtered and frame
+// 2's original stage hold the grid (NaN at point 5, the vector type as p).
+bool writeMat(const QString& path, const QByteArray& recipe)
+{
+    const Grid g;
+    const bool turned = recipe == "ndgrid" || recipe == "wrong_size";
+    size_t dims[2] = {size_t(turned ? g.nx() : g.ny()), size_t(turned ? g.ny() : g.nx())};
+    // Component c in MATLAB's column-major order; NaN at point `masked`.
+    auto matrix = [&](int c, int masked) {
+        std::vector<double> m(size_t(g.points()));
+        for (int k = 0; k < g.points(); ++k)
+            m[size_t(turned ? k : (k % g.nx()) * g.ny() + k / g.nx())] =
+                k == masked ? double(nan) : g.value(c, k);
+        return m;
+    };
+    auto create = [&](const char* name, const std::vector<double>& m, matio_classes type) {
+        std::vector<float> f(m.begin(), m.end());
+        std::vector<qint16> i(type == MAT_C_INT16 ? m.size() : 0);
+        std::copy(m.begin(), m.begin() + std::ptrdiff_t(i.size()), i.begin());
+        // A matrix of the grid, else a vector: x as a row, y (int16) as a column.
+        const bool full = m.size() == size_t(g.points());
+        size_t shape[2] = {full                  ? dims[0]
+                           : type == MAT_C_INT16 ? m.size()
+                                                 : size_t(!m.empty()),
+                           full                  ? dims[1]
+                           : type == MAT_C_INT16 ? 1
+                                                 : m.size()};
+        void* data = type == MAT_C_SINGLE  ? (void*)f.data()
+                     : type == MAT_C_INT16 ? (void*)i.data()
+                                           : (void*)m.data();
+        return Mat_VarCreate(name, type,
+                             type == MAT_C_SINGLE  ? MAT_T_SINGLE
+                             : type == MAT_C_INT16 ? MAT_T_INT16
+                                                   : MAT_T_DOUBLE,
+                             2, shape, m.empty() ? nullptr : data, 0);
+    };
+    mat_t* mat = Mat_CreateVer(path.toLocal8Bit().constData(), nullptr,
+                               recipe.endsWith("73") ? MAT_FT_MAT73 : MAT_FT_MAT5);
+    bool ok = mat;
+    auto put = [&](matvar_t* variable) {
+        ok = ok && variable &&
+             Mat_VarWrite(mat, variable,
+                          recipe == "v5" ? MAT_COMPRESSION_NONE : MAT_COMPRESSION_ZLIB) == 0;
+        Mat_VarFree(variable);
+    };
+    const bool piv = recipe.startsWith("piv");
+    if (piv) {
+        size_t frames[2] = {1, 3};
+        const char* names[] = {
+            "x",          "y",          "u_original",          "v_original", "typevector_original",
+            "u_filtered", "v_filtered", "typevector_filtered", "u_smoothed", "v_smoothed"};
+        for (int n = 0; n < 10; ++n) {
+            matvar_t* cells =
+                Mat_VarCreate(names[n], MAT_C_CELL, MAT_T_CELL, 2, frames, nullptr, 0);
+            for (int f = 0; f < 3; ++f) {
+                const int c = n < 2 ? n : 2 + (n - 2) % 3; // x, y, u, v, the vector type as p
+                const bool grid = n < 2 || (f == 1 && n >= 5 && n < 8) || (f == 2 && n < 5);
+                const bool empty =
+                    (recipe == "piv_empty" && n >= 2) || n >= 8 || (f == 2 && n >= 5);
+                std::vector<double> m =
+                    grid ? matrix(c, n < 2 ? -1 : 5) : std::vector<double>(size_t(g.points()), 7.0);
+                Mat_VarSetCell(cells, f,
+                               create(nullptr, empty ? std::vector<double>() : m, MAT_C_DOUBLE));
+            }
+            put(cells);
+        }
+        const char units[] = "[m] respectively [m/s]";
+        size_t length[2] = {1, sizeof(units) - 1};
+        put(Mat_VarCreate("units", MAT_C_CHAR, MAT_T_UINT8, 2, length, (void*)units, 0));
+    } else {
+        const bool v7 = recipe == "v7";
+        std::vector<double> x = matrix(0, -1), y = matrix(1, -1);
+        if (v7) {
+            x = g.xs;
+            y = g.ys;
+        }
+        put(create("x", x, MAT_C_DOUBLE));
+        put(create("y", y, v7 ? MAT_C_INT16 : MAT_C_DOUBLE));
+        std::vector<double> u = matrix(2, v7 ? 5 : -1), im(u.size(), 1.0);
+        mat_complex_split_t split{u.data(), im.data()};
+        if (recipe == "complex")
+            put(Mat_VarCreate("u", MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, &split, MAT_F_COMPLEX));
+        else
+            put(create("u", u, v7 ? MAT_C_SINGLE : MAT_C_DOUBLE));
+        if (recipe == "wrong_size")
+            std::swap(dims[0], dims[1]);
+        put(create("v", matrix(3, v7 ? 5 : -1), v7 ? MAT_C_SINGLE : MAT_C_DOUBLE));
+        put(create(v7 ? "typevector" : "p", matrix(4, v7 ? 5 : -1), MAT_C_DOUBLE));
+    }
+    if (mat)
+        Mat_Close(mat);
+    QFile file(path);
+    return ok && (recipe != "truncated" ||
+                  (file.open(QIODevice::ReadWrite) && file.resize(file.size() - 60)));
+}
+
 } // namespace
 
 class TestReaders : public QObject
@@ -230,6 +329,8 @@ private slots:
     void vtkLegacy() { check(); }
     void vtkXml_data();
     void vtkXml() { check(); }
+    void mat_data();
+    void mat() { check(); }
     void convertRoundTrip_data();
     void convertRoundTrip();
 
@@ -271,7 +372,8 @@ QString TestReaders::write(const QByteArray& content, const QString& suffix,
 {
     const QString path = folder.filePath(QStringLiteral("f%1.%2").arg(++fileCount).arg(suffix));
     if (!recipe.isEmpty())
-        return writeNetCdf(path, recipe) ? path : QString();
+        return (suffix == "mat" ? writeMat(path, recipe) : writeNetCdf(path, recipe)) ? path
+                                                                                      : QString();
     return FlowFiles::writeBytes(path, content) ? path : QString();
 }
 
@@ -316,6 +418,8 @@ void TestReaders::check()
         QCOMPARE(loaded->timeStepsValue(), 2);
         QCOMPARE(loaded->timeDifferenceValue(), 7200.0f);
     }
+    if (recipe == "piv")
+        QCOMPARE(loaded->timeStepsValue(), 3);
 }
 
 void TestReaders::columnText_data()
@@ -538,6 +642,31 @@ void TestReaders::vtkXml_data()
     QByteArray broken = FormatWriters::vtkXml(g, true, "ascii", false);
     broken.truncate(broken.size() / 2);
     row("broken XML", broken, "vtr", "", "XML error");
+}
+
+void TestReaders::mat_data()
+{
+    columns();
+    auto row = [&](const char* name, const QByteArray& recipe, const QString& reference,
+                   const QString& outcome, const QString& options = QString()) {
+        QTest::newRow(name) << QByteArray() << "mat" << recipe << options << reference << outcome;
+    };
+    row("v5 meshgrid doubles", "v5", "grid", "p; ; ");
+    row("v7 compressed: vectors, int16 y, singles, NaN, typevector", "v7", "piv", "typevector; ; ");
+    row("v7.3", "v73", "grid", "p; ; ");
+    row("ndgrid: rows along x", "ndgrid", "grid", "p; ; ");
+    row("PIV frame 2: filtered, the smoothed stage empty", "piv", "piv", "typevector; m; m/s",
+        ",,0,1");
+    row("PIV frame 3: only the original stage", "piv", "piv", "typevector; m; m/s", ",,0,2");
+    row("PIV stage chosen but empty", "piv", "", "frame 3 of \"u_filtered\" is empty",
+        "u_filtered,v_filtered,0,2");
+    row("PIV v7.3", "piv73", "piv", "typevector; m; m/s", ",,0,1");
+    row("PIV empty cells only", "piv_empty", "", "frame 1 holds no velocities");
+    row("PIV step beyond the frames", "piv", "", "time step 3 does not exist; the file holds 3",
+        ",,0,3");
+    row("truncated", "truncated", "", "the file is truncated");
+    row("u and v of different sizes", "wrong_size", "", "the velocity components differ in size");
+    row("complex u", "complex", "", "\"u\" is complex");
 }
 
 // Every reader hands the converter the same record: what it must carry over
