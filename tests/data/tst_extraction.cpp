@@ -75,7 +75,6 @@ void TestExtraction::bilinearProfile_data()
     QTest::addColumn<bool>("exchanged");
     const Polyline corners{{-0.5, 2.5}, {2.5, 2.5}, {2.5, 2.5}, {0.0, 4.9}, {2.9, 4.9}};
     QTest::newRow("diagonal") << Polyline{{-1, 2}, {3, 5}} << 0 << false;
-    QTest::newRow("backwards, short") << Polyline{{2.3, 4.1}, {2.2, 3.9}} << 0 << false;
     QTest::newRow("three segments, a repeated vertex") << corners << 0 << false;
     QTest::newRow("fast index along y") << corners << 0 << true;
     QTest::newRow("leaving the grid") << Polyline{{1, 3}, {5, 3}} << 24 << false;
@@ -95,6 +94,8 @@ void TestExtraction::bilinearProfile()
     const ExtractionTable& t = profile.samples();
     QCOMPARE(t.rowCount(), 49);
     QCOMPARE(profile.outsideCount(), outside);
+    // Off the grid from x = 3: the flux of v(x, 3) = 0.4 x - 2.25 over [1, 3], a gap of 2.
+    QVERIFY(!outside || (std::abs(profile.flux() + 2.9) < 1e-6 && profile.fluxGapLength() == 2));
     for (int k = 0; k < 49; ++k) {
         double along = t.value(k, LineProfile::S);
         QVERIFY(std::abs(along - profile.length() * k / 48.0) < 1e-12);
@@ -199,9 +200,8 @@ void TestExtraction::cavityHistory()
     const PointHistory history = PointHistory::read(*series, 0.41, 0.63, 0, 3, {},
                                                     [&](int done, int) { progress.append(done); });
     QCOMPARE(progress, QList<int>({1, 2, 3, 4}));
-    QCOMPARE(history.gapCount(), 1);
     const ExtractionTable& rows = history.rows();
-    QCOMPARE(rows.rowCount(), 4);
+    QVERIFY(history.gapCount() == 1 && rows.rowCount() == 4);
     for (int k = 0; k < 4; ++k) {
         QCOMPARE(rows.value(k, PointHistory::Time), 0.25 * k);
         QCOMPARE(history.gaps().at(k).isEmpty(), k != 2);
