@@ -28,6 +28,7 @@
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
+#include "data/ReferenceFrame.h"
 #include "layers/LayerColorCoding.h"
 #include "tools/FrameArguments.h"
 #include "tools/LoadOptionArguments.h"
@@ -62,6 +63,7 @@ struct RenderSettings
     bool frames = false;
     QString framesText;
     QString field; // empty: the layer's own
+    ReferenceFrame frame;
     // Step numbers of the file numbering, inclusive.
     int firstFrame = 0;
     int lastFrame = 0;
@@ -182,6 +184,12 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
             .arg(DerivedField::keyList()),
         QStringLiteral("NAME"));
     parser.addOption(fieldOption);
+    const QCommandLineOption subtractOption(
+        QStringLiteral("subtract"),
+        QStringLiteral("show arrows and streamlines in a frame moving with the field's mean "
+                       "velocity or with U,V (the file's components and units)."),
+        QStringLiteral("mean|U,V"));
+    parser.addOption(subtractOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -192,7 +200,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
             QStringLiteral("usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
                            "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                            "[--flip-vertically] [--frames A:B|all] [--range step|series] "
-                           "[--field NAME] "
+                           "[--field NAME] [--subtract mean|U,V] "
                            "[--u VAR] [--v VAR] [--level K] [--step T]\n"));
     settings.input = positional.at(0);
     settings.output = positional.at(1);
@@ -247,6 +255,9 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
     settings.legend = parser.isSet(legendOption);
     settings.flipped = parser.isSet(flipOption);
     settings.field = parser.value(fieldOption);
+    if (parser.isSet(subtractOption) &&
+        !ReferenceFrame::parse(parser.value(subtractOption), &settings.frame, &problem))
+        return tool.usageError(QStringLiteral("--subtract: ") + problem, QString());
     return std::nullopt;
 }
 
@@ -318,11 +329,29 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
 
 // One picture of `data` into `fileName`; false after reporting why not.
 bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
-                   const QString& fileName, const QString& field)
+                   const QString& fileName, const RenderSettings& settings)
 {
+    const QString& field = settings.field;
+    QString reason;
+    const std::unique_ptr<FlowData> framed = settings.frame.apply(*data, &reason);
+    if (!framed && !settings.frame.atRest()) {
+        tool.report(QStringLiteral("--subtract: ") + reason);
+        return false;
+    }
+    // The layers let go of the moving frame's data set before it goes.
+    struct Release
+    {
+        ViewPort& viewPort;
+        bool needed;
+        ~Release()
+        {
+            if (needed)
+                viewPort.setFlowData(nullptr);
+        }
+    } release{viewPort, bool(framed)};
     // A full switch, not a step: each frame is what a single render of its
     // step gives.
-    viewPort.setFlowData(data);
+    viewPort.setFlowData(framed ? framed.get() : data);
     // Kept beside the data set, let go of before it goes.
     std::unique_ptr<DerivedFieldCache> cache;
     LayerColorCoding* colorCoding = viewPort.layerStack().topmostVisibleColorCoding();
@@ -367,7 +396,7 @@ int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings&
         }
         const bool written =
             renderPicture(tool, viewPort, step.get(),
-                          frameName(settings.output, input.series->stepNumber(k)), settings.field);
+                          frameName(settings.output, input.series->stepNumber(k)), settings);
         // The layers let go of the step before it is deleted.
         viewPort.setFlowData(nullptr);
         if (!written)
@@ -393,8 +422,7 @@ int main(int argc, char** argv)
     QWidget panels;
     configure(viewPort, panels, settings, input.ranges);
     if (!settings.frames)
-        return renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings.field)
-                   ? 0
-                   : 1;
+        return renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings) ? 0
+                                                                                              : 1;
     return renderFrames(tool, viewPort, settings, input);
 }
