@@ -19,7 +19,8 @@ int PointHistory::gapCount() const
 
 PointHistory PointHistory::read(const FlowSeries& series, double x, double y, int firstIndex,
                                 int lastIndex, const QList<DerivedField::Kind>& derived,
-                                const Progress& progress, const std::atomic<bool>* cancel)
+                                const Progress& progress, const std::atomic<bool>* cancel,
+                                const ReferenceFrame& frame)
 {
     PointHistory history;
     history.difference = double(series.timeDifference());
@@ -40,6 +41,15 @@ PointHistory PointHistory::read(const FlowSeries& series, double x, double y, in
         QString reason;
         std::unique_ptr<FlowData> loaded(series.loadStep(index, &reason));
         const auto* data = dynamic_cast<const RectangularFlowData*>(loaded.get());
+        std::unique_ptr<FlowData> framed;
+        if (data && !frame.atRest()) {
+            framed = frame.apply(*data, &reason);
+            if (!framed)
+                data = nullptr;
+        }
+        const auto* moving = framed ? dynamic_cast<const RectangularFlowData*>(framed.get()) : data;
+        if (!moving)
+            data = nullptr;
         if (data) {
             QList<ScalarSet> sets;
             QList<const ScalarSet*> pointers;
@@ -59,7 +69,8 @@ PointHistory PointHistory::read(const FlowSeries& series, double x, double y, in
                 columns = true;
             }
             const QPointF unit = FlowProbe::unitPosition(*data, x, y);
-            const FlowProbe::Reading reading = FlowProbe::read(*data, unit.x(), unit.y());
+            // The frame keeps the grid: one position serves both data sets.
+            const FlowProbe::Reading reading = FlowProbe::read(*moving, unit.x(), unit.y());
             history.outside = !reading.inside;
             row.push_back(x);
             row.push_back(y);
@@ -75,6 +86,7 @@ PointHistory PointHistory::read(const FlowSeries& series, double x, double y, in
             history.table.appendRow(row);
         else
             pending.push_back(row);
+        framed.reset();
         loaded.reset();
         if (progress)
             progress(index - first + 1, total);

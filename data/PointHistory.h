@@ -2,6 +2,7 @@
 
 #include "data/DerivedField.h"
 #include "data/ExtractionTable.h"
+#include "data/ReferenceFrame.h"
 
 #include <QList>
 #include <QString>
@@ -22,13 +23,17 @@ class FlowSeries;
 // has no direction): u, v, speed, each scalar set, each derived set of
 // `derived` (computed for every step from its own velocity).
 //
+// Frame: with a moving `frame` the velocity and speed are those of each step
+// seen from it (ReferenceFrame::apply, the mean taken anew for each step), as
+// the read-out shows them; the derived sets stay the file's.
+//
 // Gaps: a step that is missing, does not read or lies on another grid gives
 // a row of NaN after its step and time, and its reason in gaps(); a point
 // outside the grid gives NaN rows throughout (isOutside).
 //
-// Memory: one step at a time is in memory (and its derived sets while it is
-// read), however long the series: a step is read, its row taken and the step
-// deleted before the next is read.
+// Memory: one step at a time is in memory (with its derived sets and its
+// copy in the moving frame while it is read), however long the series: a step is read, its row
+// taken and the step deleted before the next is read.
 //
 // Threads: read() runs on the calling thread from start to end and touches
 // nothing but the series (whose loadStep may run on several threads) and its
@@ -46,7 +51,8 @@ public:
     static PointHistory read(const FlowSeries& series, double x, double y, int firstIndex,
                              int lastIndex, const QList<DerivedField::Kind>& derived = {},
                              const Progress& progress = {},
-                             const std::atomic<bool>* cancel = nullptr);
+                             const std::atomic<bool>* cancel = nullptr,
+                             const ReferenceFrame& frame = ReferenceFrame());
 
     // Step, time, x, y, u, v, speed, scalar sets, derived sets.
     const ExtractionTable& rows() const { return table; }

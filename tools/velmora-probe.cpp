@@ -1,12 +1,17 @@
 // velmora-probe FILE --line X0,Y0,X1,Y1 [--samples N] | --polyline X0,Y0,X1,Y1,...
 //               | --point X,Y [--frames A:B|all]
-//               [--derive KEYS|all] [--output OUT] [--summary] [--strouhal L,U]
+//               [--derive KEYS|all] [--subtract mean|U,V] [--output OUT] [--summary]
+//               [--strouhal L,U]
 //               [--u VAR] [--v VAR] [--level K] [--step T]
 //
 // Measures a flow data set as the read-out does (the same bilinear values)
 // and writes the numbers as CSV for scripts: a profile along a line or a
 // polyline (LineProfile), or the history of a point over the steps of a
 // series (PointHistory). Positions are in the file's physical coordinates.
+//
+// --subtract reads the velocity in a frame moving with the field's mean (of
+// each step) or with U,V, as the read-out shows it in that frame; the scalar
+// and derived sets stay the file's.
 //
 // CSV goes to standard output, or to OUT with --output. --summary writes,
 // instead of the table on standard output, the mean of each column and, for
@@ -25,6 +30,7 @@
 #include "data/LineProfile.h"
 #include "data/PointHistory.h"
 #include "data/RectangularFlowData.h"
+#include "data/ReferenceFrame.h"
 #include "tools/DeriveArguments.h"
 #include "tools/FrameArguments.h"
 #include "tools/LoadOptionArguments.h"
@@ -38,12 +44,12 @@
 
 namespace {
 
-const QString usage = QStringLiteral(
-    "usage: velmora-probe FILE --line X0,Y0,X1,Y1 [--samples N]\n"
-    "       velmora-probe FILE --polyline X0,Y0,X1,Y1,... [--samples N]\n"
-    "       velmora-probe FILE --point X,Y [--frames A:B|all] [--strouhal L,U]\n"
-    "   [--derive KEYS|all] [--output OUT] [--summary] [--u VAR] [--v VAR] [--level K] "
-    "[--step T]\n");
+const QString usage =
+    QStringLiteral("usage: velmora-probe FILE --line X0,Y0,X1,Y1 [--samples N]\n"
+                   "       velmora-probe FILE --polyline X0,Y0,X1,Y1,... [--samples N]\n"
+                   "       velmora-probe FILE --point X,Y [--frames A:B|all] [--strouhal L,U]\n"
+                   "   [--derive KEYS|all] [--subtract mean|U,V] [--output OUT] [--summary]\n"
+                   "   [--u VAR] [--v VAR] [--level K] [--step T]\n");
 
 // Comma-separated finite numbers; empty when any is not one.
 QList<double> numbers(const QString& text)
@@ -149,9 +155,14 @@ int main(int argc, char** argv)
         QStringLiteral("with --point --summary: a length L and a velocity U for the Strouhal "
                        "number St = f L / U of each dominant frequency f."),
         QStringLiteral("L,U"));
+    const QCommandLineOption subtractOption(
+        QStringLiteral("subtract"),
+        QStringLiteral("reads the velocity in a frame moving with the field's mean velocity or "
+                       "with U,V (the file's components and units)."),
+        QStringLiteral("mean|U,V"));
     for (const QCommandLineOption& option :
          {lineOption, polylineOption, samplesOption, pointOption, framesOption, deriveOption,
-          outputOption, summaryOption, strouhalOption})
+          subtractOption, outputOption, summaryOption, strouhalOption})
         parser.addOption(option);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("the data set: FILE.gri with FILE.dat, NetCDF, "
@@ -208,6 +219,10 @@ int main(int argc, char** argv)
         return tool.usageError(QStringLiteral("--strouhal: a length and a velocity (not 0), not ") +
                                    parser.value(strouhalOption),
                                usage);
+    ReferenceFrame frame;
+    if (parser.isSet(subtractOption) &&
+        !ReferenceFrame::parse(parser.value(subtractOption), &frame, &problem))
+        return tool.usageError(QStringLiteral("--subtract: ") + problem, usage);
     const QString output = parser.value(outputOption);
     const bool summary = parser.isSet(summaryOption);
 
@@ -228,7 +243,13 @@ int main(int argc, char** argv)
         QList<const ScalarSet*> sets;
         for (const ScalarSet& set : derived)
             sets.append(&set);
-        const LineProfile profile(*grid, points(coordinates), samples, sets);
+        const std::unique_ptr<FlowData> framed = frame.apply(*grid, &reason);
+        const auto* moving = dynamic_cast<const RectangularFlowData*>(framed.get());
+        if (!frame.atRest() && !moving) {
+            tool.report(QStringLiteral("--subtract: ") + reason);
+            return 1;
+        }
+        const LineProfile profile(moving ? *moving : *grid, points(coordinates), samples, sets);
         if (!profile.isValid())
             return tool.usageError(
                 QStringLiteral("--%1: the line has no length").arg(shape.names().constFirst()),
@@ -269,8 +290,8 @@ int main(int argc, char** argv)
         tool.report(QStringLiteral("the series has no step in ") + parser.value(framesOption));
         return 1;
     }
-    const PointHistory history =
-        PointHistory::read(*series, coordinates[0], coordinates[1], first, last, kinds);
+    const PointHistory history = PointHistory::read(*series, coordinates[0], coordinates[1], first,
+                                                    last, kinds, {}, nullptr, frame);
     if (history.isOutside())
         tool.report(QStringLiteral("warning: the point (%1, %2) lies outside the grid; its values "
                                    "are empty")

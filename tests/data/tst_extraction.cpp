@@ -4,6 +4,7 @@
 #include "data/FlowSeries.h"
 #include "data/LineProfile.h"
 #include "data/PointHistory.h"
+#include "data/ReferenceFrame.h"
 #include "tests/common/FakeFlowData.h"
 #include "tests/common/TestEnvironment.h"
 
@@ -263,18 +264,19 @@ void TestExtraction::probeTool_data()
     QTest::addColumn<QString>("error"); // a part of standard error
     // The output's oracle: a profile along these vertices, a point's history for one.
     QTest::addColumn<Polyline>("vertices");
-    QTest::newRow("line across the wake")
-        << "vortex_street" << QStringList{"--line", "3,-2,3,2", "--samples", "41"} << 0 << QString()
-        << Polyline{{3, -2}, {3, 2}};
+    QTest::newRow("line across the wake, moving with the stream")
+        << "vortex_street"
+        << QStringList{"--line", "3,-2,3,2", "--subtract", "1,0", "--samples", "41"} << 0
+        << QString() << Polyline{{3, -2}, {3, 2}};
     QTest::newRow("polyline with vorticity")
         << "vortex_street" << QStringList{"--polyline", "1,0.7,4,-0.5,6,1", "--derive", "vorticity"}
         << 0 << QString() << Polyline{{1, 0.7}, {4, -0.5}, {6, 1}};
     QTest::newRow("line leaving the grid")
         << "cavity" << QStringList{"--line", "0.5,0.5,1.5,0.5", "--samples", "5"} << 0
         << "2 of 5 samples lie outside the grid" << Polyline{{0.5, 0.5}, {1.5, 0.5}};
-    QTest::newRow("point in the eddy, steps 1 to 2")
-        << "cavity" << QStringList{"--point", "0.41,0.63", "--frames", "1:2"} << 0 << QString()
-        << Polyline{{0.41, 0.63}};
+    QTest::newRow("point in the eddy, steps 1 to 2, the mean frame")
+        << "cavity" << QStringList{"--point", "0.41,0.63", "--frames", "1:2", "--subtract", "mean"}
+        << 0 << QString() << Polyline{{0.41, 0.63}};
     for (const QString& arguments : QStringList{
              "--line 1,2,3", "--line 1,2,3,x", "--polyline 1,2,3,4,5", "--line 1,1,1,1",
              "--line 0,0,1,1 --point 0,0", "--line 0,0,1,1 --samples 1", "--point 0,0 --frames 3:1",
@@ -309,11 +311,19 @@ void TestExtraction::probeTool()
     const bool derived = arguments.contains("--derive");
     const QList<ScalarSet> sets =
         DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), {DerivedField::Vorticity});
+    ReferenceFrame frame;
+    QString reason;
+    const qsizetype at = arguments.indexOf("--subtract");
+    QVERIFY(at < 0 || ReferenceFrame::parse(arguments.value(at + 1), &frame, &reason));
+    const std::unique_ptr<FlowData> framed = frame.apply(*grid);
+    const auto* moving = framed ? dynamic_cast<const RectangularFlowData*>(framed.get()) : grid;
     if (vertices.size() == 1)
-        expected = PointHistory::read(*series, vertices[0].x(), vertices[0].y(), 1, 2).rows();
+        expected = PointHistory::read(*series, vertices[0].x(), vertices[0].y(), 1, 2, {}, {},
+                                      nullptr, frame)
+                       .rows();
     else
         expected =
-            LineProfile(*grid, vertices,
+            LineProfile(*moving, vertices,
                         arguments.contains("--samples") ? arguments.last().toInt() : 101,
                         derived ? QList<const ScalarSet*>{&sets[0]} : QList<const ScalarSet*>())
                 .samples();
