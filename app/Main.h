@@ -10,6 +10,7 @@
 #include <memory>
 
 class DerivedFieldCache;
+class ExtractionDock;
 class FlowData;
 class QDragEnterEvent;
 class QDropEvent;
@@ -60,6 +61,7 @@ public:
 
     ViewPort* viewPort() const;
     TimeBar* timeBar() const { return seriesBar; }
+    ExtractionDock* extractionDock() const { return extraction; }
     FlowData* currentFlowData() const { return flowData; }
 
 signals:
@@ -84,6 +86,10 @@ protected:
 private:
     // The time bar under the view and its connections.
     void setupTimeBar();
+    // The profile and point-series dock and its connections.
+    void setupExtraction();
+    // Hands the data set on show and its derived sets computed so far to the dock.
+    void showExtractionData();
     // The time bar's step receiver: takes over the next step of the series
     // as the data set on show.
     void showStep(std::unique_ptr<FlowData> data);
@@ -93,6 +99,7 @@ private:
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;
+    ExtractionDock* extraction = nullptr;
     QErrorMessage* errorMessage;
     FileNameAsker askFileName;
     QString dataPath;
