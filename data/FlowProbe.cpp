@@ -140,24 +140,55 @@ QString FlowProbe::describe(const RectangularFlowData& data, const Reading& read
     return text;
 }
 
-QString FlowProbe::describeSets(const RectangularFlowData& data,
-                                const QList<const ScalarSet*>& sets, double unitX, double unitY)
+QPointF FlowProbe::unitPosition(const RectangularFlowData& data, double x, double y)
+{
+    const bool exchanged = data.axesExchanged();
+    const Vector3 low = data.geometryMinimum();
+    const Vector3 high = data.geometryMaximum();
+    const double x0 = exchanged ? low.y : low.x;
+    const double x1 = exchanged ? high.y : high.x;
+    const double y0 = exchanged ? low.x : low.y;
+    const double y1 = exchanged ? high.x : high.y;
+    // A grid of one column or row has no extent: nothing maps into it.
+    const double unitX = x1 > x0 ? (x - x0) / (x1 - x0) : notANumber;
+    const double unitY = y1 > y0 ? (y - y0) / (y1 - y0) : notANumber;
+    return {unitX, unitY};
+}
+
+QList<double> FlowProbe::readSets(const RectangularFlowData& data,
+                                  const QList<const ScalarSet*>& sets, double unitX, double unitY)
 {
     const int columns = data.resolutionXValue();
     const int rows = data.resolutionYValue();
     const bool inside = columns >= 2 && rows >= 2 && data.xCoordinates().size() == columns &&
                         data.yCoordinates().size() == rows && unitX >= 0.0 && unitX <= 1.0 &&
                         unitY >= 0.0 && unitY <= 1.0;
-    QStringList values;
+    QList<double> values;
+    values.reserve(sets.size());
+    AxisCell cx{0, 0.0};
+    AxisCell cy{0, 0.0};
+    if (inside) {
+        cx = locate(data.xCoordinates().get(), columns, unitX);
+        cy = locate(data.yCoordinates().get(), rows, unitY);
+    }
     for (const ScalarSet* set : sets) {
         double value = notANumber;
         if (inside && set->values.size() == qint64(columns) * rows) {
-            const AxisCell cx = locate(data.xCoordinates().get(), columns, unitX);
-            const AxisCell cy = locate(data.yCoordinates().get(), rows, unitY);
             const float* v = set->values.get();
             value = interpolate(cx, cy, columns, [&](int k) { return v[k]; });
         }
-        values << withUnit(set->name, set->unit) + QStringLiteral(" = ") + number(value);
+        values.append(value);
     }
+    return values;
+}
+
+QString FlowProbe::describeSets(const RectangularFlowData& data,
+                                const QList<const ScalarSet*>& sets, double unitX, double unitY)
+{
+    const QList<double> read = readSets(data, sets, unitX, unitY);
+    QStringList values;
+    for (int k = 0; k < sets.size(); ++k)
+        values << withUnit(sets.at(k)->name, sets.at(k)->unit) + QStringLiteral(" = ") +
+                      number(read.at(k));
     return values.join(QStringLiteral(", "));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointF>
 #include <QString>
 
 class RectangularFlowData;
@@ -29,6 +30,17 @@ public:
     // (y = 0 at the grid's first row). NaN where a cell corner that has a
     // share is NaN.
     static Reading read(const RectangularFlowData& data, double unitX, double unitY);
+
+    // The position in the unit square of the physical point (x, y), in the
+    // axes as the view shows them: the inverse of read's mapping, outside
+    // [0, 1] for a point outside the grid.
+    static QPointF unitPosition(const RectangularFlowData& data, double x, double y);
+
+    // The values of each set over the grid (derived fields, in their own
+    // units, not normalised) at the position, as describeSets shows them;
+    // NaN outside and for a set without values.
+    static QList<double> readSets(const RectangularFlowData& data,
+                                  const QList<const ScalarSet*>& sets, double unitX, double unitY);
 
     // One status-bar line: position, velocity, speed and every scalar set,
     // with names and units where the file has them; "—" for what is not a number.

@@ -17,6 +17,7 @@
 #include "data/RectangularFlowData.h"
 #include "formats/FlowFileReader.h"
 #include "formats/NativePairFormat.h"
+#include "tools/DeriveArguments.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
 
@@ -126,7 +127,7 @@ int main(int argc, char** argv)
     LoadOptionArguments::add(parser, true);
     const QCommandLineOption deriveOption(
         QStringLiteral("derive"),
-        QStringLiteral("appends derived fields as scalar sets, in this order (any of %1)")
+        QStringLiteral("appends derived fields as scalar sets, in this order (any of %1, or all)")
             .arg(DerivedField::keyList()),
         QStringLiteral("KEYS"));
     parser.addOption(deriveOption);
@@ -145,16 +146,10 @@ int main(int argc, char** argv)
     const QString input = parser.positionalArguments().at(0);
     const QString output = FlowData::dataName(parser.positionalArguments().at(1));
     QList<DerivedField::Kind> kinds;
-    if (parser.isSet(deriveOption)) {
-        for (const QString& key : parser.value(deriveOption).split(QLatin1Char(','))) {
-            DerivedField::Kind kind;
-            if (!DerivedField::fromKey(key.trimmed(), &kind))
-                return tool.usageError(QStringLiteral("--derive: unknown field \"%1\" (one of %2)")
-                                           .arg(key, DerivedField::keyList()),
-                                       usage);
-            kinds.append(kind);
-        }
-    }
+    if (parser.isSet(deriveOption) &&
+        !DeriveArguments::parse(QStringLiteral("derive"), parser.value(deriveOption), &kinds,
+                                &problem))
+        return tool.usageError(problem, usage);
 
     tool.quietDebug();
     if (FlowFileReader::isNativePair(input) && !kinds.isEmpty()) {

@@ -29,6 +29,7 @@
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
 #include "layers/LayerColorCoding.h"
+#include "tools/FrameArguments.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
 #include "transfer/ColorMap.h"
@@ -92,24 +93,6 @@ void applyColorMap(Layer* layer, const QString& map)
     if (layer)
         layer->setTransferFunction(ColorMap::transferFunction(
             map, layer->transferFunction(), layer->kind() == Layer::Kind::ColorCoding));
-}
-
-// The first and last step number of "A:B" or "all"; false if it does not parse.
-bool parseFrames(const QString& text, int& first, int& last)
-{
-    if (text == QLatin1String("all")) {
-        first = 0;
-        last = INT_MAX;
-        return true;
-    }
-    const QStringList parts = text.split(QLatin1Char(':'));
-    bool firstOk = false;
-    bool lastOk = false;
-    if (parts.size() == 2) {
-        first = parts[0].toInt(&firstOk);
-        last = parts[1].toInt(&lastOk);
-    }
-    return firstOk && lastOk && first >= 0 && first <= last;
 }
 
 // OUT.png -> OUT.00003.png; a name without a suffix gets the number appended.
@@ -254,7 +237,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
     settings.frames = parser.isSet(framesOption);
     settings.framesText = parser.value(framesOption);
     if (settings.frames &&
-        !parseFrames(settings.framesText, settings.firstFrame, settings.lastFrame))
+        !FrameArguments::parse(settings.framesText, settings.firstFrame, settings.lastFrame))
         return tool.usageError(QStringLiteral("--frames must be A:B with 0 <= A <= B, or all"),
                                QString());
     const QString range = parser.value(rangeOption);
