@@ -125,11 +125,11 @@ QPointF ExtractionDock::physical(const RectangularFlowData& data, const QPointF&
     return QPointF(low.x + unit.x() * (high.x - low.x), low.y + unit.y() * (high.y - low.y));
 }
 
-void ExtractionDock::setFlowData(const RectangularFlowData* data,
+void ExtractionDock::setFlowData(const RectangularFlowData* newData,
                                  const QList<const ScalarSet*>& derived,
                                  const QList<DerivedField::Kind>& kinds)
 {
-    flowData = data;
+    flowData = newData;
     derivedSets = derived;
     derivedKinds = kinds;
     sampleProfile(samplesBox->value());
@@ -219,7 +219,7 @@ void ExtractionDock::pinPoint(bool pinned, const QPointF& unitPosition)
         point->setCaption(tr("Ctrl+click in the view pins a point."));
         return;
     }
-    pointPosition = physical(*flowData, unitPosition);
+    pointPhysical = physical(*flowData, unitPosition);
     show();
     tabs->setCurrentWidget(point);
     startReading();
@@ -232,13 +232,13 @@ void ExtractionDock::startReading()
         point->setCaption(tr("No series to read."));
         return;
     }
-    reader->start(flowSeries, pointPosition.x(), pointPosition.y(), derivedKinds);
+    reader->start(flowSeries, pointPhysical.x(), pointPhysical.y(), derivedKinds);
     progress->setMaximum(flowSeries->stepCount());
     progress->setValue(0);
     progress->show();
     cancelButton->show();
     point->setCaption(tr("Reading (%1, %2) in %3 steps…")
-                          .arg(number(pointPosition.x()), number(pointPosition.y()))
+                          .arg(number(pointPhysical.x()), number(pointPhysical.y()))
                           .arg(flowSeries->stepCount()));
 }
 
@@ -291,7 +291,7 @@ void ExtractionDock::updatePointCaption()
         table.columnCount() > PointHistory::X ? table.column(PointHistory::X).unit : QString();
     QString text =
         tr("Point (%1, %2)%3, %4 steps")
-            .arg(number(pointPosition.x()), number(pointPosition.y()), bracketed(lengthUnit))
+            .arg(number(pointPhysical.x()), number(pointPhysical.y()), bracketed(lengthUnit))
             .arg(table.rowCount());
     if (historyGaps > 0)
         text += tr(" (%1 missing)").arg(historyGaps);

@@ -35,7 +35,7 @@ class ExtractionDock : public QDockWidget
 public:
     // Samples while the line's end is dragged.
     static constexpr int draggingSamples = 200;
-    // Samples of a profile to start with, as velmora-probe takes them.
+    // Samples of a profile to start with (velmora-probe --samples takes the same).
     static constexpr int defaultSamples = 1000;
 
     explicit ExtractionDock(QWidget* parent = nullptr);
@@ -56,6 +56,8 @@ public:
     ExtractionPanel* pointPanel() const { return point; }
     // The profile line's vertices in physical coordinates (empty: none).
     const QList<QPointF>& profileVertices() const { return vertices; }
+    // The pinned point in physical coordinates, when there is one.
+    QPointF pointPosition() const { return pointPhysical; }
     bool isReadingPoint() const;
 
 public slots:
@@ -100,7 +102,7 @@ private:
     int currentStep = -1;
     QList<QPointF> vertices;
     bool hasPoint = false;
-    QPointF pointPosition; // physical
+    QPointF pointPhysical;
     double historyTimeStep = 0.0;
     int historyGaps = 0;
     bool historyOutside = false;

@@ -21,11 +21,11 @@
 namespace {
 
 // Distinct on white and for the common forms of colour blindness (Tableau 10).
-const QColor palette[] = {QColor(31, 119, 180),  QColor(255, 127, 14),  QColor(44, 160, 44),
-                          QColor(214, 39, 40),   QColor(148, 103, 189), QColor(140, 86, 75),
-                          QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34),
-                          QColor(23, 190, 207)};
-constexpr int paletteSize = int(sizeof(palette) / sizeof(palette[0]));
+const QColor seriesColours[] = {QColor(31, 119, 180),  QColor(255, 127, 14),  QColor(44, 160, 44),
+                                QColor(214, 39, 40),   QColor(148, 103, 189), QColor(140, 86, 75),
+                                QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34),
+                                QColor(23, 190, 207)};
+constexpr int paletteSize = int(sizeof(seriesColours) / sizeof(seriesColours[0]));
 constexpr int boxesPerRow = 5;
 // Saved pictures do not depend on the dock's size.
 const QSize pictureSize(1000, 600);
@@ -80,22 +80,28 @@ void ExtractionPanel::setTable(const ExtractionTable& table, int xColumn, const 
         sameColumns = values.columnCount() > columns.at(k) &&
                       table.heading(plotted.at(k)) == values.heading(columns.at(k));
     values = table;
-    xIndex = xColumn;
-    columns = plotted;
+    const bool usable = xColumn >= 0 && xColumn < table.columnCount();
+    xIndex = usable ? xColumn : -1;
+    columns = usable ? plotted : QList<int>();
     if (!sameColumns)
         rebuildBoxes(shownAtFirst);
+    exportButton->setEnabled(usable && values.rowCount() > 0);
+    if (!usable) {
+        plot->plot().setSeries({});
+        plot->update();
+        return;
+    }
 
     QList<SeriesPlot::Series> series;
     for (qsizetype k = 0; k < columns.size(); ++k) {
-        const ExtractionTable::Column& data = values.column(columns.at(k));
-        series.append({data.name, data.unit, palette[k % paletteSize], values.values(xIndex),
-                       data.values, boxes.at(k)->isChecked()});
+        const ExtractionTable::Column& shown = values.column(columns.at(k));
+        series.append({shown.name, shown.unit, seriesColours[k % paletteSize],
+                       values.values(xIndex), shown.values, boxes.at(k)->isChecked()});
     }
     const ExtractionTable::Column& x = values.column(xIndex);
     plot->plot().setXAxis(x.name, x.unit);
     plot->plot().setSeries(series);
     plot->update();
-    exportButton->setEnabled(values.rowCount() > 0);
 }
 
 void ExtractionPanel::rebuildBoxes(const QList<int>& shownAtFirst)
@@ -106,7 +112,7 @@ void ExtractionPanel::rebuildBoxes(const QList<int>& shownAtFirst)
         const int index = columns.at(k);
         auto* box = new QCheckBox(values.heading(index), boxArea);
         QPalette colours = box->palette();
-        colours.setColor(QPalette::WindowText, palette[k % paletteSize].darker(120));
+        colours.setColor(QPalette::WindowText, seriesColours[k % paletteSize].darker(120));
         box->setPalette(colours);
         box->setChecked(shownAtFirst.contains(index));
         connect(box, &QCheckBox::toggled, this, [this, k](bool on) {
@@ -122,7 +128,6 @@ void ExtractionPanel::rebuildBoxes(const QList<int>& shownAtFirst)
 void ExtractionPanel::clear()
 {
     setTable(ExtractionTable(), -1, {}, {});
-    plot->plot().setSeries({});
     plot->plot().clearMarker();
     plot->update();
     captionLabel->clear();

@@ -65,6 +65,7 @@ public:
     void setMarker(double x) { marker = x; }
     void clearMarker();
     bool hasMarker() const;
+    double markerPosition() const { return marker; }
 
     // "u, v, speed [m/s]; vorticity [1/s]": the visible series by unit.
     QString yAxisTitle() const;
