@@ -290,9 +290,9 @@ void ExtractionDock::updatePointCaption()
     const QString lengthUnit =
         table.columnCount() > PointHistory::X ? table.column(PointHistory::X).unit : QString();
     QString text =
-        tr("Point (%1, %2)%3, %4 steps")
-            .arg(number(pointPhysical.x()), number(pointPhysical.y()), bracketed(lengthUnit))
-            .arg(table.rowCount());
+        tr("Point (%1, %2)%3, %4")
+            .arg(number(pointPhysical.x()), number(pointPhysical.y()), bracketed(lengthUnit),
+                 table.rowCount() == 1 ? tr("one step") : tr("%1 steps").arg(table.rowCount()));
     if (historyGaps > 0)
         text += tr(" (%1 missing)").arg(historyGaps);
     if (historyOutside) {
