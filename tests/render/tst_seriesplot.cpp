@@ -89,11 +89,13 @@ void TestSeriesPlot::pixels()
 {
     QFETCH(bool, gap);
     QFETCH(bool, hidden);
-    // Red at y = 1 over 0..10 with x = 5 NaN when asked; blue at y = 0.
+    // Red rising from 0 to 1 over 0..1, then at 1 to x = 10, with x = 5 NaN
+    // when asked; blue at 0.5, inside the axis range of red alone.
     SeriesPlot::Series red = line(0.0, 10.0, 11, Qt::red, 1.0);
+    red.y[0] = 0.0;
     if (gap)
         red.y[5] = std::nan("");
-    SeriesPlot::Series blue = line(0.0, 10.0, 11, Qt::blue, 0.0);
+    SeriesPlot::Series blue = line(0.0, 10.0, 11, Qt::blue, 0.5);
     blue.visible = !hidden;
     SeriesPlot plot;
     plot.setSeries({red, blue});
@@ -115,7 +117,7 @@ void TestSeriesPlot::pixels()
     QVERIFY(isRed(at(2.5, 1.0)));
     QCOMPARE(isRed(at(5.0, 1.0)), !gap);
     if (!hidden)
-        QVERIFY(isBlue(at(2.5, 0.0)));
+        QVERIFY(isBlue(at(2.5, 0.5)));
     int bluePixels = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
