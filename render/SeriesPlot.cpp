@@ -271,7 +271,8 @@ void SeriesPlot::paint(QPainter& painter, const QRectF& area) const
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     }
 
-    // The legend in the frame's top-right corner, as many entries as fit.
+    // The legend in the corner of the frame that hides the fewest samples,
+    // as many entries as fit.
     QList<const Series*> shown;
     double textWidth = 0.0;
     for (const Series& curve : curves) {
@@ -285,8 +286,24 @@ void SeriesPlot::paint(QPainter& painter, const QRectF& area) const
     const qsizetype entries = std::min(shown.size(), fitting);
     const double boxWidth = padding + swatchLength + padding + textWidth + padding;
     if (entries > 0 && boxWidth + 2.0 * padding < plot.width()) {
-        const QRectF box(plot.right() - padding - boxWidth, plot.top() + padding, boxWidth,
-                         entries * lineHeight + padding);
+        const double boxHeight = entries * lineHeight + padding;
+        const double left = plot.left() + padding;
+        const double right = plot.right() - padding - boxWidth;
+        const double top = plot.top() + padding;
+        const double bottom = plot.bottom() - padding - boxHeight;
+        const QRectF corners[] = {
+            QRectF(right, top, boxWidth, boxHeight), QRectF(left, top, boxWidth, boxHeight),
+            QRectF(right, bottom, boxWidth, boxHeight), QRectF(left, bottom, boxWidth, boxHeight)};
+        int hidden[4] = {0, 0, 0, 0};
+        for (const Series* curve : std::as_const(shown)) {
+            const size_t n = std::min(curve->x.size(), curve->y.size());
+            for (size_t k = 0; k < n; ++k) {
+                const QPointF at = toPixel(curve->x[k], curve->y[k]);
+                for (int c = 0; c < 4; ++c)
+                    hidden[c] += corners[c].contains(at);
+            }
+        }
+        const QRectF box = corners[std::min_element(hidden, hidden + 4) - hidden];
         painter.setPen(QPen(QColor(0, 0, 0, 120), 0));
         painter.setBrush(QColor(255, 255, 255, 210));
         painter.drawRect(box);
