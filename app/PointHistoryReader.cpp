@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <utility>
@@ -25,7 +24,7 @@ bool PointHistoryReader::start(const FlowSeries* series, double x, double y,
         return false;
     cancelled = false;
     {
-        QMutexLocker locker(&mutex);
+        const std::lock_guard<std::mutex> locker(mutex);
         done = 0;
         total = series->stepCount();
         complete = false;
@@ -36,14 +35,14 @@ bool PointHistoryReader::start(const FlowSeries* series, double x, double y,
             *series, x, y, 0, series->stepCount() - 1, derived,
             [this](int count, int) {
                 {
-                    QMutexLocker locker(&mutex);
+                    const std::lock_guard<std::mutex> locker(mutex);
                     done = count;
                 }
                 QCoreApplication::postEvent(this, new QEvent(PointHistoryProgress));
             },
             &cancelled);
         {
-            QMutexLocker locker(&mutex);
+            const std::lock_guard<std::mutex> locker(mutex);
             complete = !history.isCancelled();
             result = std::move(history);
         }
@@ -65,7 +64,7 @@ void PointHistoryReader::stopThread()
 {
     thread->wait();
     thread.reset();
-    QMutexLocker locker(&mutex);
+    const std::lock_guard<std::mutex> locker(mutex);
     complete = false;
     result = PointHistory();
 }
@@ -79,7 +78,7 @@ void PointHistoryReader::customEvent(QEvent* event)
     bool through;
     PointHistory history;
     {
-        QMutexLocker locker(&mutex);
+        const std::lock_guard<std::mutex> locker(mutex);
         count = done;
         steps = total;
         through = std::exchange(complete, false);
