@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include "app/AboutBox.h"
+#include "app/ExtractionDock.h"
 #include "app/ReferenceFrameDialog.h"
 #include "app/SeriesPlayer.h"
 #include "app/TimeBar.h"
@@ -67,6 +68,7 @@ Main::Main()
         });
     ui->viewPort->createLayerPanels(ui->scrollAreaWidgetContents);
     setupTimeBar();
+    setupExtraction();
     // Children that take no drops hand them up to the window.
     setAcceptDrops(true);
 }
@@ -94,6 +96,38 @@ void Main::setupTimeBar()
         connect(colorCoding, &LayerColorCoding::seriesRangesWanted, seriesBar,
                 &TimeBar::findSeriesRanges);
     }
+}
+
+void Main::setupExtraction()
+{
+    extraction = new ExtractionDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, extraction);
+    extraction->hide();
+    ui->menuView->addAction(extraction->toggleViewAction());
+    ViewPort* view = ui->viewPort;
+    connect(ui->actionProfile_Line, &QAction::toggled, view, &ViewPort::setProfileToolActive);
+    connect(view, &ViewPort::profileLineChanged, extraction, &ExtractionDock::setProfileLine);
+    connect(view, &ViewPort::pointPinned, extraction, &ExtractionDock::pinPoint);
+    connect(extraction, &ExtractionDock::profileLineCleared, view, &ViewPort::clearProfileLine);
+    connect(extraction, &ExtractionDock::pointCleared, view, &ViewPort::clearPinnedPoint);
+    connect(seriesBar->player(), &SeriesPlayer::showRequested, extraction,
+            &ExtractionDock::setCurrentStep);
+}
+
+void Main::showExtractionData()
+{
+    QList<const ScalarSet*> derived;
+    QList<DerivedField::Kind> kinds;
+    for (int k = 0; derivedCache && k < DerivedField::kindCount; ++k) {
+        if (const ScalarSet* set = derivedCache->find(DerivedField::Kind(k))) {
+            derived << set;
+            kinds << DerivedField::Kind(k);
+        }
+    }
+    // The profile reads what the layers show, in the reference frame.
+    extraction->setReferenceFrame(frame);
+    extraction->setFlowData(dynamic_cast<const RectangularFlowData*>(shownFlowData()), derived,
+                            kinds);
 }
 
 void Main::showStep(std::unique_ptr<FlowData> newData)
@@ -127,6 +161,7 @@ void Main::setReferenceFrame(const ReferenceFrame& newFrame)
     ui->viewPort->setFlowDataStep(shown);
     emit flowDataStepped(shown);
     framedData = std::move(framed);
+    showExtractionData();
     statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Reference frame: %1")
                                  .arg(frame.describe(*flowData)));
 }
@@ -148,10 +183,16 @@ void Main::replaceFlowData(FlowData* newData, std::unique_ptr<FlowData> framed)
         derivedCache = std::make_unique<DerivedFieldCache>(*grid);
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
         colorCoding->setDerivedFieldCache(derivedCache.get());
+    // A derived set computed later joins the profile then.
+    if (derivedCache)
+        connect(derivedCache.get(), &DerivedFieldCache::computed, this, &Main::showExtractionData);
+    showExtractionData();
 }
 
 Main::~Main()
 {
+    // The point's history reads the series the time bar owns.
+    extraction->setSeries(nullptr);
     // The layers and their background workers read the data set until they
     // are gone, so the view port goes first; the time bar stops its loads.
     delete ui->centralwidget;
@@ -265,7 +306,9 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
     // hand is its chosen step only when that is step 0.
     FlowSeries* series =
         FlowSeries::open(fileName, options, nullptr, options.step == 0 ? loaded : nullptr);
+    extraction->setSeries(nullptr);
     seriesBar->setSeries(series);
+    extraction->setSeries(seriesBar->series());
     if (series && options.step > 0) {
         for (int index = 0; index < series->stepCount(); ++index) {
             if (series->stepNumber(index) == options.step)

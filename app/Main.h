@@ -11,6 +11,7 @@
 #include <memory>
 
 class DerivedFieldCache;
+class ExtractionDock;
 class FlowData;
 class QDragEnterEvent;
 class QDropEvent;
@@ -62,6 +63,7 @@ public:
     ViewPort* viewPort() const;
     TimeBar* timeBar() const { return seriesBar; }
     // The data set as the file holds it (derived fields come from it).
+    ExtractionDock* extractionDock() const { return extraction; }
     FlowData* currentFlowData() const { return flowData; }
     // What the layers show: the data set seen from the reference frame.
     FlowData* shownFlowData() const { return framedData ? framedData.get() : flowData; }
@@ -93,6 +95,10 @@ protected:
 private:
     // The time bar under the view and its connections.
     void setupTimeBar();
+    // The profile and point-series dock and its connections.
+    void setupExtraction();
+    // Hands the data set on show and its derived sets computed so far to the dock.
+    void showExtractionData();
     // The time bar's step receiver: takes over the next step of the series
     // as the data set on show.
     void showStep(std::unique_ptr<FlowData> data);
@@ -107,6 +113,7 @@ private:
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;
+    ExtractionDock* extraction = nullptr;
     QErrorMessage* errorMessage;
     FileNameAsker askFileName;
     QString dataPath;

@@ -8,6 +8,7 @@
 #include "layers/LayerColorCoding.h"
 #include "transfer/ColorLegend.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QDebug>
 #include <QImage>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr double pixelsPerScale = 1000.0;
@@ -75,6 +77,9 @@ QSize ViewPort::imageSizeFor(float aspectRatio, float scale)
 
 void ViewPort::setFlowData(FlowData* newFlowData)
 {
+    // Another data set, another domain: the marks made on this one go.
+    clearProfileLine();
+    clearPinnedPoint();
     flowData = newFlowData;
     composedValid = false;
     emit flowDataChanged(newFlowData);
@@ -160,19 +165,62 @@ void ViewPort::fitToScreen()
 void ViewPort::mousePressEvent(QMouseEvent* event)
 {
     lastMousePos = event->position().toPoint();
-    if (event->buttons() == Qt::LeftButton)
+    if (event->buttons() != Qt::LeftButton) {
+        gesture = Gesture::None;
+        return;
+    }
+    pressPos = lastMousePos;
+    pressWithControl = event->modifiers().testFlag(Qt::ControlModifier);
+    if ((pressWithControl || profileTool) && !layerSize.isEmpty()) {
+        gesture = Gesture::Click;
+        setCursor(Qt::CrossCursor);
+    } else {
+        gesture = Gesture::Pan;
         setCursor(Qt::OpenHandCursor);
+    }
 }
 
-void ViewPort::mouseReleaseEvent(QMouseEvent*)
+void ViewPort::mouseReleaseEvent(QMouseEvent* event)
 {
+    const Gesture ended = std::exchange(gesture, Gesture::None);
     unsetCursor();
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (ended == Gesture::Line) {
+        emit profileLineChanged(profilePoints, false);
+    } else if (ended == Gesture::Click && pressWithControl) {
+        QPointF unit;
+        if (domainPosition(pressPos, &unit)) {
+            pinned = true;
+            pinnedUnit = unit;
+            update();
+            emit pointPinned(true, unit);
+        }
+    } else if (ended == Gesture::Click && !profilePoints.isEmpty()) {
+        // With the tool on, a click carries the line on to a polyline.
+        profilePoints.append(unitPositionOf(pressPos));
+        update();
+        emit profileLineChanged(profilePoints, false);
+    }
 }
 
 void ViewPort::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if (event->buttons() == Qt::MiddleButton) {
+    if ((gesture == Gesture::Click || gesture == Gesture::Line) &&
+        event->buttons() == Qt::LeftButton) {
+        if (gesture == Gesture::Click &&
+            (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+            gesture = Gesture::Line;
+            profilePoints = {unitPositionOf(pressPos), unitPositionOf(pos)};
+        } else if (gesture == Gesture::Line) {
+            profilePoints.last() = unitPositionOf(pos);
+        }
+        if (gesture == Gesture::Line) {
+            update();
+            emit profileLineChanged(profilePoints, true);
+        }
+    } else if (event->buttons() == Qt::MiddleButton) {
         // The step grows with scale squared; any move that is not upwards
         // shrinks. Below the lower limit the scale is kept but not applied,
         // so dragging back up resumes from there.
@@ -196,6 +244,37 @@ void ViewPort::mouseMoveEvent(QMouseEvent* event)
     lastMousePos = pos;
 }
 
+void ViewPort::setProfileToolActive(bool active)
+{
+    profileTool = active;
+}
+
+void ViewPort::setProfileLine(const QList<QPointF>& unitPoints)
+{
+    const QList<QPointF> points = unitPoints.size() >= 2 ? unitPoints : QList<QPointF>();
+    if (points == profilePoints)
+        return;
+    profilePoints = points;
+    update();
+    emit profileLineChanged(profilePoints, false);
+}
+
+void ViewPort::clearPinnedPoint()
+{
+    if (!pinned)
+        return;
+    pinned = false;
+    update();
+    emit pointPinned(false, pinnedUnit);
+}
+
+bool ViewPort::pinnedPoint(QPointF* unitPosition) const
+{
+    if (pinned && unitPosition)
+        *unitPosition = pinnedUnit;
+    return pinned;
+}
+
 void ViewPort::leaveEvent(QEvent*)
 {
     emit cursorLeft();
@@ -205,16 +284,29 @@ bool ViewPort::domainPosition(const QPointF& widgetPosition, QPointF* unitPositi
 {
     if (layerSize.isEmpty() || viewSize.isEmpty())
         return false;
+    const QPointF unit = unitPositionOf(widgetPosition);
+    if (!(unit.x() >= 0.0 && unit.x() <= 1.0 && unit.y() >= 0.0 && unit.y() <= 1.0))
+        return false;
+    if (unitPosition)
+        *unitPosition = unit;
+    return true;
+}
+
+QPointF ViewPort::unitPositionOf(const QPointF& widgetPosition) const
+{
     const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
     const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
     const double x = (widgetPosition.x() - tx) / layerSize.width();
     const double shown = (widgetPosition.y() - ty) / layerSize.height();
-    const double y = flipped ? shown : 1.0 - shown;
-    if (!(x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= 1.0))
-        return false;
-    if (unitPosition)
-        *unitPosition = QPointF(x, y);
-    return true;
+    return QPointF(x, flipped ? shown : 1.0 - shown);
+}
+
+QPointF ViewPort::widgetPosition(const QPointF& unitPosition) const
+{
+    const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
+    const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
+    const double shown = flipped ? unitPosition.y() : 1.0 - unitPosition.y();
+    return QPointF(tx + unitPosition.x() * layerSize.width(), ty + shown * layerSize.height());
 }
 
 void ViewPort::setFlippedVertically(bool newFlipped)
@@ -262,6 +354,7 @@ void ViewPort::paintEvent(QPaintEvent*)
             painter.drawImage(visible, picture, visible.translated(-tx, -ty));
         if (legendShown)
             paintLegend(painter, QRectF(rect()));
+        paintMarks(painter);
     }
     timer.stop();
     painter.end();
@@ -310,6 +403,45 @@ void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
     const ValueRange range = coding->valueRange();
     ColorLegend(coding->transferFunction(), coding->fieldName(), range.minimum, range.maximum)
         .paint(painter, area);
+}
+
+void ViewPort::paintMarks(QPainter& painter)
+{
+    if (profilePoints.isEmpty() && !pinned)
+        return;
+    painter.save();
+    // A light line on a dark rim shows on any colour map.
+    const QPen rim(QColor(0, 0, 0, 170), 4.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    const QPen core(QColor(255, 235, 90), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    if (!profilePoints.isEmpty()) {
+        QPolygonF line;
+        for (const QPointF& point : std::as_const(profilePoints))
+            line << widgetPosition(point);
+        for (const QPen& pen : {rim, core}) {
+            painter.setPen(pen);
+            painter.drawPolyline(line);
+        }
+        // The start, where the arc length s is 0, filled; vertices open.
+        painter.setPen(QPen(Qt::black, 1.0));
+        for (qsizetype k = 0; k < line.size(); ++k) {
+            painter.setBrush(k == 0 ? QBrush(QColor(255, 235, 90)) : QBrush(Qt::NoBrush));
+            painter.drawEllipse(line.at(k), k == 0 ? 4.0 : 3.0, k == 0 ? 4.0 : 3.0);
+        }
+    }
+    if (pinned) {
+        const QPointF at = widgetPosition(pinnedUnit);
+        const QPen pinPen(QColor(255, 80, 200), 2.0);
+        for (const QPen& pen : {QPen(QColor(0, 0, 0, 170), 4.0), pinPen}) {
+            painter.setPen(pen);
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(at, 6.0, 6.0);
+            painter.drawLine(at - QPointF(10.0, 0.0), at - QPointF(3.0, 0.0));
+            painter.drawLine(at + QPointF(3.0, 0.0), at + QPointF(10.0, 0.0));
+            painter.drawLine(at - QPointF(0.0, 10.0), at - QPointF(0.0, 3.0));
+            painter.drawLine(at + QPointF(0.0, 3.0), at + QPointF(0.0, 10.0));
+        }
+    }
+    painter.restore();
 }
 
 void ViewPort::resizeEvent(QResizeEvent* event)

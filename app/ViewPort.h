@@ -72,6 +72,14 @@ public:
     // sense, as rasters take it) under a widget position; false when the
     // position is outside the picture or there is no picture.
     bool domainPosition(const QPointF& widgetPosition, QPointF* unitPosition) const;
+    // The widget position of a unit-square position, inside the picture or not.
+    QPointF widgetPosition(const QPointF& unitPosition) const;
+    // The profile line's vertices in the unit square (empty: none) and the
+    // pinned point; both are kept through zoom, pan, flip and the steps of a
+    // series, and dropped with a new data set.
+    const QList<QPointF>& profileLine() const { return profilePoints; }
+    bool pinnedPoint(QPointF* unitPosition) const;
+    bool isProfileToolActive() const { return profileTool; }
     const QList<Layer*>& layerList() const { return layers; }
     // The layers by kind; valid as long as the view port.
     LayerStack layerStack() const { return LayerStack(layers); }
@@ -91,6 +99,11 @@ signals:
     void cursorMoved(bool inside, QPointF unitPosition);
     // Emitted when the mouse leaves the view.
     void cursorLeft();
+    // Emitted when the profile line has changed: its vertices in the unit
+    // square (empty: removed); `dragging` while a drag still moves its end.
+    void profileLineChanged(const QList<QPointF>& unitPoints, bool dragging);
+    // Emitted when a point has been pinned (a Ctrl+click) or unpinned.
+    void pointPinned(bool pinned, QPointF unitPosition);
 
 public slots:
     // Not owned; keeps the scale and the centre.
@@ -104,6 +117,13 @@ public slots:
     // Off: y up (the start); on: row 0 of the data at the top.
     void setFlippedVertically(bool flipped);
     void setLegendShown(bool shown);
+    // With the tool on, a left drag draws a new profile line instead of
+    // panning and a click adds a vertex to it; Ctrl+drag draws one always.
+    void setProfileToolActive(bool active);
+    // Vertices in the unit square; fewer than two remove the line.
+    void setProfileLine(const QList<QPointF>& unitPoints);
+    void clearProfileLine() { setProfileLine({}); }
+    void clearPinnedPoint();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -126,6 +146,10 @@ private:
     const QImage& composedLayers();
     // The colour scale of the topmost visible colour coding inside `area`.
     void paintLegend(QPainter& painter, const QRectF& area);
+    // The line and the pinned point over the picture (not into saved ones).
+    void paintMarks(QPainter& painter);
+    // The unit-square position under a widget position, not clipped.
+    QPointF unitPositionOf(const QPointF& widgetPosition) const;
 
     FlowData* flowData = nullptr;
     QSize viewSize{-1, -1};
@@ -141,4 +165,21 @@ private:
     QImage composed;
     bool composedValid = false;
     QList<Layer*> layers;
+    // What the left button does from its press to its release: a plain press
+    // pans; a Ctrl press (or any with the profile tool) is a click until the
+    // pointer has moved the drag distance, then draws a line.
+    enum class Gesture
+    {
+        None,
+        Pan,
+        Click,
+        Line
+    };
+    Gesture gesture = Gesture::None;
+    QPoint pressPos;
+    bool pressWithControl = false;
+    bool profileTool = false;
+    QList<QPointF> profilePoints;
+    bool pinned = false;
+    QPointF pinnedUnit;
 };

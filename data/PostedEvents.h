@@ -14,3 +14,6 @@ inline constexpr QEvent::Type SeriesStepLoaded = QEvent::Type(QEvent::User + 2);
 // A whole-series range search has read one more step or has finished
 // (SeriesRangeSearch).
 inline constexpr QEvent::Type SeriesRangeProgress = QEvent::Type(QEvent::User + 3);
+// A point-history reader has read one more step or has finished
+// (PointHistoryReader).
+inline constexpr QEvent::Type PointHistoryProgress = QEvent::Type(QEvent::User + 4);

@@ -50,8 +50,10 @@ inline MouseScript fullDoubleClick(int x, int y)
 }
 
 // Moves without a held button reach only widgets that track the mouse, as
-// with real input; `held` continues a drag begun by an earlier script.
-inline void play(QWidget* host, const MouseScript& script, Qt::MouseButtons held = {})
+// with real input; `held` continues a drag begun by an earlier script;
+// `modifiers` are held throughout.
+inline void play(QWidget* host, const MouseScript& script, Qt::MouseButtons held = {},
+                 Qt::KeyboardModifiers modifiers = {})
 {
     for (const MouseStep& step : script) {
         if (step.type == QEvent::MouseButtonPress || step.type == QEvent::MouseButtonDblClick)
@@ -59,8 +61,7 @@ inline void play(QWidget* host, const MouseScript& script, Qt::MouseButtons held
         else if (step.type == QEvent::MouseButtonRelease)
             held &= ~Qt::MouseButtons(step.button);
         const QPointF local(step.position);
-        QMouseEvent event(step.type, local, host->mapToGlobal(local), step.button, held,
-                          Qt::NoModifier);
+        QMouseEvent event(step.type, local, host->mapToGlobal(local), step.button, held, modifiers);
         QApplication::sendEvent(host, &event);
     }
 }
