@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Session.h"
 #include "formats/LoadOptions.h"
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DerivedFieldCache;
 class FlowData;
@@ -46,6 +48,20 @@ public:
     // on the window) as if it had been chosen in the Load dialog, which then
     // starts beside it.
     bool openFlowData(const QString& fileName, const LoadOptions& options = LoadOptions());
+    // A session file (suffix .velmora) opens as a session, anything else as
+    // openFlowData does: the command line's and a drop's way in.
+    bool openFile(const QString& fileName, const LoadOptions& options = LoadOptions());
+    // Opens a session: its data set (with its load options and step), then
+    // every layer's settings and the view. A refused session changes
+    // nothing and the status bar says why. When its data file is missing,
+    // does not load or lies on another grid, the status bar says so, the
+    // Load dialog opens and the session is applied to the file loaded next.
+    bool openSession(const QString& fileName);
+    // Writes the session of what is on show; ".velmora" is added to a name
+    // without a suffix. The status bar says where, or why not.
+    bool saveSession(const QString& fileName);
+    // A session waits for the next data set to load.
+    bool isSessionPending() const { return pendingSession.has_value(); }
     // Writes the composed picture: PNG for a name ending in ".png", JPEG
     // otherwise; a name without a suffix gets ".jpg". Reports a failure in
     // the error-message dialog.
@@ -72,6 +88,8 @@ signals:
 public slots:
     void loadFlowData();
     void saveImage();
+    void openSession();
+    void saveSession();
     // Shows the values of the data set at a unit-square position (or "—"
     // outside it) in the status bar.
     void showValuesAt(bool inside, const QPointF& unitPosition);
@@ -90,6 +108,11 @@ private:
     // Deletes the cache and data set on show, takes `data` over (the layers
     // have switched to it) and hands its new cache out.
     void replaceFlowData(FlowData* data);
+    // Sets the session's layers, view and step on the data set just loaded.
+    void applySession(const Session& session);
+    // The step number of the series on show (0 without a data set).
+    int currentStepNumber() const;
+    void showFailure(const QString& message);
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;
@@ -97,6 +120,14 @@ private:
     FileNameAsker askFileName;
     QString dataPath;
     QString imagePath;
+    QString sessionPath;
+    // What the data set on show was loaded from and with.
+    QString loadedFile;
+    LoadOptions loadedOptions;
+    // The last session opened or saved: its keys this program does not know
+    // are written again.
+    Session currentSession;
+    std::optional<Session> pendingSession;
     FlowData* flowData = nullptr;
     std::unique_ptr<DerivedFieldCache> derivedCache;
     // What the status bar says about the loaded data set between read-outs.
