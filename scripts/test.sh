@@ -163,6 +163,11 @@ stage_package()
             gio info -a standard::content-type "$file" 2>/dev/null | sed -n 's/.*content-type: //p')
         [ "$type" = application/x-velmora-grid ] || { echo "!! package: $(basename "$file") is '$type'"; package_problems+=("MIME type of $(basename "$file")"); }
     done
+    # A session by its suffix.
+    printf '{"version": 1}\n' >"$mimeroot/figure.velmora"
+    type=$(XDG_DATA_HOME="$mimeroot" XDG_DATA_DIRS="$mimeroot" \
+        gio info -a standard::content-type "$mimeroot/figure.velmora" 2>/dev/null | sed -n 's/.*content-type: //p')
+    [ "$type" = application/x-velmora-session ] || { echo "!! package: figure.velmora is '$type'"; package_problems+=("MIME type of a session"); }
     rm -rf "$mimeroot"
     # PNG: width and height are the big-endian words at bytes 16 and 20.
     local size

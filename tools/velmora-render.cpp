@@ -20,6 +20,12 @@
 // across all steps of the series, so frames of separate runs agree.
 // --field NAME shows NAME in the visible colour coding: a scalar set as the
 // panel lists it, with or without its unit, or a derived field by name or key.
+//
+// --session S.velmora (in place of DATA) renders what the window showed when
+// it saved the session: its data set and step, layers and view, through the
+// same view port and layer forms, so the picture equals the window's Save
+// Image; options given beside it change the session's settings.
+// --write-session S.velmora writes the session the options describe.
 
 #include "app/LayerStack.h"
 #include "app/Session.h"
@@ -473,12 +479,15 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
         session.grid = QSize(data->resolutionXValue(), data->resolutionYValue());
         input.captured = session;
     }
-    letGo();
     if (!finished) {
+        letGo();
         tool.report(QStringLiteral("the layers did not finish rendering in time"));
         return false;
     }
-    if (!writePicture(viewPort.renderImage(), fileName)) {
+    // The legend reads a derived field's extremes from the cache.
+    const QImage picture = viewPort.renderImage();
+    letGo();
+    if (!writePicture(picture, fileName)) {
         tool.report(QStringLiteral("could not write ") + fileName);
         return false;
     }
