@@ -1,7 +1,9 @@
 #include "app/Main.h"
+#include "app/SeriesPlayer.h"
 #include "app/Session.h"
 #include "app/SessionBinding.h"
 #include "app/shell/CollapseableWidget.h"
+#include "app/TimeBar.h"
 #include "app/ViewPort.h"
 #include "tests/common/FakeFlowData.h"
 #include "tests/common/TestEnvironment.h"
@@ -89,22 +91,31 @@ private:
 
 void TestSession::roundTripAndRender_data()
 {
+    QTest::addColumn<QString>("sample");
+    QTest::addColumn<int>("step");
     QTest::addColumn<bool>("flipped");
-    QTest::newRow("y up") << false;
-    QTest::newRow("flipped") << true;
+    QTest::newRow("y up") << "double_gyre" << 0 << false;
+    QTest::newRow("flipped") << "double_gyre" << 0 << true;
+    QTest::newRow("series, step 2") << "cavity" << 2 << false;
 }
 
 // Saved, reopened in a fresh window and rendered by velmora-render, the
 // settings and the picture stay what the forms made them.
 void TestSession::roundTripAndRender()
 {
+    QFETCH(QString, sample);
+    QFETCH(int, step);
     QFETCH(bool, flipped);
-    const QString session = dir.filePath(QStringLiteral("figure%1.velmora").arg(flipped));
-    const QString saved = dir.filePath(QStringLiteral("window%1.png").arg(flipped));
+    const QString tag = QTest::currentDataTag();
+    const QString session = dir.filePath(tag + ".velmora");
+    const QString saved = dir.filePath(tag + ".png");
     Main first;
     first.show();
-    QVERIFY(first.loadFlowData(samplePath("double_gyre")));
+    QVERIFY(first.loadFlowData(samplePath(sample)));
     changeThroughForms(first, flipped);
+    if (step)
+        first.timeBar()->player()->seek(step);
+    QTRY_COMPARE(first.timeBar()->player()->shownStep(), step);
     QVERIFY(settle(first));
     QVERIFY(first.saveSession(session));
     QVERIFY(first.saveImage(saved));
@@ -112,6 +123,7 @@ void TestSession::roundTripAndRender()
     Main second;
     second.show();
     QVERIFY(second.openSession(session));
+    QTRY_COMPARE(second.timeBar()->player()->shownStep(), step);
     QVERIFY(settle(second));
     QCOMPARE(capturedJson(second), capturedJson(first));
     QCOMPARE(control<QDoubleSpinBox>(second, 3, "streamlinesDsep")->value(), 0.05);
@@ -119,7 +131,7 @@ void TestSession::roundTripAndRender()
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
     QCOMPARE(second.viewPort()->renderImage(), first.viewPort()->renderImage());
 
-    const QString rendered = dir.filePath(QStringLiteral("render%1.png").arg(flipped));
+    const QString rendered = dir.filePath(tag + "-render.png");
     QProcess process;
     process.start(VELMORA_RENDER_PROGRAM, {"--session", session, rendered});
     QVERIFY(process.waitForFinished(120000));
