@@ -382,6 +382,8 @@ bool Main::openSession(const QString& fileName)
         return false;
     }
     currentSession = *session;
+    // A session opened now replaces one still waiting for its data.
+    pendingSession.reset();
     // The data set the session names, or why another one is needed.
     QString problem;
     if (session->dataFile.isEmpty()) {
