@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include "app/AboutBox.h"
+#include "app/ReferenceFrameDialog.h"
 #include "app/SeriesPlayer.h"
 #include "app/SessionBinding.h"
 #include "app/TimeBar.h"
@@ -60,6 +61,7 @@ Main::Main()
     connect(ui->actionOpenSession, &QAction::triggered, this, qOverload<>(&Main::openSession));
     connect(ui->actionSaveSession, &QAction::triggered, this, qOverload<>(&Main::saveSession));
     connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
+    connect(ui->actionReference_Frame, &QAction::triggered, this, &Main::askReferenceFrame);
     for (LayerStreamlines* lines : ui->viewPort->layerStack().streamlines())
         connect(lines, &LayerStreamlines::tracingIncomplete, this, [this](const QString& why) {
             if (!why.isEmpty())
@@ -100,17 +102,52 @@ void Main::setupTimeBar()
 
 void Main::showStep(std::unique_ptr<FlowData> newData)
 {
+    std::unique_ptr<FlowData> framed = inReferenceFrame(*newData);
+    FlowData* shown = framed ? framed.get() : newData.get();
     // Every layer has switched when setFlowDataStep returns.
-    ui->viewPort->setFlowDataStep(newData.get());
-    emit flowDataStepped(newData.get());
-    replaceFlowData(newData.release());
+    ui->viewPort->setFlowDataStep(shown);
+    emit flowDataStepped(shown);
+    replaceFlowData(newData.release(), std::move(framed));
 }
 
-void Main::replaceFlowData(FlowData* newData)
+std::unique_ptr<FlowData> Main::inReferenceFrame(const FlowData& fileData)
+{
+    QString reason;
+    std::unique_ptr<FlowData> framed = frame.apply(fileData, &reason);
+    if (!framed && !reason.isEmpty())
+        statusBar()->showMessage(
+            QCoreApplication::translate("MainWindow", "Shown at rest: %1").arg(reason),
+            failureMessageMs);
+    return framed;
+}
+
+void Main::setReferenceFrame(const ReferenceFrame& newFrame)
+{
+    frame = newFrame;
+    if (!flowData)
+        return;
+    std::unique_ptr<FlowData> framed = inReferenceFrame(*flowData);
+    FlowData* shown = framed ? framed.get() : flowData;
+    ui->viewPort->setFlowDataStep(shown);
+    emit flowDataStepped(shown);
+    framedData = std::move(framed);
+    statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Reference frame: %1")
+                                 .arg(frame.describe(*flowData)));
+}
+
+void Main::askReferenceFrame()
+{
+    ReferenceFrameDialog dialog(this, frame, flowData);
+    if (dialog.exec() == QDialog::Accepted)
+        setReferenceFrame(dialog.chosenFrame());
+}
+
+void Main::replaceFlowData(FlowData* newData, std::unique_ptr<FlowData> framed)
 {
     derivedCache.reset();
     delete flowData;
     flowData = newData;
+    framedData = std::move(framed);
     if (const auto* grid = dynamic_cast<const RectangularFlowData*>(newData))
         derivedCache = std::make_unique<DerivedFieldCache>(*grid);
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
@@ -123,6 +160,7 @@ Main::~Main()
     // are gone, so the view port goes first; the time bar stops its loads.
     delete ui->centralwidget;
     derivedCache.reset();
+    framedData.reset();
     delete flowData;
     delete ui;
 }
@@ -224,8 +262,9 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
             [this] { statusBar()->setToolTip(QString()); }, Qt::SingleShotConnection);
         return false;
     }
-    emit flowDataLoaded(loaded);
-    replaceFlowData(loaded);
+    std::unique_ptr<FlowData> framed = inReferenceFrame(*loaded);
+    emit flowDataLoaded(framed ? framed.get() : loaded);
+    replaceFlowData(loaded, std::move(framed));
     loadedFile = QFileInfo(fileName).absoluteFilePath();
     loadedOptions = options;
     // The later steps need the variables and level this one was read with.
@@ -259,7 +298,7 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
 
 void Main::showValuesAt(bool inside, const QPointF& unitPosition)
 {
-    const auto* grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData());
     if (!grid)
         return;
     const FlowProbe::Reading reading =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Session.h"
+#include "data/ReferenceFrame.h"
 #include "formats/LoadOptions.h"
 
 #include <QMainWindow>
@@ -76,7 +77,15 @@ public:
 
     ViewPort* viewPort() const;
     TimeBar* timeBar() const { return seriesBar; }
+    // The data set as the file holds it (derived fields come from it).
     FlowData* currentFlowData() const { return flowData; }
+    // What the layers show: the data set seen from the reference frame.
+    FlowData* shownFlowData() const { return framedData ? framedData.get() : flowData; }
+
+    // Shows every later data set and step too from `frame` (View →
+    // Reference Frame…); the status bar says which velocity is taken away.
+    void setReferenceFrame(const ReferenceFrame& frame);
+    const ReferenceFrame& referenceFrame() const { return frame; }
 
 signals:
     // Emitted with a newly loaded data set, before the previous one is deleted.
@@ -105,14 +114,19 @@ private:
     // The time bar's step receiver: takes over the next step of the series
     // as the data set on show.
     void showStep(std::unique_ptr<FlowData> data);
-    // Deletes the cache and data set on show, takes `data` over (the layers
-    // have switched to it) and hands its new cache out.
-    void replaceFlowData(FlowData* data);
     // Sets the session's layers, view and step on the data set just loaded.
     void applySession(const Session& session);
     // The step number of the series on show (0 without a data set).
     int currentStepNumber() const;
     void showFailure(const QString& message);
+    // Deletes the cache and data set on show, takes `data` and its view from
+    // the reference frame over (the layers have switched to them) and hands
+    // the new cache out.
+    void replaceFlowData(FlowData* data, std::unique_ptr<FlowData> framed);
+    // `data` seen from the reference frame; null at rest (or, said in the
+    // status bar, when the memory is not there).
+    std::unique_ptr<FlowData> inReferenceFrame(const FlowData& fileData);
+    void askReferenceFrame();
 
     Ui::MainWindow* ui;
     TimeBar* seriesBar = nullptr;
@@ -130,6 +144,8 @@ private:
     std::optional<Session> pendingSession;
     FlowData* flowData = nullptr;
     std::unique_ptr<DerivedFieldCache> derivedCache;
+    ReferenceFrame frame;
+    std::unique_ptr<FlowData> framedData;
     // What the status bar says about the loaded data set between read-outs.
     QString loadedMessage;
     static constexpr int failureMessageMs = 8000;

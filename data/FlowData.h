@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 class QFile;
 
 // One loaded two-dimensional flow data set on a rectilinear grid.
@@ -67,6 +69,15 @@ public:
     virtual Vector3 vectorAt(double x, double y) const;
     virtual void copyFrom(const FlowData& other);
 
+    // The mean of the finite vectors over the grid points, in the file's
+    // components (u, v) and units; (NaN, NaN) when no vector is finite.
+    std::pair<double, double> meanVelocity() const;
+    // A new data set of the same grid and scalar sets, seen from a frame
+    // that moves with (u, v) in the file's components and units: its vectors
+    // are the file's less (u, v), scaled by their own largest length. Null
+    // when the memory is not there (with the reason in *errorMessage).
+    FlowData* inMovingFrame(double u, double v, QString* errorMessage = nullptr) const;
+
     float aspectRatio() const { return aspect; }
     float inverseAspectRatio() const { return 1.0f / aspect; }
     int scalarSetCount() const { return int(scalars.size()); }
@@ -95,6 +106,9 @@ public:
     QString velocityUnit() const { return speedUnit; }
 
 protected:
+    // True when the vectors held have their components exchanged from the
+    // file's, as the grid tables store them for the display.
+    virtual bool componentsExchanged() const { return false; }
     // True when the x of the first two grid points is equal: the file's fast
     // index then runs along y, and the grid is shown with its y axis across.
     bool fastIndexAlongY() const { return geometry.size() >= 2 && geometry[1].x == geometry[0].x; }

@@ -29,6 +29,10 @@ public:
     // asking for billions of entries; vectorAt corrects a coarser table's cell.
     static constexpr int maxLookupEntries = 1 << 18;
 
+protected:
+    // copyFrom exchanges the components of a grid whose fast index runs along y.
+    bool componentsExchanged() const override { return fastIndexAlongY(); }
+
 private:
     bool tablesFit() const;
     static bool buildLookupTable(int n, const float* coords, SharedArray<int>& lookup);

@@ -36,6 +36,7 @@
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
+#include "data/ReferenceFrame.h"
 #include "layers/LayerColorCoding.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -69,6 +70,7 @@ struct RenderSettings
     bool frames = false;
     QString framesText;
     QString field; // empty: the layer's own
+    ReferenceFrame frame;
     // Step numbers of the file numbering, inclusive.
     int firstFrame = 0;
     int lastFrame = 0;
@@ -199,6 +201,12 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
             .arg(DerivedField::keyList()),
         QStringLiteral("NAME"));
     parser.addOption(fieldOption);
+    const QCommandLineOption subtractOption(
+        QStringLiteral("subtract"),
+        QStringLiteral("show arrows and streamlines in a frame moving with the field's mean "
+                       "velocity or with U,V (the file's components and units)."),
+        QStringLiteral("mean|U,V"));
+    parser.addOption(subtractOption);
     const QCommandLineOption sessionOption(
         QStringLiteral("session"),
         QStringLiteral("render the picture a saved session shows (its data set, layers and "
@@ -242,7 +250,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
                 "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
-                "[--field NAME] "
+                "[--field NAME] [--subtract mean|U,V] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|OUT.png [options]\n"));
@@ -312,6 +320,9 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
     settings.legend = parser.isSet(legendOption) || (settings.session && settings.session->legend);
     settings.flipped = parser.isSet(flipOption) || (settings.session && settings.session->flipped);
     settings.field = parser.value(fieldOption);
+    if (parser.isSet(subtractOption) &&
+        !ReferenceFrame::parse(parser.value(subtractOption), &settings.frame, &problem))
+        return tool.usageError(QStringLiteral("--subtract: ") + problem, QString());
     return std::nullopt;
 }
 
@@ -437,9 +448,26 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
 bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
                    const QString& fileName, const RenderSettings& settings, RenderInput& input)
 {
+    QString reason;
+    const std::unique_ptr<FlowData> framed = settings.frame.apply(*data, &reason);
+    if (!framed && !settings.frame.atRest()) {
+        tool.report(QStringLiteral("--subtract: ") + reason);
+        return false;
+    }
+    // The layers let go of the moving frame's data set before it goes.
+    struct Release
+    {
+        ViewPort& viewPort;
+        bool needed;
+        ~Release()
+        {
+            if (needed)
+                viewPort.setFlowData(nullptr);
+        }
+    } release{viewPort, bool(framed)};
     // A full switch, not a step: each frame is what a single render of its
     // step gives.
-    viewPort.setFlowData(data);
+    viewPort.setFlowData(framed ? framed.get() : data);
     // Kept beside the data set, let go of before it goes; the layers ask it
     // only for a derived field they show.
     std::unique_ptr<DerivedFieldCache> cache;

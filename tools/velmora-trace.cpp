@@ -11,6 +11,7 @@
 // output cannot be written, 2 on a wrong command line.
 
 #include "data/FlowData.h"
+#include "data/ReferenceFrame.h"
 #include "streamlines/StreamlineTracer.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -163,6 +164,10 @@ int main(int argc, char** argv)
         {"method", "Integration scheme: euler or midpoint.", "NAME", "euler"},
         {"texture-length", "Texture period in points (10 to 200).", "L", "30"},
         {{"o", "output"}, "Write the CSV to FILE instead of standard output.", "FILE"},
+        {"subtract",
+         "Trace in a frame moving with the field's mean velocity or with U,V (the file's "
+         "components and units).",
+         "mean|U,V"},
     });
     // --step is the integration step here; the time step is --time-step.
     LoadOptionArguments::add(parser, false);
@@ -180,6 +185,10 @@ int main(int argc, char** argv)
         !readNumber(parser, stepRange, &params.stepSize, &problem) ||
         !readNumber(parser, textureRange, &params.textureLength, &problem))
         return tool.usageError(problem, QString());
+    ReferenceFrame frame;
+    if (parser.isSet("subtract") &&
+        !ReferenceFrame::parse(parser.value("subtract"), &frame, &problem))
+        return tool.usageError("--subtract: " + problem, QString());
     const QString method = parser.value("method");
     if (method == QLatin1String("euler")) {
         params.method = EulerMethod;
@@ -195,10 +204,18 @@ int main(int argc, char** argv)
     tool.quietDebug("StreamlineTracer/", true);
     const QString fileName = parser.positionalArguments().first();
     QString reason;
-    const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
+    std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
     if (!data) {
         tool.report(FlowData::dataName(fileName) + ": " + reason);
         return 1;
+    }
+    if (!frame.atRest()) {
+        std::unique_ptr<FlowData> framed = frame.apply(*data, &reason);
+        if (!framed) {
+            tool.report("--subtract: " + reason);
+            return 1;
+        }
+        data = std::move(framed);
     }
 
     CsvSink sink(parser.value("output"));

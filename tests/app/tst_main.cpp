@@ -100,10 +100,16 @@ void TestMain::loadSequence_data()
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("secondLoads");
     QTest::addColumn<QSize>("imageSize");
+    QTest::addColumn<bool>("moving");
 
-    QTest::newRow("a second data set replaces the first") << "tall" << true << QSize(500, 1000);
+    QTest::newRow("a second data set replaces the first")
+        << "tall" << true << QSize(500, 1000) << false;
     QTest::newRow("data file shorter than the grid keeps the first")
-        << "cut" << false << QSize(1000, 500);
+        << "cut" << false << QSize(1000, 500) << false;
+    // The layers show the moving frame's copy; the file's data set stays the
+    // window's and goes only after the view has switched.
+    QTest::newRow("a second data set, seen moving with the mean")
+        << "tall" << true << QSize(500, 1000) << true;
 }
 
 void TestMain::loadSequence()
@@ -111,13 +117,17 @@ void TestMain::loadSequence()
     QFETCH(QString, second);
     QFETCH(bool, secondLoads);
     QFETCH(QSize, imageSize);
+    QFETCH(bool, moving);
 
     auto* window = new Main;
     ViewPort* viewPort = window->viewPort();
     QVERIFY(window->loadFlowData(fixturePath(fixtures, "wide")));
     FlowData* first = window->currentFlowData();
     QVERIFY(first);
-    QCOMPARE(viewPort->currentFlowData(), first);
+    if (moving)
+        window->setReferenceFrame(ReferenceFrame::withMean());
+    QCOMPARE(viewPort->currentFlowData(), window->shownFlowData());
+    QCOMPARE(viewPort->currentFlowData() != first, moving);
     QCOMPARE(viewPort->imageSize(), QSize(1000, 500));
 
     // Inside the emission the view port has switched while the previous data
@@ -139,7 +149,8 @@ void TestMain::loadSequence()
         QCOMPARE(window->statusBar()->currentMessage(),
                  QString("Could not load cut.gri: data file shorter than the header promises"));
     }
-    QCOMPARE(viewPort->currentFlowData(), window->currentFlowData());
+    QCOMPARE(viewPort->currentFlowData(), window->shownFlowData());
+    QCOMPARE(viewPort->currentFlowData() != window->currentFlowData(), moving);
     QCOMPARE(viewPort->imageSize(), imageSize);
     delete window;
 }

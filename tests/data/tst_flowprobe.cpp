@@ -1,4 +1,5 @@
 #include "data/FlowProbe.h"
+#include "data/ReferenceFrame.h"
 #include "tests/common/FakeFlowData.h"
 
 #include <QTemporaryDir>
@@ -19,9 +20,10 @@ const QList<float> xs{-1.0f, 0.5f, 2.0f, 6.0f};
 const QList<float> ys{10.0f, 10.25f, 11.0f, 14.0f};
 
 // vx = f, vy = f / 2, one scalar f, but NaN at the grid point (0.5, 10.25).
-std::unique_ptr<RectangularFlowData> loadField(const QString& dir)
+std::unique_ptr<RectangularFlowData> loadField(const QString& dir, bool fastIndexAlongY = false)
 {
     FlowFiles::Grid grid{xs, ys, {}, {}};
+    grid.fastIndexAlongY = fastIndexAlongY;
     QList<float> scalar = grid.sample([](float x, float y) { return float(bilinear(x, y)); });
     for (float f : scalar)
         grid.vectors.append(Vector3(f, 0.5f * f, 0.0f));
@@ -39,6 +41,8 @@ class TestFlowProbe : public QObject
 private slots:
     void reads_data();
     void reads();
+    void movingFrame_data();
+    void movingFrame();
 };
 
 void TestFlowProbe::reads_data()
@@ -87,6 +91,60 @@ void TestFlowProbe::reads()
              qPrintable(QString("scalar %1, expected %2").arg(reading.scalars.value(0)).arg(f)));
     QVERIFY2(std::abs(reading.vx - f) < tolerance, qPrintable(QString::number(reading.vx)));
     QVERIFY2(std::abs(reading.vy - 0.5 * f) < tolerance, qPrintable(QString::number(reading.vy)));
+}
+
+void TestFlowProbe::movingFrame_data()
+{
+    QTest::addColumn<bool>("mean");
+    QTest::addColumn<double>("u"); // the file's components
+    QTest::addColumn<double>("v");
+    QTest::addColumn<bool>("fastIndexAlongY");
+    // The mean of the written vectors (f, f / 2) over the 16 points.
+    double sum = 0.0;
+    for (float y : ys)
+        for (float x : xs)
+            sum += double(float(bilinear(x, y)));
+    const double mean = sum / 16.0;
+    QTest::newRow("given velocity") << false << 1.5 << -0.5 << false;
+    QTest::newRow("given velocity, axes exchanged") << false << 1.5 << -0.5 << true;
+    QTest::newRow("the mean") << true << mean << 0.5 * mean << false;
+    QTest::newRow("the mean, axes exchanged") << true << mean << 0.5 * mean << true;
+}
+
+// The read-out in the moving frame is the file's velocity less the frame's,
+// in the file's components whichever way the grid is shown.
+void TestFlowProbe::movingFrame()
+{
+    QFETCH(bool, mean);
+    QFETCH(double, u);
+    QFETCH(double, v);
+    QFETCH(bool, fastIndexAlongY);
+    QTemporaryDir dir;
+    const auto data = loadField(dir.path(), fastIndexAlongY);
+    QVERIFY(data);
+    const ReferenceFrame frame =
+        mean ? ReferenceFrame::withMean() : ReferenceFrame::withVelocity(u, v);
+    const std::unique_ptr<FlowData> moved = frame.apply(*data);
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(moved.get());
+    QVERIFY(grid);
+    const double shownU = fastIndexAlongY ? v : u;
+    const double shownV = fastIndexAlongY ? u : v;
+    for (const QPointF at : {QPointF(0.1, 0.2), QPointF(0.55, 0.9), QPointF(1.0, 0.0)}) {
+        const FlowProbe::Reading before = FlowProbe::read(*data, at.x(), at.y());
+        const FlowProbe::Reading after = FlowProbe::read(*grid, at.x(), at.y());
+        QVERIFY2(
+            std::abs(after.vx - (before.vx - shownU)) < 1e-4 &&
+                std::abs(after.vy - (before.vy - shownV)) < 1e-4,
+            qPrintable(
+                QString("(%1, %2) at %3 %4").arg(after.vx).arg(after.vy).arg(at.x()).arg(at.y())));
+        QCOMPARE(after.scalars.value(0), before.scalars.value(0));
+    }
+    // Normalised again: the longest vector of the moving frame has length 1.
+    QCOMPARE(grid->vectorMaximum(), float(grid->largestSpeed()));
+    float longest = 0.0f;
+    for (int k = 0; k < 16; ++k)
+        longest = std::max(longest, grid->vectorArray()[k].length());
+    QVERIFY(std::abs(longest - 1.0f) < 1e-6f);
 }
 
 QTEST_GUILESS_MAIN(TestFlowProbe)

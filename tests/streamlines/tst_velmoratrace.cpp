@@ -41,6 +41,10 @@ void TestVelmoraTrace::commandLine_data()
         << QStringList{data, "--method", "midpoint", "--dsep", "0.01"} << true << 0 << "points,";
     QTest::newRow("missing data set")
         << QStringList{folder.filePath("absent")} << true << 1 << "absent";
+    QTest::newRow("in the frame of the mean flow")
+        << QStringList{data, "--subtract", "mean"} << true << 0 << "lines,";
+    QTest::newRow("frame velocity not two numbers")
+        << QStringList{data, "--subtract", "1;0"} << true << 2 << "--subtract";
     QTest::newRow("unparsable dsep")
         << QStringList{data, "--dsep", "0.0x3"} << true << 2 << "--dsep";
     QTest::newRow("unwritable output")
