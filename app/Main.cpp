@@ -131,6 +131,10 @@ void Main::setReferenceFrame(const ReferenceFrame& newFrame)
     ui->viewPort->setFlowDataStep(shown);
     emit flowDataStepped(shown);
     framedData = std::move(framed);
+    // A step forgets the derived sets; the file's field, and so its cache,
+    // is the same in every frame.
+    for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
+        colorCoding->setDerivedFieldCache(derivedCache.get());
     statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Reference frame: %1")
                                  .arg(frame.describe(*flowData)));
 }
@@ -391,6 +395,7 @@ bool Main::saveSession(const QString& name)
     session.dataFile = flowData ? loadedFile : QString();
     session.options = loadedOptions;
     session.step = currentStepNumber();
+    session.frame = frame;
     session.grid =
         flowData ? QSize(flowData->resolutionXValue(), flowData->resolutionYValue()) : QSize();
     QString reason;
@@ -470,6 +475,8 @@ bool Main::openSession(const QString& fileName)
 
 void Main::applySession(const Session& session)
 {
+    if (!(session.frame == frame))
+        setReferenceFrame(session.frame);
     const QString skipped = SessionBinding::apply(session, *ui->viewPort);
     if (!skipped.isEmpty())
         showFailure(skipped);

@@ -233,6 +233,19 @@ QJsonArray pointsOf(const TransferFunction& function)
     return points;
 }
 
+QJsonValue frameValue(const ReferenceFrame& frame)
+{
+    switch (frame.motion()) {
+    case ReferenceFrame::Motion::Mean:
+        return QStringLiteral("mean");
+    case ReferenceFrame::Motion::Given:
+        return QJsonArray{frame.u(), frame.v()};
+    case ReferenceFrame::Motion::AtRest:
+        break;
+    }
+    return QStringLiteral("rest");
+}
+
 // `overlay` over `base`: its keys replace, the others stay.
 QJsonObject merged(QJsonObject base, const QJsonObject& overlay)
 {
@@ -335,6 +348,18 @@ std::optional<Session> Session::parse(const QByteArray& json, const QDir& base, 
         session.centerX = std::clamp(xy.at(0).toDouble(0.5), -centerLimit, centerLimit);
         session.centerY = std::clamp(xy.at(1).toDouble(0.5), -centerLimit, centerLimit);
     }
+    const QJsonValue frame = view.value(QStringLiteral("referenceFrame"));
+    if (frame.isArray()) {
+        const QJsonArray uv = frame.toArray();
+        if (uv.size() != 2 || !uv.at(0).isDouble() || !uv.at(1).isDouble())
+            in.refuse(viewAt + QStringLiteral("referenceFrame"), QStringLiteral("not [u, v]"));
+        session.frame = ReferenceFrame::withVelocity(uv.at(0).toDouble(), uv.at(1).toDouble());
+    } else if (frame == QJsonValue(QStringLiteral("mean"))) {
+        session.frame = ReferenceFrame::withMean();
+    } else if (!frame.isUndefined() && frame != QJsonValue(QStringLiteral("rest"))) {
+        in.refuse(viewAt + QStringLiteral("referenceFrame"),
+                  QStringLiteral("not \"rest\", \"mean\" or [u, v]"));
+    }
     in.boolean(view, QStringLiteral("flipVertically"), viewAt, session.flipped);
     in.boolean(view, QStringLiteral("legend"), viewAt, session.legend);
 
@@ -385,6 +410,7 @@ QByteArray Session::toJson(const QDir& base) const
                       QJsonObject{{QStringLiteral("zoom"), double(zoom)},
                                   {QStringLiteral("center"), QJsonArray{centerX, centerY}},
                                   {QStringLiteral("flipVertically"), flipped},
+                                  {QStringLiteral("referenceFrame"), frameValue(frame)},
                                   {QStringLiteral("legend"), legend}}));
 
     const QJsonArray oldLayers = top.value(QStringLiteral("layers")).toArray();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SessionLayer.h"
+#include "data/ReferenceFrame.h"
 #include "formats/LoadOptions.h"
 
 #include <QByteArray>
@@ -46,6 +47,7 @@ public:
     double centerY = 0.5;
     bool flipped = false;
     bool legend = false;
+    ReferenceFrame frame;
 
     // In stack order.
     QList<SessionLayer> layers;

@@ -287,6 +287,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
             settings.loadOptions = session.options;
         if (!settings.scaleGiven)
             settings.scale = session.zoom;
+        settings.frame = session.frame;
         for (const SessionLayer& layer : session.layers)
             settings.seriesRange = settings.seriesRange || layer.wholeSeries;
     }
@@ -505,6 +506,7 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
         session.step = settings.session && !settings.frames ? settings.session->step
                                                             : settings.loadOptions.step;
         session.grid = QSize(data->resolutionXValue(), data->resolutionYValue());
+        session.frame = settings.frame;
         input.captured = session;
     }
     if (!finished) {

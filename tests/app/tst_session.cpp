@@ -65,6 +65,7 @@ void changeThroughForms(Main& window, bool flipped)
     window.viewPort()->setCenter(0.3, 0.6);
     window.findChild<QAction*>("actionFlip_Vertically")->setChecked(flipped);
     window.findChild<QAction*>("actionShow_Legend")->setChecked(true);
+    window.setReferenceFrame(ReferenceFrame::withVelocity(0.05, -0.02));
 }
 
 } // namespace
@@ -129,6 +130,7 @@ void TestSession::roundTripAndRender()
     QCOMPARE(control<QDoubleSpinBox>(second, 3, "streamlinesDsep")->value(), 0.05);
     QCOMPARE(control<QSlider>(second, 5, "arrowQuantitySlider")->value(), 30);
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
+    QVERIFY(second.referenceFrame() == first.referenceFrame());
     QCOMPARE(second.viewPort()->renderImage(), first.viewPort()->renderImage());
 
     const QString rendered = dir.filePath(tag + "-render.png");
