@@ -239,7 +239,13 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
     LoadOptions options = initialOptions;
     ReadFailure failure;
     FlowData* loaded = FlowData::fromFile(fileName, options, &failure);
-    while (!loaded && VariableChoiceDialog::offer(this, failure, &options))
+    // A component from another file is asked for as the Load dialog asks.
+    auto askComponentFile = [this] {
+        return askFileName(
+            QCoreApplication::translate("MainWindow", "Velocity component from another file"),
+            dataPath, FlowFileReader::fileDialogFilters().join(QStringLiteral(";;")), false);
+    };
+    while (!loaded && VariableChoiceDialog::offer(this, failure, &options, askComponentFile))
         loaded = FlowData::fromFile(fileName, options, &failure);
     const QString& reason = failure.reason;
     const QString name = QFileInfo(fileName).fileName();
@@ -290,7 +296,7 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
             .arg(loaded->resolutionXValue())
             .arg(loaded->resolutionYValue())
             .arg(loaded->scalarSetCount() - 1)
-            .arg(loaded->timeStepsValue());
+            .arg(series ? series->stepCount() : loaded->timeStepsValue());
     statusBar()->showMessage(loadedMessage);
     if (pendingSession) {
         const Session session = *pendingSession;

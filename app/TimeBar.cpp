@@ -66,8 +66,8 @@ TimeBar::TimeBar(QWidget* parent)
     // The slider keeps a usable length beside the dock in a narrow window.
     slider->setMinimumWidth(120);
     row->addWidget(slider, 1);
-    stepLabel->setMinimumWidth(
-        stepLabel->fontMetrics().horizontalAdvance(QStringLiteral("step 00000  t = 0.0000e+00")));
+    stepLabel->setMinimumWidth(stepLabel->fontMetrics().horizontalAdvance(
+        QStringLiteral("step 00000  2000-00-00 00:00:00.000")));
     row->addWidget(stepLabel);
     loopBox->setChecked(seriesPlayer->isLooping());
     row->addWidget(loopBox);
@@ -215,9 +215,8 @@ void TimeBar::showPosition(int step)
         stepLabel->clear();
         return;
     }
-    QString text = tr("step %1  t = %2")
-                       .arg(flowSeries->stepNumber(step))
-                       .arg(flowSeries->stepTime(step), 0, 'g', 6);
+    QString text =
+        tr("step %1  %2").arg(flowSeries->stepNumber(step)).arg(flowSeries->stepTimeText(step));
     if (!flowSeries->isPlayable(step)) {
         text += tr(" (missing)");
         stepLabel->setToolTip(flowSeries->stepReason(step));

@@ -439,6 +439,8 @@ void FlowData::copyFrom(const FlowData& other)
     depth = other.depth;
     timeSteps = other.timeSteps;
     timeDifference = other.timeDifference;
+    times = other.times;
+    timeUnits = other.timeUnits;
     aspect = other.aspect;
     positionUnit = other.positionUnit;
     speedUnit = other.speedUnit;

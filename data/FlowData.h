@@ -87,6 +87,10 @@ public:
     int depthValue() const { return depth; }
     int timeStepsValue() const { return timeSteps; }
     float timeDifferenceValue() const { return timeDifference; }
+    // The file's own time of every step and its units; empty when the file
+    // has no time coordinate.
+    const std::vector<double>& stepTimes() const { return times; }
+    const CfTime& stepTimeUnits() const { return timeUnits; }
     const SharedArray<Vector3>& geometryArray() const { return geometry; }
     const SharedArray<Vector3>& vectorArray() const { return vectors; }
     const QList<ScalarSet>& scalarSets() const { return scalars; }
@@ -125,6 +129,8 @@ protected:
     int depth = 0;
     int timeSteps = 0;
     float timeDifference = 0.0f;
+    std::vector<double> times;
+    CfTime timeUnits;
     float aspect = 0.0f;
     QString positionUnit;
     QString speedUnit;

@@ -84,6 +84,8 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     depth = 1;
     timeSteps = std::max(1, record.timeSteps);
     timeDifference = record.timeDifference;
+    times = std::move(record.times);
+    timeUnits = record.timeUnits;
     positionUnit = record.lengthUnit;
     speedUnit = record.velocityUnit;
     const int count = int(points);

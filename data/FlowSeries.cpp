@@ -1,7 +1,11 @@
 #include "data/FlowSeries.h"
 
 #include "data/FlowData.h"
+#include "formats/FlowFileReader.h"
 #include "formats/NativePairFormat.h"
+#include "formats/ParaViewCollection.h"
+#include "formats/VtkLegacyReader.h"
+#include "formats/VtkXmlReader.h"
 
 #include <QDebug>
 #include <QDir>
@@ -10,6 +14,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -39,7 +44,10 @@ FlowSeries* FlowSeries::open(const QString& fileName, const LoadOptions& options
     series->options = options;
     series->options.step = 0;
     const bool native = isNativeName(fileName);
-    if (!native || !series->findNumberedSteps(fileName)) {
+    const bool found =
+        native ? series->findNumberedSteps(fileName)
+               : series->findCollectionSteps(fileName) || series->findNumberedFiles(fileName);
+    if (!found) {
         Step only;
         only.dataFile = fileName;
         series->steps.push_back(only);
@@ -65,8 +73,13 @@ FlowSeries* FlowSeries::open(const QString& fileName, const LoadOptions& options
             series->steps.assign(size_t(first->timeStepsValue()), file);
             for (int s = 0; s < series->stepCount(); ++s) {
                 series->steps[size_t(s)].number = s;
+                series->steps[size_t(s)].fileStep = s;
                 series->steps[size_t(s)].state = s == 0 ? StepPresent : StepUnread;
             }
+        }
+        if (first->stepTimes().size() == size_t(series->stepCount())) {
+            series->times = first->stepTimes();
+            series->timeUnits = first->stepTimeUnits();
         }
         qDebug().noquote() << QStringLiteral("FlowSeries/open: %1 steps, time difference %2")
                                   .arg(series->stepCount())
@@ -135,6 +148,71 @@ bool FlowSeries::findNumberedSteps(const QString& fileName)
     return true;
 }
 
+bool FlowSeries::findNumberedFiles(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    const QString suffix = info.suffix();
+    if (!VtkLegacyReader::instance().suffixes().contains(suffix.toLower()) &&
+        !VtkXmlReader::instance().suffixes().contains(suffix.toLower()))
+        return false;
+    static const QRegularExpression numberedName(QStringLiteral("^(.*?)(\\d+)\\.([^.]+)$"));
+    const QRegularExpressionMatch chosenMatch = numberedName.match(info.fileName());
+    if (!chosenMatch.hasMatch())
+        return false;
+    const QString stem = chosenMatch.captured(1);
+    const QRegularExpression sibling(QStringLiteral("^") + QRegularExpression::escape(stem) +
+                                     QStringLiteral("(\\d+)\\.") +
+                                     QRegularExpression::escape(suffix) + QStringLiteral("$"));
+    const QDir directory = info.absoluteDir();
+    // Numbers past int are no step numbers; such a name stays a file of its own.
+    std::map<qlonglong, QString> found;
+    for (const QString& candidate : directory.entryList(QDir::Files | QDir::Readable)) {
+        const QRegularExpressionMatch match = sibling.match(candidate);
+        bool ok = false;
+        const qlonglong number = match.hasMatch() ? match.captured(1).toLongLong(&ok) : -1;
+        if (ok && number <= INT_MAX && !found.count(number))
+            found[number] = candidate;
+    }
+    const qlonglong chosenNumber = chosenMatch.captured(2).toLongLong();
+    if (found.size() < 2 || !found.count(chosenNumber))
+        return false;
+    steps.clear();
+    for (const auto& [number, name] : found) {
+        if (number == chosenNumber)
+            chosen = int(steps.size());
+        Step step;
+        step.number = int(number);
+        // Of two names for one number (f_1, f_01) the chosen one is that step.
+        step.dataFile = directory.filePath(number == chosenNumber ? info.fileName() : name);
+        steps.push_back(step);
+    }
+    return true;
+}
+
+bool FlowSeries::findCollectionSteps(const QString& fileName)
+{
+    if (&FlowFileReader::formatOf(fileName) != &ParaViewCollection::instance())
+        return false;
+    std::vector<ParaViewCollection::Entry> entries;
+    QString reason;
+    if (!ParaViewCollection::entries(fileName, &entries, &reason))
+        return false;
+    steps.clear();
+    for (const ParaViewCollection::Entry& entry : entries) {
+        Step step;
+        step.number = int(steps.size());
+        step.dataFile = entry.fileName;
+        if (!QFileInfo(entry.fileName).isFile()) {
+            step.state = StepMissing;
+            step.reason = QStringLiteral("no file %1").arg(QFileInfo(entry.fileName).fileName());
+        }
+        steps.push_back(step);
+        times.push_back(entry.time);
+    }
+    chosen = 0;
+    return true;
+}
+
 void FlowSeries::takeReference(const FlowData& data)
 {
     difference = data.timeDifferenceValue();
@@ -195,7 +273,7 @@ FlowData* FlowSeries::loadStep(int index, QString* errorMessage) const
     std::unique_ptr<FlowData> data;
     if (step.geometryFile.isEmpty()) {
         LoadOptions stepOptions = options;
-        stepOptions.step = step.number;
+        stepOptions.step = step.fileStep;
         data.reset(FlowData::fromFile(step.dataFile, stepOptions, &reason));
     } else {
         data.reset(FlowData::fromFiles(step.geometryFile, step.dataFile, &reason));
@@ -227,7 +305,18 @@ int FlowSeries::stepNumber(int index) const
 
 double FlowSeries::stepTime(int index) const
 {
+    if (index >= 0 && size_t(index) < times.size())
+        return times[size_t(index)];
     return double(stepNumber(index)) * double(difference);
+}
+
+QString FlowSeries::stepTimeText(int index) const
+{
+    const bool own = index >= 0 && size_t(index) < times.size();
+    if (own && timeUnits.hasReference())
+        return timeUnits.text(stepTime(index));
+    return QStringLiteral("t = ") +
+           (own ? timeUnits.text(stepTime(index)) : QString::number(stepTime(index), 'g', 6));
 }
 
 FlowSeries::StepState FlowSeries::stepState(int index) const

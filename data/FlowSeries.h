@@ -2,6 +2,7 @@
 
 #include "data/ValueRange.h"
 #include "data/Vector3.h"
+#include "formats/CfTime.h"
 #include "formats/LoadOptions.h"
 
 #include <QList>
@@ -19,9 +20,16 @@ class FlowData;
 // Native series are found by name: NAME.NNNNN.dat (five digits) next to the
 // chosen file, each with its own NAME.NNNNN.gri or one shared NAME.gri; the
 // numbers between the lowest and the highest found make the steps, so a gap
-// is a missing step. A file read with load options that reports more than one
+// is a missing step. Numbered VTK files (NAME_0001.vti, NAME.0001.vtk,
+// NAME0001.vtr: the same stem and suffix around a run of digits) are the
+// steps of their series in the order of their numbers; a gap is no step. The
+// entries of a ParaView collection are its steps, an entry without its file
+// a missing one. A file read with load options that reports more than one
 // time step (timeStepsValue() > 1) gives one step per LoadOptions::step.
 // Anything else is a series of one step.
+//
+// A step's time is the file's own where it has one (a time coordinate, a
+// collection's timesteps), else its number times the time difference.
 //
 // Every step must share the grid of the reference step (the lowest step that
 // loads when the series is opened): the same resolution, scalar set count and
@@ -57,8 +65,13 @@ public:
     // The number in the step's file name (the index for files that hold
     // their steps inside).
     int stepNumber(int index) const;
-    // stepNumber * the reference step's time difference.
+    // The file's own time of the step in its units, else stepNumber * the
+    // reference step's time difference.
     double stepTime(int index) const;
+    // The step's time as the bar shows it: a date ("2017-02-02 07:00") where
+    // the file gives a reference date, else "t = " and the number with the
+    // file's unit where it names one.
+    QString stepTimeText(int index) const;
     float timeDifference() const { return difference; }
     StepState stepState(int index) const;
     // Why a step is missing or refused; empty otherwise.
@@ -85,6 +98,7 @@ private:
         QString geometryFile; // empty: read through fromFile with the options
         QString dataFile;
         int number = 0;
+        int fileStep = 0; // the step inside dataFile
         StepState state = StepUnread;
         QString reason;
     };
@@ -92,6 +106,8 @@ private:
     FlowSeries() = default;
     void setState(int index, StepState state, const QString& reason) const;
     bool findNumberedSteps(const QString& fileName);
+    bool findNumberedFiles(const QString& fileName);
+    bool findCollectionSteps(const QString& fileName);
     // Empty when `data` lies on the reference grid, else the reason.
     QString gridDifference(const FlowData& data) const;
     void takeReference(const FlowData& data);
@@ -100,6 +116,9 @@ private:
     mutable std::vector<Step> steps;
     int chosen = 0;
     float difference = 0.0f;
+    // The file's own time of each step, or empty.
+    std::vector<double> times;
+    CfTime timeUnits;
     // The reference grid, copied so that no array is shared across threads.
     int resolutionX = 0;
     int resolutionY = 0;

@@ -3,6 +3,7 @@
 #include "formats/ColumnTextReader.h"
 #include "formats/NativePairFormat.h"
 #include "formats/NetCdfReader.h"
+#include "formats/ParaViewCollection.h"
 #include "formats/TecplotReader.h"
 #include "formats/VtkLegacyReader.h"
 #include "formats/VtkXmlReader.h"
@@ -25,8 +26,10 @@ QByteArray head(const QString& fileName)
 const std::vector<const FileFormat*>& FlowFileReader::formats()
 {
     static const std::vector<const FileFormat*> table = {
-        &NativePairFormat::instance(), &NetCdfReader::instance(),    &ColumnTextReader::instance(),
-        &TecplotReader::instance(),    &VtkLegacyReader::instance(), &VtkXmlReader::instance()};
+        &NativePairFormat::instance(), &NetCdfReader::instance(), &ColumnTextReader::instance(),
+        &TecplotReader::instance(), &VtkLegacyReader::instance(),
+        // Before VTK XML: a collection starts with the same signature.
+        &ParaViewCollection::instance(), &VtkXmlReader::instance()};
     return table;
 }
 
@@ -84,6 +87,8 @@ bool FlowFileReader::read(const QString& fileName, const LoadOptions& options, F
     if (failure) {
         failure->reason = reason;
         failure->candidates = record.candidates;
+        failure->candidateGrids = record.candidateGrids;
+        failure->readsOtherFiles = record.readsOtherFiles;
         failure->suggestedPair = record.suggestedPair;
         failure->levels = record.levels;
         failure->needsChoice = record.needsChoice;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/CfTime.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,11 +32,20 @@ struct FlowRecord
     QString velocityUnit;
     int timeSteps = 1;
     float timeDifference = 0.0f;
+    // The file's own time of every step (a time coordinate's values), in
+    // timeUnits; empty when the file has none.
+    std::vector<double> times;
+    CfTime timeUnits;
 
     // What a file offers when it leaves a choice open: the variables that
     // could be velocity components and the number of levels. Filled by the
     // readers as soon as they know them, so that a refusal still tells them.
     QStringList candidates;
+    // The horizontal grid of each candidate ("144 x 73"), where the file's
+    // variables may lie on different grids; empty when they all share one.
+    QStringList candidateGrids;
+    // True when the reader takes a component from another file ("FILE:VAR").
+    bool readsOtherFiles = false;
     // The rules' best pair among several (u, then v); empty when they found none.
     QStringList suggestedPair;
     int levels = 1;

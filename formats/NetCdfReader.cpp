@@ -1,5 +1,6 @@
 #include "formats/NetCdfReader.h"
 
+#include "formats/CfTime.h"
 #include "formats/NetCdfClassicHeader.h"
 #include "formats/VelocityPair.h"
 
@@ -67,6 +68,7 @@ public:
             return false;
         }
         open = true;
+        path = fileName;
         int count = 0;
         if (nc_inq_nvars(id, &count) != NC_NOERR || nc_inq_ndims(id, &dimensionCount) != NC_NOERR) {
             *reason = QStringLiteral("the file's variables cannot be listed");
@@ -207,6 +209,7 @@ public:
 
     int id = -1;
     bool open = false;
+    QString path;
     int dimensionCount = 0;
     std::vector<Variable> variables;
 };
@@ -482,18 +485,11 @@ bool readTwoDimensionalAxes(const File& file, const Variable& u, const Layout& l
     return true;
 }
 
+// A unit that is not a fixed length of time counts as seconds.
 double secondsPer(const QString& units)
 {
-    const QString unit = units.section(QLatin1Char(' '), 0, 0).toLower();
-    if (unit.startsWith(QLatin1String("sec")) || unit == QLatin1String("s"))
-        return 1.0;
-    if (unit.startsWith(QLatin1String("min")))
-        return 60.0;
-    if (unit.startsWith(QLatin1String("hour")) || unit == QLatin1String("h"))
-        return 3600.0;
-    if (unit.startsWith(QLatin1String("day")) || unit == QLatin1String("d"))
-        return 86400.0;
-    return 1.0;
+    const double seconds = CfTime(units).secondsPerUnit();
+    return seconds > 0.0 ? seconds : 1.0;
 }
 
 QString partner(const QString& standard)
@@ -553,11 +549,18 @@ public:
                    nc_inq_att(file.id, variable.id, "flag_values", &type, &length) != NC_NOERR &&
                    !file.text(variable.id, "units").startsWith(QLatin1String("degree"));
         };
+        record.readsOtherFiles = true;
         QStringList described;
         for (const Variable& variable : file.variables) {
             if (variable.dims.size() >= 2 && numeric(variable.type)) {
-                if (offered(variable))
+                Layout candidate;
+                QString ignored;
+                if (offered(variable) && layoutOf(file, variable, candidate, &ignored)) {
                     record.candidates.append(variable.name);
+                    record.candidateGrids.append(QStringLiteral("%1 x %2")
+                                                     .arg(file.dimensionLength(candidate.x))
+                                                     .arg(file.dimensionLength(candidate.y)));
+                }
                 described.append(file.describe(variable));
             }
         }
@@ -632,6 +635,10 @@ public:
             vSource().dimensionLength(vLayout.y) != ny) {
             *reason = QStringLiteral("%1 and %2 lie on different grids")
                           .arg(uSource().describe(*u), vSource().describe(*v));
+            if (uSource().path != vSource().path)
+                *reason += QStringLiteral(" (%1, %2)")
+                               .arg(QFileInfo(uSource().path).fileName(),
+                                    QFileInfo(vSource().path).fileName());
             return false;
         }
         if (nx < 2 || ny < 2 || double(nx) * double(ny) > double(INT_MAX)) {
@@ -661,6 +668,10 @@ public:
                 curvilinear)
                 return false;
         }
+        if (uSource().path != vSource().path && !sameAxes())
+            return false;
+        if (layout.t >= 0)
+            readTimes(uSource().coordinate(layout.t));
         if (layout.t >= 0 && steps >= 2) {
             const Variable* time = uSource().coordinate(layout.t);
             double t[2] = {0.0, 1.0};
@@ -716,6 +727,62 @@ public:
     }
 
 private:
+    // Components from two files must lie on one grid, not only on one of the
+    // same size, and at the same times: the coordinate values of both agree
+    // (uwnd of one year and vwnd of the next would make a wind of neither).
+    bool sameAxes()
+    {
+        const std::pair<int, int> pairs[3] = {
+            {layout.x, vLayout.x}, {layout.y, vLayout.y}, {layout.t, vLayout.t}};
+        for (const auto& [uDim, vDim] : pairs) {
+            if (uDim < 0 || vDim < 0)
+                continue;
+            std::vector<double> uAxis;
+            std::vector<double> vAxis;
+            QString unit;
+            readAxis(uSource(), uDim, uAxis, &unit);
+            readAxis(vSource(), vDim, vAxis, &unit);
+            const QString files =
+                QStringLiteral("%1 and %2 lie on different grids: %3")
+                    .arg(QFileInfo(uSource().path).fileName(), QFileInfo(vSource().path).fileName(),
+                         uSource().dimensionName(uDim));
+            if (uAxis.size() != vAxis.size()) {
+                *reason = files + QStringLiteral(" has %1 values in one, %2 in the other")
+                                      .arg(uAxis.size())
+                                      .arg(vAxis.size());
+                return false;
+            }
+            double span = 0.0;
+            for (size_t k = 0; k < uAxis.size(); ++k)
+                span = std::max(span, std::abs(uAxis[k] - uAxis.front()));
+            for (size_t k = 0; k < uAxis.size(); ++k) {
+                if (!(std::abs(uAxis[k] - vAxis[k]) <= 1e-6 * span)) {
+                    *reason = files + QStringLiteral(" is %1 at index %2 in one, %3 in the other")
+                                          .arg(uAxis[k])
+                                          .arg(k)
+                                          .arg(vAxis[k]);
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // The time coordinate's values, for the dates of the steps; a time
+    // dimension of a million steps is no series anyone plays.
+    void readTimes(const Variable* time)
+    {
+        if (!time || !numeric(time->type) || steps > (size_t(1) << 20))
+            return;
+        std::vector<double> values(steps);
+        const size_t start = 0;
+        if (nc_get_vara_double(uSource().id, time->id, &start, &steps, values.data()) != NC_NOERR)
+            return;
+        record.times = std::move(values);
+        record.timeUnits =
+            CfTime(uSource().text(time->id, "units"), uSource().text(time->id, "calendar"));
+    }
+
     const File& uSource() const { return uFile ? *uFile : file; }
     const File& vSource() const { return vFile ? *vFile : file; }
 

@@ -11,11 +11,16 @@ struct ReadFailure
 {
     QString reason;
     QStringList candidates;
+    // The horizontal grid of each candidate, or empty (FlowRecord::candidateGrids).
+    QStringList candidateGrids;
+    // True when a component may come from another file (FlowRecord::readsOtherFiles).
+    bool readsOtherFiles = false;
     // The rules' best pair (u, then v), or empty: what the choice starts with.
     QStringList suggestedPair;
     int levels = 1;
     // True when the readers' rules found no velocity pair or more than one.
     bool needsChoice = false;
 
-    bool offersChoice() const { return needsChoice && candidates.size() >= 2; }
+    // One candidate is a choice too: its partner may lie in another file.
+    bool offersChoice() const { return needsChoice && !candidates.isEmpty(); }
 };

@@ -50,6 +50,9 @@ class Build:
         targets = set(sh(["ninja", "-C", self.dir, "-t", "targets", "all"]).stdout.split())
         targets = {t.rstrip(":") for t in targets}
         self.tests = {}
+        # ctest names no command for a test whose program is not built yet.
+        if any(not test.get("command") for test in shown["tests"]):
+            sys.exit(f"build every target in {self.dir} first: ctest knows no program for some tests")
         for test in shown["tests"]:
             needed = []
             for word in test.get("command", []):

@@ -83,6 +83,10 @@ int main(int argc, char** argv)
     out << "scalar sets:       " << fileSets << " (plus the velocity magnitude)\n";
     out << "time steps:        " << data->timeStepsValue() << "\n";
     out << "time difference:   " << data->timeDifferenceValue() << "\n";
+    // The file's own time of the step read, as a date where it gives one.
+    if (size_t(options.step) < data->stepTimes().size())
+        out << "time:              "
+            << data->stepTimeUnits().text(data->stepTimes()[size_t(options.step)]) << "\n";
     const Vector3 low = data->geometryMinimum();
     const Vector3 high = data->geometryMaximum();
     out << "x range:           " << low.x << " to " << high.x << "\n";

@@ -30,6 +30,8 @@
 
 #include <netcdf.h>
 
+#include <array>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -40,28 +42,39 @@ QByteArray contents(const QString& fileName)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A NetCDF series of `steps` time steps on a 4 x 3 grid whose velocity
-// components, a and b, no reader rule recognises; p is 10 t + k at point k of
-// step t.
-bool writeUnnamedPair(const QString& path, int steps)
+// A NetCDF series of `steps` six-hourly steps on a 4 x 3 lon/lat grid with
+// the variables named: a or uwnd is 1 + i at column i, b or vwnd 0.5, p is
+// 10 t + k at point k of step t, lat_bnds the rows' bounds, as a reanalysis
+// file holds them. No reader rule takes a and b, nor uwnd without vwnd.
+bool writeFlow(const QString& path, int steps, const QList<QByteArray>& names)
 {
-    std::vector<float> values[3];
-    for (int k = 0; k < steps * 12; ++k) {
-        values[0].push_back(1.0f + float(k % 4));
-        values[1].push_back(0.5f);
-        values[2].push_back(float(10 * (k / 12) + k % 12));
-    }
-    int id = 0, dims[3] = {}, vars[3] = {};
+    int id = 0, dims[4] = {}, axes[3] = {};
     bool ok = nc_create(path.toLocal8Bit().constData(), NC_CLOBBER, &id) == NC_NOERR &&
               nc_def_dim(id, "time", size_t(steps), &dims[0]) == NC_NOERR &&
               nc_def_dim(id, "lat", 3, &dims[1]) == NC_NOERR &&
-              nc_def_dim(id, "lon", 4, &dims[2]) == NC_NOERR;
-    for (int c = 0; c < 3 && ok; ++c)
-        ok = nc_def_var(id, QByteArray(1, "abp"[c]).constData(), NC_FLOAT, 3, dims, &vars[c]) ==
-             NC_NOERR;
+              nc_def_dim(id, "lon", 4, &dims[2]) == NC_NOERR &&
+              nc_def_dim(id, "nbnds", 2, &dims[3]) == NC_NOERR;
+    const char* units = "hours since 2017-02-01 00:00:00";
+    for (int d = 0; d < 3 && ok; ++d)
+        ok = nc_def_var(id, std::array<const char*, 3>{"time", "lat", "lon"}[size_t(d)], NC_DOUBLE,
+                        1, &dims[d], &axes[d]) == NC_NOERR;
+    ok = ok && nc_put_att_text(id, axes[0], "units", strlen(units), units) == NC_NOERR;
+    std::vector<int> vars(size_t(names.size()));
+    for (int c = 0; c < names.size() && ok; ++c)
+        ok = nc_def_var(id, names[c].constData(), NC_FLOAT, names[c] == "lat_bnds" ? 2 : 3,
+                        names[c] == "lat_bnds" ? &dims[1] : dims, &vars[size_t(c)]) == NC_NOERR;
     ok = ok && nc_enddef(id) == NC_NOERR;
-    for (int c = 0; c < 3 && ok; ++c)
-        ok = nc_put_var_float(id, vars[c], values[c].data()) == NC_NOERR;
+    const double axisValues[3][4] = {{0, 6, 12, 18}, {10, 20, 30}, {0, 2.5, 5, 7.5}};
+    for (int d = 0; d < 3 && ok; ++d)
+        ok = nc_put_var_double(id, axes[d], axisValues[d]) == NC_NOERR;
+    for (int c = 0; c < names.size() && ok; ++c) {
+        std::vector<float> values;
+        for (int k = 0; k < steps * 12; ++k)
+            values.push_back(names[c] == "p"                         ? float(10 * (k / 12) + k % 12)
+                             : names[c] == "b" || names[c] == "vwnd" ? 0.5f
+                                                                     : 1.0f + float(k % 4));
+        ok = nc_put_var_float(id, vars[size_t(c)], values.data()) == NC_NOERR;
+    }
     return nc_close(id) == NC_NOERR && ok;
 }
 
@@ -74,7 +87,10 @@ class TestSeries : public QObject
 private slots:
     void initTestCase() { dropDebugLines(); }
     void stepsKeepLayerSettings();
+    void chosenPairHoldsForEveryStep_data();
     void chosenPairHoldsForEveryStep();
+    void choiceCandidates_data();
+    void choiceCandidates();
     void framesSplitOverProcesses();
 };
 
@@ -143,24 +159,48 @@ void TestSeries::stepsKeepLayerSettings()
     QCOMPARE(shown.mid(0, shown.indexOf(0) + 1), (QList<int>{2, 3, 0}));
 }
 
+void TestSeries::chosenPairHoldsForEveryStep_data()
+{
+    // u is the first variable, v the second or that of a second file.
+    QTest::addColumn<QList<QByteArray>>("names");
+    QTest::addColumn<QList<QByteArray>>("otherNames");
+    QTest::newRow("one file") << QList<QByteArray>{"a", "b", "p"} << QList<QByteArray>{};
+    QTest::newRow("u and v in two files")
+        << QList<QByteArray>{"uwnd", "p", "lat_bnds"} << QList<QByteArray>{"vwnd"};
+}
+
 void TestSeries::chosenPairHoldsForEveryStep()
 {
+    QFETCH(QList<QByteArray>, names);
+    QFETCH(QList<QByteArray>, otherNames);
+    const QString u = names[0];
+    const QString v = otherNames.value(0, names[1]);
     QTemporaryDir dir;
     const QString file = dir.filePath("flow.nc");
-    QVERIFY(writeUnnamedPair(file, 4));
-    // The rules find no pair, so nothing is chosen: the user picks a and b.
+    const QString other = dir.filePath("other.nc");
+    QVERIFY(writeFlow(file, 4, names));
+    QVERIFY(otherNames.isEmpty() || writeFlow(other, 4, otherNames));
+    // The rules find no pair, so nothing is chosen: the user picks u, then v
+    // (from the other file when there is one).
     QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [] {
+    connect(&answer, &QTimer::timeout, this, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets())
             if (auto* dialog = qobject_cast<VariableChoiceDialog*>(widget)) {
                 const QList<QComboBox*> boxes = dialog->findChildren<QComboBox*>();
-                boxes.at(0)->setCurrentText("a");
-                boxes.at(1)->setCurrentText("b");
+                boxes.at(0)->setCurrentText(u);
+                emit boxes.at(0)->activated(boxes.at(0)->currentIndex());
+                if (!otherNames.isEmpty()) {
+                    boxes.at(1)->setCurrentIndex(boxes.at(1)->count() - 1);
+                    emit boxes.at(1)->activated(boxes.at(1)->currentIndex());
+                }
+                boxes.at(1)->setCurrentText(v);
                 dialog->accept();
             }
     });
     answer.start(20);
     Main window;
+    window.setFileNameAsker(
+        [&](const QString&, const QString&, const QString&, bool) { return other; });
     QVERIFY(window.loadFlowData(file));
     answer.stop();
     TimeBar& bar = *window.timeBar();
@@ -170,15 +210,51 @@ void TestSeries::chosenPairHoldsForEveryStep()
     bar.player()->next();
     QTRY_COMPARE_WITH_TIMEOUT(stepped.count(), 1, 10000);
     QCOMPARE(window.currentFlowData()->scalarSets().at(0).minimum, 10.0f);
+    const QLabel* label = bar.findChild<QLabel*>();
+    QCOMPARE(label->text(), "step 1  2017-02-01 06:00");
 
     // A step that no longer reads is marked on the bar over the picture of
     // the step before, which stays.
     QVERIFY(QFile::remove(file));
     bar.player()->last();
-    const QLabel* label = bar.findChild<QLabel*>();
     QTRY_VERIFY2_WITH_TIMEOUT(label->text().endsWith("(missing)"), qPrintable(label->text()),
                               10000);
     QCOMPARE(stepped.count(), 1);
+}
+
+void TestSeries::choiceCandidates_data()
+{
+    QTest::addColumn<QStringList>("grids");
+    QTest::addColumn<QString>("u");
+    QTest::addColumn<QStringList>("vItems");
+    const QStringList ncep{"144 x 73", "144 x 73", "2 x 73"};
+    QTest::newRow("bounds on another grid left out")
+        << ncep << "uwnd" << QStringList{"uwnd", "vwnd", "another file…"};
+    QTest::newRow("no u yet: every candidate")
+        << ncep << "" << QStringList{"uwnd", "vwnd", "lat_bnds", "another file…"};
+    QTest::newRow("u on the bounds' grid")
+        << ncep << "lat_bnds" << QStringList{"lat_bnds", "another file…"};
+    QTest::newRow("one grid for all (columns)")
+        << QStringList{} << "uwnd" << QStringList{"uwnd", "vwnd", "lat_bnds"};
+}
+
+void TestSeries::choiceCandidates()
+{
+    QFETCH(QStringList, grids);
+    QFETCH(QString, u);
+    QFETCH(QStringList, vItems);
+    ReadFailure offer;
+    offer.candidates = {"uwnd", "vwnd", "lat_bnds"};
+    offer.candidateGrids = grids;
+    offer.readsOtherFiles = !grids.isEmpty(); // as NetCDF; column text neither
+    VariableChoiceDialog dialog(offer);
+    QComboBox* uBox = dialog.findChildren<QComboBox*>().at(0);
+    uBox->setCurrentText(u);
+    emit uBox->activated(uBox->currentIndex());
+    QStringList items;
+    for (int k = 0; k < dialog.findChildren<QComboBox*>().at(1)->count(); ++k)
+        items << dialog.findChildren<QComboBox*>().at(1)->itemText(k);
+    QCOMPARE(items, vItems);
 }
 
 void TestSeries::framesSplitOverProcesses()

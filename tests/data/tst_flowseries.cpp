@@ -40,10 +40,25 @@ QString numbered(const QString& name, int k, const char* extension)
     return name + QStringLiteral(".%1").arg(k, 5, 10, QLatin1Char('0')) + QLatin1String(extension);
 }
 
+// Step K as a VTK legacy file.
+QByteArray vtkStep(int k)
+{
+    QByteArray out = "# vtk DataFile Version 3.0\nstep\nASCII\nDATASET STRUCTURED_POINTS\n"
+                     "DIMENSIONS 3 2 1\nORIGIN 0 0 0\nSPACING 1 1 1\nPOINT_DATA 6\n"
+                     "VECTORS velocity float\n";
+    for (int p = 0; p < 6; ++p)
+        out += QByteArray::number((p == 5 ? 2 : 1) * (k + 1)) + " 0 0\n";
+    out += "SCALARS s float 1\nLOOKUP_TABLE default\n";
+    for (int p = 0; p < 6; ++p)
+        out += QByteArray::number(p * (k + 1) - k) + "\n";
+    return out;
+}
+
 // Tokens: g shared NAME.gri; gK / hK (other positions) / rK (other
 // resolution, with its data) NAME.0000K.gri; dK NAME.0000K.dat; cK a
-// truncated NAME.0000K.dat; n NAME.dat. dK=J writes step K with the values of
-// step J.
+// truncated NAME.0000K.dat; n NAME.dat; vK step K as NAME_K.vtk; pK,L,...
+// NAME.pvd listing NAME_K.vtk, NAME_L.vtk at times K / 2, L / 2. dK=J writes
+// step K with the values of step J.
 bool writeFiles(const QString& name, const QString& tokens)
 {
     for (const QString& token : tokens.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -62,7 +77,18 @@ bool writeFiles(const QString& name, const QString& tokens)
             ok = stepWriter(k, false, true).write(FlowData::dataName(numbered(name, k, ".dat")));
         else if (kind == QLatin1Char('d'))
             ok = stepWriter(values).writeData(numbered(name, k, ".dat"));
-        else if (kind == QLatin1Char('c'))
+        else if (kind == QLatin1Char('v'))
+            ok = FlowFiles::writeBytes(name + QStringLiteral("_%1.vtk").arg(k), vtkStep(k));
+        else if (kind == QLatin1Char('p')) {
+            QByteArray pvd = "<VTKFile type=\"Collection\"><Collection>\n";
+            for (const QString& entry : token.mid(1).split(QLatin1Char(',')))
+                pvd += QStringLiteral("<DataSet timestep=\"%1\" part=\"0\" file=\"flow_%2.vtk\"/>"
+                                      "<DataSet timestep=\"%1\" part=\"1\" file=\"none\"/>\n")
+                           .arg(entry.toInt() * 0.5)
+                           .arg(entry)
+                           .toLatin1();
+            ok = FlowFiles::writeBytes(name + ".pvd", pvd + "</Collection></VTKFile>\n");
+        } else if (kind == QLatin1Char('c'))
             ok = FlowFiles::writeBytes(numbered(name, k, ".dat"), QByteArray(20, '\0'));
         if (!ok)
             return false;
@@ -89,25 +115,28 @@ void TestFlowSeries::findsSteps_data()
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("chosenIndex");
-    QTest::addColumn<int>("firstNumber");
+    QTest::addColumn<QString>("numbers");
     // Each step's state once it was loaded: Present, Missing or Refused.
     QTest::addColumn<QString>("states");
 
     auto row = [](const char* name, const char* files, const char* chosen, int count,
-                  int chosenIndex, int firstNumber, const char* states) {
-        QTest::newRow(name) << files << chosen << count << chosenIndex << firstNumber << states;
+                  int chosenIndex, const char* numbers, const char* states) {
+        QTest::newRow(name) << files << chosen << count << chosenIndex << numbers << states;
     };
-    row("shared geometry", "g d0 d1 d2", ".gri", 3, 0, 0, "PPP");
-    row("geometry per step", "g0 d0 g1 d1", ".00000.gri", 2, 0, 0, "PP");
-    row("later step chosen", "g0 d0 g1 d1 g2 d2", ".00002.dat", 3, 2, 0, "PPP");
-    row("gap", "g d0 d1 d3", ".gri", 4, 0, 0, "PPMP");
-    row("corrupt step", "g d0 c1 d2", ".gri", 3, 0, 0, "PRP");
-    row("corrupt first step", "g c0 d1 d2", ".gri", 3, 0, 0, "RPP");
-    row("other resolution", "g d0 r1 d2", ".gri", 3, 0, 0, "PRP");
-    row("other positions", "g d0 h1 d1", ".gri", 2, 0, 0, "PR");
-    row("no geometry for a step", "g0 d0 d1", ".00000.dat", 2, 0, 0, "PM");
-    row("numbers start above zero", "g d3 d4", ".gri", 2, 0, 3, "PP");
-    row("own data file is a single set", "g n d0 d1", ".gri", 1, 0, 0, "P");
+    row("shared geometry", "g d0 d1 d2", ".gri", 3, 0, "0 1 2", "PPP");
+    row("geometry per step", "g0 d0 g1 d1", ".00000.gri", 2, 0, "0 1", "PP");
+    row("later step chosen", "g0 d0 g1 d1 g2 d2", ".00002.dat", 3, 2, "0 1 2", "PPP");
+    row("gap", "g d0 d1 d3", ".gri", 4, 0, "0 1 2 3", "PPMP");
+    row("corrupt step", "g d0 c1 d2", ".gri", 3, 0, "0 1 2", "PRP");
+    row("corrupt first step", "g c0 d1 d2", ".gri", 3, 0, "0 1 2", "RPP");
+    row("other resolution", "g d0 r1 d2", ".gri", 3, 0, "0 1 2", "PRP");
+    row("other positions", "g d0 h1 d1", ".gri", 2, 0, "0 1", "PR");
+    row("no geometry for a step", "g0 d0 d1", ".00000.dat", 2, 0, "0 1", "PM");
+    row("numbers start above zero", "g d3 d4", ".gri", 2, 0, "3 4", "PP");
+    row("own data file is a single set", "g n d0 d1", ".gri", 1, 0, "0", "P");
+    row("numbered VTK, numeric order", "v10 v3 v1", "_3.vtk", 3, 1, "1 3 10", "PPP");
+    row("collection, part 0", "v0 v1 v2 p0,1,2", ".pvd", 3, 0, "0 1 2", "PPP");
+    row("collection entry missing", "v0 v2 p0,1,2", ".pvd", 3, 0, "0 1 2", "PMP");
 }
 
 void TestFlowSeries::findsSteps()
@@ -116,7 +145,7 @@ void TestFlowSeries::findsSteps()
     QFETCH(QString, chosen);
     QFETCH(int, count);
     QFETCH(int, chosenIndex);
-    QFETCH(int, firstNumber);
+    QFETCH(QString, numbers);
     QFETCH(QString, states);
 
     QTemporaryDir dir;
@@ -129,9 +158,11 @@ void TestFlowSeries::findsSteps()
     QCOMPARE(series->chosenIndex(), chosenIndex);
 
     for (int k = 0; k < count; ++k) {
-        const int number = firstNumber + k;
+        const int number = numbers.split(QLatin1Char(' ')).at(k).toInt();
         QCOMPARE(series->stepNumber(k), number);
-        QCOMPARE(series->stepTime(k), number * double(timeDifference));
+        // VTK files carry no time; a collection's times are those of the native steps.
+        QCOMPARE(series->stepTime(k),
+                 chosen.endsWith(".vtk") ? 0.0 : number * double(timeDifference));
         std::unique_ptr<FlowData> step(series->loadStep(k, &reason));
         QCOMPARE(bool(step), states[k] == QLatin1Char('P'));
         if (step) {

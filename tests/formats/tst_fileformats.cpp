@@ -1,7 +1,9 @@
 // The format table on its own: which format a file's first bytes and name
 // choose (signatures before suffixes before the native pair's name rule
-// before the guesses on text), and what a refused read hands back.
+// before the guesses on text), what a refused read hands back, and the dates
+// of CF time coordinates, computed by hand.
 
+#include "formats/CfTime.h"
 #include "formats/FlowFileReader.h"
 
 #include <QFile>
@@ -17,6 +19,8 @@ private slots:
     void chosenFormat();
     void failureOffersCandidates();
     void dialogFilters();
+    void cfTime_data();
+    void cfTime();
 
 private:
     QTemporaryDir folder;
@@ -41,6 +45,8 @@ void TestFileFormats::chosenFormat_data()
     row("XML signature in .vtk", "d.vtk", "<?xml version=\"1.0\"?>", false, "VTK XML");
     row(".nc beats an existing .gri", "e.nc", columns, true, "NetCDF");
     row(".vtr suffix", "f.vtr", columns, false, "VTK XML");
+    row("collection in .xml", "f.xml", "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\">",
+        false, "ParaView collection");
     row(".gri suffix", "g.gri", columns, false, "native pair");
     row(".dat beside its .gri", "h.dat", columns, true, "native pair");
     row("any suffix beside a .gri", "i.csv", columns, true, "native pair");
@@ -90,13 +96,59 @@ void TestFileFormats::failureOffersCandidates()
 
 void TestFileFormats::dialogFilters()
 {
-    QCOMPARE(FlowFileReader::fileDialogFilters(),
-             QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
-                          "*.vtk *.vti *.vtr)",
-                          "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
-                          "Column text (*.txt *.csv *.tsv *.dat)",
-                          "Tecplot ASCII (*.dat *.plt *.tec)", "VTK legacy (*.vtk)",
-                          "VTK XML image or rectilinear grid (*.vti *.vtr)", "All files (*)"}));
+    QCOMPARE(
+        FlowFileReader::fileDialogFilters(),
+        QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
+                     "*.vtk *.pvd *.vti *.vtr)",
+                     "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
+                     "Column text (*.txt *.csv *.tsv *.dat)", "Tecplot ASCII (*.dat *.plt *.tec)",
+                     "VTK legacy (*.vtk)", "ParaView collection (*.pvd)",
+                     "VTK XML image or rectilinear grid (*.vti *.vtr)", "All files (*)"}));
+}
+
+void TestFileFormats::cfTime_data()
+{
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<QString>("calendar");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    auto row = [](const char* what, const char* units, const char* calendar, double value,
+                  const char* text) {
+        QTest::newRow(what) << QString::fromLatin1(units) << QString::fromLatin1(calendar) << value
+                            << QString::fromLatin1(text);
+    };
+    // 2017-02-01 00:00 is 17198 days after 1970-01-01; step 31 of hourly steps.
+    row("ocean model, step 31", "seconds since 1970-01-01", "", 1486018800, "2017-02-02 07:00");
+    row("hr, Z zone", "hr since 2017-02-01 00:00:00Z", "gregorian", 31, "2017-02-02 07:00");
+    row("fractional days", "d since 2017-02-01", "standard", 31.0 / 24, "2017-02-02 07:00");
+    row("T and an east zone", "min since 2017-02-01T06:30+06:30", "", 1, "2017-02-01 00:01");
+    row("seconds shown", "s since 2017-02-01 12:00", "", 61.25, "2017-02-01 12:01:01.25");
+    row("negative offset, leap day", "hours since 2000-03-01", "", -24, "2000-02-29 00:00");
+    // 0001-01-01 Julian to 1948-01-01: 711128 days; proleptically two days fewer.
+    row("Julian before 1582", "hours since 1-1-1 00:00:0.0", "", 17067072, "1948-01-01 00:00");
+    row("proleptic Gregorian", "hours since 1-1-1 00:00:0.0", "proleptic_gregorian", 17067072,
+        "1948-01-03 00:00");
+    row("Gregorian reform", "days since 1582-10-04", "standard", 1, "1582-10-15 00:00");
+    row("standard 2000 leap", "days since 2000-01-01", "", 59, "2000-02-29 00:00");
+    row("noleap", "days since 2000-01-01", "noleap", 59, "2000-03-01 00:00");
+    row("365_day back a year", "days since 2001-01-01", "365_day", -365, "2000-01-01 00:00");
+    row("all_leap", "days since 2001-01-01", "all_leap", 59, "2001-02-29 00:00");
+    row("366_day year", "days since 2001-01-01", "366_day", 366, "2002-01-01 00:00");
+    row("julian 1900 leap", "days since 1900-02-28", "julian", 1, "1900-02-29 00:00");
+    row("360_day month 30", "days since 2000-01-01", "360_day", 59, "2000-02-30 00:00");
+    row("360_day back", "days since 2000-01-01", "360_day", -1.5, "1999-12-29 12:00");
+    row("no reference date", "seconds", "", 111600, "111600 seconds");
+    row("months have no length", "months since 2000-01-01", "", 3, "3 months since 2000-01-01");
+    row("unknown calendar", "days since 2000-01-01", "julian_day", 3, "3 days since 2000-01-01");
+}
+
+void TestFileFormats::cfTime()
+{
+    QFETCH(QString, units);
+    QFETCH(QString, calendar);
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QCOMPARE(CfTime(units, calendar).text(value), text);
 }
 
 QTEST_GUILESS_MAIN(TestFileFormats)

@@ -252,6 +252,8 @@ void TestReaders::initTestCase()
     QVERIFY(writeReference(folder.filePath("rejected"), Grid(), -1, 1));
     QVERIFY(writeReference(folder.filePath("uniform"), FormatWriters::uniformGrid(), -1));
     QVERIFY(writeReference(folder.filePath("square"), FormatWriters::uniformGrid(600, 600), -1));
+    // A partner for a component from another file: the grid with its rows reversed.
+    QVERIFY(writeNetCdf(folder.filePath("reversed.nc"), "descending_lat"));
 }
 
 void TestReaders::columns()
@@ -427,6 +429,9 @@ void TestReaders::netCdf_data()
         "no pair of velocity components found; variables: a(lat=3, lon=4), "
         "b(lat=3, lon=4), p(lat=3, lon=4)");
     row("chosen pair", "no_pair", "grid", "p [Pa]; degrees_east; m s-1", "a,b,0,0");
+    row("v from a file on other rows", "no_pair", "",
+        ".nc and reversed.nc lie on different grids: lat is -1 at index 0 in one, 2 in the other",
+        "a," + folder.filePath("reversed.nc:vo") + ",0,0");
     row("two pairs", "two_pairs", "", "more than one pair of velocity components: uo/vo, u/v");
     row("curvilinear", "curvilinear", "", "vary along both axes");
     row("level beyond the file", "time_depth", "", "level 3 does not exist; depth holds 3",
