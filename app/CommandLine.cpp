@@ -11,7 +11,8 @@ void CommandLine::describe(QCommandLineParser& parser)
         "arrows and evenly-spaced streamlines. FILE (either file of a .gri/.dat\n"
         "pair, or a NetCDF, VTK, Tecplot, MAT or column text file) opens as File > Load\n"
         "Flow Data would open it, asking for the velocity pair when the file leaves\n"
-        "it open; a file that does not load says why in the status bar. Without\n"
+        "it open; a file that does not load says why in the status bar. A session\n"
+        "file (.velmora, saved by File > Save Session) opens that session. Without\n"
         "FILE the window starts empty: File > Load Flow Data opens in ./dat, and a\n"
         "file dropped on the window opens too. Qt's own options (-platform,\n"
         "-style, ...) apply."));
@@ -20,7 +21,7 @@ void CommandLine::describe(QCommandLineParser& parser)
     // they bring --version (alone, as -v is the y velocity).
     LoadOptionArguments::add(parser, true);
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("the data set to open (optional)."),
+                                 QStringLiteral("the data set or session to open (optional)."),
                                  QStringLiteral("[FILE]"));
 }
 

@@ -4,6 +4,7 @@
 #include "app/ExtractionDock.h"
 #include "app/ReferenceFrameDialog.h"
 #include "app/SeriesPlayer.h"
+#include "app/SessionBinding.h"
 #include "app/TimeBar.h"
 #include "app/VariableChoiceDialog.h"
 #include "app/ViewPort.h"
@@ -25,6 +26,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -47,7 +49,7 @@ QString droppedFileName(const QMimeData* mimeData)
 
 Main::Main()
     : ui(new Ui::MainWindow), errorMessage(new QErrorMessage(this)), dataPath("dat"),
-      imagePath("pictures")
+      imagePath("pictures"), sessionPath("dat")
 {
     ui->setupUi(this);
     setFileNameAsker(nullptr);
@@ -57,6 +59,8 @@ Main::Main()
         if (!loadedMessage.isEmpty())
             statusBar()->showMessage(loadedMessage);
     });
+    connect(ui->actionOpenSession, &QAction::triggered, this, qOverload<>(&Main::openSession));
+    connect(ui->actionSaveSession, &QAction::triggered, this, qOverload<>(&Main::saveSession));
     connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutBox::show(this); });
     connect(ui->actionReference_Frame, &QAction::triggered, this, &Main::askReferenceFrame);
     for (LayerStreamlines* lines : ui->viewPort->layerStack().streamlines())
@@ -161,6 +165,10 @@ void Main::setReferenceFrame(const ReferenceFrame& newFrame)
     ui->viewPort->setFlowDataStep(shown);
     emit flowDataStepped(shown);
     framedData = std::move(framed);
+    // A step forgets the derived sets; the file's field, and so its cache,
+    // is the same in every frame.
+    for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
+        colorCoding->setDerivedFieldCache(derivedCache.get());
     showExtractionData();
     statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Reference frame: %1")
                                  .arg(frame.describe(*flowData)));
@@ -237,6 +245,13 @@ bool Main::openFlowData(const QString& fileName, const LoadOptions& options)
     return loadFlowData(fileName, options);
 }
 
+bool Main::openFile(const QString& fileName, const LoadOptions& options)
+{
+    if (QFileInfo(fileName).suffix().compare(QStringLiteral("velmora"), Qt::CaseInsensitive) == 0)
+        return openSession(fileName);
+    return openFlowData(fileName, options);
+}
+
 void Main::dragEnterEvent(QDragEnterEvent* event)
 {
     if (!droppedFileName(event->mimeData()).isEmpty())
@@ -251,7 +266,7 @@ void Main::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // Not inside the drop: the source waits for it to return, and the
     // variable dialog may come up.
-    QTimer::singleShot(0, this, [this, fileName] { openFlowData(fileName); });
+    QTimer::singleShot(0, this, [this, fileName] { openFile(fileName); });
 }
 
 bool Main::loadFlowData(const QString& fileName)
@@ -301,6 +316,8 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
     std::unique_ptr<FlowData> framed = inReferenceFrame(*loaded);
     emit flowDataLoaded(framed ? framed.get() : loaded);
     replaceFlowData(loaded, std::move(framed));
+    loadedFile = QFileInfo(fileName).absoluteFilePath();
+    loadedOptions = options;
     // The later steps need the variables and level this one was read with.
     // The series numbers a file's inner steps from 0, so the data set in
     // hand is its chosen step only when that is step 0.
@@ -324,6 +341,11 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
             .arg(loaded->scalarSetCount() - 1)
             .arg(series ? series->stepCount() : loaded->timeStepsValue());
     statusBar()->showMessage(loadedMessage);
+    if (pendingSession) {
+        const Session session = *pendingSession;
+        pendingSession.reset();
+        applySession(session);
+    }
     return true;
 }
 
@@ -375,4 +397,148 @@ bool Main::saveImage(const QString& name)
     }
     qDebug() << "saved";
     return true;
+}
+
+void Main::showFailure(const QString& message)
+{
+    qDebug().noquote() << "Main:" << message;
+    statusBar()->showMessage(message, failureMessageMs);
+}
+
+int Main::currentStepNumber() const
+{
+    const FlowSeries* series = seriesBar->series();
+    const int shown = seriesBar->player()->shownStep();
+    if (series && shown >= 0 && shown < series->stepCount())
+        return series->stepNumber(shown);
+    return loadedOptions.step;
+}
+
+void Main::openSession()
+{
+    const QString fileName = askFileName(
+        QCoreApplication::translate("MainWindow", "Open Session"), sessionPath,
+        QCoreApplication::translate("MainWindow", "Velmora sessions (*.velmora);;All Files (*)"),
+        false);
+    if (!fileName.isEmpty())
+        openSession(fileName);
+}
+
+void Main::saveSession()
+{
+    const QString fileName = askFileName(
+        QCoreApplication::translate("MainWindow", "Save Session"), sessionPath,
+        QCoreApplication::translate("MainWindow", "Velmora sessions (*.velmora);;All Files (*)"),
+        true);
+    if (!fileName.isEmpty())
+        saveSession(fileName);
+}
+
+bool Main::saveSession(const QString& name)
+{
+    const QString fileName =
+        QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".velmora") : name;
+    sessionPath = fileName;
+    Session session = currentSession;
+    SessionBinding::capture(*ui->viewPort, &session);
+    session.dataFile = flowData ? loadedFile : QString();
+    session.options = loadedOptions;
+    session.step = currentStepNumber();
+    session.frame = frame;
+    session.grid =
+        flowData ? QSize(flowData->resolutionXValue(), flowData->resolutionYValue()) : QSize();
+    QString reason;
+    if (!session.write(fileName, &reason)) {
+        showFailure(QCoreApplication::translate("MainWindow", "Could not save session %1: %2")
+                        .arg(QFileInfo(fileName).fileName(), reason));
+        return false;
+    }
+    currentSession = session;
+    statusBar()->showMessage(
+        QCoreApplication::translate("MainWindow", "Session saved to %1").arg(fileName));
+    return true;
+}
+
+bool Main::openSession(const QString& fileName)
+{
+    sessionPath = fileName;
+    const QString name = QFileInfo(fileName).fileName();
+    QString reason;
+    std::optional<Session> session = Session::read(fileName, &reason);
+    const QFileInfo dataInfo(session ? session->dataFile : QString());
+    if (session && dataInfo.exists() && !dataInfo.isFile())
+        reason = QCoreApplication::translate("MainWindow", "data file %1 is not a regular file")
+                     .arg(session->dataFile);
+    if (!session || !reason.isEmpty()) {
+        showFailure(QCoreApplication::translate("MainWindow", "Could not open session %1: %2")
+                        .arg(name, reason));
+        return false;
+    }
+    currentSession = *session;
+    // A session opened now replaces one still waiting for its data.
+    pendingSession.reset();
+    // The data set the session names, or why another one is needed.
+    QString problem;
+    if (session->dataFile.isEmpty()) {
+        applySession(*session);
+    } else if (!dataInfo.exists()) {
+        problem = QCoreApplication::translate("MainWindow", "its data file %1 is missing")
+                      .arg(session->dataFile);
+    } else if (!loadFlowData(session->dataFile, session->options)) {
+        problem = QCoreApplication::translate("MainWindow", "its data file %1 does not load")
+                      .arg(dataInfo.fileName());
+    } else if (!session->grid.isEmpty() &&
+               session->grid != QSize(flowData->resolutionXValue(), flowData->resolutionYValue())) {
+        problem = QCoreApplication::translate("MainWindow",
+                                              "it was saved with a %1 × %2 grid, %3 has %4 × %5")
+                      .arg(session->grid.width())
+                      .arg(session->grid.height())
+                      .arg(dataInfo.fileName())
+                      .arg(flowData->resolutionXValue())
+                      .arg(flowData->resolutionYValue());
+    } else {
+        dataPath = session->dataFile;
+        applySession(*session);
+    }
+    if (problem.isEmpty()) {
+        QString message = QCoreApplication::translate("MainWindow", "Session %1 opened").arg(name);
+        if (!session->adjustments().isEmpty())
+            message += QStringLiteral("; ") + session->adjustments().join(QStringLiteral("; "));
+        statusBar()->showMessage(message);
+        return true;
+    }
+    // The rest of the session waits for the file the user picks.
+    pendingSession = *session;
+    const QString message =
+        QCoreApplication::translate("MainWindow",
+                                    "Session %1: %2; its settings apply to the file loaded next")
+            .arg(name, problem);
+    statusBar()->showMessage(message);
+    QTimer::singleShot(0, this, [this, message] {
+        loadFlowData();
+        if (pendingSession)
+            statusBar()->showMessage(message);
+    });
+    return false;
+}
+
+void Main::applySession(const Session& session)
+{
+    if (!(session.frame == frame))
+        setReferenceFrame(session.frame);
+    const QString skipped = SessionBinding::apply(session, *ui->viewPort);
+    if (!skipped.isEmpty())
+        showFailure(skipped);
+    {
+        // The menu shows what the view shows; the view has it already.
+        const QSignalBlocker flip(ui->actionFlip_Vertically);
+        const QSignalBlocker legend(ui->actionShow_Legend);
+        ui->actionFlip_Vertically->setChecked(ui->viewPort->isFlippedVertically());
+        ui->actionShow_Legend->setChecked(ui->viewPort->isLegendShown());
+    }
+    const FlowSeries* series = seriesBar->series();
+    for (int index = 0; series && index < series->stepCount(); ++index) {
+        if (series->stepNumber(index) == session.step && index != seriesBar->player()->shownStep())
+            seriesBar->player()->seek(index);
+    }
 }

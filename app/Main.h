@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Session.h"
 #include "data/ReferenceFrame.h"
 #include "formats/LoadOptions.h"
 
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DerivedFieldCache;
 class ExtractionDock;
@@ -48,6 +50,20 @@ public:
     // on the window) as if it had been chosen in the Load dialog, which then
     // starts beside it.
     bool openFlowData(const QString& fileName, const LoadOptions& options = LoadOptions());
+    // A session file (suffix .velmora) opens as a session, anything else as
+    // openFlowData does: the command line's and a drop's way in.
+    bool openFile(const QString& fileName, const LoadOptions& options = LoadOptions());
+    // Opens a session: its data set (with its load options and step), then
+    // every layer's settings and the view. A refused session changes
+    // nothing and the status bar says why. When its data file is missing,
+    // does not load or lies on another grid, the status bar says so, the
+    // Load dialog opens and the session is applied to the file loaded next.
+    bool openSession(const QString& fileName);
+    // Writes the session of what is on show; ".velmora" is added to a name
+    // without a suffix. The status bar says where, or why not.
+    bool saveSession(const QString& fileName);
+    // A session waits for the next data set to load.
+    bool isSessionPending() const { return pendingSession.has_value(); }
     // Writes the composed picture: PNG for a name ending in ".png", JPEG
     // otherwise; a name without a suffix gets ".jpg". Reports a failure in
     // the error-message dialog.
@@ -83,6 +99,8 @@ signals:
 public slots:
     void loadFlowData();
     void saveImage();
+    void openSession();
+    void saveSession();
     // Shows the values of the data set at a unit-square position (or "—"
     // outside it) in the status bar.
     void showValuesAt(bool inside, const QPointF& unitPosition);
@@ -102,6 +120,11 @@ private:
     // The time bar's step receiver: takes over the next step of the series
     // as the data set on show.
     void showStep(std::unique_ptr<FlowData> data);
+    // Sets the session's layers, view and step on the data set just loaded.
+    void applySession(const Session& session);
+    // The step number of the series on show (0 without a data set).
+    int currentStepNumber() const;
+    void showFailure(const QString& message);
     // Deletes the cache and data set on show, takes `data` and its view from
     // the reference frame over (the layers have switched to them) and hands
     // the new cache out.
@@ -118,6 +141,14 @@ private:
     FileNameAsker askFileName;
     QString dataPath;
     QString imagePath;
+    QString sessionPath;
+    // What the data set on show was loaded from and with.
+    QString loadedFile;
+    LoadOptions loadedOptions;
+    // The last session opened or saved: its keys this program does not know
+    // are written again.
+    Session currentSession;
+    std::optional<Session> pendingSession;
     FlowData* flowData = nullptr;
     std::unique_ptr<DerivedFieldCache> derivedCache;
     ReferenceFrame frame;

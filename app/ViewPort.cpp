@@ -499,6 +499,33 @@ void ViewPort::createLayerPanels(QWidget* container)
         connect(panel, &CollapseableWidget::visibleToggled, layer, &Layer::setVisibility);
         layer->setupControls(panel);
         layout->addWidget(panel);
+        panels.append(panel);
     }
     layout->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+}
+
+void ViewPort::setLayerLook(int index, bool visible, float opacity)
+{
+    if (index < 0 || index >= layers.size())
+        return;
+    const int percent = int(std::lround(std::clamp(opacity, 0.0f, 1.0f) * 100.0f));
+    auto* panel =
+        index < panels.size() ? qobject_cast<CollapseableWidget*>(panels[index]) : nullptr;
+    if (panel) {
+        panel->setChecked(visible);
+        panel->setOpacityPercent(percent);
+        return;
+    }
+    Layer* layer = layers[index];
+    layer->setVisibility(visible);
+    layer->setOpacity(float(percent / 100.0));
+}
+
+void ViewPort::setCenter(double fractionX, double fractionY)
+{
+    if (!std::isfinite(fractionX) || !std::isfinite(fractionY))
+        return;
+    centerX = fractionX;
+    centerY = fractionY;
+    update();
 }

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QSize>
 #include <QWidget>
 
@@ -61,6 +62,14 @@ public:
     // Builds one panel per layer, in list order, into `container`, followed by
     // a spacer that keeps them at the top. Called once.
     void createLayerPanels(QWidget* container);
+
+    // Shows or hides layer `index` and sets its opacity (0 to 1, in the
+    // panel's whole percents) through its panel, so the panel shows it;
+    // straight on the layer before the panels exist.
+    void setLayerLook(int index, bool visible, float opacity);
+    // The pan: the picture position at the widget centre, in fractions of
+    // the shown picture (see above); any finite value, as dragging allows.
+    void setCenter(double fractionX, double fractionY);
 
     float zoomScale() const { return scale; }
     QSize imageSize() const { return layerSize; }
@@ -182,4 +191,6 @@ private:
     QList<QPointF> profilePoints;
     bool pinned = false;
     QPointF pinnedUnit;
+    // One per layer once createLayerPanels has run; they belong to the dock.
+    QList<QPointer<QWidget>> panels;
 };

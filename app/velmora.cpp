@@ -68,7 +68,7 @@ int main(int argc, char* argv[])
     // and a failure its status bar.
     if (!commandLine->fileName.isEmpty())
         QTimer::singleShot(0, &window, [&window, &commandLine] {
-            window.openFlowData(commandLine->fileName, commandLine->options);
+            window.openFile(commandLine->fileName, commandLine->options);
         });
     return application.exec();
 }

@@ -38,6 +38,7 @@ void LayerArrows::setupControls(QWidget* panel)
     form = new Ui::ArrowLayer;
     form->setupUi(panel);
     form->transferFunction->setTransferFunction(function);
+    setTransferFunctionEditor(form->transferFunction);
     quantitySlider = form->arrowQuantitySlider;
     connect(form->arrowLengthSlider, &QSlider::valueChanged, this, &LayerArrows::setArrowNormPerc);
     connect(form->arrowSizeSlider, &QSlider::valueChanged, this, &LayerArrows::setArrowSize);
@@ -88,6 +89,7 @@ void LayerArrows::setQuantity(int quant)
 {
     if (!flowData)
         return;
+    arrowQuantity = std::clamp(quant, minQuantity, maxQuantity);
     const QSize counts = arrowCountsFor(flowData->aspectRatio(), quant);
     arrowCountX = counts.width();
     arrowCountY = counts.height();
@@ -98,6 +100,23 @@ void LayerArrows::setQuantity(int quant)
     }
     resampleDeferred = false;
     worker.start();
+}
+
+void LayerArrows::setSliderValues(int length, int newSize, int quant)
+{
+    length = std::clamp(length, 0, 100);
+    newSize = std::clamp(newSize, 20, 500);
+    quant = std::clamp(quant, minQuantity, maxQuantity);
+    if (form) {
+        form->arrowLengthSlider->setValue(length);
+        form->arrowSizeSlider->setValue(newSize);
+        form->arrowQuantitySlider->setValue(quant);
+        return;
+    }
+    setArrowNormPerc(length);
+    setArrowSize(newSize);
+    if (quant != arrowQuantity)
+        setQuantity(quant);
 }
 
 void LayerArrows::renderShown()

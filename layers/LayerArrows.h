@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QPointer>
 
+#include <cmath>
+
 namespace Ui {
 class ArrowLayer;
 }
@@ -56,6 +58,14 @@ public:
 
     const QImage& currentImage() const { return image; }
     const TransferFunction& transferFunction() const override { return function; }
+    // The three sliders' values as the layer holds them: length (0 to 100),
+    // size (20 to 500) and quantity (minQuantity to maxQuantity).
+    int lengthValue() const { return int(std::lround(arrowNormPerc * 100.0f)); }
+    int sizeValue() const { return int(std::lround(arrowSize * 100.0f)); }
+    int quantity() const { return arrowQuantity; }
+    // Sets all three through the form's sliders (clamped to their ranges,
+    // the form shows them), or straight without a form; one resample at most.
+    void setSliderValues(int length, int size, int quantity);
     // The grid asked of the worker (columns, rows).
     QSize arrowCounts() const { return QSize(arrowCountX, arrowCountY); }
 
@@ -86,6 +96,7 @@ protected:
 private:
     void resetPicture();
 
+    int arrowQuantity = 20;
     int arrowCountX = 20;
     int arrowCountY = 20;
     float arrowSize = 1.0f;

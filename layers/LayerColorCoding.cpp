@@ -46,6 +46,7 @@ void LayerColorCoding::setupControls(QWidget* panel)
     fieldSelector = form->scalarIndex;
     form->transferFunction->setMapOpacity(TransferFunctionWidget::OpaqueMaps);
     form->transferFunction->setTransferFunction(function);
+    setTransferFunctionEditor(form->transferFunction);
     connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
             &LayerColorCoding::setTransferFunction);
     connect(form->scalarIndex, &QComboBox::currentIndexChanged, this,
@@ -230,6 +231,14 @@ void LayerColorCoding::scalarIndexChanged(int index)
         startWorkerIfReady();
 }
 
+void LayerColorCoding::setField(int index)
+{
+    if (fieldSelector && index >= 0 && index < fieldSelector->count())
+        fieldSelector->setCurrentIndex(index);
+    else if (!fieldSelector)
+        scalarIndexChanged(index);
+}
+
 void LayerColorCoding::customEvent(QEvent* event)
 {
     if (event->type() != FlowDataReady)
@@ -268,6 +277,20 @@ int LayerColorCoding::fieldCount(const FlowData* flowData)
         return 0;
     const bool grid = dynamic_cast<const RectangularFlowData*>(flowData);
     return flowData->scalarSetCount() + (grid ? DerivedField::kindCount : 0);
+}
+
+int LayerColorCoding::fieldIndex(const FlowData* flowData, const QString& name)
+{
+    DerivedField::Kind kind;
+    if (flowData && DerivedField::fromKey(name, &kind))
+        return flowData->scalarSetCount() + int(kind);
+    for (int i = 0; i < fieldCount(flowData); ++i) {
+        const QString listed = fieldName(flowData, i);
+        if (name.compare(listed, Qt::CaseInsensitive) == 0 ||
+            name.compare(listed.section(QStringLiteral(" ["), 0, 0), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
 }
 
 QString LayerColorCoding::fieldName(const FlowData* flowData, int index)

@@ -87,6 +87,10 @@ public:
     // The entries the selector offers for `flowData`: its scalar list, then
     // the derived fields.
     static int fieldCount(const FlowData* flowData);
+    // The entry `name` means for `flowData`: an entry as the selector lists
+    // it, with or without its unit (any case), or a derived field's key;
+    // -1 when none.
+    static int fieldIndex(const FlowData* flowData, const QString& name);
 
 public slots:
     void setFlowData(FlowData* flowData) override;
@@ -99,6 +103,9 @@ public slots:
     // A position of the field selector (= scalar list index); -1, as while
     // the selector is cleared, is ignored.
     void scalarIndexChanged(int index);
+    // Chooses entry `index` through the field selector, which then shows it;
+    // straight through scalarIndexChanged without a form.
+    void setField(int index);
     // Recolours the raster in hand.
     void setColorRange(ColorRange range);
     // The extremes over the series, one per scalar list entry (see

@@ -6,7 +6,7 @@
 #            tree, the desktop entry, the AppStream file and the .deb
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan     ThreadSanitizer, the tests labelled "threads"
-#   fuzz     libFuzzer on the data set loader, every reader and the rasterizer,
+#   fuzz     libFuzzer on the data set loader, every reader, the rasterizer and the session reader,
 #            VELMORA_FUZZ_SECONDS (60) shared
 # Name stages as arguments to run only those. Exits non-zero if any stage fails.
 set -uo pipefail
@@ -163,6 +163,11 @@ stage_package()
             gio info -a standard::content-type "$file" 2>/dev/null | sed -n 's/.*content-type: //p')
         [ "$type" = application/x-velmora-grid ] || { echo "!! package: $(basename "$file") is '$type'"; package_problems+=("MIME type of $(basename "$file")"); }
     done
+    # A session by its suffix.
+    printf '{"version": 1}\n' >"$mimeroot/figure.velmora"
+    type=$(XDG_DATA_HOME="$mimeroot" XDG_DATA_DIRS="$mimeroot" \
+        gio info -a standard::content-type "$mimeroot/figure.velmora" 2>/dev/null | sed -n 's/.*content-type: //p')
+    [ "$type" = application/x-velmora-session ] || { echo "!! package: figure.velmora is '$type'"; package_problems+=("MIME type of a session"); }
     rm -rf "$mimeroot"
     # PNG: width and height are the big-endian words at bytes 16 and 20.
     local size
@@ -273,7 +278,7 @@ stage_fuzz()
     # The loader of the native pair, one target per reader of the other
     # formats and the rasterizer, each with its seed corpus; the time is
     # shared between them.
-    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml mat rasterizer)
+    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml mat rasterizer session)
     if ! grep -qs 'fuzz_flowdata_load' tests/fuzz/CMakeLists.txt; then
         echo "== fuzz: no fuzz_flowdata_load target in tests/fuzz; skipped"
         result[fuzz]="skipped: no fuzz target"

@@ -10,6 +10,9 @@
 
 #include <QDebug>
 #include <QPainter>
+#include <QSignalBlocker>
+
+#include <cmath>
 
 #include <utility>
 
@@ -33,6 +36,7 @@ void LayerStreamlines::setupControls(QWidget* panel)
     form = new Ui::StreamlinesLayer;
     form->setupUi(panel);
     form->transferFunction->setTransferFunction(function);
+    setTransferFunctionEditor(form->transferFunction);
 
     connect(form->streamlinesEulerRadioButton, &QRadioButton::clicked, this,
             &LayerStreamlines::setEulerMethod);
@@ -66,6 +70,39 @@ void LayerStreamlines::setupControls(QWidget* panel)
     settings.dSep = form->streamlinesDsep->value();
     settings.dTest = form->streamlinesDTest->value();
     settings.stepSize = form->streamlinesStepSize->value();
+}
+
+void LayerStreamlines::setParameters(const StreamlineParameters& parameters, bool newAutoUpdate)
+{
+    settings = parameters;
+    autoUpdate = newAutoUpdate;
+    if (form) {
+        const QSignalBlocker blockers[] = {QSignalBlocker(form->streamlinesEulerRadioButton),
+                                           QSignalBlocker(form->streamlinesRungeKuttaRadioButton),
+                                           QSignalBlocker(form->streamlinesWidthSlider),
+                                           QSignalBlocker(form->streamlinesDsep),
+                                           QSignalBlocker(form->streamlinesDTest),
+                                           QSignalBlocker(form->streamlinesStepSize),
+                                           QSignalBlocker(form->streamlinesGlyphGroupBox),
+                                           QSignalBlocker(form->streamlinesGlyphSizeSlider),
+                                           QSignalBlocker(form->streamlinesTextureGroupBox),
+                                           QSignalBlocker(form->streamlinesTextureLengthSlider),
+                                           QSignalBlocker(form->taperingCheckBox),
+                                           QSignalBlocker(form->autoUpdateCheckBox)};
+        form->streamlinesRungeKuttaRadioButton->setChecked(settings.method == RungeKuttaMethod);
+        form->streamlinesEulerRadioButton->setChecked(settings.method != RungeKuttaMethod);
+        form->streamlinesWidthSlider->setValue(int(std::lround(settings.lineWidth * 100.0)));
+        form->streamlinesDsep->setValue(settings.dSep);
+        form->streamlinesDTest->setValue(settings.dTest);
+        form->streamlinesStepSize->setValue(settings.stepSize);
+        form->streamlinesGlyphGroupBox->setChecked(settings.glyphs);
+        form->streamlinesGlyphSizeSlider->setValue(int(std::lround(settings.glyphSize * 100.0)));
+        form->streamlinesTextureGroupBox->setChecked(settings.texture);
+        form->streamlinesTextureLengthSlider->setValue(int(std::lround(settings.textureLength)));
+        form->taperingCheckBox->setChecked(settings.tapering);
+        form->autoUpdateCheckBox->setChecked(autoUpdate);
+    }
+    updateImage();
 }
 
 void LayerStreamlines::draw(PaintContext& context)

@@ -43,6 +43,11 @@ public:
     // before the first drawing and after a new data set.
     const QImage& currentImage() const { return image; }
     const StreamlineParameters& parameters() const { return settings; }
+    bool isAutoUpdate() const { return autoUpdate; }
+    // Takes every setting at once (within the form's ranges, which the
+    // caller keeps), shows them in the form and retraces once, rather than
+    // once per control.
+    void setParameters(const StreamlineParameters& parameters, bool autoUpdate);
     const TransferFunction& transferFunction() const override { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
     // Why the stored lines stop short of filling the domain (the last

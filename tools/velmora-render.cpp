@@ -20,8 +20,16 @@
 // across all steps of the series, so frames of separate runs agree.
 // --field NAME shows NAME in the visible colour coding: a scalar set as the
 // panel lists it, with or without its unit, or a derived field by name or key.
+//
+// --session S.velmora (in place of DATA) renders what the window showed when
+// it saved the session: its data set and step, layers and view, through the
+// same view port and layer forms, so the picture equals the window's Save
+// Image; options given beside it change the session's settings.
+// --write-session S.velmora writes the session the options describe.
 
 #include "app/LayerStack.h"
+#include "app/Session.h"
+#include "app/SessionBinding.h"
 #include "app/shell/Layer.h"
 #include "app/ViewPort.h"
 #include "data/DerivedFieldCache.h"
@@ -68,6 +76,10 @@ struct RenderSettings
     int firstFrame = 0;
     int lastFrame = 0;
     bool seriesRange = false;
+    // --session: what it holds stands where no option is given.
+    std::optional<Session> session;
+    bool scaleGiven = false;
+    QString writeSession; // empty: none
 };
 
 // What the settings need read before the view port renders.
@@ -77,6 +89,8 @@ struct RenderInput
     std::unique_ptr<FlowSeries> series; // with --frames or --range series
     QList<int> steps;                   // the frames, as indices into the series
     QList<ValueRange> ranges;           // with --range series
+    // The session written by --write-session, taken from the first picture.
+    std::optional<Session> captured;
 };
 
 // The names --colors takes for the layer kinds.
@@ -108,21 +122,6 @@ QString frameName(const QString& output, int number)
     return stem + QLatin1Char('.') + digits + QLatin1Char('.') + info.suffix();
 }
 
-// The colour-coding entry `name` means for `data`, or -1.
-int fieldIndex(const FlowData* data, const QString& name)
-{
-    DerivedField::Kind kind;
-    if (data && DerivedField::fromKey(name, &kind))
-        return data->scalarSetCount() + int(kind);
-    for (int i = 0; i < LayerColorCoding::fieldCount(data); ++i) {
-        const QString listed = LayerColorCoding::fieldName(data, i);
-        if (name.compare(listed, Qt::CaseInsensitive) == 0 ||
-            name.compare(listed.section(QStringLiteral(" ["), 0, 0), Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
-}
-
 bool writePicture(const QImage& picture, const QString& output)
 {
     const bool png =
@@ -132,7 +131,8 @@ bool writePicture(const QImage& picture, const QString& output)
 
 // The settings from the command line; the exit status when the tool is done
 // (help, version or a wrong command line), nothing when it goes on.
-std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
+std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
+                                const std::optional<QString>& sessionArgument)
 {
     QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
@@ -190,23 +190,59 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
                        "velocity or with U,V (the file's components and units)."),
         QStringLiteral("mean|U,V"));
     parser.addOption(subtractOption);
+    const QCommandLineOption sessionOption(
+        QStringLiteral("session"),
+        QStringLiteral("render the picture a saved session shows (its data set, layers and "
+                       "view); DATA is then left out, and the options above change the session."),
+        QStringLiteral("S.velmora"));
+    // Listed for --help; main takes its value out first.
+    parser.addOption(sessionOption);
+    const QCommandLineOption writeSessionOption(
+        QStringLiteral("write-session"),
+        QStringLiteral("also write the session these options describe, for the program to open."),
+        QStringLiteral("S.velmora"));
+    parser.addOption(writeSessionOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
-    const QStringList positional = parser.positionalArguments();
+    QStringList positional = parser.positionalArguments();
+    if (sessionArgument && positional.size() != 1)
+        return tool.usageError(QStringLiteral("--session takes the output picture alone"),
+                               QString());
+    if (sessionArgument) {
+        QString reason;
+        const QString sessionFile = *sessionArgument;
+        settings.session = Session::read(sessionFile, &reason);
+        if (!settings.session) {
+            tool.report(sessionFile + QStringLiteral(": ") + reason);
+            return 1;
+        }
+        for (const QString& note : settings.session->adjustments())
+            tool.report(sessionFile + QStringLiteral(": ") + note);
+        if (settings.session->dataFile.isEmpty()) {
+            tool.report(sessionFile + QStringLiteral(": the session names no data file"));
+            return 1;
+        }
+        positional.prepend(settings.session->dataFile);
+    }
+    settings.writeSession = parser.value(writeSessionOption);
     if (positional.size() != 2)
         return tool.usageError(
             QString(),
-            QStringLiteral("usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
-                           "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
-                           "[--flip-vertically] [--frames A:B|all] [--range step|series] "
-                           "[--field NAME] [--subtract mean|U,V] "
-                           "[--u VAR] [--v VAR] [--level K] [--step T]\n"));
+            QStringLiteral(
+                "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
+                "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
+                "[--flip-vertically] [--frames A:B|all] [--range step|series] "
+                "[--field NAME] [--subtract mean|U,V] "
+                "[--u VAR] [--v VAR] [--level K] [--step T] "
+                "[--write-session S.velmora]\n"
+                "       velmora-render --session S.velmora OUT.jpg|OUT.png [options]\n"));
     settings.input = positional.at(0);
     settings.output = positional.at(1);
 
     bool scaleOk = false;
     settings.scale = parser.value(scaleOption).toFloat(&scaleOk);
+    settings.scaleGiven = parser.isSet(scaleOption);
     if (!scaleOk || !(settings.scale > ViewPort::minimumScale) ||
         settings.scale > ViewPort::maximumScale)
         return tool.usageError(QStringLiteral("--scale must be a number above %1 and at most %2")
@@ -225,6 +261,19 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
     QString problem;
     if (!LoadOptionArguments::read(parser, &settings.loadOptions, &problem))
         return tool.usageError(problem, QString());
+    if (settings.session) {
+        const Session& session = *settings.session;
+        const bool loadGiven =
+            parser.isSet(QStringLiteral("u")) || parser.isSet(QStringLiteral("v")) ||
+            parser.isSet(QStringLiteral("level")) || parser.isSet(QStringLiteral("time-step"));
+        if (!loadGiven)
+            settings.loadOptions = session.options;
+        if (!settings.scaleGiven)
+            settings.scale = session.zoom;
+        settings.frame = session.frame;
+        for (const SessionLayer& layer : session.layers)
+            settings.seriesRange = settings.seriesRange || layer.wholeSeries;
+    }
 
     QStringList kindNames;
     for (const auto& [name, kind] : layerKindNames())
@@ -251,9 +300,9 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings)
     const QString range = parser.value(rangeOption);
     if (range != QLatin1String("step") && range != QLatin1String("series"))
         return tool.usageError(QStringLiteral("--range must be step or series"), QString());
-    settings.seriesRange = range == QLatin1String("series");
-    settings.legend = parser.isSet(legendOption);
-    settings.flipped = parser.isSet(flipOption);
+    settings.seriesRange = settings.seriesRange || range == QLatin1String("series");
+    settings.legend = parser.isSet(legendOption) || (settings.session && settings.session->legend);
+    settings.flipped = parser.isSet(flipOption) || (settings.session && settings.session->flipped);
     settings.field = parser.value(fieldOption);
     if (parser.isSet(subtractOption) &&
         !ReferenceFrame::parse(parser.value(subtractOption), &settings.frame, &problem))
@@ -273,7 +322,30 @@ bool readInput(const ToolMain& tool, const RenderSettings& settings, RenderInput
             return false;
         }
     }
-    if (!settings.frames) {
+    const bool sessionStep = settings.session && !settings.frames;
+    if (sessionStep && !input.series) {
+        input.series.reset(FlowSeries::open(settings.input, settings.loadOptions, &reason));
+        if (!input.series) {
+            tool.report(settings.input + QStringLiteral(": ") + reason);
+            return false;
+        }
+    }
+    if (sessionStep) {
+        // The step the window showed, by its number.
+        int index = input.series->stepCount() == 1 ? 0 : -1;
+        for (int k = 0; k < input.series->stepCount(); ++k)
+            if (input.series->stepNumber(k) == settings.session->step)
+                index = k;
+        if (index < 0) {
+            tool.report(QStringLiteral("the series has no step %1").arg(settings.session->step));
+            return false;
+        }
+        input.flowData.reset(input.series->loadStep(index, &reason));
+        if (!input.flowData) {
+            tool.report(settings.input + QStringLiteral(": ") + reason);
+            return false;
+        }
+    } else if (!settings.frames) {
         input.flowData.reset(FlowData::fromFile(settings.input, settings.loadOptions, &reason));
         if (!input.flowData) {
             tool.report(settings.input + QStringLiteral(": ") + reason);
@@ -322,16 +394,44 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
     if (settings.seriesRange) {
         for (LayerColorCoding* colorCoding : stack.colorCodings()) {
             colorCoding->setSeriesRanges(seriesRanges);
-            colorCoding->setColorRange(LayerColorCoding::WholeSeries);
+            if (!settings.session)
+                colorCoding->setColorRange(LayerColorCoding::WholeSeries);
         }
     }
 }
 
+// The session's settings on the data set just in, then the options given
+// beside it; false after reporting why not.
+bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings& settings)
+{
+    const Session& session = *settings.session;
+    const FlowData* data = viewPort.currentFlowData();
+    if (!session.grid.isEmpty() &&
+        session.grid != QSize(data->resolutionXValue(), data->resolutionYValue())) {
+        tool.report(QStringLiteral("the session was saved with a %1 x %2 grid, %3 has %4 x %5")
+                        .arg(session.grid.width())
+                        .arg(session.grid.height())
+                        .arg(settings.input)
+                        .arg(data->resolutionXValue())
+                        .arg(data->resolutionYValue()));
+        return false;
+    }
+    const QString skipped = SessionBinding::apply(session, viewPort);
+    if (!skipped.isEmpty())
+        tool.report(skipped);
+    viewPort.setScale(settings.scale);
+    viewPort.setLegendShown(settings.legend);
+    viewPort.setFlippedVertically(settings.flipped);
+    const LayerStack stack = viewPort.layerStack();
+    for (const auto& [kind, map] : settings.colorMaps)
+        applyColorMap(stack.topmostVisible(kind), map);
+    return true;
+}
+
 // One picture of `data` into `fileName`; false after reporting why not.
 bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
-                   const QString& fileName, const RenderSettings& settings)
+                   const QString& fileName, const RenderSettings& settings, RenderInput& input)
 {
-    const QString& field = settings.field;
     QString reason;
     const std::unique_ptr<FlowData> framed = settings.frame.apply(*data, &reason);
     if (!framed && !settings.frame.atRest()) {
@@ -352,28 +452,55 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
     // A full switch, not a step: each frame is what a single render of its
     // step gives.
     viewPort.setFlowData(framed ? framed.get() : data);
-    // Kept beside the data set, let go of before it goes.
+    // Kept beside the data set, let go of before it goes; the layers ask it
+    // only for a derived field they show.
     std::unique_ptr<DerivedFieldCache> cache;
+    const QList<LayerColorCoding*> colorCodings = viewPort.layerStack().colorCodings();
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data)) {
+        cache = std::make_unique<DerivedFieldCache>(*grid);
+        for (LayerColorCoding* colorCoding : colorCodings)
+            colorCoding->setDerivedFieldCache(cache.get());
+    }
+    const auto letGo = [&colorCodings] {
+        for (LayerColorCoding* colorCoding : colorCodings)
+            colorCoding->setDerivedFieldCache(nullptr);
+    };
+    if (settings.session && !applySession(tool, viewPort, settings)) {
+        letGo();
+        return false;
+    }
     LayerColorCoding* colorCoding = viewPort.layerStack().topmostVisibleColorCoding();
-    const auto* grid = dynamic_cast<const RectangularFlowData*>(data);
-    if (!field.isEmpty() && colorCoding && grid) {
-        const int index = fieldIndex(data, field);
+    if (!settings.field.isEmpty() && colorCoding && cache) {
+        const int index = LayerColorCoding::fieldIndex(data, settings.field);
         if (index < 0) {
-            tool.report(QStringLiteral("--field: no field \"%1\" in the data set").arg(field));
+            letGo();
+            tool.report(
+                QStringLiteral("--field: no field \"%1\" in the data set").arg(settings.field));
             return false;
         }
-        cache = std::make_unique<DerivedFieldCache>(*grid);
-        colorCoding->setDerivedFieldCache(cache.get());
-        colorCoding->scalarIndexChanged(index);
+        colorCoding->setField(index);
     }
     const bool finished = viewPort.layerStack().finishRendering(120000);
-    if (colorCoding)
-        colorCoding->setDerivedFieldCache(nullptr);
+    if (!settings.writeSession.isEmpty() && !input.captured) {
+        Session session = settings.session ? *settings.session : Session();
+        SessionBinding::capture(viewPort, &session);
+        session.dataFile = QFileInfo(settings.input).absoluteFilePath();
+        session.options = settings.loadOptions;
+        session.step = settings.session && !settings.frames ? settings.session->step
+                                                            : settings.loadOptions.step;
+        session.grid = QSize(data->resolutionXValue(), data->resolutionYValue());
+        session.frame = settings.frame;
+        input.captured = session;
+    }
     if (!finished) {
+        letGo();
         tool.report(QStringLiteral("the layers did not finish rendering in time"));
         return false;
     }
-    if (!writePicture(viewPort.renderImage(), fileName)) {
+    // The legend reads a derived field's extremes from the cache.
+    const QImage picture = viewPort.renderImage();
+    letGo();
+    if (!writePicture(picture, fileName)) {
         tool.report(QStringLiteral("could not write ") + fileName);
         return false;
     }
@@ -396,7 +523,7 @@ int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings&
         }
         const bool written =
             renderPicture(tool, viewPort, step.get(),
-                          frameName(settings.output, input.series->stepNumber(k)), settings);
+                          frameName(settings.output, input.series->stepNumber(k)), settings, input);
         // The layers let go of the step before it is deleted.
         viewPort.setFlowData(nullptr);
         if (!written)
@@ -405,13 +532,36 @@ int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings&
     return status;
 }
 
+// The value of --session S or --session=S, taken out of argv: the
+// application object would take it as its own session-management option.
+// Empty for --session without a value; nothing without the option.
+std::optional<QString> takeSessionArgument(int& argc, char** argv)
+{
+    std::optional<QString> value;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == QLatin1String("--session")) {
+            value = i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString();
+        } else if (argument.startsWith(QLatin1String("--session="))) {
+            value = argument.mid(int(qstrlen("--session=")));
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return value;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const std::optional<QString> sessionArgument = takeSessionArgument(argc, argv);
     ToolMain tool = ToolMain::offscreen<QApplication>(argc, argv, QStringLiteral("velmora-render"));
     RenderSettings settings;
-    if (const std::optional<int> done = readSettings(tool, settings))
+    if (const std::optional<int> done = readSettings(tool, settings, sessionArgument))
         return *done;
     tool.quietDebug();
     RenderInput input;
@@ -421,8 +571,24 @@ int main(int argc, char** argv)
     ViewPort viewPort;
     QWidget panels;
     configure(viewPort, panels, settings, input.ranges);
+    int status = 0;
     if (!settings.frames)
-        return renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings) ? 0
-                                                                                              : 1;
-    return renderFrames(tool, viewPort, settings, input);
+        status =
+            renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings, input)
+                ? 0
+                : 1;
+    else
+        status = renderFrames(tool, viewPort, settings, input);
+    if (!settings.writeSession.isEmpty()) {
+        QString reason;
+        if (!input.captured) {
+            tool.report(QStringLiteral("no picture rendered; no session written"));
+            return 1;
+        }
+        if (!input.captured->write(settings.writeSession, &reason)) {
+            tool.report(settings.writeSession + QStringLiteral(": ") + reason);
+            return 1;
+        }
+    }
+    return status;
 }

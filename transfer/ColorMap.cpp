@@ -164,5 +164,7 @@ TransferFunction ColorMap::transferFunction(const QString& name, const TransferF
         points << QPointF(x, opaque ? 0.0 : transparencyAt(current, x));
         colors << QColor::fromRgbF(float(c.r), float(c.g), float(c.b));
     }
-    return TransferFunction(points, colors);
+    TransferFunction function(points, colors);
+    function.setColorMap(name);
+    return function;
 }

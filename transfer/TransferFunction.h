@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QList>
 #include <QPolygonF>
+#include <QString>
 
 class ColorTable;
 class QImage;
@@ -23,6 +24,10 @@ public:
 
     const QPolygonF& points() const { return pointList; }
     const QList<QColor>& colors() const { return colorList; }
+    // The colour map the points were last set from (see ColorMap); empty for
+    // the start-up ramp (which is "white"). Hand edits keep it: the points still came from there.
+    const QString& colorMap() const { return mapName; }
+    void setColorMap(const QString& name) { mapName = name; }
 
     // Renders the function into every row of `image` (caller's size and
     // format; layers use a one-row premultiplied ARGB image): column c holds
@@ -33,11 +38,13 @@ public:
 
     bool operator==(const TransferFunction& other) const
     {
-        return pointList == other.pointList && colorList == other.colorList;
+        return pointList == other.pointList && colorList == other.colorList &&
+               mapName == other.mapName;
     }
     bool operator!=(const TransferFunction& other) const { return !(*this == other); }
 
 private:
     QPolygonF pointList;
     QList<QColor> colorList;
+    QString mapName;
 };

@@ -59,13 +59,16 @@ void TransferFunctionWidget::fillColorTable(QImage* image) const
 
 TransferFunction TransferFunctionWidget::transferFunction() const
 {
-    return TransferFunction(hoverPoints->points(), hoverPoints->colors());
+    TransferFunction function(hoverPoints->points(), hoverPoints->colors());
+    function.setColorMap(mapName);
+    return function;
 }
 
 void TransferFunctionWidget::setTransferFunction(const TransferFunction& function)
 {
     if (function == transferFunction() || function.points().size() < 2)
         return;
+    mapName = function.colorMap();
     hoverPoints->setPoints(function.points());
     hoverPoints->setColors(function.colors());
     hoverPoints->setPointLock(0, HoverPoints::LockToLeft);

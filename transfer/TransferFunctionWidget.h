@@ -61,4 +61,5 @@ protected:
 private:
     HoverPoints* hoverPoints;
     MapOpacity mapOpacity = KeepOpacityProfile;
+    QString mapName;
 };

@@ -45,7 +45,7 @@ CollapseableWidget::CollapseableWidget(QWidget* parent) : QWidget(parent)
     headerLayout->addWidget(opacityLabel);
 
     // Connected before the value is set so that the label shows 100% at once.
-    auto* opacitySlider = new QSlider(Qt::Horizontal, header);
+    opacitySlider = new QSlider(Qt::Horizontal, header);
     connect(opacitySlider, &QSlider::valueChanged, this, &CollapseableWidget::setOpacity);
     opacitySlider->setRange(0, 100);
     opacitySlider->setValue(100);
@@ -82,6 +82,16 @@ void CollapseableWidget::setTitle(const QString& title)
 QSize CollapseableWidget::minimumSizeHint() const
 {
     return QSize(180, headerHeight);
+}
+
+void CollapseableWidget::setChecked(bool checked)
+{
+    visibleCheckBox->setChecked(checked);
+}
+
+void CollapseableWidget::setOpacityPercent(int percent)
+{
+    opacitySlider->setValue(percent);
 }
 
 void CollapseableWidget::toggleVisible()

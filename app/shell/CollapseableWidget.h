@@ -5,6 +5,7 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QSlider;
 class QToolButton;
 
 // The dock panel that frames one layer's controls. The header row (bold title
@@ -25,6 +26,10 @@ public:
     void setTitle(const QString& title);
 
     bool isCollapsed() const { return collapsed; }
+    // As the user would: a change emits visibleToggled or opacityChanged.
+    void setChecked(bool checked);
+    // Clamped to the slider's 0 to 100.
+    void setOpacityPercent(int percent);
 
     // 180 pixels wide whatever the title, header height high.
     QSize minimumSizeHint() const override;
@@ -51,6 +56,7 @@ private:
     QFrame* header;
     QCheckBox* visibleCheckBox;
     QLabel* opacityLabel;
+    QSlider* opacitySlider;
     QToolButton* collapseButton;
     int headerHeight = 24;
     // The maximum height in force before the panel last collapsed.

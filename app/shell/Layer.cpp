@@ -1,5 +1,7 @@
 #include "app/shell/Layer.h"
 
+#include "transfer/TransferFunctionWidget.h"
+
 Layer::Layer(bool newVisible) : visible(newVisible) {}
 
 Layer::~Layer() = default;
@@ -41,4 +43,18 @@ bool Layer::deferWhileHidden()
         return false;
     renderDeferred = true;
     return true;
+}
+
+void Layer::setTransferFunctionEditor(TransferFunctionWidget* newEditor)
+{
+    editor = newEditor;
+}
+
+void Layer::editTransferFunction(const TransferFunction& function)
+{
+    if (auto* widget = qobject_cast<TransferFunctionWidget*>(editor.data()))
+        widget->setTransferFunction(function);
+    // The editor passes on only a change it can show (two points at least).
+    if (transferFunction() != function)
+        setTransferFunction(function);
 }

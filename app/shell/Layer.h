@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 
 class FlowData;
 struct PaintContext;
 class QWidget;
 class TransferFunction;
+class TransferFunctionWidget;
 
 // A picture the view port stacks. A layer renders its own image of exactly
 // `size` pixels (no valid image while the size is negative or no data set is
@@ -48,6 +50,9 @@ public:
     virtual const TransferFunction& transferFunction() const = 0;
     // Replaces it and redraws from what the layer holds, without resampling.
     virtual void setTransferFunction(const TransferFunction& function) = 0;
+    // Sets the function through the form's editor, which then shows it and
+    // hands it on; straight to setTransferFunction without a form.
+    void editTransferFunction(const TransferFunction& function);
 
     bool isVisible() const { return visible; }
     float opacity() const { return layerOpacity; }
@@ -79,6 +84,8 @@ protected:
     // as they are by then.
     bool deferWhileHidden();
     virtual void renderShown() {}
+    // The form's transfer function editor, for editTransferFunction.
+    void setTransferFunctionEditor(TransferFunctionWidget* editor);
 
     FlowData* flowData = nullptr;
     QSize size{-1, -1};
@@ -87,4 +94,6 @@ protected:
 
 private:
     bool renderDeferred = false;
+    // The form's widgets belong to the panel, which may go first.
+    QPointer<QWidget> editor;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/shell/Layer.h"
+#include "render/StreamlineParameters.h"
+#include "transfer/TransferFunction.h"
+
+#include <QString>
+
+// What a session holds of one layer of the stack: the panel's visibility and
+// opacity, the transfer function, and the settings of the layer's kind (the
+// others keep their start values). Values lie within the forms' ranges.
+struct SessionLayer
+{
+    Layer::Kind kind = Layer::Kind::Other;
+    bool visible = true;
+    float opacity = 1.0f;
+    TransferFunction function;
+
+    // Colour coding: the field as the selector lists it (found again by
+    // name, so a file with other sets keeps the choice where it can), its
+    // position there, and whether the ends span the whole series.
+    QString field;
+    int fieldIndex = 0;
+    bool wholeSeries = false;
+
+    // Arrows: the three sliders.
+    int arrowLength = 100;
+    int arrowSize = 100;
+    int arrowQuantity = 20;
+
+    // Streamlines.
+    StreamlineParameters streamlines;
+    bool autoUpdate = true;
+};
