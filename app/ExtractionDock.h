@@ -63,6 +63,7 @@ public:
     const QList<QPointF>& profileVertices() const { return vertices; }
     // The pinned point in physical coordinates, when there is one.
     QPointF pointPosition() const { return pointPhysical; }
+    bool hasPinnedPoint() const { return hasPoint; }
     bool isReadingPoint() const;
 
 public slots:

@@ -445,6 +445,10 @@ bool Main::saveSession(const QString& name)
     session.options = loadedOptions;
     session.step = currentStepNumber();
     session.frame = frame;
+    session.profileLine = extraction->profileVertices();
+    session.pinnedPoint.reset();
+    if (extraction->hasPinnedPoint())
+        session.pinnedPoint = extraction->pointPosition();
     session.grid =
         flowData ? QSize(flowData->resolutionXValue(), flowData->resolutionYValue()) : QSize();
     QString reason;
@@ -540,5 +544,17 @@ void Main::applySession(const Session& session)
     for (int index = 0; series && index < series->stepCount(); ++index) {
         if (series->stepNumber(index) == session.step && index != seriesBar->player()->shownStep())
             seriesBar->player()->seek(index);
+    }
+    // The line and the point in the file's coordinates, placed on this grid.
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData())) {
+        QList<QPointF> line;
+        for (const QPointF& vertex : session.profileLine)
+            line.append(FlowProbe::unitPosition(*grid, vertex.x(), vertex.y()));
+        ui->viewPort->setProfileLine(line);
+        if (session.pinnedPoint)
+            ui->viewPort->pinPoint(
+                FlowProbe::unitPosition(*grid, session.pinnedPoint->x(), session.pinnedPoint->y()));
+        else
+            ui->viewPort->clearPinnedPoint();
     }
 }

@@ -363,6 +363,32 @@ std::optional<Session> Session::parse(const QByteArray& json, const QDir& base, 
     in.boolean(view, QStringLiteral("flipVertically"), viewAt, session.flipped);
     in.boolean(view, QStringLiteral("legend"), viewAt, session.legend);
 
+    // Positions in the file's coordinates: any finite number is one.
+    auto position = [&](const QJsonValue& value, const QString& where) -> std::optional<QPointF> {
+        const QJsonArray xy = value.toArray();
+        if (xy.size() != 2 || !xy.at(0).isDouble() || !xy.at(1).isDouble() ||
+            !std::isfinite(xy.at(0).toDouble()) || !std::isfinite(xy.at(1).toDouble())) {
+            in.refuse(where, QStringLiteral("not [x, y]"));
+            return std::nullopt;
+        }
+        return QPointF(xy.at(0).toDouble(), xy.at(1).toDouble());
+    };
+    const QJsonObject extraction = in.object(top, QStringLiteral("extraction"), QString());
+    const QJsonValue line = extraction.value(QStringLiteral("profileLine"));
+    if (!line.isUndefined()) {
+        const QJsonArray vertices = line.toArray();
+        if (!line.isArray() || vertices.size() == 1 || vertices.size() > maximumPoints)
+            in.refuse(QStringLiteral("extraction.profileLine"),
+                      QStringLiteral("not a list of 2 to %1 [x, y]").arg(maximumPoints));
+        for (qsizetype i = 0; i < vertices.size() && !in.failed(); ++i)
+            if (const auto vertex =
+                    position(vertices.at(i), QStringLiteral("extraction.profileLine[%1]").arg(i)))
+                session.profileLine.append(*vertex);
+    }
+    const QJsonValue point = extraction.value(QStringLiteral("point"));
+    if (!point.isUndefined() && !point.isNull())
+        session.pinnedPoint = position(point, QStringLiteral("extraction.point"));
+
     const QJsonValue layers = top.value(QStringLiteral("layers"));
     if (!layers.isUndefined() && !layers.isArray())
         in.refuse(QStringLiteral("layers"), QStringLiteral("not an array"));
@@ -412,6 +438,17 @@ QByteArray Session::toJson(const QDir& base) const
                                   {QStringLiteral("flipVertically"), flipped},
                                   {QStringLiteral("referenceFrame"), frameValue(frame)},
                                   {QStringLiteral("legend"), legend}}));
+
+    QJsonArray vertices;
+    for (const QPointF& vertex : profileLine)
+        vertices.append(QJsonArray{vertex.x(), vertex.y()});
+    top.insert(
+        QStringLiteral("extraction"),
+        merged(top.value(QStringLiteral("extraction")).toObject(),
+               QJsonObject{{QStringLiteral("profileLine"), vertices},
+                           {QStringLiteral("point"),
+                            pinnedPoint ? QJsonValue(QJsonArray{pinnedPoint->x(), pinnedPoint->y()})
+                                        : QJsonValue()}}));
 
     const QJsonArray oldLayers = top.value(QStringLiteral("layers")).toArray();
     QJsonArray newLayers;

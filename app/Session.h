@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QJsonObject>
 #include <QList>
+#include <QPointF>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,11 @@ public:
 
     // In stack order.
     QList<SessionLayer> layers;
+
+    // The profile line's vertices and the pinned point, in the file's
+    // coordinates; none when empty or unset.
+    QList<QPointF> profileLine;
+    std::optional<QPointF> pinnedPoint;
 
     // Reads a session file; nothing, with the reason, when it is refused.
     static std::optional<Session> read(const QString& fileName, QString* reason);

@@ -190,12 +190,8 @@ void ViewPort::mouseReleaseEvent(QMouseEvent* event)
         emit profileLineChanged(profilePoints, false);
     } else if (ended == Gesture::Click && pressWithControl) {
         QPointF unit;
-        if (domainPosition(pressPos, &unit)) {
-            pinned = true;
-            pinnedUnit = unit;
-            update();
-            emit pointPinned(true, unit);
-        }
+        if (domainPosition(pressPos, &unit))
+            pinPoint(unit);
     } else if (ended == Gesture::Click && !profilePoints.isEmpty()) {
         // With the tool on, a click carries the line on to a polyline.
         profilePoints.append(unitPositionOf(pressPos));
@@ -257,6 +253,14 @@ void ViewPort::setProfileLine(const QList<QPointF>& unitPoints)
     profilePoints = points;
     update();
     emit profileLineChanged(profilePoints, false);
+}
+
+void ViewPort::pinPoint(const QPointF& unitPosition)
+{
+    pinned = true;
+    pinnedUnit = unitPosition;
+    update();
+    emit pointPinned(true, unitPosition);
 }
 
 void ViewPort::clearPinnedPoint()

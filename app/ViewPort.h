@@ -133,6 +133,8 @@ public slots:
     void setProfileLine(const QList<QPointF>& unitPoints);
     void clearProfileLine() { setProfileLine({}); }
     void clearPinnedPoint();
+    // Pins the point at a unit-square position, as a Ctrl+click there does.
+    void pinPoint(const QPointF& unitPosition);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,3 +1,4 @@
+#include "app/ExtractionDock.h"
 #include "app/Main.h"
 #include "app/SeriesPlayer.h"
 #include "app/Session.h"
@@ -117,6 +118,8 @@ void TestSession::roundTripAndRender()
     if (step)
         first.timeBar()->player()->seek(step);
     QTRY_COMPARE(first.timeBar()->player()->shownStep(), step);
+    first.viewPort()->setProfileLine({QPointF(0.2, 0.3), QPointF(0.5, 0.9), QPointF(0.8, 0.6)});
+    first.viewPort()->pinPoint(QPointF(0.45, 0.55));
     QVERIFY(settle(first));
     QVERIFY(first.saveSession(session));
     QVERIFY(first.saveImage(saved));
@@ -131,6 +134,9 @@ void TestSession::roundTripAndRender()
     QCOMPARE(control<QSlider>(second, 5, "arrowQuantitySlider")->value(), 30);
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
     QVERIFY(second.referenceFrame() == first.referenceFrame());
+    QCOMPARE(second.extractionDock()->profileVertices(), first.extractionDock()->profileVertices());
+    QVERIFY(second.extractionDock()->hasPinnedPoint());
+    QCOMPARE(second.extractionDock()->pointPosition(), first.extractionDock()->pointPosition());
     QCOMPARE(second.viewPort()->renderImage(), first.viewPort()->renderImage());
 
     const QString rendered = dir.filePath(tag + "-render.png");
@@ -195,6 +201,9 @@ void TestSession::refusals_data()
                                << "a point is not" << true;
     QTest::newRow("huge array") << QByteArray(R"({"version": 1, "layers": [{)" + many + "]}}]}")
                                 << "5000 points" << true;
+    QTest::newRow("profile line of one vertex")
+        << QByteArray(R"({"version": 1, "extraction": {"profileLine": [[0, 1]]}})")
+        << "extraction.profileLine: not a list" << true;
     QTest::newRow("session is a device") << QByteArray("/dev/zero") << "not a regular file" << true;
     QTest::newRow("data is a device")
         << QByteArray(R"({"version": 1, "data": {"file": "/dev/zero"}})")
