@@ -13,6 +13,7 @@ Lines that are empty or start with "#" are skipped.
 import argparse
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -103,6 +104,8 @@ def main():
     parser.add_argument("mutations")
     parser.add_argument("--log", default=None, help="write one line per mutation here too")
     parser.add_argument("--only", type=int, nargs="*", help="run only these line numbers")
+    parser.add_argument("--tests", default=None,
+                        help="run only the tests whose names match this regular expression")
     args = parser.parse_args()
 
     build = Build(args.build_dir)
@@ -173,7 +176,9 @@ def main():
                 skipped += 1
                 report(f"SKIPPED (text not found once) {label}")
                 continue
-            tests = sorted(build.tests_using(path), key=lambda n: build.tests[n]["seconds"])
+            tests = sorted((n for n in build.tests_using(path)
+                            if not args.tests or re.search(args.tests, n)),
+                           key=lambda n: build.tests[n]["seconds"])
             state.update(path=path, text=open(path, encoding="utf-8").read(), stat=os.stat(path))
             with open(path, "w", encoding="utf-8") as f:
                 f.write(state["text"].replace(original, replacement))
