@@ -69,6 +69,7 @@ QRectF ReferenceArrow::paint(QPainter& painter, const QRectF& area) const
         return QRectF();
     const QRectF box(area.left() + margin, area.bottom() - margin - height, width, height);
     painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setOpacity(1.0);
     painter.setPen(QColor(0, 0, 0, 160));
     painter.setBrush(QColor(255, 255, 255, 220));
