@@ -65,6 +65,7 @@ private slots:
     void vectorTwins();
     void axisTicks_data();
     void axisTicks();
+    void viewShowsAxesWhileZoomed();
     void referenceArrowLength_data();
     void referenceArrowLength();
 };
@@ -185,6 +186,29 @@ void TestFigure::axisTicks()
         }
         QVERIFY(labelled >= 2);
     }
+}
+
+// Zoomed in and panned, the view keeps the frame inside the window round the
+// visible part of the picture, with the reference arrow's box in its corner.
+void TestFigure::viewShowsAxesWhileZoomed()
+{
+    std::unique_ptr<FlowData> data(FlowData::fromFile(samplePath("vortex_street")));
+    QVERIFY(data);
+    ViewPort view;
+    view.resize(700, 450);
+    view.show();
+    view.setFlowData(data.get());
+    view.setScale(2.0f);
+    view.setAxesShown(true);
+    view.setReferenceArrowShown(true);
+    QVERIFY(view.layerStack().finishRendering(60000));
+    const QImage shown = view.grab().toImage();
+    const QMarginsF room = FigureAxes::margins(QFontMetricsF(view.font()));
+    const int left = int(room.left());
+    int framed = 0;
+    for (int row = int(room.top()) + 2; row < shown.height() - int(room.bottom()) - 2; ++row)
+        framed += std::min(qGray(shown.pixel(left, row)), qGray(shown.pixel(left + 1, row))) < 160;
+    QVERIFY(framed > (shown.height() - room.top() - room.bottom()) * 0.9);
 }
 
 void TestFigure::referenceArrowLength_data()
