@@ -372,11 +372,12 @@ void Main::showValuesAt(bool inside, const QPointF& unitPosition)
 
 void Main::saveImage()
 {
-    const QString fileName =
-        askFileName(QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
-                    QCoreApplication::translate(
-                        "MainWindow", "jpg (*.jpeg *.jpg *.jpe);;png (*.png);;All Files (*)"),
-                    true);
+    const QString fileName = askFileName(
+        QCoreApplication::translate("MainWindow", "Save Image"), imagePath,
+        QCoreApplication::translate(
+            "MainWindow", "jpg (*.jpeg *.jpg *.jpe);;png (*.png);;svg (*.svg);;pdf (*.pdf);;All "
+                          "Files (*)"),
+        true);
     if (fileName.isEmpty())
         return;
     saveImage(fileName);

@@ -6,14 +6,15 @@
 #include "data/FlowData.h"
 #include "data/ProfileTimer.h"
 #include "layers/LayerColorCoding.h"
-#include "transfer/ColorLegend.h"
 
 #include <QApplication>
 #include <QBoxLayout>
 #include <QDebug>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QResizeEvent>
 #include <QWheelEvent>
 
@@ -23,7 +24,6 @@
 
 namespace {
 constexpr double pixelsPerScale = 1000.0;
-constexpr int jpegQuality = 80;
 // One wheel notch is 15 degrees, reported in eighths of a degree.
 constexpr int eighthsPerDegree = 8;
 constexpr int degreesPerStep = 15;
@@ -330,6 +330,28 @@ void ViewPort::setLegendShown(bool shown)
     update();
 }
 
+void ViewPort::setAxesShown(bool shown)
+{
+    if (axesShown == shown)
+        return;
+    axesShown = shown;
+    update();
+}
+
+void ViewPort::setReferenceArrowShown(bool shown)
+{
+    if (referenceArrowShown == shown)
+        return;
+    referenceArrowShown = shown;
+    update();
+}
+
+void ViewPort::setReferenceSpeed(double speed)
+{
+    referenceSpeed = speed > 0.0 && std::isfinite(speed) ? speed : 0.0;
+    update();
+}
+
 void ViewPort::wheelEvent(QWheelEvent* event)
 {
     const int delta = event->angleDelta().y();
@@ -356,8 +378,7 @@ void ViewPort::paintEvent(QPaintEvent*)
         const QImage& picture = composedLayers();
         if (!visible.isEmpty() && !picture.isNull())
             painter.drawImage(visible, picture, visible.translated(-tx, -ty));
-        if (legendShown)
-            paintLegend(painter, QRectF(rect()));
+        paintDecorations(painter, QRectF(tx, ty, layerSize.width(), layerSize.height()));
         paintMarks(painter);
     }
     timer.stop();
@@ -399,14 +420,28 @@ const QImage& ViewPort::composedLayers()
     return composed;
 }
 
-void ViewPort::paintLegend(QPainter& painter, const QRectF& area)
+void ViewPort::paintDecorations(QPainter& painter, const QRectF& picture)
 {
-    const LayerColorCoding* coding = layerStack().topmostVisibleColorCoding();
-    if (!coding || !coding->currentFlowData())
-        return;
-    const ValueRange range = coding->valueRange();
-    ColorLegend(coding->transferFunction(), coding->fieldName(), range.minimum, range.maximum)
-        .paint(painter, area);
+    const QRectF widget(rect());
+    QRectF frame = widget;
+    if (axesShown && flowData) {
+        // The axes go round the visible part of the picture, inside the
+        // widget, over a band that keeps their labels readable.
+        frame = widget.marginsRemoved(FigureAxes::margins(QFontMetricsF(painter.font())))
+                    .intersected(picture);
+        if (!frame.isEmpty()) {
+            QPainterPath band;
+            band.addRect(widget);
+            band.addRect(frame);
+            painter.fillPath(band, QColor(255, 255, 255, 200));
+            FigureAxes::of(*flowData).paint(painter, picture, frame, flipped);
+        }
+    }
+    if (legendShown)
+        VectorPicture::paintLegend(painter, layers, axesShown ? frame : widget);
+    if (referenceArrowShown)
+        VectorPicture::paintReferenceArrow(painter, layers, layerSize, referenceSpeed,
+                                           axesShown ? frame : widget);
 }
 
 void ViewPort::paintMarks(QPainter& painter)
@@ -453,38 +488,31 @@ void ViewPort::resizeEvent(QResizeEvent* event)
     viewSize = event->size();
 }
 
-QImage ViewPort::renderImage()
+VectorPicture ViewPort::picture()
 {
-    if (layerSize.isEmpty()) {
-        qDebug() << "ViewPort/renderImage: !!!no image size!!!";
-        return QImage();
-    }
-    QImage image(layerSize, QImage::Format_ARGB32);
-    if (image.isNull()) {
-        qDebug() << "ViewPort/renderImage: !!!image could not be allocated!!!" << layerSize;
-        return QImage();
-    }
+    VectorPicture picture(layers, layerSize);
+    picture.setFlippedVertically(flipped);
     // Where the layers leave pixels uncovered or translucent, the saved
     // picture shows what the screen shows there.
-    QColor background = palette().color(backgroundRole());
-    background.setAlpha(255);
-    image.fill(background);
+    picture.setBackground(palette().color(backgroundRole()));
+    picture.setLegendShown(legendShown);
+    if (axesShown && flowData)
+        picture.setAxes(FigureAxes::of(*flowData));
+    if (referenceArrowShown)
+        picture.setReferenceSpeed(referenceSpeed);
+    if (!layerSize.isEmpty())
+        picture.setComposedLayers(composedLayers());
+    return picture;
+}
 
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    const QRectF whole(QPointF(0, 0), QSizeF(layerSize));
-    painter.drawImage(whole, composedLayers());
-    if (legendShown)
-        paintLegend(painter, whole);
-    painter.end();
-    return image;
+QImage ViewPort::renderImage()
+{
+    return picture().image();
 }
 
 bool ViewPort::exportImage(const QString& fileName)
 {
-    const QImage image = renderImage();
-    const bool png = fileName.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
-    return !image.isNull() && image.save(fileName, png ? "png" : "jpg", png ? -1 : jpegQuality);
+    return picture().write(fileName);
 }
 
 void ViewPort::createLayerPanels(QWidget* container)

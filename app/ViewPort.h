@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LayerStack.h"
+#include "app/VectorPicture.h"
 
 #include <QImage>
 #include <QList>
@@ -47,11 +48,14 @@ public:
     static QSize imageSizeFor(float aspectRatio, float scale);
 
     // Renders the whole layer image at the current size, whatever the pan and
-    // the widget size, onto the view's background colour (with the legend
-    // when it is shown) and writes it: PNG for a name ending in ".png", JPEG
-    // (quality 80) otherwise. False when there is no image size yet, the
-    // image cannot be allocated or the file cannot be written.
+    // the widget size, onto the view's background colour (with the legend,
+    // the axes and the reference arrow when they are shown) and writes it:
+    // SVG for ".svg", PDF for ".pdf", PNG for ".png", JPEG (quality 80)
+    // otherwise. False when there is no image size yet, the image cannot be
+    // allocated or the file cannot be written.
     bool exportImage(const QString& fileName);
+    // The picture exportImage writes, to paint into any device.
+    VectorPicture picture();
     // The composed picture that exportImage writes; null when there is no
     // image size yet or the image cannot be allocated.
     QImage renderImage();
@@ -77,6 +81,8 @@ public:
     double centerFractionY() const { return centerY; }
     bool isFlippedVertically() const { return flipped; }
     bool isLegendShown() const { return legendShown; }
+    bool areAxesShown() const { return axesShown; }
+    bool isReferenceArrowShown() const { return referenceArrowShown; }
     // The unit-square position of the data (x right, y up in the data's own
     // sense, as rasters take it) under a widget position; false when the
     // position is outside the picture or there is no picture.
@@ -135,6 +141,11 @@ public slots:
     void clearPinnedPoint();
     // Pins the point at a unit-square position, as a Ctrl+click there does.
     void pinPoint(const QPointF& unitPosition);
+    void setAxesShown(bool shown);
+    void setReferenceArrowShown(bool shown);
+    // The reference arrow's speed in the file's unit; 0 (the start) picks a
+    // round one near the field's typical speed.
+    void setReferenceSpeed(double speed);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -155,12 +166,13 @@ private:
     // shown (mirrored for y up), at the layer image size; rebuilt after any
     // layer, size or orientation change, so that a pan only copies pixels.
     const QImage& composedLayers();
-    // The colour scale of the topmost visible colour coding inside `area`.
-    void paintLegend(QPainter& painter, const QRectF& area);
     // The line and the pinned point over the picture (not into saved ones).
     void paintMarks(QPainter& painter);
     // The unit-square position under a widget position, not clipped.
     QPointF unitPositionOf(const QPointF& widgetPosition) const;
+    // The legend, the axes and the reference arrow over the picture, which
+    // lies at `picture` in the widget.
+    void paintDecorations(QPainter& painter, const QRectF& picture);
 
     FlowData* flowData = nullptr;
     QSize viewSize{-1, -1};
@@ -173,6 +185,9 @@ private:
     double centerY = 0.5;
     bool flipped = false;
     bool legendShown = false;
+    bool axesShown = false;
+    bool referenceArrowShown = false;
+    double referenceSpeed = 0.0;
     QImage composed;
     bool composedValid = false;
     QList<Layer*> layers;

@@ -53,6 +53,19 @@ void LayerArrows::draw(PaintContext& context)
         context.painter->drawImage(context.target, image, context.source);
 }
 
+void LayerArrows::drawVectors(PaintContext& context)
+{
+    if (!vectorData || size.isEmpty())
+        return;
+    QPainter& painter = *context.painter;
+    painter.save();
+    painter.translate(context.target.topLeft());
+    painter.scale(context.target.width() / size.width(), context.target.height() / size.height());
+    ArrowRenderer::paint(painter, vectorData, vectorCounts, function.colorTable(colorTableSize),
+                         size, arrowSize, arrowNormPerc);
+    painter.restore();
+}
+
 void LayerArrows::setFlowData(FlowData* newFlowData)
 {
     Layer::setFlowData(newFlowData);

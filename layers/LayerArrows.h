@@ -48,6 +48,9 @@ public:
     // layer's transfer function. Without a form the layer renders all the same.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    // The whole picture as filled shapes (context.source is taken as the
+    // whole image).
+    void drawVectors(PaintContext& context) override;
     Kind kind() const override { return Kind::Arrows; }
     // True while the worker resamples for this layer.
     bool isRendering() const override { return worker.isRunning(); }
@@ -66,6 +69,10 @@ public:
     // Sets all three through the form's sliders (clamped to their ranges,
     // the form shows them), or straight without a form; one resample at most.
     void setSliderValues(int length, int size, int quantity);
+    // The size slider's factor (1 at 100) and the length blend (1: all
+    // arrows equally long), as ArrowRenderer takes them.
+    float arrowSizeFactor() const { return arrowSize; }
+    float lengthBlend() const { return arrowNormPerc; }
     // The grid asked of the worker (columns, rows).
     QSize arrowCounts() const { return QSize(arrowCountX, arrowCountY); }
 

@@ -6,6 +6,9 @@
 #include "transfer/ColorTable.h"
 
 #include <QDebug>
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -27,20 +30,11 @@ struct PlacedArrow
     QRgb color;
 };
 
-} // namespace
-
-QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTable& table,
-                             QSize size, float arrowSize, float normPerc)
+// Every arrow of the grid, in grid order, in image coordinates.
+std::vector<PlacedArrow> placeArrows(const Vector3* vectors, QSize counts, const ColorTable& table,
+                                     QSize size, float arrowSize, float normPerc)
 {
-    if (!vectors || size.isEmpty() || counts.width() < 2 || counts.height() < 2)
-        return QImage();
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
-    if (picture.isNull()) {
-        qDebug() << "ArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
-        return QImage();
-    }
-    picture.fill(0);
-
+    std::vector<PlacedArrow> arrows;
     const int columns = counts.width();
     const int rows = counts.height();
     const float dx = float(size.width()) / float(columns - 1);
@@ -48,13 +42,12 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     // Glyph units follow the shorter side, as the arrow spacing does, so that
     // arrows on a wide domain do not outgrow their spacing.
     const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
-    std::vector<PlacedArrow> arrows;
     arrows.reserve(size_t(columns) * size_t(rows));
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < columns; ++i) {
             const Vector3& v = vectors[j * columns + i];
             const float m = v.length();
-            if (!(m > minMagnitude) || !std::isfinite(m))
+            if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
                 continue;
             // The direction of (x, y) alone, as atan2(y, x) would turn it;
             // image rows run along +y of the data, so this turns the glyph
@@ -80,6 +73,29 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
             arrow.color = table.premultiplied(table.indexOf(m));
         }
     }
+    return arrows;
+}
+
+bool drawable(const Vector3* vectors, QSize counts, QSize size)
+{
+    return vectors && !size.isEmpty() && counts.width() >= 2 && counts.height() >= 2;
+}
+
+} // namespace
+
+QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTable& table,
+                             QSize size, float arrowSize, float normPerc)
+{
+    if (!drawable(vectors, counts, size))
+        return QImage();
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    if (picture.isNull()) {
+        qDebug() << "ArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
+        return QImage();
+    }
+    picture.fill(0);
+    const std::vector<PlacedArrow> arrows =
+        placeArrows(vectors, counts, table, size, arrowSize, normPerc);
 
     // Bands of rows drawn at once, each with every arrow that reaches into
     // it, in the arrows' order: a pixel blends the same arrows in the same
@@ -93,4 +109,42 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
                             }
                         });
     return picture;
+}
+
+void ArrowRenderer::paint(QPainter& painter, const Vector3* vectors, QSize counts,
+                          const ColorTable& table, QSize size, float arrowSize, float normPerc)
+{
+    if (!drawable(vectors, counts, size))
+        return;
+    // Glyphs never cross themselves and all turn the same way, so the
+    // non-zero rule fills the union of a colour's arrows.
+    QHash<QRgb, QPainterPath> paths;
+    QList<QRgb> order;
+    for (const PlacedArrow& arrow :
+         placeArrows(vectors, counts, table, size, arrowSize, normPerc)) {
+        if (qAlpha(arrow.color) == 0)
+            continue;
+        auto found = paths.find(arrow.color);
+        if (found == paths.end()) {
+            found = paths.insert(arrow.color, QPainterPath());
+            found->setFillRule(Qt::WindingFill);
+            order.append(arrow.color);
+        }
+        QPolygonF outline(glyphPoints);
+        std::copy(arrow.outline, arrow.outline + glyphPoints, outline.begin());
+        found->addPolygon(outline);
+        found->closeSubpath();
+    }
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    for (QRgb color : std::as_const(order))
+        painter.fillPath(paths.value(color), QColor::fromRgba(qUnpremultiply(color)));
+    painter.restore();
+}
+
+double ArrowRenderer::lengthFor(float magnitude, QSize size, float arrowSize, float normPerc)
+{
+    const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
+    const double shaftToTip = glyph[4][0] - glyph[0][0];
+    return shaftToTip * s * (normPerc + 10.0f * (1.0f - normPerc) * magnitude);
 }

@@ -4,6 +4,7 @@
 #include <QSize>
 
 class ColorTable;
+class QPainter;
 struct Vector3;
 
 // Draws a grid of arrow glyphs into a transparent premultiplied image, edge
@@ -23,4 +24,12 @@ public:
     // allocated.
     static QImage render(const Vector3* vectors, QSize counts, const ColorTable& table, QSize size,
                          float arrowSize, float normPerc);
+    // The same arrows as filled shapes in image coordinates, for vector
+    // devices: one path per colour, so a picture of thousands of arrows stays
+    // small. Changes no painter state.
+    static void paint(QPainter& painter, const Vector3* vectors, QSize counts,
+                      const ColorTable& table, QSize size, float arrowSize, float normPerc);
+    // The drawn length in pixels of an arrow of magnitude m (the field's
+    // scaled length, as the vectors hold it) for a picture of `size`.
+    static double lengthFor(float magnitude, QSize size, float arrowSize, float normPerc);
 };

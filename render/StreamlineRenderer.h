@@ -8,6 +8,7 @@
 #include <vector>
 
 class ColorTable;
+class QPainter;
 struct StreamlineParameters;
 
 // Draws traced lines (domain coordinates, in widths) into a transparent
@@ -22,4 +23,12 @@ public:
     // Null for an empty size (it would scale the painter by zero).
     static QImage render(const std::vector<Streamline>& lines, const ColorTable& table, QSize size,
                          const StreamlineParameters& look, double tracedStepSize);
+    // The same lines for vector devices, in image coordinates: each line one
+    // filled path (its stroke's outline, thinned where it tapers, with its
+    // glyphs), so no seams show between segments. A path has one colour:
+    // the mean of its segments' colours as the picture draws them, weighted
+    // by their lengths. Changes no painter state.
+    static void paint(QPainter& painter, const std::vector<Streamline>& lines,
+                      const ColorTable& table, QSize size, const StreamlineParameters& look,
+                      double tracedStepSize);
 };

@@ -6,13 +6,13 @@ VELMORA_JOBS=${VELMORA_JOBS:-2}
 
 VELMORA_BUILD_PACKAGES=(
     cmake ninja-build make g++ git
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-svg-dev
     libbenchmark-dev fonts-dejavu-core
     help2man librsvg2-bin dpkg-dev
     pkg-config libnetcdf-dev zlib1g-dev libmatio-dev qt6-svg-dev
 )
 VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth desktop-file-utils appstream
-    shared-mime-info libglib2.0-bin libxml2-utils python3-pandas python3-numpy)
+    shared-mime-info libglib2.0-bin libxml2-utils python3-pandas python3-numpy poppler-utils)
 
 # Installs whichever of the named packages are missing. The package lists are
 # refreshed only when something has to be installed, so a repeated run does

@@ -111,6 +111,19 @@ void LayerStreamlines::draw(PaintContext& context)
         context.painter->drawImage(context.target, image, context.source);
 }
 
+void LayerStreamlines::drawVectors(PaintContext& context)
+{
+    if (size.isEmpty() || image.isNull())
+        return;
+    QPainter& painter = *context.painter;
+    painter.save();
+    painter.translate(context.target.topLeft());
+    painter.scale(context.target.width() / size.width(), context.target.height() / size.height());
+    StreamlineRenderer::paint(painter, streamlines, function.colorTable(colorTableSize), size,
+                              settings, tracedStepSize);
+    painter.restore();
+}
+
 void LayerStreamlines::setFlowData(FlowData* newFlowData)
 {
     Layer::setFlowData(newFlowData);

@@ -37,6 +37,9 @@ public:
     // transfer function editor the layer's function.
     void setupControls(QWidget* panel) override;
     void draw(PaintContext& context) override;
+    // The whole picture as filled shapes (context.source is taken as the
+    // whole image).
+    void drawVectors(PaintContext& context) override;
     Kind kind() const override { return Kind::Streamlines; }
 
     // The picture as last drawn (straight ARGB of the layer size); null

@@ -1,4 +1,4 @@
-// velmora-render DATA OUT.(jpg|png) [--scale S] [--background COLOR]
+// velmora-render DATA OUT.(jpg|png|svg|pdf) [--scale S] [--background COLOR]
 //                [--colors LAYER=MAP]... [--legend] [--flip-vertically]
 //                [--frames A:B|all] [--range step|series] [--u VAR] [--v VAR] ...
 //
@@ -6,11 +6,10 @@
 // stack (no main window), as the program shows it right after loading
 // (default layers, default transfer functions, y up) at the given zoom scale
 // (1 by default: the longer side is 1000 pixels), and writes the picture. The
-// format follows the output file's suffix: PNG for .png, JPEG (quality 80)
-// otherwise. --colors sets the transfer function of the visible layer of a
-// kind to a named colour map, as the panel's menu does. Exit status 0 on
-// success, 1 when the data set does not load or the picture cannot be
-// written, 2 on a wrong command line.
+// format follows the output file's suffix: SVG for .svg, PDF for .pdf, PNG for .png, JPEG (quality
+// 80) otherwise. --colors sets the transfer function of the visible layer of a kind to a named
+// colour map, as the panel's menu does. Exit status 0 on success, 1 when the data set does not load
+// or the picture cannot be written, 2 on a wrong command line.
 //
 // With --frames the data set's series (see FlowSeries) is rendered step by
 // step, steps A to B of the file numbering inclusive, each to OUT.NNNNN.png
@@ -51,6 +50,7 @@
 #include <QWidget>
 
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -80,6 +80,9 @@ struct RenderSettings
     std::optional<Session> session;
     bool scaleGiven = false;
     QString writeSession; // empty: none
+    bool axes = false;
+    // The reference arrow's speed; 0 picks one, unset draws none.
+    std::optional<double> arrowKey;
 };
 
 // What the settings need read before the view port renders.
@@ -122,13 +125,6 @@ QString frameName(const QString& output, int number)
     return stem + QLatin1Char('.') + digits + QLatin1Char('.') + info.suffix();
 }
 
-bool writePicture(const QImage& picture, const QString& output)
-{
-    const bool png =
-        QFileInfo(output).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
-    return !picture.isNull() && picture.save(output, png ? "png" : "jpg", png ? -1 : 80);
-}
-
 // The settings from the command line; the exit status when the tool is done
 // (help, version or a wrong command line), nothing when it goes on.
 std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
@@ -136,10 +132,11 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
 {
     QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
-        QStringLiteral("Renders a flow data set with the default layers to a JPEG or PNG file."));
+        QStringLiteral("Renders a flow data set with the default layers to a JPEG, PNG, SVG or PDF "
+                       "file."));
     parser.addPositionalArgument(QStringLiteral("data"), QStringLiteral("the data set (.gri)"));
     parser.addPositionalArgument(QStringLiteral("output"),
-                                 QStringLiteral("the picture to write (.jpg or .png)"));
+                                 QStringLiteral("the picture to write (.jpg, .png, .svg or .pdf)"));
     const QCommandLineOption scaleOption(
         QStringLiteral("scale"),
         QStringLiteral("zoom scale: the longer side is scale x 1000 pixels (default 1)."),
@@ -202,6 +199,15 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         QStringLiteral("also write the session these options describe, for the program to open."),
         QStringLiteral("S.velmora"));
     parser.addOption(writeSessionOption);
+    const QCommandLineOption axesOption(
+        QStringLiteral("axes"),
+        QStringLiteral("draw axes with ticks in the file's coordinates and units."));
+    parser.addOption(axesOption);
+    const QCommandLineOption arrowKeyOption(
+        QStringLiteral("arrow-key"),
+        QStringLiteral("draw a reference arrow, of the speed given as the next argument or of a "
+                       "round speed near the field's typical one."));
+    parser.addOption(arrowKeyOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -226,17 +232,34 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         positional.prepend(settings.session->dataFile);
     }
     settings.writeSession = parser.value(writeSessionOption);
+    if (parser.isSet(arrowKeyOption)) {
+        settings.arrowKey = 0.0;
+        // The parser knows no optional values: a number right after the
+        // option is its speed, not a file.
+        const QStringList arguments = QCoreApplication::arguments();
+        const qsizetype at = arguments.indexOf(QStringLiteral("--arrow-key"));
+        bool isNumber = false;
+        const double speed =
+            at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toDouble(&isNumber) : 0.0;
+        if (isNumber && positional.removeOne(arguments.at(at + 1))) {
+            if (!(speed > 0.0) || !std::isfinite(speed))
+                return tool.usageError(QStringLiteral("--arrow-key: the speed must be above 0"),
+                                       QString());
+            settings.arrowKey = speed;
+        }
+    }
+    settings.axes = parser.isSet(axesOption);
     if (positional.size() != 2)
         return tool.usageError(
             QString(),
             QStringLiteral(
-                "usage: velmora-render DATA OUT.jpg|OUT.png [--scale S] "
+                "usage: velmora-render DATA OUT.jpg|png|svg|pdf [--scale S] "
                 "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
-                "[--field NAME] [--subtract mean|U,V] "
+                "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
-                "       velmora-render --session S.velmora OUT.jpg|OUT.png [options]\n"));
+                "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
     settings.input = positional.at(0);
     settings.output = positional.at(1);
 
@@ -384,6 +407,9 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);
     viewPort.setLegendShown(settings.legend);
+    viewPort.setAxesShown(settings.axes);
+    viewPort.setReferenceArrowShown(settings.arrowKey.has_value());
+    viewPort.setReferenceSpeed(settings.arrowKey.value_or(0.0));
     viewPort.setFlippedVertically(settings.flipped);
     viewPort.setScale(settings.scale);
     if (settings.background.isValid()) {
@@ -498,9 +524,9 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
         return false;
     }
     // The legend reads a derived field's extremes from the cache.
-    const QImage picture = viewPort.renderImage();
+    const bool written = viewPort.exportImage(fileName);
     letGo();
-    if (!writePicture(picture, fileName)) {
+    if (!written) {
         tool.report(QStringLiteral("could not write ") + fileName);
         return false;
     }

@@ -41,6 +41,9 @@ public:
     // Draws context.source of the layer image into context.target with the
     // context's painter; nothing while the image is null. Changes no painter state.
     virtual void draw(PaintContext& context) = 0;
+    // As draw, for a vector device (SVG, PDF): shapes where the layer has
+    // them, so they stay sharp at any size; the image by default.
+    virtual void drawVectors(PaintContext& context) { draw(context); }
 
     // True while a computation for this layer runs on another thread; its
     // result arrives later as a posted event. Synchronous layers never are.
