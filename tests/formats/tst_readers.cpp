@@ -438,6 +438,10 @@ void TestReaders::columnText_data()
         "; ; ");
     row("comment header, semicolons", FormatWriters::columnText(g, "# X;Y;Vx;Vy;p\n", ';'), "grid",
         "p; ; ");
+    row("percent comment header", FormatWriters::columnText(g, "% X Y Vx Vy p\n", ' '), "grid",
+        "p; ; ");
+    row("comment header with a name too many is left out",
+        FormatWriters::columnText(g, "# x y u v p q\n", ' '), "grid", "; ; ");
     row("columns renamed by options", FormatWriters::columnText(g, "a b c d p\n", ' '), "grid",
         "p; ; ", "c,d,0,0");
     row("NaN tokens",
@@ -464,6 +468,10 @@ void TestReaders::columnText_data()
     row("ragged row",
         edited(FormatWriters::columnText(g, "", ','), "0.5,0,1.5,-0.75,11\n", "0.5,0,1.5,-0.75\n"),
         "", "line 6 holds 4 values, the first row 5");
+    row("row with a value too many",
+        edited(FormatWriters::columnText(g, "", ','), "0.5,0,1.5,-0.75,11\n",
+               "0.5,0,1.5,-0.75,11,3\n"),
+        "", "line 6 holds 6 values, the first row 5");
     row("duplicated point with other values", blank + "0 -1 7 7 7\n", "",
         "points 1 and 13 share the grid point (0, -1) with different values");
     row("same point twice", blank + "0 -1 1 -1 0\n", "grid", "; ; ");
