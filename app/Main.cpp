@@ -538,8 +538,12 @@ void Main::applySession(const Session& session)
         // The menu shows what the view shows; the view has it already.
         const QSignalBlocker flip(ui->actionFlip_Vertically);
         const QSignalBlocker legend(ui->actionShow_Legend);
+        const QSignalBlocker axes(ui->actionShow_Axes);
+        const QSignalBlocker arrow(ui->actionShow_Reference_Arrow);
         ui->actionFlip_Vertically->setChecked(ui->viewPort->isFlippedVertically());
         ui->actionShow_Legend->setChecked(ui->viewPort->isLegendShown());
+        ui->actionShow_Axes->setChecked(ui->viewPort->areAxesShown());
+        ui->actionShow_Reference_Arrow->setChecked(ui->viewPort->isReferenceArrowShown());
     }
     const FlowSeries* series = seriesBar->series();
     for (int index = 0; series && index < series->stepCount(); ++index) {

@@ -362,6 +362,8 @@ std::optional<Session> Session::parse(const QByteArray& json, const QDir& base, 
     }
     in.boolean(view, QStringLiteral("flipVertically"), viewAt, session.flipped);
     in.boolean(view, QStringLiteral("legend"), viewAt, session.legend);
+    in.boolean(view, QStringLiteral("axes"), viewAt, session.axes);
+    in.boolean(view, QStringLiteral("referenceArrow"), viewAt, session.referenceArrow);
 
     // Positions in the file's coordinates: any finite number is one.
     auto position = [&](const QJsonValue& value, const QString& where) -> std::optional<QPointF> {
@@ -437,7 +439,9 @@ QByteArray Session::toJson(const QDir& base) const
                                   {QStringLiteral("center"), QJsonArray{centerX, centerY}},
                                   {QStringLiteral("flipVertically"), flipped},
                                   {QStringLiteral("referenceFrame"), frameValue(frame)},
-                                  {QStringLiteral("legend"), legend}}));
+                                  {QStringLiteral("legend"), legend},
+                                  {QStringLiteral("axes"), axes},
+                                  {QStringLiteral("referenceArrow"), referenceArrow}}));
 
     QJsonArray vertices;
     for (const QPointF& vertex : profileLine)

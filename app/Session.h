@@ -48,6 +48,8 @@ public:
     double centerY = 0.5;
     bool flipped = false;
     bool legend = false;
+    bool axes = false;
+    bool referenceArrow = false;
     ReferenceFrame frame;
 
     // In stack order.

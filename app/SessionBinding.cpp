@@ -14,6 +14,8 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
     session->centerY = viewPort.centerFractionY();
     session->flipped = viewPort.isFlippedVertically();
     session->legend = viewPort.isLegendShown();
+    session->axes = viewPort.areAxesShown();
+    session->referenceArrow = viewPort.isReferenceArrowShown();
     session->layers.clear();
     for (const Layer* layer : viewPort.layerList()) {
         SessionLayer saved;
@@ -44,6 +46,8 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
 {
     viewPort.setFlippedVertically(session.flipped);
     viewPort.setLegendShown(session.legend);
+    viewPort.setAxesShown(session.axes);
+    viewPort.setReferenceArrowShown(session.referenceArrow);
     viewPort.setScale(session.zoom);
     viewPort.setCenter(session.centerX, session.centerY);
     QStringList skipped;

@@ -66,6 +66,7 @@ void changeThroughForms(Main& window, bool flipped)
     window.viewPort()->setCenter(0.3, 0.6);
     window.findChild<QAction*>("actionFlip_Vertically")->setChecked(flipped);
     window.findChild<QAction*>("actionShow_Legend")->setChecked(true);
+    window.findChild<QAction*>("actionShow_Axes")->setChecked(true);
     window.setReferenceFrame(ReferenceFrame::withVelocity(0.05, -0.02));
 }
 
@@ -133,6 +134,7 @@ void TestSession::roundTripAndRender()
     QCOMPARE(control<QDoubleSpinBox>(second, 3, "streamlinesDsep")->value(), 0.05);
     QCOMPARE(control<QSlider>(second, 5, "arrowQuantitySlider")->value(), 30);
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
+    QVERIFY(second.findChild<QAction*>("actionShow_Axes")->isChecked());
     QVERIFY(second.referenceFrame() == first.referenceFrame());
     QCOMPARE(second.extractionDock()->profileVertices(), first.extractionDock()->profileVertices());
     QVERIFY(second.extractionDock()->hasPinnedPoint());
