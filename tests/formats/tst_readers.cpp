@@ -617,6 +617,12 @@ void TestReaders::vtkXml_data()
                     FormatWriters::vtkXml(g, true, format, compressed), "vtr", "grid", "p; ; ");
         }
     }
+    // An extent that starts elsewhere on each axis, the origin moved to match.
+    row(".vti ascii, extent from (2, 1)",
+        edited(edited(FormatWriters::vtkXml(uniform, false, "ascii", false), "0 3 0 2 0 0",
+                      "2 5 1 3 0 0"),
+               "Origin=\"0 -1 0\"", "Origin=\"-1 -2 0\""),
+        "vti", "uniform", "p; ; ");
     row(".vtr raw zlib UInt64", FormatWriters::vtkXml(g, true, "raw", true, 8), "vtr", "grid",
         "p; ; ");
     row(".vti binary UInt64", FormatWriters::vtkXml(uniform, false, "binary", false, 8), "vti",
