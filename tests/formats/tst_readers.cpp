@@ -161,6 +161,9 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
             NC(nc_put_att_short(id, var, "_FillValue", NC_SHORT, 1, &fill));
         }
         NC(nc_put_att_float(id, p, "missing_value", NC_FLOAT, 1, &missing));
+        // In the stored type; every value of the grid lies inside.
+        const short range[2] = {-32000, 32000};
+        NC(nc_put_att_short(id, u, "valid_range", NC_SHORT, 2, range));
     }
     NC(nc_enddef(id));
 
