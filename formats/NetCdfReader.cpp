@@ -457,14 +457,14 @@ bool readTwoDimensionalAxes(const File& file, const Variable& u, const Layout& l
         if (nc_get_vara_double(file.id, c->id, start, count, values.data()) != NC_NOERR)
             return false;
         (isLon ? lonName : latName) = name;
-        (isLon ? record.lengthUnit : record.lengthUnit) = file.text(c->id, "units");
+        record.lengthUnit = file.text(c->id, "units");
     }
     if (lon.empty() || lat.empty())
         return false;
     auto varies = [&](const std::vector<double>& values, bool alongY) {
         for (size_t j = 0; j < ny; ++j)
             for (size_t i = 0; i < nx; ++i) {
-                const double reference = alongY ? values[j * nx] : values[i];
+                const double reference = alongY ? values[i] : values[j * nx];
                 const double value = values[j * nx + i];
                 if (std::abs(value - reference) > 1e-6 * std::max(1.0, std::abs(reference)))
                     return true;

@@ -103,7 +103,8 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     const bool timeDepth = recipe == "time_depth";
     const bool descending = recipe == "descending_lat";
     const bool packed = recipe == "packed_fill";
-    const bool curvilinear = recipe == "curvilinear"; // two-dimensional coordinate variables
+    // Two-dimensional coordinate variables, varying along both axes or not.
+    const bool curvilinear = recipe == "curvilinear" || recipe == "rectilinear_2d";
     int id = 0, time = -1, depth = -1, lat = -1, lon = -1, latVar = 0, lonVar = 0, timeVar = 0;
     auto text = [&](int var, const char* name, const char* value) {
         return nc_put_att_text(id, var, name, std::strlen(value), value);
@@ -173,7 +174,7 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     if (curvilinear) {
         std::vector<double> la(size_t(g.points())), lo(size_t(g.points()));
         for (int k = 0; k < g.points(); ++k) {
-            la[size_t(k)] = g.value(1, k) + 0.1 * (k % g.nx());
+            la[size_t(k)] = g.value(1, k) + (recipe == "curvilinear" ? 0.1 * (k % g.nx()) : 0.0);
             lo[size_t(k)] = g.value(0, k);
         }
         NC(nc_put_var_double(id, latVar, la.data()));
@@ -549,6 +550,8 @@ void TestReaders::netCdf_data()
         "a," + folder.filePath("reversed.nc:vo") + ",0,0");
     row("two pairs", "two_pairs", "", "more than one pair of velocity components: uo/vo, u/v");
     row("curvilinear", "curvilinear", "", "vary along both axes");
+    row("2-D coordinates of a rectilinear grid", "rectilinear_2d", "grid",
+        "p [Pa]; degrees_east; m s-1");
     row("level beyond the file", "time_depth", "", "level 3 does not exist; depth holds 3",
         ",,3,0");
     row("step beyond the file", "time_depth", "", "time step 2 does not exist; the file holds 2",
