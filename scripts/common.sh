@@ -6,7 +6,7 @@ VELMORA_JOBS=${VELMORA_JOBS:-2}
 
 VELMORA_BUILD_PACKAGES=(
     cmake ninja-build make g++ git
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-svg-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libbenchmark-dev fonts-dejavu-core
     help2man librsvg2-bin dpkg-dev
     pkg-config libnetcdf-dev zlib1g-dev libmatio-dev qt6-svg-dev
