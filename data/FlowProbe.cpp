@@ -10,6 +10,22 @@
 
 namespace {
 
+// The grid's extent along the shown axes: the shown x axis is the file's y
+// axis when the file's fast index runs along y.
+struct ShownExtent
+{
+    double x0, x1, y0, y1;
+};
+
+ShownExtent shownExtent(const RectangularFlowData& data)
+{
+    const bool exchanged = data.axesExchanged();
+    const Vector3 low = data.geometryMinimum();
+    const Vector3 high = data.geometryMaximum();
+    return {exchanged ? low.y : low.x, exchanged ? high.y : high.x, exchanged ? low.x : low.y,
+            exchanged ? high.x : high.y};
+}
+
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 
 // The cell [k, k + 1] of the ascending coordinates that holds t, and the
@@ -64,16 +80,9 @@ FlowProbe::Reading FlowProbe::read(const RectangularFlowData& data, double unitX
     const int columns = data.resolutionXValue();
     const int rows = data.resolutionYValue();
     const int sets = data.scalarSetCount();
-    const bool exchanged = data.axesExchanged();
-    const Vector3 low = data.geometryMinimum();
-    const Vector3 high = data.geometryMaximum();
-    // The shown x axis is the file's y axis when the file's fast index runs along y.
-    const double x0 = exchanged ? low.y : low.x;
-    const double x1 = exchanged ? high.y : high.x;
-    const double y0 = exchanged ? low.x : low.y;
-    const double y1 = exchanged ? high.x : high.y;
-    reading.x = x0 + unitX * (x1 - x0);
-    reading.y = y0 + unitY * (y1 - y0);
+    const ShownExtent e = shownExtent(data);
+    reading.x = e.x0 + unitX * (e.x1 - e.x0);
+    reading.y = e.y0 + unitY * (e.y1 - e.y0);
 
     const bool usable = columns >= 2 && rows >= 2 && sets >= 1 &&
                         data.xCoordinates().size() == columns && data.yCoordinates().size() == rows;
@@ -142,16 +151,10 @@ QString FlowProbe::describe(const RectangularFlowData& data, const Reading& read
 
 QPointF FlowProbe::unitPosition(const RectangularFlowData& data, double x, double y)
 {
-    const bool exchanged = data.axesExchanged();
-    const Vector3 low = data.geometryMinimum();
-    const Vector3 high = data.geometryMaximum();
-    const double x0 = exchanged ? low.y : low.x;
-    const double x1 = exchanged ? high.y : high.x;
-    const double y0 = exchanged ? low.x : low.y;
-    const double y1 = exchanged ? high.x : high.y;
+    const ShownExtent e = shownExtent(data);
     // A grid of one column or row has no extent: nothing maps into it.
-    const double unitX = x1 > x0 ? (x - x0) / (x1 - x0) : notANumber;
-    const double unitY = y1 > y0 ? (y - y0) / (y1 - y0) : notANumber;
+    const double unitX = e.x1 > e.x0 ? (x - e.x0) / (e.x1 - e.x0) : notANumber;
+    const double unitY = e.y1 > e.y0 ? (y - e.y0) / (e.y1 - e.y0) : notANumber;
     return {unitX, unitY};
 }
 

@@ -64,6 +64,35 @@ QPolygonF taperedOutline(const QPolygonF& points, const std::vector<double>& wid
     return left + right;
 }
 
+// The table's colours straight (not premultiplied): texture modulates them
+// as a pen of that colour would show it.
+std::vector<QRgb> straightColors(const ColorTable& table)
+{
+    std::vector<QRgb> straight(table.count());
+    for (int i = 0; i < table.count(); ++i)
+        straight[i] = table.straightColor(i).rgba();
+    return straight;
+}
+
+// Glyphs follow the step the lines were traced with, so a step changed
+// without a retrace does not resize them.
+struct GlyphSpacing
+{
+    bool draw;
+    double scale;
+    int interval;
+};
+
+GlyphSpacing glyphSpacing(const StreamlineParameters& look, double tracedStepSize)
+{
+    const bool draw = look.glyphs && tracedStepSize > 0.0;
+    const double steps = draw ? look.glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
+    return {draw, draw ? look.glyphSize * glyphBasePerSize / tracedStepSize : 0.0,
+            steps < 1.0                ? 1
+            : steps >= double(INT_MAX) ? INT_MAX
+                                       : int(steps)};
+}
+
 } // namespace
 
 QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const ColorTable& table,
@@ -79,11 +108,8 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
     canvas.fill(0);
     PolygonRasterizer rasterizer(canvas);
 
-    // Texture modulates the straight colour, as a pen of that colour would
-    // show it; the table's words are premultiplied.
-    std::vector<QRgb> straight(table.count());
-    for (int i = 0; i < table.count(); ++i)
-        straight[i] = table.straightColor(i).rgba();
+    // The table's words are premultiplied.
+    const std::vector<QRgb> straight = straightColors(table);
 
     // Lines are traced in the unit square; the picture is imageWidth wide.
     const double imageWidth = canvas.width();
@@ -91,12 +117,10 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
         return QPointF(x * imageWidth, y * imageWidth);
     };
 
-    // Glyphs follow the step the lines were traced with, so a step changed
-    // without a retrace does not resize them.
-    const bool drawGlyphs = look.glyphs && tracedStepSize > 0.0;
-    const double glyphScale = drawGlyphs ? look.glyphSize * glyphBasePerSize / tracedStepSize : 0.0;
-    const double steps = drawGlyphs ? look.glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
-    const int glyphInterval = steps < 1.0 ? 1 : steps >= double(INT_MAX) ? INT_MAX : int(steps);
+    const GlyphSpacing glyphs = glyphSpacing(look, tracedStepSize);
+    const bool drawGlyphs = glyphs.draw;
+    const double glyphScale = glyphs.scale;
+    const int glyphInterval = glyphs.interval;
 
     QPolygonF outline;
     const double baseWidth = look.lineWidth * strokePixelsPerLineWidth;
@@ -153,17 +177,15 @@ void StreamlineRenderer::paint(QPainter& painter, const std::vector<Streamline>&
 {
     if (size.isEmpty())
         return;
-    std::vector<QRgb> straight(table.count());
-    for (int i = 0; i < table.count(); ++i)
-        straight[i] = table.straightColor(i).rgba();
+    const std::vector<QRgb> straight = straightColors(table);
     const double imageWidth = size.width();
     auto pixel = [imageWidth](double x, double y) {
         return QPointF(x * imageWidth, y * imageWidth);
     };
-    const bool drawGlyphs = look.glyphs && tracedStepSize > 0.0;
-    const double glyphScale = drawGlyphs ? look.glyphSize * glyphBasePerSize / tracedStepSize : 0.0;
-    const double steps = drawGlyphs ? look.glyphSize * glyphSpanPerSize / tracedStepSize : 0.0;
-    const int glyphInterval = steps < 1.0 ? 1 : steps >= double(INT_MAX) ? INT_MAX : int(steps);
+    const GlyphSpacing glyphs = glyphSpacing(look, tracedStepSize);
+    const bool drawGlyphs = glyphs.draw;
+    const double glyphScale = glyphs.scale;
+    const int glyphInterval = glyphs.interval;
     const double baseWidth = look.lineWidth * strokePixelsPerLineWidth;
 
     QPainterPathStroker stroker;
