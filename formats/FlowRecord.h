@@ -25,11 +25,23 @@ struct FlowRecord
 
     std::vector<double> x;
     std::vector<double> y;
+    // A curvilinear grid instead: the position of every grid point, in the
+    // values' order (pointX.size() == gridColumns * gridRows), with x and y
+    // left empty. Empty for a rectilinear grid, whose shape is x.size() by
+    // y.size().
+    std::vector<double> pointX;
+    std::vector<double> pointY;
+    size_t gridColumns = 0;
+    size_t gridRows = 0;
     std::vector<float> u;
     std::vector<float> v;
     std::vector<Field> scalars;
     QString lengthUnit;
     QString velocityUnit;
+    // What the reader did to the file's components before handing them on
+    // ("rotated from grid directions to east/north by angle"); empty when
+    // they are as the file stores them.
+    QString velocityNote;
     int timeSteps = 1;
     float timeDifference = 0.0f;
     // The file's own time of every step (a time coordinate's values), in
@@ -51,6 +63,10 @@ struct FlowRecord
     int levels = 1;
     // True when the reader's rules found no velocity pair or more than one.
     bool needsChoice = false;
+
+    bool isCurvilinear() const { return !pointX.empty(); }
+    size_t columns() const { return isCurvilinear() ? gridColumns : x.size(); }
+    size_t rows() const { return isCurvilinear() ? gridRows : y.size(); }
 
     // Reverses descending axes and the values with them.
     void makeAscending()
