@@ -1,5 +1,6 @@
 #include "data/DerivedField.h"
 
+#include "data/CpuClones.h"
 #include "data/DerivedFieldGrid.h"
 #include "data/Extremes.h"
 #include "data/ParallelBlocks.h"
@@ -99,22 +100,41 @@ inline bool derive(const float* u, const float* v, std::ptrdiff_t step, int k, i
 // One row of a set from the rows of J = [[a, b], [c, d]] (du/dx, du/dy,
 // dv/dx, dv/dy) in physical units, with the extremes written. A NaN in J
 // gives NaN (the swirling strength's 0 for real eigenvalues is disc * 0).
-Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double* b, const double* c,
-                         const double* d, size_t n, float* out)
+VELMORA_CPU_CLONES Extremes<float> writeRow(DerivedField::Kind kind, const double* a,
+                                            const double* b, const double* c, const double* d,
+                                            size_t n, float* out)
 {
-    // Selects rather than Extremes::add's branches, so that the loop
-    // vectorises; NaN and infinities fail the test and are skipped as add
-    // skips them.
-    float low = std::numeric_limits<float>::infinity();
-    float high = -low;
+    // The extremes as integer minima and maxima of each value's order key
+    // (the float's bits, turned so that integers sort as the floats do),
+    // which vectorise where float comparisons with their NaN rules do not.
+    // Non-finite values get the neutral key and are skipped, as
+    // Extremes::add skips them; -0 counts as +0 so a zero field reads 0.
+    constexpr std::int32_t neutralLow = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t neutralHigh = std::numeric_limits<std::int32_t>::min();
+    std::int32_t lowKey = neutralLow;
+    std::int32_t highKey = neutralHigh;
+    // The keys are gathered in the loop's own locals: through the lambda's
+    // captured references they would not be reductions, and nothing would vectorise.
     const auto each = [&](auto value) {
+        std::int32_t low = neutralLow;
+        std::int32_t high = neutralHigh;
         for (size_t f = 0; f < n; ++f) {
             const float v = float(value(a[f], b[f], c[f], d[f]));
             out[f] = v;
-            const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
-            low = finite && v < low ? v : low;
-            high = finite && v > high ? v : high;
+            const float unsignedZero = v + 0.0f;
+            std::int32_t bits;
+            std::memcpy(&bits, &unsignedZero, sizeof bits);
+            const std::int32_t key = bits ^ ((bits >> 31) & 0x7fffffff);
+            // All ones for a finite value, in integer steps without a
+            // select (which would keep the loop scalar).
+            const std::int32_t finite = ((bits & 0x7fffffff) - 0x7f800000) >> 31;
+            const std::int32_t forLow = (key & finite) | (neutralLow & ~finite);
+            const std::int32_t forHigh = (key & finite) | (neutralHigh & ~finite);
+            low = forLow < low ? forLow : low;
+            high = forHigh > high ? forHigh : high;
         }
+        lowKey = low;
+        highKey = high;
     };
     switch (kind) {
     case DerivedField::Vorticity:
@@ -149,9 +169,17 @@ Extremes<float> writeRow(DerivedField::Kind kind, const double* a, const double*
         each([](double ux, double, double, double vy) { return ux - vy; });
         break;
     }
+    const auto valueOf = [](std::int32_t key) {
+        const std::int32_t bits = key ^ ((key >> 31) & 0x7fffffff);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    };
     Extremes<float> range;
-    range.add(low);
-    range.add(high);
+    if (lowKey != neutralLow) {
+        range.add(valueOf(lowKey));
+        range.add(valueOf(highKey));
+    }
     return range;
 }
 
@@ -335,7 +363,7 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
     // axes (a NaN or infinity among the points makes one non-finite), then,
     // point by point, the one-sided choice wherever that happened or the
     // central stencil does not fit, then J and every set wanted.
-    ParallelBlocks::run(slowCount, grain, [&](int block, int first, int last) {
+    ParallelBlocks::run(slowCount, grain, [&](int block, int first, int last) VELMORA_CPU_CLONES {
         Extremes<float>* range = ranges.data() + size_t(block) * size_t(wanted);
         const size_t n = size_t(fastCount);
         std::vector<float> split(6 * n, float(nan));

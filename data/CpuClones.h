@@ -1,0 +1,13 @@
+#pragma once
+
+// VELMORA_CPU_CLONES before a function (or after a lambda's parameter list)
+// compiles it once for the x86-64 baseline and once for AVX2, and picks the
+// copy for the processor at load time. The arithmetic is the same in both
+// (no fused multiply-adds: the build turns contraction off), so results are
+// bit-identical; only the width of the vector loops changes. Clang does not
+// clone lambdas, and the fuzzing build needs no speed, so it gets one copy.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VELMORA_CPU_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VELMORA_CPU_CLONES
+#endif
