@@ -5,6 +5,7 @@
 
 #include "formats/CfTime.h"
 #include "formats/FlowFileReader.h"
+#include "formats/VelocityPair.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,6 +22,10 @@ private slots:
     void dialogFilters();
     void cfTime_data();
     void cfTime();
+    void onlyComponent_data();
+    void onlyComponent();
+    void otherFileVariable_data();
+    void otherFileVariable();
 
 private:
     QTemporaryDir folder;
@@ -153,6 +158,58 @@ void TestFileFormats::cfTime()
     QFETCH(double, value);
     QFETCH(QString, text);
     QCOMPARE(CfTime(units, calendar).text(value), text);
+}
+
+// The one x component among a file's variables: -1 for none, -2 for more
+// than one, wherever they stand.
+void TestFileFormats::onlyComponent_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<int>("found");
+    QTest::newRow("none") << QStringList{"p", "T"} << -1 << -1;
+    QTest::newRow("first") << QStringList{"U", "p"} << -1 << 0;
+    QTest::newRow("first and last") << QStringList{"u", "p", "Vx"} << -1 << -2;
+    QTest::newRow("the first skipped") << QStringList{"u", "p", "Vx"} << 0 << 2;
+}
+
+void TestFileFormats::onlyComponent()
+{
+    QFETCH(QStringList, names);
+    QFETCH(int, skip);
+    QFETCH(int, found);
+    QCOMPARE(VelocityPair::findOnly(names, VelocityPair::isXComponent, skip), found);
+}
+
+void TestFileFormats::otherFileVariable_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("variable");
+    QTest::newRow("variable only") << "uwnd"
+                                   << ""
+                                   << "uwnd";
+    QTest::newRow("file and variable") << "vwnd.2017.nc:vwnd"
+                                       << "vwnd.2017.nc"
+                                       << "vwnd";
+    QTest::newRow("colon in the path") << "C:/wind/v.nc:v"
+                                       << "C:/wind/v.nc"
+                                       << "v";
+    QTest::newRow("nothing after the colon") << "v.nc:"
+                                             << ""
+                                             << "v.nc:";
+}
+
+void TestFileFormats::otherFileVariable()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, file);
+    QFETCH(QString, variable);
+    QString splitFile;
+    QString splitVariable;
+    VelocityPair::splitVariable(option, &splitFile, &splitVariable);
+    QCOMPARE(splitFile, file);
+    QCOMPARE(splitVariable, variable);
 }
 
 QTEST_GUILESS_MAIN(TestFileFormats)

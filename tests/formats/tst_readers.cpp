@@ -590,6 +590,16 @@ void TestReaders::vtkLegacy_data()
         edited(FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false),
                "POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0"),
         "", "curvilinear");
+    // The velocity as a field array of two components, no array marked as vectors.
+    const QByteArray field = "FIELD extra 1\np 1 ";
+    QByteArray pair = "FIELD data 2\nvelocity 2 " + QByteArray::number(g.points()) + " float\n";
+    for (int k = 0; k < g.points(); ++k)
+        pair +=
+            FormatWriters::number(g.value(2, k)) + ' ' + FormatWriters::number(g.value(3, k)) + ' ';
+    row("two-component field array",
+        ascii.left(ascii.indexOf("VECTORS")) + pair + "\np 1 " +
+            ascii.mid(ascii.indexOf(field) + field.size()),
+        "grid", "p; ; ");
     QByteArray truncated = FormatWriters::vtkLegacy(g, "RECTILINEAR_GRID", true);
     truncated.chop(30);
     row("truncated binary", truncated, "", "values promised, the file holds fewer");
