@@ -1,6 +1,7 @@
 #include "formats/PointTable.h"
 
 #include "formats/VelocityPair.h"
+#include "formats/VtkArrays.h"
 
 #include <QSet>
 
@@ -161,7 +162,8 @@ bool PointTable::mapColumns(const QStringList& names, int count, const LoadOptio
     return true;
 }
 
-bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QString* reason) const
+bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QString* reason,
+                          size_t orderedColumns, size_t orderedRows) const
 {
     const int count = int(columns.size());
     int roles[4];
@@ -176,6 +178,11 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
             return false;
         }
     }
+    const bool ordered =
+        orderedColumns * orderedRows == rows && orderedColumns >= 2 && orderedRows >= 2;
+    if (ordered)
+        return fill(roles, rows, {}, record) &&
+               VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
     record.x = gridLines(px);
     record.y = gridLines(py);
     const size_t nx = record.x.size();
@@ -218,12 +225,21 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
         }
         source[k] = int(r);
     }
+    return fill(roles, points, source, record);
+}
+
+bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>& source,
+                      FlowRecord& record) const
+{
+    const int count = int(columns.size());
     auto gather = [&](int column, std::vector<float>& out) {
         const std::vector<double>& values = columns[size_t(column)];
         out.assign(points, std::numeric_limits<float>::quiet_NaN());
-        for (size_t k = 0; k < points; ++k)
-            if (source[k] >= 0)
-                out[k] = float(values[size_t(source[k])]);
+        for (size_t k = 0; k < points; ++k) {
+            const int r = source.empty() ? int(k) : source[k];
+            if (r >= 0)
+                out[k] = float(values[size_t(r)]);
+        }
     };
     gather(roles[2], record.u);
     gather(roles[3], record.v);
