@@ -24,20 +24,11 @@ struct Point
 };
 
 // The grids: a ROMS grid turned by 30 degrees under an eastward current of
-// speed(i) (one land point), a sheared NEMO grid, a grid across the
-// date line, and an O-grid round a unit cylinder in potential flow.
-int columnsOf(const QByteArray& kind)
-{
-    return kind == "polar" ? 12 : 6;
-}
-int rowsOf(const QByteArray& kind)
-{
-    return kind == "polar" ? 5 : 4;
-}
-double speed(double i)
-{
-    return 0.5 + 0.1 * i;
-}
+// speed(i) (one land point), a sheared grid across the date line, and an
+// O-grid round a cylinder in solid-body rotation.
+const auto columnsOf = [](const QByteArray& kind) { return kind == "polar" ? 12 : 6; };
+const auto rowsOf = [](const QByteArray& kind) { return kind == "polar" ? 5 : 4; };
+const auto speed = [](double i) { return 0.5 + 0.1 * i; };
 
 Point expected(const QByteArray& kind, int i, int j)
 {
@@ -51,92 +42,60 @@ Point expected(const QByteArray& kind, int i, int j)
                 land ? nan : speed(i) + face * std::cos(a) * std::cos(a),
                 land ? nan : face * std::sin(a) * std::cos(a)};
     }
-    if (kind == "nemo")
-        return {-20 + i + 0.2 * j, 50 + j + 0.1 * i, 0.1 * i, -0.2 * j};
     if (kind == "dateline")
         return {170.0 + 5 * i + j, -10 + 2 * j + 0.5 * i, 1.0, 2.0};
-    const double r = 1 + 0.25 * j;
-    const double t = 2 * pi * i / columnsOf(kind);
-    const double radial = (1 - 1 / (r * r)) * std::cos(t);
-    const double around = -(1 + 1 / (r * r)) * std::sin(t);
-    return {r * std::cos(t), r * std::sin(t), radial * std::cos(t) - around * std::sin(t),
-            radial * std::sin(t) + around * std::cos(t)};
+    const double r = 1 + 0.25 * j, t = 2 * pi * i / columnsOf(kind);
+    return {r * std::cos(t), r * std::sin(t), -r * std::sin(t), r * std::cos(t)};
 }
 
-#define NC(call)                                                                                   \
-    do {                                                                                           \
-        if ((call) != NC_NOERR)                                                                    \
-            return false;                                                                          \
-    } while (false)
-
 // ROMS stores u on the faces between rho points along xi and v along eta, in
-// grid directions; NEMO and CF files store east/north on the points.
-bool writeNetCdf(const QString& path, const QByteArray& kind)
+// grid directions; NEMO and CF files store east/north on the points. Each
+// variable is defined and written at once (NetCDF-4 leaves define mode itself).
+bool writeNetCdf(const QString& path, const QByteArray& kind, const char* names)
 {
     const bool roms = kind == "roms";
-    const int nx = columnsOf(kind), ny = rowsOf(kind);
-    int id = 0, eta = 0, xi = 0, etaV = 0, xiU = 0, lon = 0, lat = 0, u = 0, v = 0, mask = 0,
-        angle = 0;
-    auto text = [&](int var, const char* name, const char* value) {
-        return nc_put_att_text(id, var, name, std::strlen(value), value);
+    const QList<QByteArray> coordinates = QByteArray(names).split(' ');
+    const size_t lengths[4] = {size_t(rowsOf(kind)), size_t(columnsOf(kind)),
+                               size_t(rowsOf(kind) - 1), size_t(columnsOf(kind) - 1)};
+    int id = 0, dims[4] = {};
+    if (nc_create(path.toLocal8Bit().constData(), NC_NETCDF4 | NC_CLOBBER, &id) != NC_NOERR)
+        return false;
+    bool ok = true;
+    const char* const dimNames[2][4] = {{"y", "x", "yv", "xu"},
+                                        {"eta_rho", "xi_rho", "eta_v", "xi_u"}};
+    for (int d = 0; d < 4; ++d)
+        ok = ok && nc_def_dim(id, dimNames[roms][d], lengths[d], &dims[d]) == NC_NOERR;
+    auto put = [&](const char* name, int yDim, int xDim, const char* attribute, const char* value,
+                   auto field) {
+        const int shape[2] = {dims[yDim], dims[xDim]};
+        std::vector<double> values;
+        for (size_t j = 0; j < lengths[yDim]; ++j)
+            for (size_t i = 0; i < lengths[xDim]; ++i)
+                values.push_back(field(int(i), int(j)));
+        int var = 0;
+        ok = ok && nc_def_var(id, name, NC_DOUBLE, 2, shape, &var) == NC_NOERR &&
+             (!*value || nc_put_att_text(id, var, attribute, std::strlen(value), value) == 0) &&
+             nc_put_var_double(id, var, values.data()) == NC_NOERR;
     };
-    NC(nc_create(path.toLocal8Bit().constData(), NC_CLOBBER, &id));
-    NC(nc_def_dim(id, roms ? "eta_rho" : "y", size_t(ny), &eta));
-    NC(nc_def_dim(id, roms ? "xi_rho" : "x", size_t(nx), &xi));
-    NC(nc_def_dim(id, "eta_v", size_t(ny - 1), &etaV));
-    NC(nc_def_dim(id, "xi_u", size_t(nx - 1), &xiU));
-    const int rho[2] = {eta, xi}, uDims[2] = {eta, roms ? xiU : xi},
-              vDims[2] = {roms ? etaV : eta, xi};
-    const char* names[2] = {roms             ? "lon_rho"
-                            : kind == "nemo" ? "nav_lon"
-                                             : "glon",
-                            roms             ? "lat_rho"
-                            : kind == "nemo" ? "nav_lat"
-                                             : "glat"};
-    NC(nc_def_var(id, names[0], NC_DOUBLE, 2, rho, &lon));
-    NC(nc_def_var(id, names[1], NC_DOUBLE, 2, rho, &lat));
-    NC(text(lon, "units", "degree_east"));
-    NC(text(lat, "units", "degree_north"));
-    NC(nc_def_var(id, roms ? "u" : "uo", NC_FLOAT, 2, uDims, &u));
-    NC(nc_def_var(id, roms ? "v" : "vo", NC_FLOAT, 2, vDims, &v));
-    if (kind == "dateline")
-        NC(text(u, "coordinates", "glon glat"));
+    const double a = pi / 6;
+    put(coordinates[0], 0, 1, "units", "degree_east", [&](int i, int j) {
+        const double x = expected(kind, i, j).x;
+        return x >= 180 ? x - 360 : x;
+    });
+    put(coordinates[1], 0, 1, "units", "degree_north",
+        [&](int i, int j) { return expected(kind, i, j).y; });
     if (roms) {
-        NC(nc_def_var(id, "mask_rho", NC_DOUBLE, 2, rho, &mask));
-        NC(nc_def_var(id, "angle", NC_DOUBLE, 2, rho, &angle));
+        put("mask_rho", 0, 1, "", "", [&](int i, int j) { return i == 2 && j == 1 ? 0.0 : 1.0; });
+        put("angle", 0, 1, "units", "radians", [&](int, int) { return a; });
+        put("u", 0, 3, "", "", [&](int i, int) { return speed(i + 0.5) * std::cos(a); });
+        put("v", 2, 1, "", "", [&](int i, int) { return -speed(i) * std::sin(a); });
+    } else {
+        const bool cf = coordinates[0] != "nav_lon";
+        put("uo", 0, 1, "coordinates", cf ? names : "",
+            [&](int i, int j) { return expected(kind, i, j).u; });
+        put("vo", 0, 1, "", "", [&](int i, int j) { return expected(kind, i, j).v; });
     }
-    NC(nc_enddef(id));
-    std::vector<double> x, y, m, a;
-    std::vector<float> pu, pv;
-    for (int j = 0; j < ny; ++j)
-        for (int i = 0; i < nx; ++i) {
-            const Point p = expected(kind, i, j);
-            x.push_back(kind == "dateline" && p.x >= 180 ? p.x - 360 : p.x);
-            y.push_back(p.y);
-            m.push_back(std::isnan(p.u) ? 0 : 1);
-            a.push_back(pi / 6);
-            if (!roms) {
-                pu.push_back(float(p.u));
-                pv.push_back(float(p.v));
-            }
-        }
-    if (roms) {
-        // East in grid directions on the faces; the mask blanks the land.
-        for (int j = 0; j < ny; ++j)
-            for (int i = 0; i < nx; ++i) {
-                if (i < nx - 1)
-                    pu.push_back(float(speed(i + 0.5) * std::cos(pi / 6)));
-                if (j < ny - 1)
-                    pv.push_back(float(-speed(i) * std::sin(pi / 6)));
-            }
-        NC(nc_put_var_double(id, mask, m.data()));
-        NC(nc_put_var_double(id, angle, a.data()));
-    }
-    NC(nc_put_var_double(id, lon, x.data()));
-    NC(nc_put_var_double(id, lat, y.data()));
-    NC(nc_put_var_float(id, u, pu.data()));
-    NC(nc_put_var_float(id, v, pv.data()));
-    return nc_close(id) == NC_NOERR;
+    return nc_close(id) == NC_NOERR && ok;
 }
 
 // The O-grid in the layouts of the VTK file-format document and a Tecplot
@@ -193,30 +152,31 @@ void TestCurvilinear::grids_data()
 {
     QTest::addColumn<QByteArray>("kind");
     QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("names"); // of the NetCDF coordinates
     QTest::addColumn<QString>("note");
-    const QString rotated = "rotated from grid directions to east/north by angle";
     QTest::newRow("ROMS: staggered, masked, turned")
-        << QByteArray("roms") << QByteArray("nc") << rotated;
-    QTest::newRow("NEMO nav_lon/nav_lat") << QByteArray("nemo") << QByteArray("nc") << QString();
+        << QByteArray("roms") << QByteArray("nc") << QByteArray("lon_rho lat_rho")
+        << "rotated from grid directions to east/north by angle";
+    QTest::newRow("NEMO across the date line")
+        << QByteArray("dateline") << QByteArray("nc") << QByteArray("nav_lon nav_lat") << "";
     QTest::newRow("CF coordinates across the date line")
-        << QByteArray("dateline") << QByteArray("nc") << QString();
+        << QByteArray("dateline") << QByteArray("nc") << QByteArray("glon glat") << "";
     for (const char* format : {"vtk", "vts", "plt"})
-        QTest::newRow(format) << QByteArray("polar") << QByteArray(format) << QString();
+        QTest::newRow(format) << QByteArray("polar") << QByteArray(format) << QByteArray() << "";
 }
 
 void TestCurvilinear::grids()
 {
     QFETCH(QByteArray, kind);
     QFETCH(QByteArray, format);
+    QFETCH(QByteArray, names);
     QFETCH(QString, note);
-    const QString path = folder.filePath(QString::fromLatin1(kind + '.' + format));
-    if (format == "nc") {
-        QVERIFY(writeNetCdf(path, kind));
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(writeText(kind, format));
-    }
+    const QString path = folder.filePath(QString::fromLatin1(kind + names + '.' + format));
+    QFile file(path);
+    QVERIFY(format == "nc"
+                ? writeNetCdf(path, kind, names)
+                : file.open(QIODevice::WriteOnly) && file.write(writeText(kind, format)));
+    file.close();
     FlowRecord record;
     QString reason;
     QVERIFY2(FlowFileReader::read(path, LoadOptions(), record, &reason), qPrintable(reason));
@@ -224,6 +184,7 @@ void TestCurvilinear::grids()
     QCOMPARE(record.columns(), size_t(columnsOf(kind)));
     QCOMPARE(record.rows(), size_t(rowsOf(kind)));
     QCOMPARE(record.velocityNote, note);
+    QCOMPARE(record.lengthUnit, format == "nc" ? "degree_east" : "");
     for (int j = 0; j < rowsOf(kind); ++j)
         for (int i = 0; i < columnsOf(kind); ++i) {
             const size_t k = size_t(j * columnsOf(kind) + i);
@@ -233,12 +194,8 @@ void TestCurvilinear::grids()
             for (int c = 0; c < 4; ++c)
                 QVERIFY2(std::abs(got[c] - want[c]) <= 1e-6 ||
                              (std::isnan(got[c]) && std::isnan(want[c])),
-                         qPrintable(QStringLiteral("point %1, %2, value %3: %4, expected %5")
-                                        .arg(i)
-                                        .arg(j)
-                                        .arg(c)
-                                        .arg(got[c])
-                                        .arg(want[c])));
+                         qPrintable(QString::asprintf("point %d, %d, value %d: %g, expected %g", i,
+                                                      j, c, got[c], want[c])));
         }
 }
 
