@@ -479,7 +479,7 @@ void unwrapLongitudes(std::vector<double>& lon, size_t nx, size_t ny)
 // one step) takes index 0. False with a reason when reading fails; true,
 // leaving the record's grid empty, when there are no such coordinates.
 bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDim,
-                          FlowRecord& record, QString* reason)
+                          FlowRecord& record, QStringList* used, QString* reason)
 {
     QStringList names = file.text(u.id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const char* name : {"lon_rho", "lat_rho", "nav_lon", "nav_lat", "glamt", "gphit", "x_rho",
@@ -504,6 +504,7 @@ bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDi
     }
     if (!coordinate[0] || !coordinate[1])
         return true;
+    *used = QStringList{coordinate[0]->name, coordinate[1]->name};
     const size_t nx = file.dimensionLength(xDim);
     const size_t ny = file.dimensionLength(yDim);
     std::vector<double> values[2];
@@ -770,7 +771,8 @@ public:
                 readAxis(uSource(), gridX, record.x, &record.lengthUnit);
                 readAxis(uSource(), gridY, record.y, &yUnit);
             }
-            if (!readPlaneCoordinates(uSource(), *u, gridY, gridX, record, reason))
+            if (!readPlaneCoordinates(uSource(), *u, gridY, gridX, record, &planeCoordinates,
+                                      reason))
                 return false;
         }
         if (uSource().path != vSource().path && !sameAxes())
@@ -813,9 +815,8 @@ public:
             return true;
         QStringList skip =
             file.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        skip += QStringList{QStringLiteral("mask_rho"), QStringLiteral("lon_rho"),
-                            QStringLiteral("lat_rho"), QStringLiteral("nav_lon"),
-                            QStringLiteral("nav_lat")};
+        skip += planeCoordinates;
+        skip += QStringLiteral("mask_rho");
         for (const Variable& variable : file.variables) {
             if (&variable == u || &variable == v || !numeric(variable.type) ||
                 variable.dims.size() < 2 || skip.contains(variable.name))
@@ -913,12 +914,15 @@ private:
                 values[k] = std::numeric_limits<float>::quiet_NaN();
     }
 
-    // Components along the grid's own directions (ROMS: the angle from east
-    // to the grid's x axis, in radians) turned to east and north; components
-    // named eastward and northward already are.
+    // Components along a ROMS grid's own directions (angle: from east to the
+    // grid's x axis, in radians) turned to east and north. Components named
+    // eastward already are, and an "angle" elsewhere may mean anything.
     bool rotate()
     {
-        if (uSource().text(u->id, "standard_name").startsWith(QLatin1String("eastward")))
+        const bool roms = staggered || uSource().find(QStringLiteral("lon_rho")) ||
+                          uSource().find(QStringLiteral("mask_rho"));
+        if (!roms || uSource().text(u->id, "standard_name").startsWith(QLatin1String("eastward")) ||
+            u->name.contains(QLatin1String("east"), Qt::CaseInsensitive))
             return true;
         const std::vector<float> angle = onGrid("angle");
         if (angle.size() != record.u.size() || angle.size() != record.v.size())
@@ -1039,6 +1043,7 @@ private:
     int gridY = -1;
     bool staggered = false;
     std::vector<float> mask;
+    QStringList planeCoordinates;
     size_t nx = 0;
     size_t ny = 0;
     size_t steps = 1;
