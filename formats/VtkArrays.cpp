@@ -109,8 +109,8 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
     return true;
 }
 
-bool VtkArrays::gridFromPoints(const std::vector<double>& px, const std::vector<double>& py,
-                               size_t nx, size_t ny, FlowRecord& record, QString* reason)
+bool VtkArrays::gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
+                               FlowRecord& record, QString* reason)
 {
     auto dependsOnly = [&](const std::vector<double>& p, bool onI) {
         double low = std::numeric_limits<double>::infinity();
@@ -156,8 +156,8 @@ bool VtkArrays::gridFromPoints(const std::vector<double>& px, const std::vector<
                           .arg(k / nx);
             return false;
         }
-    record.pointX = px;
-    record.pointY = py;
+    record.pointX = std::move(px);
+    record.pointY = std::move(py);
     record.gridColumns = nx;
     record.gridRows = ny;
     return true;

@@ -30,7 +30,7 @@ bool assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& opt
 // axes when the points form a rectilinear grid (transposing the arrays when
 // the file's fast index runs along y), else the points themselves as a
 // curvilinear grid. Refuses non-finite points.
-bool gridFromPoints(const std::vector<double>& px, const std::vector<double>& py, size_t nx,
-                    size_t ny, FlowRecord& record, QString* reason);
+bool gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
+                    FlowRecord& record, QString* reason);
 
 } // namespace VtkArrays

@@ -595,7 +595,8 @@ public:
                 px[k] = xyz[3 * k];
                 py[k] = xyz[3 * k + 1];
             }
-            if (!VtkArrays::gridFromPoints(px, py, size_t(nx), size_t(ny), record, reason))
+            if (!VtkArrays::gridFromPoints(std::move(px), std::move(py), size_t(nx), size_t(ny),
+                                           record, reason))
                 return false;
         } else {
             if (coordinates.size() < 2) {
