@@ -178,11 +178,6 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
             return false;
         }
     }
-    const bool ordered =
-        orderedColumns * orderedRows == rows && orderedColumns >= 2 && orderedRows >= 2;
-    if (ordered)
-        return fill(roles, rows, {}, record) &&
-               VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
     record.x = gridLines(px);
     record.y = gridLines(py);
     const size_t nx = record.x.size();
@@ -197,6 +192,12 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     // A rectilinear grid with a few gaps; scattered or curvilinear points
     // give about as many distinct values as points along each axis.
     if (double(nx) * double(ny) > 2.0 * double(rows) || double(nx) * double(ny) > double(INT_MAX)) {
+        if (orderedColumns * orderedRows == rows && orderedColumns >= 2 && orderedRows >= 2) {
+            record.x.clear();
+            record.y.clear();
+            return fill(roles, rows, {}, record) &&
+                   VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
+        }
         *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
                                  "%3 distinct y values)")
                       .arg(rows)

@@ -35,8 +35,8 @@ public:
     // no row gives are NaN. Refuses non-finite coordinates, a point set that
     // is not a rectilinear grid and duplicated points with different values.
     // Rows that are an ordered orderedColumns x orderedRows grid (the first
-    // index fastest) keep their order instead: one x per column and one y
-    // per row give the rectilinear grid, anything else a curvilinear one.
+    // index fastest) whose points form no rectilinear grid keep their order
+    // as a curvilinear grid.
     bool toRecord(const LoadOptions& options, FlowRecord& record, QString* reason,
                   size_t orderedColumns = 0, size_t orderedRows = 0) const;
 
