@@ -4,6 +4,10 @@
 //   native_2000 / netcdf_2000 / vtkxml_zlib_2000: 2000 x 2000 points, u, v and
 //     one scalar (NetCDF float variables; VTK XML .vti with a zlib-compressed
 //     raw appended block, 32 KiB blocks as VTK writes them);
+//   read/vts_2000, read/vts_curvilinear_2000: the reader alone (to the
+//     record, before the loader) of a VTK XML structured grid of 2000 x 2000
+//     points, zlib as above, whose points are rectilinear (the peer) or
+//     curved (each line bent by a tenth of the box);
 //   column_text_1000: 1000 x 1000 points, 1 M rows of "x y u v p" with seven
 //     significant digits. Its peer is pandas.read_csv of the same file:
 //     run with VELMORA_COLUMN_TEXT_FILE=PATH to keep the file, then
@@ -11,6 +15,7 @@
 
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
+#include "formats/FlowFileReader.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -156,6 +161,38 @@ bool writeVtkXml(const Field& f, const QString& path)
     return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
 }
 
+bool writeStructuredGrid(const Field& f, const QString& path, bool curved)
+{
+    std::vector<float> velocity(f.u.size() * 3);
+    std::vector<float> points(f.u.size() * 3);
+    for (size_t k = 0; k < f.u.size(); ++k) {
+        const double x = f.xs[k % size_t(f.n)];
+        const double y = f.xs[k / size_t(f.n)];
+        points[3 * k] = float(curved ? x + 0.1 * std::sin(M_PI * y) : x);
+        points[3 * k + 1] = float(curved ? y + 0.1 * std::sin(M_PI * x) : y);
+        velocity[3 * k] = f.u[k];
+        velocity[3 * k + 1] = f.v[k];
+    }
+    const QByteArray first = zlibArray(velocity);
+    const QByteArray second = zlibArray(points);
+    const QByteArray extent =
+        "0 " + QByteArray::number(f.n - 1) + " 0 " + QByteArray::number(f.n - 1) + " 0 0";
+    const QByteArray xml =
+        "<?xml version=\"1.0\"?>\n<VTKFile type=\"StructuredGrid\" version=\"1.0\" "
+        "byte_order=\"LittleEndian\" header_type=\"UInt32\" "
+        "compressor=\"vtkZLibDataCompressor\">\n<StructuredGrid WholeExtent=\"" +
+        extent + "\">\n<Piece Extent=\"" + extent +
+        "\">\n<PointData Vectors=\"velocity\">\n<DataArray type=\"Float32\" Name=\"velocity\" "
+        "NumberOfComponents=\"3\" format=\"appended\" offset=\"0\"/>\n</PointData>\n"
+        "<Points>\n<DataArray type=\"Float32\" NumberOfComponents=\"3\" format=\"appended\" "
+        "offset=\"" +
+        QByteArray::number(first.size()) +
+        "\"/>\n</Points>\n</Piece>\n</StructuredGrid>\n<AppendedData encoding=\"raw\">\n_" + first +
+        second + "\n</AppendedData>\n</VTKFile>\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+}
+
 bool writeColumnText(const Field& f, const QString& path)
 {
     QFile file(path);
@@ -189,6 +226,16 @@ void load(benchmark::State& state, const QString& fileName)
     }
 }
 
+void readRecord(benchmark::State& state, const QString& fileName)
+{
+    for (auto _ : state) {
+        FlowRecord record;
+        if (!FlowFileReader::read(fileName, LoadOptions(), record))
+            state.SkipWithError("reading failed");
+        benchmark::DoNotOptimize(record.u.data());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -203,6 +250,8 @@ int main(int argc, char** argv)
         if (!folder.isValid() || !writeNative(big, folderPath + "/native") ||
             !writeNetCdf(big, folderPath + "/big.nc") ||
             !writeVtkXml(big, folderPath + "/big.vti") ||
+            !writeStructuredGrid(big, folderPath + "/straight.vts", false) ||
+            !writeStructuredGrid(big, folderPath + "/curved.vts", true) ||
             !writeColumnText(medium, columnTextPath)) {
             std::fprintf(stderr, "bench_readers: cannot write the data sets\n");
             return 1;
@@ -215,6 +264,13 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("load/vtkxml_zlib_2000", load, folderPath + "/big.vti")
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("read/vts_2000", readRecord, folderPath + "/straight.vts")
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("read/vts_curvilinear_2000", readRecord,
+                                 folderPath + "/curved.vts")
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("load/column_text_1000", load, columnTextPath)

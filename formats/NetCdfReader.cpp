@@ -425,64 +425,165 @@ bool readAxis(const File& file, int dim, std::vector<double>& axis, QString* uni
     return false;
 }
 
-// 2-D coordinates named by the variable's "coordinates" attribute that vary
-// along one axis only give the grid lines; otherwise the grid is curvilinear.
-bool readTwoDimensionalAxes(const File& file, const Variable& u, const Layout& layout,
-                            FlowRecord& record, bool* curvilinear, QString* reason)
+// Which horizontal coordinate a 2-D coordinate variable holds, by its
+// standard name, its units or the names ocean models give them.
+Role planeRole(const File& file, const Variable& c, bool* degrees)
 {
-    const QStringList names =
-        file.text(u.id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    const size_t nx = file.dimensionLength(layout.x);
-    const size_t ny = file.dimensionLength(layout.y);
-    std::vector<double> lon;
-    std::vector<double> lat;
-    QString lonName;
-    QString latName;
+    const QString units = file.text(c.id, "units").toLower();
+    const QString standard = file.text(c.id, "standard_name");
+    const QString name = c.name.toLower();
+    if (standard == QLatin1String("longitude") || standard == QLatin1String("grid_longitude") ||
+        units.startsWith(QLatin1String("degree_e")) ||
+        units.startsWith(QLatin1String("degrees_e")) || name.startsWith(QLatin1String("lon")) ||
+        name == QLatin1String("nav_lon") || name.startsWith(QLatin1String("glam"))) {
+        *degrees = true;
+        return Role::X;
+    }
+    *degrees = false;
+    if (standard == QLatin1String("latitude") || standard == QLatin1String("grid_latitude") ||
+        units.startsWith(QLatin1String("degree_n")) ||
+        units.startsWith(QLatin1String("degrees_n")) || name.startsWith(QLatin1String("lat")) ||
+        name == QLatin1String("nav_lat") || name.startsWith(QLatin1String("gphi")))
+        return Role::Y;
+    if (standard == QLatin1String("projection_x_coordinate") || name == QLatin1String("x") ||
+        name.startsWith(QLatin1String("x_")))
+        return Role::X;
+    if (standard == QLatin1String("projection_y_coordinate") || name == QLatin1String("y") ||
+        name.startsWith(QLatin1String("y_")))
+        return Role::Y;
+    return Role::Unknown;
+}
+
+// Longitudes made continuous along every grid line, so that a grid across
+// the date line keeps its cells whole: the first row along its columns, then
+// every column from the first row on, each point within half a turn of its
+// neighbour.
+void unwrapLongitudes(std::vector<double>& lon, size_t nx, size_t ny)
+{
+    auto near = [](double value, double neighbour) {
+        if (!std::isfinite(value) || !std::isfinite(neighbour))
+            return value;
+        return value - 360.0 * std::round((value - neighbour) / 360.0);
+    };
+    for (size_t i = 1; i < nx; ++i)
+        lon[i] = near(lon[i], lon[i - 1]);
+    for (size_t j = 1; j < ny; ++j)
+        for (size_t i = 0; i < nx; ++i)
+            lon[j * nx + i] = near(lon[j * nx + i], lon[(j - 1) * nx + i]);
+}
+
+// The grid from 2-D coordinates on the dimensions (y, x): the variables the
+// component's "coordinates" attribute names, else the names ocean models
+// give them (ROMS, NEMO). Coordinates that vary along one axis each give the
+// grid lines, any others a curvilinear grid. A leading dimension (a time of
+// one step) takes index 0. False with a reason when reading fails; true,
+// leaving the record's grid empty, when there are no such coordinates.
+bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDim,
+                          FlowRecord& record, QStringList* used, QString* reason)
+{
+    QStringList names = file.text(u.id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const char* name : {"lon_rho", "lat_rho", "nav_lon", "nav_lat", "glamt", "gphit", "x_rho",
+                             "y_rho", "lon", "lat", "longitude", "latitude"})
+        names.append(QLatin1String(name));
+    const Variable* coordinate[2] = {nullptr, nullptr};
+    bool degrees = false;
     for (const QString& name : names) {
         const Variable* c = file.find(name);
-        if (!c || c->dims.size() != 2 || c->dims[0] != layout.y || c->dims[1] != layout.x)
+        const size_t rank = c ? c->dims.size() : 0;
+        if (!c || rank < 2 || !numeric(c->type) || c->dims[rank - 2] != yDim ||
+            c->dims[rank - 1] != xDim)
             continue;
-        const QString units = file.text(c->id, "units").toLower();
-        const QString standard = file.text(c->id, "standard_name");
-        const bool isLon =
-            standard == QLatin1String("longitude") || units.contains(QLatin1String("east"));
-        const bool isLat =
-            standard == QLatin1String("latitude") || units.contains(QLatin1String("north"));
-        if (!isLon && !isLat)
-            continue;
-        std::vector<double>& values = isLon ? lon : lat;
-        values.resize(nx * ny);
-        const size_t start[2] = {0, 0};
-        const size_t count[2] = {ny, nx};
-        if (nc_get_vara_double(file.id, c->id, start, count, values.data()) != NC_NOERR)
-            return false;
-        (isLon ? lonName : latName) = name;
-        record.lengthUnit = file.text(c->id, "units");
+        bool inDegrees = false;
+        const Role role = planeRole(file, *c, &inDegrees);
+        if (role == Role::X && !coordinate[0]) {
+            coordinate[0] = c;
+            degrees = inDegrees;
+        } else if (role == Role::Y && !coordinate[1]) {
+            coordinate[1] = c;
+        }
     }
-    if (lon.empty() || lat.empty())
-        return false;
-    auto varies = [&](const std::vector<double>& values, bool alongY) {
+    if (!coordinate[0] || !coordinate[1])
+        return true;
+    *used = QStringList{coordinate[0]->name, coordinate[1]->name};
+    const size_t nx = file.dimensionLength(xDim);
+    const size_t ny = file.dimensionLength(yDim);
+    std::vector<double> values[2];
+    for (int axis = 0; axis < 2; ++axis) {
+        const Variable& c = *coordinate[axis];
+        std::vector<size_t> start(c.dims.size(), 0);
+        std::vector<size_t> count(c.dims.size(), 1);
+        count[count.size() - 2] = ny;
+        count[count.size() - 1] = nx;
+        values[axis].resize(nx * ny);
+        const int status =
+            nc_get_vara_double(file.id, c.id, start.data(), count.data(), values[axis].data());
+        if (status != NC_NOERR) {
+            *reason = QStringLiteral("%1: reading failed: %2")
+                          .arg(c.name, QString::fromUtf8(nc_strerror(status)));
+            return false;
+        }
+    }
+    std::vector<double>& px = values[0];
+    std::vector<double>& py = values[1];
+    if (degrees)
+        unwrapLongitudes(px, nx, ny);
+    record.lengthUnit = file.text(coordinate[0]->id, "units");
+    auto varies = [&](const std::vector<double>& p, bool alongY) {
         for (size_t j = 0; j < ny; ++j)
             for (size_t i = 0; i < nx; ++i) {
-                const double reference = alongY ? values[i] : values[j * nx];
-                const double value = values[j * nx + i];
-                if (std::abs(value - reference) > 1e-6 * std::max(1.0, std::abs(reference)))
+                const double reference = alongY ? p[i] : p[j * nx];
+                const double value = p[j * nx + i];
+                if (!(std::abs(value - reference) <= 1e-6 * std::max(1.0, std::abs(reference))))
                     return true;
             }
         return false;
     };
-    if (varies(lon, true) || varies(lat, false)) {
-        *curvilinear = true;
-        *reason = QStringLiteral("a curvilinear grid: %1 and %2 vary along both axes; only "
-                                 "rectilinear grids are read")
-                      .arg(file.describe(*file.find(lonName)), file.describe(*file.find(latName)));
-        return false;
+    if (!varies(px, true) && !varies(py, false)) {
+        record.x.assign(px.begin(), px.begin() + std::ptrdiff_t(nx));
+        record.y.resize(ny);
+        for (size_t j = 0; j < ny; ++j)
+            record.y[j] = py[j * nx];
+        return true;
     }
-    record.x.assign(lon.begin(), lon.begin() + std::ptrdiff_t(nx));
-    record.y.resize(ny);
-    for (size_t j = 0; j < ny; ++j)
-        record.y[j] = lat[j * nx];
+    record.x.clear();
+    record.y.clear();
+    record.pointX = std::move(px);
+    record.pointY = std::move(py);
+    record.gridColumns = nx;
+    record.gridRows = ny;
     return true;
+}
+
+// Arakawa C-grid components on the faces between the cell centres (nx - 1
+// by ny faces along x, nx by ny - 1 along y) averaged to the centres: the
+// mean of the finite faces on either side, one face at the grid's edge, NaN
+// where neither has a value.
+std::vector<float> facesToCentres(const std::vector<float>& faces, size_t nx, size_t ny,
+                                  bool alongX)
+{
+    std::vector<float> centres(nx * ny, std::numeric_limits<float>::quiet_NaN());
+    const size_t faceColumns = alongX ? nx - 1 : nx;
+    for (size_t j = 0; j < ny; ++j)
+        for (size_t i = 0; i < nx; ++i) {
+            const size_t last = alongX ? i : j;
+            const size_t faceCount = alongX ? nx - 1 : ny - 1;
+            float sum = 0.0f;
+            int count = 0;
+            for (size_t side = 0; side < 2; ++side) {
+                if ((side == 0 && last == 0) || (side == 1 && last >= faceCount))
+                    continue;
+                const size_t fi = alongX ? i - 1 + side : i;
+                const size_t fj = alongX ? j : j - 1 + side;
+                const float value = faces[fj * faceColumns + fi];
+                if (std::isfinite(value)) {
+                    sum += value;
+                    ++count;
+                }
+            }
+            if (count > 0)
+                centres[j * nx + i] = sum / float(count);
+        }
+    return centres;
 }
 
 // A unit that is not a fixed length of time counts as seconds.
@@ -585,7 +686,7 @@ public:
             if (!numeric(a.type) || a.dims.size() < 2 || !eastwardVelocity(standard))
                 continue;
             for (const Variable& b : file.variables)
-                if (&a != &b && b.dims == a.dims &&
+                if (&a != &b && onePlane(a, b) &&
                     file.text(b.id, "standard_name") == partner(standard))
                     pairs.emplace_back(&a, &b);
         }
@@ -593,7 +694,7 @@ public:
             for (const auto& [uName, vName] : VelocityPair::commonPairs()) {
                 const Variable* a = file.find(uName);
                 const Variable* b = file.find(vName);
-                if (a && b && a->dims == b->dims && a->dims.size() >= 2 && numeric(a->type) &&
+                if (a && b && onePlane(*a, *b) && a->dims.size() >= 2 && numeric(a->type) &&
                     numeric(b->type))
                     pairs.emplace_back(a, b);
             }
@@ -625,14 +726,17 @@ public:
     {
         if (!layoutOf(uSource(), *u, layout, reason) || !layoutOf(vSource(), *v, vLayout, reason))
             return false;
-        nx = uSource().dimensionLength(layout.x);
-        ny = uSource().dimensionLength(layout.y);
+        gridX = layout.x;
+        gridY = layout.y;
+        findStaggering();
+        nx = uSource().dimensionLength(gridX);
+        ny = uSource().dimensionLength(gridY);
         record.levels =
             layout.level >= 0
                 ? int(std::min<size_t>(uSource().dimensionLength(layout.level), INT_MAX))
                 : 1;
-        if (vSource().dimensionLength(vLayout.x) != nx ||
-            vSource().dimensionLength(vLayout.y) != ny) {
+        if (!staggered && (vSource().dimensionLength(vLayout.x) != nx ||
+                           vSource().dimensionLength(vLayout.y) != ny)) {
             *reason = QStringLiteral("%1 and %2 lie on different grids")
                           .arg(uSource().describe(*u), vSource().describe(*v));
             if (uSource().path != vSource().path)
@@ -662,10 +766,13 @@ public:
         QString yUnit;
         const bool xCoordinate = readAxis(uSource(), layout.x, record.x, &record.lengthUnit);
         const bool yCoordinate = readAxis(uSource(), layout.y, record.y, &yUnit);
-        if (!xCoordinate && !yCoordinate) {
-            bool curvilinear = false;
-            if (!readTwoDimensionalAxes(uSource(), *u, layout, record, &curvilinear, reason) &&
-                curvilinear)
+        if (staggered || (!xCoordinate && !yCoordinate)) {
+            if (staggered) {
+                readAxis(uSource(), gridX, record.x, &record.lengthUnit);
+                readAxis(uSource(), gridY, record.y, &yUnit);
+            }
+            if (!readPlaneCoordinates(uSource(), *u, gridY, gridX, record, &planeCoordinates,
+                                      reason))
                 return false;
         }
         if (uSource().path != vSource().path && !sameAxes())
@@ -693,7 +800,11 @@ public:
             !readSlice(vSource(), *v, vLayout, options.step, options.level, record.v, reason))
             return false;
         record.velocityUnit = uSource().text(u->id, "units");
-        return true;
+        if (staggered) {
+            record.u = facesToCentres(record.u, nx, ny, true);
+            record.v = facesToCentres(record.v, nx, ny, false);
+        }
+        return readMask() && rotate();
     }
 
     // Every other variable on the same horizontal dimensions; one with a
@@ -702,16 +813,18 @@ public:
     {
         if (uFile)
             return true;
-        const QStringList skip =
+        QStringList skip =
             file.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        skip += planeCoordinates;
+        skip += QStringLiteral("mask_rho");
         for (const Variable& variable : file.variables) {
             if (&variable == u || &variable == v || !numeric(variable.type) ||
                 variable.dims.size() < 2 || skip.contains(variable.name))
                 continue;
             Layout scalarLayout;
             QString ignored;
-            if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != layout.x ||
-                scalarLayout.y != layout.y)
+            if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != gridX ||
+                scalarLayout.y != gridY)
                 continue;
             const int scalarStep = scalarLayout.t == layout.t ? options.step : 0;
             const int scalarLevel = scalarLayout.level == layout.level ? options.level : 0;
@@ -721,12 +834,118 @@ public:
             if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values,
                            reason))
                 return false;
+            applyMask(field.values);
             record.scalars.push_back(std::move(field));
         }
         return true;
     }
 
 private:
+    // Two components that may make a pair: on the same dimensions, or on the
+    // two face grids of a C-grid, which differ in their horizontal pair.
+    bool onePlane(const Variable& a, const Variable& b) const
+    {
+        if (a.dims == b.dims)
+            return true;
+        const size_t rank = a.dims.size();
+        return rank >= 2 && b.dims.size() == rank &&
+               std::equal(a.dims.begin(), a.dims.end() - 2, b.dims.begin());
+    }
+
+    // A C-grid (ROMS): u on the faces between the centres along x, one column
+    // fewer than the centres' grid, v along y, one row fewer; the centres'
+    // grid is the one lon_rho, mask_rho or angle lie on. The record then
+    // takes the centres' grid.
+    void findStaggering()
+    {
+        if (uSource().path != vSource().path)
+            return;
+        const File& source = uSource();
+        for (const char* name : {"lon_rho", "mask_rho", "angle", "x_rho"}) {
+            const Variable* c = source.find(QLatin1String(name));
+            if (!c || c->dims.size() < 2)
+                continue;
+            const int yDim = c->dims[c->dims.size() - 2];
+            const int xDim = c->dims[c->dims.size() - 1];
+            const size_t columns = source.dimensionLength(xDim);
+            const size_t rows = source.dimensionLength(yDim);
+            if (source.dimensionLength(layout.x) + 1 == columns &&
+                source.dimensionLength(layout.y) == rows &&
+                source.dimensionLength(vLayout.x) == columns &&
+                source.dimensionLength(vLayout.y) + 1 == rows) {
+                staggered = true;
+                gridX = xDim;
+                gridY = yDim;
+            }
+            return;
+        }
+    }
+
+    // A variable of the file on the record's grid, at index 0 of any other
+    // dimension; empty when there is none.
+    std::vector<float> onGrid(const char* name)
+    {
+        const Variable* c = uSource().find(QLatin1String(name));
+        Layout cLayout;
+        QString ignored;
+        std::vector<float> values;
+        if (!c || !numeric(c->type) || c->dims.size() < 2 ||
+            !layoutOf(uSource(), *c, cLayout, &ignored) || cLayout.x != gridX ||
+            cLayout.y != gridY || !readSlice(uSource(), *c, cLayout, 0, 0, values, &ignored))
+            values.clear();
+        return values;
+    }
+
+    bool readMask()
+    {
+        mask = onGrid("mask_rho");
+        applyMask(record.u);
+        applyMask(record.v);
+        return true;
+    }
+
+    // Land (a mask of 0) has no data.
+    void applyMask(std::vector<float>& values) const
+    {
+        if (mask.size() != values.size())
+            return;
+        for (size_t k = 0; k < values.size(); ++k)
+            if (mask[k] == 0.0f)
+                values[k] = std::numeric_limits<float>::quiet_NaN();
+    }
+
+    // Components along a ROMS grid's own directions (angle: from east to the
+    // grid's x axis, in radians) turned to east and north. Components named
+    // eastward already are, and an "angle" elsewhere may mean anything.
+    bool rotate()
+    {
+        const bool roms = staggered || uSource().find(QStringLiteral("lon_rho")) ||
+                          uSource().find(QStringLiteral("mask_rho"));
+        if (!roms || uSource().text(u->id, "standard_name").startsWith(QLatin1String("eastward")) ||
+            u->name.contains(QLatin1String("east"), Qt::CaseInsensitive))
+            return true;
+        const std::vector<float> angle = onGrid("angle");
+        if (angle.size() != record.u.size() || angle.size() != record.v.size())
+            return true;
+        const Variable* a = uSource().find(QStringLiteral("angle"));
+        const double toRadians =
+            uSource().text(a->id, "units").toLower().startsWith(QLatin1String("degree"))
+                ? std::acos(-1.0) / 180.0
+                : 1.0;
+        for (size_t k = 0; k < angle.size(); ++k) {
+            const double turn = double(angle[k]) * toRadians;
+            const double c = std::cos(turn);
+            const double s = std::sin(turn);
+            const double gridU = record.u[k];
+            const double gridV = record.v[k];
+            record.u[k] = float(gridU * c - gridV * s);
+            record.v[k] = float(gridU * s + gridV * c);
+        }
+        record.velocityNote =
+            QStringLiteral("rotated from grid directions to east/north by %1").arg(a->name);
+        return true;
+    }
+
     // Components from two files must lie on one grid, not only on one of the
     // same size, and at the same times: the coordinate values of both agree
     // (uwnd of one year and vwnd of the next would make a wind of neither).
@@ -818,6 +1037,13 @@ private:
     const Variable* v = nullptr;
     Layout layout;
     Layout vLayout;
+    // The record's grid: u's horizontal dimensions, or the cell centres'
+    // where the components lie on the faces of a C-grid.
+    int gridX = -1;
+    int gridY = -1;
+    bool staggered = false;
+    std::vector<float> mask;
+    QStringList planeCoordinates;
     size_t nx = 0;
     size_t ny = 0;
     size_t steps = 1;

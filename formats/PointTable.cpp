@@ -1,6 +1,7 @@
 #include "formats/PointTable.h"
 
 #include "formats/VelocityPair.h"
+#include "formats/VtkArrays.h"
 
 #include <QSet>
 
@@ -161,7 +162,8 @@ bool PointTable::mapColumns(const QStringList& names, int count, const LoadOptio
     return true;
 }
 
-bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QString* reason) const
+bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QString* reason,
+                          size_t orderedColumns, size_t orderedRows) const
 {
     const int count = int(columns.size());
     int roles[4];
@@ -190,6 +192,12 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     // A rectilinear grid with a few gaps; scattered or curvilinear points
     // give about as many distinct values as points along each axis.
     if (double(nx) * double(ny) > 2.0 * double(rows) || double(nx) * double(ny) > double(INT_MAX)) {
+        if (orderedColumns * orderedRows == rows && orderedColumns >= 2 && orderedRows >= 2) {
+            record.x.clear();
+            record.y.clear();
+            return fill(roles, rows, {}, record) &&
+                   VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
+        }
         *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
                                  "%3 distinct y values)")
                       .arg(rows)
@@ -218,12 +226,21 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
         }
         source[k] = int(r);
     }
+    return fill(roles, points, source, record);
+}
+
+bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>& source,
+                      FlowRecord& record) const
+{
+    const int count = int(columns.size());
     auto gather = [&](int column, std::vector<float>& out) {
         const std::vector<double>& values = columns[size_t(column)];
         out.assign(points, std::numeric_limits<float>::quiet_NaN());
-        for (size_t k = 0; k < points; ++k)
-            if (source[k] >= 0)
-                out[k] = float(values[size_t(source[k])]);
+        for (size_t k = 0; k < points; ++k) {
+            const int r = source.empty() ? int(k) : source[k];
+            if (r >= 0)
+                out[k] = float(values[size_t(r)]);
+        }
     };
     gather(roles[2], record.u);
     gather(roles[3], record.v);

@@ -34,5 +34,15 @@ public:
     // a hundredth of the smallest spacing counting as one; grid points that
     // no row gives are NaN. Refuses non-finite coordinates, a point set that
     // is not a rectilinear grid and duplicated points with different values.
-    bool toRecord(const LoadOptions& options, FlowRecord& record, QString* reason) const;
+    // Rows that are an ordered orderedColumns x orderedRows grid (the first
+    // index fastest) whose points form no rectilinear grid keep their order
+    // as a curvilinear grid.
+    bool toRecord(const LoadOptions& options, FlowRecord& record, QString* reason,
+                  size_t orderedColumns = 0, size_t orderedRows = 0) const;
+
+private:
+    // The velocity and scalar columns at the grid points; source gives the
+    // row of each point (-1 where none does), empty when point k is row k.
+    bool fill(const int roles[4], size_t points, const std::vector<int>& source,
+              FlowRecord& record) const;
 };

@@ -271,7 +271,7 @@ public:
                 column[k] = block ? values[c * points + k] : values[k * size_t(columns) + c];
         }
         std::vector<double>().swap(values);
-        return table.toRecord(options, record, reason);
+        return table.toRecord(options, record, reason, size_t(sizes[0]), size_t(sizes[1]));
     }
 
 private:

@@ -4,9 +4,10 @@
 
 // Tecplot ASCII: TITLE, VARIABLES (quoted or bare names) and one ordered
 // zone (I, J; K at most 1) in POINT or BLOCK packing; the columns are mapped
-// and the grid rebuilt as for column text. Refuses several zones, finite-
-// element zones, cell-centred variables, more than one plane (K above 1)
-// and value counts that do not fill the zone.
+// and the grid rebuilt as for column text; when the points form no
+// rectilinear grid, the zone's order gives a curvilinear one. Refuses several
+// zones, finite-element zones, cell-centred variables, more than one plane
+// (K above 1), non-finite X or Y and value counts that do not fill the zone.
 // Claims .plt and .tec, and text whose first line starts with a keyword.
 class TecplotReader : public FileFormat
 {

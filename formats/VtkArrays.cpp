@@ -109,8 +109,8 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
     return true;
 }
 
-bool VtkArrays::rectilinearFromPoints(const std::vector<double>& px, const std::vector<double>& py,
-                                      size_t nx, size_t ny, FlowRecord& record, QString* reason)
+bool VtkArrays::gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
+                               FlowRecord& record, QString* reason)
 {
     auto dependsOnly = [&](const std::vector<double>& p, bool onI) {
         double low = std::numeric_limits<double>::infinity();
@@ -149,7 +149,16 @@ bool VtkArrays::rectilinearFromPoints(const std::vector<double>& px, const std::
             transpose(field.values, nx, ny);
         return true;
     }
-    *reason = QStringLiteral("the structured grid's points are curvilinear (not one x per column "
-                             "and one y per row)");
-    return false;
+    for (size_t k = 0; k < px.size(); ++k)
+        if (!std::isfinite(px[k]) || !std::isfinite(py[k])) {
+            *reason = QStringLiteral("grid point %1, %2 is not a finite position")
+                          .arg(k % nx)
+                          .arg(k / nx);
+            return false;
+        }
+    record.pointX = std::move(px);
+    record.pointY = std::move(py);
+    record.gridColumns = nx;
+    record.gridRows = ny;
+    return true;
 }

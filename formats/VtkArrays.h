@@ -26,9 +26,11 @@ namespace VtkArrays {
 bool assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& options,
             FlowRecord& record, QString* reason);
 
-// Replaces x and y and the record's arrays by the grid the structured points
-// form; refuses a grid that is not rectilinear.
-bool rectilinearFromPoints(const std::vector<double>& px, const std::vector<double>& py, size_t nx,
-                           size_t ny, FlowRecord& record, QString* reason);
+// Sets the record's grid from the structured points (x fastest): x and y
+// axes when the points form a rectilinear grid (transposing the arrays when
+// the file's fast index runs along y), else the points themselves as a
+// curvilinear grid. Refuses non-finite points.
+bool gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
+                    FlowRecord& record, QString* reason);
 
 } // namespace VtkArrays

@@ -260,7 +260,7 @@ public:
                 px[k] = points[3 * k];
                 py[k] = points[3 * k + 1];
             }
-            if (!VtkArrays::rectilinearFromPoints(px, py, nx, ny, record, reason))
+            if (!VtkArrays::gridFromPoints(std::move(px), std::move(py), nx, ny, record, reason))
                 return false;
         }
         return true;

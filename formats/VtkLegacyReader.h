@@ -3,9 +3,9 @@
 #include "formats/FileFormat.h"
 
 // VTK legacy files, ASCII or BINARY (big-endian): STRUCTURED_POINTS,
-// RECTILINEAR_GRID, and STRUCTURED_GRID whose points form a rectilinear
-// grid; POINT_DATA as VECTORS, SCALARS and FIELD arrays. Refuses grids of
-// more than one plane, curvilinear points, other data set types and arrays
+// RECTILINEAR_GRID, and STRUCTURED_GRID (rectilinear or curvilinear points,
+// z ignored); POINT_DATA as VECTORS, SCALARS and FIELD arrays. Refuses grids
+// of more than one plane, non-finite points, other data set types and arrays
 // shorter than the points. Claims "# vtk DataFile" and .vtk.
 class VtkLegacyReader : public FileFormat
 {

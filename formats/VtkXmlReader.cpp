@@ -517,7 +517,8 @@ public:
             if (reader.readNext() != QXmlStreamReader::StartElement) {
                 if (reader.isEndElement() && (reader.name() == QLatin1String("PointData") ||
                                               reader.name() == QLatin1String("CellData") ||
-                                              reader.name() == QLatin1String("Coordinates")))
+                                              reader.name() == QLatin1String("Coordinates") ||
+                                              reader.name() == QLatin1String("Points")))
                     section.clear();
                 continue;
             }
@@ -579,6 +580,24 @@ public:
                 record.x[size_t(i)] = origin[0] + double(extent[0] + i) * spacing[0];
             for (qint64 j = 0; j < ny; ++j)
                 record.y[size_t(j)] = origin[1] + double(extent[2] + j) * spacing[1];
+        } else if (kind == QLatin1String("StructuredGrid")) {
+            if (pointPositions.size() != 1 || pointPositions[0].components != 3) {
+                *reason = QStringLiteral("a structured grid without one Points array of three "
+                                         "components");
+                return false;
+            }
+            std::vector<double> xyz;
+            if (!decodeArray(pointPositions[0], points, context, xyz, reason))
+                return false;
+            std::vector<double> px(points);
+            std::vector<double> py(points);
+            for (size_t k = 0; k < points; ++k) {
+                px[k] = xyz[3 * k];
+                py[k] = xyz[3 * k + 1];
+            }
+            if (!VtkArrays::gridFromPoints(std::move(px), std::move(py), size_t(nx), size_t(ny),
+                                           record, reason))
+                return false;
         } else {
             if (coordinates.size() < 2) {
                 *reason = QStringLiteral("a rectilinear grid without its coordinates");
@@ -598,12 +617,13 @@ private:
         const QStringView name = reader.name();
         if (name == QLatin1String("VTKFile"))
             return fileElement(attributes);
-        if (name == QLatin1String("ImageData") || name == QLatin1String("RectilinearGrid"))
+        if (name == QLatin1String("ImageData") || name == QLatin1String("RectilinearGrid") ||
+            name == QLatin1String("StructuredGrid"))
             return gridElement(attributes);
         if (name == QLatin1String("Piece"))
             return pieceElement(attributes);
         if (name == QLatin1String("PointData") || name == QLatin1String("CellData") ||
-            name == QLatin1String("Coordinates")) {
+            name == QLatin1String("Coordinates") || name == QLatin1String("Points")) {
             section = name.toString();
             if (name == QLatin1String("PointData"))
                 vectorsName = attributes.value(QLatin1String("Vectors")).toString();
@@ -635,9 +655,10 @@ private:
             *reason = QStringLiteral("compressor %1 is not read").arg(compressor.left(60));
             return false;
         }
-        if (kind != QLatin1String("ImageData") && kind != QLatin1String("RectilinearGrid")) {
-            *reason = QStringLiteral("VTK XML type \"%1\" is not read (only ImageData and "
-                                     "RectilinearGrid)")
+        if (kind != QLatin1String("ImageData") && kind != QLatin1String("RectilinearGrid") &&
+            kind != QLatin1String("StructuredGrid")) {
+            *reason = QStringLiteral("VTK XML type \"%1\" is not read (only ImageData, "
+                                     "RectilinearGrid and StructuredGrid)")
                           .arg(kind.left(40));
             return false;
         }
@@ -690,6 +711,8 @@ private:
             pointArrays.push_back(info);
         else if (section == QLatin1String("Coordinates"))
             coordinates.push_back(info);
+        else if (section == QLatin1String("Points"))
+            pointPositions.push_back(info);
         return true;
     }
 
@@ -702,6 +725,7 @@ private:
     double spacing[3] = {1, 1, 1};
     std::vector<ArrayInfo> pointArrays;
     std::vector<ArrayInfo> coordinates;
+    std::vector<ArrayInfo> pointPositions;
     int pieces = 0;
     QString section;
     QString vectorsName;
@@ -723,8 +747,7 @@ FileFormat::Claim VtkXmlReader::probe(const QByteArray& head, const QString& fil
     if (start.startsWith("<?xml") || start.startsWith("<VTKFile"))
         return Claim::Signature;
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("vti") || suffix == QLatin1String("vtr") ? Claim::Suffix
-                                                                            : Claim::None;
+    return suffixes().contains(suffix) ? Claim::Suffix : Claim::None;
 }
 
 bool VtkXmlReader::parse(const QByteArray& bytes, const LoadOptions& options, FlowRecord& record,

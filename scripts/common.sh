@@ -72,4 +72,5 @@ velmora_samples_present()
         [ -f "$VELMORA_ROOT/dat/$name.gri" ] || return 1
     done
     [ -f "$VELMORA_ROOT/dat/cavity.00000.dat" ] || return 1
+    [ -f "$VELMORA_ROOT/dat/cylinder_ogrid.vts" ] || return 1
 }

@@ -9,12 +9,15 @@
 #include "tools/ToolMain.h"
 
 #include <QDir>
+#include <QFile>
 #include <QList>
 #include <QString>
+#include <QtEndian>
 #include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -309,6 +312,69 @@ bool writeSample(const Sample& s, const QString& dataName, bool fastIndexAlongY,
     return true;
 }
 
+// A body-fitted O-grid round the cylinder of diameter 1 in potential flow
+// of speed 1 from the left: 120 points round (the first repeated at the end
+// to close the seam) by 60 outwards, spaced geometrically from the wall to
+// 8 diameters, with the pressure coefficient. A VTK XML structured grid, its
+// arrays as little-endian Float32 in base64 behind a UInt32 size.
+bool writeCylinderGrid(const QString& fileName, QTextStream& out)
+{
+    const int around = 120;
+    const int outwards = 60;
+    const double wall = 0.5;
+    const double growth = std::pow(16.0, 1.0 / (outwards - 1));
+    QByteArray points, velocity, pressure;
+    auto put = [](QByteArray& array, double value) {
+        const float single = float(value);
+        quint32 bits = 0;
+        std::memcpy(&bits, &single, 4);
+        char bytes[4];
+        qToLittleEndian(bits, bytes);
+        array.append(bytes, 4);
+    };
+    for (int j = 0; j < outwards; ++j) {
+        const double r = wall * std::pow(growth, j);
+        for (int i = 0; i < around; ++i) {
+            const double t = i == around - 1 ? 0.0 : 2.0 * pi * i / (around - 1);
+            const double a = (wall * wall) / (r * r);
+            const double radial = (1.0 - a) * std::cos(t);
+            const double tangential = -(1.0 + a) * std::sin(t);
+            const double u = radial * std::cos(t) - tangential * std::sin(t);
+            const double v = radial * std::sin(t) + tangential * std::cos(t);
+            for (double value : {r * std::cos(t), r * std::sin(t), 0.0})
+                put(points, value);
+            for (double value : {u, v, 0.0})
+                put(velocity, value);
+            put(pressure, 1.0 - (u * u + v * v));
+        }
+    }
+    auto array = [&](const char* attributes, const QByteArray& data) {
+        QByteArray size(4, '\0');
+        qToLittleEndian(quint32(data.size()), size.data());
+        return QByteArray("<DataArray type=\"Float32\" ") + attributes + " format=\"binary\">" +
+               size.toBase64() + data.toBase64() + "</DataArray>\n";
+    };
+    const QByteArray extent =
+        "0 " + QByteArray::number(around - 1) + " 0 " + QByteArray::number(outwards - 1) + " 0 0";
+    const QByteArray text =
+        "<?xml version=\"1.0\"?>\n<VTKFile type=\"StructuredGrid\" version=\"1.0\" "
+        "byte_order=\"LittleEndian\" header_type=\"UInt32\">\n<StructuredGrid WholeExtent=\"" +
+        extent + "\">\n<Piece Extent=\"" + extent +
+        "\">\n<PointData Vectors=\"velocity\" Scalars=\"pressure_coefficient\">\n" +
+        array("Name=\"velocity\" NumberOfComponents=\"3\"", velocity) +
+        array("Name=\"pressure_coefficient\"", pressure) + "</PointData>\n<Points>\n" +
+        array("NumberOfComponents=\"3\"", points) +
+        "</Points>\n</Piece>\n</StructuredGrid>\n</VTKFile>\n";
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        ToolMain::writeError(fileName + QStringLiteral(": cannot write\n"));
+        return false;
+    }
+    out << "wrote " << fileName << " (" << around << " x " << outwards << ", 1 scalar set)"
+        << Qt::endl;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -339,7 +405,8 @@ int main(int argc, char** argv)
     bool ok =
         writeSample(vortexStreet(), dir.filePath("vortex_street"), false, 1, 0.0f, out) &&
         writeSample(doubleGyre(), dir.filePath("double_gyre"), false, 1, 0.0f, out) &&
-        writeSample(meanderingChannel(), dir.filePath("channel_transposed"), true, 1, 0.0f, out);
+        writeSample(meanderingChannel(), dir.filePath("channel_transposed"), true, 1, 0.0f, out) &&
+        writeCylinderGrid(dir.filePath("cylinder_ogrid.vts"), out);
 
     // A four-step series: cavity.0000N.gri/.dat per step, and cavity.gri so
     // that opening "cavity" falls back to the first step's data file.

@@ -107,12 +107,12 @@ void TestFileFormats::dialogFilters()
     QCOMPARE(
         FlowFileReader::fileDialogFilters(),
         QStringList({"Flow data (*.gri *.dat *.nc *.nc4 *.cdf *.txt *.csv *.tsv *.plt *.tec "
-                     "*.vtk *.pvd *.vti *.vtr *.mat)",
+                     "*.vtk *.pvd *.vti *.vtr *.vts *.mat)",
                      "Velmora pair (*.gri *.dat)", "NetCDF (*.nc *.nc4 *.cdf)",
                      "Column text (*.txt *.csv *.tsv *.dat)", "Tecplot ASCII (*.dat *.plt *.tec)",
                      "VTK legacy (*.vtk)", "ParaView collection (*.pvd)",
-                     "VTK XML image or rectilinear grid (*.vti *.vtr)", "MATLAB (*.mat)",
-                     "All files (*)"}));
+                     "VTK XML image, rectilinear or structured grid (*.vti *.vtr *.vts)",
+                     "MATLAB (*.mat)", "All files (*)"}));
 }
 
 void TestFileFormats::cfTime_data()

@@ -103,8 +103,8 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     const bool timeDepth = recipe == "time_depth";
     const bool descending = recipe == "descending_lat";
     const bool packed = recipe == "packed_fill";
-    // Two-dimensional coordinate variables, varying along both axes or not.
-    const bool curvilinear = recipe == "curvilinear" || recipe == "rectilinear_2d";
+    // Two-dimensional coordinate variables that form a rectilinear grid.
+    const bool curvilinear = recipe == "rectilinear_2d";
     int id = 0, time = -1, depth = -1, lat = -1, lon = -1, latVar = 0, lonVar = 0, timeVar = 0;
     auto text = [&](int var, const char* name, const char* value) {
         return nc_put_att_text(id, var, name, std::strlen(value), value);
@@ -174,7 +174,7 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     if (curvilinear) {
         std::vector<double> la(size_t(g.points())), lo(size_t(g.points()));
         for (int k = 0; k < g.points(); ++k) {
-            la[size_t(k)] = g.value(1, k) + (recipe == "curvilinear" ? 0.1 * (k % g.nx()) : 0.0);
+            la[size_t(k)] = g.value(1, k);
             lo[size_t(k)] = g.value(0, k);
         }
         NC(nc_put_var_double(id, latVar, la.data()));
@@ -549,7 +549,6 @@ void TestReaders::netCdf_data()
         ".nc and reversed.nc lie on different grids: lat is -1 at index 0 in one, 2 in the other",
         "a," + folder.filePath("reversed.nc:vo") + ",0,0");
     row("two pairs", "two_pairs", "", "more than one pair of velocity components: uo/vo, u/v");
-    row("curvilinear", "curvilinear", "", "vary along both axes");
     row("2-D coordinates of a rectilinear grid", "rectilinear_2d", "grid",
         "p [Pa]; degrees_east; m s-1");
     row("level beyond the file", "time_depth", "", "level 3 does not exist; depth holds 3",
@@ -586,10 +585,10 @@ void TestReaders::vtkLegacy_data()
         FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false, true, true), "grid", "p; ; ");
     row("3-D", edited(ascii, "DIMENSIONS 4 3 1", "DIMENSIONS 4 3 2"), "",
         "a 3-D grid of 4 x 3 x 2 points");
-    row("curvilinear structured grid",
+    row("structured grid point not finite",
         edited(FormatWriters::vtkLegacy(g, "STRUCTURED_GRID", false),
-               "POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 -0.9 0"),
-        "", "curvilinear");
+               "POINTS 12 float\n0 -1 0 0.5 -1 0", "POINTS 12 float\n0 -1 0 0.5 nan 0"),
+        "", "grid point 1, 0 is not a finite position");
     // The velocity as a field array of two components, no array marked as vectors.
     const QByteArray field = "FIELD extra 1\np 1 ";
     QByteArray pair = "FIELD data 2\nvelocity 2 " + QByteArray::number(g.points()) + " float\n";
