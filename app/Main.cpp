@@ -540,10 +540,12 @@ void Main::applySession(const Session& session)
         const QSignalBlocker legend(ui->actionShow_Legend);
         const QSignalBlocker axes(ui->actionShow_Axes);
         const QSignalBlocker arrow(ui->actionShow_Reference_Arrow);
+        const QSignalBlocker bar(ui->actionShow_Scale_Bar);
         ui->actionFlip_Vertically->setChecked(ui->viewPort->isFlippedVertically());
         ui->actionShow_Legend->setChecked(ui->viewPort->isLegendShown());
         ui->actionShow_Axes->setChecked(ui->viewPort->areAxesShown());
         ui->actionShow_Reference_Arrow->setChecked(ui->viewPort->isReferenceArrowShown());
+        ui->actionShow_Scale_Bar->setChecked(ui->viewPort->isScaleBarShown());
     }
     const FlowSeries* series = seriesBar->series();
     for (int index = 0; series && index < series->stepCount(); ++index) {

@@ -364,6 +364,7 @@ std::optional<Session> Session::parse(const QByteArray& json, const QDir& base, 
     in.boolean(view, QStringLiteral("legend"), viewAt, session.legend);
     in.boolean(view, QStringLiteral("axes"), viewAt, session.axes);
     in.boolean(view, QStringLiteral("referenceArrow"), viewAt, session.referenceArrow);
+    in.boolean(view, QStringLiteral("scaleBar"), viewAt, session.scaleBar);
 
     // Positions in the file's coordinates: any finite number is one.
     auto position = [&](const QJsonValue& value, const QString& where) -> std::optional<QPointF> {
@@ -441,7 +442,8 @@ QByteArray Session::toJson(const QDir& base) const
                                   {QStringLiteral("referenceFrame"), frameValue(frame)},
                                   {QStringLiteral("legend"), legend},
                                   {QStringLiteral("axes"), axes},
-                                  {QStringLiteral("referenceArrow"), referenceArrow}}));
+                                  {QStringLiteral("referenceArrow"), referenceArrow},
+                                  {QStringLiteral("scaleBar"), scaleBar}}));
 
     QJsonArray vertices;
     for (const QPointF& vertex : profileLine)

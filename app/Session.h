@@ -50,6 +50,7 @@ public:
     bool legend = false;
     bool axes = false;
     bool referenceArrow = false;
+    bool scaleBar = false;
     ReferenceFrame frame;
 
     // In stack order.

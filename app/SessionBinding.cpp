@@ -16,6 +16,7 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
     session->legend = viewPort.isLegendShown();
     session->axes = viewPort.areAxesShown();
     session->referenceArrow = viewPort.isReferenceArrowShown();
+    session->scaleBar = viewPort.isScaleBarShown();
     session->layers.clear();
     for (const Layer* layer : viewPort.layerList()) {
         SessionLayer saved;
@@ -48,6 +49,7 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
     viewPort.setLegendShown(session.legend);
     viewPort.setAxesShown(session.axes);
     viewPort.setReferenceArrowShown(session.referenceArrow);
+    viewPort.setScaleBarShown(session.scaleBar);
     viewPort.setScale(session.zoom);
     viewPort.setCenter(session.centerX, session.centerY);
     QStringList skipped;

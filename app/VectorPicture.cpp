@@ -23,9 +23,10 @@
 namespace {
 
 constexpr int jpegQuality = 80;
-// One picture pixel is one CSS pixel in SVG and 1/96 inch in PDF.
-constexpr int vectorDotsPerInch = 96;
 constexpr double pointsPerInch = 72.0;
+constexpr double metresPerInch = 0.0254;
+// Above and below the title's line.
+constexpr double titleGap = 4.0;
 
 bool hasSuffix(const QString& fileName, const char* suffix)
 {
@@ -39,21 +40,38 @@ VectorPicture::VectorPicture(const QList<Layer*>& newLayers, QSize newLayerSize)
 {
 }
 
-QSize VectorPicture::size() const
+QMarginsF VectorPicture::room() const
+{
+    const QFontMetricsF metrics(font);
+    QMarginsF margins = axes ? FigureAxes::margins(metrics) : QMarginsF();
+    if (!title.isEmpty())
+        margins.setTop(margins.top() + metrics.height() + 2.0 * titleGap);
+    return margins;
+}
+
+QSize VectorPicture::naturalSize() const
 {
     if (layerSize.isEmpty())
         return QSize();
-    const QRectF picture = pictureRect();
-    const QMarginsF room = axes ? FigureAxes::margins(QFontMetricsF(QFont())) : QMarginsF();
-    return QSize(int(std::ceil(picture.right() + room.right())),
-                 int(std::ceil(picture.bottom() + room.bottom())));
+    const QMarginsF margins = room();
+    return QSize(int(std::ceil(std::ceil(margins.left()) + layerSize.width() + margins.right())),
+                 int(std::ceil(std::ceil(margins.top()) + layerSize.height() + margins.bottom())));
+}
+
+QSize VectorPicture::size() const
+{
+    const QSize natural = naturalSize();
+    return natural.isEmpty() || canvas.isEmpty() ? natural : canvas.expandedTo(natural);
 }
 
 QRectF VectorPicture::pictureRect() const
 {
-    const QMarginsF room = axes ? FigureAxes::margins(QFontMetricsF(QFont())) : QMarginsF();
+    const QMarginsF margins = room();
+    const QSize spare = size() - naturalSize();
     // Whole pixels, so that a raster picture maps image pixels one to one.
-    return QRectF(QPointF(std::ceil(room.left()), std::ceil(room.top())), QSizeF(layerSize));
+    return QRectF(QPointF(std::ceil(margins.left()) + spare.width() / 2,
+                          std::ceil(margins.top()) + spare.height() / 2),
+                  QSizeF(layerSize));
 }
 
 void VectorPicture::paint(QPainter& painter, bool vectors) const
@@ -62,9 +80,9 @@ void VectorPicture::paint(QPainter& painter, bool vectors) const
         return;
     const QRectF picture = pictureRect();
     painter.save();
-    painter.setFont(QFont());
+    painter.setFont(font);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    if (axes)
+    if (axes || !title.isEmpty() || size() != layerSize)
         painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size())), Qt::white);
     QColor under = background;
     under.setAlpha(255);
@@ -101,8 +119,18 @@ void VectorPicture::paint(QPainter& painter, bool vectors) const
         paintLegend(painter, layers, picture);
     if (referenceSpeed)
         paintReferenceArrow(painter, layers, layerSize, *referenceSpeed, picture);
+    if (scaleBar)
+        scaleBar->paint(painter, picture, picture);
     if (axes)
         axes->paint(painter, picture, picture, flippedVertically);
+    if (!title.isEmpty()) {
+        const QFontMetricsF metrics(font);
+        const double line = metrics.height();
+        const double top =
+            picture.top() - (axes ? FigureAxes::margins(metrics).top() : 0.0) - titleGap - line;
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(0.0, top, size().width(), line), Qt::AlignCenter, title);
+    }
     painter.restore();
 }
 
@@ -140,7 +168,7 @@ bool VectorPicture::write(const QString& fileName) const
         generator.setFileName(fileName);
         generator.setSize(whole);
         generator.setViewBox(QRect(QPoint(0, 0), whole));
-        generator.setResolution(vectorDotsPerInch);
+        generator.setResolution(dotsPerInch);
         generator.setTitle(QFileInfo(fileName).completeBaseName());
         generator.setDescription(QStringLiteral("Velmora"));
         QPainter painter;
@@ -151,9 +179,9 @@ bool VectorPicture::write(const QString& fileName) const
     }
     if (hasSuffix(fileName, "pdf")) {
         QPdfWriter writer(fileName);
-        writer.setResolution(vectorDotsPerInch);
+        writer.setResolution(dotsPerInch);
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setPageSize(QPageSize(QSizeF(whole) * (pointsPerInch / vectorDotsPerInch),
+        writer.setPageSize(QPageSize(QSizeF(whole) * (pointsPerInch / dotsPerInch),
                                      QPageSize::Point, QString(), QPageSize::ExactMatch));
         writer.setCreator(QStringLiteral("Velmora"));
         QPainter painter;
@@ -162,7 +190,11 @@ bool VectorPicture::write(const QString& fileName) const
         paint(painter, true);
         return painter.end();
     }
-    const QImage picture = image();
+    QImage picture = image();
+    // After painting: the resolution would scale text set in points.
+    const int dotsPerMeter = int(std::lround(dotsPerInch / metresPerInch));
+    picture.setDotsPerMeterX(dotsPerMeter);
+    picture.setDotsPerMeterY(dotsPerMeter);
     const bool png = hasSuffix(fileName, "png");
     return !picture.isNull() && picture.save(fileName, png ? "png" : "jpg", png ? -1 : jpegQuality);
 }

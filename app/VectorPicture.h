@@ -1,8 +1,10 @@
 #pragma once
 
 #include "render/FigureAxes.h"
+#include "render/ScaleBar.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QList>
 #include <QRectF>
@@ -33,6 +35,17 @@ public:
     // The speed of the reference arrow, in the arrow data's unit; 0 chooses
     // a round speed near the field's typical one; unset: no arrow.
     void setReferenceSpeed(std::optional<double> speed) { referenceSpeed = speed; }
+    void setScaleBar(const std::optional<ScaleBar>& bar) { scaleBar = bar; }
+    // Drawn centred above the picture; empty: none.
+    void setTitle(const QString& text) { title = text; }
+    // For the title, the axes, the legend and the keys; the application's by default.
+    void setFont(const QFont& newFont) { font = newFont; }
+    // The whole picture's size, the rest centred in it with its aspect ratio
+    // kept; empty (the start) or smaller than the rest: as large as the rest.
+    void setCanvasSize(QSize size) { canvas = size; }
+    // Stored in PNG and JPEG files, and the PDF page's and SVG's resolution.
+    void setDotsPerInch(int dpi) { dotsPerInch = dpi > 0 ? dpi : defaultDotsPerInch; }
+    static constexpr int defaultDotsPerInch = 96;
     // The layers as already composed for a raster (as shown, at the layer
     // size); raster pictures then draw it instead of asking the layers.
     void setComposedLayers(const QImage& composed) { composedLayers = composed; }
@@ -46,8 +59,8 @@ public:
     // The raster picture; null when there is no size or no memory.
     QImage image() const;
     // By the suffix: SVG for .svg, PDF for .pdf (one page of the picture's
-    // size at 96 dots per inch), PNG for .png, JPEG otherwise. False when
-    // there is nothing to draw or the file cannot be written.
+    // size at the resolution, 96 dots per inch unless set), PNG for .png, JPEG otherwise. False
+    // when there is nothing to draw or the file cannot be written.
     bool write(const QString& fileName) const;
     static bool isVectorFileName(const QString& fileName);
 
@@ -62,6 +75,10 @@ public:
     static void paintLegend(QPainter& painter, const QList<Layer*>& layers, const QRectF& area);
 
 private:
+    // The room round the layer image: the axes' margins and the title's line.
+    QMarginsF room() const;
+    QSize naturalSize() const;
+
     QList<Layer*> layers;
     QSize layerSize;
     bool flippedVertically = false;
@@ -70,4 +87,9 @@ private:
     std::optional<FigureAxes> axes;
     std::optional<double> referenceSpeed;
     QImage composedLayers;
+    std::optional<ScaleBar> scaleBar;
+    QString title;
+    QFont font;
+    QSize canvas;
+    int dotsPerInch = defaultDotsPerInch;
 };

@@ -346,6 +346,14 @@ void ViewPort::setReferenceArrowShown(bool shown)
     update();
 }
 
+void ViewPort::setScaleBarShown(bool shown)
+{
+    if (scaleBarShown == shown)
+        return;
+    scaleBarShown = shown;
+    update();
+}
+
 void ViewPort::setReferenceSpeed(double speed)
 {
     referenceSpeed = speed > 0.0 && std::isfinite(speed) ? speed : 0.0;
@@ -442,6 +450,12 @@ void ViewPort::paintDecorations(QPainter& painter, const QRectF& picture)
     if (referenceArrowShown)
         VectorPicture::paintReferenceArrow(painter, layers, layerSize, referenceSpeed,
                                            axesShown ? frame : widget);
+    if (scaleBarShown && flowData) {
+        // Of the visible part only, so that the bar stays near a fifth of it.
+        const QRectF shown = (axesShown ? frame : widget).intersected(picture);
+        if (const std::optional<ScaleBar> bar = ScaleBar::of(*flowData); bar && !shown.isEmpty())
+            bar->paint(painter, picture, shown);
+    }
 }
 
 void ViewPort::paintMarks(QPainter& painter)
@@ -500,6 +514,8 @@ VectorPicture ViewPort::picture()
         picture.setAxes(FigureAxes::of(*flowData));
     if (referenceArrowShown)
         picture.setReferenceSpeed(referenceSpeed);
+    if (scaleBarShown && flowData)
+        picture.setScaleBar(ScaleBar::of(*flowData));
     if (!layerSize.isEmpty())
         picture.setComposedLayers(composedLayers());
     return picture;

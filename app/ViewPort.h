@@ -49,7 +49,7 @@ public:
 
     // Renders the whole layer image at the current size, whatever the pan and
     // the widget size, onto the view's background colour (with the legend,
-    // the axes and the reference arrow when they are shown) and writes it:
+    // the axes, the reference arrow and the scale bar when they are shown) and writes it:
     // SVG for ".svg", PDF for ".pdf", PNG for ".png", JPEG (quality 80)
     // otherwise. False when there is no image size yet, the image cannot be
     // allocated or the file cannot be written.
@@ -83,6 +83,7 @@ public:
     bool isLegendShown() const { return legendShown; }
     bool areAxesShown() const { return axesShown; }
     bool isReferenceArrowShown() const { return referenceArrowShown; }
+    bool isScaleBarShown() const { return scaleBarShown; }
     // The unit-square position of the data (x right, y up in the data's own
     // sense, as rasters take it) under a widget position; false when the
     // position is outside the picture or there is no picture.
@@ -143,6 +144,9 @@ public slots:
     void pinPoint(const QPointF& unitPosition);
     void setAxesShown(bool shown);
     void setReferenceArrowShown(bool shown);
+    // A bar of a round length near a fifth of the visible width, in the
+    // file's length unit; it follows the zoom.
+    void setScaleBarShown(bool shown);
     // The reference arrow's speed in the file's unit; 0 (the start) picks a
     // round one near the field's typical speed.
     void setReferenceSpeed(double speed);
@@ -170,7 +174,7 @@ private:
     void paintMarks(QPainter& painter);
     // The unit-square position under a widget position, not clipped.
     QPointF unitPositionOf(const QPointF& widgetPosition) const;
-    // The legend, the axes and the reference arrow over the picture, which
+    // The legend, the axes and the keys over the picture, which
     // lies at `picture` in the widget.
     void paintDecorations(QPainter& painter, const QRectF& picture);
 
@@ -187,6 +191,7 @@ private:
     bool legendShown = false;
     bool axesShown = false;
     bool referenceArrowShown = false;
+    bool scaleBarShown = false;
     double referenceSpeed = 0.0;
     QImage composed;
     bool composedValid = false;

@@ -312,11 +312,14 @@ double FlowSeries::stepTime(int index) const
 
 QString FlowSeries::stepTimeText(int index) const
 {
+    const bool dated = index >= 0 && size_t(index) < times.size() && timeUnits.hasReference();
+    return dated ? stepTimeValueText(index) : QStringLiteral("t = ") + stepTimeValueText(index);
+}
+
+QString FlowSeries::stepTimeValueText(int index) const
+{
     const bool own = index >= 0 && size_t(index) < times.size();
-    if (own && timeUnits.hasReference())
-        return timeUnits.text(stepTime(index));
-    return QStringLiteral("t = ") +
-           (own ? timeUnits.text(stepTime(index)) : QString::number(stepTime(index), 'g', 6));
+    return own ? timeUnits.text(stepTime(index)) : QString::number(stepTime(index), 'g', 6);
 }
 
 FlowSeries::StepState FlowSeries::stepState(int index) const

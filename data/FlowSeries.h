@@ -72,6 +72,8 @@ public:
     // the file gives a reference date, else "t = " and the number with the
     // file's unit where it names one.
     QString stepTimeText(int index) const;
+    // The same without the "t = " before a time that is no date.
+    QString stepTimeValueText(int index) const;
     float timeDifference() const { return difference; }
     StepState stepState(int index) const;
     // Why a step is missing or refused; empty otherwise.

@@ -20,6 +20,14 @@
 // --field NAME shows NAME in the visible colour coding: a scalar set as the
 // panel lists it, with or without its unit, or a derived field by name or key.
 //
+// --size WxH gives the whole picture's size in pixels (in place of --scale):
+// the layers get the largest size of the data's aspect ratio that fits with
+// the axes and the title, centred. --dpi N is stored in PNG and JPEG files and
+// sets the PDF page's size; with it or --font-size PT, text is PT points
+// (the application's size by default) at N dots per inch (96 by default).
+// --title TEXT is drawn above the picture, "{time}" in it replaced by the
+// step's time as the time bar shows it, for every frame.
+//
 // --session S.velmora (in place of DATA) renders what the window showed when
 // it saved the session: its data set and step, layers and view, through the
 // same view port and layer forms, so the picture equals the window's Save
@@ -45,6 +53,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QFileInfo>
+#include <QFont>
 #include <QImage>
 #include <QPalette>
 #include <QWidget>
@@ -83,7 +92,14 @@ struct RenderSettings
     bool axes = false;
     // The reference arrow's speed; 0 picks one, unset draws none.
     std::optional<double> arrowKey;
+    bool scaleBar = false;
+    QSize size;            // empty: from the scale
+    int dpi = 0;           // 0: the default
+    double fontSize = 0.0; // points; 0: the application's
+    QString title;         // may hold {time}
 };
+
+const QString timePlaceholder = QStringLiteral("{time}");
 
 // What the settings need read before the view port renders.
 struct RenderInput
@@ -92,6 +108,7 @@ struct RenderInput
     std::unique_ptr<FlowSeries> series; // with --frames or --range series
     QList<int> steps;                   // the frames, as indices into the series
     QList<ValueRange> ranges;           // with --range series
+    int shownStep = -1;                 // the series index of a single picture, for {time}
     // The session written by --write-session, taken from the first picture.
     std::optional<Session> captured;
 };
@@ -128,7 +145,8 @@ QString frameName(const QString& output, int number)
 // The settings from the command line; the exit status when the tool is done
 // (help, version or a wrong command line), nothing when it goes on.
 std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
-                                const std::optional<QString>& sessionArgument)
+                                const std::optional<QString>& sessionArgument,
+                                const std::optional<QString>& arrowKeyValue)
 {
     QCommandLineParser& parser = tool.parser();
     parser.setApplicationDescription(
@@ -205,9 +223,36 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
     parser.addOption(axesOption);
     const QCommandLineOption arrowKeyOption(
         QStringLiteral("arrow-key"),
-        QStringLiteral("draw a reference arrow, of the speed given as the next argument or of a "
-                       "round speed near the field's typical one."));
+        QStringLiteral("draw a reference arrow, of the speed given as the next argument (or "
+                       "--arrow-key=SPEED) or of a round speed near the field's typical one."));
     parser.addOption(arrowKeyOption);
+    const QCommandLineOption scaleBarOption(
+        QStringLiteral("scale-bar"),
+        QStringLiteral("draw a bar of a round length near a fifth of the width, in the file's "
+                       "length unit."));
+    parser.addOption(scaleBarOption);
+    const QCommandLineOption sizeOption(
+        QStringLiteral("size"),
+        QStringLiteral("the whole picture's size in pixels, the data's aspect ratio kept inside "
+                       "(in place of --scale)."),
+        QStringLiteral("WxH"));
+    parser.addOption(sizeOption);
+    const QCommandLineOption dpiOption(
+        QStringLiteral("dpi"),
+        QStringLiteral("resolution stored in PNG and JPEG files and of the PDF page (default 96); "
+                       "text keeps its size in points."),
+        QStringLiteral("N"));
+    parser.addOption(dpiOption);
+    const QCommandLineOption titleOption(
+        QStringLiteral("title"),
+        QStringLiteral("a title above the picture; {time} in it is the step's time."),
+        QStringLiteral("TEXT"));
+    parser.addOption(titleOption);
+    const QCommandLineOption fontSizeOption(
+        QStringLiteral("font-size"),
+        QStringLiteral("size of the title, the axes' and the legend's text in points."),
+        QStringLiteral("PT"));
+    parser.addOption(fontSizeOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -232,7 +277,14 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         positional.prepend(settings.session->dataFile);
     }
     settings.writeSession = parser.value(writeSessionOption);
-    if (parser.isSet(arrowKeyOption)) {
+    if (arrowKeyValue) {
+        bool isNumber = false;
+        const double speed = arrowKeyValue->toDouble(&isNumber);
+        if (!isNumber || !(speed > 0.0) || !std::isfinite(speed))
+            return tool.usageError(QStringLiteral("--arrow-key: the speed must be above 0"),
+                                   QString());
+        settings.arrowKey = speed;
+    } else if (parser.isSet(arrowKeyOption)) {
         settings.arrowKey = 0.0;
         // The parser knows no optional values: a number right after the
         // option is its speed, not a file.
@@ -248,7 +300,34 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
             settings.arrowKey = speed;
         }
     }
-    settings.axes = parser.isSet(axesOption);
+    settings.axes = parser.isSet(axesOption) || (settings.session && settings.session->axes);
+    settings.scaleBar =
+        parser.isSet(scaleBarOption) || (settings.session && settings.session->scaleBar);
+    if (parser.isSet(sizeOption)) {
+        const QStringList sides = parser.value(sizeOption).split(QLatin1Char('x'));
+        bool widthOk = false;
+        bool heightOk = false;
+        if (sides.size() == 2)
+            settings.size = QSize(sides.at(0).toInt(&widthOk), sides.at(1).toInt(&heightOk));
+        if (!widthOk || !heightOk || settings.size.isEmpty())
+            return tool.usageError(QStringLiteral("--size must be WxH in whole pixels above 0"),
+                                   QString());
+    }
+    if (parser.isSet(dpiOption)) {
+        bool ok = false;
+        settings.dpi = parser.value(dpiOption).toInt(&ok);
+        if (!ok || settings.dpi < 1 || settings.dpi > 10000)
+            return tool.usageError(QStringLiteral("--dpi must be a whole number from 1 to 10000"),
+                                   QString());
+    }
+    if (parser.isSet(fontSizeOption)) {
+        bool ok = false;
+        settings.fontSize = parser.value(fontSizeOption).toDouble(&ok);
+        if (!ok || !(settings.fontSize >= 1.0) || settings.fontSize > 500.0)
+            return tool.usageError(QStringLiteral("--font-size must be a number from 1 to 500"),
+                                   QString());
+    }
+    settings.title = parser.value(titleOption);
     if (positional.size() != 2)
         return tool.usageError(
             QString(),
@@ -257,6 +336,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
                 "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
+                "[--scale-bar] [--size WxH] [--dpi N] [--title TEXT] [--font-size PT] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
@@ -338,7 +418,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
 bool readInput(const ToolMain& tool, const RenderSettings& settings, RenderInput& input)
 {
     QString reason;
-    if (settings.frames || settings.seriesRange) {
+    if (settings.frames || settings.seriesRange || settings.title.contains(timePlaceholder)) {
         input.series.reset(FlowSeries::open(settings.input, settings.loadOptions, &reason));
         if (!input.series) {
             tool.report(settings.input + QStringLiteral(": ") + reason);
@@ -363,12 +443,15 @@ bool readInput(const ToolMain& tool, const RenderSettings& settings, RenderInput
             tool.report(QStringLiteral("the series has no step %1").arg(settings.session->step));
             return false;
         }
+        input.shownStep = index;
         input.flowData.reset(input.series->loadStep(index, &reason));
         if (!input.flowData) {
             tool.report(settings.input + QStringLiteral(": ") + reason);
             return false;
         }
     } else if (!settings.frames) {
+        if (input.series)
+            input.shownStep = input.series->chosenIndex();
         input.flowData.reset(FlowData::fromFile(settings.input, settings.loadOptions, &reason));
         if (!input.flowData) {
             tool.report(settings.input + QStringLiteral(": ") + reason);
@@ -410,6 +493,7 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
     viewPort.setAxesShown(settings.axes);
     viewPort.setReferenceArrowShown(settings.arrowKey.has_value());
     viewPort.setReferenceSpeed(settings.arrowKey.value_or(0.0));
+    viewPort.setScaleBarShown(settings.scaleBar);
     viewPort.setFlippedVertically(settings.flipped);
     viewPort.setScale(settings.scale);
     if (settings.background.isValid()) {
@@ -447,6 +531,12 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
         tool.report(skipped);
     viewPort.setScale(settings.scale);
     viewPort.setLegendShown(settings.legend);
+    viewPort.setAxesShown(settings.axes);
+    viewPort.setScaleBarShown(settings.scaleBar);
+    if (settings.arrowKey) {
+        viewPort.setReferenceArrowShown(true);
+        viewPort.setReferenceSpeed(*settings.arrowKey);
+    }
     viewPort.setFlippedVertically(settings.flipped);
     const LayerStack stack = viewPort.layerStack();
     for (const auto& [kind, map] : settings.colorMaps)
@@ -454,9 +544,56 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
     return true;
 }
 
+// The view port's picture with the title, the font and the resolution asked for.
+VectorPicture framedPicture(ViewPort& viewPort, const RenderSettings& settings,
+                            const QString& title)
+{
+    VectorPicture picture = viewPort.picture();
+    picture.setTitle(title);
+    if (settings.dpi > 0 || settings.fontSize > 0.0) {
+        // In pixels, so that every device measures the text alike.
+        const double points = settings.fontSize > 0.0 ? settings.fontSize : QFont().pointSizeF();
+        const int dpi = settings.dpi > 0 ? settings.dpi : VectorPicture::defaultDotsPerInch;
+        QFont font;
+        font.setPixelSize(std::max(1, int(std::lround(points * dpi / 72.0))));
+        picture.setFont(font);
+    }
+    if (settings.dpi > 0)
+        picture.setDotsPerInch(settings.dpi);
+    return picture;
+}
+
+// The zoom scale whose layer image fits `size` with the room the rest of
+// the picture takes; nothing when no scale within the limits does.
+std::optional<float> scaleForSize(ViewPort& viewPort, const RenderSettings& settings,
+                                  const QString& title)
+{
+    const FlowData* data = viewPort.currentFlowData();
+    const VectorPicture picture = framedPicture(viewPort, settings, title);
+    const QSize room = picture.size() - viewPort.imageSize();
+    const QSize available = settings.size - room;
+    const float aspect = data ? data->aspectRatio() : 0.0f;
+    if (available.isEmpty() || !(aspect > 0.0f))
+        return std::nullopt;
+    // The longer side of the layer image, as ViewPort::imageSizeFor takes it.
+    int base = aspect <= 1.0f ? std::min(available.height(), int(available.width() / aspect))
+                              : std::min(available.width(), int(available.height() * aspect));
+    for (; base > 0; --base) {
+        const float scale = float(base) / 1000.0f;
+        const QSize layers = ViewPort::imageSizeFor(aspect, scale);
+        if (layers.width() <= available.width() && layers.height() <= available.height())
+            break;
+    }
+    const float scale = float(base) / 1000.0f;
+    if (!(scale > ViewPort::minimumScale) || scale > ViewPort::maximumScale)
+        return std::nullopt;
+    return scale;
+}
+
 // One picture of `data` into `fileName`; false after reporting why not.
 bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
-                   const QString& fileName, const RenderSettings& settings, RenderInput& input)
+                   const QString& fileName, const RenderSettings& settings, RenderInput& input,
+                   const QString& title)
 {
     QString reason;
     const std::unique_ptr<FlowData> framed = settings.frame.apply(*data, &reason);
@@ -506,6 +643,20 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
         }
         colorCoding->setField(index);
     }
+    if (!settings.size.isEmpty()) {
+        const std::optional<float> scale = scaleForSize(viewPort, settings, title);
+        if (!scale) {
+            letGo();
+            tool.report(QStringLiteral("--size: %1 x %2 leaves the layers no size from %3 to %4 "
+                                       "times 1000 pixels")
+                            .arg(settings.size.width())
+                            .arg(settings.size.height())
+                            .arg(ViewPort::minimumScale)
+                            .arg(ViewPort::maximumScale));
+            return false;
+        }
+        viewPort.setScale(*scale);
+    }
     const bool finished = viewPort.layerStack().finishRendering(120000);
     if (!settings.writeSession.isEmpty() && !input.captured) {
         Session session = settings.session ? *settings.session : Session();
@@ -524,7 +675,9 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
         return false;
     }
     // The legend reads a derived field's extremes from the cache.
-    const bool written = viewPort.exportImage(fileName);
+    VectorPicture picture = framedPicture(viewPort, settings, title);
+    picture.setCanvasSize(settings.size);
+    const bool written = picture.write(fileName);
     letGo();
     if (!written) {
         tool.report(QStringLiteral("could not write ") + fileName);
@@ -547,15 +700,34 @@ int renderFrames(const ToolMain& tool, ViewPort& viewPort, const RenderSettings&
             status = 1;
             continue;
         }
-        const bool written =
-            renderPicture(tool, viewPort, step.get(),
-                          frameName(settings.output, input.series->stepNumber(k)), settings, input);
+        QString title = settings.title;
+        title.replace(timePlaceholder, input.series->stepTimeValueText(k));
+        const bool written = renderPicture(tool, viewPort, step.get(),
+                                           frameName(settings.output, input.series->stepNumber(k)),
+                                           settings, input, title);
         // The layers let go of the step before it is deleted.
         viewPort.setFlowData(nullptr);
         if (!written)
             return 1;
     }
     return status;
+}
+
+// The speed of --arrow-key=SPEED, the option left in argv as --arrow-key:
+// the parser refuses a value after an option that takes none.
+std::optional<QString> takeArrowKeyValue(int argc, char** argv)
+{
+    static char bareOption[] = "--arrow-key";
+    const QLatin1String prefix("--arrow-key=");
+    std::optional<QString> value;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument.startsWith(prefix)) {
+            value = argument.mid(prefix.size());
+            argv[i] = bareOption;
+        }
+    }
+    return value;
 }
 
 // The value of --session S or --session=S, taken out of argv: the
@@ -585,9 +757,11 @@ std::optional<QString> takeSessionArgument(int& argc, char** argv)
 int main(int argc, char** argv)
 {
     const std::optional<QString> sessionArgument = takeSessionArgument(argc, argv);
+    const std::optional<QString> arrowKeyValue = takeArrowKeyValue(argc, argv);
     ToolMain tool = ToolMain::offscreen<QApplication>(argc, argv, QStringLiteral("velmora-render"));
     RenderSettings settings;
-    if (const std::optional<int> done = readSettings(tool, settings, sessionArgument))
+    if (const std::optional<int> done =
+            readSettings(tool, settings, sessionArgument, arrowKeyValue))
         return *done;
     tool.quietDebug();
     RenderInput input;
@@ -598,12 +772,15 @@ int main(int argc, char** argv)
     QWidget panels;
     configure(viewPort, panels, settings, input.ranges);
     int status = 0;
-    if (!settings.frames)
-        status =
-            renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings, input)
-                ? 0
-                : 1;
-    else
+    if (!settings.frames) {
+        QString title = settings.title;
+        if (input.series && input.shownStep >= 0)
+            title.replace(timePlaceholder, input.series->stepTimeValueText(input.shownStep));
+        status = renderPicture(tool, viewPort, input.flowData.get(), settings.output, settings,
+                               input, title)
+                     ? 0
+                     : 1;
+    } else
         status = renderFrames(tool, viewPort, settings, input);
     if (!settings.writeSession.isEmpty()) {
         QString reason;

@@ -4,6 +4,7 @@
 #include "render/ArrowRenderer.h"
 #include "render/FigureAxes.h"
 #include "render/ReferenceArrow.h"
+#include "render/ScaleBar.h"
 #include "streamlines/LayerStreamlines.h"
 #include "tests/common/TestEnvironment.h"
 #include "transfer/ColorLegend.h"
@@ -68,6 +69,11 @@ private slots:
     void viewShowsAxesWhileZoomed();
     void referenceArrowLength_data();
     void referenceArrowLength();
+    void scaleBarLength_data();
+    void scaleBarLength();
+    void pictureSizeAndResolution_data();
+    void pictureSizeAndResolution();
+    void titleCarriesStepTime();
 };
 
 void TestFigure::vectorTwins_data()
@@ -254,6 +260,118 @@ void TestFigure::referenceArrowLength()
     const int drawnLength = inkedColumns(drawn, drawn.rect());
     QVERIFY(drawnLength > 40);
     QVERIFY(std::abs(inkedColumns(key, glyphBand) - drawnLength) <= 1);
+}
+
+void TestFigure::scaleBarLength_data()
+{
+    QTest::addColumn<float>("scale");
+    QTest::addColumn<double>("shownShare");
+    QTest::newRow("whole picture") << 1.0f << 1.0;
+    QTest::newRow("zoomed in, a third shown") << 3.0f << 1.0 / 3.0;
+    QTest::newRow("zoomed out") << 0.4f << 1.0;
+}
+
+// The drawn bar is as long, in pixels, as its length in the file's unit at
+// the view's scale: vortex_street spans 20 along x (-3 to 17).
+void TestFigure::scaleBarLength()
+{
+    QFETCH(float, scale);
+    QFETCH(double, shownShare);
+    std::unique_ptr<FlowData> data(FlowData::fromFile(samplePath("vortex_street")));
+    QVERIFY(data);
+    const std::optional<ScaleBar> bar = ScaleBar::of(*data);
+    QVERIFY(bar);
+    const QSize layers = ViewPort::imageSizeFor(data->aspectRatio(), scale);
+    const QRectF picture(QPointF(0, 0), QSizeF(layers));
+    const QRectF shown(0, 0, layers.width() * shownShare, layers.height());
+    const ScaleBar::Bar drawn = bar->barFor(picture, shown);
+    QCOMPARE(drawn.pixels, drawn.length * layers.width() / 20.0);
+    const double fifth = shown.width() / 5.0;
+    QVERIFY(drawn.pixels > fifth / 1.6 && drawn.pixels < fifth * 1.6);
+
+    QImage key(shown.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+    key.fill(Qt::white);
+    QPainter painter(&key);
+    const QRect box = bar->paint(painter, picture, shown).toAlignedRect();
+    painter.end();
+    // The bar's band, above its caption.
+    const QRect band = box.adjusted(3, 3, -3, 0).intersected(QRect(0, box.top(), key.width(), 16));
+    QVERIFY(std::abs(inkedColumns(key, band) - drawn.pixels) <= 1.0);
+}
+
+void TestFigure::pictureSizeAndResolution_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("dpi");
+    QTest::newRow("PNG, wide") << "png" << QSize(1600, 900) << 300;
+    QTest::newRow("PNG, tall") << "png" << QSize(500, 1200) << 72;
+    QTest::newRow("PDF") << "pdf" << QSize(1200, 800) << 150;
+}
+
+// --size gives the whole picture's pixels, --dpi its stored resolution
+// (PNG) or page size (PDF), with the data's aspect ratio kept inside the axes.
+void TestFigure::pictureSizeAndResolution()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QSize, size);
+    QFETCH(int, dpi);
+    QTemporaryDir dir;
+    const QString out = dir.filePath("picture." + suffix);
+    QCOMPARE(QProcess::execute(VELMORA_RENDER_PROGRAM,
+                               {samplePath("vortex_street"), out, "--axes", "--title", "wake",
+                                "--size", QString("%1x%2").arg(size.width()).arg(size.height()),
+                                "--dpi", QString::number(dpi)}),
+             0);
+    QImage picture;
+    if (suffix == "png") {
+        picture = QImage(out);
+        QCOMPARE(picture.dotsPerMeterX(), int(std::lround(dpi / 0.0254)));
+    } else {
+        // Rasterised at the resolution, the page is as many pixels as asked.
+        QCOMPARE(QProcess::execute("pdftoppm", {"-r", QString::number(dpi), "-png", "-singlefile",
+                                                out, dir.filePath("pdf")}),
+                 0);
+        picture = QImage(dir.filePath("pdf.png"));
+    }
+    QCOMPARE(picture.size(), size);
+    // The frame: the outermost columns and rows that are dark over an
+    // eighth of their length; its sides keep the sample's 2:1.
+    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
+    const auto side = [&](bool columns) {
+        QList<int> dark;
+        const int count = columns ? gray.width() : gray.height();
+        const int length = columns ? gray.height() : gray.width();
+        for (int k = 0; k < count; ++k) {
+            int ink = 0;
+            for (int j = 0; j < length; ++j)
+                ink += qGray(gray.pixel(columns ? QPoint(k, j) : QPoint(j, k))) < 160;
+            if (ink > length / 8)
+                dark.append(k);
+        }
+        return dark.size() < 2 ? 0.0 : double(dark.last() - dark.first());
+    };
+    QVERIFY2(std::abs(side(true) / side(false) - 2.0) < 0.02,
+             qPrintable(QString::number(side(true) / side(false))));
+}
+
+// {time} in the title becomes each frame's time: the cavity series' steps
+// 0 to 3 are 0.25 apart (its header's time difference).
+void TestFigure::titleCarriesStepTime()
+{
+    QTemporaryDir dir;
+    QCOMPARE(QProcess::execute(VELMORA_RENDER_PROGRAM,
+                               {samplePath("cavity.00000"), dir.filePath("frame.svg"), "--frames",
+                                "all", "--title", "t = {time} s"}),
+             0);
+    const QStringList times{"0", "0.25", "0.5", "0.75"};
+    for (int step = 0; step < int(times.size()); ++step) {
+        QFile frame(dir.filePath(QString("frame.%1.svg").arg(step, 5, 10, QChar('0'))));
+        QVERIFY(frame.open(QIODevice::ReadOnly));
+        const QByteArray svg = frame.readAll();
+        QVERIFY2(svg.contains(QString(">t = %1 s<").arg(times.at(step)).toUtf8()),
+                 qPrintable(times.at(step)));
+    }
 }
 
 QTEST_MAIN(TestFigure)
