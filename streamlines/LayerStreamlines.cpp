@@ -169,6 +169,7 @@ void LayerStreamlines::updateImage()
     }
     retraceDeferred = false;
     tracer.setParameters(settings);
+    tracer.setSeeds(StreamlineTracer::domainSeeds(*flowData, userSeeds), fillEvenly);
     replaceStreamlines(tracer.placeStreamlines(*flowData), settings.stepSize);
     const QString reason = tracer.incompleteReason();
     const bool changed = reason != incomplete;
@@ -176,6 +177,13 @@ void LayerStreamlines::updateImage()
     drawImage();
     if (!reason.isEmpty() || changed)
         emit tracingIncomplete(reason);
+}
+
+void LayerStreamlines::setSeeds(const QList<QPointF>& fileSeeds, bool fill)
+{
+    userSeeds = fileSeeds;
+    fillEvenly = fill;
+    updateImage();
 }
 
 void LayerStreamlines::renderShown()

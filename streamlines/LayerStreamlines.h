@@ -53,6 +53,13 @@ public:
     void setParameters(const StreamlineParameters& parameters, bool autoUpdate);
     const TransferFunction& transferFunction() const override { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
+    // Points in the file's coordinates (the axes as the view shows them)
+    // that a line goes through before the evenly-spaced placement, which
+    // goes on from their lines when fillEvenly is set. Kept across data
+    // sets and series steps: every retrace places them on the data anew.
+    void setSeeds(const QList<QPointF>& fileSeeds, bool fillEvenly);
+    const QList<QPointF>& seeds() const { return userSeeds; }
+    bool fillsEvenly() const { return fillEvenly; }
     // Why the stored lines stop short of filling the domain (the last
     // placement hit its budget of points or of distance tests); empty when
     // they are complete.
@@ -111,4 +118,6 @@ private:
     StreamlineTracer tracer;
     QString incomplete;
     bool retraceDeferred = false; // a retrace was asked for while hidden
+    QList<QPointF> userSeeds;
+    bool fillEvenly = true;
 };

@@ -25,6 +25,8 @@
 // same view port and layer forms, so the picture equals the window's Save
 // Image; options given beside it change the session's settings.
 // --write-session S.velmora writes the session the options describe.
+// --seeds FILE traces a streamline through each listed point (x,y in the
+// file's coordinates) before the evenly-spaced placement fills the rest.
 
 #include "app/LayerStack.h"
 #include "app/Session.h"
@@ -36,7 +38,9 @@
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
 #include "data/ReferenceFrame.h"
+#include "formats/SeedListReader.h"
 #include "layers/LayerColorCoding.h"
+#include "streamlines/LayerStreamlines.h"
 #include "tools/FrameArguments.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -83,6 +87,8 @@ struct RenderSettings
     bool axes = false;
     // The reference arrow's speed; 0 picks one, unset draws none.
     std::optional<double> arrowKey;
+    // Points the streamlines go through first, in the file's coordinates.
+    QList<QPointF> seeds;
 };
 
 // What the settings need read before the view port renders.
@@ -208,6 +214,12 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         QStringLiteral("draw a reference arrow, of the speed given as the next argument or of a "
                        "round speed near the field's typical one."));
     parser.addOption(arrowKeyOption);
+    const QCommandLineOption seedsOption(
+        QStringLiteral("seeds"),
+        QStringLiteral("trace a streamline through every point of FILE first (x,y per line in "
+                       "the file's coordinates, a header line allowed), then fill evenly."),
+        QStringLiteral("FILE"));
+    parser.addOption(seedsOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -249,6 +261,11 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         }
     }
     settings.axes = parser.isSet(axesOption);
+    if (parser.isSet(seedsOption)) {
+        QString reason;
+        if (!SeedListReader::read(parser.value(seedsOption), &settings.seeds, &reason))
+            return tool.usageError(QStringLiteral("--seeds: ") + reason, QString());
+    }
     if (positional.size() != 2)
         return tool.usageError(
             QString(),
@@ -257,6 +274,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
                 "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
+                "[--seeds FILE] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
@@ -412,6 +430,10 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
     viewPort.setReferenceSpeed(settings.arrowKey.value_or(0.0));
     viewPort.setFlippedVertically(settings.flipped);
     viewPort.setScale(settings.scale);
+    if (!settings.seeds.isEmpty()) {
+        for (LayerStreamlines* streamlines : stack.streamlines())
+            streamlines->setSeeds(settings.seeds, true);
+    }
     if (settings.background.isValid()) {
         QPalette palette = viewPort.palette();
         palette.setColor(viewPort.backgroundRole(), settings.background);
