@@ -37,6 +37,8 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
             const auto* lines = static_cast<const LayerStreamlines*>(layer);
             saved.streamlines = lines->parameters();
             saved.autoUpdate = lines->isAutoUpdate();
+            saved.seeds = lines->seeds();
+            saved.fillEvenly = lines->fillsEvenly();
         }
         session->layers.append(saved);
     }
@@ -73,8 +75,12 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
             static_cast<LayerArrows*>(layer)->setSliderValues(saved.arrowLength, saved.arrowSize,
                                                               saved.arrowQuantity);
         } else if (saved.kind == Layer::Kind::Streamlines) {
-            static_cast<LayerStreamlines*>(layer)->setParameters(saved.streamlines,
-                                                                 saved.autoUpdate);
+            auto* lines = static_cast<LayerStreamlines*>(layer);
+            // Seeds first, so that the parameters' retrace is the only one
+            // unless the seeds change.
+            if (saved.seeds != lines->seeds() || saved.fillEvenly != lines->fillsEvenly())
+                lines->setSeeds(saved.seeds, saved.fillEvenly);
+            lines->setParameters(saved.streamlines, saved.autoUpdate);
         }
         layer->editTransferFunction(saved.function);
         viewPort.setLayerLook(i, saved.visible, saved.opacity);

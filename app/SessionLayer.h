@@ -4,6 +4,8 @@
 #include "render/StreamlineParameters.h"
 #include "transfer/TransferFunction.h"
 
+#include <QList>
+#include <QPointF>
 #include <QString>
 
 // What a session holds of one layer of the stack: the panel's visibility and
@@ -31,4 +33,8 @@ struct SessionLayer
     // Streamlines.
     StreamlineParameters streamlines;
     bool autoUpdate = true;
+    // The user's seeds in the file's coordinates, and whether the placement
+    // fills evenly from their lines.
+    QList<QPointF> seeds;
+    bool fillEvenly = true;
 };

@@ -471,6 +471,10 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
     viewPort.setLegendShown(settings.legend);
     viewPort.setFlippedVertically(settings.flipped);
     const LayerStack stack = viewPort.layerStack();
+    if (!settings.seeds.isEmpty()) {
+        for (LayerStreamlines* streamlines : stack.streamlines())
+            streamlines->setSeeds(settings.seeds, true);
+    }
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);
     return true;
