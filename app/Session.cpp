@@ -224,6 +224,9 @@ struct Reader
               layer.arrowSize);
         count(from, QStringLiteral("quantity"), where, arrowQuantityRange[0], arrowQuantityRange[1],
               layer.arrowQuantity);
+        QString style = QStringLiteral("straight");
+        string(from, QStringLiteral("style"), where, style);
+        layer.curlyArrows = style == QLatin1String("curly");
 
         StreamlineParameters& p = layer.streamlines;
         QString method;
@@ -501,6 +504,8 @@ QByteArray Session::toJson(const QDir& base) const
             known.insert(QStringLiteral("length"), layer.arrowLength);
             known.insert(QStringLiteral("size"), layer.arrowSize);
             known.insert(QStringLiteral("quantity"), layer.arrowQuantity);
+            known.insert(QStringLiteral("style"), layer.curlyArrows ? QStringLiteral("curly")
+                                                                    : QStringLiteral("straight"));
         } else if (layer.kind == Layer::Kind::Streamlines) {
             const StreamlineParameters& p = layer.streamlines;
             known.insert(QStringLiteral("method"), p.method == RungeKuttaMethod

@@ -33,6 +33,7 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
             saved.arrowLength = arrows->lengthValue();
             saved.arrowSize = arrows->sizeValue();
             saved.arrowQuantity = arrows->quantity();
+            saved.curlyArrows = arrows->isCurly();
         } else if (saved.kind == Layer::Kind::Streamlines) {
             const auto* lines = static_cast<const LayerStreamlines*>(layer);
             saved.streamlines = lines->parameters();
@@ -72,8 +73,9 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
             coding->setColorRange(saved.wholeSeries ? LayerColorCoding::WholeSeries
                                                     : LayerColorCoding::PerStep);
         } else if (saved.kind == Layer::Kind::Arrows) {
-            static_cast<LayerArrows*>(layer)->setSliderValues(saved.arrowLength, saved.arrowSize,
-                                                              saved.arrowQuantity);
+            auto* arrows = static_cast<LayerArrows*>(layer);
+            arrows->setSliderValues(saved.arrowLength, saved.arrowSize, saved.arrowQuantity);
+            arrows->setCurly(saved.curlyArrows);
         } else if (saved.kind == Layer::Kind::Streamlines) {
             auto* lines = static_cast<LayerStreamlines*>(layer);
             // Seeds first, so that the parameters' retrace is the only one

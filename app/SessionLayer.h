@@ -29,6 +29,7 @@ struct SessionLayer
     int arrowLength = 100;
     int arrowSize = 100;
     int arrowQuantity = 20;
+    bool curlyArrows = false;
 
     // Streamlines.
     StreamlineParameters streamlines;

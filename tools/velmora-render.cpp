@@ -25,6 +25,7 @@
 // same view port and layer forms, so the picture equals the window's Save
 // Image; options given beside it change the session's settings.
 // --write-session S.velmora writes the session the options describe.
+// --curly draws the arrows as curly vectors.
 // --seeds FILE traces a streamline through each listed point (x,y in the
 // file's coordinates) before the evenly-spaced placement fills the rest.
 
@@ -39,6 +40,7 @@
 #include "data/RectangularFlowData.h"
 #include "data/ReferenceFrame.h"
 #include "formats/SeedListReader.h"
+#include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
 #include "tools/FrameArguments.h"
@@ -89,6 +91,7 @@ struct RenderSettings
     std::optional<double> arrowKey;
     // Points the streamlines go through first, in the file's coordinates.
     QList<QPointF> seeds;
+    bool curly = false; // curly vectors in every arrow layer
 };
 
 // What the settings need read before the view port renders.
@@ -220,6 +223,10 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                        "the file's coordinates, a header line allowed), then fill evenly."),
         QStringLiteral("FILE"));
     parser.addOption(seedsOption);
+    const QCommandLineOption curlyOption(
+        QStringLiteral("curly"),
+        QStringLiteral("draw the arrows as curly vectors, short curved arrows along the flow."));
+    parser.addOption(curlyOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -261,6 +268,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         }
     }
     settings.axes = parser.isSet(axesOption);
+    settings.curly = parser.isSet(curlyOption);
     if (parser.isSet(seedsOption)) {
         QString reason;
         if (!SeedListReader::read(parser.value(seedsOption), &settings.seeds, &reason))
@@ -274,7 +282,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "[--background COLOR] [--colors LAYER=MAP]... [--legend] "
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
                 "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
-                "[--seeds FILE] "
+                "[--seeds FILE] [--curly] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
@@ -434,6 +442,8 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
         for (LayerStreamlines* streamlines : stack.streamlines())
             streamlines->setSeeds(settings.seeds, true);
     }
+    for (LayerArrows* arrows : stack.arrows())
+        arrows->setCurly(settings.curly);
     if (settings.background.isValid()) {
         QPalette palette = viewPort.palette();
         palette.setColor(viewPort.backgroundRole(), settings.background);
@@ -474,6 +484,10 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
     if (!settings.seeds.isEmpty()) {
         for (LayerStreamlines* streamlines : stack.streamlines())
             streamlines->setSeeds(settings.seeds, true);
+    }
+    if (settings.curly) {
+        for (LayerArrows* arrows : stack.arrows())
+            arrows->setCurly(true);
     }
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);

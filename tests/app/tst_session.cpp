@@ -69,6 +69,7 @@ void changeThroughForms(Main& window, bool flipped)
     QTest::mousePress(view, Qt::LeftButton, Qt::ShiftModifier, middle - QPoint(80, 50));
     QTest::mouseRelease(view, Qt::LeftButton, Qt::ShiftModifier, middle + QPoint(80, 30));
     control<QSlider>(window, 5, "arrowQuantitySlider")->setValue(30);
+    control<QComboBox>(window, 5, "arrowStyleComboBox")->setCurrentIndex(1);
     control<QSlider>(window, 5, "arrowSizeSlider")->setValue(200);
     control<QSlider>(window, 5, "arrowLengthSlider")->setValue(40);
     control<TransferFunctionWidget>(window, 5, "transferFunction")->applyColorMap("magma");
