@@ -504,8 +504,8 @@ QByteArray Session::toJson(const QDir& base) const
             known.insert(QStringLiteral("length"), layer.arrowLength);
             known.insert(QStringLiteral("size"), layer.arrowSize);
             known.insert(QStringLiteral("quantity"), layer.arrowQuantity);
-            known.insert(QStringLiteral("style"), layer.curlyArrows ? QStringLiteral("curly")
-                                                                    : QStringLiteral("straight"));
+            known.insert(QStringLiteral("style"),
+                         layer.curlyArrows ? QStringLiteral("curly") : QStringLiteral("straight"));
         } else if (layer.kind == Layer::Kind::Streamlines) {
             const StreamlineParameters& p = layer.streamlines;
             known.insert(QStringLiteral("method"), p.method == RungeKuttaMethod

@@ -72,8 +72,8 @@ void LayerArrows::drawVectors(PaintContext& context)
                                   function.colorTable(colorTableSize), size, arrowSize,
                                   arrowNormPerc);
     else
-        ArrowRenderer::paint(painter, vectorData, vectorCounts,
-                             function.colorTable(colorTableSize), size, arrowSize, arrowNormPerc);
+        ArrowRenderer::paint(painter, vectorData, vectorCounts, function.colorTable(colorTableSize),
+                             size, arrowSize, arrowNormPerc);
     painter.restore();
 }
 

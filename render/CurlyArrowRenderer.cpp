@@ -43,8 +43,7 @@ struct ImageDomain
         const double dx = double(v.x) / toX * sign;
         const double dy = double(v.y) / toY * sign;
         const double n = std::hypot(dx, dy);
-        if (!(n > 0.0) || !std::isfinite(n) ||
-            !(v.length() > ArrowRenderer::minMagnitude))
+        if (!(n > 0.0) || !std::isfinite(n) || !(v.length() > ArrowRenderer::minMagnitude))
             return false;
         *d = QPointF(dx / n, dy / n);
         return true;
@@ -213,8 +212,8 @@ CurlyArrowRenderer::curves(const FlowData& data, const Vector3* vectors, QSize c
                     continue;
                 Curve& curve = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
                 curve.length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
-                curve.points = centreLine(data, size, QPointF(double(i * dx), double(j * dy)),
-                                          curve.length);
+                curve.points =
+                    centreLine(data, size, QPointF(double(i * dx), double(j * dy)), curve.length);
                 curve.color = table.premultiplied(table.indexOf(m));
             }
         }

@@ -47,7 +47,6 @@ public:
     static QImage render(const FlowData& data, const Vector3* vectors, QSize counts,
                          const ColorTable& table, QSize size, float arrowSize, float normPerc);
     // The same as filled shapes in image coordinates, for vector devices.
-    static void paint(QPainter& painter, const FlowData& data, const Vector3* vectors,
-                      QSize counts, const ColorTable& table, QSize size, float arrowSize,
-                      float normPerc);
+    static void paint(QPainter& painter, const FlowData& data, const Vector3* vectors, QSize counts,
+                      const ColorTable& table, QSize size, float arrowSize, float normPerc);
 };
