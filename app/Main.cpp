@@ -31,6 +31,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // The first local file among dropped URLs; empty when there is none.
@@ -112,10 +114,27 @@ void Main::setupExtraction()
     connect(ui->actionProfile_Line, &QAction::toggled, view, &ViewPort::setProfileToolActive);
     connect(view, &ViewPort::profileLineChanged, extraction, &ExtractionDock::setProfileLine);
     connect(view, &ViewPort::pointPinned, extraction, &ExtractionDock::pinPoint);
+    connect(view, &ViewPort::seedsPicked, this, &Main::addStreamlineSeeds);
     connect(extraction, &ExtractionDock::profileLineCleared, view, &ViewPort::clearProfileLine);
     connect(extraction, &ExtractionDock::pointCleared, view, &ViewPort::clearPinnedPoint);
     connect(seriesBar->player(), &SeriesPlayer::showRequested, extraction,
             &ExtractionDock::setCurrentStep);
+}
+
+void Main::addStreamlineSeeds(const QPointF& unitFrom, const QPointF& unitTo)
+{
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData());
+    if (!grid)
+        return;
+    // A rake dragged past the picture's edge ends on it.
+    const auto onGrid = [grid](const QPointF& unit) {
+        return FlowProbe::physicalPosition(*grid, std::clamp(unit.x(), 0.0, 1.0),
+                                           std::clamp(unit.y(), 0.0, 1.0));
+    };
+    for (LayerStreamlines* streamlines : ui->viewPort->layerStack().streamlines()) {
+        if (streamlines->isVisible())
+            streamlines->addRake(onGrid(unitFrom), onGrid(unitTo));
+    }
 }
 
 void Main::showExtractionData()

@@ -104,6 +104,9 @@ public slots:
     // Shows the values of the data set at a unit-square position (or "—"
     // outside it) in the status bar.
     void showValuesAt(bool inside, const QPointF& unitPosition);
+    // Hands a Shift+click's seed or a Shift+drag's rake to the visible
+    // streamline layers, in the file's coordinates.
+    void addStreamlineSeeds(const QPointF& unitFrom, const QPointF& unitTo);
 
 protected:
     // A local file dragged onto the window opens when dropped.

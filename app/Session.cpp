@@ -119,6 +119,31 @@ struct Reader
         out = value.toString(out);
     }
 
+    // Positions as [x, y], finite, at most Session::maximumPoints of them.
+    void positions(const QJsonObject& from, const QString& key, const QString& where,
+                   QList<QPointF>& out)
+    {
+        const QJsonValue value = from.value(key);
+        if (value.isUndefined())
+            return;
+        const QJsonArray array = value.toArray();
+        if (!value.isArray() || array.size() > Session::maximumPoints) {
+            refuse(where + key,
+                   QStringLiteral("not a list of at most %1 [x, y]").arg(Session::maximumPoints));
+            return;
+        }
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const QJsonArray xy = array.at(i).toArray();
+            if (xy.size() != 2 || !xy.at(0).isDouble() || !xy.at(1).isDouble() ||
+                !std::isfinite(xy.at(0).toDouble()) || !std::isfinite(xy.at(1).toDouble())) {
+                refuse(QStringLiteral("%1%2[%3]").arg(where, key).arg(i),
+                       QStringLiteral("not [x, y]"));
+                return;
+            }
+            out.append(QPointF(xy.at(0).toDouble(), xy.at(1).toDouble()));
+        }
+    }
+
     // Points as [x, y, "#aarrggbb"]; at least two, none with a NaN. The
     // ends lie on the editor's edges and the points are ordered by x, as
     // the editor keeps them.
@@ -199,6 +224,9 @@ struct Reader
               layer.arrowSize);
         count(from, QStringLiteral("quantity"), where, arrowQuantityRange[0], arrowQuantityRange[1],
               layer.arrowQuantity);
+        QString style = QStringLiteral("straight");
+        string(from, QStringLiteral("style"), where, style);
+        layer.curlyArrows = style == QLatin1String("curly");
 
         StreamlineParameters& p = layer.streamlines;
         QString method;
@@ -218,6 +246,8 @@ struct Reader
                textureLengthRange[1], p.textureLength);
         boolean(from, QStringLiteral("tapering"), where, p.tapering);
         boolean(from, QStringLiteral("autoUpdate"), where, layer.autoUpdate);
+        positions(from, QStringLiteral("seeds"), where, layer.seeds);
+        boolean(from, QStringLiteral("fillEvenly"), where, layer.fillEvenly);
         return layer;
     }
 };
@@ -476,6 +506,8 @@ QByteArray Session::toJson(const QDir& base) const
             known.insert(QStringLiteral("length"), layer.arrowLength);
             known.insert(QStringLiteral("size"), layer.arrowSize);
             known.insert(QStringLiteral("quantity"), layer.arrowQuantity);
+            known.insert(QStringLiteral("style"),
+                         layer.curlyArrows ? QStringLiteral("curly") : QStringLiteral("straight"));
         } else if (layer.kind == Layer::Kind::Streamlines) {
             const StreamlineParameters& p = layer.streamlines;
             known.insert(QStringLiteral("method"), p.method == RungeKuttaMethod
@@ -491,6 +523,11 @@ QByteArray Session::toJson(const QDir& base) const
             known.insert(QStringLiteral("textureLength"), p.textureLength);
             known.insert(QStringLiteral("tapering"), p.tapering);
             known.insert(QStringLiteral("autoUpdate"), layer.autoUpdate);
+            QJsonArray seeds;
+            for (const QPointF& seed : layer.seeds)
+                seeds.append(QJsonArray{seed.x(), seed.y()});
+            known.insert(QStringLiteral("seeds"), seeds);
+            known.insert(QStringLiteral("fillEvenly"), layer.fillEvenly);
         }
         newLayers.append(merged(oldLayers.at(i).toObject(), known));
     }

@@ -34,10 +34,13 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
             saved.arrowLength = arrows->lengthValue();
             saved.arrowSize = arrows->sizeValue();
             saved.arrowQuantity = arrows->quantity();
+            saved.curlyArrows = arrows->isCurly();
         } else if (saved.kind == Layer::Kind::Streamlines) {
             const auto* lines = static_cast<const LayerStreamlines*>(layer);
             saved.streamlines = lines->parameters();
             saved.autoUpdate = lines->isAutoUpdate();
+            saved.seeds = lines->seeds();
+            saved.fillEvenly = lines->fillsEvenly();
         }
         session->layers.append(saved);
     }
@@ -72,11 +75,16 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
             coding->setColorRange(saved.wholeSeries ? LayerColorCoding::WholeSeries
                                                     : LayerColorCoding::PerStep);
         } else if (saved.kind == Layer::Kind::Arrows) {
-            static_cast<LayerArrows*>(layer)->setSliderValues(saved.arrowLength, saved.arrowSize,
-                                                              saved.arrowQuantity);
+            auto* arrows = static_cast<LayerArrows*>(layer);
+            arrows->setSliderValues(saved.arrowLength, saved.arrowSize, saved.arrowQuantity);
+            arrows->setCurly(saved.curlyArrows);
         } else if (saved.kind == Layer::Kind::Streamlines) {
-            static_cast<LayerStreamlines*>(layer)->setParameters(saved.streamlines,
-                                                                 saved.autoUpdate);
+            auto* lines = static_cast<LayerStreamlines*>(layer);
+            // Seeds first, so that the parameters' retrace is the only one
+            // unless the seeds change.
+            if (saved.seeds != lines->seeds() || saved.fillEvenly != lines->fillsEvenly())
+                lines->setSeeds(saved.seeds, saved.fillEvenly);
+            lines->setParameters(saved.streamlines, saved.autoUpdate);
         }
         layer->editTransferFunction(saved.function);
         viewPort.setLayerLook(i, saved.visible, saved.opacity);

@@ -4,6 +4,8 @@
 #include "render/StreamlineParameters.h"
 #include "transfer/TransferFunction.h"
 
+#include <QList>
+#include <QPointF>
 #include <QString>
 
 // What a session holds of one layer of the stack: the panel's visibility and
@@ -27,8 +29,13 @@ struct SessionLayer
     int arrowLength = 100;
     int arrowSize = 100;
     int arrowQuantity = 20;
+    bool curlyArrows = false;
 
     // Streamlines.
     StreamlineParameters streamlines;
     bool autoUpdate = true;
+    // The user's seeds in the file's coordinates, and whether the placement
+    // fills evenly from their lines.
+    QList<QPointF> seeds;
+    bool fillEvenly = true;
 };

@@ -171,7 +171,10 @@ void ViewPort::mousePressEvent(QMouseEvent* event)
     }
     pressPos = lastMousePos;
     pressWithControl = event->modifiers().testFlag(Qt::ControlModifier);
-    if ((pressWithControl || profileTool) && !layerSize.isEmpty()) {
+    if (event->modifiers() == Qt::ShiftModifier && !layerSize.isEmpty()) {
+        gesture = Gesture::Seed;
+        setCursor(Qt::CrossCursor);
+    } else if ((pressWithControl || profileTool) && !layerSize.isEmpty()) {
         gesture = Gesture::Click;
         setCursor(Qt::CrossCursor);
     } else {
@@ -186,7 +189,14 @@ void ViewPort::mouseReleaseEvent(QMouseEvent* event)
     unsetCursor();
     if (event->button() != Qt::LeftButton)
         return;
-    if (ended == Gesture::Line) {
+    if (ended == Gesture::Seed) {
+        const QPoint releasePos = event->position().toPoint();
+        QPointF unit;
+        if ((releasePos - pressPos).manhattanLength() >= QApplication::startDragDistance())
+            emit seedsPicked(unitPositionOf(pressPos), unitPositionOf(releasePos));
+        else if (domainPosition(pressPos, &unit))
+            emit seedsPicked(unit, unit);
+    } else if (ended == Gesture::Line) {
         emit profileLineChanged(profilePoints, false);
     } else if (ended == Gesture::Click && pressWithControl) {
         QPointF unit;
@@ -203,8 +213,10 @@ void ViewPort::mouseReleaseEvent(QMouseEvent* event)
 void ViewPort::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if ((gesture == Gesture::Click || gesture == Gesture::Line) &&
-        event->buttons() == Qt::LeftButton) {
+    if (gesture == Gesture::Seed) {
+        // The rake is placed on release; the view holds still meanwhile.
+    } else if ((gesture == Gesture::Click || gesture == Gesture::Line) &&
+               event->buttons() == Qt::LeftButton) {
         if (gesture == Gesture::Click &&
             (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
             gesture = Gesture::Line;

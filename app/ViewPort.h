@@ -120,6 +120,9 @@ signals:
     void profileLineChanged(const QList<QPointF>& unitPoints, bool dragging);
     // Emitted when a point has been pinned (a Ctrl+click) or unpinned.
     void pointPinned(bool pinned, QPointF unitPosition);
+    // Emitted after a Shift+click (from == to, inside the picture) or a
+    // Shift+drag from `from` to `to`, in the unit square: streamline seeds.
+    void seedsPicked(QPointF from, QPointF to);
 
 public slots:
     // Not owned; keeps the scale and the centre.
@@ -204,7 +207,8 @@ private:
         None,
         Pan,
         Click,
-        Line
+        Line,
+        Seed
     };
     Gesture gesture = Gesture::None;
     QPoint pressPos;

@@ -3,7 +3,8 @@
 // and the whole recolouring with table and picture), drawing 100 x 100 arrows
 // into a 1000 x 1000 image, and the time from setSize to the coloured picture
 // of a 1000 x 500 layer over the vortex-street sample (resampling on the
-// worker thread, hand-over and colouring).
+// worker thread, hand-over and colouring). Straight arrows against curly
+// vectors, 40 x 40 of them into 1000 x 1000 over the cavity sample.
 #include "bench/WidgetBenchmarkMain.h"
 #include "data/FlowData.h"
 #include "layers/LayerArrows.h"
@@ -159,6 +160,34 @@ void arrows(benchmark::State& state)
     state.counters["arrows"] = counts.width() * counts.height();
 }
 
+void arrowStyle(benchmark::State& state)
+{
+    std::unique_ptr<FlowData> data(
+        FlowData::fromFile(QStringLiteral(VELMORA_SOURCE_DIR "/dat/cavity.00000.gri")));
+    if (!data) {
+        state.SkipWithError("dat/cavity.00000.gri did not load");
+        return;
+    }
+    QWidget panel;
+    LayerArrows layer(true);
+    layer.setupControls(&panel);
+    layer.setFlowData(data.get());
+    layer.setSize(QSize(1000, 1000));
+    int redraws = 0;
+    QObject::connect(&layer, &Layer::layerChanged, [&redraws] { ++redraws; });
+    layer.setQuantity(40);
+    layer.setCurly(state.range(0) == 1);
+    if (!waitFor([&] { return redraws > 0; })) {
+        state.SkipWithError("no picture");
+        return;
+    }
+    for (auto _ : state) {
+        layer.updateImage();
+        benchmark::DoNotOptimize(layer.currentImage().constBits());
+    }
+    state.counters["arrows"] = layer.arrowCounts().width() * layer.arrowCounts().height();
+}
+
 void sizeToPicture(benchmark::State& state)
 {
     std::unique_ptr<FlowData> data(
@@ -190,6 +219,7 @@ BENCHMARK(mapValues)->Unit(benchmark::kMillisecond);
 BENCHMARK(recolour)->Unit(benchmark::kMillisecond);
 BENCHMARK(chooseColorMap)->Unit(benchmark::kMillisecond);
 BENCHMARK(arrows)->ArgName("quantity")->Arg(20)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(arrowStyle)->ArgName("curly")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(sizeToPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)

@@ -158,6 +158,12 @@ QPointF FlowProbe::unitPosition(const RectangularFlowData& data, double x, doubl
     return {unitX, unitY};
 }
 
+QPointF FlowProbe::physicalPosition(const RectangularFlowData& data, double unitX, double unitY)
+{
+    const ShownExtent e = shownExtent(data);
+    return {e.x0 + unitX * (e.x1 - e.x0), e.y0 + unitY * (e.y1 - e.y0)};
+}
+
 QList<double> FlowProbe::readSets(const RectangularFlowData& data,
                                   const QList<const ScalarSet*>& sets, double unitX, double unitY)
 {

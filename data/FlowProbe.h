@@ -35,6 +35,8 @@ public:
     // axes as the view shows them: the inverse of read's mapping, outside
     // [0, 1] for a point outside the grid.
     static QPointF unitPosition(const RectangularFlowData& data, double x, double y);
+    // Its inverse: the physical point at a unit-square position, also outside.
+    static QPointF physicalPosition(const RectangularFlowData& data, double unitX, double unitY);
 
     // The values of each set over the grid (derived fields, in their own
     // units, not normalised) at the position, as describeSets shows them;

@@ -1,11 +1,14 @@
 #include "layers/LayerArrows.h"
 
 #include "app/shell/PaintContext.h"
+#include "data/FlowData.h"
 #include "data/ProfileTimer.h"
+#include "render/CurlyArrowRenderer.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunctionWidget.h"
 #include "ui_ArrowLayer.h"
 
+#include <QComboBox>
 #include <QDebug>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -43,6 +46,9 @@ void LayerArrows::setupControls(QWidget* panel)
     connect(form->arrowLengthSlider, &QSlider::valueChanged, this, &LayerArrows::setArrowNormPerc);
     connect(form->arrowSizeSlider, &QSlider::valueChanged, this, &LayerArrows::setArrowSize);
     connect(form->arrowQuantitySlider, &QSlider::valueChanged, this, &LayerArrows::setQuantity);
+    form->arrowStyleComboBox->setCurrentIndex(curly ? 1 : 0);
+    connect(form->arrowStyleComboBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { setCurly(index == 1); });
     connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
             &LayerArrows::setTransferFunction);
 }
@@ -61,8 +67,13 @@ void LayerArrows::drawVectors(PaintContext& context)
     painter.save();
     painter.translate(context.target.topLeft());
     painter.scale(context.target.width() / size.width(), context.target.height() / size.height());
-    ArrowRenderer::paint(painter, vectorData, vectorCounts, function.colorTable(colorTableSize),
-                         size, arrowSize, arrowNormPerc);
+    if (curly && flowData)
+        CurlyArrowRenderer::paint(painter, *flowData, vectorData, vectorCounts,
+                                  function.colorTable(colorTableSize), size, arrowSize,
+                                  arrowNormPerc);
+    else
+        ArrowRenderer::paint(painter, vectorData, vectorCounts, function.colorTable(colorTableSize),
+                             size, arrowSize, arrowNormPerc);
     painter.restore();
 }
 
@@ -113,6 +124,18 @@ void LayerArrows::setQuantity(int quant)
     }
     resampleDeferred = false;
     worker.start();
+}
+
+void LayerArrows::setCurly(bool newCurly)
+{
+    if (newCurly == curly)
+        return;
+    curly = newCurly;
+    if (form) {
+        const QSignalBlocker blocker(form->arrowStyleComboBox);
+        form->arrowStyleComboBox->setCurrentIndex(curly ? 1 : 0);
+    }
+    updateImage();
 }
 
 void LayerArrows::setSliderValues(int length, int newSize, int quant)
@@ -202,9 +225,12 @@ void LayerArrows::updateImage()
         return;
     ProfileTimer timer(QStringLiteral("LayerArrows/updateImage"));
     timer.start();
-    QImage picture =
-        ArrowRenderer::render(vectorData, vectorCounts, function.colorTable(colorTableSize), size,
-                              arrowSize, arrowNormPerc);
+    const ColorTable table = function.colorTable(colorTableSize);
+    QImage picture = curly && flowData
+                         ? CurlyArrowRenderer::render(*flowData, vectorData, vectorCounts, table,
+                                                      size, arrowSize, arrowNormPerc)
+                         : ArrowRenderer::render(vectorData, vectorCounts, table, size, arrowSize,
+                                                 arrowNormPerc);
     if (picture.isNull())
         return;
     image = picture;

@@ -66,6 +66,9 @@ public:
     int lengthValue() const { return int(std::lround(arrowNormPerc * 100.0f)); }
     int sizeValue() const { return int(std::lround(arrowSize * 100.0f)); }
     int quantity() const { return arrowQuantity; }
+    // Curly vectors (CurlyArrowRenderer) rather than straight arrows.
+    bool isCurly() const { return curly; }
+    void setCurly(bool curly);
     // Sets all three through the form's sliders (clamped to their ranges,
     // the form shows them), or straight without a form; one resample at most.
     void setSliderValues(int length, int size, int quantity);
@@ -108,6 +111,7 @@ private:
     int arrowCountY = 20;
     float arrowSize = 1.0f;
     float arrowNormPerc = 1.0f;
+    bool curly = false;
     Ui::ArrowLayer* form = nullptr;
     // The form's widgets belong to the panel, which may go first.
     TransferFunction function;

@@ -64,12 +64,18 @@ void LayerStreamlines::setupControls(QWidget* panel)
             &LayerStreamlines::toggleAutoUpdate);
     connect(form->transferFunction, &TransferFunctionWidget::transferFunctionChanged, this,
             &LayerStreamlines::setTransferFunction);
+    connect(form->fillEvenlyCheckBox, &QCheckBox::toggled, this, &LayerStreamlines::setFillEvenly);
+    connect(form->rakeSeedsSpinBox, &QSpinBox::valueChanged, this,
+            &LayerStreamlines::setRakeSeedCount);
+    connect(form->clearSeedsButton, &QPushButton::clicked, this, &LayerStreamlines::clearSeeds);
+    form->clearSeedsButton->setEnabled(!userSeeds.isEmpty());
 
     // Only the spin boxes hand their start values to the layer; the sliders'
     // positions are not taken over until they are moved.
     settings.dSep = form->streamlinesDsep->value();
     settings.dTest = form->streamlinesDTest->value();
     settings.stepSize = form->streamlinesStepSize->value();
+    rakeSeeds = form->rakeSeedsSpinBox->value();
 }
 
 void LayerStreamlines::setParameters(const StreamlineParameters& parameters, bool newAutoUpdate)
@@ -169,6 +175,7 @@ void LayerStreamlines::updateImage()
     }
     retraceDeferred = false;
     tracer.setParameters(settings);
+    tracer.setSeeds(StreamlineTracer::domainSeeds(*flowData, userSeeds), fillEvenly);
     replaceStreamlines(tracer.placeStreamlines(*flowData), settings.stepSize);
     const QString reason = tracer.incompleteReason();
     const bool changed = reason != incomplete;
@@ -176,6 +183,27 @@ void LayerStreamlines::updateImage()
     drawImage();
     if (!reason.isEmpty() || changed)
         emit tracingIncomplete(reason);
+}
+
+void LayerStreamlines::setSeeds(const QList<QPointF>& fileSeeds, bool fill)
+{
+    userSeeds = fileSeeds;
+    fillEvenly = fill;
+    if (form) {
+        const QSignalBlocker blocker(form->fillEvenlyCheckBox);
+        form->fillEvenlyCheckBox->setChecked(fill);
+        form->clearSeedsButton->setEnabled(!userSeeds.isEmpty());
+    }
+    updateImage();
+}
+
+void LayerStreamlines::addRake(const QPointF& from, const QPointF& to)
+{
+    QList<QPointF> seeds = userSeeds;
+    const int count = from == to ? 1 : rakeSeeds;
+    for (int k = 0; k < count; ++k)
+        seeds.append(count > 1 ? from + (to - from) * (double(k) / (count - 1)) : from);
+    setSeeds(seeds, fillEvenly);
 }
 
 void LayerStreamlines::renderShown()

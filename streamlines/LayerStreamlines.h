@@ -53,6 +53,15 @@ public:
     void setParameters(const StreamlineParameters& parameters, bool autoUpdate);
     const TransferFunction& transferFunction() const override { return function; }
     const std::vector<Streamline>& currentStreamlines() const { return streamlines; }
+    // Points in the file's coordinates (the axes as the view shows them)
+    // that a line goes through before the evenly-spaced placement, which
+    // goes on from their lines when fillEvenly is set. Kept across data
+    // sets and series steps: every retrace places them on the data anew.
+    void setSeeds(const QList<QPointF>& fileSeeds, bool fillEvenly);
+    const QList<QPointF>& seeds() const { return userSeeds; }
+    bool fillsEvenly() const { return fillEvenly; }
+    // Seeds a rake of the view gets, from its first end to its last.
+    int rakeSeedCount() const { return rakeSeeds; }
     // Why the stored lines stop short of filling the domain (the last
     // placement hit its budget of points or of distance tests); empty when
     // they are complete.
@@ -92,6 +101,12 @@ public slots:
     // Stores the flag only; switching it on does not retrace.
     void toggleAutoUpdate(bool val);
     void setTransferFunction(const TransferFunction& function) override;
+    // Adds rakeSeedCount() seeds evenly from `from` to `to` (the file's
+    // coordinates), one seed when the two are equal, and retraces.
+    void addRake(const QPointF& from, const QPointF& to);
+    void clearSeeds() { setSeeds({}, fillEvenly); }
+    void setFillEvenly(bool fill) { setSeeds(userSeeds, fill); }
+    void setRakeSeedCount(int count) { rakeSeeds = count; }
 
 protected:
     void renderShown() override;
@@ -111,4 +126,7 @@ private:
     StreamlineTracer tracer;
     QString incomplete;
     bool retraceDeferred = false; // a retrace was asked for while hidden
+    QList<QPointF> userSeeds;
+    bool fillEvenly = true;
+    int rakeSeeds = 10;
 };

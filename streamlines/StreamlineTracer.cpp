@@ -1,7 +1,9 @@
 #include "streamlines/StreamlineTracer.h"
 
 #include "data/FlowData.h"
+#include "data/FlowProbe.h"
 #include "data/ProfileTimer.h"
+#include "data/RectangularFlowData.h"
 #include "data/Vector3.h"
 #include "streamlines/SeparationGrid.h"
 
@@ -27,6 +29,28 @@ StreamlineTracer::~StreamlineTracer() = default;
 void StreamlineTracer::setParameters(const StreamlineParameters& parameters)
 {
     params = parameters;
+}
+
+void StreamlineTracer::setSeeds(std::vector<DomainPoint> domainSeeds, bool fillEvenly)
+{
+    userSeeds = std::move(domainSeeds);
+    fill = fillEvenly;
+}
+
+std::vector<DomainPoint> StreamlineTracer::domainSeeds(const FlowData& data,
+                                                       const QList<QPointF>& fileSeeds)
+{
+    std::vector<DomainPoint> mapped;
+    const auto* grid = dynamic_cast<const RectangularFlowData*>(&data);
+    if (!grid)
+        return mapped;
+    const double height = double(data.inverseAspectRatio());
+    mapped.reserve(fileSeeds.size());
+    for (const QPointF& seed : fileSeeds) {
+        const QPointF unit = FlowProbe::unitPosition(*grid, seed.x(), seed.y());
+        mapped.push_back({unit.x(), unit.y() * height});
+    }
+    return mapped;
 }
 
 bool StreamlineTracer::isInside(double x, double y) const
@@ -237,7 +261,7 @@ bool StreamlineTracer::placeFirstLine(std::vector<Streamline>& lines)
 {
     // beginPlacement left an empty batch current; the first line gets its own.
     seedQueue.clear();
-    if (traceFirstLine(lines, firstSeedX, firstSeedY, true))
+    if (traceFirstLine(lines, firstSeedX, firstSeedY, lines.empty()))
         return true;
     if (traceFirstLine(lines, firstSeedX, firstSeedY * domainHeight, false))
         return true;
@@ -254,6 +278,26 @@ bool StreamlineTracer::placeFirstLine(std::vector<Streamline>& lines)
     return false;
 }
 
+bool StreamlineTracer::placeUserSeeds(std::vector<Streamline>& lines)
+{
+    seedQueue.clear();
+    current = nullptr;
+    for (const DomainPoint& seed : userSeeds) {
+        if (budgetReached)
+            break;
+        SeedBatch* batch = startBatch();
+        Streamline line = genStreamline(seed.x, seed.y);
+        if (!line.empty())
+            lines.push_back(std::move(line));
+        if (batch->points.empty())
+            seedQueue.pop_back();
+    }
+    current = nullptr;
+    if (!fill)
+        seedQueue.clear();
+    return !seedQueue.empty();
+}
+
 std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
 {
     std::vector<Streamline> lines;
@@ -266,7 +310,8 @@ std::vector<Streamline> StreamlineTracer::placeStreamlines(const FlowData& data)
 
     ProfileTimer timer("LayerStreamlines/genStreamline");
     timer.start();
-    if (placeFirstLine(lines)) {
+    const bool seeded = !userSeeds.empty() && placeUserSeeds(lines);
+    if (seeded || ((userSeeds.empty() || fill) && placeFirstLine(lines))) {
         while (!seedQueue.empty() && !budgetReached) {
             // Rejected candidates cost distance tests too.
             if (grid->distanceTests() >= testBudget && !hasBudget())

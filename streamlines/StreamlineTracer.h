@@ -4,6 +4,8 @@
 #include "render/StreamlineParameters.h"
 #include "streamlines/DomainPoint.h"
 
+#include <QList>
+#include <QPointF>
 #include <QString>
 
 #include <cstdint>
@@ -70,6 +72,19 @@ public:
     void setPointBudget(std::int64_t points) { pointBudget = points; }
     void setTestBudget(std::int64_t tests) { testBudget = tests; }
     void setLineBudget(std::int64_t lines) { lineBudget = lines; }
+    // User seeds in domain coordinates, traced first, in order, each both
+    // ways; with fillEvenly the placement then goes on from their lines (and
+    // from the fixed first seeds when none of them leaves a candidate),
+    // without it they are the only lines. A seed outside or too close to an
+    // earlier line gives no line.
+    void setSeeds(std::vector<DomainPoint> domainSeeds, bool fillEvenly = true);
+    const std::vector<DomainPoint>& seeds() const { return userSeeds; }
+    bool fillsEvenly() const { return fill; }
+    // Seeds in the file's coordinates, as the view shows the axes, mapped to
+    // domain coordinates of `data` (NaN for a grid without extent; none for
+    // data that is not on a rectangular grid).
+    static std::vector<DomainPoint> domainSeeds(const FlowData& data,
+                                                const QList<QPointF>& fileSeeds);
 
     // Places the streamlines over `data` with the current parameters and
     // returns them in tracing order (the first line may be empty). Timed by a
@@ -81,7 +96,7 @@ public:
     // candidates: (0.68, 0.57 * H), then the cell centres of a grid of 8
     // columns and round(8 H) rows (1 to 4096) over the domain, row by row
     // from y = 0, each row from x = 0. The first line is stored even when
-    // empty; later empty ones are not.
+    // empty, unless user seeds came first; later empty ones are not.
     // Returns no lines, with a diagnostic line, when the parameters give no
     // usable grid.
     std::vector<Streamline> placeStreamlines(const FlowData& data);
@@ -126,11 +141,14 @@ private:
     SeedBatch* startBatch();
     bool placeFirstLine(std::vector<Streamline>& lines);
     bool traceFirstLine(std::vector<Streamline>& lines, double x, double y, bool storeEmpty);
+    bool placeUserSeeds(std::vector<Streamline>& lines);
 
     StreamlineParameters params;
     std::int64_t pointBudget = defaultPointBudget;
     std::int64_t testBudget = defaultTestBudget;
     std::int64_t lineBudget = defaultLineBudget;
+    std::vector<DomainPoint> userSeeds;
+    bool fill = true;
 
     const FlowData* flowData = nullptr;
     double domainHeight = 0.0;

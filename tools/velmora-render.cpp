@@ -33,6 +33,9 @@
 // same view port and layer forms, so the picture equals the window's Save
 // Image; options given beside it change the session's settings.
 // --write-session S.velmora writes the session the options describe.
+// --curly draws the arrows as curly vectors.
+// --seeds FILE traces a streamline through each listed point (x,y in the
+// file's coordinates) before the evenly-spaced placement fills the rest.
 
 #include "app/LayerStack.h"
 #include "app/Session.h"
@@ -44,7 +47,10 @@
 #include "data/FlowSeries.h"
 #include "data/RectangularFlowData.h"
 #include "data/ReferenceFrame.h"
+#include "formats/SeedListReader.h"
+#include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
+#include "streamlines/LayerStreamlines.h"
 #include "tools/FrameArguments.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -97,6 +103,9 @@ struct RenderSettings
     int dpi = 0;           // 0: the default
     double fontSize = 0.0; // points; 0: the application's
     QString title;         // may hold {time}
+    // Points the streamlines go through first, in the file's coordinates.
+    QList<QPointF> seeds;
+    bool curly = false; // curly vectors in every arrow layer
 };
 
 const QString timePlaceholder = QStringLiteral("{time}");
@@ -253,6 +262,16 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         QStringLiteral("size of the title, the axes' and the legend's text in points."),
         QStringLiteral("PT"));
     parser.addOption(fontSizeOption);
+    const QCommandLineOption seedsOption(
+        QStringLiteral("seeds"),
+        QStringLiteral("trace a streamline through every point of FILE first (x,y per line in "
+                       "the file's coordinates, a header line allowed), then fill evenly."),
+        QStringLiteral("FILE"));
+    parser.addOption(seedsOption);
+    const QCommandLineOption curlyOption(
+        QStringLiteral("curly"),
+        QStringLiteral("draw the arrows as curly vectors, short curved arrows along the flow."));
+    parser.addOption(curlyOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -328,6 +347,12 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                                    QString());
     }
     settings.title = parser.value(titleOption);
+    settings.curly = parser.isSet(curlyOption);
+    if (parser.isSet(seedsOption)) {
+        QString reason;
+        if (!SeedListReader::read(parser.value(seedsOption), &settings.seeds, &reason))
+            return tool.usageError(QStringLiteral("--seeds: ") + reason, QString());
+    }
     if (positional.size() != 2)
         return tool.usageError(
             QString(),
@@ -337,6 +362,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
                 "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
                 "[--scale-bar] [--size WxH] [--dpi N] [--title TEXT] [--font-size PT] "
+                "[--seeds FILE] [--curly] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
@@ -496,6 +522,12 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
     viewPort.setScaleBarShown(settings.scaleBar);
     viewPort.setFlippedVertically(settings.flipped);
     viewPort.setScale(settings.scale);
+    if (!settings.seeds.isEmpty()) {
+        for (LayerStreamlines* streamlines : stack.streamlines())
+            streamlines->setSeeds(settings.seeds, true);
+    }
+    for (LayerArrows* arrows : stack.arrows())
+        arrows->setCurly(settings.curly);
     if (settings.background.isValid()) {
         QPalette palette = viewPort.palette();
         palette.setColor(viewPort.backgroundRole(), settings.background);
@@ -539,6 +571,14 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
     }
     viewPort.setFlippedVertically(settings.flipped);
     const LayerStack stack = viewPort.layerStack();
+    if (!settings.seeds.isEmpty()) {
+        for (LayerStreamlines* streamlines : stack.streamlines())
+            streamlines->setSeeds(settings.seeds, true);
+    }
+    if (settings.curly) {
+        for (LayerArrows* arrows : stack.arrows())
+            arrows->setCurly(true);
+    }
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);
     return true;

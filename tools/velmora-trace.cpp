@@ -6,12 +6,14 @@
 //   line,x,y,magnitude,texture,taper
 // x runs from 0 to 1 across the data set and y from 0 to 1 / aspect, both in
 // widths of the domain; numbers are written with the fewest digits that read
-// back exactly. A one-line summary goes to standard error. Exit status 0 on
+// back exactly. With --seeds the lines through the listed points come first.
+// A one-line summary goes to standard error. Exit status 0 on
 // success, 1 when the data set does not load, nothing can be traced or the
 // output cannot be written, 2 on a wrong command line.
 
 #include "data/FlowData.h"
 #include "data/ReferenceFrame.h"
+#include "formats/SeedListReader.h"
 #include "streamlines/StreamlineTracer.h"
 #include "tools/LoadOptionArguments.h"
 #include "tools/ToolMain.h"
@@ -165,6 +167,11 @@ int main(int argc, char** argv)
         {"method", "Integration scheme: euler or midpoint.", "NAME", "euler"},
         {"texture-length", "Texture period in points (10 to 200).", "L", "30"},
         {{"o", "output"}, "Write the CSV to FILE instead of standard output.", "FILE"},
+        {"seeds",
+         "Trace a line through every point of FILE first (x,y per line in the file's "
+         "coordinates, a header line allowed), then fill the rest evenly.",
+         "FILE"},
+        {"no-fill", "With --seeds: trace only the lines through the seeds."},
         {"subtract",
          "Trace in a frame moving with the field's mean velocity or with U,V (the file's "
          "components and units).",
@@ -190,6 +197,11 @@ int main(int argc, char** argv)
     if (parser.isSet("subtract") &&
         !ReferenceFrame::parse(parser.value("subtract"), &frame, &problem))
         return tool.usageError("--subtract: " + problem, QString());
+    QList<QPointF> fileSeeds;
+    if (parser.isSet("seeds") && !SeedListReader::read(parser.value("seeds"), &fileSeeds, &problem))
+        return tool.usageError("--seeds: " + problem, QString());
+    if (parser.isSet("no-fill") && !parser.isSet("seeds"))
+        return tool.usageError("--no-fill needs --seeds", QString());
     const QString method = parser.value("method");
     if (method == QLatin1String("euler")) {
         params.method = EulerMethod;
@@ -226,6 +238,8 @@ int main(int argc, char** argv)
     }
 
     StreamlineTracer tracer(params);
+    if (!fileSeeds.isEmpty())
+        tracer.setSeeds(StreamlineTracer::domainSeeds(*data, fileSeeds), !parser.isSet("no-fill"));
     QElapsedTimer clock;
     clock.start();
     const std::vector<Streamline> lines = tracer.placeStreamlines(*data);

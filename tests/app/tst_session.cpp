@@ -1,4 +1,5 @@
 #include "app/ExtractionDock.h"
+#include "app/LayerStack.h"
 #include "app/Main.h"
 #include "app/SeriesPlayer.h"
 #include "app/Session.h"
@@ -6,6 +7,7 @@
 #include "app/shell/CollapseableWidget.h"
 #include "app/TimeBar.h"
 #include "app/ViewPort.h"
+#include "streamlines/LayerStreamlines.h"
 #include "tests/common/FakeFlowData.h"
 #include "tests/common/TestEnvironment.h"
 #include "transfer/TransferFunctionWidget.h"
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,7 +61,15 @@ void changeThroughForms(Main& window, bool flipped)
     control<TransferFunctionWidget>(window, 3, "transferFunction")
         ->setTransferFunction(TransferFunction(QPolygonF{{0, 1}, {0.4, 0.2}, {1, 0}},
                                                {Qt::blue, Qt::yellow, Qt::red}));
+    // A seed and a rake of five, placed before the zoom changes.
+    ViewPort* view = window.viewPort();
+    const QPoint middle = view->rect().center();
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, middle);
+    control<QSpinBox>(window, 3, "rakeSeedsSpinBox")->setValue(5);
+    QTest::mousePress(view, Qt::LeftButton, Qt::ShiftModifier, middle - QPoint(80, 50));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::ShiftModifier, middle + QPoint(80, 30));
     control<QSlider>(window, 5, "arrowQuantitySlider")->setValue(30);
+    control<QComboBox>(window, 5, "arrowStyleComboBox")->setCurrentIndex(1);
     control<QSlider>(window, 5, "arrowSizeSlider")->setValue(200);
     control<QSlider>(window, 5, "arrowLengthSlider")->setValue(40);
     control<TransferFunctionWidget>(window, 5, "transferFunction")->applyColorMap("magma");
@@ -133,6 +144,7 @@ void TestSession::roundTripAndRender()
     QCOMPARE(capturedJson(second), capturedJson(first));
     QCOMPARE(control<QDoubleSpinBox>(second, 3, "streamlinesDsep")->value(), 0.05);
     QCOMPARE(control<QSlider>(second, 5, "arrowQuantitySlider")->value(), 30);
+    QCOMPARE(second.viewPort()->layerStack().streamlines().last()->seeds().size(), 6);
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
     QVERIFY(second.findChild<QAction*>("actionShow_Axes")->isChecked());
     QVERIFY(second.referenceFrame() == first.referenceFrame());

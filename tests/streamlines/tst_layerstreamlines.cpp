@@ -1,12 +1,16 @@
 #include "streamlines/LayerStreamlines.h"
 #include "tests/common/FakeFlowData.h"
+#include "tests/common/TestEnvironment.h"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QGroupBox>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -52,6 +56,8 @@ private slots:
     void settingsReachTheTracer_data();
     void settingsReachTheTracer();
     void reportsIncompleteTracing();
+    void seedsMatchVelmoraTrace_data();
+    void seedsMatchVelmoraTrace();
 };
 
 void TestLayerStreamlines::settingsReachTheTracer_data()
@@ -150,6 +156,80 @@ void TestLayerStreamlines::reportsIncompleteTracing()
     QVERIFY(layer.incompleteReason().isEmpty());
     layer.updateImage();
     QCOMPARE(incomplete.count(), 0);
+}
+
+void TestLayerStreamlines::seedsMatchVelmoraTrace_data()
+{
+    QTest::addColumn<QString>("sample");
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::addColumn<QPointF>("low");  // the grid's lowest x and y
+    QTest::addColumn<double>("width"); // its extent along x
+
+    // From the floor up to below the main vortex: its closed lines cross the
+    // rake once.
+    QTest::newRow("rake across the cavity")
+        << "cavity" << QPointF(0.5, 0.05) << QPointF(0.5, 0.6) << QPointF(0, 0) << 1.0;
+    QTest::newRow("rake across the vortex street wake")
+        << "vortex_street" << QPointF(9, -4) << QPointF(9, 4) << QPointF(-3, -5) << 20.0;
+}
+
+// The layer places the seeds of a file's coordinates on the data, a line
+// through each, and velmora-trace --seeds traces the same lines bit for bit.
+void TestLayerStreamlines::seedsMatchVelmoraTrace()
+{
+    QFETCH(QString, sample);
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    QFETCH(QPointF, low);
+    QFETCH(double, width);
+    const int count = 10;
+    QList<QPointF> seeds;
+    QTemporaryDir folder;
+    QFile list(folder.filePath("rake.csv"));
+    QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
+    list.write("x,y\n");
+    for (int k = 0; k < count; ++k) {
+        seeds.append(from + (to - from) * (double(k) / (count - 1)));
+        list.write(QByteArray::number(seeds.last().x(), 'g', 17) + ',' +
+                   QByteArray::number(seeds.last().y(), 'g', 17) + '\n');
+    }
+    list.close();
+
+    std::unique_ptr<FlowData> data(FlowData::fromFile(samplePath(sample)));
+    QVERIFY(data);
+    LayerStreamlines layer(true);
+    layer.setSeeds(seeds, true);
+    layer.setFlowData(data.get());
+    const std::vector<Streamline>& lines = layer.currentStreamlines();
+    QVERIFY(int(lines.size()) > count);
+    for (int k = 0; k < count; ++k) {
+        const double x = (seeds[k].x() - low.x()) / width, y = (seeds[k].y() - low.y()) / width;
+        QVERIFY(std::any_of(lines[k].begin(), lines[k].end(), [&](const StreamlinePoint& p) {
+            return std::hypot(p.x - x, p.y - y) < 1e-12;
+        }));
+    }
+
+    QProcess trace;
+    const StreamlineParameters& params = layer.parameters();
+    trace.start(VELMORA_TRACE_PROGRAM, {samplePath(sample), "--seeds", list.fileName(), "--step",
+                                        QString::number(params.stepSize, 'g', 17), "--dsep",
+                                        QString::number(params.dSep, 'g', 17), "--dtest",
+                                        QString::number(params.dTest, 'g', 17)});
+    QVERIFY(trace.waitForFinished(60000));
+    QCOMPARE(trace.exitCode(), 0);
+    const QList<QByteArray> rows = trace.readAllStandardOutput().trimmed().split('\n');
+    std::size_t row = 1;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        for (const StreamlinePoint& p : lines[l]) {
+            QVERIFY(row < std::size_t(rows.size()));
+            const QList<QByteArray> fields = rows[qsizetype(row++)].split(',');
+            QCOMPARE(fields[0].toULongLong(), l);
+            QCOMPARE(fields[1].toDouble(), p.x);
+            QCOMPARE(fields[2].toDouble(), p.y);
+        }
+    }
+    QCOMPARE(row, std::size_t(rows.size()));
 }
 
 QTEST_MAIN(TestLayerStreamlines)

@@ -28,6 +28,8 @@ private slots:
     void placementKeepsLinesApart_data();
     void placementKeepsLinesApart();
     void pointBudget();
+    void userSeeds_data();
+    void userSeeds();
 };
 
 namespace {
@@ -56,6 +58,25 @@ std::size_t seedIndex(const Streamline& line, double x, double y)
 } // namespace
 
 Q_DECLARE_METATYPE(DataPtr)
+
+namespace {
+
+using Seeds = std::vector<DomainPoint>;
+
+// n seeds evenly from a to b, both ends included.
+Seeds rake(QPointF a, QPointF b, int n)
+{
+    Seeds seeds;
+    for (int k = 0; k < n; ++k) {
+        const double t = n > 1 ? double(k) / (n - 1) : 0.0;
+        seeds.push_back({a.x() + t * (b.x() - a.x()), a.y() + t * (b.y() - a.y())});
+    }
+    return seeds;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Seeds)
 
 void TestStreamlineTracer::uniformStream_data()
 {
@@ -274,11 +295,21 @@ void TestStreamlineTracer::placementKeepsLinesApart_data()
 {
     QTest::addColumn<DataPtr>("field");
     QTest::addColumn<int>("method");
+    QTest::addColumn<Seeds>("seeds");
 
-    QTest::newRow("rotation, euler")
-        << DataPtr(new FakeFlowData(1.0f, Fields::rotation(0.5, 0.5))) << int(EulerMethod);
-    QTest::newRow("sample vortex street, midpoint")
-        << DataPtr(FlowData::fromFile(samplePath("vortex_street"))) << int(RungeKuttaMethod);
+    QTest::newRow("rotation, euler") << DataPtr(new FakeFlowData(1.0f, Fields::rotation(0.5, 0.5)))
+                                     << int(EulerMethod) << Seeds();
+    const DataPtr street(FlowData::fromFile(samplePath("vortex_street")));
+    QTest::newRow("sample vortex street, midpoint") << street << int(RungeKuttaMethod) << Seeds();
+    // Seeds closer together than the test distance, filled evenly afterwards.
+    QTest::newRow("rotation, crowded rake, filled evenly")
+        << DataPtr(new FakeFlowData(1.0f, Fields::rotation(0.5, 0.5))) << int(EulerMethod)
+        << rake({0.1, 0.5}, {0.3, 0.5}, 30);
+    if (street) {
+        const double h = street->inverseAspectRatio();
+        QTest::newRow("vortex street, rake across the wake, filled evenly")
+            << street << int(RungeKuttaMethod) << rake({0.6, 0.1 * h}, {0.6, 0.9 * h}, 10);
+    }
     // Hostile fields: stalled or cut lines, never a point outside.
     const float nan = std::nanf("");
     const FakeFlowData::Field hostile[] = {
@@ -293,7 +324,7 @@ void TestStreamlineTracer::placementKeepsLinesApart_data()
     for (int k = 0; k < 3; ++k) {
         for (int method : {int(EulerMethod), int(RungeKuttaMethod)})
             QTest::addRow("%s, %s", names[k], method == EulerMethod ? "euler" : "midpoint")
-                << DataPtr(new FakeFlowData(1.0f, hostile[k])) << method;
+                << DataPtr(new FakeFlowData(1.0f, hostile[k])) << method << Seeds();
     }
 }
 
@@ -305,9 +336,12 @@ void TestStreamlineTracer::placementKeepsLinesApart()
 {
     QFETCH(DataPtr, field);
     QFETCH(int, method);
+    QFETCH(Seeds, seeds);
     QVERIFY(field);
     const StreamlineParameters params = parameters(method);
-    const std::vector<Streamline> lines = StreamlineTracer(params).placeStreamlines(*field);
+    StreamlineTracer tracer(params);
+    tracer.setSeeds(seeds);
+    const std::vector<Streamline> lines = tracer.placeStreamlines(*field);
     QVERIFY(lines.size() > 10);
 
     struct Entry
@@ -349,6 +383,63 @@ void TestStreamlineTracer::pointBudget()
     for (const Streamline& line : lines)
         points += std::int64_t(line.size());
     QCOMPARE(points, std::int64_t(200000));
+}
+
+void TestStreamlineTracer::userSeeds_data()
+{
+    QTest::addColumn<DataPtr>("field");
+    QTest::addColumn<Seeds>("seeds");
+    QTest::addColumn<bool>("fill");
+    QTest::addColumn<int>("seedLines");
+
+    const DataPtr street(FlowData::fromFile(samplePath("vortex_street")));
+    QVERIFY(street);
+    const double h = street->inverseAspectRatio();
+    const Seeds wake = rake({0.6, 0.1 * h}, {0.6, 0.9 * h}, 10);
+    QTest::newRow("rake across the wake, alone") << street << wake << false << 10;
+    QTest::newRow("rake across the wake, filled evenly") << street << wake << true << 10;
+    // Still water around the fixed first seed and the first fallbacks: the
+    // user's seed starts the placement there.
+    const DataPtr stillAtStart(new FakeFlowData(1.0f, [](double x, double y) {
+        return std::hypot(x - 0.68, y - 0.57) < 0.3 ? Vector3(0, 0, 0) : Vector3(1, 0.3f, 0);
+    }));
+    QTest::newRow("still at the fixed seed") << stillAtStart << Seeds{{0.1, 0.1}} << true << 1;
+    QTest::newRow("seed outside and one inside")
+        << street << Seeds{{-0.1, 0.2}, {0.5, 0.5 * h}} << false << 1;
+}
+
+// Each accepted seed gives the next line, in order, the seed on it and its
+// neighbours within a step; without the fill those are all the lines.
+void TestStreamlineTracer::userSeeds()
+{
+    QFETCH(DataPtr, field);
+    QFETCH(Seeds, seeds);
+    QFETCH(bool, fill);
+    QFETCH(int, seedLines);
+    const StreamlineParameters params = parameters(RungeKuttaMethod);
+    StreamlineTracer tracer(params);
+    tracer.setSeeds(seeds, fill);
+    const std::vector<Streamline> lines = tracer.placeStreamlines(*field);
+    QVERIFY(int(lines.size()) >= seedLines);
+    if (!fill)
+        QCOMPARE(int(lines.size()), seedLines);
+    else
+        QVERIFY(int(lines.size()) > seedLines + 10);
+    int line = 0;
+    for (const DomainPoint& seed : seeds) {
+        if (seed.x < 0.0)
+            continue;
+        QVERIFY(line < int(lines.size()));
+        const Streamline& traced = lines[std::size_t(line++)];
+        const std::size_t k = seedIndex(traced, seed.x, seed.y);
+        QVERIFY2(k < traced.size(), "the seed is not on its line");
+        QVERIFY(traced.size() > 10);
+        for (std::size_t n : {k - 1, k + 1}) {
+            if (n < traced.size())
+                QVERIFY(std::hypot(traced[n].x - seed.x, traced[n].y - seed.y) <=
+                        params.stepSize * (1.0 + 1e-6));
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestStreamlineTracer)

@@ -1,8 +1,11 @@
 #include "tests/common/FakeFlowData.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <utility>
 
 // Runs the velmora-trace program on a data set written into a temporary folder.
 class TestVelmoraTrace : public QObject
@@ -26,6 +29,11 @@ void TestVelmoraTrace::initTestCase()
     grid.vectors = grid.sample([](float, float y) { return Vector3(1.0f + 0.1f * y, 0.2f, 0); });
     dataSet = folder.filePath("shear");
     QVERIFY(grid.write(dataSet));
+    for (const auto& [name, text] : {std::pair{"seeds.csv", "x,y\n3, 4.5\n# the second\n10,2\n"},
+                                     std::pair{"bad-seeds.csv", "x,y\n3,4\n\n3;4\n"}}) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
+    }
 }
 
 void TestVelmoraTrace::commandLine_data()
@@ -45,6 +53,11 @@ void TestVelmoraTrace::commandLine_data()
         << QStringList{data, "--subtract", "mean"} << true << 0 << "lines,";
     QTest::newRow("frame velocity not two numbers")
         << QStringList{data, "--subtract", "1;0"} << true << 2 << "--subtract";
+    QTest::newRow("through seeds")
+        << QStringList{data, "--seeds", folder.filePath("seeds.csv")} << true << 0 << "lines,";
+    QTest::newRow("seed list with a bad line")
+        << QStringList{data, "--seeds", folder.filePath("bad-seeds.csv")} << true << 2
+        << "bad-seeds.csv: line 4:";
     QTest::newRow("unparsable dsep")
         << QStringList{data, "--dsep", "0.0x3"} << true << 2 << "--dsep";
     QTest::newRow("unwritable output")

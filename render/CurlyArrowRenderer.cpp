@@ -1,0 +1,269 @@
+#include "render/CurlyArrowRenderer.h"
+
+#include "data/FlowData.h"
+#include "data/ParallelBlocks.h"
+#include "data/Vector3.h"
+#include "render/ArrowRenderer.h"
+#include "render/PolygonRasterizer.h"
+#include "transfer/ColorTable.h"
+
+#include <QDebug>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The straight glyph's widths in glyph units: the shaft is 2 wide at the
+// head, the head 6; the tail starts at a fifth of the shaft.
+constexpr double shaftHalfWidth = 1.0;
+constexpr double tailShare = 0.2;
+constexpr double headHalfWidth = 3.0;
+constexpr double headLength = 4.0;
+
+// Maps image coordinates to the data's domain coordinates and back; the
+// picture spans the whole domain, so x and y may scale differently.
+struct ImageDomain
+{
+    double toX;
+    double toY;
+
+    ImageDomain(const FlowData& data, QSize size)
+        : toX(1.0 / size.width()), toY(double(data.inverseAspectRatio()) / size.height())
+    {
+    }
+
+    // The unit direction of the field in image coordinates at an image
+    // point, reversed upstream; false where the field stalls or is not finite.
+    bool direction(const FlowData& data, double px, double py, double sign, QPointF* d) const
+    {
+        const Vector3 v = data.vectorAt(px * toX, py * toY);
+        const double dx = double(v.x) / toX * sign;
+        const double dy = double(v.y) / toY * sign;
+        const double n = std::hypot(dx, dy);
+        if (!(n > 0.0) || !std::isfinite(n) || !(v.length() > ArrowRenderer::minMagnitude))
+            return false;
+        *d = QPointF(dx / n, dy / n);
+        return true;
+    }
+};
+
+// One half of the centre line from `base`, `steps` midpoint steps of `h`.
+std::vector<QPointF> half(const FlowData& data, const ImageDomain& map, QSize size, QPointF base,
+                          double h, int steps, double sign)
+{
+    std::vector<QPointF> points;
+    QPointF p = base;
+    const auto inside = [size](const QPointF& q) {
+        return q.x() >= 0.0 && q.y() >= 0.0 && q.x() <= size.width() && q.y() <= size.height();
+    };
+    for (int k = 0; k < steps; ++k) {
+        QPointF d;
+        if (!map.direction(data, p.x(), p.y(), sign, &d))
+            break;
+        const QPointF middle = p + d * (h * 0.5);
+        if (!inside(middle) || !map.direction(data, middle.x(), middle.y(), sign, &d))
+            break;
+        const QPointF next = p + d * h;
+        if (!inside(next))
+            break;
+        points.push_back(next);
+        p = next;
+    }
+    return points;
+}
+
+double arcLength(const std::vector<QPointF>& line)
+{
+    double sum = 0.0;
+    for (std::size_t k = 1; k < line.size(); ++k)
+        sum += std::hypot(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
+    return sum;
+}
+
+// The closed outline of one curve: the shaft's left side from the tail to the
+// head's base, the head, the shaft's right side back. s is the glyph unit.
+std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
+{
+    std::vector<QPointF> shape;
+    if (line.size() < 2)
+        return shape;
+    const double total = arcLength(line);
+    if (!(total > 0.0))
+        return shape;
+    const double head = std::min(headLength * s, 0.5 * total);
+    const double shaftEnd = total - head;
+    std::vector<QPointF> left, right;
+    double along = 0.0;
+    std::size_t k = 0;
+    QPointF headBase = line.front();
+    QPointF headDirection(1, 0);
+    for (; k < line.size(); ++k) {
+        if (k > 0)
+            along += std::hypot(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
+        const QPointF a = line[k == 0 ? 0 : k - 1];
+        const QPointF b = line[k == 0 ? 1 : k];
+        const double n = std::hypot(b.x() - a.x(), b.y() - a.y());
+        const QPointF d = n > 0.0 ? (b - a) / n : headDirection;
+        if (along >= shaftEnd) {
+            // The head's base lies on this segment, where the shaft ends.
+            const double back = along - shaftEnd;
+            headBase = line[k] - d * back;
+            headDirection = d;
+            break;
+        }
+        const double w = s * shaftHalfWidth * (tailShare + (1.0 - tailShare) * along / shaftEnd);
+        const QPointF normal(-d.y(), d.x());
+        left.push_back(line[k] + normal * w);
+        right.push_back(line[k] - normal * w);
+        headDirection = d;
+    }
+    const QPointF normal(-headDirection.y(), headDirection.x());
+    shape = left;
+    shape.push_back(headBase + normal * (s * shaftHalfWidth));
+    shape.push_back(headBase + normal * (s * headHalfWidth));
+    shape.push_back(line.back());
+    shape.push_back(headBase - normal * (s * headHalfWidth));
+    shape.push_back(headBase - normal * (s * shaftHalfWidth));
+    shape.insert(shape.end(), right.rbegin(), right.rend());
+    return shape;
+}
+
+bool drawable(const Vector3* vectors, QSize counts, QSize size)
+{
+    return vectors && !size.isEmpty() && counts.width() >= 2 && counts.height() >= 2;
+}
+
+double glyphUnit(QSize size, float arrowSize)
+{
+    return double(float(std::min(size.width(), size.height())) * arrowSize / 400.0f);
+}
+
+struct Shape
+{
+    std::vector<QPointF> outline;
+    double top;
+    double bottom;
+    QRgb color;
+};
+
+std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize counts,
+                          const ColorTable& table, QSize size, float arrowSize, float normPerc)
+{
+    std::vector<Shape> out;
+    const double s = glyphUnit(size, arrowSize);
+    for (CurlyArrowRenderer::Curve& curve :
+         CurlyArrowRenderer::curves(data, vectors, counts, table, size, arrowSize, normPerc)) {
+        Shape shape{outline(curve.points, s), 0.0, 0.0, curve.color};
+        if (shape.outline.size() < 3)
+            continue;
+        const auto [low, high] =
+            std::minmax_element(shape.outline.begin(), shape.outline.end(),
+                                [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+        shape.top = low->y();
+        shape.bottom = high->y();
+        out.push_back(std::move(shape));
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<QPointF> CurlyArrowRenderer::centreLine(const FlowData& data, QSize size, QPointF base,
+                                                    double length)
+{
+    std::vector<QPointF> line;
+    if (size.isEmpty() || !(length > 0.0) || !std::isfinite(length))
+        return line;
+    const ImageDomain map(data, size);
+    const int steps = stepsPerCurve / 2;
+    const double h = length / stepsPerCurve;
+    const std::vector<QPointF> upstream = half(data, map, size, base, h, steps, -1.0);
+    const std::vector<QPointF> downstream = half(data, map, size, base, h, steps, +1.0);
+    line.reserve(upstream.size() + 1 + downstream.size());
+    line.insert(line.end(), upstream.rbegin(), upstream.rend());
+    line.push_back(base);
+    line.insert(line.end(), downstream.begin(), downstream.end());
+    return line;
+}
+
+std::vector<CurlyArrowRenderer::Curve>
+CurlyArrowRenderer::curves(const FlowData& data, const Vector3* vectors, QSize counts,
+                           const ColorTable& table, QSize size, float arrowSize, float normPerc)
+{
+    std::vector<Curve> out;
+    if (!drawable(vectors, counts, size))
+        return out;
+    const int columns = counts.width();
+    const int rows = counts.height();
+    const float dx = float(size.width()) / float(columns - 1);
+    const float dy = float(size.height()) / float(rows - 1);
+    out.resize(std::size_t(columns) * std::size_t(rows));
+    // Tracing samples the field a few dozen times per curve: rows of the
+    // grid go to the cores, each curve into its own place.
+    ParallelBlocks::run(rows, 1, [&](int, int firstRow, int endRow) {
+        for (int j = firstRow; j < endRow; ++j) {
+            for (int i = 0; i < columns; ++i) {
+                const Vector3& v = vectors[j * columns + i];
+                const float m = v.length();
+                if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
+                    continue;
+                Curve& curve = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
+                curve.length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
+                curve.points =
+                    centreLine(data, size, QPointF(double(i * dx), double(j * dy)), curve.length);
+                curve.color = table.premultiplied(table.indexOf(m));
+            }
+        }
+    });
+    out.erase(std::remove_if(out.begin(), out.end(),
+                             [](const Curve& curve) { return curve.points.size() < 2; }),
+              out.end());
+    return out;
+}
+
+QImage CurlyArrowRenderer::render(const FlowData& data, const Vector3* vectors, QSize counts,
+                                  const ColorTable& table, QSize size, float arrowSize,
+                                  float normPerc)
+{
+    if (!drawable(vectors, counts, size))
+        return QImage();
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    if (picture.isNull()) {
+        qDebug() << "CurlyArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
+        return QImage();
+    }
+    picture.fill(0);
+    const std::vector<Shape> all = shapes(data, vectors, counts, table, size, arrowSize, normPerc);
+    // Bands drawn at once, each with every shape that reaches into it, in
+    // grid order, as the straight arrows are.
+    ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
+                        [&](int, int firstRow, int endRow) {
+                            PolygonRasterizer rasterizer(picture, firstRow, endRow);
+                            for (const Shape& shape : all) {
+                                if (shape.bottom > firstRow && shape.top < endRow)
+                                    rasterizer.fillPolygon(shape.outline.data(),
+                                                           int(shape.outline.size()), shape.color);
+                            }
+                        });
+    return picture;
+}
+
+void CurlyArrowRenderer::paint(QPainter& painter, const FlowData& data, const Vector3* vectors,
+                               QSize counts, const ColorTable& table, QSize size, float arrowSize,
+                               float normPerc)
+{
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    for (const Shape& shape : shapes(data, vectors, counts, table, size, arrowSize, normPerc)) {
+        if (qAlpha(shape.color) == 0)
+            continue;
+        QPainterPath path;
+        path.addPolygon(QPolygonF(QList<QPointF>(shape.outline.begin(), shape.outline.end())));
+        path.closeSubpath();
+        painter.fillPath(path, QColor::fromRgba(qUnpremultiply(shape.color)));
+    }
+    painter.restore();
+}

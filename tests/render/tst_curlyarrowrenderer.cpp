@@ -1,0 +1,78 @@
+#include "data/Vector3.h"
+#include "render/ArrowRenderer.h"
+#include "render/CurlyArrowRenderer.h"
+#include "tests/common/FakeFlowData.h"
+#include "transfer/ColorTable.h"
+#include "transfer/TransferFunction.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <vector>
+
+class TestCurlyArrowRenderer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rotationGivesArcs_data();
+    void rotationGivesArcs();
+};
+
+void TestCurlyArrowRenderer::rotationGivesArcs_data()
+{
+    QTest::addColumn<float>("aspect");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("square") << 1.0f << QSize(400, 400);
+    QTest::newRow("wide") << 2.0f << QSize(600, 300);
+}
+
+// In a solid-body rotation every curve is an arc of the circle through its
+// base point, turning counter-clockwise, and with the length blend at 0 its
+// arc is as long as the straight arrow, so it grows with the radius.
+void TestCurlyArrowRenderer::rotationGivesArcs()
+{
+    QFETCH(float, aspect);
+    QFETCH(QSize, size);
+    const double height = 1.0 / aspect;
+    const FakeFlowData data(aspect, Fields::rotation(0.5, 0.5 * height));
+    const QSize counts(11, 11);
+    std::vector<Vector3> vectors;
+    for (int j = 0; j < counts.height(); ++j)
+        for (int i = 0; i < counts.width(); ++i)
+            vectors.push_back(data.vectorAt(i / 10.0, j / 10.0 * height));
+    const ColorTable table = TransferFunction().colorTable(256);
+    const std::vector<CurlyArrowRenderer::Curve> curves =
+        CurlyArrowRenderer::curves(data, vectors.data(), counts, table, size, 1.0f, 0.0f);
+    QVERIFY(curves.size() > 50);
+
+    const double pixels = size.width(); // per domain unit, along x and y alike
+    const QPointF centre(size.width() / 2.0, size.height() / 2.0);
+    int whole = 0;
+    for (const CurlyArrowRenderer::Curve& curve : curves) {
+        const QPointF base = curve.points[curve.points.size() / 2] - centre;
+        const double radius = std::hypot(base.x(), base.y());
+        const double step = curve.length / CurlyArrowRenderer::stepsPerCurve;
+        double arc = 0.0;
+        for (std::size_t k = 0; k < curve.points.size(); ++k) {
+            const QPointF p = curve.points[k] - centre;
+            // Within a hundredth of a step: the midpoint rule on a circle.
+            QVERIFY2(std::abs(std::hypot(p.x(), p.y()) - radius) <= 0.01 * step,
+                     qPrintable(QString("radius %1, point %2").arg(radius).arg(k)));
+            if (k > 0)
+                arc += std::hypot(curve.points[k].x() - curve.points[k - 1].x(),
+                                  curve.points[k].y() - curve.points[k - 1].y());
+        }
+        const QPointF tail = curve.points.front() - centre, tip = curve.points.back() - centre;
+        QVERIFY(tail.x() * tip.y() - tail.y() * tip.x() > 0.0);
+        QCOMPARE(curve.length, ArrowRenderer::lengthFor(float(radius / pixels), size, 1.0f, 0.0f));
+        if (int(curve.points.size()) == CurlyArrowRenderer::stepsPerCurve + 1) {
+            ++whole;
+            QVERIFY(std::abs(arc - curve.length) <= 1e-6 * curve.length);
+        }
+    }
+    QVERIFY(whole > 20);
+}
+
+QTEST_APPLESS_MAIN(TestCurlyArrowRenderer)
+#include "tst_curlyarrowrenderer.moc"
