@@ -8,7 +8,7 @@
 #include <QtEndian>
 #include <QXmlStreamReader>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
@@ -90,49 +90,74 @@ void convertValues(const uchar* p, size_t count, const QString& type, bool bigEn
         convert<quint64>(p, count, bigEndian, out);
 }
 
+// Base64 digit values; 64 marks a character outside the alphabet.
+struct Base64Table
+{
+    unsigned char value[256];
+    constexpr Base64Table() : value()
+    {
+        for (int c = 0; c < 256; ++c)
+            value[c] = 64;
+        for (int k = 0; k < 26; ++k) {
+            value['A' + k] = static_cast<unsigned char>(k);
+            value['a' + k] = static_cast<unsigned char>(k + 26);
+        }
+        for (int k = 0; k < 10; ++k)
+            value['0' + k] = static_cast<unsigned char>(k + 52);
+        value[int('+')] = 62;
+        value[int('/')] = 63;
+    }
+};
+constexpr Base64Table base64Table;
+
 int base64Value(char c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
+    const unsigned char value = base64Table.value[static_cast<unsigned char>(c)];
+    return value == 64 ? -1 : value;
 }
 
 // Base64 without white space; '=' only as padding at the end.
 bool decodeBase64(const char* p, size_t n, QByteArray& out, QString* reason)
 {
-    out.clear();
-    out.reserve(int(qMin<size_t>(n / 4 * 3 + 3, size_t(INT_MAX))));
+    size_t digits = n;
+    while (digits > 0 && p[digits - 1] == '=')
+        --digits;
+    out.resize(qsizetype(qMin<size_t>(digits / 4 * 3 + 3, size_t(INT_MAX))));
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(p);
+    unsigned char* o = reinterpret_cast<unsigned char*>(out.data());
+    const unsigned char* const value = base64Table.value;
+    // Four digits to three bytes; a stray character shows as a set bit 6
+    // in the or of the digit values, checked once per group.
+    size_t k = 0;
+    for (; k + 4 <= digits; k += 4) {
+        const unsigned a = value[in[k]], b = value[in[k + 1]], c = value[in[k + 2]],
+                       d = value[in[k + 3]];
+        if ((a | b | c | d) & 64)
+            break;
+        const quint32 bits = (a << 18) | (b << 12) | (c << 6) | d;
+        o[0] = static_cast<unsigned char>(bits >> 16);
+        o[1] = static_cast<unsigned char>(bits >> 8);
+        o[2] = static_cast<unsigned char>(bits);
+        o += 3;
+    }
     quint32 bits = 0;
     int held = 0;
-    size_t k = 0;
-    for (; k < n && p[k] != '='; ++k) {
-        const int value = base64Value(p[k]);
-        if (value < 0) {
-            *reason = QStringLiteral("base64 data with a stray character (code %1)")
-                          .arg(int(static_cast<unsigned char>(p[k])));
+    for (; k < digits; ++k) {
+        const unsigned digit = value[in[k]];
+        if (digit == 64) {
+            *reason = p[k] == '=' ? QStringLiteral("base64 data continues after its padding")
+                                  : QStringLiteral("base64 data with a stray character (code %1)")
+                                        .arg(int(in[k]));
             return false;
         }
-        bits = (bits << 6) | quint32(value);
+        bits = (bits << 6) | digit;
         held += 6;
         if (held >= 8) {
             held -= 8;
-            out.append(char((bits >> held) & 0xff));
+            *o++ = static_cast<unsigned char>((bits >> held) & 0xff);
         }
     }
-    for (; k < n; ++k) {
-        if (p[k] != '=') {
-            *reason = QStringLiteral("base64 data continues after its padding");
-            return false;
-        }
-    }
+    out.truncate(qsizetype(o - reinterpret_cast<unsigned char*>(out.data())));
     return true;
 }
 
@@ -230,19 +255,24 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
     // thread a contiguous run of blocks. firstBad keeps the lowest failure.
     std::atomic<quint64> firstBad(blocks);
     auto inflateRun = [&](quint64 from, quint64 to) {
+        libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
         for (quint64 b = from; b < to; ++b) {
             const quint64 target = b + 1 == blocks ? last : blockSize;
-            uLongf produced = uLongf(target);
-            const int status = uncompress(reinterpret_cast<Bytef*>(out + b * blockSize), &produced,
-                                          reinterpret_cast<const Bytef*>(data + starts[size_t(b)]),
-                                          uLong(starts[size_t(b) + 1] - starts[size_t(b)]));
-            if (status != Z_OK || produced != target) {
+            size_t produced = 0;
+            const libdeflate_result status =
+                inflater
+                    ? libdeflate_zlib_decompress(inflater, data + starts[size_t(b)],
+                                                 size_t(starts[size_t(b) + 1] - starts[size_t(b)]),
+                                                 out + b * blockSize, size_t(target), &produced)
+                    : LIBDEFLATE_BAD_DATA;
+            if (status != LIBDEFLATE_SUCCESS || produced != target) {
                 quint64 seen = firstBad.load();
                 while (b < seen && !firstBad.compare_exchange_weak(seen, b)) {
                 }
-                return;
+                break;
             }
         }
+        libdeflate_free_decompressor(inflater);
     };
     const quint64 threads =
         expected < (quint64(4) << 20)

@@ -9,7 +9,7 @@ VELMORA_BUILD_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libbenchmark-dev fonts-dejavu-core
     help2man librsvg2-bin dpkg-dev
-    pkg-config libnetcdf-dev zlib1g-dev libmatio-dev qt6-svg-dev
+    pkg-config libnetcdf-dev zlib1g-dev libdeflate-dev libmatio-dev qt6-svg-dev
 )
 VELMORA_TEST_PACKAGES=(clang-14 libclang-rt-14-dev clang-format xvfb xauth desktop-file-utils appstream
     shared-mime-info libglib2.0-bin libxml2-utils python3-pandas python3-numpy poppler-utils)

@@ -476,6 +476,16 @@ void TestReaders::columnText_data()
         edited(FormatWriters::columnText(g, "", ','), "0.5,0,1.5,-0.75,11\n",
                "0.5,0,1.5,-0.75,11,3\n"),
         "", "line 6 holds 6 values, the first row 5");
+    // Over a megabyte: the rows parse in runs, and line numbers count on
+    // across them.
+    QByteArray padding;
+    for (int n = 0; n < 120000; ++n)
+        padding += "# padding\n";
+    const qsizetype half = blank.indexOf('\n', blank.size() / 2) + 1;
+    row("large file, rows in several runs", blank.left(half) + padding + blank.mid(half) + padding,
+        "grid", "; ; ");
+    row("large file, malformed line in a late run", blank + padding + "0.5 zero 1 1 1\n", "",
+        QStringLiteral("line %1: \"zero\" is not a number").arg(g.points() + 120001));
     row("duplicated point with other values", blank + "0 -1 7 7 7\n", "",
         "points 1 and 13 share the grid point (0, -1) with different values");
     row("same point twice", blank + "0 -1 1 -1 0\n", "grid", "; ; ");
