@@ -1,6 +1,7 @@
 #include "data/FlowData.h"
 
 #include "data/ArrayPasses.h"
+#include "data/CurvilinearFlowData.h"
 #include "data/Extremes.h"
 #include "data/ParallelBlocks.h"
 #include "data/RectangularFlowData.h"
@@ -93,8 +94,28 @@ FlowData* FlowData::fromFiles(const QString& geometryFileName, const QString& da
     return withGridTables(loaded, errorMessage);
 }
 
+FlowData* FlowData::fromRecord(FlowRecord& record, QString* errorMessage)
+{
+    FlowData loaded;
+    if (!loaded.install(record, errorMessage))
+        return nullptr;
+    return withGridTables(loaded, errorMessage);
+}
+
 FlowData* FlowData::withGridTables(const FlowData& loaded, QString* errorMessage)
 {
+    if (loaded.curvilinearGrid) {
+        std::unique_ptr<CurvilinearFlowData> grid(new (std::nothrow) CurvilinearFlowData);
+        if (grid)
+            grid->copyFrom(loaded);
+        if (grid && grid->hasTables())
+            return grid.release();
+        const QString reason = QStringLiteral("not enough memory for the cell lookup tables");
+        qDebug().noquote() << QStringLiteral("FlowData/fromFile: ") + reason;
+        if (errorMessage)
+            *errorMessage = reason;
+        return nullptr;
+    }
     std::unique_ptr<RectangularFlowData> grid(new (std::nothrow) RectangularFlowData);
     if (grid)
         grid->copyFrom(loaded);
@@ -404,6 +425,7 @@ void FlowData::clear()
     for (ScalarSet& set : scalars)
         set.values.release();
     scalars.clear();
+    curvilinearGrid = false;
 }
 
 void FlowData::calcScalar(int, int, int, float*) const
@@ -444,4 +466,6 @@ void FlowData::copyFrom(const FlowData& other)
     aspect = other.aspect;
     positionUnit = other.positionUnit;
     speedUnit = other.speedUnit;
+    componentNote = other.componentNote;
+    curvilinearGrid = other.curvilinearGrid;
 }

@@ -50,6 +50,9 @@ public:
     // for a step of a series that shares one geometry file.
     static FlowData* fromFiles(const QString& geometryFileName, const QString& dataFileName,
                                QString* errorMessage = nullptr);
+    // A record already read (or made in memory) through the loader's checks;
+    // its arrays are consumed. Null on failure, with the reason.
+    static FlowData* fromRecord(FlowRecord& record, QString* errorMessage = nullptr);
 
     // The data name: fileName cut at the last "." of its file-name part
     // (NativePairFormat::dataName).
@@ -108,6 +111,11 @@ public:
     QString lengthUnit() const { return positionUnit; }
     // The unit of the velocity components; empty if the file does not name it.
     QString velocityUnit() const { return speedUnit; }
+    // True when every grid point has its own position (a CurvilinearFlowData):
+    // the geometry is then no pair of axes.
+    bool isCurvilinear() const { return curvilinearGrid; }
+    // What the reader did to the file's components; empty when nothing.
+    QString velocityNote() const { return componentNote; }
 
 protected:
     // True when the vectors held have their components exchanged from the
@@ -115,7 +123,10 @@ protected:
     virtual bool componentsExchanged() const { return false; }
     // True when the x of the first two grid points is equal: the file's fast
     // index then runs along y, and the grid is shown with its y axis across.
-    bool fastIndexAlongY() const { return geometry.size() >= 2 && geometry[1].x == geometry[0].x; }
+    bool fastIndexAlongY() const
+    {
+        return !curvilinearGrid && geometry.size() >= 2 && geometry[1].x == geometry[0].x;
+    }
 
     SharedArray<Vector3> geometry;
     Vector3 geometryMin;
@@ -134,6 +145,8 @@ protected:
     float aspect = 0.0f;
     QString positionUnit;
     QString speedUnit;
+    QString componentNote;
+    bool curvilinearGrid = false;
 
 private:
     static FlowData* withGridTables(const FlowData& loaded, QString* errorMessage);
@@ -147,6 +160,10 @@ private:
     // Takes a record read from another format through the same checks and
     // normalisation as load; the record's arrays are consumed.
     bool install(FlowRecord& record, QString* errorMessage);
+    bool installCurvilinear(FlowRecord& record, QString* errorMessage);
+    // Fills the data set's fields other than the geometry from a record of
+    // `points` grid points; false (with the reason) when out of memory.
+    bool installValues(FlowRecord& record, QString* errorMessage);
 
     // vectorMax before rounding to float, which it may exceed.
     double largestMagnitude = 0.0;

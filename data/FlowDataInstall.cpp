@@ -48,6 +48,8 @@ bool scaleAxis(const std::vector<double>& axis, std::vector<float>& scaled, floa
 bool FlowData::install(FlowRecord& record, QString* errorMessage)
 {
     clear();
+    if (record.isCurvilinear())
+        return installCurvilinear(record, errorMessage);
     const size_t columns = record.x.size();
     const size_t rows = record.y.size();
     if (columns < 2 || rows < 2)
@@ -81,6 +83,22 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
 
     resolutionX = int(columns);
     resolutionY = int(rows);
+    if (!geometry.allocateForOverwrite(int(points)))
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    geometryMin = Vector3(xLow, yLow, 0.0f);
+    geometryMax = Vector3(xHigh, yHigh, 0.0f);
+    Vector3* position = geometry.get();
+    for (size_t j = 0; j < rows; ++j)
+        for (size_t i = 0; i < columns; ++i)
+            position[j * columns + i] = Vector3(xs[i], ys[j], 0.0f);
+    if (!installValues(record, errorMessage))
+        return false;
+    aspect = float(resolutionX) / float(resolutionY);
+    return true;
+}
+
+bool FlowData::installValues(FlowRecord& record, QString* errorMessage)
+{
     depth = 1;
     timeSteps = std::max(1, record.timeSteps);
     timeDifference = record.timeDifference;
@@ -88,21 +106,13 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     timeUnits = record.timeUnits;
     positionUnit = record.lengthUnit;
     speedUnit = record.velocityUnit;
-    const int count = int(points);
-
-    if (!geometry.allocateForOverwrite(count) || !vectors.allocateForOverwrite(count))
+    componentNote = record.velocityNote;
+    const int count = resolutionX * resolutionY;
+    if (!vectors.allocateForOverwrite(count))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-    geometryMin = Vector3(xLow, yLow, 0.0f);
-    geometryMax = Vector3(xHigh, yHigh, 0.0f);
-    Vector3* position = geometry.get();
     Vector3* vector = vectors.get();
-    for (size_t j = 0; j < rows; ++j) {
-        for (size_t i = 0; i < columns; ++i) {
-            const size_t k = j * columns + i;
-            position[k] = Vector3(xs[i], ys[j], 0.0f);
-            vector[k] = Vector3(record.u[k], record.v[k], 0.0f);
-        }
-    }
+    for (int k = 0; k < count; ++k)
+        vector[k] = Vector3(record.u[size_t(k)], record.v[size_t(k)], 0.0f);
     // With z = 0 the squared lengths are those of the two components.
     const Extremes<double> squares = ArrayPasses::squaredLengthExtremes(vector, count);
     releaseVector(record.u);
@@ -132,6 +142,122 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     qDebug().noquote() << "FlowData/install: resolution: " << resolutionX << resolutionY
                        << ", scalar sets: " << scalars.size() - 1;
     normalize(int(scalars.size()) - 1);
-    aspect = float(resolutionX) / float(resolutionY);
+    return true;
+}
+
+// Each cell's signed area (the cross product of its diagonals, halved) has
+// the sign of its orientation. A cell turned against the grid's own sense
+// means the grid folds over itself there; cells collapsed to a line or a
+// point (a pole, a cut) are kept.
+bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
+{
+    const size_t columns = record.gridColumns;
+    const size_t rows = record.gridRows;
+    if (columns < 2 || rows < 2)
+        return fail(errorMessage, QStringLiteral("resolution below 2 along an axis"));
+    if (qint64(columns) * qint64(rows) > INT_MAX)
+        return fail(errorMessage, QStringLiteral("grid too large"));
+    const size_t points = columns * rows;
+    bool sizesMatch = record.pointX.size() == points && record.pointY.size() == points &&
+                      record.u.size() == points && record.v.size() == points;
+    for (const FlowRecord::Field& field : record.scalars)
+        sizesMatch = sizesMatch && field.values.size() == points;
+    if (!sizesMatch)
+        return fail(errorMessage, QStringLiteral("values do not match the grid"));
+
+    const auto cellName = [&](size_t k) {
+        const size_t i = std::min(k % columns, columns - 2);
+        const size_t j = std::min(k / columns, rows - 2);
+        return QStringLiteral("cell (%1, %2)").arg(i).arg(j);
+    };
+    // Positions as the data set holds them (floats), so that the checks see
+    // the cells the resampling will see.
+    std::vector<float> px(points);
+    std::vector<float> py(points);
+    for (size_t k = 0; k < points; ++k) {
+        px[k] = float(record.pointX[k]);
+        py[k] = float(record.pointY[k]);
+        if (!std::isfinite(px[k]) || !std::isfinite(py[k]))
+            return fail(errorMessage,
+                        cellName(k) +
+                            QStringLiteral(": grid point %1 of column %2, row %3 not finite")
+                                .arg(k)
+                                .arg(k % columns)
+                                .arg(k / columns));
+    }
+    const float xLow = *std::min_element(px.begin(), px.end());
+    const float xHigh = *std::max_element(px.begin(), px.end());
+    const float yLow = *std::min_element(py.begin(), py.end());
+    const float yHigh = *std::max_element(py.begin(), py.end());
+    const double width = double(xHigh) - double(xLow);
+    const double height = double(yHigh) - double(yLow);
+    if (!(width > 0.0) || !(height > 0.0))
+        return fail(errorMessage, QStringLiteral("the grid points do not span an area"));
+
+    const size_t cellsAcross = columns - 1;
+    const size_t cells = cellsAcross * (rows - 1);
+    std::vector<double> area(cells);
+    double total = 0.0;
+    double absolute = 0.0;
+    for (size_t c = 0; c < cells; ++c) {
+        const size_t k = c / cellsAcross * columns + c % cellsAcross;
+        const size_t kUp = k + columns;
+        const double dx1 = double(px[kUp + 1]) - px[k];
+        const double dy1 = double(py[kUp + 1]) - py[k];
+        const double dx2 = double(px[kUp]) - px[k + 1];
+        const double dy2 = double(py[kUp]) - py[k + 1];
+        area[c] = 0.5 * (dx1 * dy2 - dy1 * dx2);
+        total += area[c];
+        absolute += std::fabs(area[c]);
+    }
+    if (!(absolute > 0.0))
+        return fail(errorMessage, QStringLiteral("the grid's cells have no area"));
+    // Rounding leaves a flat cell a tiny area of either sign.
+    const double tolerance = 1e-6 * absolute / double(cells);
+    const double sense = total > 0.0 ? 1.0 : -1.0;
+    // A simple cell, convex or not, turns against the grid's sense at one
+    // corner at most; a cell crossing itself (a bow tie) does at two.
+    const auto againstAt = [&](size_t at, size_t next, size_t previous) {
+        const double ax = double(px[next]) - px[at];
+        const double ay = double(py[next]) - py[at];
+        const double bx = double(px[previous]) - px[at];
+        const double by = double(py[previous]) - py[at];
+        const double turn = sense * (ax * by - ay * bx);
+        return turn < -1e-6 * std::hypot(ax, ay) * std::hypot(bx, by);
+    };
+    for (size_t c = 0; c < cells; ++c) {
+        const size_t k = c / cellsAcross * columns + c % cellsAcross;
+        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
+        int against = 0;
+        for (int corner = 0; corner < 4; ++corner)
+            against += againstAt(ring[corner], ring[(corner + 1) % 4], ring[(corner + 3) % 4]);
+        if (sense * area[c] < -tolerance || against >= 2)
+            return fail(errorMessage, QStringLiteral("cell (%1, %2) is turned against its "
+                                                     "neighbours: the grid folds over itself")
+                                          .arg(c % cellsAcross)
+                                          .arg(c / cellsAcross));
+    }
+
+    resolutionX = int(columns);
+    resolutionY = int(rows);
+    if (!geometry.allocateForOverwrite(int(points)))
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    geometryMin = Vector3(xLow, yLow, 0.0f);
+    geometryMax = Vector3(xHigh, yHigh, 0.0f);
+    // Each axis onto [0, 1] with the native loader's arithmetic, as the
+    // rectilinear grid is, so that such a grid given as points gives the
+    // same positions.
+    Vector3* position = geometry.get();
+    const double xScale = 1.0 / width;
+    const double yScale = 1.0 / height;
+    for (size_t k = 0; k < points; ++k)
+        position[k] = Vector3(float((px[k] - double(xLow)) * xScale),
+                              float((py[k] - double(yLow)) * yScale), 0.0f);
+    releaseVector(record.pointX);
+    releaseVector(record.pointY);
+    if (!installValues(record, errorMessage))
+        return false;
+    curvilinearGrid = true;
+    aspect = float(width / height);
     return true;
 }

@@ -172,6 +172,13 @@ int main(int argc, char** argv)
         tool.report(input + QStringLiteral(": ") + reason);
         return 1;
     }
+    if (record.isCurvilinear()) {
+        tool.report(input + QStringLiteral(": the grid is curvilinear (%1 x %2 points); the native "
+                                           "pair holds one x per column and one y per row only")
+                                .arg(record.gridColumns)
+                                .arg(record.gridRows));
+        return 1;
+    }
     record.makeAscending();
     QList<float> xs;
     QList<float> ys;

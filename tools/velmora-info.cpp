@@ -70,13 +70,20 @@ int main(int argc, char** argv)
 
     const int columns = data->resolutionXValue();
     const int rows = data->resolutionYValue();
-    const bool fastAlongY = data->geometryArray()[1].x == data->geometryArray()[0].x;
+    const bool fastAlongY = data->axesExchanged();
     const QList<ScalarSet>& scalars = data->scalarSets();
     const int fileSets = data->scalarSetCount() - 1;
 
     out << "data set:          " << FlowData::dataName(fileName) << "\n";
     out << "resolution:        " << columns << " x " << rows << " (" << qint64(columns) * rows
         << " points)\n";
+    if (data->isCurvilinear())
+        out << "grid:              curvilinear, " << columns << " x " << rows
+            << " points, bounding box " << data->geometryMinimum().x << ", "
+            << data->geometryMinimum().y << " to " << data->geometryMaximum().x << ", "
+            << data->geometryMaximum().y << "\n";
+    if (!data->velocityNote().isEmpty())
+        out << "velocity:          " << data->velocityNote() << "\n";
     out << "aspect:            " << data->aspectRatio() << "\n";
     out << "point order:       "
         << (fastAlongY ? "y runs fastest (shown with the file's y axis across)" : "x runs fastest")

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "data/FlowData.h"
+
+// The grid as curvilinear: every grid point has its own position and each
+// cell is the quadrilateral of four neighbouring points (convex or not,
+// possibly collapsed to a triangle or a line at a pole or a cut). Resampling
+// maps every raster point into the cell that holds it and interpolates
+// bilinearly in the cell's own coordinates; raster points outside every cell
+// are NaN. A uniform bucket grid over the unit square, listing the cells that
+// overlap each bucket, finds the cell of a position for vectorAt.
+// Filled once by copyFrom, then read-only (safe to sample from several threads).
+class CurvilinearFlowData : public FlowData
+{
+public:
+    CurvilinearFlowData() = default;
+    ~CurvilinearFlowData() override;
+
+    void calcScalar(int index, int width, int height, float* out) const override;
+    // The same for a set over this grid that is not in the scalar list.
+    void calcValues(const ScalarSet& set, int width, int height, float* out) const;
+    void calcVector(int width, int height, Vector3* out) const override;
+    Vector3 vectorAt(double x, double y) const override;
+    void copyFrom(const FlowData& other) override;
+
+    // True once the bucket grid describes the arrays held.
+    bool hasTables() const;
+
+    // The cell holding (x, y) in unit-square positions (y not scaled by the
+    // aspect ratio) and the point's coordinates (xi, eta) in it; -1 outside
+    // every cell.
+    int cellAt(double x, double y, double* xi = nullptr, double* eta = nullptr) const;
+
+    // The bilinear cell through corners p00, p10, p11, p01 (counter-clockwise
+    // or clockwise) maps (xi, eta) in [0, 1]^2 to
+    // p00 + xi (p10 - p00) + eta (p01 - p00) + xi eta (p00 - p10 + p11 - p01).
+    // Finds the (xi, eta) of point p, true when it lies in the cell (within a
+    // small tolerance). Handles non-convex and degenerate quadrilaterals.
+    static bool inverseBilinear(const double p00[2], const double p10[2], const double p11[2],
+                                const double p01[2], const double p[2], double& xi, double& eta);
+
+private:
+    template <typename Visit> void scan(int width, int height, Visit visit) const;
+    bool buildBuckets();
+    bool cellContains(int cell, double x, double y, double& xi, double& eta) const;
+
+    int bucketsX = 0;
+    int bucketsY = 0;
+    // Cells of bucket b: bucketCells[bucketStart[b] .. bucketStart[b + 1]).
+    SharedArray<int> bucketStart;
+    SharedArray<int> bucketCells;
+};

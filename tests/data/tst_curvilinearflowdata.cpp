@@ -1,0 +1,306 @@
+#include "data/CurvilinearFlowData.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Field = std::function<double(double, double)>;
+
+// A grid of points (x, y) = place(i, j) carrying u, v and one scalar from
+// the given fields at each point.
+FlowRecord gridRecord(int columns, int rows, const std::function<QPointF(int, int)>& place,
+                      const Field& u, const Field& v, const Field& scalar)
+{
+    FlowRecord record;
+    record.gridColumns = size_t(columns);
+    record.gridRows = size_t(rows);
+    record.scalars.push_back({QStringLiteral("s"), QString(), {}});
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < columns; ++i) {
+            const QPointF p = place(i, j);
+            record.pointX.push_back(p.x());
+            record.pointY.push_back(p.y());
+            record.u.push_back(float(u(p.x(), p.y())));
+            record.v.push_back(float(v(p.x(), p.y())));
+            record.scalars[0].values.push_back(float(scalar(p.x(), p.y())));
+        }
+    }
+    return record;
+}
+
+std::unique_ptr<FlowData> load(FlowRecord record)
+{
+    QString reason;
+    std::unique_ptr<FlowData> data(FlowData::fromRecord(record, &reason));
+    if (!data)
+        qWarning() << reason;
+    return data;
+}
+
+// Uneven spacing on both axes, so that a wrong cell or weight shows.
+double unevenX(int i)
+{
+    return 2.0 * std::pow(i / 7.0, 1.3);
+}
+double unevenY(int j)
+{
+    return std::sin(1.5707963267948966 * j / 3.0);
+}
+
+} // namespace
+
+class TestCurvilinearFlowData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void inverseMap_data();
+    void inverseMap();
+    void rectilinearAsPoints_data();
+    void rectilinearAsPoints();
+    void rotatedUniformCurrent();
+    void cylinderPotentialFlow();
+    void refusal_data();
+    void refusal();
+};
+
+void TestCurvilinearFlowData::inverseMap_data()
+{
+    QTest::addColumn<QList<QPointF>>("corners"); // p00, p10, p11, p01
+    QTest::addColumn<QPointF>("cell");           // (xi, eta) mapped forward, or
+    QTest::addColumn<QPointF>("point");          // the point itself when cell is unset
+    QTest::addColumn<bool>("inside");
+    const QList<QPointF> square = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    const QList<QPointF> dart = {{0, 0}, {1, 0}, {0.3, 0.3}, {0, 1}};
+    const QList<QPointF> triangle = {{0, 0}, {1, 0}, {0, 1}, {0, 1}};
+    const QList<QPointF> skew = {{0.2, 0.1}, {1.7, 0.4}, {2.1, 1.9}, {-0.3, 1.2}};
+    const QPointF none(-1, -1);
+    QTest::newRow("square") << square << QPointF(0.25, 0.75) << none << true;
+    QTest::newRow("square corner") << square << QPointF(1, 1) << none << true;
+    QTest::newRow("skewed") << skew << QPointF(0.6, 0.3) << none << true;
+    QTest::newRow("skewed edge") << skew << QPointF(0.0, 0.45) << none << true;
+    QTest::newRow("non-convex") << dart << QPointF(0.5, 0.5) << none << true;
+    QTest::newRow("non-convex, near the reflex corner")
+        << dart << QPointF(0.2, 0.7) << none << true;
+    QTest::newRow("non-convex notch") << dart << none << QPointF(0.6, 0.6) << false;
+    QTest::newRow("collapsed edge") << triangle << QPointF(1.0 / 3.0, 0.25) << none << true;
+    QTest::newRow("outside") << square << none << QPointF(1.5, 0.5) << false;
+    QTest::newRow("flat") << QList<QPointF>{{0, 0}, {1, 1}, {2, 2}, {0.5, 0.5}} << none
+                          << QPointF(0.7, 0.7) << false;
+}
+
+void TestCurvilinearFlowData::inverseMap()
+{
+    QFETCH(QList<QPointF>, corners);
+    QFETCH(QPointF, cell);
+    QFETCH(QPointF, point);
+    QFETCH(bool, inside);
+    double c[4][2];
+    for (int k = 0; k < 4; ++k) {
+        c[k][0] = corners[k].x();
+        c[k][1] = corners[k].y();
+    }
+    double p[2] = {point.x(), point.y()};
+    if (cell.x() >= 0.0) {
+        const double s = cell.x();
+        const double t = cell.y();
+        for (int a = 0; a < 2; ++a)
+            p[a] = (1 - s) * (1 - t) * c[0][a] + s * (1 - t) * c[1][a] + s * t * c[2][a] +
+                   (1 - s) * t * c[3][a];
+    }
+    double xi = -9.0;
+    double eta = -9.0;
+    QCOMPARE(CurvilinearFlowData::inverseBilinear(c[0], c[1], c[2], c[3], p, xi, eta), inside);
+    if (inside && cell.x() >= 0.0) {
+        QVERIFY2(std::fabs(xi - cell.x()) < 1e-9, qPrintable(QString::number(xi)));
+        QVERIFY2(std::fabs(eta - cell.y()) < 1e-9, qPrintable(QString::number(eta)));
+    }
+}
+
+void TestCurvilinearFlowData::rectilinearAsPoints_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("finer") << 61 << 47;
+    QTest::newRow("coarser") << 5 << 3;
+    QTest::newRow("one sample") << 1 << 1;
+}
+
+// The same grid and values given as axes and as points.
+void TestCurvilinearFlowData::rectilinearAsPoints()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const int columns = 8;
+    const int rows = 4;
+    const Field u = [](double x, double y) { return std::sin(3 * x) + y * y; };
+    const Field v = [](double x, double y) { return x * y - 1.0; };
+    const Field s = [](double x, double y) { return std::cos(x + 2 * y); };
+    FlowRecord points = gridRecord(
+        columns, rows, [](int i, int j) { return QPointF(unevenX(i), unevenY(j)); }, u, v, s);
+    FlowRecord axes = points;
+    axes.pointX.clear();
+    axes.pointY.clear();
+    for (int i = 0; i < columns; ++i)
+        axes.x.push_back(unevenX(i));
+    for (int j = 0; j < rows; ++j)
+        axes.y.push_back(unevenY(j));
+    const std::unique_ptr<FlowData> curved = load(points);
+    const std::unique_ptr<FlowData> straight = load(axes);
+    QVERIFY(curved && straight);
+    QVERIFY(curved->isCurvilinear() && !straight->isCurvilinear());
+    QCOMPARE(curved->aspectRatio(), straight->aspectRatio());
+
+    const int n = width * height;
+    for (int index = 0; index < 2; ++index) {
+        std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+        curved->calcScalar(index, width, height, a.data());
+        straight->calcScalar(index, width, height, b.data());
+        for (int k = 0; k < n; ++k)
+            QVERIFY2(std::fabs(a[size_t(k)] - b[size_t(k)]) < 2e-6f,
+                     qPrintable(QStringLiteral("set %1 sample %2: %3 vs %4")
+                                    .arg(index)
+                                    .arg(k)
+                                    .arg(a[size_t(k)])
+                                    .arg(b[size_t(k)])));
+    }
+    std::vector<Vector3> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+    curved->calcVector(width, height, a.data());
+    straight->calcVector(width, height, b.data());
+    for (int k = 0; k < n; ++k)
+        QVERIFY(std::fabs(a[size_t(k)].x - b[size_t(k)].x) < 2e-6f &&
+                std::fabs(a[size_t(k)].y - b[size_t(k)].y) < 2e-6f);
+
+    // Away from the grid lines, where the two rules agree on the cell.
+    unsigned state = 7u + unsigned(width);
+    for (int k = 0; k < 300; ++k) {
+        state = state * 1103515245u + 12345u;
+        const double x = 0.999 * double(state >> 8) / double(1u << 24);
+        state = state * 1103515245u + 12345u;
+        const double y = 0.999 * double(state >> 8) / double(1u << 24) / curved->aspectRatio();
+        const Vector3 p = curved->vectorAt(x, y);
+        const Vector3 q = straight->vectorAt(x, y);
+        QVERIFY2(p.x == q.x && p.y == q.y, qPrintable(QStringLiteral("%1, %2").arg(x).arg(y)));
+    }
+}
+
+// A square grid turned by 30 degrees: a uniform current is uniform in every
+// resampled sample, and nothing lies in the corners of the bounding box.
+void TestCurvilinearFlowData::rotatedUniformCurrent()
+{
+    const double turn = M_PI / 6.0;
+    const std::unique_ptr<FlowData> data = load(gridRecord(
+        21, 21,
+        [&](int i, int j) {
+            return QPointF(i * std::cos(turn) - j * std::sin(turn),
+                           i * std::sin(turn) + j * std::cos(turn));
+        },
+        [](double, double) { return 0.8; }, [](double, double) { return -0.6; },
+        [](double, double) { return 1.0; }));
+    QVERIFY(data);
+    const int size = 97;
+    std::vector<Vector3> out(static_cast<size_t>(size * size));
+    data->calcVector(size, size, out.data());
+    int inside = 0;
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            const Vector3& value = out[size_t(r * size + c)];
+            if (std::isnan(value.x))
+                continue;
+            ++inside;
+            QVERIFY(std::fabs(value.x - 0.8f) < 1e-6f && std::fabs(value.y + 0.6f) < 1e-6f);
+        }
+    }
+    // The turned square fills 1 / (cos 30 + sin 30)^2 of its bounding box.
+    const double share = 1.0 / std::pow(std::cos(turn) + std::sin(turn), 2);
+    QVERIFY(std::fabs(inside / double(size * size) - share) < 0.02);
+    QVERIFY(std::isnan(out[0].x) && std::isnan(out[size_t(size * size - 1)].x));
+    const Vector3 middle = data->vectorAt(0.5, 0.5 / data->aspectRatio());
+    QVERIFY(std::fabs(middle.x - 0.8f) < 1e-6f && std::fabs(middle.y + 0.6f) < 1e-6f);
+    QCOMPARE(data->vectorAt(0.01, 0.01).x, 0.0f);
+}
+
+// Potential flow round a unit cylinder on a polar O-grid closed at its seam:
+// the resampled x velocity agrees with the analytic field to the grid's
+// discretisation error, the cylinder is empty, the ring full.
+void TestCurvilinearFlowData::cylinderPotentialFlow()
+{
+    const int radial = 41;
+    const int around = 161;
+    const auto place = [&](int i, int j) {
+        const double r = 1.0 + 2.0 * i / double(radial - 1);
+        const double theta = 2.0 * M_PI * (j % (around - 1)) / double(around - 1);
+        return QPointF(r * std::cos(theta), r * std::sin(theta));
+    };
+    const Field u = [](double x, double y) {
+        const double r2 = x * x + y * y;
+        return 1.0 - (x * x - y * y) / (r2 * r2);
+    };
+    const Field v = [](double x, double y) { return -2.0 * x * y / std::pow(x * x + y * y, 2); };
+    const std::unique_ptr<FlowData> data = load(gridRecord(radial, around, place, u, v, u));
+    QVERIFY(data);
+    const ScalarSet& set = data->scalarSets().first();
+    const int size = 121;
+    std::vector<float> out(static_cast<size_t>(size * size));
+    data->calcScalar(0, size, size, out.data());
+    double worst = 0.0;
+    for (int row = 0; row < size; ++row) {
+        for (int c = 0; c < size; ++c) {
+            const double x = -3.0 + 6.0 * c / (size - 1);
+            const double y = -3.0 + 6.0 * row / (size - 1);
+            const double r = std::hypot(x, y);
+            const float value = out[size_t(row * size + c)];
+            if (r < 0.99 || r > 3.01) {
+                QVERIFY2(std::isnan(value), qPrintable(QStringLiteral("%1, %2").arg(x).arg(y)));
+            } else if (r > 1.01 && r < 2.99) {
+                QVERIFY2(!std::isnan(value), qPrintable(QStringLiteral("%1, %2").arg(x).arg(y)));
+                const double inUnits = set.minimum + value * (double(set.maximum) - set.minimum);
+                worst = std::max(worst, std::fabs(inUnits - u(x, y)));
+            }
+        }
+    }
+    // Bilinear error: h^2 / 8 times the second derivatives (about 12 at the
+    // wall) for cells 0.05 across and 0.04 round.
+    QVERIFY2(worst < 0.02, qPrintable(QString::number(worst)));
+}
+
+void TestCurvilinearFlowData::refusal_data()
+{
+    QTest::addColumn<int>("badColumn");
+    QTest::addColumn<int>("badRow");
+    QTest::addColumn<bool>("fold");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("fold") << 2 << 1 << true << "cell (1, 0) is turned against";
+    QTest::newRow("fold at the far corner") << 4 << 3 << true << "cell (3, 2) is turned against";
+    QTest::newRow("not finite") << 0 << 2 << false << "cell (0, 2): grid point";
+    QTest::newRow("not finite at the far corner") << 4 << 3 << false << "cell (3, 2): grid point";
+}
+
+void TestCurvilinearFlowData::refusal()
+{
+    QFETCH(int, badColumn);
+    QFETCH(int, badRow);
+    QFETCH(bool, fold);
+    QFETCH(QString, reason);
+    FlowRecord record = gridRecord(
+        5, 4, [](int i, int j) { return QPointF(i, j); }, [](double, double) { return 1.0; },
+        [](double, double) { return 0.0; }, [](double, double) { return 0.0; });
+    const size_t k = size_t(badRow * 5 + badColumn);
+    if (fold)
+        record.pointX[k] -= 1.6; // past its neighbour: that cell turns over
+    else
+        record.pointY[k] = std::numeric_limits<double>::quiet_NaN();
+    QString message;
+    std::unique_ptr<FlowData> data(FlowData::fromRecord(record, &message));
+    QVERIFY(!data);
+    QVERIFY2(message.startsWith(reason), qPrintable(message));
+}
+
+QTEST_GUILESS_MAIN(TestCurvilinearFlowData)
+#include "tst_curvilinearflowdata.moc"
