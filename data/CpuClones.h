@@ -6,7 +6,11 @@
 // (no fused multiply-adds: the build turns contraction off), so results are
 // bit-identical; only the width of the vector loops changes. Clang does not
 // clone lambdas, and the fuzzing build needs no speed, so it gets one copy.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Nor do the sanitizer builds: the copy is chosen by a resolver that runs
+// while the program is linked at load time, before ThreadSanitizer's runtime
+// is ready, and its instrumented code crashed there.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define VELMORA_CPU_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VELMORA_CPU_CLONES
