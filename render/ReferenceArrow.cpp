@@ -1,6 +1,7 @@
 #include "render/ReferenceArrow.h"
 
 #include "data/FlowData.h"
+#include "render/CornerBox.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -68,12 +69,7 @@ QRectF ReferenceArrow::paint(QPainter& painter, const QRectF& area) const
         height + 2.0 * margin > area.height())
         return QRectF();
     const QRectF box(area.left() + margin, area.bottom() - margin - height, width, height);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setOpacity(1.0);
-    painter.setPen(QColor(0, 0, 0, 160));
-    painter.setBrush(QColor(255, 255, 255, 220));
-    painter.drawRoundedRect(box, 4.0, 4.0);
+    beginCornerBox(painter, box);
     // The layer's glyph, from -4 to 4 along and -3 to 3 across in glyph
     // units, stretched along to the arrow's length.
     const double along = arrowLength / 8.0;

@@ -2,6 +2,7 @@
 
 #include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
+#include "render/CornerBox.h"
 #include "render/FigureAxes.h"
 #include "render/ReferenceArrow.h"
 
@@ -56,12 +57,7 @@ QRectF ScaleBar::paint(QPainter& painter, const QRectF& picture, const QRectF& a
         height + 2.0 * margin > area.height())
         return QRectF();
     const QRectF box(area.left() + margin, area.top() + margin, width, height);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setOpacity(1.0);
-    painter.setPen(QColor(0, 0, 0, 160));
-    painter.setBrush(QColor(255, 255, 255, 220));
-    painter.drawRoundedRect(box, 4.0, 4.0);
+    beginCornerBox(painter, box);
     const double left = box.left() + padding;
     const double middle = box.top() + padding + endTick;
     painter.setPen(Qt::NoPen);
