@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -458,23 +459,38 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
             }
 
             // J: a, b, c, d = du/dx, du/dy, dv/dx, dv/dy. The metric factors
-            // belong to the row, or with y fastest to the point.
-            if (!yFastest) {
-                const double rowAcross = acrossFactor[size_t(s)];
-                const double turn = turnFactor[size_t(s)];
-                for (size_t f = 0; f < n; ++f) {
-                    ja[f] = scale * (rowAcross * duFast[f] - turn * double(v[f]));
-                    jb[f] = scale * upFactor * duSlow[f];
-                    jc[f] = scale * (rowAcross * dvFast[f] + turn * double(u[f]));
-                    jd[f] = scale * upFactor * dvSlow[f];
-                }
-            } else {
-                for (size_t f = 0; f < n; ++f) {
-                    ja[f] = scale * (acrossFactor[f] * duSlow[f] - turnFactor[f] * double(v[f]));
-                    jb[f] = scale * upFactor * duFast[f];
-                    jc[f] = scale * (acrossFactor[f] * dvSlow[f] + turnFactor[f] * double(u[f]));
-                    jd[f] = scale * upFactor * dvFast[f];
-                }
+            // belong to the row, or with y fastest to the point. One loop an
+            // entry, and only the entries the sets read: with four rows
+            // stored in one loop the compiler cannot rule out their overlap
+            // and leaves it scalar.
+            const bool rowMetric = !yFastest;
+            const double rowAcross = rowMetric ? acrossFactor[size_t(s)] : 0.0;
+            const double turn = rowMetric ? turnFactor[size_t(s)] : 0.0;
+            const double* const acrossOf = rowMetric ? nullptr : acrossFactor.data();
+            const double* const turnOf = rowMetric ? nullptr : turnFactor.data();
+            const double* const duX = rowMetric ? duFast : duSlow;
+            const double* const duY = rowMetric ? duSlow : duFast;
+            const double* const dvX = rowMetric ? dvFast : dvSlow;
+            const double* const dvY = rowMetric ? dvSlow : dvFast;
+            if (needA) {
+                if (rowMetric)
+                    for (size_t f = 0; f < n; ++f)
+                        ja[f] = scale * (rowAcross * duX[f] - turn * double(v[f]));
+                else
+                    for (size_t f = 0; f < n; ++f)
+                        ja[f] = scale * (acrossOf[f] * duX[f] - turnOf[f] * double(v[f]));
+                for (size_t f = 0; f < n; ++f)
+                    jd[f] = scale * upFactor * dvY[f];
+            }
+            if (needB) {
+                for (size_t f = 0; f < n; ++f)
+                    jb[f] = scale * upFactor * duY[f];
+                if (rowMetric)
+                    for (size_t f = 0; f < n; ++f)
+                        jc[f] = scale * (rowAcross * dvX[f] + turn * double(u[f]));
+                else
+                    for (size_t f = 0; f < n; ++f)
+                        jc[f] = scale * (acrossOf[f] * dvX[f] + turnOf[f] * double(u[f]));
             }
             for (int k = 0; k < wanted; ++k)
                 if (out[size_t(k)])
