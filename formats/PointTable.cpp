@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -17,7 +18,46 @@ namespace {
 // hundredth of the typical spacing merged into the first of them.
 std::vector<double> gridLines(const std::vector<double>& values)
 {
-    std::vector<double> sorted(values);
+    // A grid of a million points has only a thousand or so distinct values
+    // per axis: they are gathered through a hash table on their bits first,
+    // so that only they are sorted. -0 and +0 both get in, and meet again in
+    // std::unique below.
+    std::vector<double> sorted;
+    {
+        std::vector<std::uint64_t> table(size_t(64), 0);
+        std::vector<char> used(table.size(), 0);
+        size_t mask = table.size() - 1;
+        const auto slotOf = [](std::uint64_t bits, size_t tableMask) {
+            return size_t((bits * 0x9E3779B97F4A7C15ull) >> 32) & tableMask;
+        };
+        for (const double value : values) {
+            std::uint64_t bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            size_t slot = slotOf(bits, mask);
+            while (used[slot] && table[slot] != bits)
+                slot = (slot + 1) & mask;
+            if (used[slot])
+                continue;
+            used[slot] = 1;
+            table[slot] = bits;
+            sorted.push_back(value);
+            if (sorted.size() * 2 > table.size()) {
+                // Grow: every distinct value so far goes into a table twice the size.
+                table.assign(table.size() * 2, 0);
+                used.assign(table.size(), 0);
+                mask = table.size() - 1;
+                for (const double kept : sorted) {
+                    std::uint64_t keptBits;
+                    std::memcpy(&keptBits, &kept, sizeof keptBits);
+                    size_t s = slotOf(keptBits, mask);
+                    while (used[s])
+                        s = (s + 1) & mask;
+                    used[s] = 1;
+                    table[s] = keptBits;
+                }
+            }
+        }
+    }
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     if (sorted.size() < 2)
@@ -32,11 +72,25 @@ std::vector<double> gridLines(const std::vector<double>& values)
     return lines;
 }
 
-int lineIndex(const std::vector<double>& lines, double value)
+// The last line not above the value: merged values lie just above it.
+// `hint` is the answer for the row before: files list their points along one
+// axis, so the answer is mostly the same line or the next.
+int lineIndex(const std::vector<double>& lines, double value, int* hint)
 {
-    // The last line not above the value: merged values lie just above it.
-    const auto above = std::upper_bound(lines.begin(), lines.end(), value);
-    return int(above - lines.begin()) - 1;
+    const int count = int(lines.size());
+    const auto fits = [&](int k) {
+        return k >= 0 && k < count && lines[size_t(k)] <= value &&
+               (k + 1 == count || value < lines[size_t(k) + 1]);
+    };
+    if (!fits(*hint)) {
+        if (fits(*hint + 1)) {
+            ++*hint;
+        } else {
+            const auto above = std::upper_bound(lines.begin(), lines.end(), value);
+            *hint = int(above - lines.begin()) - 1;
+        }
+    }
+    return *hint;
 }
 
 QString number(double value)
@@ -207,9 +261,11 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     }
     const size_t points = nx * ny;
     std::vector<int> source(points, -1);
+    int columnHint = 0;
+    int rowHint = 0;
     for (size_t r = 0; r < rows; ++r) {
-        const size_t k =
-            size_t(lineIndex(record.y, py[r])) * nx + size_t(lineIndex(record.x, px[r]));
+        const size_t k = size_t(lineIndex(record.y, py[r], &rowHint)) * nx +
+                         size_t(lineIndex(record.x, px[r], &columnHint));
         if (source[k] >= 0) {
             for (const std::vector<double>& column : columns) {
                 const double a = column[size_t(source[k])];
