@@ -145,9 +145,10 @@ inline void appendWord(QByteArray& out, quint64 value, int word)
 }
 
 // One array's payload: the size header and the raw bytes, or the block
-// header and the zlib blocks (blockSize bytes each).
+// header and the zlib blocks (blockSize bytes each). Block `shortBlock`, if
+// any, holds one byte less than its header states, as a damaged file might.
 inline void payload(const QByteArray& raw, bool compressed, int word, int blockSize,
-                    QByteArray* header, QByteArray* data)
+                    QByteArray* header, QByteArray* data, int shortBlock = -1)
 {
     header->clear();
     data->clear();
@@ -161,7 +162,7 @@ inline void payload(const QByteArray& raw, bool compressed, int word, int blockS
     appendWord(*header, quint64(blockSize), word);
     appendWord(*header, quint64(raw.size() - (blocks - 1) * blockSize), word);
     for (int b = 0; b < blocks; ++b) {
-        const QByteArray piece = raw.mid(b * blockSize, blockSize);
+        const QByteArray piece = raw.mid(b * blockSize, blockSize - (b == shortBlock ? 1 : 0));
         uLongf size = compressBound(uLong(piece.size()));
         QByteArray packed(int(size), '\0');
         compress(reinterpret_cast<Bytef*>(packed.data()), &size,
@@ -174,7 +175,7 @@ inline void payload(const QByteArray& raw, bool compressed, int word, int blockS
 
 // format: ascii, binary, raw (appended) or base64 (appended).
 inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& format, bool compressed,
-                         int word = 4, int blockSize = 20)
+                         int word = 4, int blockSize = 20, int shortBlock = -1)
 {
     const QByteArray extent =
         "0 " + QByteArray::number(g.nx() - 1) + " 0 " + QByteArray::number(g.ny() - 1) + " 0 0";
@@ -200,7 +201,7 @@ inline QByteArray vtkXml(const Grid& g, bool rectilinear, const QByteArray& form
                QByteArray::number(components) + "\" format=\"" + isAppended + "\"";
         QByteArray header;
         QByteArray data;
-        payload(raw, compressed, word, blockSize, &header, &data);
+        payload(raw, compressed, word, blockSize, &header, &data, shortBlock);
         if (format == "ascii") {
             out += ">";
             for (int k = 0; k < count * components; ++k)

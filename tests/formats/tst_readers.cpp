@@ -667,6 +667,9 @@ void TestReaders::vtkXml_data()
     // The first block states 20 bytes; claim 24 for every block.
     inflate.replace(QByteArray("\x14\0\0\0", 4), QByteArray("\x18\0\0\0", 4));
     row("zlib block of the wrong size", inflate, "vti", "", "blocks hold");
+    row("zlib block inflating short of its stated size",
+        FormatWriters::vtkXml(uniform, false, "raw", true, 4, 20, 1), "vti", "",
+        "does not inflate to its stated");
     QByteArray stray = FormatWriters::vtkXml(uniform, false, "binary", false);
     stray.replace(
         "<DataArray type=\"Float32\" Name=\"p\" NumberOfComponents=\"1\" format=\"binary\">",
