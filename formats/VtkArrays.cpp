@@ -9,8 +9,13 @@
 
 namespace {
 
-std::vector<float> component(const VtkArray& array, int c, size_t points)
+// Component c of every tuple. A single-component array is already that
+// and is handed over whole: its copy would be the largest allocation of the
+// read after the file itself.
+std::vector<float> component(VtkArray& array, int c, size_t points)
 {
+    if (array.components == 1 && array.values.size() == points)
+        return std::move(array.values);
     std::vector<float> out(points);
     for (size_t k = 0; k < points; ++k)
         out[k] = float(array.values[k * size_t(array.components) + size_t(c)]);
@@ -94,8 +99,8 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
                                 : QStringLiteral("no velocity array found; arrays: %1").arg(all),
                 reason);
     }
-    const VtkArray& first = arrays[size_t(uArray)];
-    const VtkArray& second = arrays[size_t(vArray)];
+    VtkArray& first = arrays[size_t(uArray)];
+    VtkArray& second = arrays[size_t(vArray)];
     record.u = component(first, uComponent, points);
     record.v = component(second, vComponent, points);
     for (size_t a = 0; a < arrays.size(); ++a) {

@@ -22,7 +22,8 @@ namespace VtkArrays {
 // Fills record.u, record.v and the scalar sets from the arrays of `points`
 // tuples: velocity as named by the options, else the one vector array, else
 // the one array of two or three components, else scalar arrays named u and v.
-// Further single-component arrays become scalar sets.
+// Further single-component arrays become scalar sets; single-component
+// arrays are moved out of `arrays`, which is left for the caller to drop.
 bool assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& options,
             FlowRecord& record, QString* reason);
 
