@@ -4,12 +4,14 @@
 #include <QApplication>
 
 // The main of the benchmarks that need a widget application: offscreen, and
-// quiet, because the profiling timers write a line for every measured call.
+// quiet, because the profiling timers write a line for every measured call;
+// VELMORA_BENCH_TIMERS=1 keeps those lines, to see where a figure goes.
 inline int runWidgetBenchmarks(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    if (qEnvironmentVariableIntValue("VELMORA_BENCH_TIMERS") == 0)
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
