@@ -6,7 +6,8 @@
 #            tree, the desktop entry, the AppStream file and the .deb
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   tsan     ThreadSanitizer, the tests labelled "threads"
-#   fuzz     libFuzzer on the data set loader, every reader, the rasterizer and the session reader,
+#   fuzz     libFuzzer on the data set loader, every reader, the rasterizer, the session reader
+#            and the seed list reader,
 #            VELMORA_FUZZ_SECONDS (60) shared
 # Name stages as arguments to run only those. Exits non-zero if any stage fails.
 set -uo pipefail
@@ -278,7 +279,8 @@ stage_fuzz()
     # The loader of the native pair, one target per reader of the other
     # formats and the rasterizer, each with its seed corpus; the time is
     # shared between them.
-    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml mat rasterizer session)
+    local targets=(flowdata_load columntext tecplot netcdf vtklegacy vtkxml mat rasterizer session
+        seedlist)
     if ! grep -qs 'fuzz_flowdata_load' tests/fuzz/CMakeLists.txt; then
         echo "== fuzz: no fuzz_flowdata_load target in tests/fuzz; skipped"
         result[fuzz]="skipped: no fuzz target"
