@@ -3,14 +3,14 @@
 #include "data/DerivedFieldGrid.h"
 #include "data/FlowProbe.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -92,7 +92,7 @@ private slots:
     void probeInIndexSpace();
     void derivedOnTurnedGrid();
     void derivedConvergence();
-    void convertResample();
+    void rasterSizesFromTwoThreads();
 };
 
 void TestCurvilinearFlowData::inverseMap_data()
@@ -430,39 +430,37 @@ void TestCurvilinearFlowData::derivedConvergence()
     QVERIFY2(order > 1.8, qPrintable(QStringLiteral("%1 %2").arg(errors[0]).arg(errors[1])));
 }
 
-// The O-grid sample written as a rectilinear pair: the read-out of the pair
-// at its grid points is that of the O-grid, the body is blank, and without
-// --resample the tool refuses.
-void TestCurvilinearFlowData::convertResample()
+// Two workers resampling more raster sizes than are kept, at once: each gets
+// the raster of its own size, as a fresh data set gives it.
+void TestCurvilinearFlowData::rasterSizesFromTwoThreads()
 {
-    const QString sample =
-        qEnvironmentVariable("VELMORA_SOURCE_DIR") + QStringLiteral("/dat/cylinder_ogrid.vts");
-    QTemporaryDir folder;
-    const QString out = folder.filePath(QStringLiteral("resampled.gri"));
-    QCOMPARE(QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM), {sample, out}), 1);
-    QCOMPARE(
-        QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM),
-                          {sample, out, QStringLiteral("--resample"), QStringLiteral("61x41")}),
-        0);
-    const std::unique_ptr<FlowData> curved(FlowData::fromFile(sample));
-    const std::unique_ptr<FlowData> pair(FlowData::fromFile(out));
-    QVERIFY(curved && pair && !pair->isCurvilinear());
-    QCOMPARE(pair->resolutionXValue(), 61);
-    QCOMPARE(pair->resolutionYValue(), 41);
-    int blank = 0;
-    const double speed = pair->largestSpeed();
-    for (int r = 0; r < 41; ++r) {
-        for (int c = 0; c < 61; ++c) {
-            const Vector3 a = pair->vectorArray()[r * 61 + c];
-            const FlowProbe::Reading b = FlowProbe::read(*curved, c / 60.0, r / 40.0);
-            QCOMPARE(std::isnan(a.x), !b.inside || std::isnan(b.vx));
-            blank += std::isnan(a.x);
-            if (!std::isnan(a.x))
-                QVERIFY(std::fabs(speed * a.x - b.vx) < 1e-4 * (1 + std::fabs(b.vx)) &&
-                        std::fabs(speed * a.y - b.vy) < 1e-4 * (1 + std::fabs(b.vy)));
-        }
+    const FlowRecord record = gridRecord(
+        31, 31, turnedPoint, [](double x, double) { return x; }, [](double, double y) { return y; },
+        [](double x, double y) { return x * y; });
+    const std::unique_ptr<FlowData> shared = load(record);
+    QVERIFY(shared);
+    const int sizes[][2] = {{40, 30}, {30, 40}, {40, 31}, {17, 60}, {60, 17}};
+    std::vector<std::vector<float>> expected;
+    for (const auto& size : sizes) {
+        const std::unique_ptr<FlowData> fresh = load(record);
+        expected.emplace_back(size_t(size[0] * size[1]));
+        fresh->calcScalar(0, size[0], size[1], expected.back().data());
     }
-    QVERIFY(blank > 0 && std::isnan(pair->vectorArray()[20 * 61 + 30].x));
+    std::atomic<int> wrong{0};
+    const auto work = [&](int offset) {
+        for (int round = 0; round < 40; ++round) {
+            const int n = (round + offset) % 5;
+            std::vector<float> out(expected[size_t(n)].size());
+            shared->calcScalar(0, sizes[n][0], sizes[n][1], out.data());
+            for (size_t k = 0; k < out.size(); ++k)
+                wrong += !(out[k] == expected[size_t(n)][k] ||
+                           (std::isnan(out[k]) && std::isnan(expected[size_t(n)][k])));
+        }
+    };
+    std::thread other(work, 2);
+    work(0);
+    other.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCurvilinearFlowData)
