@@ -4,11 +4,11 @@
 #include "app/PlotWidget.h"
 #include "app/PointHistoryReader.h"
 #include "data/DominantFrequency.h"
+#include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/FlowSeries.h"
 #include "data/LineProfile.h"
 #include "data/PointHistory.h"
-#include "data/RectangularFlowData.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
@@ -117,7 +117,7 @@ ExtractionDock::~ExtractionDock()
     reader->cancel();
 }
 
-QPointF ExtractionDock::physical(const RectangularFlowData& data, const QPointF& unit)
+QPointF ExtractionDock::physical(const FlowData& data, const QPointF& unit)
 {
     // The read-out's own mapping, taken at two corners of the grid.
     const FlowProbe::Reading low = FlowProbe::read(data, 0.0, 0.0);
@@ -125,8 +125,7 @@ QPointF ExtractionDock::physical(const RectangularFlowData& data, const QPointF&
     return QPointF(low.x + unit.x() * (high.x - low.x), low.y + unit.y() * (high.y - low.y));
 }
 
-void ExtractionDock::setFlowData(const RectangularFlowData* newData,
-                                 const QList<const ScalarSet*>& derived,
+void ExtractionDock::setFlowData(const FlowData* newData, const QList<const ScalarSet*>& derived,
                                  const QList<DerivedField::Kind>& kinds)
 {
     flowData = newData;

@@ -18,7 +18,7 @@ class QProgressBar;
 class QSpinBox;
 class QTabWidget;
 class QToolButton;
-class RectangularFlowData;
+class FlowData;
 struct ScalarSet;
 
 // The dock under the view for what is measured along a line and at a point:
@@ -46,7 +46,7 @@ public:
     // The data set on show (null: none) with the derived sets computed for
     // it and the kinds to read at the point (those computed so far);
     // resamples the profile.
-    void setFlowData(const RectangularFlowData* data, const QList<const ScalarSet*>& derived,
+    void setFlowData(const FlowData* data, const QList<const ScalarSet*>& derived,
                      const QList<DerivedField::Kind>& derivedKinds);
     // The series on show; null cancels a read of the old one, which must
     // happen before it is replaced or deleted.
@@ -88,7 +88,7 @@ private:
     void updatePointCaption();
     // Physical coordinates of a unit-square position of `data`, inside the
     // grid or not.
-    static QPointF physical(const RectangularFlowData& data, const QPointF& unit);
+    static QPointF physical(const FlowData& data, const QPointF& unit);
 
     QTabWidget* tabs;
     ExtractionPanel* profile;
@@ -101,7 +101,7 @@ private:
     QDoubleSpinBox* velocityBox;
     PointHistoryReader* reader;
 
-    const RectangularFlowData* flowData = nullptr;
+    const FlowData* flowData = nullptr;
     QList<const ScalarSet*> derivedSets;
     QList<DerivedField::Kind> derivedKinds;
     const FlowSeries* flowSeries = nullptr;

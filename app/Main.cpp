@@ -12,7 +12,6 @@
 #include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/FlowSeries.h"
-#include "data/RectangularFlowData.h"
 #include "formats/FlowFileReader.h"
 #include "layers/LayerColorCoding.h"
 #include "streamlines/LayerStreamlines.h"
@@ -123,7 +122,7 @@ void Main::setupExtraction()
 
 void Main::addStreamlineSeeds(const QPointF& unitFrom, const QPointF& unitTo)
 {
-    const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData());
+    const FlowData* grid = shownFlowData();
     if (!grid)
         return;
     // A rake dragged past the picture's edge ends on it.
@@ -149,8 +148,7 @@ void Main::showExtractionData()
     }
     // The profile reads what the layers show, in the reference frame.
     extraction->setReferenceFrame(frame);
-    extraction->setFlowData(dynamic_cast<const RectangularFlowData*>(shownFlowData()), derived,
-                            kinds);
+    extraction->setFlowData(shownFlowData(), derived, kinds);
 }
 
 void Main::showStep(std::unique_ptr<FlowData> newData)
@@ -206,8 +204,8 @@ void Main::replaceFlowData(FlowData* newData, std::unique_ptr<FlowData> framed)
     delete flowData;
     flowData = newData;
     framedData = std::move(framed);
-    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(newData))
-        derivedCache = std::make_unique<DerivedFieldCache>(*grid);
+    if (newData)
+        derivedCache = std::make_unique<DerivedFieldCache>(*newData);
     for (LayerColorCoding* colorCoding : ui->viewPort->layerStack().colorCodings())
         colorCoding->setDerivedFieldCache(derivedCache.get());
     // A derived set computed later joins the profile then.
@@ -370,7 +368,7 @@ bool Main::loadFlowData(const QString& fileName, const LoadOptions& initialOptio
 
 void Main::showValuesAt(bool inside, const QPointF& unitPosition)
 {
-    const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData());
+    const FlowData* grid = shownFlowData();
     if (!grid)
         return;
     const FlowProbe::Reading reading =
@@ -572,7 +570,7 @@ void Main::applySession(const Session& session)
             seriesBar->player()->seek(index);
     }
     // The line and the point in the file's coordinates, placed on this grid.
-    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(shownFlowData())) {
+    if (const FlowData* grid = shownFlowData()) {
         QList<QPointF> line;
         for (const QPointF& vertex : session.profileLine)
             line.append(FlowProbe::unitPosition(*grid, vertex.x(), vertex.y()));

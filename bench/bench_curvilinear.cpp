@@ -1,9 +1,16 @@
 // A 1000 x 1000 grid given as axes (RectangularFlowData) and the same grid
-// turned by 30 degrees and given as points (CurvilinearFlowData): calcScalar
-// onto a 1000 x 1000 raster, and vectorAt along short random walks, as a
-// tracer steps.
+// turned by 30 degrees and given as points (CurvilinearFlowData):
+//   - calcScalar and calcVector onto a 1000 x 1000 raster; for the turned
+//     grid the first resampling of a raster size (which finds the cell of
+//     every sample) and a repeated one (which reuses them);
+//   - vectorAt along short random walks, as a tracer steps;
+//   - the default evenly-spaced streamlines (the layer form's start values);
+//   - loading the record (checks, normalisation, tables) and, for the turned
+//     grid, building its bucket grid alone.
 
+#include "data/CurvilinearFlowData.h"
 #include "data/FlowData.h"
+#include "streamlines/StreamlineTracer.h"
 
 #include <QtGlobal>
 
@@ -18,7 +25,7 @@ namespace {
 
 constexpr int gridSize = 1000;
 
-FlowData* makeGrid(bool curvilinear)
+FlowRecord makeRecord(bool curvilinear)
 {
     FlowRecord record;
     const double turn = curvilinear ? M_PI / 6.0 : 0.0;
@@ -44,20 +51,98 @@ FlowData* makeGrid(bool curvilinear)
             record.scalars[0].values.push_back(float(i + j));
         }
     }
+    return record;
+}
+
+FlowData* makeGrid(bool curvilinear)
+{
+    FlowRecord record = makeRecord(curvilinear);
     return FlowData::fromRecord(record);
 }
 
-void calcScalar(benchmark::State& state, bool curvilinear)
+// first: every resampling finds the cells again, as the first one of a
+// raster size does.
+void calcScalar(benchmark::State& state, bool curvilinear, bool first)
 {
     const std::unique_ptr<FlowData> data(makeGrid(curvilinear));
     if (!data) {
         state.SkipWithError("no grid");
         return;
     }
+    const auto* curved = dynamic_cast<const CurvilinearFlowData*>(data.get());
     std::vector<float> out(size_t(gridSize) * size_t(gridSize));
+    data->calcScalar(0, gridSize, gridSize, out.data());
     for (auto _ : state) {
+        if (first && curved)
+            curved->dropRasterMaps();
         data->calcScalar(0, gridSize, gridSize, out.data());
         benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void calcVector(benchmark::State& state, bool curvilinear)
+{
+    const std::unique_ptr<FlowData> data(makeGrid(curvilinear));
+    if (!data) {
+        state.SkipWithError("no grid");
+        return;
+    }
+    std::vector<Vector3> out(size_t(gridSize) * size_t(gridSize));
+    data->calcVector(gridSize, gridSize, out.data());
+    for (auto _ : state) {
+        data->calcVector(gridSize, gridSize, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void placeStreamlines(benchmark::State& state, bool curvilinear)
+{
+    const std::unique_ptr<FlowData> data(makeGrid(curvilinear));
+    if (!data) {
+        state.SkipWithError("no grid");
+        return;
+    }
+    StreamlineTracer tracer;
+    std::int64_t points = 0;
+    for (auto _ : state) {
+        const std::vector<Streamline> lines = tracer.placeStreamlines(*data);
+        benchmark::DoNotOptimize(lines.data());
+        points = 0;
+        for (const Streamline& line : lines)
+            points += std::int64_t(line.size());
+    }
+    // The turned grid covers less of its box: compare the rate, not the time.
+    state.counters["points"] = double(points);
+    state.counters["points_per_s"] =
+        benchmark::Counter(double(points), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void load(benchmark::State& state, bool curvilinear)
+{
+    const FlowRecord record = makeRecord(curvilinear);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FlowRecord copy = record;
+        state.ResumeTiming();
+        const std::unique_ptr<FlowData> data(FlowData::fromRecord(copy));
+        benchmark::DoNotOptimize(data.get());
+    }
+}
+
+void bucketGrid(benchmark::State& state)
+{
+    const std::unique_ptr<FlowData> data(makeGrid(true));
+    if (!data) {
+        state.SkipWithError("no grid");
+        return;
+    }
+    // Through a plain FlowData, so that the copy builds its own tables.
+    FlowData plain;
+    plain.copyFrom(*data);
+    for (auto _ : state) {
+        CurvilinearFlowData grid;
+        grid.copyFrom(plain);
+        benchmark::DoNotOptimize(grid.hasTables());
     }
 }
 
@@ -86,10 +171,18 @@ void vectorAtWalk(benchmark::State& state, bool curvilinear)
 
 } // namespace
 
-BENCHMARK_CAPTURE(calcScalar, rectilinear, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(calcScalar, curvilinear, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcScalar, rectilinear, false, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcScalar, curvilinear_first, true, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcScalar, curvilinear_repeated, true, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcVector, rectilinear, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcVector, curvilinear_repeated, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(vectorAtWalk, rectilinear, false);
 BENCHMARK_CAPTURE(vectorAtWalk, curvilinear, true);
+BENCHMARK_CAPTURE(placeStreamlines, rectilinear, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(placeStreamlines, curvilinear, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(load, rectilinear, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(load, curvilinear, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(bucketGrid)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -1,11 +1,13 @@
 #include "data/CurvilinearFlowData.h"
 
+#include "data/CellRasterMap.h"
 #include "data/ParallelBlocks.h"
 #include "data/ProfileTimer.h"
 
 #include <QDebug>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -19,6 +21,10 @@ namespace {
 constexpr double cellTolerance = 1e-6;
 // Upper bound of the buckets per axis (memory for the bucket grid).
 constexpr int maxBucketsPerAxis = 2048;
+// Raster maps take 12 bytes a sample: one of a zoomed-in 2800 x 2800 layer
+// is still kept, and all kept maps together stay within 200 MB.
+constexpr size_t maxKeptSamples = size_t(1) << 23;
+constexpr size_t maxKeptSamplesInAll = size_t(1) << 24;
 
 double cross(double ax, double ay, double bx, double by)
 {
@@ -39,18 +45,10 @@ void rasterSpan(double low, double high, int count, int& k0, int& k1)
     k1 = std::min(count - 1, int(std::floor(high * scale + slack)));
 }
 
-} // namespace
-
-CurvilinearFlowData::~CurvilinearFlowData()
-{
-    clear();
-    bucketStart.release();
-    bucketCells.release();
-}
-
-bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[2],
-                                          const double p11[2], const double p01[2],
-                                          const double p[2], double& xi, double& eta)
+// The body of CurvilinearFlowData::inverseBilinear, inlined into the
+// resampling's loop over raster samples.
+inline bool invertCell(const double p00[2], const double p10[2], const double p11[2],
+                       const double p01[2], const double p[2], double& xi, double& eta)
 {
     const double ex = p10[0] - p00[0];
     const double ey = p10[1] - p00[1];
@@ -60,6 +58,37 @@ bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[
     const double gy = p00[1] - p10[1] + p11[1] - p01[1];
     const double hx = p[0] - p00[0];
     const double hy = p[1] - p00[1];
+    // Nearly a parallelogram (a uniform grid turned, any smooth grid's cell;
+    // a rectilinear one has g exactly 0): the linear map's solution, then
+    // Newton steps on the bilinear map, each squaring the relative error
+    // (below 1e-2 to start with), reach rounding without a square root.
+    const double det = cross(ex, ey, fx, fy);
+    const double spread = (std::fabs(gx) + std::fabs(gy)) *
+                          (std::fabs(ex) + std::fabs(ey) + std::fabs(fx) + std::fabs(fy));
+    if (det != 0.0 && spread <= 1e-2 * std::fabs(det)) {
+        double x = cross(hx, hy, fx, fy) / det;
+        double h = cross(ex, ey, hx, hy) / det;
+        // Far outside, the bilinear map cannot bring the point in.
+        const bool near = std::max(outside(x), outside(h)) <= 0.1;
+        // The relative error starts at about spread / det: none, one or two
+        // steps bring it below 1e-8.
+        const double rho = spread / std::fabs(det);
+        const int steps = rho <= 1e-8 ? 0 : (rho <= 1e-4 ? 1 : 2);
+        for (int step = 0; near && step < steps; ++step) {
+            const double rx = hx - (x * ex + h * fx + x * h * gx);
+            const double ry = hy - (x * ey + h * fy + x * h * gy);
+            const double a = ex + h * gx;
+            const double b = fx + x * gx;
+            const double c = ey + h * gy;
+            const double d = fy + x * gy;
+            const double jacobian = a * d - b * c;
+            x += (rx * d - ry * b) / jacobian;
+            h += (a * ry - c * rx) / jacobian;
+        }
+        xi = x;
+        eta = h;
+        return near && std::max(outside(xi), outside(eta)) <= cellTolerance;
+    }
     // h = xi e + eta f + xi eta g: crossing with (e + eta g) removes xi and
     // leaves k2 eta^2 + k1 eta + k0 = 0.
     const double k2 = cross(gx, gy, fx, fy);
@@ -110,6 +139,48 @@ bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[
     return bestMiss <= cellTolerance;
 }
 
+// Fills every sample of the map's raster, rows split over the cores, from
+// the four grid values around it; outside every cell it is `outside`.
+template <typename T, typename Weigh>
+void gather(const CellRasterMap& map, T* out, const T& outside, Weigh weigh)
+{
+    const size_t width = size_t(map.width());
+    const CellRasterMap::Sample* samples = map.data();
+    ParallelBlocks::run(map.height(), ParallelBlocks::grainFor(map.width()),
+                        [&](int, int first, int last) {
+                            const size_t end = size_t(last) * width;
+                            for (size_t s = size_t(first) * width; s < end; ++s) {
+                                const CellRasterMap::Sample& m = samples[s];
+                                out[s] = m.corner < 0 ? outside : weigh(m);
+                            }
+                        });
+}
+
+} // namespace
+
+// The maps of the last raster sizes asked for, each slot read and replaced
+// atomically, so that workers on other threads never wait for each other.
+struct CurvilinearFlowData::RasterMaps
+{
+    static constexpr int count = 3;
+    std::shared_ptr<const CellRasterMap> slot[count];
+    std::atomic<unsigned> next{0};
+};
+
+CurvilinearFlowData::~CurvilinearFlowData()
+{
+    clear();
+    bucketStart.release();
+    bucketCells.release();
+}
+
+bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[2],
+                                          const double p11[2], const double p01[2],
+                                          const double p[2], double& xi, double& eta)
+{
+    return invertCell(p00, p10, p11, p01, p, xi, eta);
+}
+
 bool CurvilinearFlowData::cellContains(int cell, double x, double y, double& xi, double& eta) const
 {
     const int cellsAcross = resolutionX - 1;
@@ -120,7 +191,7 @@ bool CurvilinearFlowData::cellContains(int cell, double x, double y, double& xi,
     const double p11[2] = {g[k + resolutionX + 1].x, g[k + resolutionX + 1].y};
     const double p01[2] = {g[k + resolutionX].x, g[k + resolutionX].y};
     const double p[2] = {x, y};
-    return inverseBilinear(p00, p10, p11, p01, p, xi, eta);
+    return invertCell(p00, p10, p11, p01, p, xi, eta);
 }
 
 void CurvilinearFlowData::copyFrom(const FlowData& other)
@@ -133,10 +204,12 @@ void CurvilinearFlowData::copyFrom(const FlowData& other)
         bucketsY = grid->bucketsY;
         bucketStart = grid->bucketStart;
         bucketCells = grid->bucketCells;
+        maps = grid->maps;
         return;
     }
     bucketStart.release();
     bucketCells.release();
+    maps.reset(new (std::nothrow) RasterMaps);
     const qint64 points = qint64(resolutionX) * qint64(resolutionY);
     if (resolutionX < 2 || resolutionY < 2 || geometry.size() != points ||
         vectors.size() != points) {
@@ -290,28 +363,44 @@ template <typename Visit> void CurvilinearFlowData::scan(int width, int height, 
         return box;
     };
 
-    // Counting sort by first row; cells that miss every raster row are left out.
-    std::vector<int> rowStart(size_t(height) + 1, 0);
-    std::vector<int> firstRow(static_cast<size_t>(cells));
-    int tallest = 0;
-    for (int c = 0; c < cells; ++c) {
-        const Box box = boxOf(c);
-        const bool hit = box.r0 <= box.r1 && box.c0 <= box.c1;
-        firstRow[size_t(c)] = hit ? box.r0 : -1;
-        if (hit) {
-            ++rowStart[size_t(box.r0) + 1];
-            tallest = std::max(tallest, box.r1 - box.r0 + 1);
+    // The boxes on every core, then a counting sort by first row; cells that
+    // miss every raster row are left out.
+    std::vector<Box> boxes(static_cast<size_t>(cells));
+    const int boxGrain = ParallelBlocks::grainFor(64);
+    std::vector<int> tallestOf(size_t(ParallelBlocks::countFor(cells, boxGrain)), 0);
+    ParallelBlocks::run(cells, boxGrain, [&](int block, int first, int last) {
+        int tall = 0;
+        for (int c = first; c < last; ++c) {
+            Box& box = boxes[size_t(c)];
+            box = boxOf(c);
+            if (box.r0 <= box.r1 && box.c0 <= box.c1)
+                tall = std::max(tall, box.r1 - box.r0 + 1);
+            else
+                box.r0 = -1;
         }
-    }
+        tallestOf[size_t(block)] = tall;
+    });
+    const int tallest =
+        tallestOf.empty() ? 0 : *std::max_element(tallestOf.begin(), tallestOf.end());
+    std::vector<int> rowStart(size_t(height) + 1, 0);
+    for (const Box& box : boxes)
+        if (box.r0 >= 0)
+            ++rowStart[size_t(box.r0) + 1];
     for (int r = 0; r < height; ++r)
         rowStart[size_t(r) + 1] += rowStart[size_t(r)];
-    std::vector<int> sorted(static_cast<size_t>(rowStart[size_t(height)]));
+    struct Entry
+    {
+        int cell;
+        Box box;
+    };
+    std::vector<Entry> sorted(static_cast<size_t>(rowStart[size_t(height)]));
     {
         std::vector<int> filled(rowStart.begin(), rowStart.end() - 1);
         for (int c = 0; c < cells; ++c)
-            if (firstRow[size_t(c)] >= 0)
-                sorted[size_t(filled[size_t(firstRow[size_t(c)])]++)] = c;
+            if (boxes[size_t(c)].r0 >= 0)
+                sorted[size_t(filled[size_t(boxes[size_t(c)].r0)]++)] = {c, boxes[size_t(c)]};
     }
+    std::vector<Box>().swap(boxes);
 
     const double xScale = width > 1 ? 1.0 / double(width - 1) : 0.0;
     const double yScale = height > 1 ? 1.0 / double(height - 1) : 0.0;
@@ -320,8 +409,8 @@ template <typename Visit> void CurvilinearFlowData::scan(int width, int height, 
         const int from = rowStart[size_t(std::max(0, first - tallest + 1))];
         const int to = rowStart[size_t(last)];
         for (int s = from; s < to; ++s) {
-            const int cell = sorted[size_t(s)];
-            const Box box = boxOf(cell);
+            const int cell = sorted[size_t(s)].cell;
+            const Box& box = sorted[size_t(s)].box;
             const int r0 = std::max(box.r0, first);
             const int r1 = std::min(box.r1, last - 1);
             if (r0 > r1)
@@ -336,7 +425,7 @@ template <typename Visit> void CurvilinearFlowData::scan(int width, int height, 
                     const double p[2] = {double(c) * xScale, double(r) * yScale};
                     double xi = 0.0;
                     double eta = 0.0;
-                    if (inverseBilinear(p00, p10, p11, p01, p, xi, eta))
+                    if (invertCell(p00, p10, p11, p01, p, xi, eta))
                         visit(size_t(r) * size_t(width) + size_t(c), k, std::clamp(xi, 0.0, 1.0),
                               std::clamp(eta, 0.0, 1.0));
                 }
@@ -354,6 +443,62 @@ void CurvilinearFlowData::calcScalar(int index, int width, int height, float* ou
     calcValues(scalars[index], width, height, out);
 }
 
+void CurvilinearFlowData::dropRasterMaps() const
+{
+    if (!maps)
+        return;
+    for (std::shared_ptr<const CellRasterMap>& slot : maps->slot)
+        std::atomic_store(&slot, std::shared_ptr<const CellRasterMap>());
+}
+
+std::shared_ptr<const CellRasterMap> CurvilinearFlowData::rasterMap(int width, int height) const
+{
+    if (maps) {
+        for (const std::shared_ptr<const CellRasterMap>& slot : maps->slot) {
+            std::shared_ptr<const CellRasterMap> kept = std::atomic_load(&slot);
+            if (kept && kept->width() == width && kept->height() == height)
+                return kept;
+        }
+    }
+    std::shared_ptr<CellRasterMap> built = CellRasterMap::create(width, height);
+    if (!built)
+        return nullptr;
+    struct Visit
+    {
+        CellRasterMap::Sample* samples;
+        int width;
+        void clearRows(int first, int last) const
+        {
+            std::fill(samples + size_t(first) * size_t(width),
+                      samples + size_t(last) * size_t(width),
+                      CellRasterMap::Sample{-1, 0.0f, 0.0f});
+        }
+        void operator()(size_t sample, int k, double xi, double eta) const
+        {
+            samples[sample] = CellRasterMap::Sample{k, float(xi), float(eta)};
+        }
+    };
+    scan(width, height, Visit{built->data(), width});
+    if (maps && built->size() <= maxKeptSamples) {
+        // Room for the new map first: the oldest go while the rest would
+        // exceed the bound.
+        const unsigned first = maps->next.fetch_add(1u);
+        size_t kept = built->size();
+        for (int n = 1; n < RasterMaps::count; ++n) {
+            std::shared_ptr<const CellRasterMap>& slot =
+                maps->slot[(first + unsigned(n)) % RasterMaps::count];
+            const std::shared_ptr<const CellRasterMap> other = std::atomic_load(&slot);
+            if (other && kept + other->size() > maxKeptSamplesInAll)
+                std::atomic_store(&slot, std::shared_ptr<const CellRasterMap>());
+            else if (other)
+                kept += other->size();
+        }
+        std::atomic_store(&maps->slot[first % RasterMaps::count],
+                          std::shared_ptr<const CellRasterMap>(built));
+    }
+    return built;
+}
+
 void CurvilinearFlowData::calcValues(const ScalarSet& set, int width, int height, float* out) const
 {
     if (!hasTables() || set.values.size() != vectors.size() || !out) {
@@ -364,25 +509,21 @@ void CurvilinearFlowData::calcValues(const ScalarSet& set, int width, int height
         return;
     ProfileTimer timer(QStringLiteral("calcScalar"));
     timer.start();
-    struct Visit
-    {
-        const float* values;
-        float* out;
-        int width;
-        int stride;
-        void clearRows(int first, int last) const
-        {
-            std::fill(out + size_t(first) * size_t(width), out + size_t(last) * size_t(width),
-                      std::numeric_limits<float>::quiet_NaN());
-        }
-        void operator()(size_t sample, int k, double xi, double eta) const
-        {
-            const float* v = values + k;
-            out[sample] = float((1.0 - eta) * ((1.0 - xi) * v[0] + xi * v[1]) +
-                                eta * ((1.0 - xi) * v[stride] + xi * v[stride + 1]));
-        }
-    };
-    scan(width, height, Visit{set.values.get(), out, width, resolutionX});
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::shared_ptr<const CellRasterMap> map = rasterMap(width, height);
+    if (!map) {
+        qDebug() << "CurvilinearFlowData/calcValues: no memory for the raster's cells";
+        std::fill(out, out + size_t(width) * size_t(height), nan);
+        return;
+    }
+    const float* values = set.values.get();
+    const int stride = resolutionX;
+    gather(*map, out, nan, [&](const CellRasterMap::Sample& m) {
+        const float* v = values + m.corner;
+        const float low = v[0] + m.xi * (v[1] - v[0]);
+        const float high = v[stride] + m.xi * (v[stride + 1] - v[stride]);
+        return low + m.eta * (high - low);
+    });
     timer.stop();
 }
 
@@ -396,32 +537,24 @@ void CurvilinearFlowData::calcVector(int width, int height, Vector3* out) const
         return;
     ProfileTimer timer(QStringLiteral("calcVector"));
     timer.start();
-    struct Visit
-    {
-        const Vector3* values;
-        Vector3* out;
-        int width;
-        int stride;
-        void clearRows(int first, int last) const
-        {
-            const float nan = std::numeric_limits<float>::quiet_NaN();
-            std::fill(out + size_t(first) * size_t(width), out + size_t(last) * size_t(width),
-                      Vector3(nan, nan, nan));
-        }
-        void operator()(size_t sample, int k, double xi, double eta) const
-        {
-            const Vector3* v = values + k;
-            const double w00 = (1.0 - xi) * (1.0 - eta);
-            const double w10 = xi * (1.0 - eta);
-            const double w01 = (1.0 - xi) * eta;
-            const double w11 = xi * eta;
-            const auto mix = [&](float Vector3::*c) {
-                return float(w00 * (v[0].*c) + w10 * (v[1].*c) + w01 * (v[stride].*c) +
-                             w11 * (v[stride + 1].*c));
-            };
-            out[sample] = Vector3(mix(&Vector3::x), mix(&Vector3::y), mix(&Vector3::z));
-        }
-    };
-    scan(width, height, Visit{vectors.get(), out, width, resolutionX});
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Vector3 outside(nan, nan, nan);
+    const std::shared_ptr<const CellRasterMap> map = rasterMap(width, height);
+    if (!map) {
+        qDebug() << "CurvilinearFlowData/calcVector: no memory for the raster's cells";
+        std::fill(out, out + size_t(width) * size_t(height), outside);
+        return;
+    }
+    const Vector3* values = vectors.get();
+    const int stride = resolutionX;
+    gather(*map, out, outside, [&](const CellRasterMap::Sample& m) {
+        const Vector3* v = values + m.corner;
+        const auto mix = [&](float Vector3::*c) {
+            const float low = v[0].*c + m.xi * (v[1].*c - v[0].*c);
+            const float high = v[stride].*c + m.xi * (v[stride + 1].*c - v[stride].*c);
+            return low + m.eta * (high - low);
+        };
+        return Vector3(mix(&Vector3::x), mix(&Vector3::y), mix(&Vector3::z));
+    });
     timer.stop();
 }

@@ -2,12 +2,19 @@
 
 #include "data/FlowData.h"
 
+#include <memory>
+
+class CellRasterMap;
+
 // The grid as curvilinear: every grid point has its own position and each
 // cell is the quadrilateral of four neighbouring points (convex or not,
 // possibly collapsed to a triangle or a line at a pole or a cut). Resampling
 // maps every raster point into the cell that holds it and interpolates
 // bilinearly in the cell's own coordinates; raster points outside every cell
-// are NaN. A uniform bucket grid over the unit square, listing the cells that
+// are NaN. The cell and (xi, eta) of every raster sample are kept for the
+// last few raster sizes, so that resampling the same raster again (another
+// scalar set, the vectors, a recolour) only weighs four grid values per
+// sample. A uniform bucket grid over the unit square, listing the cells that
 // overlap each bucket, finds the cell of a position for vectorAt.
 // Filled once by copyFrom, then read-only (safe to sample from several threads).
 class CurvilinearFlowData : public FlowData
@@ -25,6 +32,9 @@ public:
 
     // True once the bucket grid describes the arrays held.
     bool hasTables() const;
+    // Forgets the cells of the raster samples kept for earlier resamplings
+    // (the memory, or a measurement of the first resampling).
+    void dropRasterMaps() const;
 
     // The cell holding (x, y) in unit-square positions (y not scaled by the
     // aspect ratio) and the point's coordinates (xi, eta) in it; -1 outside
@@ -40,7 +50,12 @@ public:
                                 const double p01[2], const double p[2], double& xi, double& eta);
 
 private:
+    struct RasterMaps;
+
     template <typename Visit> void scan(int width, int height, Visit visit) const;
+    // The map of a width x height raster, kept or built; null when the memory
+    // is not there.
+    std::shared_ptr<const CellRasterMap> rasterMap(int width, int height) const;
     bool buildBuckets();
     bool cellContains(int cell, double x, double y, double& xi, double& eta) const;
 
@@ -49,4 +64,6 @@ private:
     // Cells of bucket b: bucketCells[bucketStart[b] .. bucketStart[b + 1]).
     SharedArray<int> bucketStart;
     SharedArray<int> bucketCells;
+    // Shared with copies of the same geometry; read and filled from any thread.
+    std::shared_ptr<RasterMaps> maps;
 };

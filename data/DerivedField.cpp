@@ -184,6 +184,124 @@ VELMORA_CPU_CLONES Extremes<float> writeRow(DerivedField::Kind kind, const doubl
     return range;
 }
 
+// The derivatives along one index of a curvilinear grid at point n, the
+// neighbours `step` points apart, k of count along that index: the
+// three-point differences of unit spacing (central, else one-sided over two
+// valid points on one side), the same stencil for the velocity and the
+// positions, so that the chain rule sees one consistent Jacobian. False when
+// no stencil has valid points.
+bool deriveAlongIndex(const DerivedFieldGrid& grid, std::ptrdiff_t n, std::ptrdiff_t step, int k,
+                      int count, double d[4])
+{
+    const std::ptrdiff_t stride = grid.stride;
+    const auto ok = [&](std::ptrdiff_t m) { return valid(grid.u, grid.v, m * stride); };
+    std::ptrdiff_t offset[3];
+    double w[3];
+    if (k >= 1 && k + 1 < count && ok(n - step) && ok(n + step)) {
+        offset[0] = n - step, offset[1] = n, offset[2] = n + step;
+        w[0] = -0.5, w[1] = 0.0, w[2] = 0.5;
+    } else if (k + 2 < count && ok(n + step) && ok(n + 2 * step)) {
+        offset[0] = n, offset[1] = n + step, offset[2] = n + 2 * step;
+        w[0] = -1.5, w[1] = 2.0, w[2] = -0.5;
+    } else if (k >= 2 && ok(n - step) && ok(n - 2 * step)) {
+        offset[0] = n - 2 * step, offset[1] = n - step, offset[2] = n;
+        w[0] = 0.5, w[1] = -2.0, w[2] = 1.5;
+    } else {
+        return false;
+    }
+    const double* const columns[2] = {grid.pointX.data(), grid.pointY.data()};
+    for (int c = 0; c < 4; ++c) {
+        double sum = 0.0;
+        for (int t = 0; t < 3; ++t) {
+            const double value = c == 0   ? double(grid.u[offset[t] * stride])
+                                 : c == 1 ? double(grid.v[offset[t] * stride])
+                                          : columns[c - 2][offset[t]];
+            sum += w[t] * value;
+        }
+        d[c] = sum;
+    }
+    return true;
+}
+
+// The sets over a curvilinear grid: at each point the derivatives of u, v, x
+// and y along both indices, J = (du/dxi) (dx/dxi)^-1, on a sphere in the
+// local east-north frame with the metric terms of the rectilinear case.
+void computeCurvilinear(const DerivedFieldGrid& grid, const QList<DerivedField::Kind>& kinds,
+                        const std::vector<float*>& out, QList<ScalarSet>& sets)
+{
+    const int nx = int(grid.x.size());
+    const int ny = int(grid.y.size());
+    const int wanted = int(kinds.size());
+    const bool sphere = grid.metric == DerivedFieldGrid::Sphere;
+    const double toRadians = M_PI / 180.0;
+    const double radius = DerivedFieldGrid::earthRadius;
+    const int grain = ParallelBlocks::grainFor(std::int64_t(nx) * (40 + wanted));
+    const int blocks = ParallelBlocks::countFor(ny, grain);
+    std::vector<Extremes<float>> ranges(size_t(blocks) * size_t(wanted));
+    const double nan = std::nan("");
+    ParallelBlocks::run(ny, grain, [&](int block, int first, int last) {
+        std::vector<double> jacobian(4 * size_t(nx));
+        double* const ja = jacobian.data();
+        double* const jb = ja + nx;
+        double* const jc = jb + nx;
+        double* const jd = jc + nx;
+        for (int j = first; j < last; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                const std::ptrdiff_t n = std::ptrdiff_t(j) * nx + i;
+                ja[i] = jb[i] = jc[i] = jd[i] = nan;
+                double alongXi[4];
+                double alongEta[4];
+                if (!valid(grid.u, grid.v, n * grid.stride) ||
+                    !deriveAlongIndex(grid, n, 1, i, nx, alongXi) ||
+                    !deriveAlongIndex(grid, n, nx, j, ny, alongEta))
+                    continue;
+                double across = 1.0;
+                double turn = 0.0;
+                double up = 1.0;
+                if (sphere) {
+                    const double phi = grid.pointY[size_t(n)] * toRadians;
+                    const double c = std::cos(phi);
+                    if (!(c > 1e-12))
+                        continue;
+                    across = radius * c * toRadians;
+                    up = radius * toRadians;
+                    turn = std::tan(phi) / radius;
+                }
+                const double xXi = across * alongXi[2];
+                const double xEta = across * alongEta[2];
+                const double yXi = up * alongXi[3];
+                const double yEta = up * alongEta[3];
+                const double det = xXi * yEta - xEta * yXi;
+                if (!(std::fabs(det) > 0.0))
+                    continue;
+                const double scale = grid.scale;
+                const double u = scale * double(grid.u[n * grid.stride]);
+                const double v = scale * double(grid.v[n * grid.stride]);
+                const double uXi = scale * alongXi[0];
+                const double uEta = scale * alongEta[0];
+                const double vXi = scale * alongXi[1];
+                const double vEta = scale * alongEta[1];
+                ja[i] = (uXi * yEta - uEta * yXi) / det - turn * v;
+                jb[i] = (uEta * xXi - uXi * xEta) / det;
+                jc[i] = (vXi * yEta - vEta * yXi) / det + turn * u;
+                jd[i] = (vEta * xXi - vXi * xEta) / det;
+            }
+            for (int k = 0; k < wanted; ++k)
+                if (out[size_t(k)])
+                    ranges[size_t(block) * size_t(wanted) + size_t(k)].merge(
+                        writeRow(kinds[k], ja, jb, jc, jd, size_t(nx),
+                                 out[size_t(k)] + std::ptrdiff_t(j) * nx));
+        }
+    });
+    for (int k = 0; k < wanted; ++k) {
+        Extremes<float> all;
+        for (int b = 0; b < blocks; ++b)
+            all.merge(ranges[size_t(b) * size_t(wanted) + size_t(k)]);
+        sets[k].minimum = all.lowest();
+        sets[k].maximum = all.highest();
+    }
+}
+
 bool sameLength(const QString& a, const QString& b)
 {
     static const QStringList metres = {QStringLiteral("m"), QStringLiteral("meter"),
@@ -302,6 +420,14 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
     for (int k = 0; k < wanted; ++k)
         if (sets[k].values.allocateForOverwrite(points))
             out[size_t(k)] = sets[k].values.get();
+    if (!grid.pointX.empty()) {
+        if (grid.pointX.size() == size_t(points) && grid.pointY.size() == size_t(points))
+            computeCurvilinear(grid, kinds, out, sets);
+        else
+            for (ScalarSet& set : sets)
+                set.values.release();
+        return sets;
+    }
 
     const bool sphere = grid.metric == DerivedFieldGrid::Sphere;
     const double toRadians = sphere ? M_PI / 180.0 : 1.0;

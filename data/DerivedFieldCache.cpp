@@ -1,9 +1,9 @@
 #include "data/DerivedFieldCache.h"
 
 #include "data/DerivedFieldGrid.h"
-#include "data/RectangularFlowData.h"
+#include "data/FlowData.h"
 
-DerivedFieldCache::DerivedFieldCache(const RectangularFlowData& newData, QObject* parent)
+DerivedFieldCache::DerivedFieldCache(const FlowData& newData, QObject* parent)
     : QObject(parent), data(newData)
 {
     // One set at a time: each computation already takes every core.

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-class RectangularFlowData;
+class FlowData;
 
 // The derived sets of one data set, each computed the first time it is asked
 // for and kept until the cache goes. Nothing is computed or allocated before
@@ -42,7 +42,7 @@ class DerivedFieldCache : public QObject
     Q_OBJECT
 
 public:
-    explicit DerivedFieldCache(const RectangularFlowData& data, QObject* parent = nullptr);
+    explicit DerivedFieldCache(const FlowData& data, QObject* parent = nullptr);
     ~DerivedFieldCache() override;
 
     // The set of `kind` when it has been computed, else null; never waits.
@@ -68,7 +68,7 @@ private:
         Stored
     };
 
-    const RectangularFlowData& data;
+    const FlowData& data;
     mutable std::mutex mutex;
     std::condition_variable finished;
     State state[DerivedField::kindCount] = {};

@@ -5,10 +5,15 @@
 #include <cstddef>
 #include <vector>
 
-class RectangularFlowData;
+class FlowData;
 
-// What the derived fields are computed from: a rectilinear grid in the file's
-// own frame and physical units, and the velocity read in place.
+// What the derived fields are computed from: a rectilinear or curvilinear grid
+// in the file's own frame and physical units, and the velocity read in place.
+//
+// Curvilinear: pointX and pointY hold the position of every point (number
+// j * nx + i), and x and y are the indices 0 ... nx - 1 and 0 ... ny - 1;
+// derivatives are then taken along the indices and turned into x and y ones
+// through the inverse of the map's Jacobian.
 //
 // Frame: x and y are the file's axes, both ascending; u runs along x, v along
 // y. Point (i, j) of the nx x ny grid is number j * nx + i, or i * ny + j
@@ -36,6 +41,9 @@ struct DerivedFieldGrid
 
     std::vector<double> x;
     std::vector<double> y;
+    // Empty for a rectilinear grid.
+    std::vector<double> pointX;
+    std::vector<double> pointY;
     const float* u = nullptr;
     const float* v = nullptr;
     std::ptrdiff_t stride = 1;
@@ -53,8 +61,11 @@ struct DerivedFieldGrid
     // and the exchange of axes for a file whose fast index runs along y is
     // undone. Empty axes when the data set holds no grid. The data set must
     // outlive the grid, which points into its vectors.
-    static DerivedFieldGrid fromFlowData(const RectangularFlowData& data);
+    static DerivedFieldGrid fromFlowData(const FlowData& data);
 
+    // The length unit of the derived fields of a data set: "m" on a
+    // longitude-latitude grid, else the data set's own.
+    static QString lengthUnitOf(const FlowData& data);
     // CF units of longitude and latitude: degrees_east, degree_E, degreesE, ...
     static bool isLongitudeUnit(const QString& unit);
     static bool isLatitudeUnit(const QString& unit);

@@ -1,5 +1,6 @@
 #include "data/FlowDataWorkerScalar.h"
 
+#include "data/CurvilinearFlowData.h"
 #include "data/RectangularFlowData.h"
 
 FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* newReceiver)
@@ -53,9 +54,13 @@ void FlowDataWorkerScalar::run()
 {
     QMutexLocker locker(&mutex);
     const auto* grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    const auto* curved = dynamic_cast<const CurvilinearFlowData*>(flowData);
     if (extraSet) {
-        if (float* raster = grid ? allocateRaster("FlowDataWorkerScalar/run") : nullptr) {
-            grid->calcValues(*extraSet, width, height, raster);
+        if (float* raster = grid || curved ? allocateRaster("FlowDataWorkerScalar/run") : nullptr) {
+            if (grid)
+                grid->calcValues(*extraSet, width, height, raster);
+            else
+                curved->calcValues(*extraSet, width, height, raster);
             publish(raster);
         }
     } else if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {

@@ -1,5 +1,6 @@
 #include "data/FlowProbe.h"
 
+#include "data/CurvilinearFlowData.h"
 #include "data/RectangularFlowData.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ struct ShownExtent
     double x0, x1, y0, y1;
 };
 
-ShownExtent shownExtent(const RectangularFlowData& data)
+ShownExtent shownExtent(const FlowData& data)
 {
     const bool exchanged = data.axesExchanged();
     const Vector3 low = data.geometryMinimum();
@@ -43,6 +44,34 @@ AxisCell locate(const float* coords, int n, double t)
     const double width = double(coords[lower + 1]) - coords[lower];
     const double weight = width > 0.0 ? (t - coords[lower]) / width : 0.0;
     return {lower, std::clamp(weight, 0.0, 1.0)};
+}
+
+// The cell holding the unit-square position and the weights of its upper
+// lines; false outside the grid (or for a data set without its tables).
+bool locateCell(const FlowData& data, double unitX, double unitY, AxisCell& cx, AxisCell& cy)
+{
+    const int columns = data.resolutionXValue();
+    const int rows = data.resolutionYValue();
+    if (columns < 2 || rows < 2 || !(unitX >= 0.0 && unitX <= 1.0 && unitY >= 0.0 && unitY <= 1.0))
+        return false;
+    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(&data)) {
+        if (grid->xCoordinates().size() != columns || grid->yCoordinates().size() != rows)
+            return false;
+        cx = locate(grid->xCoordinates().get(), columns, unitX);
+        cy = locate(grid->yCoordinates().get(), rows, unitY);
+        return true;
+    }
+    if (const auto* grid = dynamic_cast<const CurvilinearFlowData*>(&data)) {
+        double xi = 0.0;
+        double eta = 0.0;
+        const int cell = grid->cellAt(unitX, unitY, &xi, &eta);
+        if (cell < 0)
+            return false;
+        cx = {cell % (columns - 1), std::clamp(xi, 0.0, 1.0)};
+        cy = {cell / (columns - 1), std::clamp(eta, 0.0, 1.0)};
+        return true;
+    }
+    return false;
 }
 
 // Bilinear in the cell; a corner without a share cannot spoil the value.
@@ -74,19 +103,18 @@ QString withUnit(const QString& name, const QString& unit)
 
 } // namespace
 
-FlowProbe::Reading FlowProbe::read(const RectangularFlowData& data, double unitX, double unitY)
+FlowProbe::Reading FlowProbe::read(const FlowData& data, double unitX, double unitY)
 {
     Reading reading;
     const int columns = data.resolutionXValue();
-    const int rows = data.resolutionYValue();
     const int sets = data.scalarSetCount();
     const ShownExtent e = shownExtent(data);
     reading.x = e.x0 + unitX * (e.x1 - e.x0);
     reading.y = e.y0 + unitY * (e.y1 - e.y0);
 
-    const bool usable = columns >= 2 && rows >= 2 && sets >= 1 &&
-                        data.xCoordinates().size() == columns && data.yCoordinates().size() == rows;
-    reading.inside = usable && unitX >= 0.0 && unitX <= 1.0 && unitY >= 0.0 && unitY <= 1.0;
+    AxisCell cx{0, 0.0};
+    AxisCell cy{0, 0.0};
+    reading.inside = sets >= 1 && locateCell(data, unitX, unitY, cx, cy);
     if (!reading.inside) {
         reading.x = reading.y = reading.vx = reading.vy = reading.speed = notANumber;
         for (int s = 0; s + 1 < sets; ++s)
@@ -94,8 +122,6 @@ FlowProbe::Reading FlowProbe::read(const RectangularFlowData& data, double unitX
         return reading;
     }
 
-    const AxisCell cx = locate(data.xCoordinates().get(), columns, unitX);
-    const AxisCell cy = locate(data.yCoordinates().get(), rows, unitY);
     const Vector3* vectors = data.vectorArray().get();
     const double largest = data.vectorMaximum();
     reading.vx = largest * interpolate(cx, cy, columns, [&](int k) { return vectors[k].x; });
@@ -112,7 +138,7 @@ FlowProbe::Reading FlowProbe::read(const RectangularFlowData& data, double unitX
     return reading;
 }
 
-QString FlowProbe::describe(const RectangularFlowData& data, const Reading& reading)
+QString FlowProbe::describe(const FlowData& data, const Reading& reading)
 {
     const QString length = data.lengthUnit();
     const QString velocity = data.velocityUnit();
@@ -149,7 +175,7 @@ QString FlowProbe::describe(const RectangularFlowData& data, const Reading& read
     return text;
 }
 
-QPointF FlowProbe::unitPosition(const RectangularFlowData& data, double x, double y)
+QPointF FlowProbe::unitPosition(const FlowData& data, double x, double y)
 {
     const ShownExtent e = shownExtent(data);
     // A grid of one column or row has no extent: nothing maps into it.
@@ -158,28 +184,22 @@ QPointF FlowProbe::unitPosition(const RectangularFlowData& data, double x, doubl
     return {unitX, unitY};
 }
 
-QPointF FlowProbe::physicalPosition(const RectangularFlowData& data, double unitX, double unitY)
+QPointF FlowProbe::physicalPosition(const FlowData& data, double unitX, double unitY)
 {
     const ShownExtent e = shownExtent(data);
     return {e.x0 + unitX * (e.x1 - e.x0), e.y0 + unitY * (e.y1 - e.y0)};
 }
 
-QList<double> FlowProbe::readSets(const RectangularFlowData& data,
-                                  const QList<const ScalarSet*>& sets, double unitX, double unitY)
+QList<double> FlowProbe::readSets(const FlowData& data, const QList<const ScalarSet*>& sets,
+                                  double unitX, double unitY)
 {
     const int columns = data.resolutionXValue();
     const int rows = data.resolutionYValue();
-    const bool inside = columns >= 2 && rows >= 2 && data.xCoordinates().size() == columns &&
-                        data.yCoordinates().size() == rows && unitX >= 0.0 && unitX <= 1.0 &&
-                        unitY >= 0.0 && unitY <= 1.0;
     QList<double> values;
     values.reserve(sets.size());
     AxisCell cx{0, 0.0};
     AxisCell cy{0, 0.0};
-    if (inside) {
-        cx = locate(data.xCoordinates().get(), columns, unitX);
-        cy = locate(data.yCoordinates().get(), rows, unitY);
-    }
+    const bool inside = locateCell(data, unitX, unitY, cx, cy);
     for (const ScalarSet* set : sets) {
         double value = notANumber;
         if (inside && set->values.size() == qint64(columns) * rows) {
@@ -191,8 +211,8 @@ QList<double> FlowProbe::readSets(const RectangularFlowData& data,
     return values;
 }
 
-QString FlowProbe::describeSets(const RectangularFlowData& data,
-                                const QList<const ScalarSet*>& sets, double unitX, double unitY)
+QString FlowProbe::describeSets(const FlowData& data, const QList<const ScalarSet*>& sets,
+                                double unitX, double unitY)
 {
     const QList<double> read = readSets(data, sets, unitX, unitY);
     QStringList values;

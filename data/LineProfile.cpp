@@ -1,8 +1,8 @@
 #include "data/LineProfile.h"
 
+#include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/ProbeColumns.h"
-#include "data/RectangularFlowData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,7 @@ namespace {
 
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 
-FlowProbe::Reading readAt(const RectangularFlowData& data, const QPointF& point)
+FlowProbe::Reading readAt(const FlowData& data, const QPointF& point)
 {
     const QPointF unit = FlowProbe::unitPosition(data, point.x(), point.y());
     return FlowProbe::read(data, unit.x(), unit.y());
@@ -20,8 +20,8 @@ FlowProbe::Reading readAt(const RectangularFlowData& data, const QPointF& point)
 
 } // namespace
 
-LineProfile::LineProfile(const RectangularFlowData& data, const QList<QPointF>& vertices,
-                         int samples, const QList<const ScalarSet*>& derived)
+LineProfile::LineProfile(const FlowData& data, const QList<QPointF>& vertices, int samples,
+                         const QList<const ScalarSet*>& derived)
     : corners(vertices), unitOfFlux(fluxUnit(data.velocityUnit(), data.lengthUnit()))
 {
     const int segments = int(vertices.size()) - 1;
@@ -82,8 +82,7 @@ LineProfile::LineProfile(const RectangularFlowData& data, const QList<QPointF>& 
     integrate(data, start, normals);
 }
 
-void LineProfile::integrate(const RectangularFlowData& data,
-                            const std::vector<double>& segmentStart,
+void LineProfile::integrate(const FlowData& data, const std::vector<double>& segmentStart,
                             const std::vector<QPointF>& normals)
 {
     const std::vector<double>& s = table.values(S);

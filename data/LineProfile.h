@@ -6,7 +6,7 @@
 #include <QPointF>
 #include <QString>
 
-class RectangularFlowData;
+class FlowData;
 struct ScalarSet;
 
 // The data set sampled along a polyline given in the file's physical
@@ -51,7 +51,7 @@ public:
 
     // An empty profile (isValid false) for fewer than two vertices, fewer
     // than two samples or a polyline of no length.
-    LineProfile(const RectangularFlowData& data, const QList<QPointF>& vertices, int samples,
+    LineProfile(const FlowData& data, const QList<QPointF>& vertices, int samples,
                 const QList<const ScalarSet*>& derived = {});
 
     bool isValid() const { return table.rowCount() > 0; }
@@ -71,7 +71,7 @@ public:
     static QString fluxUnit(const QString& velocityUnit, const QString& lengthUnit);
 
 private:
-    void integrate(const RectangularFlowData& data, const std::vector<double>& segmentStart,
+    void integrate(const FlowData& data, const std::vector<double>& segmentStart,
                    const std::vector<QPointF>& normals);
 
     ExtractionTable table;

@@ -1,10 +1,10 @@
 #include "data/PointHistory.h"
 
 #include "data/DerivedFieldGrid.h"
+#include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/FlowSeries.h"
 #include "data/ProbeColumns.h"
-#include "data/RectangularFlowData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,14 +40,14 @@ PointHistory PointHistory::read(const FlowSeries& series, double x, double y, in
         row.assign({double(series.stepNumber(index)), series.stepTime(index)});
         QString reason;
         std::unique_ptr<FlowData> loaded(series.loadStep(index, &reason));
-        const auto* data = dynamic_cast<const RectangularFlowData*>(loaded.get());
+        const auto* data = loaded.get();
         std::unique_ptr<FlowData> framed;
         if (data && !frame.atRest()) {
             framed = frame.apply(*data, &reason);
             if (!framed)
                 data = nullptr;
         }
-        const auto* moving = framed ? dynamic_cast<const RectangularFlowData*>(framed.get()) : data;
+        const auto* moving = framed ? framed.get() : data;
         if (!moving)
             data = nullptr;
         if (data) {

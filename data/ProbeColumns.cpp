@@ -1,9 +1,9 @@
 #include "data/ProbeColumns.h"
 
 #include "data/ExtractionTable.h"
-#include "data/RectangularFlowData.h"
+#include "data/FlowData.h"
 
-void ProbeColumns::add(ExtractionTable& table, const RectangularFlowData& data,
+void ProbeColumns::add(ExtractionTable& table, const FlowData& data,
                        const QList<const ScalarSet*>& derived, bool lineComponents)
 {
     const QString velocity = data.velocityUnit();
@@ -35,7 +35,7 @@ void ProbeColumns::append(std::vector<double>& row, const FlowProbe::Reading& re
     row.insert(row.end(), derived.cbegin(), derived.cend());
 }
 
-QString ProbeColumns::scalarName(const RectangularFlowData& data, int index)
+QString ProbeColumns::scalarName(const FlowData& data, int index)
 {
     const QString& name = data.scalarSets().at(index).name;
     return name.isEmpty() ? QStringLiteral("Scalar ") + QString::number(index) : name;

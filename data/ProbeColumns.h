@@ -9,7 +9,7 @@
 #include <vector>
 
 class ExtractionTable;
-class RectangularFlowData;
+class FlowData;
 struct ScalarSet;
 
 // The quantities a profile sample and a point's history share, as columns:
@@ -21,12 +21,12 @@ struct ScalarSet;
 class ProbeColumns
 {
 public:
-    static void add(ExtractionTable& table, const RectangularFlowData& data,
+    static void add(ExtractionTable& table, const FlowData& data,
                     const QList<const ScalarSet*>& derived, bool lineComponents);
     // The values of one reading in the order of `add`. `tangent` (a unit
     // vector) only with lineComponents; `derived` as FlowProbe::readSets gives them.
     static void append(std::vector<double>& row, const FlowProbe::Reading& reading,
                        const QList<double>& derived, const QPointF* tangent);
     // Scalar set `index` of the file as the columns name it.
-    static QString scalarName(const RectangularFlowData& data, int index);
+    static QString scalarName(const FlowData& data, int index);
 };

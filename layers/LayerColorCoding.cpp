@@ -1,6 +1,7 @@
 #include "layers/LayerColorCoding.h"
 
 #include "app/shell/PaintContext.h"
+#include "data/CurvilinearFlowData.h"
 #include "data/DerivedFieldCache.h"
 #include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
@@ -275,7 +276,8 @@ int LayerColorCoding::fieldCount(const FlowData* flowData)
 {
     if (!flowData)
         return 0;
-    const bool grid = dynamic_cast<const RectangularFlowData*>(flowData);
+    const bool grid = dynamic_cast<const RectangularFlowData*>(flowData) ||
+                      dynamic_cast<const CurvilinearFlowData*>(flowData);
     return flowData->scalarSetCount() + (grid ? DerivedField::kindCount : 0);
 }
 
@@ -299,9 +301,8 @@ QString LayerColorCoding::fieldName(const FlowData* flowData, int index)
         return QString();
     if (index >= flowData->scalarSetCount()) {
         const auto kind = DerivedField::Kind(index - flowData->scalarSetCount());
-        const DerivedFieldGrid grid =
-            DerivedFieldGrid::fromFlowData(*static_cast<const RectangularFlowData*>(flowData));
-        const QString unit = DerivedField::unit(kind, grid.velocityUnit, grid.lengthUnit);
+        const QString unit = DerivedField::unit(kind, flowData->velocityUnit(),
+                                                DerivedFieldGrid::lengthUnitOf(*flowData));
         const QString name = DerivedField::name(kind);
         return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QLatin1Char(']');
     }

@@ -3,7 +3,6 @@
 #include "data/FlowData.h"
 #include "data/FlowProbe.h"
 #include "data/ProfileTimer.h"
-#include "data/RectangularFlowData.h"
 #include "data/Vector3.h"
 #include "streamlines/SeparationGrid.h"
 
@@ -41,13 +40,10 @@ std::vector<DomainPoint> StreamlineTracer::domainSeeds(const FlowData& data,
                                                        const QList<QPointF>& fileSeeds)
 {
     std::vector<DomainPoint> mapped;
-    const auto* grid = dynamic_cast<const RectangularFlowData*>(&data);
-    if (!grid)
-        return mapped;
     const double height = double(data.inverseAspectRatio());
     mapped.reserve(fileSeeds.size());
     for (const QPointF& seed : fileSeeds) {
-        const QPointF unit = FlowProbe::unitPosition(*grid, seed.x(), seed.y());
+        const QPointF unit = FlowProbe::unitPosition(data, seed.x(), seed.y());
         mapped.push_back({unit.x(), unit.y() * height});
     }
     return mapped;

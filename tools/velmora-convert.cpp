@@ -7,9 +7,14 @@
 // --derive KEYS (comma-separated DerivedField keys) appends those derived
 // fields, in the order given and in physical units, as scalar sets after the
 // file's own; a native pair is then written anew from its own floats.
+// A curvilinear grid has no native pair; --resample WxH writes it resampled
+// onto a rectilinear grid of W x H points over its bounding box (bilinear in
+// each cell, NaN outside every cell: land, a body), derived fields taken on
+// the curvilinear grid itself and resampled alike.
 // Exit status 0 on success, 1 when IN does not load or OUT cannot be
 // written, 2 on a wrong command line.
 
+#include "data/CurvilinearFlowData.h"
 #include "data/DerivedField.h"
 #include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
@@ -115,6 +120,71 @@ bool writeNativeWithDerived(const QString& input, const QString& output,
     return writer.write(output, problem);
 }
 
+// A set over the grid's points holding `values` as they are.
+bool setOf(const std::vector<float>& values, ScalarSet* set)
+{
+    if (!set->values.allocateForOverwrite(int(values.size())))
+        return false;
+    std::copy(values.begin(), values.end(), set->values.get());
+    return true;
+}
+
+// The curvilinear record resampled onto a width x height rectilinear pair:
+// the file's own values (not the loader's normalised ones) through the
+// data set's cells.
+bool writeResampled(FlowRecord& record, const QList<DerivedField::Kind>& kinds, int width,
+                    int height, const QString& output, QString* problem)
+{
+    ScalarSet u;
+    ScalarSet v;
+    QList<ScalarSet> sets;
+    bool copied = setOf(record.u, &u) && setOf(record.v, &v);
+    for (const FlowRecord::Field& field : record.scalars) {
+        sets.append(ScalarSet());
+        copied = copied && setOf(field.values, &sets.last());
+    }
+    if (!copied) {
+        *problem = QStringLiteral("not enough memory for the grid");
+        return false;
+    }
+    const std::unique_ptr<FlowData> loaded(FlowData::fromRecord(record, problem));
+    const auto* grid = dynamic_cast<const CurvilinearFlowData*>(loaded.get());
+    if (!grid || !grid->hasTables()) {
+        if (problem->isEmpty())
+            *problem = QStringLiteral("no cell tables for the grid");
+        return false;
+    }
+    if (!kinds.isEmpty())
+        sets.append(DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), kinds));
+    const qsizetype samples = qsizetype(width) * qsizetype(height);
+    const auto resampled = [&](const ScalarSet& set) {
+        QList<float> out(samples);
+        grid->calcValues(set, width, height, out.data());
+        return out;
+    };
+    const Vector3 low = grid->geometryMinimum();
+    const Vector3 high = grid->geometryMaximum();
+    QList<float> xs;
+    QList<float> ys;
+    for (int c = 0; c < width; ++c)
+        xs.append(float(low.x + (double(high.x) - low.x) * c / std::max(1, width - 1)));
+    for (int r = 0; r < height; ++r)
+        ys.append(float(low.y + (double(high.y) - low.y) * r / std::max(1, height - 1)));
+    FlowDataWriter writer;
+    if (!writer.setGrid(xs, ys, problem))
+        return false;
+    const QList<float> us = resampled(u);
+    const QList<float> vs = resampled(v);
+    QList<Vector3> vectors(samples);
+    for (qsizetype k = 0; k < samples; ++k)
+        vectors[k] = Vector3(us[k], vs[k], 0.0f);
+    writer.setVectors(vectors);
+    for (const ScalarSet& set : sets)
+        writer.addScalarSet(resampled(set));
+    writer.setTimeInformation(grid->timeStepsValue(), grid->timeDifferenceValue());
+    return writer.write(output, problem);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -131,11 +201,17 @@ int main(int argc, char** argv)
             .arg(DerivedField::keyList()),
         QStringLiteral("KEYS"));
     parser.addOption(deriveOption);
+    const QCommandLineOption resampleOption(
+        QStringLiteral("resample"),
+        QStringLiteral("writes a curvilinear grid resampled onto W x H points of a rectilinear "
+                       "one"),
+        QStringLiteral("WxH"));
+    parser.addOption(resampleOption);
     parser.addPositionalArgument(QStringLiteral("in"), QStringLiteral("the file to convert"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the pair to write (.gri)"));
-    const QString usage = QStringLiteral(
-        "usage: velmora-convert IN OUT.gri [--derive KEYS] [--u VAR] [--v VAR] [--level K] "
-        "[--step T]\n");
+    const QString usage = QStringLiteral("usage: velmora-convert IN OUT.gri [--derive KEYS] "
+                                         "[--resample WxH] [--u VAR] [--v VAR] [--level K] "
+                                         "[--step T]\n");
     if (const std::optional<int> done = tool.parse(usage))
         return *done;
     LoadOptions options;
@@ -150,6 +226,21 @@ int main(int argc, char** argv)
         !DeriveArguments::parse(QStringLiteral("derive"), parser.value(deriveOption), &kinds,
                                 &problem))
         return tool.usageError(problem, usage);
+    int resampleWidth = 0;
+    int resampleHeight = 0;
+    if (parser.isSet(resampleOption)) {
+        const QStringList sides = parser.value(resampleOption).split(QLatin1Char('x'));
+        bool widthOk = false;
+        bool heightOk = false;
+        if (sides.size() == 2) {
+            resampleWidth = sides.at(0).toInt(&widthOk);
+            resampleHeight = sides.at(1).toInt(&heightOk);
+        }
+        if (!widthOk || !heightOk || resampleWidth < 2 || resampleHeight < 2)
+            return tool.usageError(
+                QStringLiteral("--resample must be WxH with at least 2 points along each side"),
+                usage);
+    }
 
     tool.quietDebug();
     if (FlowFileReader::isNativePair(input) && !kinds.isEmpty()) {
@@ -172,9 +263,17 @@ int main(int argc, char** argv)
         tool.report(input + QStringLiteral(": ") + reason);
         return 1;
     }
+    if (record.isCurvilinear() && resampleWidth > 0) {
+        if (!writeResampled(record, kinds, resampleWidth, resampleHeight, output, &reason)) {
+            tool.report(input + QStringLiteral(": ") + reason);
+            return 1;
+        }
+        return 0;
+    }
     if (record.isCurvilinear()) {
         tool.report(input + QStringLiteral(": the grid is curvilinear (%1 x %2 points); the native "
-                                           "pair holds one x per column and one y per row only")
+                                           "pair holds one x per column and one y per row only "
+                                           "(--resample WxH writes it resampled)")
                                 .arg(record.gridColumns)
                                 .arg(record.gridRows));
         return 1;

@@ -29,7 +29,6 @@
 #include "data/FlowSeries.h"
 #include "data/LineProfile.h"
 #include "data/PointHistory.h"
-#include "data/RectangularFlowData.h"
 #include "data/ReferenceFrame.h"
 #include "tools/DeriveArguments.h"
 #include "tools/FrameArguments.h"
@@ -231,10 +230,9 @@ int main(int argc, char** argv)
     QString reason;
     if (!point) {
         const std::unique_ptr<FlowData> data(FlowData::fromFile(fileName, options, &reason));
-        const auto* grid = dynamic_cast<const RectangularFlowData*>(data.get());
+        const FlowData* grid = data.get();
         if (!grid) {
-            tool.report(FlowData::dataName(fileName) + QStringLiteral(": ") +
-                        (reason.isEmpty() ? QStringLiteral("not a rectilinear grid") : reason));
+            tool.report(FlowData::dataName(fileName) + QStringLiteral(": ") + reason);
             return 1;
         }
         const QList<ScalarSet> derived =
@@ -244,7 +242,7 @@ int main(int argc, char** argv)
         for (const ScalarSet& set : derived)
             sets.append(&set);
         const std::unique_ptr<FlowData> framed = frame.apply(*grid, &reason);
-        const auto* moving = dynamic_cast<const RectangularFlowData*>(framed.get());
+        const FlowData* moving = framed.get();
         if (!frame.atRest() && !moving) {
             tool.report(QStringLiteral("--subtract: ") + reason);
             return 1;

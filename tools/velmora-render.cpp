@@ -45,7 +45,6 @@
 #include "data/DerivedFieldCache.h"
 #include "data/FlowData.h"
 #include "data/FlowSeries.h"
-#include "data/RectangularFlowData.h"
 #include "data/ReferenceFrame.h"
 #include "formats/SeedListReader.h"
 #include "layers/LayerArrows.h"
@@ -659,8 +658,8 @@ bool renderPicture(const ToolMain& tool, ViewPort& viewPort, FlowData* data,
     // only for a derived field they show.
     std::unique_ptr<DerivedFieldCache> cache;
     const QList<LayerColorCoding*> colorCodings = viewPort.layerStack().colorCodings();
-    if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data)) {
-        cache = std::make_unique<DerivedFieldCache>(*grid);
+    if (data) {
+        cache = std::make_unique<DerivedFieldCache>(*data);
         for (LayerColorCoding* colorCoding : colorCodings)
             colorCoding->setDerivedFieldCache(cache.get());
     }

@@ -1,11 +1,16 @@
 #include "data/CurvilinearFlowData.h"
+#include "data/DerivedField.h"
+#include "data/DerivedFieldGrid.h"
+#include "data/FlowProbe.h"
 
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -53,6 +58,21 @@ double unevenY(int j)
     return std::sin(1.5707963267948966 * j / 3.0);
 }
 
+// A ring of radial x around points, r from 1 to 2, closed at its seam.
+QPointF ringPoint(int i, int j, int radial, int around)
+{
+    const double r = 1.0 + i / double(radial - 1);
+    const double theta = 2.0 * M_PI * (j % (around - 1)) / double(around - 1);
+    return QPointF(r * std::cos(theta), r * std::sin(theta));
+}
+
+QPointF turnedPoint(int i, int j)
+{
+    const double turn = M_PI / 6.0;
+    return QPointF(i * std::cos(turn) - j * std::sin(turn),
+                   i * std::sin(turn) + j * std::cos(turn));
+}
+
 } // namespace
 
 class TestCurvilinearFlowData : public QObject
@@ -68,6 +88,11 @@ private slots:
     void cylinderPotentialFlow();
     void refusal_data();
     void refusal();
+    void probeInIndexSpace_data();
+    void probeInIndexSpace();
+    void derivedOnTurnedGrid();
+    void derivedConvergence();
+    void rasterSizesFromTwoThreads();
 };
 
 void TestCurvilinearFlowData::inverseMap_data()
@@ -300,6 +325,142 @@ void TestCurvilinearFlowData::refusal()
     std::unique_ptr<FlowData> data(FlowData::fromRecord(record, &message));
     QVERIFY(!data);
     QVERIFY2(message.startsWith(reason), qPrintable(message));
+}
+
+void TestCurvilinearFlowData::probeInIndexSpace_data()
+{
+    QTest::addColumn<bool>("ring");
+    QTest::newRow("turned square") << false;
+    QTest::newRow("ring") << true;
+}
+
+// The read-out at the point (i + xi, j + eta) of the index space, placed by
+// the cell's own bilinear map, is the bilinear blend of the four corners.
+void TestCurvilinearFlowData::probeInIndexSpace()
+{
+    QFETCH(bool, ring);
+    const int columns = 6;
+    const int rows = 25;
+    const auto place = [&](int i, int j) {
+        return ring ? ringPoint(i, j, columns, rows) : turnedPoint(i, j);
+    };
+    const Field u = [](double x, double y) { return std::sin(x) + y; };
+    const Field v = [](double x, double y) { return x * y; };
+    const Field s = [](double x, double y) { return std::cos(x - y); };
+    const FlowRecord record = gridRecord(columns, rows, place, u, v, s);
+    const std::unique_ptr<FlowData> data = load(record);
+    QVERIFY(data);
+    const double spots[][4] = {{0, 0, 0.25, 0.5},
+                               {4, 23, 0.9, 0.1},
+                               {2, 11, 0.5, 0.5},
+                               {3, 7, 0.05, 0.95},
+                               {1, 18, 0.7, 0.3}};
+    for (const auto& spot : spots) {
+        const int i = int(spot[0]);
+        const int j = int(spot[1]);
+        const double w[4] = {(1 - spot[2]) * (1 - spot[3]), spot[2] * (1 - spot[3]),
+                             (1 - spot[2]) * spot[3], spot[2] * spot[3]};
+        const size_t k[4] = {size_t(j * columns + i), size_t(j * columns + i + 1),
+                             size_t((j + 1) * columns + i), size_t((j + 1) * columns + i + 1)};
+        double expected[5] = {0, 0, 0, 0, 0};
+        for (int c = 0; c < 4; ++c) {
+            expected[0] += w[c] * record.pointX[k[c]];
+            expected[1] += w[c] * record.pointY[k[c]];
+            expected[2] += w[c] * record.u[k[c]];
+            expected[3] += w[c] * record.v[k[c]];
+            expected[4] += w[c] * record.scalars[0].values[k[c]];
+        }
+        const QPointF unit = FlowProbe::unitPosition(*data, expected[0], expected[1]);
+        const FlowProbe::Reading reading = FlowProbe::read(*data, unit.x(), unit.y());
+        QVERIFY(reading.inside);
+        const double got[3] = {reading.vx, reading.vy, reading.scalars.value(0)};
+        for (int c = 0; c < 3; ++c)
+            QVERIFY2(std::fabs(got[c] - expected[c + 2]) < 2e-5 * (1 + std::fabs(expected[c + 2])),
+                     qPrintable(QStringLiteral("%1 %2: %3 vs %4")
+                                    .arg(i)
+                                    .arg(j)
+                                    .arg(got[c])
+                                    .arg(expected[c + 2])));
+    }
+    QCOMPARE(FlowProbe::read(*data, 0.5, 0.5).inside, !ring);
+}
+
+// Solid-body rotation with a uniform expansion on a grid turned by 30
+// degrees: the differences are exact for a linear field.
+void TestCurvilinearFlowData::derivedOnTurnedGrid()
+{
+    const std::unique_ptr<FlowData> data = load(gridRecord(
+        9, 7, turnedPoint, [](double x, double y) { return -0.5 * y + 0.2 * x; },
+        [](double x, double y) { return 0.5 * x + 0.2 * y; }, [](double, double) { return 0.0; }));
+    QVERIFY(data);
+    const QList<ScalarSet> sets = DerivedField::compute(
+        DerivedFieldGrid::fromFlowData(*data), {DerivedField::Vorticity, DerivedField::Divergence});
+    QCOMPARE(sets.size(), 2);
+    for (int k = 0; k < 63; ++k) {
+        QVERIFY2(std::fabs(sets[0].values[k] - 1.0f) < 1e-5f, qPrintable(QString::number(k)));
+        QVERIFY2(std::fabs(sets[1].values[k] - 0.4f) < 1e-5f, qPrintable(QString::number(k)));
+    }
+}
+
+// On the ring, u = sin x cos y, v = -cos x sin y has vorticity 2 sin x sin y:
+// halving the spacing quarters the largest error, seam and edges included.
+void TestCurvilinearFlowData::derivedConvergence()
+{
+    double errors[2];
+    for (int level = 0; level < 2; ++level) {
+        const int radial = 9 << level;
+        const int around = (32 << level) + 1;
+        const std::unique_ptr<FlowData> data = load(gridRecord(
+            radial, around, [&](int i, int j) { return ringPoint(i, j, radial, around); },
+            [](double x, double y) { return std::sin(x) * std::cos(y); },
+            [](double x, double y) { return -std::cos(x) * std::sin(y); },
+            [](double, double) { return 0.0; }));
+        QVERIFY(data);
+        const DerivedFieldGrid grid = DerivedFieldGrid::fromFlowData(*data);
+        const ScalarSet set = DerivedField::compute(grid, {DerivedField::Vorticity}).first();
+        errors[level] = 0.0;
+        for (int k = 0; k < set.values.size(); ++k) {
+            const double x = grid.pointX[size_t(k)];
+            const double y = grid.pointY[size_t(k)];
+            errors[level] =
+                std::max(errors[level], std::fabs(set.values[k] - 2 * std::sin(x) * std::sin(y)));
+        }
+    }
+    const double order = std::log2(errors[0] / errors[1]);
+    QVERIFY2(order > 1.8, qPrintable(QStringLiteral("%1 %2").arg(errors[0]).arg(errors[1])));
+}
+
+// Two workers resampling more raster sizes than are kept, at once: each gets
+// the raster of its own size, as a fresh data set gives it.
+void TestCurvilinearFlowData::rasterSizesFromTwoThreads()
+{
+    const FlowRecord record = gridRecord(
+        31, 31, turnedPoint, [](double x, double) { return x; }, [](double, double y) { return y; },
+        [](double x, double y) { return x * y; });
+    const std::unique_ptr<FlowData> shared = load(record);
+    QVERIFY(shared);
+    const int sizes[][2] = {{40, 30}, {30, 40}, {40, 31}, {17, 60}, {60, 17}};
+    std::vector<std::vector<float>> expected;
+    for (const auto& size : sizes) {
+        const std::unique_ptr<FlowData> fresh = load(record);
+        expected.emplace_back(size_t(size[0] * size[1]));
+        fresh->calcScalar(0, size[0], size[1], expected.back().data());
+    }
+    std::atomic<int> wrong{0};
+    const auto work = [&](int offset) {
+        for (int round = 0; round < 40; ++round) {
+            const int n = (round + offset) % 5;
+            std::vector<float> out(expected[size_t(n)].size());
+            shared->calcScalar(0, sizes[n][0], sizes[n][1], out.data());
+            for (size_t k = 0; k < out.size(); ++k)
+                wrong += !(out[k] == expected[size_t(n)][k] ||
+                           (std::isnan(out[k]) && std::isnan(expected[size_t(n)][k])));
+        }
+    };
+    std::thread other(work, 2);
+    work(0);
+    other.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCurvilinearFlowData)

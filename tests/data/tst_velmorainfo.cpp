@@ -1,8 +1,12 @@
+#include "data/FlowProbe.h"
 #include "tests/common/FakeFlowData.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
+#include <memory>
 
 namespace {
 
@@ -26,6 +30,7 @@ class TestVelmoraInfo : public QObject
 
 private slots:
     void reports();
+    void convertResample();
 };
 
 void TestVelmoraInfo::reports()
@@ -69,6 +74,41 @@ void TestVelmoraInfo::reports()
                 again.contains(QStringLiteral("scalar[%1] range:   ").arg(at) + range.trimmed()),
             qPrintable(line + '\n' + again.join('\n')));
     }
+}
+
+// The O-grid sample written as a rectilinear pair: the read-out of the pair
+// at its grid points is that of the O-grid, the body is blank, and without
+// --resample the tool refuses.
+void TestVelmoraInfo::convertResample()
+{
+    const QString sample =
+        qEnvironmentVariable("VELMORA_SOURCE_DIR") + QStringLiteral("/dat/cylinder_ogrid.vts");
+    QTemporaryDir folder;
+    const QString out = folder.filePath(QStringLiteral("resampled.gri"));
+    QCOMPARE(QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM), {sample, out}), 1);
+    QCOMPARE(
+        QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM),
+                          {sample, out, QStringLiteral("--resample"), QStringLiteral("61x41")}),
+        0);
+    const std::unique_ptr<FlowData> curved(FlowData::fromFile(sample));
+    const std::unique_ptr<FlowData> pair(FlowData::fromFile(out));
+    QVERIFY(curved && pair && !pair->isCurvilinear());
+    QCOMPARE(pair->resolutionXValue(), 61);
+    QCOMPARE(pair->resolutionYValue(), 41);
+    int blank = 0;
+    const double speed = pair->largestSpeed();
+    for (int r = 0; r < 41; ++r) {
+        for (int c = 0; c < 61; ++c) {
+            const Vector3 a = pair->vectorArray()[r * 61 + c];
+            const FlowProbe::Reading b = FlowProbe::read(*curved, c / 60.0, r / 40.0);
+            QCOMPARE(std::isnan(a.x), !b.inside || std::isnan(b.vx));
+            blank += std::isnan(a.x);
+            if (!std::isnan(a.x))
+                QVERIFY(std::fabs(speed * a.x - b.vx) < 1e-4 * (1 + std::fabs(b.vx)) &&
+                        std::fabs(speed * a.y - b.vy) < 1e-4 * (1 + std::fabs(b.vy)));
+        }
+    }
+    QVERIFY(blank > 0 && std::isnan(pair->vectorArray()[20 * 61 + 30].x));
 }
 
 QTEST_GUILESS_MAIN(TestVelmoraInfo)
