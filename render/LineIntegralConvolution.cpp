@@ -23,6 +23,10 @@ constexpr double pi = 3.14159265358979323846;
 // the kernel still reaches full windows along all of it.
 constexpr int depositReach = 3;
 
+// Where the field stands still and no line passes, the noise's mean: a
+// body at rest shows plain grey rather than unsmeared noise.
+constexpr float stillValue = 0.5f;
+
 // The lattices of seeds a tile tries in turn, in pixels.
 constexpr int seedStrides[] = {4, 2, 1};
 
@@ -167,8 +171,7 @@ void LineIntegralConvolution::unitDirections(const Vector3* vectors, QSize size,
                 const double dx = double(vectors[p].x) * sx;
                 const double dy = double(vectors[p].y) * sy;
                 const double n = std::sqrt(dx * dx + dy * dy);
-                // A stagnation point keeps a texture value of its own but
-                // seeds no line: its zero direction stops any trace.
+                // A zero vector seeds no line and stops any trace.
                 const bool still = n == 0.0;
                 const bool usable = still || std::isfinite(n);
                 directions[2 * p] = still ? 0.0f : usable ? float(dx / n) : notANumber;
@@ -259,15 +262,16 @@ void LineIntegralConvolution::convolveTiles(const float* directions, QSize size,
                 for (int column = left; column < right; column += stride) {
                     const qsizetype pixel = qsizetype(row) * raster.width + column;
                     const std::size_t own = std::size_t(row - top) * tileWidth + (column - left);
-                    if (hits[own] > 0 || std::isnan(directions[2 * pixel]))
+                    const float dx = directions[2 * pixel];
+                    const float dy = directions[2 * pixel + 1];
+                    if (hits[own] > 0 || std::isnan(dx) || (dx == 0.0f && dy == 0.0f))
                         continue;
                     xs[std::size_t(longest)] = float(column);
                     ys[std::size_t(longest)] = float(row);
                     values[std::size_t(longest)] = input[pixel];
                     int first = longest;
                     int last = longest;
-                    trace(float(column), float(row), directions[2 * pixel],
-                          directions[2 * pixel + 1], &first, &last);
+                    trace(float(column), float(row), dx, dy, &first, &last);
 
                     WindowSums window;
                     const int from = std::max(first, longest - reach);
@@ -315,9 +319,9 @@ void LineIntegralConvolution::convolveTiles(const float* directions, QSize size,
                 // the cell that stopped it; that pixel stays empty.
                 const std::size_t own = std::size_t(row - top) * tileWidth + (column - left);
                 const qsizetype pixel = qsizetype(row) * raster.width + column;
-                out[pixel] = hits[own] > 0 && !std::isnan(directions[2 * pixel])
-                                 ? sums[own] / float(hits[own])
-                                 : notANumber;
+                out[pixel] = std::isnan(directions[2 * pixel]) ? notANumber
+                             : hits[own] > 0                   ? sums[own] / float(hits[own])
+                                                               : stillValue;
             }
     }
 }
