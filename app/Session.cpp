@@ -217,6 +217,24 @@ struct Reader
         QString range = QStringLiteral("step");
         string(from, QStringLiteral("colorRange"), where, range);
         layer.wholeSeries = range == QLatin1String("series");
+        boolean(from, QStringLiteral("lic"), where, layer.lic);
+        LineIntegralConvolution::Parameters& lic = layer.licParameters;
+        count(from, QStringLiteral("licKernelLength"), where,
+              LineIntegralConvolution::minKernelLength, LineIntegralConvolution::maxKernelLength,
+              lic.kernelLength);
+        QString licText = QStringLiteral("hann");
+        string(from, QStringLiteral("licKernel"), where, licText);
+        lic.kernel = licText == QLatin1String("box") ? LineIntegralConvolution::Box
+                                                     : LineIntegralConvolution::Hann;
+        licText = QStringLiteral("stretch");
+        string(from, QStringLiteral("licContrast"), where, licText);
+        lic.contrast = licText == QLatin1String("secondPass") ? LineIntegralConvolution::SecondPass
+                       : licText == QLatin1String("equalize") ? LineIntegralConvolution::Equalize
+                                                              : LineIntegralConvolution::Stretch;
+        licText = QStringLiteral("multiply");
+        string(from, QStringLiteral("licCombine"), where, licText);
+        layer.licCombine = licText == QLatin1String("blend") ? LineIntegralConvolution::Blend
+                                                             : LineIntegralConvolution::Multiply;
 
         count(from, QStringLiteral("length"), where, arrowLengthRange[0], arrowLengthRange[1],
               layer.arrowLength);
@@ -502,6 +520,21 @@ QByteArray Session::toJson(const QDir& base) const
             known.insert(QStringLiteral("fieldIndex"), layer.fieldIndex);
             known.insert(QStringLiteral("colorRange"),
                          layer.wholeSeries ? QStringLiteral("series") : QStringLiteral("step"));
+            const LineIntegralConvolution::Parameters& lic = layer.licParameters;
+            known.insert(QStringLiteral("lic"), layer.lic);
+            known.insert(QStringLiteral("licKernelLength"), lic.kernelLength);
+            known.insert(QStringLiteral("licKernel"), lic.kernel == LineIntegralConvolution::Box
+                                                          ? QStringLiteral("box")
+                                                          : QStringLiteral("hann"));
+            known.insert(
+                QStringLiteral("licContrast"),
+                lic.contrast == LineIntegralConvolution::SecondPass ? QStringLiteral("secondPass")
+                : lic.contrast == LineIntegralConvolution::Equalize ? QStringLiteral("equalize")
+                                                                    : QStringLiteral("stretch"));
+            known.insert(QStringLiteral("licCombine"),
+                         layer.licCombine == LineIntegralConvolution::Blend
+                             ? QStringLiteral("blend")
+                             : QStringLiteral("multiply"));
         } else if (layer.kind == Layer::Kind::Arrows) {
             known.insert(QStringLiteral("length"), layer.arrowLength);
             known.insert(QStringLiteral("size"), layer.arrowSize);

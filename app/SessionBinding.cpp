@@ -29,6 +29,9 @@ void SessionBinding::capture(const ViewPort& viewPort, Session* session)
             saved.field = coding->fieldName();
             saved.fieldIndex = coding->currentScalarIndex();
             saved.wholeSeries = coding->colorRange() == LayerColorCoding::WholeSeries;
+            saved.lic = coding->isLicShown();
+            saved.licParameters = coding->licParameters();
+            saved.licCombine = coding->licCombine();
         } else if (saved.kind == Layer::Kind::Arrows) {
             const auto* arrows = static_cast<const LayerArrows*>(layer);
             saved.arrowLength = arrows->lengthValue();
@@ -74,6 +77,7 @@ QString SessionBinding::apply(const Session& session, ViewPort& viewPort)
                 coding->setField(index);
             coding->setColorRange(saved.wholeSeries ? LayerColorCoding::WholeSeries
                                                     : LayerColorCoding::PerStep);
+            coding->setLic(saved.lic, saved.licParameters, saved.licCombine);
         } else if (saved.kind == Layer::Kind::Arrows) {
             auto* arrows = static_cast<LayerArrows*>(layer);
             arrows->setSliderValues(saved.arrowLength, saved.arrowSize, saved.arrowQuantity);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/shell/Layer.h"
+#include "render/LineIntegralConvolution.h"
 #include "render/StreamlineParameters.h"
 #include "transfer/TransferFunction.h"
 
@@ -24,6 +25,10 @@ struct SessionLayer
     QString field;
     int fieldIndex = 0;
     bool wholeSeries = false;
+    // The LIC look.
+    bool lic = false;
+    LineIntegralConvolution::Parameters licParameters;
+    LineIntegralConvolution::Combine licCombine = LineIntegralConvolution::Multiply;
 
     // Arrows: the three sliders.
     int arrowLength = 100;

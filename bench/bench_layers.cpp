@@ -4,11 +4,14 @@
 // into a 1000 x 1000 image, and the time from setSize to the coloured picture
 // of a 1000 x 500 layer over the vortex-street sample (resampling on the
 // worker thread, hand-over and colouring). Straight arrows against curly
-// vectors, 40 x 40 of them into 1000 x 1000 over the cavity sample.
+// vectors, 40 x 40 of them into 1000 x 1000 over the cavity sample. The line
+// integral convolution of a 1000 x 1000 raster of rotating cells over the
+// cores (run under `taskset -c 0` for one core), by kernel length.
 #include "bench/WidgetBenchmarkMain.h"
 #include "data/FlowData.h"
 #include "layers/LayerArrows.h"
 #include "layers/LayerColorCoding.h"
+#include "render/LineIntegralConvolution.h"
 #include "transfer/TransferFunctionWidget.h"
 
 #include <QApplication>
@@ -22,6 +25,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -214,8 +218,28 @@ void sizeToPicture(benchmark::State& state)
     }
 }
 
+void lic(benchmark::State& state)
+{
+    const QSize size(1000, 1000);
+    std::vector<Vector3> vectors(std::size_t(size.width()) * size.height());
+    CellFlowData().calcVector(size.width(), size.height(), vectors.data());
+    std::vector<float> texture(vectors.size());
+    LineIntegralConvolution::Parameters parameters;
+    parameters.kernelLength = int(state.range(0));
+    for (auto _ : state) {
+        if (!LineIntegralConvolution::compute(vectors.data(), size, 1.0f, parameters,
+                                              texture.data())) {
+            state.SkipWithError("no texture");
+            return;
+        }
+        benchmark::DoNotOptimize(texture.data());
+    }
+    state.counters["threads"] = QThread::idealThreadCount();
+}
+
 } // namespace
 
+BENCHMARK(lic)->ArgName("kernel")->Arg(20)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(mapValues)->Unit(benchmark::kMillisecond);
 BENCHMARK(recolour)->Unit(benchmark::kMillisecond);
 BENCHMARK(chooseColorMap)->Unit(benchmark::kMillisecond);

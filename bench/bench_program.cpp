@@ -1,7 +1,8 @@
 // The whole program's response times: from "Load Flow Data" to the finished,
 // painted picture (loading, six layers resampling, tracing and drawing, one
 // repaint of the view), and one wheel-zoom step: with the start-up stack,
-// whose three hidden layers do not render, and with all six layers shown. (The program's peak
+// whose three hidden layers do not render, with the start-up stack and the LIC look on
+// in its colour coding, and with all six layers shown. (The program's peak
 // memory with a data set loaded is measured on velmora-render, which runs the same window and
 // layers, with /usr/bin/time -v: see the README.)
 //
@@ -103,7 +104,7 @@ void loadBig(benchmark::State& state)
 
 // One notch in or out, alternately, so the scale stays near 1; the argument
 // is the number of layers shown (3: the start-up stack, 6: all).
-void wheelZoom(benchmark::State& state)
+void zoomSteps(benchmark::State& state, bool lic)
 {
     Main window;
     window.resize(1200, 900);
@@ -116,6 +117,11 @@ void wheelZoom(benchmark::State& state)
     if (state.range(0) == 6) {
         for (Layer* layer : viewPort->layerList())
             layer->setVisibility(true);
+        viewPort->layerStack().finishRendering(120000);
+    }
+    if (lic) {
+        LayerColorCoding* coding = viewPort->layerStack().topmostVisibleColorCoding();
+        coding->setLic(true, coding->licParameters(), coding->licCombine());
         viewPort->layerStack().finishRendering(120000);
     }
     const QPointF centre(viewPort->width() / 2.0, viewPort->height() / 2.0);
@@ -131,6 +137,16 @@ void wheelZoom(benchmark::State& state)
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         delta = -delta;
     }
+}
+
+void wheelZoom(benchmark::State& state)
+{
+    zoomSteps(state, false);
+}
+
+void wheelZoomLic(benchmark::State& state)
+{
+    zoomSteps(state, true);
 }
 
 // Choosing the vorticity in the shown colour coding's list of a data set just
@@ -178,6 +194,12 @@ BENCHMARK(wheelZoom)
     ->ArgName("shown")
     ->Arg(3)
     ->Arg(6)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->MinTime(2.0);
+BENCHMARK(wheelZoomLic)
+    ->ArgName("shown")
+    ->Arg(3)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->MinTime(2.0);

@@ -101,14 +101,14 @@ protected:
         resultSize = QSize();
     }
 
-    // A fresh raster for the current size, or null (with a diagnostic line)
-    // when the size is empty, beyond maxRasterSamples or the memory is not
-    // there. Call with the mutex held.
-    T* allocateRaster(const char* where) const
+    // A fresh raster for the current size, `planes` rasters long, or null
+    // (with a diagnostic line) when the size is empty, beyond
+    // maxRasterSamples or the memory is not there. Call with the mutex held.
+    T* allocateRaster(const char* where, int planes = 1) const
     {
         if (width <= 0 || height <= 0)
             return nullptr;
-        const std::int64_t count = std::int64_t(width) * std::int64_t(height);
+        const std::int64_t count = std::int64_t(width) * std::int64_t(height) * planes;
         T* raster = count <= maxRasterSamples ? new (std::nothrow) T[std::size_t(count)] : nullptr;
         if (!raster)
             qDebug().noquote() << QStringLiteral("%1: cannot allocate %2 x %3 samples")

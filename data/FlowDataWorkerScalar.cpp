@@ -2,6 +2,11 @@
 
 #include "data/CurvilinearFlowData.h"
 #include "data/RectangularFlowData.h"
+#include "data/Vector3.h"
+
+#include <memory>
+#include <new>
+#include <utility>
 
 FlowDataWorkerScalar::FlowDataWorkerScalar(QObject* newReceiver)
     : FlowDataWorker<float>(newReceiver)
@@ -50,24 +55,45 @@ void FlowDataWorkerScalar::startIfIdle()
     QThread::start(backgroundPriority);
 }
 
+void FlowDataWorkerScalar::setVectorPass(VectorPass pass)
+{
+    QMutexLocker locker(&mutex);
+    discardResult();
+    vectorPass = std::move(pass);
+}
+
 void FlowDataWorkerScalar::run()
 {
     QMutexLocker locker(&mutex);
     const auto* grid = dynamic_cast<const RectangularFlowData*>(flowData);
     const auto* curved = dynamic_cast<const CurvilinearFlowData*>(flowData);
-    if (extraSet) {
-        if (float* raster = grid || curved ? allocateRaster("FlowDataWorkerScalar/run") : nullptr) {
-            if (grid)
-                grid->calcValues(*extraSet, width, height, raster);
-            else
-                curved->calcValues(*extraSet, width, height, raster);
-            publish(raster);
-        }
-    } else if (flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount()) {
-        if (float* raster = allocateRaster("FlowDataWorkerScalar/run")) {
+    const bool scalar = flowData && scalarIndex >= 0 && scalarIndex < flowData->scalarSetCount();
+    float* raster = nullptr;
+    if ((extraSet && (grid || curved)) || (!extraSet && scalar))
+        raster = allocateRaster("FlowDataWorkerScalar/run", vectorPass ? 2 : 1);
+    if (raster) {
+        if (extraSet && grid)
+            grid->calcValues(*extraSet, width, height, raster);
+        else if (extraSet)
+            curved->calcValues(*extraSet, width, height, raster);
+        else
             flowData->calcScalar(scalarIndex, width, height, raster);
+        if (!vectorPass || fillSecondPlane(raster + qsizetype(width) * height))
             publish(raster);
-        }
+        else
+            delete[] raster;
     }
     pending = false;
+}
+
+bool FlowDataWorkerScalar::fillSecondPlane(float* plane)
+{
+    const qsizetype count = qsizetype(width) * height;
+    std::unique_ptr<Vector3[]> vectors(new (std::nothrow) Vector3[std::size_t(count)]);
+    if (!vectors) {
+        qDebug() << "FlowDataWorkerScalar/run: cannot allocate the vectors" << width << height;
+        return false;
+    }
+    flowData->calcVector(width, height, vectors.get());
+    return vectorPass(vectors.get(), width, height, flowData->aspectRatio(), plane);
 }

@@ -13,12 +13,14 @@
 #include "ui_ColorCodingLayer.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLabel>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QSpinBox>
 
 #include <cmath>
 
@@ -67,6 +69,63 @@ void LayerColorCoding::setupControls(QWidget* panel)
     form->verticalLayout->insertLayout(1, rangeRow);
     connect(rangeSelector, &QComboBox::currentIndexChanged, this,
             [this](int index) { setColorRange(index == WholeSeries ? WholeSeries : PerStep); });
+
+    showLicSettings();
+    connect(form->licTexture, &QCheckBox::toggled, this, &LayerColorCoding::takeLicSettings);
+    connect(form->licKernelLength, &QSpinBox::valueChanged, this,
+            &LayerColorCoding::takeLicSettings);
+    for (QComboBox* box : {form->licKernel, form->licContrast, form->licCombine})
+        connect(box, &QComboBox::currentIndexChanged, this, &LayerColorCoding::takeLicSettings);
+}
+
+void LayerColorCoding::showLicSettings()
+{
+    if (!form || !form->licTexture)
+        return;
+    const QSignalBlocker a(form->licTexture), b(form->licKernelLength), c(form->licKernel),
+        d(form->licContrast), e(form->licCombine);
+    form->licTexture->setChecked(licShown);
+    form->licKernelLength->setValue(lic.kernelLength);
+    form->licKernel->setCurrentIndex(lic.kernel);
+    form->licContrast->setCurrentIndex(lic.contrast);
+    form->licCombine->setCurrentIndex(combine);
+}
+
+void LayerColorCoding::takeLicSettings()
+{
+    LineIntegralConvolution::Parameters parameters;
+    parameters.kernelLength = form->licKernelLength->value();
+    parameters.kernel = LineIntegralConvolution::Kernel(form->licKernel->currentIndex());
+    parameters.contrast = LineIntegralConvolution::Contrast(form->licContrast->currentIndex());
+    setLic(form->licTexture->isChecked(), parameters,
+           LineIntegralConvolution::Combine(form->licCombine->currentIndex()));
+}
+
+void LayerColorCoding::setLic(bool shown, const LineIntegralConvolution::Parameters& parameters,
+                              LineIntegralConvolution::Combine newCombine)
+{
+    LineIntegralConvolution::Parameters clamped = parameters;
+    clamped.kernelLength = qBound(LineIntegralConvolution::minKernelLength, parameters.kernelLength,
+                                  LineIntegralConvolution::maxKernelLength);
+    const bool recompute = shown != licShown || (shown && clamped != lic);
+    licShown = shown;
+    lic = clamped;
+    combine = newCombine;
+    showLicSettings();
+    if (recompute) {
+        if (shown)
+            worker.setVectorPass(
+                [clamped](const Vector3* vectors, int width, int height, float aspect, float* out) {
+                    return LineIntegralConvolution::compute(vectors, QSize(width, height), aspect,
+                                                            clamped, out);
+                });
+        else
+            worker.setVectorPass({});
+        if (shown)
+            startWorkerIfReady();
+    }
+    if (rawData)
+        mapColors();
 }
 
 void LayerColorCoding::draw(PaintContext& context)
@@ -255,6 +314,7 @@ void LayerColorCoding::customEvent(QEvent* event)
     // data set discards the one not yet taken.
     rawRange = stepRange();
     rawPhysical = derivedKind() >= 0;
+    rawTexture = licShown;
     mapColors();
 }
 
@@ -379,6 +439,9 @@ void LayerColorCoding::mapColors()
         qDebug() << "LayerColorCoding/mapColors: !!!cannot allocate the picture!!!" << rawSize;
         return;
     }
+    if (rawTexture && licShown)
+        LineIntegralConvolution::combine(
+            picture, rawData + qsizetype(rawSize.width()) * rawSize.height(), combine);
     image = picture;
     timer.stop();
     emit layerChanged(this);

@@ -5,6 +5,7 @@
 #include "data/FlowDataWorkerScalar.h"
 #include "data/ValueRange.h"
 #include "render/ColorCodingRenderer.h"
+#include "render/LineIntegralConvolution.h"
 #include "transfer/TransferFunction.h"
 
 #include <QImage>
@@ -35,6 +36,12 @@ class QComboBox;
 // forgets the cache when the data set changes, so the owner may delete it
 // (first, then the data set) once every layer has switched. A chosen derived
 // field is asked for in the background and resampled when it arrives.
+//
+// The LIC look modulates the colours by a line integral convolution of the
+// vector field at the raster's size, computed by the worker beside the
+// values (its vector pass); until a raster with the texture arrives the
+// colours show without it, and a change of the LIC settings keeps the
+// picture on show until the new texture is there.
 class LayerColorCoding : public Layer
 {
     Q_OBJECT
@@ -76,6 +83,9 @@ public:
     // The physical values the transfer function spans now, from its left
     // end to its right end; (0, 0) without a data set.
     ValueRange valueRange() const;
+    bool isLicShown() const { return licShown; }
+    const LineIntegralConvolution::Parameters& licParameters() const { return lic; }
+    LineIntegralConvolution::Combine licCombine() const { return combine; }
     // The name of the shown field, as the field selector lists it.
     QString fieldName() const { return fieldName(flowData, scalarIndex); }
 
@@ -114,6 +124,10 @@ public slots:
     void setSeriesRanges(const QList<ValueRange>& ranges);
     // The derived sets of the data set in hand (null: none).
     void setDerivedFieldCache(DerivedFieldCache* cache);
+    // Turns the LIC look on or off with its settings (the kernel length
+    // clamped to its range); the form follows.
+    void setLic(bool shown, const LineIntegralConvolution::Parameters& parameters,
+                LineIntegralConvolution::Combine combine);
 
 signals:
     // The whole-series range was chosen and the layer has no series ranges.
@@ -134,6 +148,8 @@ private:
     void requestDerived();
     void forgetDerivedCache();
     ValueRange stepRange() const;
+    void showLicSettings();
+    void takeLicSettings();
 
     bool resampleDeferred = false; // asked for while hidden
     Ui::ColorCodingLayer* form = nullptr;
@@ -155,4 +171,9 @@ private:
     // rawData holds a derived field in its own units, not normalised.
     bool rawPhysical = false;
     bool derivedWaiting = false;
+    bool licShown = false;
+    LineIntegralConvolution::Parameters lic;
+    LineIntegralConvolution::Combine combine = LineIntegralConvolution::Multiply;
+    // rawData holds the texture after its values (see FlowDataWorkerScalar).
+    bool rawTexture = false;
 };

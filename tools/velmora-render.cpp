@@ -34,6 +34,11 @@
 // Image; options given beside it change the session's settings.
 // --write-session S.velmora writes the session the options describe.
 // --curly draws the arrows as curly vectors.
+// --lic modulates the visible colour coding by a line integral convolution
+// of noise along the flow (its panel's "LIC texture" with the start values).
+// --layers KINDS (a comma list of colorcoding, arrows, streamlines) shows the
+// layers of those kinds alone: the visible ones, or the topmost of a kind
+// none of whose layers is visible.
 // --seeds FILE traces a streamline through each listed point (x,y in the
 // file's coordinates) before the evenly-spaced placement fills the rest.
 
@@ -105,6 +110,9 @@ struct RenderSettings
     // Points the streamlines go through first, in the file's coordinates.
     QList<QPointF> seeds;
     bool curly = false; // curly vectors in every arrow layer
+    bool lic = false;   // the LIC look in the visible colour coding
+    // The kinds --layers keeps; empty: every layer as it is.
+    QList<Layer::Kind> shownKinds;
 };
 
 const QString timePlaceholder = QStringLiteral("{time}");
@@ -271,6 +279,17 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
         QStringLiteral("curly"),
         QStringLiteral("draw the arrows as curly vectors, short curved arrows along the flow."));
     parser.addOption(curlyOption);
+    const QCommandLineOption licOption(
+        QStringLiteral("lic"),
+        QStringLiteral("modulate the visible colour coding by a line integral convolution "
+                       "texture along the flow."));
+    parser.addOption(licOption);
+    const QCommandLineOption layersOption(
+        QStringLiteral("layers"),
+        QStringLiteral("show only the layers of these kinds, a comma list of colorcoding, "
+                       "arrows, streamlines."),
+        QStringLiteral("KINDS"));
+    parser.addOption(layersOption);
     if (const std::optional<int> done = tool.parse())
         return done;
 
@@ -347,6 +366,23 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
     }
     settings.title = parser.value(titleOption);
     settings.curly = parser.isSet(curlyOption);
+    settings.lic = parser.isSet(licOption);
+    if (parser.isSet(layersOption)) {
+        for (const QString& name : parser.value(layersOption).split(QLatin1Char(','))) {
+            bool known = false;
+            for (const auto& [kindName, kind] : layerKindNames())
+                if (name.trimmed() == kindName) {
+                    known = true;
+                    if (!settings.shownKinds.contains(kind))
+                        settings.shownKinds.append(kind);
+                }
+            if (!known)
+                return tool.usageError(QStringLiteral("--layers: expected a comma list of "
+                                                      "colorcoding, arrows, streamlines, got ") +
+                                           parser.value(layersOption),
+                                       QString());
+        }
+    }
     if (parser.isSet(seedsOption)) {
         QString reason;
         if (!SeedListReader::read(parser.value(seedsOption), &settings.seeds, &reason))
@@ -361,7 +397,7 @@ std::optional<int> readSettings(ToolMain& tool, RenderSettings& settings,
                 "[--flip-vertically] [--frames A:B|all] [--range step|series] "
                 "[--field NAME] [--subtract mean|U,V] [--axes] [--arrow-key [SPEED]] "
                 "[--scale-bar] [--size WxH] [--dpi N] [--title TEXT] [--font-size PT] "
-                "[--seeds FILE] [--curly] "
+                "[--seeds FILE] [--curly] [--lic] [--layers KINDS] "
                 "[--u VAR] [--v VAR] [--level K] [--step T] "
                 "[--write-session S.velmora]\n"
                 "       velmora-render --session S.velmora OUT.jpg|png|svg|pdf [options]\n"));
@@ -504,6 +540,34 @@ bool readInput(const ToolMain& tool, const RenderSettings& settings, RenderInput
     return true;
 }
 
+// --layers and --lic, after every other setting of the layers' looks.
+void showLayers(ViewPort& viewPort, const RenderSettings& settings)
+{
+    const LayerStack stack = viewPort.layerStack();
+    if (!settings.shownKinds.isEmpty()) {
+        const QList<Layer*>& layers = viewPort.layerList();
+        for (const auto& [name, kind] : layerKindNames()) {
+            const bool shown = settings.shownKinds.contains(kind);
+            int topmost = -1;
+            for (int i = 0; i < layers.size(); ++i)
+                if (layers.at(i)->kind() == kind)
+                    topmost = i;
+            const bool anyVisible = stack.topmostVisible(kind) != nullptr;
+            for (int i = 0; i < layers.size(); ++i) {
+                Layer* layer = layers.at(i);
+                if (layer->kind() != kind)
+                    continue;
+                const bool visible = shown && (layer->isVisible() || (!anyVisible && i == topmost));
+                if (visible != layer->isVisible())
+                    viewPort.setLayerLook(i, visible, layer->opacity());
+            }
+        }
+    }
+    if (settings.lic)
+        if (LayerColorCoding* coding = stack.topmostVisibleColorCoding())
+            coding->setLic(true, coding->licParameters(), coding->licCombine());
+}
+
 // The view port and its layers as the settings ask, before any data set.
 // The panels are never shown; their forms hand the layers the start values
 // the program's panels give them.
@@ -511,6 +575,7 @@ void configure(ViewPort& viewPort, QWidget& panels, const RenderSettings& settin
                const QList<ValueRange>& seriesRanges)
 {
     viewPort.createLayerPanels(&panels);
+    showLayers(viewPort, settings);
     const LayerStack stack = viewPort.layerStack();
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);
@@ -578,6 +643,7 @@ bool applySession(const ToolMain& tool, ViewPort& viewPort, const RenderSettings
         for (LayerArrows* arrows : stack.arrows())
             arrows->setCurly(true);
     }
+    showLayers(viewPort, settings);
     for (const auto& [kind, map] : settings.colorMaps)
         applyColorMap(stack.topmostVisible(kind), map);
     return true;

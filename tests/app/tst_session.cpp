@@ -13,6 +13,7 @@
 #include "transfer/TransferFunctionWidget.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QDropEvent>
@@ -53,6 +54,10 @@ void changeThroughForms(Main& window, bool flipped)
     panels[1]->setOpacityPercent(70);
     control<QComboBox>(window, 1, "scalarIndex")->setCurrentIndex(2);
     control<TransferFunctionWidget>(window, 1, "transferFunction")->applyColorMap("viridis");
+    control<QCheckBox>(window, 1, "licTexture")->setChecked(true);
+    control<QSpinBox>(window, 1, "licKernelLength")->setValue(14);
+    control<QComboBox>(window, 1, "licContrast")->setCurrentIndex(2);
+    control<QComboBox>(window, 1, "licCombine")->setCurrentIndex(1);
     control<QDoubleSpinBox>(window, 3, "streamlinesDsep")->setValue(0.05);
     control<QRadioButton>(window, 3, "streamlinesRungeKuttaRadioButton")->click();
     control<QGroupBox>(window, 3, "streamlinesGlyphGroupBox")->setChecked(true);
@@ -144,6 +149,7 @@ void TestSession::roundTripAndRender()
     QCOMPARE(capturedJson(second), capturedJson(first));
     QCOMPARE(control<QDoubleSpinBox>(second, 3, "streamlinesDsep")->value(), 0.05);
     QCOMPARE(control<QSlider>(second, 5, "arrowQuantitySlider")->value(), 30);
+    QCOMPARE(control<QSpinBox>(second, 1, "licKernelLength")->value(), 14);
     QCOMPARE(second.viewPort()->layerStack().streamlines().last()->seeds().size(), 6);
     QCOMPARE(second.findChild<QAction*>("actionFlip_Vertically")->isChecked(), flipped);
     QVERIFY(second.findChild<QAction*>("actionShow_Axes")->isChecked());
