@@ -9,7 +9,9 @@
 //     line's own points crowd the cells around its head;
 //   - the peers' fields (street_1000x500, gyre_400x200, big_2000x2000) from
 //     the folder named by VELMORA_PEER_FIELDS, skipped when it is not set.
-// Counters: lines and points per placement, and points per second.
+// Counters: lines and points per placement, points per second, and a hash
+// of every point's bits (48 bits, exact in the counter), so that a change
+// meant to keep the lines shows that it did.
 
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
@@ -126,6 +128,29 @@ const FlowData* field(const std::string& name)
     return slot.get();
 }
 
+// FNV-1a over the bits of each point's fields, line by line.
+std::uint64_t pointsHash(const std::vector<Streamline>& lines)
+{
+    std::uint64_t h = 14695981039346656037ULL;
+    const auto mix = [&h](const void* bytes, std::size_t size) {
+        const unsigned char* b = static_cast<const unsigned char*>(bytes);
+        for (std::size_t k = 0; k < size; ++k)
+            h = (h ^ b[k]) * 1099511628211ULL;
+    };
+    for (const Streamline& line : lines) {
+        const std::uint64_t size = line.size();
+        mix(&size, sizeof size);
+        for (const StreamlinePoint& p : line) {
+            mix(&p.x, sizeof p.x);
+            mix(&p.y, sizeof p.y);
+            mix(&p.magnitude, sizeof p.magnitude);
+            mix(&p.texture, sizeof p.texture);
+            mix(&p.taper, sizeof p.taper);
+        }
+    }
+    return h;
+}
+
 void place(benchmark::State& state, const std::string& name, int method, double dSep,
            double dTest = 0.5, double stepSize = 0.003)
 {
@@ -143,9 +168,17 @@ void place(benchmark::State& state, const std::string& name, int method, double 
 
     std::int64_t lines = 0;
     std::int64_t points = 0;
+    std::uint64_t hash = 0;
+    bool first = true;
     for (auto _ : state) {
         const std::vector<Streamline> result = tracer.placeStreamlines(*data);
         benchmark::DoNotOptimize(result.data());
+        if (first) {
+            state.PauseTiming();
+            hash = pointsHash(result);
+            first = false;
+            state.ResumeTiming();
+        }
         lines = std::int64_t(result.size());
         if (tracer.stopReason() != StreamlineTracer::Complete)
             state.counters["incomplete"] = 1;
@@ -153,6 +186,7 @@ void place(benchmark::State& state, const std::string& name, int method, double 
         for (const Streamline& line : result)
             points += std::int64_t(line.size());
     }
+    state.counters["hash"] = double(hash >> 16);
     state.counters["lines"] = double(lines);
     state.counters["points"] = double(points);
     state.counters["points_per_s"] =

@@ -5,6 +5,7 @@
 
 #include "data/ArrayPasses.h"
 #include "data/Extremes.h"
+#include "data/ParallelBlocks.h"
 
 #include <QDebug>
 
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -88,9 +90,17 @@ bool FlowData::install(FlowRecord& record, QString* errorMessage)
     geometryMin = Vector3(xLow, yLow, 0.0f);
     geometryMax = Vector3(xHigh, yHigh, 0.0f);
     Vector3* position = geometry.get();
-    for (size_t j = 0; j < rows; ++j)
-        for (size_t i = 0; i < columns; ++i)
-            position[j * columns + i] = Vector3(xs[i], ys[j], 0.0f);
+    ParallelBlocks::run(int(points), ParallelBlocks::grainFor(3), [&](int, int first, int last) {
+        size_t i = size_t(first) % columns;
+        size_t j = size_t(first) / columns;
+        for (int k = first; k < last; ++k) {
+            position[k] = Vector3(xs[i], ys[j], 0.0f);
+            if (++i == columns) {
+                i = 0;
+                ++j;
+            }
+        }
+    });
     if (!installValues(record, errorMessage))
         return false;
     aspect = float(resolutionX) / float(resolutionY);
@@ -110,34 +120,59 @@ bool FlowData::installValues(FlowRecord& record, QString* errorMessage)
     const int count = resolutionX * resolutionY;
     if (!vectors.allocateForOverwrite(count))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-    Vector3* vector = vectors.get();
-    for (int k = 0; k < count; ++k)
-        vector[k] = Vector3(record.u[size_t(k)], record.v[size_t(k)], 0.0f);
-    // With z = 0 the squared lengths are those of the two components.
-    const Extremes<double> squares = ArrayPasses::squaredLengthExtremes(vector, count);
-    releaseVector(record.u);
-    releaseVector(record.v);
-
-    for (FlowRecord::Field& field : record.scalars) {
+    const size_t sets = record.scalars.size();
+    std::vector<float*> setValues(sets);
+    for (size_t s = 0; s < sets; ++s) {
+        FlowRecord::Field& field = record.scalars[s];
         scalars.append(ScalarSet());
         ScalarSet& set = scalars.last();
         if (!set.values.allocateForOverwrite(count))
             return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
         set.name = field.name;
         set.unit = field.unit;
-        float* to = set.values.get();
-        std::copy(field.values.begin(), field.values.end(), to);
-        const Extremes<float> range = ArrayPasses::extremes(to, count);
-        set.minimum = range.lowest();
-        set.maximum = range.highest();
-        releaseVector(field.values);
+        setValues[s] = set.values.get();
     }
+    // The copies are spread over every core, each block's extremes taken
+    // while it is in the cache and combined in block order, as the native
+    // loader does.
+    const int grain = ParallelBlocks::grainFor(4 + qint64(sets));
+    const int blocks = ParallelBlocks::countFor(count, grain);
+    std::vector<Extremes<double>> squares(static_cast<size_t>(blocks));
+    std::vector<Extremes<float>> ranges(static_cast<size_t>(blocks) * sets);
+    Vector3* vector = vectors.get();
+    ParallelBlocks::run(count, grain, [&](int b, int first, int last) {
+        const float* uFrom = record.u.data();
+        const float* vFrom = record.v.data();
+        for (int k = first; k < last; ++k)
+            vector[k] = Vector3(uFrom[k], vFrom[k], 0.0f);
+        // With z = 0 the squared lengths are those of the two components.
+        squares[size_t(b)] = ArrayPasses::squaredLengthExtremes(vector + first, last - first);
+        for (size_t s = 0; s < sets; ++s) {
+            const float* from = record.scalars[s].values.data();
+            std::copy(from + first, from + last, setValues[s] + first);
+            ranges[size_t(b) * sets + s] =
+                ArrayPasses::extremes(setValues[s] + first, last - first);
+        }
+    });
+    Extremes<double> allSquares;
+    for (int b = 0; b < blocks; ++b)
+        allSquares.merge(squares[size_t(b)]);
+    for (size_t s = 0; s < sets; ++s) {
+        Extremes<float> range;
+        for (int b = 0; b < blocks; ++b)
+            range.merge(ranges[size_t(b) * sets + s]);
+        scalars[qsizetype(s)].minimum = range.lowest();
+        scalars[qsizetype(s)].maximum = range.highest();
+        releaseVector(record.scalars[s].values);
+    }
+    releaseVector(record.u);
+    releaseVector(record.v);
     scalars.append(ScalarSet());
     if (!scalars.last().values.allocateForOverwrite(count))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
 
-    largestMagnitude = std::sqrt(squares.highest());
-    vectorMin = float(std::sqrt(squares.lowest()));
+    largestMagnitude = std::sqrt(allSquares.highest());
+    vectorMin = float(std::sqrt(allSquares.lowest()));
     vectorMax = float(largestMagnitude);
     qDebug().noquote() << "FlowData/install: resolution: " << resolutionX << resolutionY
                        << ", scalar sets: " << scalars.size() - 1;

@@ -281,6 +281,43 @@ bool layoutOf(const File& file, const Variable& variable, Layout& layout, QStrin
     return true;
 }
 
+// A chunked (NetCDF-4) variable whose slice spans more chunks than the
+// library's cache holds would inflate chunks again for every step and level
+// read; the cache grows to hold the chunks of one slice, up to a bound that
+// keeps a huge slice from claiming that much memory twice.
+void fitChunkCache(const File& file, const Variable& variable, const std::vector<size_t>& start,
+                   const std::vector<size_t>& count)
+{
+    const size_t rank = variable.dims.size();
+    int storage = NC_CONTIGUOUS;
+    std::vector<size_t> chunk(rank, 0);
+    size_t typeSize = 0;
+    if (rank == 0 ||
+        nc_inq_var_chunking(file.id, variable.id, &storage, chunk.data()) != NC_NOERR ||
+        storage != NC_CHUNKED ||
+        nc_inq_type(file.id, variable.type, nullptr, &typeSize) != NC_NOERR)
+        return;
+    double bytes = double(typeSize);
+    double chunks = 1.0;
+    for (size_t d = 0; d < rank; ++d) {
+        if (chunk[d] == 0)
+            return;
+        bytes *= double(chunk[d]);
+        chunks *= double((start[d] + count[d] - 1) / chunk[d] - start[d] / chunk[d] + 1);
+    }
+    constexpr double largestCache = double(size_t(256) << 20);
+    const double wanted = std::min(bytes * chunks, largestCache);
+    size_t size = 0;
+    size_t entries = 0;
+    float preemption = 0.75f;
+    if (nc_get_var_chunk_cache(file.id, variable.id, &size, &entries, &preemption) != NC_NOERR ||
+        double(size) >= wanted)
+        return;
+    const size_t fitting = size_t(std::min(chunks, wanted / std::max(bytes, 1.0)) + 1.0);
+    nc_set_var_chunk_cache(file.id, variable.id, size_t(wanted), std::max(entries, fitting),
+                           preemption);
+}
+
 // Reads one horizontal slice (rows along y, x fastest, as the variable
 // stores them) with packing, fill values and valid ranges applied.
 bool readSlice(const File& file, const Variable& variable, const Layout& layout, int step,
@@ -329,6 +366,7 @@ bool readSlice(const File& file, const Variable& variable, const Layout& layout,
     const std::vector<double> scale = file.numbers(variable.id, "scale_factor");
     const std::vector<double> offset = file.numbers(variable.id, "add_offset");
 
+    fitChunkCache(file, variable, start, count);
     std::vector<double> wide;
     int status = NC_NOERR;
     if (variable.type == NC_DOUBLE) {

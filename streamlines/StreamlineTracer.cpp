@@ -130,6 +130,21 @@ double StreamlineTracer::textureValue(int index) const
     return (std::sin(index * 6.283185308 / params.textureLength) + 1.0) * 0.5;
 }
 
+double StreamlineTracer::texture(int index)
+{
+    if (!(textureTableLength == params.textureLength)) {
+        textureAhead.clear();
+        textureBehind.clear();
+        textureTableLength = params.textureLength;
+    }
+    std::vector<double>& table = index >= 0 ? textureAhead : textureBehind;
+    const int sign = index >= 0 ? 1 : -1;
+    const std::size_t slot = std::size_t(index >= 0 ? index : -std::int64_t(index));
+    while (table.size() <= slot)
+        table.push_back(textureValue(sign * int(table.size())));
+    return table[slot];
+}
+
 double StreamlineTracer::taperFactor(double distance) const
 {
     const double full = params.dSep;
@@ -179,7 +194,7 @@ void StreamlineTracer::tracePart(Streamline& line, double xs, double ys, int dir
     bool done = false;
     for (;;) {
         index += direction;
-        const double texture = textureValue(index);
+        const double textureHere = texture(index);
         const float speed = v.length();
         if (!(speed > 0.001) || !std::isfinite(speed)) {
             done = true; // stalled: the point is recorded once more, then the part ends
@@ -197,7 +212,7 @@ void StreamlineTracer::tracePart(Streamline& line, double xs, double ys, int dir
         v = flowData->vectorAt(p.x, p.y);
         if (!forward)
             v = v * -1.0f;
-        const StreamlinePoint record{p.x, p.y, v.length(), texture, taperFactor(nearest)};
+        const StreamlinePoint record{p.x, p.y, v.length(), textureHere, taperFactor(nearest)};
         if (forward)
             line.push_back(record);
         else
@@ -222,7 +237,7 @@ Streamline StreamlineTracer::genStreamline(double xs, double ys)
     if (!grid->addPoint(xs, ys, &nearest, params.dSep))
         return line;
     const Vector3 v = flowData->vectorAt(xs, ys);
-    line.push_back({xs, ys, v.length(), textureValue(0), taperFactor(nearest)});
+    line.push_back({xs, ys, v.length(), texture(0), taperFactor(nearest)});
     ++pointCount;
 
     tracePart(line, xs, ys, +1);

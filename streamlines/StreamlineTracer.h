@@ -142,6 +142,9 @@ private:
     bool placeFirstLine(std::vector<Streamline>& lines);
     bool traceFirstLine(std::vector<Streamline>& lines, double x, double y, bool storeEmpty);
     bool placeUserSeeds(std::vector<Streamline>& lines);
+    // textureValue(index), each index computed once per texture length:
+    // every line walks the same indices from its seed.
+    double texture(int index);
 
     StreamlineParameters params;
     std::int64_t pointBudget = defaultPointBudget;
@@ -159,4 +162,7 @@ private:
     std::int64_t lineCount = 0; // lines of at least one point
     bool budgetReached = false;
     StopReason stop = Complete;
+    std::vector<double> textureAhead;  // indices 0, 1, 2, ...
+    std::vector<double> textureBehind; // indices 0, -1, -2, ...
+    double textureTableLength = 0.0;
 };
