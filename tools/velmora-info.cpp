@@ -10,6 +10,7 @@
 // command line.
 
 #include "data/DerivedField.h"
+#include "data/DerivedFieldCache.h"
 #include "data/DerivedFieldGrid.h"
 #include "data/FlowData.h"
 #include "data/RectangularFlowData.h"
@@ -116,23 +117,32 @@ int main(int argc, char** argv)
         out << "\n";
     }
     out << "masked points:     " << nonFiniteCount(scalars.last()) << " (velocity not finite)\n";
+    QList<DerivedField::Kind> kinds;
+    for (int k = 0; k < DerivedField::kindCount; ++k)
+        kinds.append(DerivedField::Kind(k));
+    // A rectilinear grid gets all sets in one pass; a curvilinear one through
+    // the cache, which differentiates along its indices.
+    QList<ScalarSet> derived;
     if (const auto* grid = dynamic_cast<const RectangularFlowData*>(data.get())) {
-        QList<DerivedField::Kind> kinds;
-        for (int k = 0; k < DerivedField::kindCount; ++k)
-            kinds.append(DerivedField::Kind(k));
-        const QList<ScalarSet> derived =
-            DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), kinds);
-        for (int k = 0; k < derived.size(); ++k) {
-            const ScalarSet& set = derived[k];
-            out << "derived " << QStringLiteral("%1").arg(DerivedField::key(kinds[k]) + ":", -19);
-            if (set.values.isEmpty())
-                out << "not computed (out of memory)";
-            else
-                out << set.minimum << " to " << set.maximum;
-            out << "  (" << set.name
-                << (set.unit.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(set.unit))
-                << ")\n";
+        derived = DerivedField::compute(DerivedFieldGrid::fromFlowData(*grid), kinds);
+    } else {
+        DerivedFieldCache cache(*data);
+        for (DerivedField::Kind kind : kinds) {
+            const ScalarSet* set = cache.compute(kind);
+            ScalarSet missing;
+            missing.name = DerivedField::name(kind);
+            derived.append(set ? *set : missing);
         }
+    }
+    for (int k = 0; k < derived.size(); ++k) {
+        const ScalarSet& set = derived[k];
+        out << "derived " << QStringLiteral("%1").arg(DerivedField::key(kinds[k]) + ":", -19);
+        if (set.values.isEmpty())
+            out << "not computed (out of memory)";
+        else
+            out << set.minimum << " to " << set.maximum;
+        out << "  (" << set.name
+            << (set.unit.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(set.unit)) << ")\n";
     }
     return 0;
 }

@@ -86,6 +86,14 @@ void TestVelmoraInfo::convertResample()
     QTemporaryDir folder;
     const QString out = folder.filePath(QStringLiteral("resampled.gri"));
     QCOMPARE(QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM), {sample, out}), 1);
+    // The O-grid's derived sets are listed as a rectilinear grid's are.
+    QProcess info;
+    info.start(QStringLiteral(VELMORA_INFO_PROGRAM), {sample});
+    QVERIFY(info.waitForFinished(30000));
+    const QString report = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(report.contains(QStringLiteral("derived vorticity:         -")) &&
+                 !report.contains(QStringLiteral("not computed")),
+             qPrintable(report));
     QCOMPARE(
         QProcess::execute(QStringLiteral(VELMORA_CONVERT_PROGRAM),
                           {sample, out, QStringLiteral("--resample"), QStringLiteral("61x41")}),
