@@ -98,6 +98,20 @@ inline bool derive(const float* u, const float* v, std::ptrdiff_t step, int k, i
     return false;
 }
 
+// Each set's extremes from those of its blocks (block by block, then set by
+// set in `ranges`), merged in block order so that any core count gives them.
+void storeRanges(const std::vector<Extremes<float>>& ranges, int blocks, QList<ScalarSet>& sets)
+{
+    const size_t wanted = size_t(sets.size());
+    for (size_t k = 0; k < wanted; ++k) {
+        Extremes<float> all;
+        for (int b = 0; b < blocks; ++b)
+            all.merge(ranges[size_t(b) * wanted + k]);
+        sets[qsizetype(k)].minimum = all.lowest();
+        sets[qsizetype(k)].maximum = all.highest();
+    }
+}
+
 // One row of a set from the rows of J = [[a, b], [c, d]] (du/dx, du/dy,
 // dv/dx, dv/dy) in physical units, with the extremes written. A NaN in J
 // gives NaN (the swirling strength's 0 for real eigenvalues is disc * 0).
@@ -293,13 +307,7 @@ void computeCurvilinear(const DerivedFieldGrid& grid, const QList<DerivedField::
                                  out[size_t(k)] + std::ptrdiff_t(j) * nx));
         }
     });
-    for (int k = 0; k < wanted; ++k) {
-        Extremes<float> all;
-        for (int b = 0; b < blocks; ++b)
-            all.merge(ranges[size_t(b) * size_t(wanted) + size_t(k)]);
-        sets[k].minimum = all.lowest();
-        sets[k].maximum = all.highest();
-    }
+    storeRanges(ranges, blocks, sets);
 }
 
 bool sameLength(const QString& a, const QString& b)
@@ -625,12 +633,6 @@ QList<ScalarSet> DerivedField::compute(const DerivedFieldGrid& grid, const QList
         }
     });
 
-    for (int k = 0; k < wanted; ++k) {
-        Extremes<float> all;
-        for (int b = 0; b < blocks; ++b)
-            all.merge(ranges[size_t(b) * size_t(wanted) + size_t(k)]);
-        sets[k].minimum = all.lowest();
-        sets[k].maximum = all.highest();
-    }
+    storeRanges(ranges, blocks, sets);
     return sets;
 }
