@@ -278,6 +278,13 @@ bool layoutOf(const File& file, const Variable& variable, Layout& layout, QStrin
             QStringLiteral("%1 has no two horizontal dimensions").arg(file.describe(variable));
         return false;
     }
+    // NetCDF lets a variable name one dimension twice (a matrix); as a grid
+    // it would have no distinct x and y to read along.
+    if (layout.x == layout.y) {
+        *reason = QStringLiteral("%1 uses %2 for both x and y")
+                      .arg(file.describe(variable), file.dimensionName(layout.x));
+        return false;
+    }
     return true;
 }
 

@@ -117,6 +117,9 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
     }
     NC(nc_def_dim(id, "lat", size_t(g.ny()), &lat));
     NC(nc_def_dim(id, "lon", size_t(g.nx()), &lon));
+    int square = -1;
+    if (recipe == "repeated_dim")
+        NC(nc_def_dim(id, "n", size_t(g.ny()), &square));
     const int plane[2] = {lat, lon};
     NC(nc_def_var(id, curvilinear ? "latitude" : "lat", NC_DOUBLE, curvilinear ? 2 : 1,
                   curvilinear ? plane : &lat, &latVar));
@@ -128,8 +131,9 @@ bool writeNetCdf(const QString& path, const QByteArray& recipe)
         NC(nc_def_var(id, "time", NC_DOUBLE, 1, &time, &timeVar));
         NC(text(timeVar, "units", "hours since 2001-1-1 0:0"));
     }
-    const std::vector<int> dims =
-        timeDepth ? std::vector<int>{time, depth, lat, lon} : std::vector<int>{lat, lon};
+    const std::vector<int> dims = timeDepth     ? std::vector<int>{time, depth, lat, lon}
+                                  : square >= 0 ? std::vector<int>{square, square}
+                                                : std::vector<int>{lat, lon};
     const int rank = int(dims.size());
     const char* uName = recipe == "common_names" ? "u" : recipe == "no_pair" ? "a" : "uo";
     const char* vName = recipe == "common_names" ? "v" : recipe == "no_pair" ? "b" : "vo";
@@ -566,6 +570,7 @@ void TestReaders::netCdf_data()
     row("step beyond the file", "time_depth", "", "time step 2 does not exist; the file holds 2",
         ",,0,2");
     row("truncated", "truncated", "", "the file is truncated: it holds ");
+    row("one dimension twice", "repeated_dim", "", "uo(n=3, n=3) uses n for both x and y");
 }
 
 void TestReaders::vtkLegacy_data()
