@@ -501,20 +501,30 @@ Role planeRole(const File& file, const Variable& c, bool* degrees)
 
 // Longitudes made continuous along every grid line, so that a grid across
 // the date line keeps its cells whole: the first row along its columns, then
-// every column from the first row on, each point within half a turn of its
-// neighbour.
+// every column from the first row on, each point within half a turn of the
+// nearest position above it (or, in the first row, left of it); a missing
+// position breaks no chain.
 void unwrapLongitudes(std::vector<double>& lon, size_t nx, size_t ny)
 {
-    auto near = [](double value, double neighbour) {
-        if (!std::isfinite(value) || !std::isfinite(neighbour))
-            return value;
-        return value - 360.0 * std::round((value - neighbour) / 360.0);
+    auto near = [](double& value, double neighbour) {
+        if (std::isfinite(value) && std::isfinite(neighbour))
+            value -= 360.0 * std::round((value - neighbour) / 360.0);
     };
-    for (size_t i = 1; i < nx; ++i)
-        lon[i] = near(lon[i], lon[i - 1]);
+    std::vector<double> above(lon.begin(), lon.begin() + std::ptrdiff_t(std::min(nx, lon.size())));
+    double left = std::numeric_limits<double>::quiet_NaN();
+    for (double& value : above) {
+        near(value, left);
+        if (std::isfinite(value))
+            left = value;
+    }
+    std::copy(above.begin(), above.end(), lon.begin());
     for (size_t j = 1; j < ny; ++j)
-        for (size_t i = 0; i < nx; ++i)
-            lon[j * nx + i] = near(lon[j * nx + i], lon[(j - 1) * nx + i]);
+        for (size_t i = 0; i < nx; ++i) {
+            double& value = lon[j * nx + i];
+            near(value, above[i]);
+            if (std::isfinite(value))
+                above[i] = value;
+        }
 }
 
 // The grid from 2-D coordinates on the dimensions (y, x): the variables the
@@ -523,21 +533,35 @@ void unwrapLongitudes(std::vector<double>& lon, size_t nx, size_t ny)
 // grid lines, any others a curvilinear grid. A leading dimension (a time of
 // one step) takes index 0. False with a reason when reading fails; true,
 // leaving the record's grid empty, when there are no such coordinates.
-bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDim,
-                          FlowRecord& record, QStringList* used, QString* reason)
+// The variables that may hold the positions of a component's points, first
+// those its "coordinates" attribute names; only those on its plane count.
+std::vector<const Variable*> planeCoordinateCandidates(const File& file, const Variable& u,
+                                                       int yDim, int xDim)
 {
     QStringList names = file.text(u.id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const char* name : {"lon_rho", "lat_rho", "nav_lon", "nav_lat", "glamt", "gphit", "x_rho",
-                             "y_rho", "lon", "lat", "longitude", "latitude"})
+    // ROMS, NEMO, MOM (tracer and velocity points), CICE, then plain names.
+    for (const char* name : {"lon_rho",  "lat_rho",  "nav_lon",   "nav_lat",  "glamt",  "gphit",
+                             "geolon_c", "geolat_c", "geolon_t",  "geolat_t", "geolon", "geolat",
+                             "ULON",     "ULAT",     "TLON",      "TLAT",     "x_rho",  "y_rho",
+                             "lon",      "lat",      "longitude", "latitude"})
         names.append(QLatin1String(name));
-    const Variable* coordinate[2] = {nullptr, nullptr};
-    bool degrees = false;
+    std::vector<const Variable*> found;
     for (const QString& name : names) {
         const Variable* c = file.find(name);
         const size_t rank = c ? c->dims.size() : 0;
-        if (!c || rank < 2 || !numeric(c->type) || c->dims[rank - 2] != yDim ||
-            c->dims[rank - 1] != xDim)
-            continue;
+        if (c && rank >= 2 && numeric(c->type) && c->dims[rank - 2] == yDim &&
+            c->dims[rank - 1] == xDim)
+            found.push_back(c);
+    }
+    return found;
+}
+
+bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDim,
+                          FlowRecord& record, QStringList* used, QString* reason)
+{
+    const Variable* coordinate[2] = {nullptr, nullptr};
+    bool degrees = false;
+    for (const Variable* c : planeCoordinateCandidates(file, u, yDim, xDim)) {
         bool inDegrees = false;
         const Role role = planeRole(file, *c, &inDegrees);
         if (role == Role::X && !coordinate[0]) {
@@ -567,6 +591,14 @@ bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDi
                           .arg(c.name, QString::fromUtf8(nc_strerror(status)));
             return false;
         }
+        // A filled coordinate is no position: as NaN the grid check names
+        // the point, where the fill value itself would stretch the extent.
+        std::vector<double> absent = file.numbers(c.id, "_FillValue");
+        const std::vector<double> missing = file.numbers(c.id, "missing_value");
+        absent.insert(absent.end(), missing.begin(), missing.end());
+        for (double& value : values[axis])
+            if (std::find(absent.begin(), absent.end(), value) != absent.end())
+                value = std::numeric_limits<double>::quiet_NaN();
     }
     std::vector<double>& px = values[0];
     std::vector<double>& py = values[1];
@@ -811,7 +843,11 @@ public:
         QString yUnit;
         const bool xCoordinate = readAxis(uSource(), layout.x, record.x, &record.lengthUnit);
         const bool yCoordinate = readAxis(uSource(), layout.y, record.y, &yUnit);
-        if (staggered || (!xCoordinate && !yCoordinate)) {
+        // Positions on the plane outrank the 1-D axes beside them, which
+        // in ocean model output are nominal (MOM's tripolar grid, CICE, CMIP
+        // index axes).
+        if (staggered || (!xCoordinate && !yCoordinate) ||
+            !planeCoordinateCandidates(uSource(), *u, gridY, gridX).empty()) {
             if (staggered) {
                 readAxis(uSource(), gridX, record.x, &record.lengthUnit);
                 readAxis(uSource(), gridY, record.y, &yUnit);

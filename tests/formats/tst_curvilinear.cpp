@@ -42,14 +42,17 @@ Point expected(const QByteArray& kind, int i, int j)
                 land ? nan : speed(i) + face * std::cos(a) * std::cos(a),
                 land ? nan : face * std::sin(a) * std::cos(a)};
     }
-    if (kind == "dateline")
+    if (kind == "filled" && i == 3 && j == 2)
+        return {nan, nan, 1.0, 2.0};
+    if (kind == "dateline" || kind == "mom" || kind == "filled")
         return {170.0 + 5 * i + j, -10 + 2 * j + 0.5 * i, 1.0, 2.0};
     const double r = 1 + 0.25 * j, t = 2 * pi * i / columnsOf(kind);
     return {r * std::cos(t), r * std::sin(t), -r * std::sin(t), r * std::cos(t)};
 }
 
 // ROMS stores u on the faces between rho points along xi and v along eta, in
-// grid directions; NEMO and CF files store east/north on the points. Each
+// grid directions; NEMO and CF files store east/north on the points, MOM
+// beside nominal 1-D axes, and a filled position carries a _FillValue. Each
 // variable is defined and written at once (NetCDF-4 leaves define mode itself).
 bool writeNetCdf(const QString& path, const QByteArray& kind, const char* names)
 {
@@ -61,10 +64,17 @@ bool writeNetCdf(const QString& path, const QByteArray& kind, const char* names)
     if (nc_create(path.toLocal8Bit().constData(), NC_NETCDF4 | NC_CLOBBER, &id) != NC_NOERR)
         return false;
     bool ok = true;
-    const char* const dimNames[2][4] = {{"y", "x", "yv", "xu"},
-                                        {"eta_rho", "xi_rho", "eta_v", "xi_u"}};
+    const bool mom = kind == "mom";
+    const char* const dimNames[3][4] = {{"y", "x", "yv", "xu"},
+                                        {"eta_rho", "xi_rho", "eta_v", "xi_u"},
+                                        {"yu_ocean", "xu_ocean", "yv", "xu"}};
     for (int d = 0; d < 4; ++d)
-        ok = ok && nc_def_dim(id, dimNames[roms][d], lengths[d], &dims[d]) == NC_NOERR;
+        ok = ok && nc_def_dim(id,
+                              dimNames[roms  ? 1
+                                       : mom ? 2
+                                             : 0][d],
+                              lengths[d], &dims[d]) == NC_NOERR;
+    const double fill = 1e20;
     auto put = [&](const char* name, int yDim, int xDim, const char* attribute, const char* value,
                    auto field) {
         const int shape[2] = {dims[yDim], dims[xDim]};
@@ -72,11 +82,27 @@ bool writeNetCdf(const QString& path, const QByteArray& kind, const char* names)
         for (size_t j = 0; j < lengths[yDim]; ++j)
             for (size_t i = 0; i < lengths[xDim]; ++i)
                 values.push_back(field(int(i), int(j)));
+        const bool filled =
+            std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); });
+        std::replace_if(
+            values.begin(), values.end(), [](double v) { return std::isnan(v); }, fill);
         int var = 0;
         ok = ok && nc_def_var(id, name, NC_DOUBLE, 2, shape, &var) == NC_NOERR &&
              (!*value || nc_put_att_text(id, var, attribute, std::strlen(value), value) == 0) &&
+             (!filled || nc_put_att_double(id, var, "_FillValue", NC_DOUBLE, 1, &fill) == 0) &&
              nc_put_var_double(id, var, values.data()) == NC_NOERR;
     };
+    // MOM's nominal axes: a regular grid that the true positions are not.
+    for (int d = 0; d < 2 && mom; ++d) {
+        std::vector<double> nominal(lengths[d]);
+        for (size_t k = 0; k < nominal.size(); ++k)
+            nominal[k] = d == 1 ? 170.0 + 5 * double(k) : -10 + 2 * double(k);
+        int var = 0;
+        const char* unit = d == 1 ? "degrees_E" : "degrees_N";
+        ok = ok && nc_def_var(id, dimNames[2][d], NC_DOUBLE, 1, &dims[d], &var) == NC_NOERR &&
+             nc_put_att_text(id, var, "units", std::strlen(unit), unit) == NC_NOERR &&
+             nc_put_var_double(id, var, nominal.data()) == NC_NOERR;
+    }
     const double a = pi / 6;
     put(coordinates[0], 0, 1, "units", "degree_east", [&](int i, int j) {
         const double x = expected(kind, i, j).x;
@@ -90,7 +116,7 @@ bool writeNetCdf(const QString& path, const QByteArray& kind, const char* names)
         put("u", 0, 3, "", "", [&](int i, int) { return speed(i + 0.5) * std::cos(a); });
         put("v", 2, 1, "", "", [&](int i, int) { return -speed(i) * std::sin(a); });
     } else {
-        const bool cf = coordinates[0] != "nav_lon";
+        const bool cf = coordinates[0] != "nav_lon" && !mom;
         put("uo", 0, 1, "coordinates", cf ? names : "",
             [&](int i, int j) { return expected(kind, i, j).u; });
         put("vo", 0, 1, "", "", [&](int i, int j) { return expected(kind, i, j).v; });
@@ -161,6 +187,10 @@ void TestCurvilinear::grids_data()
         << QByteArray("dateline") << QByteArray("nc") << QByteArray("nav_lon nav_lat") << "";
     QTest::newRow("CF coordinates across the date line")
         << QByteArray("dateline") << QByteArray("nc") << QByteArray("glon glat") << "";
+    QTest::newRow("MOM: positions beside nominal axes")
+        << QByteArray("mom") << QByteArray("nc") << QByteArray("geolon_c geolat_c") << "";
+    QTest::newRow("a filled position")
+        << QByteArray("filled") << QByteArray("nc") << QByteArray("nav_lon nav_lat") << "";
     for (const char* format : {"vtk", "vts", "plt"})
         QTest::newRow(format) << QByteArray("polar") << QByteArray(format) << QByteArray() << "";
 }
