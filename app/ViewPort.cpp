@@ -434,7 +434,10 @@ const QImage& ViewPort::composedLayers()
     }
     painter.end();
     // Layer images hold row 0 at their top; y up puts it at the bottom.
-    composed = flipped ? picture : picture.mirrored(false, true);
+    // Mirrored in place: a mirrored copy would hold the picture twice.
+    if (!flipped)
+        picture.mirror(false, true);
+    composed = std::move(picture);
     composedValid = true;
     timer.stop();
     return composed;
