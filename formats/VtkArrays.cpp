@@ -73,7 +73,8 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
         std::vector<int> vectors;
         std::vector<int> multi;
         for (size_t a = 0; a < arrays.size(); ++a) {
-            if (arrays[a].vectors)
+            // A vector needs two components, whatever an attribute calls it.
+            if (arrays[a].vectors && arrays[a].components >= 2)
                 vectors.push_back(int(a));
             if (arrays[a].components == 2 || arrays[a].components == 3)
                 multi.push_back(int(a));

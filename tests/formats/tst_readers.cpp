@@ -689,6 +689,13 @@ void TestReaders::vtkXml_data()
     QByteArray broken = FormatWriters::vtkXml(g, true, "ascii", false);
     broken.truncate(broken.size() / 2);
     row("broken XML", broken, "vtr", "", "XML error");
+    row("a vector attribute on one component",
+        "<?xml version=\"1.0\"?>\n<VTKFile type=\"ImageData\" version=\"1.0\">\n"
+        "<ImageData WholeExtent=\"0 2 0 1 0 0\" Origin=\"0 0 0\" Spacing=\"1 1 1\">\n"
+        "<Piece Extent=\"0 2 0 1 0 0\"><PointData Vectors=\"velocity\">\n"
+        "<DataArray type=\"Float32\" Name=\"velocity\" format=\"ascii\">1 2 3 4 5 "
+        "6</DataArray>\n</PointData></Piece></ImageData></VTKFile>\n",
+        "vti", "", "no velocity array found; arrays: velocity (1 components)");
 }
 
 void TestReaders::mat_data()
