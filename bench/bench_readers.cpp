@@ -8,6 +8,9 @@
 //     record, before the loader) of a VTK XML structured grid of 2000 x 2000
 //     points, zlib as above, whose points are rectilinear (the peer) or
 //     curved (each line bent by a tenth of the box);
+//   read/ and load/vts_curvilinear_1000 and load/vts_curvilinear_2000: the
+//     curved grid read alone and loaded (the reader, then the checks,
+//     normalisation and cell lookup tables of the data set);
 //   column_text_1000: 1000 x 1000 points, 1 M rows of "x y u v p" with seven
 //     significant digits. Its peer is pandas.read_csv of the same file:
 //     run with VELMORA_COLUMN_TEXT_FILE=PATH to keep the file, then
@@ -252,6 +255,7 @@ int main(int argc, char** argv)
             !writeVtkXml(big, folderPath + "/big.vti") ||
             !writeStructuredGrid(big, folderPath + "/straight.vts", false) ||
             !writeStructuredGrid(big, folderPath + "/curved.vts", true) ||
+            !writeStructuredGrid(medium, folderPath + "/curved_1000.vts", true) ||
             !writeColumnText(medium, columnTextPath)) {
             std::fprintf(stderr, "bench_readers: cannot write the data sets\n");
             return 1;
@@ -271,6 +275,16 @@ int main(int argc, char** argv)
         ->UseRealTime();
     benchmark::RegisterBenchmark("read/vts_curvilinear_2000", readRecord,
                                  folderPath + "/curved.vts")
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("load/vts_curvilinear_2000", load, folderPath + "/curved.vts")
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("read/vts_curvilinear_1000", readRecord,
+                                 folderPath + "/curved_1000.vts")
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("load/vts_curvilinear_1000", load, folderPath + "/curved_1000.vts")
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("load/column_text_1000", load, columnTextPath)

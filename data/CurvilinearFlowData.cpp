@@ -10,7 +10,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -181,10 +184,10 @@ bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[
     return invertCell(p00, p10, p11, p01, p, xi, eta);
 }
 
-bool CurvilinearFlowData::cellContains(int cell, double x, double y, double& xi, double& eta) const
+bool CurvilinearFlowData::cellContains(int column, int row, double x, double y, double& xi,
+                                       double& eta) const
 {
-    const int cellsAcross = resolutionX - 1;
-    const int k = cell / cellsAcross * resolutionX + cell % cellsAcross;
+    const int k = row * resolutionX + column;
     const Vector3* g = geometry.get();
     const double p00[2] = {g[k].x, g[k].y};
     const double p10[2] = {g[k + 1].x, g[k + 1].y};
@@ -241,8 +244,8 @@ bool CurvilinearFlowData::buildBuckets()
     bucketsX = perAxis;
     bucketsY = perAxis;
     const Vector3* g = geometry.get();
-    const auto boxOf = [&](int cell, int& bx0, int& bx1, int& by0, int& by1) {
-        const int k = cell / cellsAcross * resolutionX + cell % cellsAcross;
+    // By the cell's first corner k.
+    const auto boxOf = [&](int k, int& bx0, int& bx1, int& by0, int& by1) {
         const Vector3 corners[4] = {g[k], g[k + 1], g[k + resolutionX], g[k + resolutionX + 1]};
         float x0 = corners[0].x, x1 = x0, y0 = corners[0].y, y1 = y0;
         for (const Vector3& c : corners) {
@@ -262,14 +265,35 @@ bool CurvilinearFlowData::buildBuckets()
         return false;
     int* start = bucketStart.get();
     std::fill(start, start + buckets + 1, 0);
+    // The boxes on every core (bucket numbers fit 16 bits), then two
+    // passes in cell order: the counts, and the lists in ascending cells.
+    struct Box
+    {
+        std::uint16_t x0, x1, y0, y1;
+    };
+    static_assert(maxBucketsPerAxis <= 65536, "bucket numbers are kept in 16 bits");
+    const std::unique_ptr<Box[]> boxes(new (std::nothrow) Box[size_t(cells)]);
+    if (!boxes)
+        return false;
+    const int rows = resolutionY - 1;
+    ParallelBlocks::run(rows, ParallelBlocks::grainFor(4 * cellsAcross),
+                        [&](int, int first, int last) {
+                            for (int row = first; row < last; ++row)
+                                for (int i = 0; i < cellsAcross; ++i) {
+                                    int bx0, bx1, by0, by1;
+                                    boxOf(row * resolutionX + i, bx0, bx1, by0, by1);
+                                    boxes[size_t(row) * size_t(cellsAcross) + size_t(i)] = {
+                                        std::uint16_t(bx0), std::uint16_t(bx1), std::uint16_t(by0),
+                                        std::uint16_t(by1)};
+                                }
+                        });
     qint64 entries = 0;
-    for (int c = 0; c < cells; ++c) {
-        int bx0, bx1, by0, by1;
-        boxOf(c, bx0, bx1, by0, by1);
-        for (int by = by0; by <= by1; ++by)
-            for (int bx = bx0; bx <= bx1; ++bx)
+    for (int cell = 0; cell < cells; ++cell) {
+        const Box& box = boxes[size_t(cell)];
+        for (int by = box.y0; by <= box.y1; ++by)
+            for (int bx = box.x0; bx <= box.x1; ++bx)
                 ++start[by * bucketsX + bx + 1];
-        entries += qint64(bx1 - bx0 + 1) * qint64(by1 - by0 + 1);
+        entries += qint64(box.x1 - box.x0 + 1) * qint64(box.y1 - box.y0 + 1);
     }
     if (entries > std::numeric_limits<int>::max() ||
         !bucketCells.allocateForOverwrite(int(entries)))
@@ -278,60 +302,86 @@ bool CurvilinearFlowData::buildBuckets()
         start[b + 1] += start[b];
     std::vector<int> filled(start, start + buckets);
     int* list = bucketCells.get();
-    for (int c = 0; c < cells; ++c) {
-        int bx0, bx1, by0, by1;
-        boxOf(c, bx0, bx1, by0, by1);
-        for (int by = by0; by <= by1; ++by)
-            for (int bx = bx0; bx <= bx1; ++bx)
-                list[filled[size_t(by * bucketsX + bx)]++] = c;
+    for (int cell = 0; cell < cells; ++cell) {
+        const Box& box = boxes[size_t(cell)];
+        for (int by = box.y0; by <= box.y1; ++by)
+            for (int bx = box.x0; bx <= box.x1; ++bx)
+                list[filled[size_t(by * bucketsX + bx)]++] = cell;
     }
     return true;
 }
 
-int CurvilinearFlowData::cellAt(double x, double y, double* xi, double* eta) const
+bool CurvilinearFlowData::locate(double x, double y, int& column, int& row, double& xi,
+                                 double& eta) const
 {
     if (!hasTables() || !std::isfinite(x) || !std::isfinite(y))
-        return -1;
+        return false;
     // A tracer steps within a cell or into a neighbour most of the time, so
-    // the cell found last on this thread is tried first.
-    thread_local int lastCell = 0;
-    const int cells = (resolutionX - 1) * (resolutionY - 1);
-    double a = 0.0;
-    double b = 0.0;
-    if (lastCell < cells && cellContains(lastCell, x, y, a, b)) {
-        if (xi)
-            *xi = a;
-        if (eta)
-            *eta = b;
-        return lastCell;
+    // the cell found last on this thread is tried first, then the neighbour
+    // its cell coordinates point to (across an edge or a corner).
+    thread_local int lastColumn = 0;
+    thread_local int lastRow = 0;
+    const int across = resolutionX - 1;
+    const int down = resolutionY - 1;
+    if (lastColumn < across && lastRow < down) {
+        if (cellContains(lastColumn, lastRow, x, y, xi, eta)) {
+            column = lastColumn;
+            row = lastRow;
+            return true;
+        }
+        const int nextColumn = lastColumn + (xi > 1.0 ? 1 : xi < 0.0 ? -1 : 0);
+        const int nextRow = lastRow + (eta > 1.0 ? 1 : eta < 0.0 ? -1 : 0);
+        // Only a near miss (within a cell of this one) is worth the test.
+        const bool near = xi > -1.0 && xi < 2.0 && eta > -1.0 && eta < 2.0;
+        if (near && nextColumn >= 0 && nextColumn < across && nextRow >= 0 && nextRow < down &&
+            (nextColumn != lastColumn || nextRow != lastRow) &&
+            cellContains(nextColumn, nextRow, x, y, xi, eta)) {
+            column = lastColumn = nextColumn;
+            row = lastRow = nextRow;
+            return true;
+        }
     }
     if (x < -cellTolerance || x > 1.0 + cellTolerance || y < -cellTolerance ||
         y > 1.0 + cellTolerance)
-        return -1;
+        return false;
     const int bx = std::clamp(int(x * bucketsX), 0, bucketsX - 1);
     const int by = std::clamp(int(y * bucketsY), 0, bucketsY - 1);
     const int bucket = by * bucketsX + bx;
     for (int e = bucketStart[bucket]; e < bucketStart[bucket + 1]; ++e) {
         const int cell = bucketCells[e];
-        if (cellContains(cell, x, y, a, b)) {
-            lastCell = cell;
-            if (xi)
-                *xi = a;
-            if (eta)
-                *eta = b;
-            return cell;
+        if (cellContains(cell % across, cell / across, x, y, xi, eta)) {
+            column = lastColumn = cell % across;
+            row = lastRow = cell / across;
+            return true;
         }
     }
-    return -1;
+    return false;
+}
+
+int CurvilinearFlowData::cellAt(double x, double y, double* xi, double* eta) const
+{
+    int column = 0;
+    int row = 0;
+    double a = 0.0;
+    double b = 0.0;
+    if (!locate(x, y, column, row, a, b))
+        return -1;
+    if (xi)
+        *xi = a;
+    if (eta)
+        *eta = b;
+    return row * (resolutionX - 1) + column;
 }
 
 Vector3 CurvilinearFlowData::vectorAt(double x, double y) const
 {
-    const int cell = cellAt(x, double(aspect) * y);
-    if (cell < 0)
+    int column = 0;
+    int row = 0;
+    double xi = 0.0;
+    double eta = 0.0;
+    if (!locate(x, double(aspect) * y, column, row, xi, eta))
         return Vector3();
-    const int cellsAcross = resolutionX - 1;
-    return vectors[cell / cellsAcross * resolutionX + cell % cellsAcross];
+    return vectors[row * resolutionX + column];
 }
 
 // Calls visit(sample, k, xi, eta) for every raster sample inside a cell,

@@ -57,7 +57,9 @@ private:
     // is not there.
     std::shared_ptr<const CellRasterMap> rasterMap(int width, int height) const;
     bool buildBuckets();
-    bool cellContains(int cell, double x, double y, double& xi, double& eta) const;
+    // The cell of (x, y) by its column and row, with the point's (xi, eta).
+    bool locate(double x, double y, int& column, int& row, double& xi, double& eta) const;
+    bool cellContains(int column, int row, double x, double y, double& xi, double& eta) const;
 
     int bucketsX = 0;
     int bucketsY = 0;

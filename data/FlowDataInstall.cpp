@@ -232,18 +232,34 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     const size_t cellsAcross = columns - 1;
     const size_t cells = cellsAcross * (rows - 1);
     std::vector<double> area(cells);
+    // Sums per block of cells, added in block order: the same sums on any
+    // number of cores.
+    const int cellGrain = ParallelBlocks::grainFor(16);
+    const int cellBlocks = ParallelBlocks::countFor(int(cells), cellGrain);
+    std::vector<double> totals(size_t(cellBlocks), 0.0);
+    std::vector<double> absolutes(size_t(cellBlocks), 0.0);
+    ParallelBlocks::run(int(cells), cellGrain, [&](int block, int first, int last) {
+        double sum = 0.0;
+        double sumAbsolute = 0.0;
+        for (size_t c = size_t(first); c < size_t(last); ++c) {
+            const size_t k = c / cellsAcross * columns + c % cellsAcross;
+            const size_t kUp = k + columns;
+            const double dx1 = double(px[kUp + 1]) - px[k];
+            const double dy1 = double(py[kUp + 1]) - py[k];
+            const double dx2 = double(px[kUp]) - px[k + 1];
+            const double dy2 = double(py[kUp]) - py[k + 1];
+            area[c] = 0.5 * (dx1 * dy2 - dy1 * dx2);
+            sum += area[c];
+            sumAbsolute += std::fabs(area[c]);
+        }
+        totals[size_t(block)] = sum;
+        absolutes[size_t(block)] = sumAbsolute;
+    });
     double total = 0.0;
     double absolute = 0.0;
-    for (size_t c = 0; c < cells; ++c) {
-        const size_t k = c / cellsAcross * columns + c % cellsAcross;
-        const size_t kUp = k + columns;
-        const double dx1 = double(px[kUp + 1]) - px[k];
-        const double dy1 = double(py[kUp + 1]) - py[k];
-        const double dx2 = double(px[kUp]) - px[k + 1];
-        const double dy2 = double(py[kUp]) - py[k + 1];
-        area[c] = 0.5 * (dx1 * dy2 - dy1 * dx2);
-        total += area[c];
-        absolute += std::fabs(area[c]);
+    for (int b = 0; b < cellBlocks; ++b) {
+        total += totals[size_t(b)];
+        absolute += absolutes[size_t(b)];
     }
     if (!(absolute > 0.0))
         return fail(errorMessage, QStringLiteral("the grid's cells have no area"));
@@ -257,21 +273,31 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         const double ay = double(py[next]) - py[at];
         const double bx = double(px[previous]) - px[at];
         const double by = double(py[previous]) - py[at];
+        // turn < -1e-6 |a| |b|, squared: no root per corner.
         const double turn = sense * (ax * by - ay * bx);
-        return turn < -1e-6 * std::hypot(ax, ay) * std::hypot(bx, by);
+        return turn < 0.0 && turn * turn > 1e-12 * (ax * ax + ay * ay) * (bx * bx + by * by);
     };
-    for (size_t c = 0; c < cells; ++c) {
-        const size_t k = c / cellsAcross * columns + c % cellsAcross;
-        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
-        int against = 0;
-        for (int corner = 0; corner < 4; ++corner)
-            against += againstAt(ring[corner], ring[(corner + 1) % 4], ring[(corner + 3) % 4]);
-        if (sense * area[c] < -tolerance || against >= 2)
-            return fail(errorMessage, QStringLiteral("cell (%1, %2) is turned against its "
-                                                     "neighbours: the grid folds over itself")
-                                          .arg(c % cellsAcross)
-                                          .arg(c / cellsAcross));
-    }
+    // The first folded cell of each block; the first of all is named.
+    std::vector<size_t> folded(size_t(cellBlocks), cells);
+    ParallelBlocks::run(int(cells), cellGrain, [&](int block, int first, int last) {
+        for (size_t c = size_t(first); c < size_t(last); ++c) {
+            const size_t k = c / cellsAcross * columns + c % cellsAcross;
+            const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
+            int against = 0;
+            for (int corner = 0; corner < 4; ++corner)
+                against += againstAt(ring[corner], ring[(corner + 1) % 4], ring[(corner + 3) % 4]);
+            if (sense * area[c] < -tolerance || against >= 2) {
+                folded[size_t(block)] = c;
+                return;
+            }
+        }
+    });
+    const size_t firstFolded = *std::min_element(folded.begin(), folded.end());
+    if (firstFolded < cells)
+        return fail(errorMessage, QStringLiteral("cell (%1, %2) is turned against its "
+                                                 "neighbours: the grid folds over itself")
+                                      .arg(firstFolded % cellsAcross)
+                                      .arg(firstFolded / cellsAcross));
 
     resolutionX = int(columns);
     resolutionY = int(rows);
