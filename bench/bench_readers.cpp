@@ -261,35 +261,27 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    benchmark::RegisterBenchmark("load/native_2000", load, folderPath + "/native.gri")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("load/netcdf_2000", load, folderPath + "/big.nc")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("load/vtkxml_zlib_2000", load, folderPath + "/big.vti")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("read/vts_2000", readRecord, folderPath + "/straight.vts")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("read/vts_curvilinear_2000", readRecord,
-                                 folderPath + "/curved.vts")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("load/vts_curvilinear_2000", load, folderPath + "/curved.vts")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("read/vts_curvilinear_1000", readRecord,
-                                 folderPath + "/curved_1000.vts")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("load/vts_curvilinear_1000", load, folderPath + "/curved_1000.vts")
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("load/column_text_1000", load, columnTextPath)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+    // name, what is timed, the file under the temporary folder (or a path)
+    const struct
+    {
+        const char* name;
+        void (*run)(benchmark::State&, const QString&);
+        QString file;
+    } cases[] = {
+        {"load/native_2000", load, folderPath + "/native.gri"},
+        {"load/netcdf_2000", load, folderPath + "/big.nc"},
+        {"load/vtkxml_zlib_2000", load, folderPath + "/big.vti"},
+        {"read/vts_2000", readRecord, folderPath + "/straight.vts"},
+        {"read/vts_curvilinear_2000", readRecord, folderPath + "/curved.vts"},
+        {"load/vts_curvilinear_2000", load, folderPath + "/curved.vts"},
+        {"read/vts_curvilinear_1000", readRecord, folderPath + "/curved_1000.vts"},
+        {"load/vts_curvilinear_1000", load, folderPath + "/curved_1000.vts"},
+        {"load/column_text_1000", load, columnTextPath},
+    };
+    for (const auto& c : cases)
+        benchmark::RegisterBenchmark(c.name, c.run, c.file)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

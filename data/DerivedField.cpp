@@ -104,9 +104,7 @@ void storeRanges(const std::vector<Extremes<float>>& ranges, int blocks, QList<S
 {
     const size_t wanted = size_t(sets.size());
     for (size_t k = 0; k < wanted; ++k) {
-        Extremes<float> all;
-        for (int b = 0; b < blocks; ++b)
-            all.merge(ranges[size_t(b) * wanted + k]);
+        const Extremes<float> all = mergedOverBlocks<float>(ranges, blocks, wanted, k);
         sets[qsizetype(k)].minimum = all.lowest();
         sets[qsizetype(k)].maximum = all.highest();
     }

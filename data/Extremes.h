@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 // The smallest and largest finite values added; with none, both are 0.
@@ -30,3 +31,14 @@ template <typename T> struct Extremes
     T lowest() const { return minimum <= maximum ? minimum : T(0); }
     T highest() const { return minimum <= maximum ? maximum : T(0); }
 };
+
+// Entry `k` of `count` entries per block, merged over `blocks` blocks in
+// block order, so that any split over the cores gives the same extremes.
+template <typename T, typename List>
+Extremes<T> mergedOverBlocks(const List& perBlock, int blocks, std::size_t count, std::size_t k)
+{
+    Extremes<T> all;
+    for (int b = 0; b < blocks; ++b)
+        all.merge(perBlock[std::size_t(b) * count + k]);
+    return all;
+}

@@ -154,13 +154,9 @@ bool FlowData::installValues(FlowRecord& record, QString* errorMessage)
                 ArrayPasses::extremes(setValues[s] + first, last - first);
         }
     });
-    Extremes<double> allSquares;
-    for (int b = 0; b < blocks; ++b)
-        allSquares.merge(squares[size_t(b)]);
+    const Extremes<double> allSquares = mergedOverBlocks<double>(squares, blocks, 1, 0);
     for (size_t s = 0; s < sets; ++s) {
-        Extremes<float> range;
-        for (int b = 0; b < blocks; ++b)
-            range.merge(ranges[size_t(b) * sets + s]);
+        const Extremes<float> range = mergedOverBlocks<float>(ranges, blocks, sets, s);
         scalars[qsizetype(s)].minimum = range.lowest();
         scalars[qsizetype(s)].maximum = range.highest();
         releaseVector(record.scalars[s].values);
