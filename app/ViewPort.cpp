@@ -41,6 +41,12 @@ ViewPort::ViewPort(const QList<Layer*>& newLayers, QWidget* parent)
     // For the value read-out under the cursor; a move costs one signal.
     setMouseTracking(true);
     connectLayers();
+    zoomSettle.setSingleShot(true);
+    zoomSettle.setInterval(0);
+    connect(&zoomSettle, &QTimer::timeout, this, [this] {
+        if (deferredSize.isValid())
+            updateImageSizeForInput();
+    });
 }
 
 ViewPort::~ViewPort()
@@ -109,6 +115,7 @@ void ViewPort::layerChanged(Layer*)
 
 void ViewPort::updateImageSize()
 {
+    deferredSize = QSize();
     updating = true;
     if (flowData) {
         const float aspect = flowData->aspectRatio();
@@ -127,13 +134,28 @@ void ViewPort::updateImageSize()
     }
 }
 
-bool ViewPort::applyScale(double newScale)
+void ViewPort::updateImageSizeForInput()
+{
+    const float aspect = flowData ? flowData->aspectRatio() : 0.0f;
+    if (zoomSettle.isActive() && std::isfinite(aspect) && aspect > 0.0f) {
+        deferredSize = imageSizeFor(aspect, scale);
+        update();
+        return;
+    }
+    updateImageSize();
+    zoomSettle.start();
+}
+
+bool ViewPort::applyScale(double newScale, bool fromInput)
 {
     const float clamped = std::min(float(newScale), maximumScale);
     if (!(clamped > minimumScale) || clamped == scale)
         return false;
     scale = clamped;
-    updateImageSize();
+    if (fromInput)
+        updateImageSizeForInput();
+    else
+        updateImageSize();
     return true;
 }
 
@@ -238,11 +260,11 @@ void ViewPort::mouseMoveEvent(QMouseEvent* event)
         if (stored != scale) {
             scale = stored;
             if (scale > minimumScale)
-                updateImageSize();
+                updateImageSizeForInput();
         }
-    } else if (event->buttons() == Qt::LeftButton && !layerSize.isEmpty()) {
-        centerX += double(lastMousePos.x() - pos.x()) / layerSize.width();
-        centerY += double(lastMousePos.y() - pos.y()) / layerSize.height();
+    } else if (event->buttons() == Qt::LeftButton && !shownSize().isEmpty()) {
+        centerX += double(lastMousePos.x() - pos.x()) / shownSize().width();
+        centerY += double(lastMousePos.y() - pos.y()) / shownSize().height();
         update();
     } else if (event->buttons() == Qt::NoButton) {
         QPointF unit;
@@ -310,19 +332,21 @@ bool ViewPort::domainPosition(const QPointF& widgetPosition, QPointF* unitPositi
 
 QPointF ViewPort::unitPositionOf(const QPointF& widgetPosition) const
 {
-    const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
-    const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
-    const double x = (widgetPosition.x() - tx) / layerSize.width();
-    const double shown = (widgetPosition.y() - ty) / layerSize.height();
+    const QSize size = shownSize();
+    const double tx = viewSize.width() * 0.5 - centerX * size.width();
+    const double ty = viewSize.height() * 0.5 - centerY * size.height();
+    const double x = (widgetPosition.x() - tx) / size.width();
+    const double shown = (widgetPosition.y() - ty) / size.height();
     return QPointF(x, flipped ? shown : 1.0 - shown);
 }
 
 QPointF ViewPort::widgetPosition(const QPointF& unitPosition) const
 {
-    const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
-    const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
+    const QSize size = shownSize();
+    const double tx = viewSize.width() * 0.5 - centerX * size.width();
+    const double ty = viewSize.height() * 0.5 - centerY * size.height();
     const double shown = flipped ? unitPosition.y() : 1.0 - unitPosition.y();
-    return QPointF(tx + unitPosition.x() * layerSize.width(), ty + shown * layerSize.height());
+    return QPointF(tx + unitPosition.x() * size.width(), ty + shown * size.height());
 }
 
 void ViewPort::setFlippedVertically(bool newFlipped)
@@ -381,7 +405,7 @@ void ViewPort::wheelEvent(QWheelEvent* event)
     // of less than one notch counts as zero steps and shrinks too.
     const int steps = (delta / eighthsPerDegree) / degreesPerStep;
     const float factor = steps >= 0 ? wheelShrinkFactor : wheelGrowFactor;
-    applyScale(float(scale * factor));
+    applyScale(float(scale * factor), true);
 }
 
 void ViewPort::paintEvent(QPaintEvent*)
@@ -390,15 +414,24 @@ void ViewPort::paintEvent(QPaintEvent*)
     timer.start();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    if (!layerSize.isEmpty() && !viewSize.isEmpty()) {
-        const double tx = viewSize.width() * 0.5 - centerX * layerSize.width();
-        const double ty = viewSize.height() * 0.5 - centerY * layerSize.height();
-        const QRectF visible = QRectF(tx, ty, layerSize.width(), layerSize.height())
+    const QSize size = shownSize();
+    if (!layerSize.isEmpty() && !size.isEmpty() && !viewSize.isEmpty()) {
+        const double tx = viewSize.width() * 0.5 - centerX * size.width();
+        const double ty = viewSize.height() * 0.5 - centerY * size.height();
+        const QRectF visible = QRectF(tx, ty, size.width(), size.height())
                                    .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
         const QImage& picture = composedLayers();
+        // While a zoom waits for its update the picture in hand is stretched.
+        QRectF source = visible.translated(-tx, -ty);
+        if (size != layerSize) {
+            const double sx = double(layerSize.width()) / size.width();
+            const double sy = double(layerSize.height()) / size.height();
+            source =
+                QRectF(source.x() * sx, source.y() * sy, source.width() * sx, source.height() * sy);
+        }
         if (!visible.isEmpty() && !picture.isNull())
-            painter.drawImage(visible, picture, visible.translated(-tx, -ty));
-        paintDecorations(painter, QRectF(tx, ty, layerSize.width(), layerSize.height()));
+            painter.drawImage(visible, picture, source);
+        paintDecorations(painter, QRectF(tx, ty, size.width(), size.height()));
         paintMarks(painter);
     }
     timer.stop();
@@ -463,7 +496,7 @@ void ViewPort::paintDecorations(QPainter& painter, const QRectF& picture)
     if (legendShown)
         VectorPicture::paintLegend(painter, layers, axesShown ? frame : widget);
     if (referenceArrowShown)
-        VectorPicture::paintReferenceArrow(painter, layers, layerSize, referenceSpeed,
+        VectorPicture::paintReferenceArrow(painter, layers, shownSize(), referenceSpeed,
                                            axesShown ? frame : widget);
     if (scaleBarShown && flowData) {
         // Of the visible part only, so that the bar stays near a fifth of it.
@@ -519,6 +552,8 @@ void ViewPort::resizeEvent(QResizeEvent* event)
 
 VectorPicture ViewPort::picture()
 {
+    if (deferredSize.isValid())
+        updateImageSize();
     VectorPicture picture(layers, layerSize);
     picture.setFlippedVertically(flipped);
     // Where the layers leave pixels uncovered or translucent, the saved

@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 class FlowData;
@@ -168,7 +169,17 @@ private:
     void updateImageSize();
     // Applies a new scale, clamped to the upper limit; false if refused
     // (at or below the lower limit) or unchanged.
-    bool applyScale(double newScale);
+    bool applyScale(double newScale, bool fromInput = false);
+    // The image-size update for zoom input (wheel, middle-button drag). A
+    // step taken in the same pass of the event loop as the previous one (a
+    // burst of notches queued while the layers rendered) only moves the
+    // scale and stretches the picture in hand; the layers get the last size
+    // once the pass has ended, so a burst costs two renderings, not one per
+    // notch.
+    void updateImageSizeForInput();
+    // The size the picture is shown at: the layer image size, or while an
+    // input zoom waits for its update, the size of the current scale.
+    QSize shownSize() const { return deferredSize.isValid() ? deferredSize : layerSize; }
     // The visible layers composed in stack order with their opacities, as
     // shown (mirrored for y up), at the layer image size; rebuilt after any
     // layer, size or orientation change, so that a pan only copies pixels.
@@ -184,6 +195,9 @@ private:
     FlowData* flowData = nullptr;
     QSize viewSize{-1, -1};
     QSize layerSize{-1, -1};
+    // Valid while an input zoom's image-size update waits for zoomSettle.
+    QSize deferredSize;
+    QTimer zoomSettle;
     bool updating = false;
     bool repaintPending = false;
     float scale = 1.0f;

@@ -1,6 +1,6 @@
 // The whole program's response times: from "Load Flow Data" to the finished,
 // painted picture (loading, six layers resampling, tracing and drawing, one
-// repaint of the view), and one wheel-zoom step: with the start-up stack,
+// repaint of the view), a burst of wheel notches, and one wheel-zoom step: with the start-up stack,
 // whose three hidden layers do not render, with the start-up stack and the LIC look on
 // in its colour coding, and with all six layers shown. (The program's peak
 // memory with a data set loaded is measured on velmora-render, which runs the same window and
@@ -149,6 +149,42 @@ void wheelZoomLic(benchmark::State& state)
     zoomSteps(state, true);
 }
 
+// A burst of 30 notches queued at once, as while a slow rendering holds the
+// window, from scale 1 out (to the lower limit) or in (to the cap), until
+// the final picture is painted; the argument is the direction (1 out, -1 in).
+void wheelBurst(benchmark::State& state)
+{
+    constexpr int notches = 30;
+    Main window;
+    window.resize(1200, 900);
+    window.show();
+    if (!loadAndPaint(window, sample("vortex_street"))) {
+        state.SkipWithError("did not load");
+        return;
+    }
+    ViewPort* viewPort = window.viewPort();
+    const QPointF centre(viewPort->width() / 2.0, viewPort->height() / 2.0);
+    const int delta = int(state.range(0)) * 120;
+    for (auto _ : state) {
+        viewPort->setScale(1.0f);
+        viewPort->layerStack().finishRendering(120000);
+        viewPort->repaint();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < notches; ++i)
+            QCoreApplication::postEvent(viewPort,
+                                        new QWheelEvent(centre, viewPort->mapToGlobal(centre),
+                                                        QPoint(), QPoint(0, delta), Qt::NoButton,
+                                                        Qt::NoModifier, Qt::NoScrollPhase, false));
+        viewPort->layerStack().finishRendering(120000);
+        viewPort->repaint();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    const float expected = delta > 0 ? float(std::pow(0.8, 10)) : ViewPort::maximumScale;
+    if (std::abs(viewPort->zoomScale() - expected) > 1e-4f)
+        state.SkipWithError("the burst did not reach its scale");
+}
+
 // Choosing the vorticity in the shown colour coding's list of a data set just
 // loaded (so no derived set is kept yet), until the view has painted it: the
 // derivatives off the GUI thread, the resampling and the colouring.
@@ -200,6 +236,13 @@ BENCHMARK(wheelZoom)
 BENCHMARK(wheelZoomLic)
     ->ArgName("shown")
     ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->MinTime(2.0);
+BENCHMARK(wheelBurst)
+    ->ArgName("direction")
+    ->Arg(1)
+    ->Arg(-1)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->MinTime(2.0);

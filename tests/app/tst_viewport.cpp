@@ -51,6 +51,7 @@ private slots:
     void zoom_data();
     void zoom();
     void panMovesPicture();
+    void burstStretchesPicture();
     void exportPicture_data();
     void exportPicture();
     void layerPanel();
@@ -81,7 +82,8 @@ void TestViewPort::zoom_data()
     QTest::addColumn<float>("aspect");
     QTest::addColumn<QSize>("viewSize");
     QTest::addColumn<QList<int>>("wheelDeltas");
-    QTest::addColumn<bool>("fit"); // Fit to Screen after the wheel
+    QTest::addColumn<bool>("burst"); // notches sent in one pass of the event loop
+    QTest::addColumn<bool>("fit");   // Fit to Screen after the wheel
     QTest::addColumn<float>("scale");
     QTest::addColumn<QSize>("imageSize");
     QTest::addColumn<int>("sizeUpdates"); // the first one comes with the data set
@@ -95,17 +97,26 @@ void TestViewPort::zoom_data()
     const float cap = ViewPort::maximumScale;
 
     QTest::newRow("wheel: delta 240 applies the factor once")
-        << 2.0f << view << QList<int>{240} << false << 0.8f << QSize(800, 400) << 2;
+        << 2.0f << view << QList<int>{240} << false << false << 0.8f << QSize(800, 400) << 2;
     QTest::newRow("wheel: the eleventh step is refused")
-        << 2.0f << view << QList<int>(11, forward) << false << tenSteps << QSize(107, 54) << 11;
+        << 2.0f << view << QList<int>(11, forward) << false << false << tenSteps << QSize(107, 54)
+        << 11;
     QTest::newRow("wheel: enlarging stops at the cap")
-        << 2.0f << view << QList<int>(8, backward) << false << cap << QSize(4000, 2000) << 8;
+        << 2.0f << view << QList<int>(8, backward) << false << false << cap << QSize(4000, 2000)
+        << 8;
+    // The first notch of a burst sizes the layers at once, the rest once.
+    QTest::newRow("wheel: a burst sizes the layers twice")
+        << 2.0f << view << QList<int>(11, forward) << true << false << tenSteps << QSize(107, 54)
+        << 3;
+    QTest::newRow("wheel: Fit to Screen settles a burst")
+        << 2.0f << QSize(800, 600) << QList<int>(3, backward) << true << true << 0.8f
+        << QSize(800, 400) << 3;
     QTest::newRow("fit: wide data in a landscape view")
-        << 2.0f << QSize(800, 600) << none << true << 0.8f << QSize(800, 400) << 2;
+        << 2.0f << QSize(800, 600) << none << false << true << 0.8f << QSize(800, 400) << 2;
     QTest::newRow("fit: tall data limited by width")
-        << 0.25f << QSize(200, 1000) << none << true << 0.8f << QSize(200, 800) << 2;
+        << 0.25f << QSize(200, 1000) << none << false << true << 0.8f << QSize(200, 800) << 2;
     QTest::newRow("fit: a view too small is refused")
-        << 1.0f << QSize(100, 100) << none << true << 1.0f << QSize(1000, 1000) << 1;
+        << 1.0f << QSize(100, 100) << none << false << true << 1.0f << QSize(1000, 1000) << 1;
 }
 
 void TestViewPort::zoom()
@@ -113,6 +124,7 @@ void TestViewPort::zoom()
     QFETCH(float, aspect);
     QFETCH(QSize, viewSize);
     QFETCH(QList<int>, wheelDeltas);
+    QFETCH(bool, burst);
     QFETCH(bool, fit);
     QFETCH(float, scale);
     QFETCH(QSize, imageSize);
@@ -126,10 +138,14 @@ void TestViewPort::zoom()
     view.setFlowData(&data);
     // Every layer receives the data set first, then each size.
     QCOMPARE(layer->currentFlowData(), &data);
-    for (const int delta : wheelDeltas)
+    for (const int delta : wheelDeltas) {
         wheel(&view, QPointF(10, 10), delta);
+        if (!burst)
+            QCoreApplication::processEvents();
+    }
     if (fit)
         view.fitToScreen();
+    QCoreApplication::processEvents();
     QCOMPARE(view.zoomScale(), scale);
     QCOMPARE(view.imageSize(), imageSize);
     QCOMPARE(sizeSpy.count(), sizeUpdates);
@@ -155,6 +171,32 @@ void TestViewPort::panMovesPicture()
     QVERIFY(edgeAt(200));
     play(&view, {press(100, 100), move(150, 100), release(150, 100)});
     QVERIFY(edgeAt(250));
+}
+
+void TestViewPort::burstStretchesPicture()
+{
+    // The layer's right edge at a quarter of the image: 200 - W / 4 in the
+    // view, so the column tells the size the picture is shown at.
+    auto* layer = new ImageLayer(bottomColor, QRectF(0, 0, 0.25, 1));
+    ViewPort view({layer});
+    setViewSize(view, QSize(400, 300));
+    FakeFlowData data(1.0f);
+    view.setFlowData(&data);
+    const auto edgeAt = [&](int column) {
+        const QImage shot = view.grab().toImage();
+        return shot.pixelColor(column - 1, 150) == bottomColor &&
+               shot.pixelColor(column, 150) != bottomColor;
+    };
+    wheel(&view, QPointF(10, 10), 120); // 800 pixels, rendered at once
+    wheel(&view, QPointF(10, 10), 120); // 640, the picture in hand stretched
+    QCOMPARE(view.imageSize(), QSize(800, 800));
+    QVERIFY(edgeAt(40));
+    QPointF unit;
+    QVERIFY(view.domainPosition(QPointF(40, 150), &unit));
+    QVERIFY(std::abs(unit.x() - 0.25) < 1e-9);
+    QCoreApplication::processEvents();
+    QCOMPARE(layer->sizes, (QList<QSize>{{1000, 1000}, {800, 800}, {640, 640}}));
+    QVERIFY(edgeAt(40));
 }
 
 void TestViewPort::exportPicture_data()
