@@ -5,6 +5,7 @@
 #include "data/ProfileTimer.h"
 
 #include <QDebug>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -287,27 +288,38 @@ bool CurvilinearFlowData::buildBuckets()
                                         std::uint16_t(by1)};
                                 }
                         });
+    // Each thread takes whole rows of buckets and goes through the cells in
+    // ascending order, so every list comes out ascending on any split. Each
+    // block reads every box, so there are only as many as threads.
+    const int threads = std::max(1, QThread::idealThreadCount());
+    const int bucketRowGrain =
+        cells < ParallelBlocks::unitsPerBlock ? bucketsY : (bucketsY + threads - 1) / threads;
+    const auto overBucketRows = [&](const auto& visit) {
+        ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
+            for (int cell = 0; cell < cells; ++cell) {
+                const Box& box = boxes[size_t(cell)];
+                const int by0 = std::max(int(box.y0), firstRow);
+                const int by1 = std::min(int(box.y1), endRow - 1);
+                for (int by = by0; by <= by1; ++by)
+                    for (int bx = box.x0; bx <= box.x1; ++bx)
+                        visit(by * bucketsX + bx, cell);
+            }
+        });
+    };
+    overBucketRows([start](int bucket, int) { ++start[bucket + 1]; });
     qint64 entries = 0;
-    for (int cell = 0; cell < cells; ++cell) {
-        const Box& box = boxes[size_t(cell)];
-        for (int by = box.y0; by <= box.y1; ++by)
-            for (int bx = box.x0; bx <= box.x1; ++bx)
-                ++start[by * bucketsX + bx + 1];
-        entries += qint64(box.x1 - box.x0 + 1) * qint64(box.y1 - box.y0 + 1);
+    for (int b = 0; b < buckets; ++b) {
+        entries += start[b + 1];
+        if (entries > std::numeric_limits<int>::max())
+            return false;
+        start[b + 1] = int(entries);
     }
-    if (entries > std::numeric_limits<int>::max() ||
-        !bucketCells.allocateForOverwrite(int(entries)))
+    if (!bucketCells.allocateForOverwrite(int(entries)))
         return false;
-    for (int b = 0; b < buckets; ++b)
-        start[b + 1] += start[b];
     std::vector<int> filled(start, start + buckets);
     int* list = bucketCells.get();
-    for (int cell = 0; cell < cells; ++cell) {
-        const Box& box = boxes[size_t(cell)];
-        for (int by = box.y0; by <= box.y1; ++by)
-            for (int bx = box.x0; bx <= box.x1; ++bx)
-                list[filled[size_t(by * bucketsX + bx)]++] = cell;
-    }
+    overBucketRows(
+        [&filled, list](int bucket, int cell) { list[filled[size_t(bucket)]++] = cell; });
     return true;
 }
 

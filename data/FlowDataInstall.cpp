@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -202,24 +205,61 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         return QStringLiteral("cell (%1, %2)").arg(i).arg(j);
     };
     // Positions as the data set holds them (floats), so that the checks see
-    // the cells the resampling will see.
-    std::vector<float> px(points);
-    std::vector<float> py(points);
-    for (size_t k = 0; k < points; ++k) {
-        px[k] = float(record.pointX[k]);
-        py[k] = float(record.pointY[k]);
-        if (!std::isfinite(px[k]) || !std::isfinite(py[k]))
-            return fail(errorMessage,
-                        cellName(k) +
-                            QStringLiteral(": grid point %1 of column %2, row %3 not finite")
-                                .arg(k)
-                                .arg(k % columns)
-                                .arg(k / columns));
+    // the cells the resampling will see; converted, checked and bounded on
+    // every core, the first non-finite point of all named.
+    const std::unique_ptr<float[]> pxHeld(new (std::nothrow) float[points]);
+    const std::unique_ptr<float[]> pyHeld(new (std::nothrow) float[points]);
+    if (!pxHeld || !pyHeld)
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    float* const px = pxHeld.get();
+    float* const py = pyHeld.get();
+    const int pointGrain = ParallelBlocks::grainFor(4);
+    const int pointBlocks = ParallelBlocks::countFor(int(points), pointGrain);
+    struct Bounds
+    {
+        float xLow = std::numeric_limits<float>::infinity();
+        float xHigh = -std::numeric_limits<float>::infinity();
+        float yLow = std::numeric_limits<float>::infinity();
+        float yHigh = -std::numeric_limits<float>::infinity();
+        size_t firstBad = SIZE_MAX;
+    };
+    std::vector<Bounds> bounds(static_cast<size_t>(pointBlocks));
+    ParallelBlocks::run(int(points), pointGrain, [&](int block, int first, int last) {
+        Bounds b;
+        for (size_t k = size_t(first); k < size_t(last); ++k) {
+            px[k] = float(record.pointX[k]);
+            py[k] = float(record.pointY[k]);
+            if (!std::isfinite(px[k]) || !std::isfinite(py[k])) {
+                b.firstBad = k;
+                break;
+            }
+            b.xLow = std::min(b.xLow, px[k]);
+            b.xHigh = std::max(b.xHigh, px[k]);
+            b.yLow = std::min(b.yLow, py[k]);
+            b.yHigh = std::max(b.yHigh, py[k]);
+        }
+        bounds[size_t(block)] = b;
+    });
+    Bounds all;
+    for (const Bounds& b : bounds) {
+        all.firstBad = std::min(all.firstBad, b.firstBad);
+        all.xLow = std::min(all.xLow, b.xLow);
+        all.xHigh = std::max(all.xHigh, b.xHigh);
+        all.yLow = std::min(all.yLow, b.yLow);
+        all.yHigh = std::max(all.yHigh, b.yHigh);
     }
-    const float xLow = *std::min_element(px.begin(), px.end());
-    const float xHigh = *std::max_element(px.begin(), px.end());
-    const float yLow = *std::min_element(py.begin(), py.end());
-    const float yHigh = *std::max_element(py.begin(), py.end());
+    if (all.firstBad != SIZE_MAX) {
+        const size_t k = all.firstBad;
+        return fail(errorMessage,
+                    cellName(k) + QStringLiteral(": grid point %1 of column %2, row %3 not finite")
+                                      .arg(k)
+                                      .arg(k % columns)
+                                      .arg(k / columns));
+    }
+    const float xLow = all.xLow;
+    const float xHigh = all.xHigh;
+    const float yLow = all.yLow;
+    const float yHigh = all.yHigh;
     const double width = double(xHigh) - double(xLow);
     const double height = double(yHigh) - double(yLow);
     if (!(width > 0.0) || !(height > 0.0))
@@ -307,9 +347,11 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     Vector3* position = geometry.get();
     const double xScale = 1.0 / width;
     const double yScale = 1.0 / height;
-    for (size_t k = 0; k < points; ++k)
-        position[k] = Vector3(float((px[k] - double(xLow)) * xScale),
-                              float((py[k] - double(yLow)) * yScale), 0.0f);
+    ParallelBlocks::run(int(points), pointGrain, [&](int, int first, int last) {
+        for (size_t k = size_t(first); k < size_t(last); ++k)
+            position[k] = Vector3(float((px[k] - double(xLow)) * xScale),
+                                  float((py[k] - double(yLow)) * yScale), 0.0f);
+    });
     releaseVector(record.pointX);
     releaseVector(record.pointY);
     if (!installValues(record, errorMessage))
