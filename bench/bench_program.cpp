@@ -102,14 +102,20 @@ void loadBig(benchmark::State& state)
     loadToPicture(state, gyreDataSet(2000));
 }
 
+// The window at the benchmarks' size with the vortex street painted.
+bool showStreet(Main& window)
+{
+    window.resize(1200, 900);
+    window.show();
+    return loadAndPaint(window, sample("vortex_street"));
+}
+
 // One notch in or out, alternately, so the scale stays near 1; the argument
 // is the number of layers shown (3: the start-up stack, 6: all).
 void zoomSteps(benchmark::State& state, bool lic)
 {
     Main window;
-    window.resize(1200, 900);
-    window.show();
-    if (!loadAndPaint(window, sample("vortex_street"))) {
+    if (!showStreet(window)) {
         state.SkipWithError("did not load");
         return;
     }
@@ -156,9 +162,7 @@ void wheelBurst(benchmark::State& state)
 {
     constexpr int notches = 30;
     Main window;
-    window.resize(1200, 900);
-    window.show();
-    if (!loadAndPaint(window, sample("vortex_street"))) {
+    if (!showStreet(window)) {
         state.SkipWithError("did not load");
         return;
     }

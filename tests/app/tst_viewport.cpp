@@ -39,6 +39,14 @@ bool closeTo(const QColor& actual, const QColor& expected, int tolerance)
            std::abs(actual.blue() - expected.blue()) <= tolerance;
 }
 
+// True when the bottom colour ends at `column` on row 150 of the view.
+bool layerEdgeAt(ViewPort& view, int column)
+{
+    const QImage shot = view.grab().toImage();
+    return shot.pixelColor(column - 1, 150) == bottomColor &&
+           shot.pixelColor(column, 150) != bottomColor;
+}
+
 } // namespace
 
 class TestViewPort : public QObject
@@ -163,11 +171,7 @@ void TestViewPort::panMovesPicture()
     FakeFlowData data(1.0f);
     view.setFlowData(&data);
 
-    const auto edgeAt = [&](int column) {
-        const QImage shot = view.grab().toImage();
-        return shot.pixelColor(column - 1, 150) == bottomColor &&
-               shot.pixelColor(column, 150) != bottomColor;
-    };
+    const auto edgeAt = [&](int column) { return layerEdgeAt(view, column); };
     QVERIFY(edgeAt(200));
     play(&view, {press(100, 100), move(150, 100), release(150, 100)});
     QVERIFY(edgeAt(250));
@@ -182,11 +186,7 @@ void TestViewPort::burstStretchesPicture()
     setViewSize(view, QSize(400, 300));
     FakeFlowData data(1.0f);
     view.setFlowData(&data);
-    const auto edgeAt = [&](int column) {
-        const QImage shot = view.grab().toImage();
-        return shot.pixelColor(column - 1, 150) == bottomColor &&
-               shot.pixelColor(column, 150) != bottomColor;
-    };
+    const auto edgeAt = [&](int column) { return layerEdgeAt(view, column); };
     wheel(&view, QPointF(10, 10), 120); // 800 pixels, rendered at once
     wheel(&view, QPointF(10, 10), 120); // 640, the picture in hand stretched
     QCOMPARE(view.imageSize(), QSize(800, 800));
