@@ -3,24 +3,11 @@
 #include <cmath>
 #include <QDebug>
 
-float Vector3::length() const
-{
-    return std::sqrt(x * x + y * y + z * z);
-}
-
 float Vector3::angle() const
 {
     // The constant is deliberately this truncated pi, not M_PI.
     const float a = std::acos(x / length()) * 180.0f / 3.14159265f;
     return y < 0.0f ? 360.0f - a : a;
-}
-
-void Vector3::normalize()
-{
-    const float l = length();
-    x /= l;
-    y /= l;
-    z /= l;
 }
 
 QDebug operator<<(QDebug debug, const Vector3& v)

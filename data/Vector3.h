@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 class QDebug;
 
 // A position or velocity. The data is two-dimensional: z is carried along but
@@ -26,12 +28,19 @@ struct Vector3
     Vector3 operator*(float s) const { return {x * s, y * s, z * s}; }
     Vector3 operator/(float s) const { return {x / s, y / s, z / s}; }
 
-    float length() const;
+    // Inline: the tracer takes lengths at every step.
+    float length() const { return std::sqrt(x * x + y * y + z * z); }
     // Direction in degrees in [0, 360) for z = 0: 0 along +x, 90 along +y.
     // The zero vector gives NaN.
     float angle() const;
     // Divides by length() in place; the zero vector becomes NaN.
-    void normalize();
+    void normalize()
+    {
+        const float l = length();
+        x /= l;
+        y /= l;
+        z /= l;
+    }
 };
 
 // Written as [x, y, z].

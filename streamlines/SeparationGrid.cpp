@@ -74,8 +74,9 @@ inline std::int64_t SeparationGrid::rowOf(double y) const
     return r >= double(rowCount - 1) ? rowCount - 1 : std::int64_t(r);
 }
 
-const SeparationGrid::CellList* SeparationGrid::findCell(std::int64_t column,
-                                                         std::int64_t row) const
+// Inline: the separation test looks up nine cells per query.
+inline const SeparationGrid::CellList* SeparationGrid::findCell(std::int64_t column,
+                                                                std::int64_t row) const
 {
     const std::int64_t key = row * columnCount + column;
     if (!hashed)
@@ -277,7 +278,8 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nea
         }
     }
     testCount += tests;
-    return isFarFromRuns(x, y, c, r, nearest, nearestLimit);
+    // Without runs (steps long against the cells) nothing is left to test.
+    return runs.empty() || isFarFromRuns(x, y, c, r, nearest, nearestLimit);
 }
 
 bool SeparationGrid::addPoint(double x, double y, double* nearest, double nearestCap)

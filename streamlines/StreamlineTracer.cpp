@@ -49,11 +49,6 @@ std::vector<DomainPoint> StreamlineTracer::domainSeeds(const FlowData& data,
     return mapped;
 }
 
-bool StreamlineTracer::isInside(double x, double y) const
-{
-    return x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= domainHeight;
-}
-
 bool StreamlineTracer::hasBudget()
 {
     if (budgetReached)

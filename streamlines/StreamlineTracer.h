@@ -134,7 +134,10 @@ public:
     std::int64_t tracedPoints() const { return pointCount; }
 
 private:
-    bool isInside(double x, double y) const;
+    bool isInside(double x, double y) const
+    {
+        return x >= 0.0 && x <= 1.0 && y >= 0.0 && y <= domainHeight;
+    }
     bool hasBudget();
     // One part of a line; direction +1 appends downstream, -1 prepends upstream.
     void tracePart(Streamline& line, double xs, double ys, int direction);
