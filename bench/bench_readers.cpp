@@ -3,7 +3,9 @@
 // read with a warm page cache:
 //   native_2000 / netcdf_2000 / vtkxml_zlib_2000: 2000 x 2000 points, u, v and
 //     one scalar (NetCDF float variables; VTK XML .vti with a zlib-compressed
-//     raw appended block, 32 KiB blocks as VTK writes them);
+//     raw appended block, 32 KiB blocks as VTK writes them), loaded, and the
+//     NetCDF and VTK XML files read alone as well (read/netcdf_2000,
+//     read/vtkxml_zlib_2000: the reader's share of the load);
 //   read/vts_2000, read/vts_curvilinear_2000: the reader alone (to the
 //     record, before the loader) of a VTK XML structured grid of 2000 x 2000
 //     points, zlib as above, whose points are rectilinear (the peer) or
@@ -269,7 +271,9 @@ int main(int argc, char** argv)
         QString file;
     } cases[] = {
         {"load/native_2000", load, folderPath + "/native.gri"},
+        {"read/netcdf_2000", readRecord, folderPath + "/big.nc"},
         {"load/netcdf_2000", load, folderPath + "/big.nc"},
+        {"read/vtkxml_zlib_2000", readRecord, folderPath + "/big.vti"},
         {"load/vtkxml_zlib_2000", load, folderPath + "/big.vti"},
         {"read/vts_2000", readRecord, folderPath + "/straight.vts"},
         {"read/vts_curvilinear_2000", readRecord, folderPath + "/curved.vts"},
