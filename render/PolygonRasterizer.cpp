@@ -317,7 +317,10 @@ void PolygonRasterizer::blendShape(QRgb color)
             // Even-odd: twice-covered area is outside again, as with the
             // painter's default fill rule.
             const float winding = std::fabs(sum);
-            const float parity = winding - 2.0f * float(int(winding * 0.5f));
+            // Up to one turn (all but overlaps) the coverage is the winding
+            // itself, which spares the conversions.
+            const float parity =
+                winding <= 1.0f ? winding : winding - 2.0f * float(int(winding * 0.5f));
             const float coverage = std::min(parity, 2.0f - parity);
             level[column] = quint8(int(coverage * 255.0f + 0.5f));
         }
