@@ -1,8 +1,9 @@
 // A 1000 x 1000 grid given as axes (RectangularFlowData) and the same grid
 // turned by 30 degrees and given as points (CurvilinearFlowData):
-//   - calcScalar and calcVector onto a 1000 x 1000 raster; for the turned
-//     grid the first resampling of a raster size (which finds the cell of
-//     every sample) and a repeated one (which reuses them);
+//   - calcScalar onto a 1000 x 1000 and a 3000 x 3000 raster, calcVector
+//     onto a 1000 x 1000 one; for the turned grid the first resampling of a
+//     raster size (which finds the cell of every sample) and a repeated one
+//     (which reuses them);
 //   - vectorAt along short random walks, as a tracer steps;
 //   - the default evenly-spaced streamlines (the layer form's start values);
 //   - loading the record (checks, normalisation, tables) and, for the turned
@@ -70,12 +71,13 @@ void calcScalar(benchmark::State& state, bool curvilinear, bool first)
         return;
     }
     const auto* curved = dynamic_cast<const CurvilinearFlowData*>(data.get());
-    std::vector<float> out(size_t(gridSize) * size_t(gridSize));
-    data->calcScalar(0, gridSize, gridSize, out.data());
+    const int rs = int(state.range(0));
+    std::vector<float> out(size_t(rs) * size_t(rs));
+    data->calcScalar(0, rs, rs, out.data());
     for (auto _ : state) {
         if (first && curved)
             curved->dropRasterMaps();
-        data->calcScalar(0, gridSize, gridSize, out.data());
+        data->calcScalar(0, rs, rs, out.data());
         benchmark::DoNotOptimize(out.data());
     }
 }
@@ -171,9 +173,22 @@ void vectorAtWalk(benchmark::State& state, bool curvilinear)
 
 } // namespace
 
-BENCHMARK_CAPTURE(calcScalar, rectilinear, false, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(calcScalar, curvilinear_first, true, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(calcScalar, curvilinear_repeated, true, false)->Unit(benchmark::kMillisecond);
+// Rasters of the grid's size and three times finer (a zoomed-in view).
+BENCHMARK_CAPTURE(calcScalar, rectilinear, false, false)
+    ->ArgName("raster")
+    ->Arg(gridSize)
+    ->Arg(3 * gridSize)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcScalar, curvilinear_first, true, true)
+    ->ArgName("raster")
+    ->Arg(gridSize)
+    ->Arg(3 * gridSize)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(calcScalar, curvilinear_repeated, true, false)
+    ->ArgName("raster")
+    ->Arg(gridSize)
+    ->Arg(3 * gridSize)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(calcVector, rectilinear, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(calcVector, curvilinear_repeated, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(vectorAtWalk, rectilinear, false);

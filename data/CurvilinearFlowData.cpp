@@ -1,5 +1,6 @@
 #include "data/CurvilinearFlowData.h"
 
+#include "data/CellInverse.h"
 #include "data/CellRasterMap.h"
 #include "data/ParallelBlocks.h"
 #include "data/ProfileTimer.h"
@@ -19,25 +20,21 @@
 
 namespace {
 
-// How far outside [0, 1] a cell coordinate may lie and still count as in the
-// cell: points on a shared edge then belong to both cells, and rounding in
-// the map cannot open a crack between them.
-constexpr double cellTolerance = 1e-6;
+constexpr double cellTolerance = CellInverse::tolerance;
 // Upper bound of the buckets per axis (memory for the bucket grid).
 constexpr int maxBucketsPerAxis = 2048;
 // Raster maps take 12 bytes a sample: one of a zoomed-in 2800 x 2800 layer
 // is still kept, and all kept maps together stay within 200 MB.
 constexpr size_t maxKeptSamples = size_t(1) << 23;
 constexpr size_t maxKeptSamplesInAll = size_t(1) << 24;
+// Samples per cell above which a raster is resampled cell by cell rather
+// than by walking its rows (measured on a turned 1000 x 1000 grid).
+constexpr double finerRaster = 3.0;
 
-double cross(double ax, double ay, double bx, double by)
+inline bool invertCell(const double p00[2], const double p10[2], const double p11[2],
+                       const double p01[2], const double p[2], double& xi, double& eta)
 {
-    return ax * by - ay * bx;
-}
-
-double outside(double t)
-{
-    return t < 0.0 ? -t : (t > 1.0 ? t - 1.0 : 0.0);
+    return CellInverse(p00, p10, p11, p01).solve(p, xi, eta);
 }
 
 // Raster lines k0 ... k1 whose position k / (count - 1) lies in [low, high].
@@ -49,98 +46,14 @@ void rasterSpan(double low, double high, int count, int& k0, int& k1)
     k1 = std::min(count - 1, int(std::floor(high * scale + slack)));
 }
 
-// The body of CurvilinearFlowData::inverseBilinear, inlined into the
-// resampling's loop over raster samples.
-inline bool invertCell(const double p00[2], const double p10[2], const double p11[2],
-                       const double p01[2], const double p[2], double& xi, double& eta)
+// The cell whose first corner is grid point k, in a grid `stride` points wide.
+inline CellInverse inverseOf(const Vector3* g, int stride, int k)
 {
-    const double ex = p10[0] - p00[0];
-    const double ey = p10[1] - p00[1];
-    const double fx = p01[0] - p00[0];
-    const double fy = p01[1] - p00[1];
-    const double gx = p00[0] - p10[0] + p11[0] - p01[0];
-    const double gy = p00[1] - p10[1] + p11[1] - p01[1];
-    const double hx = p[0] - p00[0];
-    const double hy = p[1] - p00[1];
-    // Nearly a parallelogram (a uniform grid turned, any smooth grid's cell;
-    // a rectilinear one has g exactly 0): the linear map's solution, then
-    // Newton steps on the bilinear map, each squaring the relative error
-    // (below 1e-2 to start with), reach rounding without a square root.
-    const double det = cross(ex, ey, fx, fy);
-    const double spread = (std::fabs(gx) + std::fabs(gy)) *
-                          (std::fabs(ex) + std::fabs(ey) + std::fabs(fx) + std::fabs(fy));
-    if (det != 0.0 && spread <= 1e-2 * std::fabs(det)) {
-        double x = cross(hx, hy, fx, fy) / det;
-        double h = cross(ex, ey, hx, hy) / det;
-        // Far outside, the bilinear map cannot bring the point in.
-        const bool near = std::max(outside(x), outside(h)) <= 0.1;
-        // The relative error starts at about spread / det: none, one or two
-        // steps bring it below 1e-8.
-        const double rho = spread / std::fabs(det);
-        const int steps = rho <= 1e-8 ? 0 : (rho <= 1e-4 ? 1 : 2);
-        for (int step = 0; near && step < steps; ++step) {
-            const double rx = hx - (x * ex + h * fx + x * h * gx);
-            const double ry = hy - (x * ey + h * fy + x * h * gy);
-            const double a = ex + h * gx;
-            const double b = fx + x * gx;
-            const double c = ey + h * gy;
-            const double d = fy + x * gy;
-            const double jacobian = a * d - b * c;
-            x += (rx * d - ry * b) / jacobian;
-            h += (a * ry - c * rx) / jacobian;
-        }
-        xi = x;
-        eta = h;
-        return near && std::max(outside(xi), outside(eta)) <= cellTolerance;
-    }
-    // h = xi e + eta f + xi eta g: crossing with (e + eta g) removes xi and
-    // leaves k2 eta^2 + k1 eta + k0 = 0.
-    const double k2 = cross(gx, gy, fx, fy);
-    const double k1 = cross(ex, ey, fx, fy) + cross(hx, hy, gx, gy);
-    const double k0 = cross(hx, hy, ex, ey);
-
-    double roots[2];
-    int count = 0;
-    if (k2 == 0.0) {
-        if (k1 != 0.0)
-            roots[count++] = -k0 / k1;
-    } else {
-        double discriminant = k1 * k1 - 4.0 * k0 * k2;
-        // A point on the fold line of a non-convex cell gives a double root
-        // that rounding may push just below zero.
-        if (discriminant < 0.0 && discriminant > -1e-12 * k1 * k1)
-            discriminant = 0.0;
-        if (discriminant >= 0.0) {
-            // The form without cancellation: a parallelogram's k2 is
-            // rounding, and its root k0 / q stays exact.
-            const double q = -0.5 * (k1 + std::copysign(std::sqrt(discriminant), k1));
-            if (q != 0.0)
-                roots[count++] = k0 / q;
-            roots[count++] = q / k2;
-        }
-    }
-
-    double bestMiss = std::numeric_limits<double>::infinity();
-    for (int r = 0; r < count; ++r) {
-        const double h = roots[r];
-        if (!std::isfinite(h))
-            continue;
-        // xi along e + eta g, the least-squares solution where the two
-        // components disagree by rounding.
-        const double sx = ex + h * gx;
-        const double sy = ey + h * gy;
-        const double norm = sx * sx + sy * sy;
-        if (!(norm > 0.0))
-            continue;
-        const double x = ((hx - h * fx) * sx + (hy - h * fy) * sy) / norm;
-        const double miss = std::max(outside(x), outside(h));
-        if (miss < bestMiss) {
-            bestMiss = miss;
-            xi = x;
-            eta = h;
-        }
-    }
-    return bestMiss <= cellTolerance;
+    const double p00[2] = {g[k].x, g[k].y};
+    const double p10[2] = {g[k + 1].x, g[k + 1].y};
+    const double p11[2] = {g[k + stride + 1].x, g[k + stride + 1].y};
+    const double p01[2] = {g[k + stride].x, g[k + stride].y};
+    return CellInverse(p00, p10, p11, p01);
 }
 
 // Fills every sample of the map's raster, rows split over the cores, from
@@ -353,17 +266,69 @@ bool CurvilinearFlowData::locate(double x, double y, int& column, int& row, doub
             return true;
         }
     }
+    if (!searchBucket(x, y, column, row, xi, eta))
+        return false;
+    lastColumn = column;
+    lastRow = row;
+    return true;
+}
+
+bool CurvilinearFlowData::searchBucket(double x, double y, int& column, int& row, double& xi,
+                                       double& eta) const
+{
     if (x < -cellTolerance || x > 1.0 + cellTolerance || y < -cellTolerance ||
         y > 1.0 + cellTolerance)
         return false;
+    const int across = resolutionX - 1;
     const int bx = std::clamp(int(x * bucketsX), 0, bucketsX - 1);
     const int by = std::clamp(int(y * bucketsY), 0, bucketsY - 1);
     const int bucket = by * bucketsX + bx;
     for (int e = bucketStart[bucket]; e < bucketStart[bucket + 1]; ++e) {
         const int cell = bucketCells[e];
         if (cellContains(cell % across, cell / across, x, y, xi, eta)) {
-            column = lastColumn = cell % across;
-            row = lastRow = cell / across;
+            column = cell % across;
+            row = cell / across;
+            return true;
+        }
+    }
+    return false;
+}
+
+// From the cell (column, row), which does not hold (x, y), towards it: the
+// miss's (xi, eta) in that cell say how many cells on the point lies along
+// each grid direction, exactly so on a parallelogram grid and nearly on any
+// smooth one, so a few jumps reach it. False where a jump would leave the
+// grid (outside it, or across a cut) or the cells give no direction (a fold,
+// a collapsed cell); the buckets then decide.
+bool CurvilinearFlowData::walkTo(double x, double y, int& column, int& row, double& xi, double& eta,
+                                 CellInverse& cell) const
+{
+    constexpr int maxJumps = 4;
+    constexpr double maxCells = 8.0;
+    const double p[2] = {x, y};
+    int c = column;
+    int r = row;
+    for (int jump = 0; jump < maxJumps; ++jump) {
+        if (!std::isfinite(xi) || !std::isfinite(eta))
+            return false;
+        // floor by truncation: the values are bounded to +-maxCells first.
+        const double across = std::clamp(xi, -maxCells, maxCells);
+        const double down = std::clamp(eta, -maxCells, maxCells);
+        const int dc = int(across) - (across < double(int(across)) ? 1 : 0);
+        const int dr = int(down) - (down < double(int(down)) ? 1 : 0);
+        if (dc == 0 && dr == 0)
+            return false;
+        c += dc;
+        r += dr;
+        if (c < 0 || c >= resolutionX - 1 || r < 0 || r >= resolutionY - 1)
+            return false;
+        xi = std::numeric_limits<double>::quiet_NaN();
+        eta = xi;
+        const CellInverse next = inverseOf(geometry.get(), resolutionX, r * resolutionX + c);
+        if (next.solve(p, xi, eta)) {
+            cell = next;
+            column = c;
+            row = r;
             return true;
         }
     }
@@ -398,9 +363,52 @@ Vector3 CurvilinearFlowData::vectorAt(double x, double y) const
 
 // Calls visit(sample, k, xi, eta) for every raster sample inside a cell,
 // with k the cell's first corner, after the sample rows of the block have
-// been cleared by clearRows(first, last). The cells are sorted by the first
-// raster row they touch, so that a block of rows visits only its own cells.
-template <typename Visit> void CurvilinearFlowData::scan(int width, int height, Visit visit) const
+// been cleared by clearRows(first, last). For rasters not much finer than
+// the grid (a few samples a cell at most). Each raster row walks from sample
+// to sample through the grid, starting from the cell of the one before, and
+// asks the buckets only where the walk fails (a row's first sample, the
+// edge of the grid, a cut); so a row finds the same cells on any split.
+template <typename Visit>
+void CurvilinearFlowData::scanRows(int width, int height, Visit visit) const
+{
+    const double xScale = width > 1 ? 1.0 / double(width - 1) : 0.0;
+    const double yScale = height > 1 ? 1.0 / double(height - 1) : 0.0;
+    const Vector3* g = geometry.get();
+    ParallelBlocks::run(height, ParallelBlocks::grainFor(4 * width), [&](int, int first, int last) {
+        visit.clearRows(first, last);
+        for (int r = first; r < last; ++r) {
+            const double y = double(r) * yScale;
+            bool known = false;
+            int column = 0;
+            int row = 0;
+            // The cell found last: on a raster finer than the grid most
+            // samples lie in the cell of the one before.
+            CellInverse cell;
+            for (int c = 0; c < width; ++c) {
+                const double p[2] = {double(c) * xScale, y};
+                double xi = std::numeric_limits<double>::quiet_NaN();
+                double eta = xi;
+                if (!(known && cell.solve(p, xi, eta))) {
+                    if (!(known && walkTo(p[0], y, column, row, xi, eta, cell))) {
+                        known = searchBucket(p[0], y, column, row, xi, eta);
+                        if (!known)
+                            continue;
+                        cell = inverseOf(g, resolutionX, row * resolutionX + column);
+                    }
+                }
+                visit(size_t(r) * size_t(width) + size_t(c), row * resolutionX + column,
+                      std::clamp(xi, 0.0, 1.0), std::clamp(eta, 0.0, 1.0));
+            }
+        }
+    });
+}
+
+// scanRows' work for a raster finer than the grid, cell by cell: each cell
+// tries the samples of its box, with what depends on the corners alone
+// worked out once. The cells are sorted by the first raster row they touch,
+// so that a block of rows visits only its own cells.
+template <typename Visit>
+void CurvilinearFlowData::scanCells(int width, int height, Visit visit) const
 {
     const int cellsAcross = resolutionX - 1;
     const int cells = cellsAcross * (resolutionY - 1);
@@ -478,16 +486,13 @@ template <typename Visit> void CurvilinearFlowData::scan(int width, int height, 
             if (r0 > r1)
                 continue;
             const int k = cell / cellsAcross * resolutionX + cell % cellsAcross;
-            const double p00[2] = {g[k].x, g[k].y};
-            const double p10[2] = {g[k + 1].x, g[k + 1].y};
-            const double p11[2] = {g[k + resolutionX + 1].x, g[k + resolutionX + 1].y};
-            const double p01[2] = {g[k + resolutionX].x, g[k + resolutionX].y};
+            const CellInverse inverse = inverseOf(g, resolutionX, k);
             for (int r = r0; r <= r1; ++r) {
                 for (int c = box.c0; c <= box.c1; ++c) {
                     const double p[2] = {double(c) * xScale, double(r) * yScale};
                     double xi = 0.0;
                     double eta = 0.0;
-                    if (invertCell(p00, p10, p11, p01, p, xi, eta))
+                    if (inverse.solve(p, xi, eta))
                         visit(size_t(r) * size_t(width) + size_t(c), k, std::clamp(xi, 0.0, 1.0),
                               std::clamp(eta, 0.0, 1.0));
                 }
@@ -540,7 +545,14 @@ std::shared_ptr<const CellRasterMap> CurvilinearFlowData::rasterMap(int width, i
             samples[sample] = CellRasterMap::Sample{k, float(xi), float(eta)};
         }
     };
-    scan(width, height, Visit{built->data(), width});
+    // Walking costs a cell's set-up at every change of cell; on a raster
+    // much finer than the grid, cell by cell costs it once.
+    const double samplesPerCell =
+        double(width) * double(height) / (double(resolutionX - 1) * double(resolutionY - 1));
+    if (samplesPerCell > finerRaster)
+        scanCells(width, height, Visit{built->data(), width});
+    else
+        scanRows(width, height, Visit{built->data(), width});
     if (maps && built->size() <= maxKeptSamples) {
         // Room for the new map first: the oldest go while the rest would
         // exceed the bound.

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class CellInverse;
 class CellRasterMap;
 
 // The grid as curvilinear: every grid point has its own position and each
@@ -52,7 +53,8 @@ public:
 private:
     struct RasterMaps;
 
-    template <typename Visit> void scan(int width, int height, Visit visit) const;
+    template <typename Visit> void scanRows(int width, int height, Visit visit) const;
+    template <typename Visit> void scanCells(int width, int height, Visit visit) const;
     // The map of a width x height raster, kept or built; null when the memory
     // is not there.
     std::shared_ptr<const CellRasterMap> rasterMap(int width, int height) const;
@@ -60,6 +62,14 @@ private:
     // The cell of (x, y) by its column and row, with the point's (xi, eta).
     bool locate(double x, double y, int& column, int& row, double& xi, double& eta) const;
     bool cellContains(int column, int row, double x, double y, double& xi, double& eta) const;
+    // The first cell of (x, y)'s bucket that holds it.
+    bool searchBucket(double x, double y, int& column, int& row, double& xi, double& eta) const;
+    // The cell holding (x, y) found by jumps through the grid from the cell
+    // (column, row), which does not hold it and in which (x, y) lies at
+    // (xi, eta); the cell found replaces it.
+    // The found cell's inverse goes into `cell`.
+    bool walkTo(double x, double y, int& column, int& row, double& xi, double& eta,
+                CellInverse& cell) const;
 
     int bucketsX = 0;
     int bucketsY = 0;
