@@ -330,23 +330,27 @@ bool ViewPort::domainPosition(const QPointF& widgetPosition, QPointF* unitPositi
     return true;
 }
 
-QPointF ViewPort::unitPositionOf(const QPointF& widgetPosition) const
+QRectF ViewPort::pictureRect() const
 {
     const QSize size = shownSize();
-    const double tx = viewSize.width() * 0.5 - centerX * size.width();
-    const double ty = viewSize.height() * 0.5 - centerY * size.height();
-    const double x = (widgetPosition.x() - tx) / size.width();
-    const double shown = (widgetPosition.y() - ty) / size.height();
+    return QRectF(viewSize.width() * 0.5 - centerX * size.width(),
+                  viewSize.height() * 0.5 - centerY * size.height(), size.width(), size.height());
+}
+
+QPointF ViewPort::unitPositionOf(const QPointF& widgetPosition) const
+{
+    const QRectF picture = pictureRect();
+    const double x = (widgetPosition.x() - picture.x()) / picture.width();
+    const double shown = (widgetPosition.y() - picture.y()) / picture.height();
     return QPointF(x, flipped ? shown : 1.0 - shown);
 }
 
 QPointF ViewPort::widgetPosition(const QPointF& unitPosition) const
 {
-    const QSize size = shownSize();
-    const double tx = viewSize.width() * 0.5 - centerX * size.width();
-    const double ty = viewSize.height() * 0.5 - centerY * size.height();
+    const QRectF picture = pictureRect();
     const double shown = flipped ? unitPosition.y() : 1.0 - unitPosition.y();
-    return QPointF(tx + unitPosition.x() * size.width(), ty + shown * size.height());
+    return QPointF(picture.x() + unitPosition.x() * picture.width(),
+                   picture.y() + shown * picture.height());
 }
 
 void ViewPort::setFlippedVertically(bool newFlipped)
@@ -416,13 +420,12 @@ void ViewPort::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QSize size = shownSize();
     if (!layerSize.isEmpty() && !size.isEmpty() && !viewSize.isEmpty()) {
-        const double tx = viewSize.width() * 0.5 - centerX * size.width();
-        const double ty = viewSize.height() * 0.5 - centerY * size.height();
-        const QRectF visible = QRectF(tx, ty, size.width(), size.height())
-                                   .intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
+        const QRectF placed = pictureRect();
+        const QRectF visible =
+            placed.intersected(QRectF(0, 0, viewSize.width(), viewSize.height()));
         const QImage& picture = composedLayers();
         // While a zoom waits for its update the picture in hand is stretched.
-        QRectF source = visible.translated(-tx, -ty);
+        QRectF source = visible.translated(-placed.topLeft());
         if (size != layerSize) {
             const double sx = double(layerSize.width()) / size.width();
             const double sy = double(layerSize.height()) / size.height();
@@ -431,7 +434,7 @@ void ViewPort::paintEvent(QPaintEvent*)
         }
         if (!visible.isEmpty() && !picture.isNull())
             painter.drawImage(visible, picture, source);
-        paintDecorations(painter, QRectF(tx, ty, size.width(), size.height()));
+        paintDecorations(painter, placed);
         paintMarks(painter);
     }
     timer.stop();

@@ -188,6 +188,9 @@ private:
     void paintMarks(QPainter& painter);
     // The unit-square position under a widget position, not clipped.
     QPointF unitPositionOf(const QPointF& widgetPosition) const;
+    // Where the picture lies in the widget at the scale shown, centred on
+    // (centerX, centerY); it may reach beyond the widget's sides.
+    QRectF pictureRect() const;
     // The legend, the axes and the keys over the picture, which
     // lies at `picture` in the widget.
     void paintDecorations(QPainter& painter, const QRectF& picture);
