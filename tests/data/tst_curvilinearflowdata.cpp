@@ -345,8 +345,11 @@ void TestCurvilinearFlowData::refusal()
 void TestCurvilinearFlowData::probeInIndexSpace_data()
 {
     QTest::addColumn<bool>("ring");
-    QTest::newRow("turned square") << false;
-    QTest::newRow("ring") << true;
+    QTest::addColumn<double>("growth"); // of the ring's radius from cell to cell
+    QTest::newRow("turned square") << false << 1.0;
+    QTest::newRow("ring") << true << 1.0;
+    // Cells of very different sizes, through which a walk needs several jumps.
+    QTest::newRow("stretched ring") << true << 1.6;
 }
 
 // The read-out at the point (i + xi, j + eta) of the index space, placed by
@@ -354,10 +357,14 @@ void TestCurvilinearFlowData::probeInIndexSpace_data()
 void TestCurvilinearFlowData::probeInIndexSpace()
 {
     QFETCH(bool, ring);
+    QFETCH(double, growth);
     const int columns = 6;
     const int rows = 25;
     const auto place = [&](int i, int j) {
-        return ring ? ringPoint(i, j, columns, rows) : turnedPoint(i, j);
+        if (!ring)
+            return turnedPoint(i, j);
+        const QPointF p = ringPoint(0, j, columns, rows);
+        return p * std::pow(growth, i) * (1.0 + i / double(columns - 1));
     };
     const Field u = [](double x, double y) { return std::sin(x) + y; };
     const Field v = [](double x, double y) { return x * y; };
