@@ -6,8 +6,8 @@
 
 // The inverse of the bilinear map of one grid cell (corners p00, p10, p11,
 // p01 in either turning sense), non-convex and collapsed cells included.
-// What depends on the corners alone is worked out once, so that the samples tried against the same
-// cell pay only for their own position.
+// What depends on the corners alone is worked out once, so that the samples
+// tried against the same cell pay only for their own position.
 class CellInverse
 {
 public:

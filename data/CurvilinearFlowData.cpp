@@ -31,12 +31,6 @@ constexpr size_t maxKeptSamplesInAll = size_t(1) << 24;
 // than by walking its rows (measured on a turned 1000 x 1000 grid).
 constexpr double finerRaster = 3.0;
 
-inline bool invertCell(const double p00[2], const double p10[2], const double p11[2],
-                       const double p01[2], const double p[2], double& xi, double& eta)
-{
-    return CellInverse(p00, p10, p11, p01).solve(p, xi, eta);
-}
-
 // Raster lines k0 ... k1 whose position k / (count - 1) lies in [low, high].
 void rasterSpan(double low, double high, int count, int& k0, int& k1)
 {
@@ -95,20 +89,14 @@ bool CurvilinearFlowData::inverseBilinear(const double p00[2], const double p10[
                                           const double p11[2], const double p01[2],
                                           const double p[2], double& xi, double& eta)
 {
-    return invertCell(p00, p10, p11, p01, p, xi, eta);
+    return CellInverse(p00, p10, p11, p01).solve(p, xi, eta);
 }
 
 bool CurvilinearFlowData::cellContains(int column, int row, double x, double y, double& xi,
                                        double& eta) const
 {
-    const int k = row * resolutionX + column;
-    const Vector3* g = geometry.get();
-    const double p00[2] = {g[k].x, g[k].y};
-    const double p10[2] = {g[k + 1].x, g[k + 1].y};
-    const double p11[2] = {g[k + resolutionX + 1].x, g[k + resolutionX + 1].y};
-    const double p01[2] = {g[k + resolutionX].x, g[k + resolutionX].y};
     const double p[2] = {x, y};
-    return invertCell(p00, p10, p11, p01, p, xi, eta);
+    return inverseOf(geometry.get(), resolutionX, row * resolutionX + column).solve(p, xi, eta);
 }
 
 void CurvilinearFlowData::copyFrom(const FlowData& other)

@@ -66,8 +66,7 @@ private:
     bool searchBucket(double x, double y, int& column, int& row, double& xi, double& eta) const;
     // The cell holding (x, y) found by jumps through the grid from the cell
     // (column, row), which does not hold it and in which (x, y) lies at
-    // (xi, eta); the cell found replaces it.
-    // The found cell's inverse goes into `cell`.
+    // (xi, eta); the cell found replaces it, and its inverse goes into `cell`.
     bool walkTo(double x, double y, int& column, int& row, double& xi, double& eta,
                 CellInverse& cell) const;
 
