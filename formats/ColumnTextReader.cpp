@@ -1,16 +1,19 @@
 #include "formats/ColumnTextReader.h"
 
 #include "formats/PointTable.h"
+#include "formats/ReaderThreads.h"
 #include "formats/TextScanner.h"
 
 #include <QFile>
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <limits>
-#include <thread>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using TextScanner::isBlank;
 
@@ -103,7 +106,10 @@ QStringList headerNames(Line line, char separator)
 // which depends on the runs before it.
 struct RowRun
 {
-    std::vector<std::vector<double>> columns;
+    // Where the run's rows go: one pointer per column, room for a row per
+    // line of the run.
+    std::vector<double*> columns;
+    size_t rows = 0;
     qint64 lines = 0;
     qint64 badLine = 0; // 1-based within the run, 0 when all rows are sound
     const char* badBegin = nullptr;
@@ -111,12 +117,35 @@ struct RowRun
     size_t badFields = 0;
 };
 
+// The end of the field that starts at p: the next blank for blank
+// separation, else the next separator (the field's own trailing blanks
+// trimmed by the caller).
+const char* fieldEnd(const char* p, const char* lineEnd, char separator)
+{
+    if (separator == ' ') {
+        while (p < lineEnd && !isBlank(*p))
+            ++p;
+        return p;
+    }
+    const void* found = memchr(p, separator, size_t(lineEnd - p));
+    return found ? static_cast<const char*>(found) : lineEnd;
+}
+
+// Whether a number that stops at p ends its field: blank separation needs a
+// blank or the line's end, other separators allow blanks before theirs.
+bool endsField(const char* p, const char* lineEnd, char separator)
+{
+    if (separator == ' ')
+        return p == lineEnd || isBlank(*p);
+    while (p < lineEnd && isBlank(*p) && *p != separator)
+        ++p;
+    return p == lineEnd || *p == separator;
+}
+
+// The same fields and values as splitLine and parseNumber give, in one pass
+// over the characters for the common short decimals.
 void parseRows(const char* p, const char* end, char separator, size_t columnCount, RowRun& run)
 {
-    run.columns.resize(columnCount);
-    const size_t expected = size_t(end - p) / (2 * columnCount) + 1;
-    for (std::vector<double>& column : run.columns)
-        column.reserve(std::min<size_t>(expected, size_t(end - p) / 8 + 16));
     while (p < end) {
         const char* lineEnd = static_cast<const char*>(memchr(p, '\n', size_t(end - p)));
         if (!lineEnd)
@@ -127,29 +156,76 @@ void parseRows(const char* p, const char* end, char separator, size_t columnCoun
         if (line.begin == line.end || *line.begin == '#' || *line.begin == '%')
             continue;
         size_t field = 0;
-        bool bad = false;
-        splitLine(line, separator, [&](const char* b, const char* e) {
-            if (bad)
-                return;
+        const char* q = line.begin;
+        while (true) {
+            if (separator == ' ')
+                while (q < line.end && isBlank(*q))
+                    ++q;
+            else
+                while (q < line.end && isBlank(*q) && *q != separator)
+                    ++q;
+            if (separator == ' ' && q == line.end)
+                break;
             double value = std::numeric_limits<double>::quiet_NaN();
-            if (field >= columnCount) {
-                ++field;
-                return;
+            const char* stop =
+                field < columnCount ? TextScanner::scanShortDecimal(q, line.end, &value) : nullptr;
+            const char* next;
+            if (stop && stop > q && endsField(stop, line.end, separator)) {
+                next = fieldEnd(stop, line.end, separator);
+            } else {
+                next = fieldEnd(q, line.end, separator);
+                const Line token = trimmed(q, next);
+                if (field < columnCount && token.begin != token.end &&
+                    !TextScanner::parseNumber(token.begin, token.end, &value)) {
+                    run.badBegin = token.begin;
+                    run.badEnd = token.end;
+                    run.badLine = run.lines;
+                    run.badFields = field;
+                    return;
+                }
             }
-            if (b != e && !TextScanner::parseNumber(b, e, &value)) {
-                run.badBegin = b;
-                run.badEnd = e;
-                bad = true;
-                return;
+            if (field < columnCount)
+                run.columns[field][run.rows] = value;
+            ++field;
+            if (separator != ' ') {
+                if (next == line.end)
+                    break;
+                ++next;
             }
-            run.columns[field++].push_back(value);
-        });
-        if (bad || field != columnCount) {
+            q = next;
+        }
+        if (field != columnCount) {
             run.badLine = run.lines;
             run.badFields = field;
             return;
         }
+        ++run.rows;
     }
+}
+
+// Lines in [p, end), a last one without its line break included: each can
+// give at most one row.
+qint64 lineCount(const char* p, const char* end)
+{
+    qint64 breaks = 0;
+    const char* c = p;
+#ifdef __SSE2__
+    // Sixteen bytes at a time into byte counters, which are summed before
+    // they can wrap.
+    const __m128i newline = _mm_set1_epi8('\n');
+    while (end - c >= 16) {
+        __m128i counters = _mm_setzero_si128();
+        for (int k = 0; k < 255 && end - c >= 16; ++k, c += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+            counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, newline));
+        }
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        breaks += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+    }
+#endif
+    for (; c < end; ++c)
+        breaks += *c == '\n';
+    return breaks + (p < end && end[-1] != '\n' ? 1 : 0);
 }
 
 } // namespace
@@ -229,29 +305,45 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
     // The rows from the first numeric line on parse in runs of whole lines,
     // one per core for large files.
     const size_t bodySize = size_t(end - body);
-    const size_t runCount =
-        bodySize < (size_t(1) << 20)
-            ? 1
-            : std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 64);
+    const size_t runCount = size_t(ReaderThreads::countFor(qint64(bodySize), qint64(1) << 20));
     std::vector<const char*> cuts{body};
+    cuts.reserve(runCount + 1);
     for (size_t r = 1; r < runCount; ++r) {
         const char* cut = std::max(cuts.back(), body + bodySize * r / runCount);
         const void* newline = cut < end ? memchr(cut, '\n', size_t(end - cut)) : nullptr;
         cuts.push_back(newline ? static_cast<const char*>(newline) + 1 : end);
     }
     cuts.push_back(end);
+    // Each run's lines first, so that every run writes its rows straight
+    // into the columns after those of the runs before it; a run's comment
+    // and blank lines leave a gap that closes afterwards.
     std::vector<RowRun> runs(runCount);
-    std::vector<std::thread> workers;
-    for (size_t r = 1; r < runCount; ++r)
-        workers.emplace_back(parseRows, cuts[r], cuts[r + 1], separator, columnCount,
-                             std::ref(runs[r]));
-    parseRows(cuts[0], cuts[1], separator, columnCount, runs[0]);
-    for (std::thread& worker : workers)
-        worker.join();
+    ReaderThreads::run(int(runCount),
+                       [&](int r) { runs[r].lines = lineCount(cuts[r], cuts[r + 1]); });
+    size_t lines = 0;
+    std::vector<size_t> firstRow(runCount);
+    for (size_t r = 0; r < runCount; ++r) {
+        firstRow[r] = lines;
+        lines += size_t(runs[r].lines);
+    }
+    table.columns.resize(columnCount);
+    const int resizers = int(std::min(runCount, columnCount));
+    ReaderThreads::run(resizers, [&](int first) {
+        for (size_t c = size_t(first); c < columnCount; c += size_t(resizers))
+            table.columns[c].resize(lines);
+    });
+    ReaderThreads::run(int(runCount), [&](int r) {
+        RowRun& run = runs[r];
+        run.lines = 0;
+        for (std::vector<double>& column : table.columns)
+            run.columns.push_back(column.data() + firstRow[r]);
+        parseRows(cuts[r], cuts[r + 1], separator, columnCount, run);
+    });
 
     qint64 firstLine = lineNumber; // the first numeric line
     size_t rows = 0;
-    for (const RowRun& run : runs) {
+    for (size_t r = 0; r < runCount; ++r) {
+        const RowRun& run = runs[r];
         if (run.badLine) {
             const qint64 line = firstLine + run.badLine - 1;
             if (run.badBegin)
@@ -266,20 +358,13 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
             return false;
         }
         firstLine += run.lines;
-        rows += run.columns.front().size();
+        if (firstRow[r] != rows)
+            for (std::vector<double>& column : table.columns)
+                std::memmove(column.data() + rows, column.data() + firstRow[r],
+                             run.rows * sizeof(double));
+        rows += run.rows;
     }
-    if (runCount == 1) {
-        table.columns = std::move(runs.front().columns);
-    } else {
-        table.columns.resize(columnCount);
-        for (size_t c = 0; c < columnCount; ++c) {
-            std::vector<double>& column = table.columns[c];
-            column.reserve(rows);
-            for (RowRun& run : runs) {
-                column.insert(column.end(), run.columns[c].begin(), run.columns[c].end());
-                std::vector<double>().swap(run.columns[c]);
-            }
-        }
-    }
+    for (std::vector<double>& column : table.columns)
+        column.resize(rows);
     return table.toRecord(options, record, reason);
 }

@@ -1,5 +1,6 @@
 #include "formats/PointTable.h"
 
+#include "formats/ReaderThreads.h"
 #include "formats/VelocityPair.h"
 #include "formats/VtkArrays.h"
 
@@ -226,14 +227,24 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     const std::vector<double>& px = columns[size_t(roles[0])];
     const std::vector<double>& py = columns[size_t(roles[1])];
     const size_t rows = px.size();
-    for (size_t r = 0; r < rows; ++r) {
-        if (!std::isfinite(px[r]) || !std::isfinite(py[r])) {
-            *reason = QStringLiteral("point %1 has a coordinate that is not finite").arg(r + 1);
-            return false;
+    // The two axes side by side: each its first non-finite value, then its
+    // lines.
+    size_t firstNonFinite[2] = {rows, rows};
+    const int axisThreads = ReaderThreads::countFor(qint64(rows), qint64(1) << 16, 2);
+    ReaderThreads::run(axisThreads, [&](int first) {
+        for (int axis = first; axis < 2; axis += axisThreads) {
+            const std::vector<double>& values = axis == 0 ? px : py;
+            const auto bad = std::find_if(values.begin(), values.end(),
+                                          [](double v) { return !std::isfinite(v); });
+            firstNonFinite[axis] = size_t(bad - values.begin());
+            if (firstNonFinite[axis] == rows)
+                (axis == 0 ? record.x : record.y) = gridLines(values);
         }
+    });
+    if (const size_t r = std::min(firstNonFinite[0], firstNonFinite[1]); r < rows) {
+        *reason = QStringLiteral("point %1 has a coordinate that is not finite").arg(r + 1);
+        return false;
     }
-    record.x = gridLines(px);
-    record.y = gridLines(py);
     const size_t nx = record.x.size();
     const size_t ny = record.y.size();
     if (nx < 2 || ny < 2) {
@@ -260,6 +271,27 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
         return false;
     }
     const size_t points = nx * ny;
+    // Most files list the points in grid order, x fastest: then point k is
+    // row k, which each block of rows tells for itself, and there is no
+    // point to look up twice.
+    if (rows == points) {
+        const int threads = ReaderThreads::countFor(qint64(rows), qint64(1) << 16);
+        std::vector<char> ordered(size_t(threads), 0);
+        ReaderThreads::run(threads, [&](int t) {
+            int columnHint = 0;
+            int rowHint = 0;
+            const size_t last = rows * size_t(t + 1) / size_t(threads);
+            size_t r = rows * size_t(t) / size_t(threads);
+            for (; r < last; ++r)
+                if (size_t(lineIndex(record.y, py[r], &rowHint)) * nx +
+                        size_t(lineIndex(record.x, px[r], &columnHint)) !=
+                    r)
+                    break;
+            ordered[size_t(t)] = r == last;
+        });
+        if (std::all_of(ordered.begin(), ordered.end(), [](char o) { return o != 0; }))
+            return fill(roles, points, {}, record);
+    }
     std::vector<int> source(points, -1);
     int columnHint = 0;
     int rowHint = 0;
@@ -289,29 +321,39 @@ bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>&
                       FlowRecord& record) const
 {
     const int count = int(columns.size());
-    auto gather = [&](int column, std::vector<float>& out) {
-        const std::vector<double>& values = columns[size_t(column)];
-        out.assign(points, std::numeric_limits<float>::quiet_NaN());
-        for (size_t k = 0; k < points; ++k) {
-            const int r = source.empty() ? int(k) : source[k];
-            if (r >= 0)
-                out[k] = float(values[size_t(r)]);
-        }
-    };
-    gather(roles[2], record.u);
-    gather(roles[3], record.v);
     QString unused;
     if (!names.isEmpty()) {
         splitUnit(names[roles[0]], &unused, &record.lengthUnit);
         splitUnit(names[roles[2]], &unused, &record.velocityUnit);
     }
-    for (int c = 0; c < count; ++c) {
-        if (c == roles[0] || c == roles[1] || c == roles[2] || c == roles[3])
-            continue;
-        FlowRecord::Field field;
+    std::vector<FlowRecord::Field> fields;
+    std::vector<std::pair<int, std::vector<float>*>> gathers = {{roles[2], &record.u},
+                                                                {roles[3], &record.v}};
+    for (int c = 0; c < count; ++c)
+        if (c != roles[0] && c != roles[1] && c != roles[2] && c != roles[3])
+            gathers.emplace_back(c, nullptr);
+    fields.resize(gathers.size() - 2);
+    for (size_t g = 2; g < gathers.size(); ++g)
+        gathers[g].second = &fields[g - 2].values;
+    // Each column gathered on its own thread, in turn.
+    const int threads =
+        ReaderThreads::countFor(qint64(points), qint64(1) << 16, qint64(gathers.size()));
+    ReaderThreads::run(threads, [&](int first) {
+        for (size_t g = size_t(first); g < gathers.size(); g += size_t(threads)) {
+            const std::vector<double>& values = columns[size_t(gathers[g].first)];
+            std::vector<float>& out = *gathers[g].second;
+            out.assign(points, std::numeric_limits<float>::quiet_NaN());
+            for (size_t k = 0; k < points; ++k) {
+                const int r = source.empty() ? int(k) : source[k];
+                if (r >= 0)
+                    out[k] = float(values[size_t(r)]);
+            }
+        }
+    });
+    for (size_t g = 2; g < gathers.size(); ++g) {
+        FlowRecord::Field& field = fields[g - 2];
         if (!names.isEmpty())
-            splitUnit(names[c], &field.name, &field.unit);
-        gather(c, field.values);
+            splitUnit(names[gathers[g].first], &field.name, &field.unit);
         rejectMasked(field, record);
         record.scalars.push_back(std::move(field));
     }

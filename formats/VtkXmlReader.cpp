@@ -1,5 +1,6 @@
 #include "formats/VtkXmlReader.h"
 
+#include "formats/ReaderThreads.h"
 #include "formats/TextScanner.h"
 #include "formats/VtkArrays.h"
 
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -275,15 +275,10 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
         libdeflate_free_decompressor(inflater);
     };
     const quint64 threads =
-        expected < (quint64(4) << 20)
-            ? 1
-            : std::min<quint64>(blocks, std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<std::thread> workers;
-    for (quint64 t = 1; t < threads; ++t)
-        workers.emplace_back(inflateRun, blocks * t / threads, blocks * (t + 1) / threads);
-    inflateRun(0, blocks / threads);
-    for (std::thread& worker : workers)
-        worker.join();
+        quint64(ReaderThreads::countFor(qint64(expected), qint64(4) << 20, qint64(blocks)));
+    ReaderThreads::run(int(threads), [&](int t) {
+        inflateRun(blocks * quint64(t) / threads, blocks * quint64(t + 1) / threads);
+    });
     if (firstBad.load() < blocks) {
         const quint64 b = firstBad.load();
         *reason = QStringLiteral("zlib block %1 does not inflate to its stated %2 bytes")

@@ -1,15 +1,22 @@
 // The format table on its own: which format a file's first bytes and name
 // choose (signatures before suffixes before the native pair's name rule
-// before the guesses on text), what a refused read hands back, and the dates
-// of CF time coordinates, computed by hand.
+// before the guesses on text), what a refused read hands back, the dates
+// of CF time coordinates, computed by hand, and the text readers' numbers
+// against the C library's strtod.
 
 #include "formats/CfTime.h"
 #include "formats/FlowFileReader.h"
+#include "formats/TextScanner.h"
 #include "formats/VelocityPair.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
 
 class TestFileFormats : public QObject
 {
@@ -26,6 +33,8 @@ private slots:
     void onlyComponent();
     void otherFileVariable_data();
     void otherFileVariable();
+    void numbers_data();
+    void numbers();
 
 private:
     QTemporaryDir folder;
@@ -210,6 +219,59 @@ void TestFileFormats::otherFileVariable()
     VelocityPair::splitVariable(option, &splitFile, &splitVariable);
     QCOMPARE(splitFile, file);
     QCOMPARE(splitVariable, variable);
+}
+
+void TestFileFormats::numbers_data()
+{
+    QTest::addColumn<QList<QByteArray>>("texts");
+    const auto row = [](const char* name, const QList<QByteArray>& texts) {
+        QTest::newRow(name) << texts;
+    };
+    row("short decimals", {"0", "-0", "0.1", "-0.75", ".5", "5.", "-.5e+1", "4.35", "1.5E-3",
+                           "123456789012345678", "9007199254740992", "9007199254740993", "1e22",
+                           "1e23", "3.14159265358979323846", "1e-22", "1e-23"});
+    row("beyond the short form",
+        {"1.7976931348623157e308", "4.9e-324", "1e400", "-1e-400", "0.0000000000000000000000001",
+         "1.5D3", "-2.5d-2", "nan", "-inf", "+7", "18446744073709551617"});
+    row("not numbers", {"", "-", ".", "e5", "1e", "1e+", "1.5x", "0x10", "1..5", "--1", "1 2"});
+    // Random decimals of 1 to 19 digits, the point anywhere, exponents either
+    // side of the exact powers of ten.
+    QRandomGenerator random(29);
+    QList<QByteArray> sweep;
+    for (int n = 0; n < 20000; ++n) {
+        QByteArray text = random.bounded(2) ? "-" : "";
+        const int digits = 1 + int(random.bounded(19));
+        const int point = int(random.bounded(digits + 1));
+        for (int d = 0; d < digits; ++d)
+            text += (d == point ? "." : "") + QByteArray::number(int(random.bounded(10)));
+        if (random.bounded(2))
+            text += "e" + QByteArray::number(int(random.bounded(61)) - 30);
+        sweep.append(text);
+    }
+    row("random decimals", sweep);
+}
+
+// Every text reader goes through parseNumber: a value must be strtod's to
+// the bit, and a text strtod does not read whole must be refused.
+void TestFileFormats::numbers()
+{
+    QFETCH(QList<QByteArray>, texts);
+    std::setlocale(LC_NUMERIC, "C");
+    for (const QByteArray& text : texts) {
+        QByteArray spelled = text;
+        spelled.replace('d', 'e').replace('D', 'e');
+        const char* begin = spelled.constData();
+        char* stop = nullptr;
+        const double expected = std::strtod(begin, &stop);
+        const bool whole = !spelled.isEmpty() && stop == begin + spelled.size() &&
+                           !spelled.startsWith("0x") && !std::isspace(uchar(spelled[0]));
+        double value = 0.0;
+        const bool parsed =
+            TextScanner::parseNumber(text.constData(), text.constData() + text.size(), &value);
+        QVERIFY2(parsed == whole, text.constData());
+        if (whole && !std::isnan(expected))
+            QVERIFY2(std::memcmp(&value, &expected, sizeof value) == 0, text.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFileFormats)

@@ -456,6 +456,10 @@ void TestReaders::columnText_data()
         edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
                "0.5,0,NaN,nan,NaN\n"),
         "masked", "p; ; ");
+    row("blanks around separators, exponents",
+        edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
+               "5.0D-1 , 0e0,\t15e-1, -0.75E+00 ,1.1e1\n"),
+        "grid", "p; ; ");
     row("missing point",
         edited(FormatWriters::columnText(g, "x y u v p\n", ' '), "0.5 0 1.5 -0.75 11\n", ""),
         "masked", "p; ; ");
@@ -488,6 +492,9 @@ void TestReaders::columnText_data()
     const qsizetype half = blank.indexOf('\n', blank.size() / 2) + 1;
     row("large file, rows in several runs", blank.left(half) + padding + blank.mid(half) + padding,
         "grid", "; ; ");
+    row("large file, no line break after the last row", padding + blank.chopped(1), "grid", "; ; ");
+    row("file over 8 MB, read in parts",
+        FormatWriters::columnText(FormatWriters::uniformGrid(600, 600), "", ' '), "square", "; ; ");
     row("large file, malformed line in a late run", blank + padding + "0.5 zero 1 1 1\n", "",
         QStringLiteral("line %1: \"zero\" is not a number").arg(g.points() + 120001));
     row("duplicated point with other values", blank + "0 -1 7 7 7\n", "",
