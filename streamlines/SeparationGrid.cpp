@@ -221,6 +221,8 @@ bool SeparationGrid::isFarFromRuns(double x, double y, std::int64_t c, std::int6
             }
             if (e <= cell) {
                 far = false;
+                if (!nearest)
+                    keepWitness(q);
                 return false;
             }
             return true;
@@ -230,6 +232,13 @@ bool SeparationGrid::isFarFromRuns(double x, double y, std::int64_t c, std::int6
     }
     testCount += tests;
     return far;
+}
+
+void SeparationGrid::keepWitness(const DomainPoint& q) const
+{
+    witnesses[nextWitness] = q;
+    nextWitness = (nextWitness + 1) % witnessSlots;
+    witnessCount = std::min(witnessCount + 1, witnessSlots);
 }
 
 bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nearestCap) const
@@ -244,6 +253,16 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nea
     // equals that of taking it for every point.
     const double margin = 1.0 + 1e-9;
     const double cellLimit = cell * cell * margin;
+    if (!nearest) {
+        for (int w = 0; w < witnessCount; ++w) {
+            ++testCount;
+            const double dx = witnesses[w].x - x;
+            const double dy = witnesses[w].y - y;
+            const double squared = dx * dx + dy * dy;
+            if (squared <= cellLimit && std::sqrt(squared) <= cell)
+                return false;
+        }
+    }
     double nearestLimit = nearest ? *nearest * *nearest * margin : 0.0;
     const std::int64_t c = columnOf(x);
     const std::int64_t r = rowOf(y);
@@ -272,6 +291,8 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nea
                 }
                 if (e <= cell) {
                     testCount += tests;
+                    if (!nearest)
+                        keepWitness(q);
                     return false;
                 }
             }
@@ -315,6 +336,7 @@ void SeparationGrid::commitIgnored()
 
 void SeparationGrid::ignorePoint(double x, double y)
 {
+    witnessCount = 0;
     const std::int32_t none = -1;
     std::int32_t best = none;
     std::int32_t beforeBest = none;

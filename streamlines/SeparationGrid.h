@@ -134,4 +134,15 @@ private:
     std::size_t hintRun = std::size_t(-1); // where ignorePoint last removed a point
     std::size_t hintIndex = 0;
     mutable std::int64_t testCount = 0;
+    // The committed points that last refused a query without a nearest
+    // distance. Seed candidates come in pairs, one either side of a line
+    // and a step from the pair before, so the point that refused one pair
+    // mostly refuses the next; any within cellSize refuses, whichever the
+    // scan would have met first, so trying these first changes no answer.
+    // ignorePoint, which takes points out, forgets them.
+    static constexpr int witnessSlots = 2;
+    mutable DomainPoint witnesses[witnessSlots];
+    mutable int witnessCount = 0;
+    mutable int nextWitness = 0;
+    void keepWitness(const DomainPoint& q) const;
 };

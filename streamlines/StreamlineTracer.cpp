@@ -200,11 +200,13 @@ void StreamlineTracer::tracePart(Streamline& line, double xs, double ys, int dir
         }
         if (!isInside(p.x, p.y) || !hasBudget())
             return;
+        // The vector first: the separation test then runs while its grid
+        // point, mostly a cache miss, is on its way.
+        v = flowData->vectorAt(p.x, p.y);
         double nearest = 1.0;
         // Distances from dSep on all give a full width.
         if (!grid->addPoint(p.x, p.y, &nearest, params.dSep))
             return;
-        v = flowData->vectorAt(p.x, p.y);
         if (!forward)
             v = v * -1.0f;
         const StreamlinePoint record{p.x, p.y, v.length(), textureHere, taperFactor(nearest)};

@@ -170,6 +170,10 @@ void TestSeparationGrid::ignorePoint()
     SeparationGrid grid(1.0f);
     for (int i = 0; i + 1 < committed.size(); i += 2)
         commitPoint(grid, committed[i], committed[i + 1]);
+    // The points that refuse these queries are tried first by later ones,
+    // which must not outlive the removal.
+    for (int i = 0; i + 1 < committed.size(); i += 2)
+        QVERIFY(!grid.isFarEnough(committed[i], committed[i + 1]));
     const std::int64_t before = grid.committedPoints();
     if (removedIndex < 0)
         QTest::ignoreMessage(QtDebugMsg, "to ignore point NOT FOUND!!!");
