@@ -1,5 +1,7 @@
 #include "formats/NetCdfReader.h"
 
+#include "formats/ReaderThreads.h"
+
 #include "formats/CfTime.h"
 #include "formats/NetCdfClassicHeader.h"
 #include "formats/VelocityPair.h"
@@ -877,8 +879,14 @@ public:
 
     bool readSlices()
     {
-        if (!readSlice(uSource(), *u, layout, options.step, options.level, record.u, reason) ||
-            !readSlice(vSource(), *v, vLayout, options.step, options.level, record.v, reason))
+        collectScalars();
+        std::vector<SliceRead> reads = {
+            {&uSource(), u, layout, options.step, options.level, &record.u},
+            {&vSource(), v, vLayout, options.step, options.level, &record.v}};
+        // The first scalar's array is sized while v is read.
+        if (!scalarReads.empty())
+            reads.push_back(scalarReads.front());
+        if (!readInTurn(reads, 2))
             return false;
         record.velocityUnit = uSource().text(u->id, "units");
         if (staggered) {
@@ -892,12 +900,66 @@ public:
     // time or level dimension of its own takes index 0 of it.
     bool gatherScalars()
     {
+        if (!readInTurn(scalarReads, scalarReads.size()))
+            return false;
+        for (FlowRecord::Field& field : scalarFields) {
+            applyMask(field.values);
+            record.scalars.push_back(std::move(field));
+        }
+        return true;
+    }
+
+private:
+    // One slice to read, and where its values go.
+    struct SliceRead
+    {
+        const File* file;
+        const Variable* variable;
+        Layout layout;
+        int step;
+        int level;
+        std::vector<float>* out;
+    };
+
+    // The first `count` slices of `reads`, one after another on this thread
+    // (the library is not thread-safe), while a helper sizes the next one's
+    // array: the first touch of fresh memory, a page fault per 4 kB, costs
+    // about what the library's read into it does.
+    bool readInTurn(std::vector<SliceRead>& reads, size_t count)
+    {
+        std::vector<size_t> sizes;
+        for (const SliceRead& read : reads)
+            sizes.push_back(read.file->dimensionLength(read.layout.x) *
+                            read.file->dimensionLength(read.layout.y));
+        for (size_t k = 0; k < count; ++k) {
+            const bool ahead = k + 1 < reads.size() && sizes[k + 1] >= (size_t(1) << 16);
+            bool read = false;
+            ReaderThreads::run(ahead ? 2 : 1, [&](int helper) {
+                if (helper)
+                    reads[k + 1].out->resize(sizes[k + 1]);
+                else
+                    read = readSlice(*reads[k].file, *reads[k].variable, reads[k].layout,
+                                     reads[k].step, reads[k].level, *reads[k].out, reason);
+            });
+            if (!read)
+                return false;
+        }
+        return true;
+    }
+
+    // Every other variable on the same horizontal dimensions; one with a
+    // time or level dimension of its own takes index 0 of it.
+    void collectScalars()
+    {
+        scalarReads.clear();
+        scalarFields.clear();
         if (uFile)
-            return true;
+            return;
         QStringList skip =
             file.text(u->id, "coordinates").split(QLatin1Char(' '), Qt::SkipEmptyParts);
         skip += planeCoordinates;
         skip += QStringLiteral("mask_rho");
+        std::vector<std::pair<const Variable*, Layout>> chosen;
         for (const Variable& variable : file.variables) {
             if (&variable == u || &variable == v || !numeric(variable.type) ||
                 variable.dims.size() < 2 || skip.contains(variable.name))
@@ -907,21 +969,24 @@ public:
             if (!layoutOf(file, variable, scalarLayout, &ignored) || scalarLayout.x != gridX ||
                 scalarLayout.y != gridY)
                 continue;
-            const int scalarStep = scalarLayout.t == layout.t ? options.step : 0;
-            const int scalarLevel = scalarLayout.level == layout.level ? options.level : 0;
+            chosen.emplace_back(&variable, scalarLayout);
             FlowRecord::Field field;
             field.name = variable.name;
             field.unit = file.text(variable.id, "units");
-            if (!readSlice(file, variable, scalarLayout, scalarStep, scalarLevel, field.values,
-                           reason))
-                return false;
-            applyMask(field.values);
-            record.scalars.push_back(std::move(field));
+            scalarFields.push_back(std::move(field));
         }
-        return true;
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            const Layout& scalarLayout = chosen[k].second;
+            const int scalarStep = scalarLayout.t == layout.t ? options.step : 0;
+            const int scalarLevel = scalarLayout.level == layout.level ? options.level : 0;
+            scalarReads.push_back({&file, chosen[k].first, scalarLayout, scalarStep, scalarLevel,
+                                   &scalarFields[k].values});
+        }
     }
 
-private:
+    std::vector<FlowRecord::Field> scalarFields;
+    std::vector<SliceRead> scalarReads;
+
     // Two components that may make a pair: on the same dimensions, or on the
     // two face grids of a C-grid, which differ in their horizontal pair.
     bool onePlane(const Variable& a, const Variable& b) const
