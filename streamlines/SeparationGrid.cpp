@@ -267,34 +267,36 @@ bool SeparationGrid::isFarEnough(double x, double y, double* nearest, double nea
     const std::int64_t c = columnOf(x);
     const std::int64_t r = rowOf(y);
     std::int64_t tests = 0;
-    for (std::int64_t column = c - 1; column <= c + 1; ++column) {
-        if (column < 0 || column >= columnCount)
+    // The query's own cell first, where a refusing point mostly lies; the
+    // answer and the nearest distance do not depend on the order.
+    static constexpr int blockOrder[9][2] = {{0, 0}, {-1, -1}, {-1, 0}, {-1, 1}, {0, -1},
+                                             {0, 1}, {1, -1},  {1, 0},  {1, 1}};
+    for (const auto& offset : blockOrder) {
+        const std::int64_t column = c + offset[0];
+        const std::int64_t row = r + offset[1];
+        if (column < 0 || column >= columnCount || row < 0 || row >= rowCount)
             continue;
-        for (std::int64_t row = r - 1; row <= r + 1; ++row) {
-            if (row < 0 || row >= rowCount)
+        const CellList* list = findCell(column, row);
+        if (!list)
+            continue;
+        for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
+            ++tests;
+            const DomainPoint& q = nodes[std::size_t(i)].point;
+            const double dx = q.x - x;
+            const double dy = q.y - y;
+            const double squared = dx * dx + dy * dy;
+            if (squared > cellLimit && squared > nearestLimit)
                 continue;
-            const CellList* list = findCell(column, row);
-            if (!list)
-                continue;
-            for (std::int32_t i = list->head; i >= 0; i = nodes[std::size_t(i)].next) {
-                ++tests;
-                const DomainPoint& q = nodes[std::size_t(i)].point;
-                const double dx = q.x - x;
-                const double dy = q.y - y;
-                const double squared = dx * dx + dy * dy;
-                if (squared > cellLimit && squared > nearestLimit)
-                    continue;
-                const double e = std::sqrt(squared);
-                if (nearest && e < *nearest) {
-                    *nearest = e;
-                    nearestLimit = e * e * margin;
-                }
-                if (e <= cell) {
-                    testCount += tests;
-                    if (!nearest)
-                        keepWitness(q);
-                    return false;
-                }
+            const double e = std::sqrt(squared);
+            if (nearest && e < *nearest) {
+                *nearest = e;
+                nearestLimit = e * e * margin;
+            }
+            if (e <= cell) {
+                testCount += tests;
+                if (!nearest)
+                    keepWitness(q);
+                return false;
             }
         }
     }
