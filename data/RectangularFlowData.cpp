@@ -298,6 +298,10 @@ Vector3 RectangularFlowData::vectorAt(double x, double y) const
         const double position = p * last;
         const int q = position > 0.0 ? (position < last ? int(position) : last) : 0;
         int i = lookup[q];
+        // The entry's cell or the one before: a step taken without a branch,
+        // which would go either way at random along a line. The loops serve
+        // tables cut to their largest size.
+        i -= int(i > 0) & int(c[i] > p);
         while (i > 0 && c[i] > p)
             --i;
         while (i < c.size() - 2 && c[i + 1] <= p)
