@@ -335,7 +335,7 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
     ReaderThreads::run(int(runCount), [&](int r) {
         RowRun& run = runs[r];
         run.lines = 0;
-        for (std::vector<double>& column : table.columns)
+        for (PointTable::Column& column : table.columns)
             run.columns.push_back(column.data() + firstRow[r]);
         parseRows(cuts[r], cuts[r + 1], separator, columnCount, run);
     });
@@ -359,12 +359,12 @@ bool ColumnTextReader::parse(const QByteArray& text, const LoadOptions& options,
         }
         firstLine += run.lines;
         if (firstRow[r] != rows)
-            for (std::vector<double>& column : table.columns)
+            for (PointTable::Column& column : table.columns)
                 std::memmove(column.data() + rows, column.data() + firstRow[r],
                              run.rows * sizeof(double));
         rows += run.rows;
     }
-    for (std::vector<double>& column : table.columns)
+    for (PointTable::Column& column : table.columns)
         column.resize(rows);
     return table.toRecord(options, record, reason);
 }

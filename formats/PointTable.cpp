@@ -17,7 +17,7 @@ namespace {
 
 // The grid lines of one axis: sorted distinct values, values within a
 // hundredth of the typical spacing merged into the first of them.
-std::vector<double> gridLines(const std::vector<double>& values)
+std::vector<double> gridLines(const PointTable::Column& values)
 {
     // A grid of a million points has only a thousand or so distinct values
     // per axis: they are gathered through a hash table on their bits first,
@@ -224,8 +224,8 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     int roles[4];
     if (!mapColumns(names, count, options, roles, record, reason))
         return false;
-    const std::vector<double>& px = columns[size_t(roles[0])];
-    const std::vector<double>& py = columns[size_t(roles[1])];
+    const Column& px = columns[size_t(roles[0])];
+    const Column& py = columns[size_t(roles[1])];
     const size_t rows = px.size();
     // The two axes side by side: each its first non-finite value, then its
     // lines.
@@ -233,7 +233,7 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
     const int axisThreads = ReaderThreads::countFor(qint64(rows), qint64(1) << 16, 2);
     ReaderThreads::run(axisThreads, [&](int first) {
         for (int axis = first; axis < 2; axis += axisThreads) {
-            const std::vector<double>& values = axis == 0 ? px : py;
+            const Column& values = axis == 0 ? px : py;
             const auto bad = std::find_if(values.begin(), values.end(),
                                           [](double v) { return !std::isfinite(v); });
             firstNonFinite[axis] = size_t(bad - values.begin());
@@ -261,7 +261,9 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
             record.x.clear();
             record.y.clear();
             return fill(roles, rows, {}, record) &&
-                   VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
+                   VtkArrays::gridFromPoints(std::vector<double>(px.begin(), px.end()),
+                                             std::vector<double>(py.begin(), py.end()),
+                                             orderedColumns, orderedRows, record, reason);
         }
         *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
                                  "%3 distinct y values)")
@@ -299,7 +301,7 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
         const size_t k = size_t(lineIndex(record.y, py[r], &rowHint)) * nx +
                          size_t(lineIndex(record.x, px[r], &columnHint));
         if (source[k] >= 0) {
-            for (const std::vector<double>& column : columns) {
+            for (const Column& column : columns) {
                 const double a = column[size_t(source[k])];
                 const double b = column[r];
                 if (!(a == b || (std::isnan(a) && std::isnan(b)))) {
@@ -340,7 +342,7 @@ bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>&
         ReaderThreads::countFor(qint64(points), qint64(1) << 16, qint64(gathers.size()));
     ReaderThreads::run(threads, [&](int first) {
         for (size_t g = size_t(first); g < gathers.size(); g += size_t(threads)) {
-            const std::vector<double>& values = columns[size_t(gathers[g].first)];
+            const Column& values = columns[size_t(gathers[g].first)];
             std::vector<float>& out = *gathers[g].second;
             out.assign(points, std::numeric_limits<float>::quiet_NaN());
             for (size_t k = 0; k < points; ++k) {

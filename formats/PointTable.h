@@ -2,6 +2,7 @@
 
 #include "formats/FlowRecord.h"
 #include "formats/LoadOptions.h"
+#include "formats/UninitializedAllocator.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,7 +19,9 @@ public:
     // Column names as the file gives them (may carry a unit, "x [m]");
     // empty when the file has no header.
     QStringList names;
-    std::vector<std::vector<double>> columns;
+    // Sized columns hold unset values until the reader writes every row.
+    using Column = std::vector<double, UninitializedAllocator<double>>;
+    std::vector<Column> columns;
 
     // Splits "x [m]" or "x (m)" into name and unit.
     static void splitUnit(const QString& text, QString* name, QString* unit);

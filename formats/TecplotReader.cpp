@@ -265,7 +265,7 @@ public:
         table.names = variables;
         table.columns.resize(size_t(columns));
         for (size_t c = 0; c < size_t(columns); ++c) {
-            std::vector<double>& column = table.columns[c];
+            PointTable::Column& column = table.columns[c];
             column.resize(points);
             for (size_t k = 0; k < points; ++k)
                 column[k] = block ? values[c * points + k] : values[k * size_t(columns) + c];
