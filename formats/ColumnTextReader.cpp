@@ -127,6 +127,9 @@ const char* fieldEnd(const char* p, const char* lineEnd, char separator)
             ++p;
         return p;
     }
+    // Also keeps the length visibly non-negative for the compiler's bounds check.
+    if (p >= lineEnd)
+        return lineEnd;
     const void* found = memchr(p, separator, size_t(lineEnd - p));
     return found ? static_cast<const char*>(found) : lineEnd;
 }
