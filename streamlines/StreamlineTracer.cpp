@@ -86,8 +86,13 @@ QString StreamlineTracer::incompleteReason() const
 
 StreamlineTracer::SeedBatch* StreamlineTracer::startBatch()
 {
+    // Room for as many candidates as the batch before took: lines nearby
+    // are about as long, and the vector then seldom grows from one by
+    // doubling.
+    const std::size_t recent = current ? current->points.size() : 0;
     seedQueue.emplace_back();
     current = &seedQueue.back();
+    current->points.reserve(recent);
     return current;
 }
 
