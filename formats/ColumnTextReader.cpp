@@ -178,8 +178,9 @@ void parseRows(const char* p, const char* end, char separator, size_t columnCoun
             } else {
                 next = fieldEnd(q, line.end, separator);
                 const Line token = trimmed(q, next);
+                // The short form failed on this field already.
                 if (field < columnCount && token.begin != token.end &&
-                    !TextScanner::parseNumber(token.begin, token.end, &value)) {
+                    !TextScanner::parseNumber(token.begin, token.end, &value, true)) {
                     run.badBegin = token.begin;
                     run.badEnd = token.end;
                     run.badLine = run.lines;

@@ -62,20 +62,15 @@ inline const char* scanShortDecimal(const char* p, const char* end, double* valu
     return p;
 }
 
-// Parses the whole of [begin, end) as a number ("NaN" and "inf" included, a
-// leading '+' allowed, Fortran's 'D' exponent accepted).
-inline bool parseNumber(const char* begin, const char* end, double* value)
+// The value from_chars found in [begin, end) when it took all of it; one
+// beyond the doubles' range is the infinity or the signed zero strtod gives.
+inline bool wholeValue(std::from_chars_result result, const char* begin, const char* end,
+                       double* value)
 {
-    if (begin < end && *begin == '+')
-        ++begin;
-    if (begin == end)
+    if (result.ptr != end)
         return false;
-    if (scanShortDecimal(begin, end, value) == end)
-        return true;
-    std::from_chars_result result = std::from_chars(begin, end, *value);
     if (result.ec == std::errc::result_out_of_range) {
-        // Below the smallest subnormal, or beyond the largest double.
-        double sign = *begin == '-' ? -1.0 : 1.0;
+        const double sign = *begin == '-' ? -1.0 : 1.0;
         const char* e = begin;
         while (e < end && *e != 'e' && *e != 'E')
             ++e;
@@ -83,17 +78,31 @@ inline bool parseNumber(const char* begin, const char* end, double* value)
         *value = tiny ? 0.0 * sign : sign * std::numeric_limits<double>::infinity();
         return true;
     }
-    if (result.ec != std::errc())
+    return result.ec == std::errc();
+}
+
+// Parses the whole of [begin, end) as a number ("NaN" and "inf" included, a
+// leading '+' allowed, Fortran's 'D' exponent accepted). shortFormTried: the
+// caller has already found that scanShortDecimal does not read all of it.
+inline bool parseNumber(const char* begin, const char* end, double* value,
+                        bool shortFormTried = false)
+{
+    if (begin < end && *begin == '+')
+        ++begin;
+    if (begin == end)
         return false;
-    if (result.ptr != end) {
-        if (*result.ptr != 'd' && *result.ptr != 'D')
-            return false;
+    if (!shortFormTried && scanShortDecimal(begin, end, value) == end)
+        return true;
+    const std::from_chars_result result = std::from_chars(begin, end, *value);
+    if (result.ec != std::errc::invalid_argument && result.ptr != end &&
+        (*result.ptr == 'd' || *result.ptr == 'D')) {
         QByteArray copy(begin, int(end - begin));
         copy[int(result.ptr - begin)] = 'e';
-        result = std::from_chars(copy.constData(), copy.constData() + copy.size(), *value);
-        return result.ec == std::errc() && result.ptr == copy.constData() + copy.size();
+        const char* first = copy.constData();
+        const char* last = first + copy.size();
+        return wholeValue(std::from_chars(first, last, *value), first, last, value);
     }
-    return true;
+    return wholeValue(result, begin, end, value);
 }
 
 inline QString token(const char* begin, const char* end)

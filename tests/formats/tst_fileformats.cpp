@@ -232,8 +232,9 @@ void TestFileFormats::numbers_data()
                            "1e23", "3.14159265358979323846", "1e-22", "1e-23"});
     row("beyond the short form",
         {"1.7976931348623157e308", "4.9e-324", "1e400", "-1e-400", "0.0000000000000000000000001",
-         "1.5D3", "-2.5d-2", "nan", "-inf", "+7", "18446744073709551617"});
-    row("not numbers", {"", "-", ".", "e5", "1e", "1e+", "1.5x", "0x10", "1..5", "--1", "1 2"});
+         "1.5D3", "-2.5d-2", "1.0D400", "-1d-400", "nan", "-inf", "+7", "18446744073709551617"});
+    row("not numbers", {"", "-", ".", "e5", "1e", "1e+", "1.5x", "0x10", "1..5", "--1", "1 2",
+                        "1e400x", "-1e-400.5", "1.5D3x"});
     // Random decimals of 1 to 19 digits, the point anywhere, exponents either
     // side of the exact powers of ten.
     QRandomGenerator random(29);
