@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/SharedArray.h"
+
 #include <cstddef>
 #include <memory>
 
@@ -20,7 +22,8 @@ public:
         float eta;
     };
 
-    // Null when the memory is not there.
+    // Null when the memory is not there. The samples are not initialised:
+    // the builder writes every one.
     static std::shared_ptr<CellRasterMap> create(int width, int height);
 
     int width() const { return columns; }
@@ -34,5 +37,8 @@ private:
 
     int columns = 0;
     int rows = 0;
-    std::unique_ptr<Sample[]> samples;
+    // Large maps come on huge pages: a zoomed-in raster's map is built
+    // afresh at every new size, and page faults on 4 kB pages otherwise cost
+    // about as much as finding the cells.
+    SharedArray<Sample> samples;
 };
