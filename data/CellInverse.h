@@ -24,17 +24,19 @@ public:
     {
         // Nearly a parallelogram (a uniform grid turned, any smooth grid's
         // cell; a rectilinear one has g exactly 0): the linear map's
-        // solution, then Newton steps on the bilinear map, each squaring the
-        // relative error (below 1e-2 to start with), reach rounding without
-        // a square root.
+        // solution, then steps that correct it by the linear map's inverse.
+        // Each step multiplies the error by at most about 2 spread / det
+        // (below 2e-2), so a few reach rounding without a square root or a
+        // division per point.
         const double spread = (std::fabs(gx) + std::fabs(gy)) *
                               (std::fabs(ex) + std::fabs(ey) + std::fabs(fx) + std::fabs(fy));
         nearlyParallelogram = det != 0.0 && spread <= 1e-2 * std::fabs(det);
         if (nearlyParallelogram) {
-            // The relative error starts at about spread / det: none, one or
-            // two steps bring it below 1e-8.
-            const double rho = spread / std::fabs(det);
-            newtonSteps = rho <= 1e-8 ? 0 : (rho <= 1e-4 ? 1 : 2);
+            const double factor = 2.0 * spread / std::fabs(det);
+            // The linear solution's error is below the factor itself.
+            double error = factor;
+            for (correctionSteps = 0; error > 1e-9 && correctionSteps < 4; ++correctionSteps)
+                error *= factor;
             inverseDet = 1.0 / det;
         }
         k2 = cross(gx, gy, fx, fy);
@@ -52,17 +54,12 @@ public:
             double h = cross(ex, ey, hx, hy) * inverseDet;
             // Far outside, the bilinear map cannot bring the point in.
             const bool near = std::max(outside(x), outside(h)) <= 0.1;
-            for (int step = 0; near && step < newtonSteps; ++step) {
+            for (int step = 0; near && step < correctionSteps; ++step) {
+                // What the cross term leaves over, mapped back linearly.
                 const double rx = hx - (x * ex + h * fx + x * h * gx);
                 const double ry = hy - (x * ey + h * fy + x * h * gy);
-                const double a = ex + h * gx;
-                const double b = fx + x * gx;
-                const double c = ey + h * gy;
-                const double d = fy + x * gy;
-                const double jacobian = a * d - b * c;
-                const double inverse = 1.0 / jacobian;
-                x += (rx * d - ry * b) * inverse;
-                h += (a * ry - c * rx) * inverse;
+                x += cross(rx, ry, fx, fy) * inverseDet;
+                h += cross(ex, ey, rx, ry) * inverseDet;
             }
             xi = x;
             eta = h;
@@ -128,5 +125,5 @@ private:
     double inverseDet = 0.0;
     double k2 = 0.0;
     bool nearlyParallelogram = false;
-    int newtonSteps = 0;
+    int correctionSteps = 0;
 };
