@@ -63,7 +63,12 @@ public:
     bool openFile(const QString& fileName, QString* reason)
     {
         silenceHdf5();
-        const int status = nc_open(QFile::encodeName(fileName).constData(), NC_NOWRITE, &id);
+        // A classic file is read through the library's own buffer, by
+        // default a few kilobytes: a slice of tens of megabytes then costs
+        // thousands of seeks and reads. Ignored for netCDF-4 files.
+        size_t bufferSize = size_t(4) << 20;
+        const int status =
+            nc__open(QFile::encodeName(fileName).constData(), NC_NOWRITE, &bufferSize, &id);
         if (status != NC_NOERR) {
             *reason =
                 QStringLiteral("%1: %2").arg(fileName, QString::fromUtf8(nc_strerror(status)));
