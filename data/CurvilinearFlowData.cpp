@@ -352,43 +352,99 @@ Vector3 CurvilinearFlowData::vectorAt(double x, double y) const
 // Calls visit(sample, k, xi, eta) for every raster sample inside a cell,
 // with k the cell's first corner, after the sample rows of the block have
 // been cleared by clearRows(first, last). For rasters not much finer than
-// the grid (a few samples a cell at most). Each raster row walks from sample
-// to sample through the grid, starting from the cell of the one before, and
-// asks the buckets only where the walk fails (a row's first sample, the
-// edge of the grid, a cut); so a row finds the same cells on any split.
+// the grid (a few samples a cell at most).
+// The rows go in bands of a fixed height. The first two rows of a band walk
+// from sample to sample through the grid, starting from the cell of the one
+// before, and ask the buckets only where the walk fails (a row's first
+// sample, the edge of the grid, a cut). Every later row guesses each
+// sample's cell from the two samples above it (their grid positions
+// extrapolated, exact on a parallelogram grid, within a cell or so on any
+// smooth one) and walks from there: the samples of such a row do not wait
+// for each other, which is most of the time a walk from the sample before
+// costs. A band finds the same cells on any split of the bands.
 template <typename Visit>
 void CurvilinearFlowData::scanRows(int width, int height, Visit visit) const
 {
+    constexpr int bandRows = 64;
     const double xScale = width > 1 ? 1.0 / double(width - 1) : 0.0;
     const double yScale = height > 1 ? 1.0 / double(height - 1) : 0.0;
     const Vector3* g = geometry.get();
-    ParallelBlocks::run(height, ParallelBlocks::grainFor(4 * width), [&](int, int first, int last) {
-        visit.clearRows(first, last);
-        for (int r = first; r < last; ++r) {
-            const double y = double(r) * yScale;
-            bool known = false;
-            int column = 0;
-            int row = 0;
-            // The cell found last: on a raster finer than the grid most
-            // samples lie in the cell of the one before.
-            CellInverse cell;
-            for (int c = 0; c < width; ++c) {
-                const double p[2] = {double(c) * xScale, y};
-                double xi = std::numeric_limits<double>::quiet_NaN();
-                double eta = xi;
-                if (!(known && cell.solve(p, xi, eta))) {
-                    if (!(known && walkTo(p[0], y, column, row, xi, eta, cell))) {
-                        known = searchBucket(p[0], y, column, row, xi, eta);
-                        if (!known)
-                            continue;
-                        cell = inverseOf(g, resolutionX, row * resolutionX + column);
+    const int bands = (height + bandRows - 1) / bandRows;
+    // A sample's cell plus its (xi, eta): its position in grid columns and
+    // rows; NaN outside every cell.
+    struct GridPosition
+    {
+        float column;
+        float row;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    ParallelBlocks::run(
+        bands, ParallelBlocks::grainFor(4 * bandRows * width),
+        [&](int, int firstBand, int lastBand) {
+            const int first = firstBand * bandRows;
+            const int last = std::min(height, lastBand * bandRows);
+            visit.clearRows(first, last);
+            std::vector<GridPosition> above(static_cast<size_t>(width));
+            std::vector<GridPosition> twoAbove(static_cast<size_t>(width));
+            for (int r = first; r < last; ++r) {
+                const bool guessing = (r % bandRows) >= 2;
+                const double y = double(r) * yScale;
+                bool known = false;
+                int column = 0;
+                int row = 0;
+                // The cell found last: on a raster finer than the grid most
+                // samples lie in the cell of the one before.
+                CellInverse cell;
+                for (int c = 0; c < width; ++c) {
+                    const double p[2] = {double(c) * xScale, y};
+                    double xi = std::numeric_limits<double>::quiet_NaN();
+                    double eta = xi;
+                    bool found = false;
+                    if (guessing) {
+                        const GridPosition& a = above[size_t(c)];
+                        const GridPosition& b = twoAbove[size_t(c)];
+                        // NaN fails the comparisons.
+                        const float guessColumn = 2.0f * a.column - b.column;
+                        const float guessRow = 2.0f * a.row - b.row;
+                        if (guessColumn >= 0.0f && guessRow >= 0.0f &&
+                            guessColumn < float(resolutionX - 1) &&
+                            guessRow < float(resolutionY - 1)) {
+                            int guessedColumn = int(guessColumn);
+                            int guessedRow = int(guessRow);
+                            CellInverse guessed =
+                                inverseOf(g, resolutionX, guessedRow * resolutionX + guessedColumn);
+                            found = guessed.solve(p, xi, eta) ||
+                                    walkTo(p[0], y, guessedColumn, guessedRow, xi, eta, guessed);
+                            if (found) {
+                                cell = guessed;
+                                column = guessedColumn;
+                                row = guessedRow;
+                                known = true;
+                            }
+                        }
                     }
+                    if (!found && !(known && cell.solve(p, xi, eta))) {
+                        if (!(known && walkTo(p[0], y, column, row, xi, eta, cell))) {
+                            known = searchBucket(p[0], y, column, row, xi, eta);
+                            if (!known) {
+                                twoAbove[size_t(c)] = GridPosition{nan, nan};
+                                continue;
+                            }
+                            cell = inverseOf(g, resolutionX, row * resolutionX + column);
+                        }
+                    }
+                    xi = std::clamp(xi, 0.0, 1.0);
+                    eta = std::clamp(eta, 0.0, 1.0);
+                    // This row's positions replace those two rows up, which the
+                    // next row no longer needs.
+                    twoAbove[size_t(c)] =
+                        GridPosition{float(double(column) + xi), float(double(row) + eta)};
+                    visit(size_t(r) * size_t(width) + size_t(c), row * resolutionX + column, xi,
+                          eta);
                 }
-                visit(size_t(r) * size_t(width) + size_t(c), row * resolutionX + column,
-                      std::clamp(xi, 0.0, 1.0), std::clamp(eta, 0.0, 1.0));
+                above.swap(twoAbove);
             }
-        }
-    });
+        });
 }
 
 // scanRows' work for a raster finer than the grid, cell by cell: each cell
