@@ -106,11 +106,16 @@ void TestCurvilinearFlowData::inverseMap_data()
     const QList<QPointF> dart = {{0, 0}, {1, 0}, {0.3, 0.3}, {0, 1}};
     const QList<QPointF> triangle = {{0, 0}, {1, 0}, {0, 1}, {0, 1}};
     const QList<QPointF> skew = {{0.2, 0.1}, {1.7, 0.4}, {2.1, 1.9}, {-0.3, 1.2}};
+    // A parallelogram with one corner moved a little: the linear solution
+    // is off by about 1e-3 and its corrections must reach rounding.
+    const QList<QPointF> nearlyParallelogram = {{0, 0}, {1, 0.2}, {1.3005, 1.1998}, {0.3, 1}};
     const QPointF none(-1, -1);
     QTest::newRow("square") << square << QPointF(0.25, 0.75) << none << true;
     QTest::newRow("square corner") << square << QPointF(1, 1) << none << true;
     QTest::newRow("skewed") << skew << QPointF(0.6, 0.3) << none << true;
     QTest::newRow("skewed edge") << skew << QPointF(0.0, 0.45) << none << true;
+    QTest::newRow("nearly a parallelogram")
+        << nearlyParallelogram << QPointF(0.7, 0.9) << none << true;
     QTest::newRow("non-convex") << dart << QPointF(0.5, 0.5) << none << true;
     QTest::newRow("non-convex, near the reflex corner")
         << dart << QPointF(0.2, 0.7) << none << true;
