@@ -16,9 +16,12 @@ std::vector<float> component(VtkArray& array, int c, size_t points)
 {
     if (array.components == 1 && array.values.size() == points)
         return std::move(array.values);
-    std::vector<float> out(points);
+    // Filled as it grows: a cleared array would be written twice.
+    std::vector<float> out;
+    out.reserve(points);
+    const size_t stride = size_t(array.components);
     for (size_t k = 0; k < points; ++k)
-        out[k] = float(array.values[k * size_t(array.components) + size_t(c)]);
+        out.push_back(array.values[k * stride + size_t(c)]);
     return out;
 }
 

@@ -614,13 +614,17 @@ public:
             std::vector<double> xyz;
             if (!decodeArray(pointPositions[0], points, context, xyz, reason))
                 return false;
-            std::vector<double> px(points);
-            std::vector<double> py(points);
+            // x is gathered in place at the front of the triples (each
+            // value moves towards the front), y into an array filled as it
+            // grows: no fresh array is cleared first only to be overwritten.
+            std::vector<double> py;
+            py.reserve(points);
             for (size_t k = 0; k < points; ++k) {
-                px[k] = xyz[3 * k];
-                py[k] = xyz[3 * k + 1];
+                py.push_back(xyz[3 * k + 1]);
+                xyz[k] = xyz[3 * k];
             }
-            if (!VtkArrays::gridFromPoints(std::move(px), std::move(py), size_t(nx), size_t(ny),
+            xyz.resize(points);
+            if (!VtkArrays::gridFromPoints(std::move(xyz), std::move(py), size_t(nx), size_t(ny),
                                            record, reason))
                 return false;
         } else {
