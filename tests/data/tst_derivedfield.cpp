@@ -361,7 +361,9 @@ void TestDerivedField::cacheComputesOnce()
             [&computedKinds](int kind) { computedKinds.append(kind); });
     QVERIFY(!cache.find(DerivedField::Vorticity));
     QVERIFY(!cache.request(DerivedField::Vorticity));
-    QVERIFY(!cache.request(DerivedField::Vorticity));
+    // The set may be done by now on a quick machine; either way it is
+    // computed once (counted below).
+    cache.request(DerivedField::Vorticity);
     QTRY_VERIFY_WITH_TIMEOUT(!computedKinds.isEmpty(), 10000);
     QCOMPARE(computedKinds.first(), int(DerivedField::Vorticity));
     const ScalarSet* set = cache.find(DerivedField::Vorticity);
