@@ -20,9 +20,9 @@
 
 namespace {
 
-template <typename T> void releaseVector(std::vector<T>& values)
+template <typename Array> void releaseVector(Array& values)
 {
-    std::vector<T>().swap(values);
+    Array().swap(values);
 }
 
 // The axis as the native file would hold it (floats) and scaled to [0, 1]

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formats/CfTime.h"
+#include "formats/UninitializedAllocator.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,11 +17,16 @@
 // Values may be NaN where the file has no data.
 struct FlowRecord
 {
+    // Values per grid point. Sized without clearing: a reader writes every
+    // element it sizes.
+    using Values = std::vector<float, UninitializedAllocator<float>>;
+    using Positions = std::vector<double, UninitializedAllocator<double>>;
+
     struct Field
     {
         QString name;
         QString unit;
-        std::vector<float> values;
+        Values values;
     };
 
     std::vector<double> x;
@@ -29,12 +35,12 @@ struct FlowRecord
     // values' order (pointX.size() == gridColumns * gridRows), with x and y
     // left empty. Empty for a rectilinear grid, whose shape is x.size() by
     // y.size().
-    std::vector<double> pointX;
-    std::vector<double> pointY;
+    Positions pointX;
+    Positions pointY;
     size_t gridColumns = 0;
     size_t gridRows = 0;
-    std::vector<float> u;
-    std::vector<float> v;
+    Values u;
+    Values v;
     std::vector<Field> scalars;
     QString lengthUnit;
     QString velocityUnit;
@@ -75,7 +81,7 @@ struct FlowRecord
         const size_t rows = y.size();
         const bool flipX = columns >= 2 && x.front() > x.back();
         const bool flipY = rows >= 2 && y.front() > y.back();
-        auto flip = [&](std::vector<float>& values) {
+        auto flip = [&](Values& values) {
             if (values.size() != columns * rows)
                 return;
             if (flipX)

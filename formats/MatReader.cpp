@@ -412,10 +412,10 @@ std::vector<double> axisOf(const std::vector<double>& values, size_t rows, size_
 
 // A rows x cols matrix in the record's order, x fastest: the columns are
 // the x axis unless the grid is transposed (rows along x, as ndgrid has it).
-std::vector<float> arranged(const std::vector<double>& values, size_t rows, size_t cols,
+FlowRecord::Values arranged(const std::vector<double>& values, size_t rows, size_t cols,
                             bool transposed)
 {
-    std::vector<float> out(values.size());
+    FlowRecord::Values out(values.size());
     for (size_t c = 0; c < cols; ++c)
         for (size_t r = 0; r < rows; ++r)
             out[transposed ? c * rows + r : r * cols + c] = float(values[c * rows + r]);

@@ -335,7 +335,7 @@ void fitChunkCache(const File& file, const Variable& variable, const std::vector
 // Reads one horizontal slice (rows along y, x fastest, as the variable
 // stores them) with packing, fill values and valid ranges applied.
 bool readSlice(const File& file, const Variable& variable, const Layout& layout, int step,
-               int level, std::vector<float>& out, QString* reason)
+               int level, FlowRecord::Values& out, QString* reason)
 {
     const size_t rank = variable.dims.size();
     std::vector<size_t> start(rank, 0);
@@ -511,7 +511,7 @@ Role planeRole(const File& file, const Variable& c, bool* degrees)
 // every column from the first row on, each point within half a turn of the
 // nearest position above it (or, in the first row, left of it); a missing
 // position breaks no chain.
-void unwrapLongitudes(std::vector<double>& lon, size_t nx, size_t ny)
+void unwrapLongitudes(FlowRecord::Positions& lon, size_t nx, size_t ny)
 {
     auto near = [](double& value, double neighbour) {
         if (std::isfinite(value) && std::isfinite(neighbour))
@@ -583,7 +583,7 @@ bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDi
     *used = QStringList{coordinate[0]->name, coordinate[1]->name};
     const size_t nx = file.dimensionLength(xDim);
     const size_t ny = file.dimensionLength(yDim);
-    std::vector<double> values[2];
+    FlowRecord::Positions values[2];
     for (int axis = 0; axis < 2; ++axis) {
         const Variable& c = *coordinate[axis];
         std::vector<size_t> start(c.dims.size(), 0);
@@ -607,12 +607,12 @@ bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDi
             if (std::find(absent.begin(), absent.end(), value) != absent.end())
                 value = std::numeric_limits<double>::quiet_NaN();
     }
-    std::vector<double>& px = values[0];
-    std::vector<double>& py = values[1];
+    FlowRecord::Positions& px = values[0];
+    FlowRecord::Positions& py = values[1];
     if (degrees)
         unwrapLongitudes(px, nx, ny);
     record.lengthUnit = file.text(coordinate[0]->id, "units");
-    auto varies = [&](const std::vector<double>& p, bool alongY) {
+    auto varies = [&](const FlowRecord::Positions& p, bool alongY) {
         for (size_t j = 0; j < ny; ++j)
             for (size_t i = 0; i < nx; ++i) {
                 const double reference = alongY ? p[i] : p[j * nx];
@@ -642,10 +642,10 @@ bool readPlaneCoordinates(const File& file, const Variable& u, int yDim, int xDi
 // by ny faces along x, nx by ny - 1 along y) averaged to the centres: the
 // mean of the finite faces on either side, one face at the grid's edge, NaN
 // where neither has a value.
-std::vector<float> facesToCentres(const std::vector<float>& faces, size_t nx, size_t ny,
+FlowRecord::Values facesToCentres(const FlowRecord::Values& faces, size_t nx, size_t ny,
                                   bool alongX)
 {
-    std::vector<float> centres(nx * ny, std::numeric_limits<float>::quiet_NaN());
+    FlowRecord::Values centres(nx * ny, std::numeric_limits<float>::quiet_NaN());
     const size_t faceColumns = alongX ? nx - 1 : nx;
     for (size_t j = 0; j < ny; ++j)
         for (size_t i = 0; i < nx; ++i) {
@@ -923,26 +923,30 @@ private:
         Layout layout;
         int step;
         int level;
-        std::vector<float>* out;
+        FlowRecord::Values* out;
     };
 
     // The first `count` slices of `reads`, one after another on this thread
-    // (the library is not thread-safe), while a helper sizes the next one's
-    // array: the first touch of fresh memory, a page fault per 4 kB, costs
-    // about what the library's read into it does.
+    // (the library is not thread-safe), while a helper prepares the next
+    // one's array: sizing leaves fresh pages untouched, and their first
+    // touch costs about what the library's read into them does, so the
+    // helper clears them beside the read.
     bool readInTurn(std::vector<SliceRead>& reads, size_t count)
     {
+        constexpr size_t worthAHelper = size_t(1) << 16;
         std::vector<size_t> sizes;
         for (const SliceRead& read : reads)
             sizes.push_back(read.file->dimensionLength(read.layout.x) *
                             read.file->dimensionLength(read.layout.y));
         for (size_t k = 0; k < count; ++k) {
-            const bool ahead = k + 1 < reads.size() && sizes[k + 1] >= (size_t(1) << 16);
+            const bool ahead = k + 1 < reads.size() && sizes[k + 1] >= worthAHelper;
             bool read = false;
             ReaderThreads::run(ahead ? 2 : 1, [&](int helper) {
-                if (helper)
-                    reads[k + 1].out->resize(sizes[k + 1]);
-                else
+                if (helper) {
+                    FlowRecord::Values& next = *reads[k + 1].out;
+                    next.resize(sizes[k + 1]);
+                    std::fill(next.begin(), next.end(), 0.0f);
+                } else
                     read = readSlice(*reads[k].file, *reads[k].variable, reads[k].layout,
                                      reads[k].step, reads[k].level, *reads[k].out, reason);
             });
@@ -1034,12 +1038,12 @@ private:
 
     // A variable of the file on the record's grid, at index 0 of any other
     // dimension; empty when there is none.
-    std::vector<float> onGrid(const char* name)
+    FlowRecord::Values onGrid(const char* name)
     {
         const Variable* c = uSource().find(QLatin1String(name));
         Layout cLayout;
         QString ignored;
-        std::vector<float> values;
+        FlowRecord::Values values;
         if (!c || !numeric(c->type) || c->dims.size() < 2 ||
             !layoutOf(uSource(), *c, cLayout, &ignored) || cLayout.x != gridX ||
             cLayout.y != gridY || !readSlice(uSource(), *c, cLayout, 0, 0, values, &ignored))
@@ -1056,7 +1060,7 @@ private:
     }
 
     // Land (a mask of 0) has no data.
-    void applyMask(std::vector<float>& values) const
+    void applyMask(FlowRecord::Values& values) const
     {
         if (mask.size() != values.size())
             return;
@@ -1075,7 +1079,7 @@ private:
         if (!roms || uSource().text(u->id, "standard_name").startsWith(QLatin1String("eastward")) ||
             u->name.contains(QLatin1String("east"), Qt::CaseInsensitive))
             return true;
-        const std::vector<float> angle = onGrid("angle");
+        const FlowRecord::Values angle = onGrid("angle");
         if (angle.size() != record.u.size() || angle.size() != record.v.size())
             return true;
         const Variable* a = uSource().find(QStringLiteral("angle"));
@@ -1193,7 +1197,7 @@ private:
     int gridX = -1;
     int gridY = -1;
     bool staggered = false;
-    std::vector<float> mask;
+    FlowRecord::Values mask;
     QStringList planeCoordinates;
     size_t nx = 0;
     size_t ny = 0;

@@ -261,9 +261,7 @@ bool PointTable::toRecord(const LoadOptions& options, FlowRecord& record, QStrin
             record.x.clear();
             record.y.clear();
             return fill(roles, rows, {}, record) &&
-                   VtkArrays::gridFromPoints(std::vector<double>(px.begin(), px.end()),
-                                             std::vector<double>(py.begin(), py.end()),
-                                             orderedColumns, orderedRows, record, reason);
+                   VtkArrays::gridFromPoints(px, py, orderedColumns, orderedRows, record, reason);
         }
         *reason = QStringLiteral("the %1 points do not form a rectilinear grid (%2 distinct x and "
                                  "%3 distinct y values)")
@@ -329,7 +327,7 @@ bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>&
         splitUnit(names[roles[2]], &unused, &record.velocityUnit);
     }
     std::vector<FlowRecord::Field> fields;
-    std::vector<std::pair<int, std::vector<float>*>> gathers = {{roles[2], &record.u},
+    std::vector<std::pair<int, FlowRecord::Values*>> gathers = {{roles[2], &record.u},
                                                                 {roles[3], &record.v}};
     for (int c = 0; c < count; ++c)
         if (c != roles[0] && c != roles[1] && c != roles[2] && c != roles[3])
@@ -343,7 +341,7 @@ bool PointTable::fill(const int roles[4], size_t points, const std::vector<int>&
     ReaderThreads::run(threads, [&](int first) {
         for (size_t g = size_t(first); g < gathers.size(); g += size_t(threads)) {
             const Column& values = columns[size_t(gathers[g].first)];
-            std::vector<float>& out = *gathers[g].second;
+            FlowRecord::Values& out = *gathers[g].second;
             out.assign(points, std::numeric_limits<float>::quiet_NaN());
             for (size_t k = 0; k < points; ++k) {
                 const int r = source.empty() ? int(k) : source[k];

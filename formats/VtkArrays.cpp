@@ -12,12 +12,12 @@ namespace {
 // Component c of every tuple. A single-component array is already that
 // and is handed over whole: its copy would be the largest allocation of the
 // read after the file itself.
-std::vector<float> component(VtkArray& array, int c, size_t points)
+FlowRecord::Values component(VtkArray& array, int c, size_t points)
 {
     if (array.components == 1 && array.values.size() == points)
         return std::move(array.values);
     // Filled as it grows: a cleared array would be written twice.
-    std::vector<float> out;
+    FlowRecord::Values out;
     out.reserve(points);
     const size_t stride = size_t(array.components);
     for (size_t k = 0; k < points; ++k)
@@ -25,9 +25,9 @@ std::vector<float> component(VtkArray& array, int c, size_t points)
     return out;
 }
 
-template <typename T> void transpose(std::vector<T>& values, size_t nx, size_t ny)
+template <typename Array> void transpose(Array& values, size_t nx, size_t ny)
 {
-    std::vector<T> out(values.size());
+    Array out(values.size());
     for (size_t j = 0; j < ny; ++j)
         for (size_t i = 0; i < nx; ++i)
             out[i * ny + j] = values[j * nx + i];
@@ -118,10 +118,10 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
     return true;
 }
 
-bool VtkArrays::gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
-                               FlowRecord& record, QString* reason)
+bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions py, size_t nx,
+                               size_t ny, FlowRecord& record, QString* reason)
 {
-    auto dependsOnly = [&](const std::vector<double>& p, bool onI) {
+    auto dependsOnly = [&](const FlowRecord::Positions& p, bool onI) {
         double low = std::numeric_limits<double>::infinity();
         double high = -low;
         for (double value : p) {

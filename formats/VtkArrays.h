@@ -14,7 +14,7 @@ struct VtkArray
     QString name;
     int components = 1;
     bool vectors = false; // declared as VECTORS (legacy) or Vectors="..." (XML)
-    std::vector<float> values;
+    FlowRecord::Values values;
 };
 
 namespace VtkArrays {
@@ -31,7 +31,7 @@ bool assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& opt
 // axes when the points form a rectilinear grid (transposing the arrays when
 // the file's fast index runs along y), else the points themselves as a
 // curvilinear grid. Refuses non-finite points.
-bool gridFromPoints(std::vector<double> px, std::vector<double> py, size_t nx, size_t ny,
+bool gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions py, size_t nx, size_t ny,
                     FlowRecord& record, QString* reason);
 
 } // namespace VtkArrays

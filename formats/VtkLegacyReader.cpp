@@ -254,8 +254,8 @@ public:
                 *reason = QStringLiteral("no POINTS for the structured grid");
                 return false;
             }
-            std::vector<double> px(count);
-            std::vector<double> py(count);
+            FlowRecord::Positions px(count);
+            FlowRecord::Positions py(count);
             for (size_t k = 0; k < count; ++k) {
                 px[k] = points[3 * k];
                 py[k] = points[3 * k + 1];

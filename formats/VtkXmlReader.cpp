@@ -360,9 +360,9 @@ bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Cont
     return unpack(header, data.constData(), size_t(data.size()), expected, context, out, reason);
 }
 
-template <typename T>
-bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
-                 std::vector<T>& values, QString* reason)
+template <typename Array>
+bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context, Array& values,
+                 QString* reason)
 {
     const int size = typeSize(info.type);
     if (size == 0) {
@@ -374,7 +374,8 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
     // Float data of the host's byte order is unpacked straight into place.
     const bool direct =
         Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
-        info.type == (sizeof(T) == 4 ? QLatin1String("Float32") : QLatin1String("Float64"));
+        info.type == (sizeof(typename Array::value_type) == 4 ? QLatin1String("Float32")
+                                                              : QLatin1String("Float64"));
     std::vector<char> scratch;
     if (info.format == QLatin1String("ascii")) {
         values.clear();
@@ -405,7 +406,7 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context,
                 *reason = QStringLiteral("%1: more than %2 values").arg(info.name).arg(count);
                 return false;
             }
-            values.push_back(T(value));
+            values.push_back(typename Array::value_type(value));
         }
         if (values.size() != count) {
             *reason = QStringLiteral("%1: %2 values, the grid needs %3")
@@ -611,13 +612,13 @@ public:
                                          "components");
                 return false;
             }
-            std::vector<double> xyz;
+            FlowRecord::Positions xyz;
             if (!decodeArray(pointPositions[0], points, context, xyz, reason))
                 return false;
             // x is gathered in place at the front of the triples (each
             // value moves towards the front), y into an array filled as it
             // grows: no fresh array is cleared first only to be overwritten.
-            std::vector<double> py;
+            FlowRecord::Positions py;
             py.reserve(points);
             for (size_t k = 0; k < points; ++k) {
                 py.push_back(xyz[3 * k + 1]);

@@ -121,7 +121,7 @@ bool writeNativeWithDerived(const QString& input, const QString& output,
 }
 
 // A set over the grid's points holding `values` as they are.
-bool setOf(const std::vector<float>& values, ScalarSet* set)
+bool setOf(const FlowRecord::Values& values, ScalarSet* set)
 {
     if (!set->values.allocateForOverwrite(int(values.size())))
         return false;
@@ -295,8 +295,8 @@ int main(int argc, char** argv)
     vectors.reserve(qsizetype(record.u.size()));
     for (size_t k = 0; k < record.u.size(); ++k)
         vectors.append(Vector3(record.u[k], record.v[k], 0.0f));
-    std::vector<float>().swap(record.u);
-    std::vector<float>().swap(record.v);
+    FlowRecord::Values().swap(record.u);
+    FlowRecord::Values().swap(record.v);
     writer.setVectors(vectors);
     if (!kinds.isEmpty()) {
         // The record's arrays, x fastest, as they are written.
@@ -318,7 +318,7 @@ int main(int argc, char** argv)
     }
     for (FlowRecord::Field& field : record.scalars) {
         writer.addScalarSet(QList<float>(field.values.begin(), field.values.end()));
-        std::vector<float>().swap(field.values);
+        FlowRecord::Values().swap(field.values);
     }
     for (const QList<float>& values : derived)
         writer.addScalarSet(values);
