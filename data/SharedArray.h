@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Vector3.h"
+#include "formats/HugePageMemory.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -8,19 +9,11 @@
 #include <new>
 #include <type_traits>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 // A reference-counted array of a data set. Copies share the elements; the
 // count is changed without atomics, so arrays are copied, assigned and
 // released on the GUI thread only (workers read them without copying).
 // Vector3 elements start as (0, 0, 0); float and int elements are not
-// initialised.
-//
-// Arrays of several megabytes are aligned to 2 MiB and, on Linux, asked to
-// be backed by huge pages: a data set of millions of points otherwise spends
-// most of its loading time in page faults.
+// initialised. The memory comes from HugePageMemory.
 template <typename T> class SharedArray
 {
     static_assert(std::is_trivially_destructible<T>::value,
@@ -97,18 +90,9 @@ public:
 private:
     static T* allocateElements(std::size_t n)
     {
-        constexpr std::size_t hugePage = std::size_t(2) << 20;
-        const std::size_t bytes = n * sizeof(T);
-        const bool large = bytes >= 2 * hugePage;
-        const std::size_t alignment = large ? hugePage : alignof(std::max_align_t);
-        void* memory = nullptr;
-        if (bytes / sizeof(T) != n || posix_memalign(&memory, alignment, bytes) != 0)
+        if (n > std::size_t(-1) / sizeof(T))
             return nullptr;
-#ifdef MADV_HUGEPAGE
-        if (large)
-            madvise(memory, bytes - bytes % hugePage, MADV_HUGEPAGE);
-#endif
-        return static_cast<T*>(memory);
+        return static_cast<T*>(HugePageMemory::allocate(n * sizeof(T)));
     }
 
     void share(const SharedArray& other)
