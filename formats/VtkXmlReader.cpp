@@ -2,6 +2,7 @@
 
 #include "formats/ReaderThreads.h"
 #include "formats/TextScanner.h"
+#include "formats/UninitializedAllocator.h"
 #include "formats/VtkArrays.h"
 
 #include <QFile>
@@ -376,7 +377,8 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context, A
         Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
         info.type == (sizeof(typename Array::value_type) == 4 ? QLatin1String("Float32")
                                                               : QLatin1String("Float64"));
-    std::vector<char> scratch;
+    // Every path below writes all of it or fails.
+    std::vector<char, UninitializedAllocator<char>> scratch;
     if (info.format == QLatin1String("ascii")) {
         values.clear();
         const char* p = info.text.constData();
