@@ -174,53 +174,56 @@ bool CurvilinearFlowData::buildBuckets()
         std::uint16_t x0, x1, y0, y1;
     };
     static_assert(maxBucketsPerAxis <= 65536, "bucket numbers are kept in 16 bits");
-    const std::unique_ptr<Box[]> boxes(new (std::nothrow) Box[size_t(cells)]);
-    if (!boxes)
+    SharedArray<Box> boxes;
+    if (!boxes.allocateForOverwrite(cells))
         return false;
     const int rows = resolutionY - 1;
-    ParallelBlocks::run(rows, ParallelBlocks::grainFor(4 * cellsAcross),
-                        [&](int, int first, int last) {
-                            for (int row = first; row < last; ++row)
-                                for (int i = 0; i < cellsAcross; ++i) {
-                                    int bx0, bx1, by0, by1;
-                                    boxOf(row * resolutionX + i, bx0, bx1, by0, by1);
-                                    boxes[size_t(row) * size_t(cellsAcross) + size_t(i)] = {
-                                        std::uint16_t(bx0), std::uint16_t(bx1), std::uint16_t(by0),
-                                        std::uint16_t(by1)};
-                                }
-                        });
-    // Each thread takes whole rows of buckets and goes through the cells in
-    // ascending order, so every list comes out ascending on any split. Each
-    // block reads every box, so there are only as many as threads.
+    ParallelBlocks::run(
+        rows, ParallelBlocks::grainFor(4 * cellsAcross), [&](int, int first, int last) {
+            for (int row = first; row < last; ++row)
+                for (int i = 0; i < cellsAcross; ++i) {
+                    int bx0, bx1, by0, by1;
+                    boxOf(row * resolutionX + i, bx0, bx1, by0, by1);
+                    boxes[row * cellsAcross + i] = {std::uint16_t(bx0), std::uint16_t(bx1),
+                                                    std::uint16_t(by0), std::uint16_t(by1)};
+                }
+        });
+    // Each thread takes whole rows of buckets and goes through every box, so
+    // there are only as many blocks as threads. The counts end as each
+    // bucket's end; the fill then goes through the cells in descending
+    // order and moves each end down to its bucket's start, so every list
+    // comes out ascending on any split.
     const int threads = std::max(1, QThread::idealThreadCount());
     const int bucketRowGrain =
         cells < ParallelBlocks::unitsPerBlock ? bucketsY : (bucketsY + threads - 1) / threads;
-    const auto overBucketRows = [&](const auto& visit) {
-        ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
-            for (int cell = 0; cell < cells; ++cell) {
-                const Box& box = boxes[size_t(cell)];
-                const int by0 = std::max(int(box.y0), firstRow);
-                const int by1 = std::min(int(box.y1), endRow - 1);
-                for (int by = by0; by <= by1; ++by)
-                    for (int bx = box.x0; bx <= box.x1; ++bx)
-                        visit(by * bucketsX + bx, cell);
-            }
-        });
+    const auto visitBox = [&](int cell, int firstRow, int endRow, const auto& visit) {
+        const Box& box = boxes[cell];
+        const int by0 = std::max(int(box.y0), firstRow);
+        const int by1 = std::min(int(box.y1), endRow - 1);
+        for (int by = by0; by <= by1; ++by)
+            for (int bx = box.x0; bx <= box.x1; ++bx)
+                visit(by * bucketsX + bx, cell);
     };
-    overBucketRows([start](int bucket, int) { ++start[bucket + 1]; });
+    ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
+        for (int cell = 0; cell < cells; ++cell)
+            visitBox(cell, firstRow, endRow, [start](int bucket, int) { ++start[bucket]; });
+    });
     qint64 entries = 0;
     for (int b = 0; b < buckets; ++b) {
-        entries += start[b + 1];
+        entries += start[b];
         if (entries > std::numeric_limits<int>::max())
             return false;
-        start[b + 1] = int(entries);
+        start[b] = int(entries);
     }
+    start[buckets] = int(entries);
     if (!bucketCells.allocateForOverwrite(int(entries)))
         return false;
-    std::vector<int> filled(start, start + buckets);
     int* list = bucketCells.get();
-    overBucketRows(
-        [&filled, list](int bucket, int cell) { list[filled[size_t(bucket)]++] = cell; });
+    ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
+        for (int cell = cells - 1; cell >= 0; --cell)
+            visitBox(cell, firstRow, endRow,
+                     [start, list](int bucket, int listed) { list[--start[bucket]] = listed; });
+    });
     return true;
 }
 

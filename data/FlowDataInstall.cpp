@@ -204,15 +204,15 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         const size_t j = std::min(k / columns, rows - 2);
         return QStringLiteral("cell (%1, %2)").arg(i).arg(j);
     };
-    // Positions as the data set holds them (floats), so that the checks see
-    // the cells the resampling will see; converted, checked and bounded on
-    // every core, the first non-finite point of all named.
-    const std::unique_ptr<float[]> pxHeld(new (std::nothrow) float[points]);
-    const std::unique_ptr<float[]> pyHeld(new (std::nothrow) float[points]);
-    if (!pxHeld || !pyHeld)
+    // Positions as the data set holds them (floats), written straight into
+    // the grid's array so that the checks see the cells the resampling will
+    // see; converted, checked and bounded on every core, the first
+    // non-finite point of all named, then scaled in place.
+    if (!geometry.allocateForOverwrite(int(points)))
         return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-    float* const px = pxHeld.get();
-    float* const py = pyHeld.get();
+    Vector3* const position = geometry.get();
+    const auto px = [position](size_t k) { return position[k].x; };
+    const auto py = [position](size_t k) { return position[k].y; };
     const int pointGrain = ParallelBlocks::grainFor(4);
     const int pointBlocks = ParallelBlocks::countFor(int(points), pointGrain);
     struct Bounds
@@ -227,16 +227,17 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     ParallelBlocks::run(int(points), pointGrain, [&](int block, int first, int last) {
         Bounds b;
         for (size_t k = size_t(first); k < size_t(last); ++k) {
-            px[k] = float(record.pointX[k]);
-            py[k] = float(record.pointY[k]);
-            if (!std::isfinite(px[k]) || !std::isfinite(py[k])) {
+            const float x = float(record.pointX[k]);
+            const float y = float(record.pointY[k]);
+            position[k] = Vector3(x, y, 0.0f);
+            if (!std::isfinite(x) || !std::isfinite(y)) {
                 b.firstBad = k;
                 break;
             }
-            b.xLow = std::min(b.xLow, px[k]);
-            b.xHigh = std::max(b.xHigh, px[k]);
-            b.yLow = std::min(b.yLow, py[k]);
-            b.yHigh = std::max(b.yHigh, py[k]);
+            b.xLow = std::min(b.xLow, x);
+            b.xHigh = std::max(b.xHigh, x);
+            b.yLow = std::min(b.yLow, y);
+            b.yHigh = std::max(b.yHigh, y);
         }
         bounds[size_t(block)] = b;
     });
@@ -249,6 +250,7 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         all.yHigh = std::max(all.yHigh, b.yHigh);
     }
     if (all.firstBad != SIZE_MAX) {
+        geometry.release();
         const size_t k = all.firstBad;
         return fail(errorMessage,
                     cellName(k) + QStringLiteral(": grid point %1 of column %2, row %3 not finite")
@@ -262,95 +264,144 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     const float yHigh = all.yHigh;
     const double width = double(xHigh) - double(xLow);
     const double height = double(yHigh) - double(yLow);
-    if (!(width > 0.0) || !(height > 0.0))
+    if (!(width > 0.0) || !(height > 0.0)) {
+        geometry.release();
         return fail(errorMessage, QStringLiteral("the grid points do not span an area"));
+    }
 
     const size_t cellsAcross = columns - 1;
     const size_t cells = cellsAcross * (rows - 1);
-    std::vector<double> area(cells);
-    // Sums per block of cells, added in block order: the same sums on any
-    // number of cores.
-    const int cellGrain = ParallelBlocks::grainFor(16);
-    const int cellBlocks = ParallelBlocks::countFor(int(cells), cellGrain);
-    std::vector<double> totals(size_t(cellBlocks), 0.0);
-    std::vector<double> absolutes(size_t(cellBlocks), 0.0);
-    ParallelBlocks::run(int(cells), cellGrain, [&](int block, int first, int last) {
-        double sum = 0.0;
-        double sumAbsolute = 0.0;
-        for (size_t c = size_t(first); c < size_t(last); ++c) {
-            const size_t k = c / cellsAcross * columns + c % cellsAcross;
-            const size_t kUp = k + columns;
-            const double dx1 = double(px[kUp + 1]) - px[k];
-            const double dy1 = double(py[kUp + 1]) - py[k];
-            const double dx2 = double(px[kUp]) - px[k + 1];
-            const double dy2 = double(py[kUp]) - py[k + 1];
-            area[c] = 0.5 * (dx1 * dy2 - dy1 * dx2);
-            sum += area[c];
-            sumAbsolute += std::fabs(area[c]);
+    // Cells by their first corner k.
+    const auto firstCorner = [&](size_t c) { return c / cellsAcross * columns + c % cellsAcross; };
+    const auto areaOf = [&](size_t k) {
+        const size_t kUp = k + columns;
+        const double dx1 = double(px(kUp + 1)) - px(k);
+        const double dy1 = double(py(kUp + 1)) - py(k);
+        const double dx2 = double(px(kUp)) - px(k + 1);
+        const double dy2 = double(py(kUp)) - py(k + 1);
+        return 0.5 * (dx1 * dy2 - dy1 * dx2);
+    };
+    // A simple cell, convex or not, turns against the grid's sense at one
+    // corner at most; a cell crossing itself (a bow tie) does at two. A turn
+    // counts when |turn| > 1e-6 |a| |b| (squared: no root per corner). The
+    // corner turns of both senses are counted in the pass that sums the
+    // areas, which fixes the sense.
+    const auto turnsOf = [&](size_t k, int& negative, int& positive) {
+        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
+        double ex[4];
+        double ey[4];
+        for (int e = 0; e < 4; ++e) {
+            ex[e] = double(px(ring[(e + 1) % 4])) - px(ring[e]);
+            ey[e] = double(py(ring[(e + 1) % 4])) - py(ring[e]);
         }
-        totals[size_t(block)] = sum;
-        absolutes[size_t(block)] = sumAbsolute;
+        negative = 0;
+        positive = 0;
+        for (int corner = 0; corner < 4; ++corner) {
+            const int before = (corner + 3) % 4;
+            const double turn = ey[corner] * ex[before] - ex[corner] * ey[before];
+            const bool counts =
+                turn * turn > 1e-12 * (ex[corner] * ex[corner] + ey[corner] * ey[corner]) *
+                                  (ex[before] * ex[before] + ey[before] * ey[before]);
+            negative += counts && turn < 0.0;
+            positive += counts && turn > 0.0;
+        }
+    };
+    // Sums per block of cells, added in block order: the same sums on any
+    // number of cores. Each block also keeps its first cell that may be
+    // folded for either sense (turned at two corners, or of the opposite
+    // sign at all), which the exact test below then starts from.
+    const int cellGrain = ParallelBlocks::grainFor(32);
+    const int cellBlocks = ParallelBlocks::countFor(int(cells), cellGrain);
+    struct CellSums
+    {
+        double total = 0.0;
+        double absolute = 0.0;
+        size_t suspectForward = SIZE_MAX;
+        size_t suspectBackward = SIZE_MAX;
+    };
+    std::vector<CellSums> sums(static_cast<size_t>(cellBlocks));
+    ParallelBlocks::run(int(cells), cellGrain, [&](int block, int first, int last) {
+        CellSums b;
+        size_t i = size_t(first) % cellsAcross;
+        size_t k = firstCorner(size_t(first));
+        for (size_t c = size_t(first); c < size_t(last); ++c, ++k) {
+            if (i == cellsAcross) {
+                i = 0;
+                ++k;
+            }
+            ++i;
+            const double area = areaOf(k);
+            b.total += area;
+            b.absolute += std::fabs(area);
+            int negative = 0;
+            int positive = 0;
+            turnsOf(k, negative, positive);
+            if (b.suspectForward == SIZE_MAX && (area < 0.0 || negative >= 2))
+                b.suspectForward = c;
+            if (b.suspectBackward == SIZE_MAX && (area > 0.0 || positive >= 2))
+                b.suspectBackward = c;
+        }
+        sums[size_t(block)] = b;
     });
     double total = 0.0;
     double absolute = 0.0;
-    for (int b = 0; b < cellBlocks; ++b) {
-        total += totals[size_t(b)];
-        absolute += absolutes[size_t(b)];
+    size_t suspectForward = SIZE_MAX;
+    size_t suspectBackward = SIZE_MAX;
+    for (const CellSums& b : sums) {
+        total += b.total;
+        absolute += b.absolute;
+        suspectForward = std::min(suspectForward, b.suspectForward);
+        suspectBackward = std::min(suspectBackward, b.suspectBackward);
     }
-    if (!(absolute > 0.0))
+    if (!(absolute > 0.0)) {
+        geometry.release();
         return fail(errorMessage, QStringLiteral("the grid's cells have no area"));
+    }
     // Rounding leaves a flat cell a tiny area of either sign.
     const double tolerance = 1e-6 * absolute / double(cells);
-    const double sense = total > 0.0 ? 1.0 : -1.0;
-    // A simple cell, convex or not, turns against the grid's sense at one
-    // corner at most; a cell crossing itself (a bow tie) does at two.
-    const auto againstAt = [&](size_t at, size_t next, size_t previous) {
-        const double ax = double(px[next]) - px[at];
-        const double ay = double(py[next]) - py[at];
-        const double bx = double(px[previous]) - px[at];
-        const double by = double(py[previous]) - py[at];
-        // turn < -1e-6 |a| |b|, squared: no root per corner.
-        const double turn = sense * (ax * by - ay * bx);
-        return turn < 0.0 && turn * turn > 1e-12 * (ax * ax + ay * ay) * (bx * bx + by * by);
-    };
-    // The first folded cell of each block; the first of all is named.
-    std::vector<size_t> folded(size_t(cellBlocks), cells);
-    ParallelBlocks::run(int(cells), cellGrain, [&](int block, int first, int last) {
-        for (size_t c = size_t(first); c < size_t(last); ++c) {
-            const size_t k = c / cellsAcross * columns + c % cellsAcross;
-            const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
-            int against = 0;
-            for (int corner = 0; corner < 4; ++corner)
-                against += againstAt(ring[corner], ring[(corner + 1) % 4], ring[(corner + 3) % 4]);
-            if (sense * area[c] < -tolerance || against >= 2) {
-                folded[size_t(block)] = c;
-                return;
+    const bool forward = total > 0.0;
+    const double sense = forward ? 1.0 : -1.0;
+    const size_t suspect = std::min(forward ? suspectForward : suspectBackward, cells);
+    // The first folded cell of each block from the first suspect on; the
+    // first of all is named.
+    const int checkBlocks = ParallelBlocks::countFor(int(cells - suspect), cellGrain);
+    std::vector<size_t> folded(size_t(std::max(checkBlocks, 1)), cells);
+    if (suspect < cells)
+        ParallelBlocks::run(int(cells - suspect), cellGrain, [&](int block, int first, int last) {
+            for (size_t c = suspect + size_t(first); c < suspect + size_t(last); ++c) {
+                int negative = 0;
+                int positive = 0;
+                const size_t k = firstCorner(c);
+                turnsOf(k, negative, positive);
+                const int against = forward ? negative : positive;
+                if (sense * areaOf(k) < -tolerance || against >= 2) {
+                    folded[size_t(block)] = c;
+                    return;
+                }
             }
-        }
-    });
+        });
     const size_t firstFolded = *std::min_element(folded.begin(), folded.end());
-    if (firstFolded < cells)
+    if (firstFolded < cells) {
+        geometry.release();
         return fail(errorMessage, QStringLiteral("cell (%1, %2) is turned against its "
                                                  "neighbours: the grid folds over itself")
                                       .arg(firstFolded % cellsAcross)
                                       .arg(firstFolded / cellsAcross));
+    }
 
     resolutionX = int(columns);
     resolutionY = int(rows);
-    if (!geometry.allocateForOverwrite(int(points)))
-        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
     geometryMin = Vector3(xLow, yLow, 0.0f);
     geometryMax = Vector3(xHigh, yHigh, 0.0f);
     // Each axis onto [0, 1] with the native loader's arithmetic, as the
     // rectilinear grid is, so that such a grid given as points gives the
     // same positions.
-    Vector3* position = geometry.get();
     const double xScale = 1.0 / width;
     const double yScale = 1.0 / height;
     ParallelBlocks::run(int(points), pointGrain, [&](int, int first, int last) {
         for (size_t k = size_t(first); k < size_t(last); ++k)
-            position[k] = Vector3(float((px[k] - double(xLow)) * xScale),
-                                  float((py[k] - double(yLow)) * yScale), 0.0f);
+            position[k] = Vector3(float((position[k].x - double(xLow)) * xScale),
+                                  float((position[k].y - double(yLow)) * yScale), 0.0f);
     });
     releaseVector(record.pointX);
     releaseVector(record.pointY);

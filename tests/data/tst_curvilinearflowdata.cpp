@@ -320,11 +320,17 @@ void TestCurvilinearFlowData::refusal_data()
     QTest::addColumn<int>("badColumn");
     QTest::addColumn<int>("badRow");
     QTest::addColumn<bool>("fold");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("fold") << 2 << 1 << true << "cell (1, 0) is turned against";
-    QTest::newRow("fold at the far corner") << 4 << 3 << true << "cell (3, 2) is turned against";
-    QTest::newRow("not finite") << 0 << 2 << false << "cell (0, 2): grid point";
-    QTest::newRow("not finite at the far corner") << 4 << 3 << false << "cell (3, 2): grid point";
+    QTest::addColumn<bool>("mirrored");  // a grid of the other sense: x falls along i
+    QTest::addColumn<QString>("reason"); // empty: the grid loads
+    QTest::newRow("fold") << 2 << 1 << true << false << "cell (1, 0) is turned against";
+    QTest::newRow("fold at the far corner")
+        << 4 << 3 << true << false << "cell (3, 2) is turned against";
+    QTest::newRow("fold in a mirrored grid")
+        << 2 << 1 << true << true << "cell (1, 0) is turned against";
+    QTest::newRow("mirrored grid") << -1 << -1 << false << true << QString();
+    QTest::newRow("not finite") << 0 << 2 << false << false << "cell (0, 2): grid point";
+    QTest::newRow("not finite at the far corner")
+        << 4 << 3 << false << false << "cell (3, 2): grid point";
 }
 
 void TestCurvilinearFlowData::refusal()
@@ -332,17 +338,24 @@ void TestCurvilinearFlowData::refusal()
     QFETCH(int, badColumn);
     QFETCH(int, badRow);
     QFETCH(bool, fold);
+    QFETCH(bool, mirrored);
     QFETCH(QString, reason);
+    const double sense = mirrored ? -1.0 : 1.0;
     FlowRecord record = gridRecord(
-        5, 4, [](int i, int j) { return QPointF(i, j); }, [](double, double) { return 1.0; },
-        [](double, double) { return 0.0; }, [](double, double) { return 0.0; });
+        5, 4, [sense](int i, int j) { return QPointF(sense * i, j); },
+        [](double, double) { return 1.0; }, [](double, double) { return 0.0; },
+        [](double, double) { return 0.0; });
     const size_t k = size_t(badRow * 5 + badColumn);
-    if (fold)
-        record.pointX[k] -= 1.6; // past its neighbour: that cell turns over
-    else
+    if (badColumn >= 0 && fold)
+        record.pointX[k] -= sense * 1.6; // past its neighbour: that cell turns over
+    else if (badColumn >= 0)
         record.pointY[k] = std::numeric_limits<double>::quiet_NaN();
     QString message;
     std::unique_ptr<FlowData> data(FlowData::fromRecord(record, &message));
+    if (reason.isEmpty()) {
+        QVERIFY2(data, qPrintable(message));
+        return;
+    }
     QVERIFY(!data);
     QVERIFY2(message.startsWith(reason), qPrintable(message));
 }
