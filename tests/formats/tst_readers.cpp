@@ -669,6 +669,10 @@ void TestReaders::vtkXml_data()
     const QByteArray large =
         FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "raw", true, 4, 32768);
     row(".vti raw zlib, large", large, "vti", "square", "p; ; ");
+    row(".vti ascii, file over 8 MB read in parts",
+        edited(FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "ascii", false),
+               "<VTKFile", "<!--" + QByteArray(2 << 20, ' ') + "-->\n<VTKFile"),
+        "vti", "square", "p; ; ");
     QByteArray damaged = large;
     const qsizetype middle = damaged.indexOf("raw\">\n_") + damaged.size() / 2;
     damaged[middle] = char(damaged[middle] ^ 0x5a);
