@@ -320,17 +320,24 @@ void TestCurvilinearFlowData::refusal_data()
     QTest::addColumn<int>("badColumn");
     QTest::addColumn<int>("badRow");
     QTest::addColumn<bool>("fold");
-    QTest::addColumn<bool>("mirrored");  // a grid of the other sense: x falls along i
-    QTest::addColumn<QString>("reason"); // empty: the grid loads
-    QTest::newRow("fold") << 2 << 1 << true << false << "cell (1, 0) is turned against";
+    QTest::addColumn<bool>("mirrored");         // a grid of the other sense: x falls along i
+    QTest::addColumn<QList<QPointF>>("points"); // a 3 x 2 grid instead of the lattice
+    QTest::addColumn<QString>("reason");        // empty: the grid loads
+    const QList<QPointF> lattice;
+    QTest::newRow("fold") << 2 << 1 << true << false << lattice << "cell (1, 0) is turned against";
     QTest::newRow("fold at the far corner")
-        << 4 << 3 << true << false << "cell (3, 2) is turned against";
+        << 4 << 3 << true << false << lattice << "cell (3, 2) is turned against";
     QTest::newRow("fold in a mirrored grid")
-        << 2 << 1 << true << true << "cell (1, 0) is turned against";
-    QTest::newRow("mirrored grid") << -1 << -1 << false << true << QString();
-    QTest::newRow("not finite") << 0 << 2 << false << false << "cell (0, 2): grid point";
+        << 2 << 1 << true << true << lattice << "cell (1, 0) is turned against";
+    QTest::newRow("mirrored grid") << -1 << -1 << false << true << lattice << QString();
+    // The first cell is flat, its area a rounding's worth below zero; the
+    // second is non-convex, turning against the grid at one corner.
+    QTest::newRow("flat cell, then a non-convex one")
+        << -1 << -1 << false << false
+        << QList<QPointF>{{-2, 0}, {0, 0}, {2, -1}, {-1, -1e-7}, {1, 0}, {2, 2}} << QString();
+    QTest::newRow("not finite") << 0 << 2 << false << false << lattice << "cell (0, 2): grid point";
     QTest::newRow("not finite at the far corner")
-        << 4 << 3 << false << false << "cell (3, 2): grid point";
+        << 4 << 3 << false << false << lattice << "cell (3, 2): grid point";
 }
 
 void TestCurvilinearFlowData::refusal()
@@ -339,13 +346,18 @@ void TestCurvilinearFlowData::refusal()
     QFETCH(int, badRow);
     QFETCH(bool, fold);
     QFETCH(bool, mirrored);
+    QFETCH(QList<QPointF>, points);
     QFETCH(QString, reason);
     const double sense = mirrored ? -1.0 : 1.0;
+    const int columns = points.isEmpty() ? 5 : 3;
     FlowRecord record = gridRecord(
-        5, 4, [sense](int i, int j) { return QPointF(sense * i, j); },
+        columns, points.isEmpty() ? 4 : 2,
+        [&](int i, int j) {
+            return points.isEmpty() ? QPointF(sense * i, j) : points[j * columns + i];
+        },
         [](double, double) { return 1.0; }, [](double, double) { return 0.0; },
         [](double, double) { return 0.0; });
-    const size_t k = size_t(badRow * 5 + badColumn);
+    const size_t k = size_t(badRow * columns + badColumn);
     if (badColumn >= 0 && fold)
         record.pointX[k] -= sense * 1.6; // past its neighbour: that cell turns over
     else if (badColumn >= 0)
