@@ -54,16 +54,17 @@ void TestTransferFunction::colorTable_data()
     QTest::addColumn<int>("entries");
 
     QTest::newRow("half transparent green in the middle")
-        << TransferFunction(QPolygonF({{0, 0}, {0.5, 0.5}, {1, 1}}),
+        << TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {0.5, 0.5}, {1, 1}}),
                             {QColor(0, 0, 255), QColor(0, 255, 0), QColor(255, 0, 0)})
         << 256;
     QTest::newRow("constant opacity 0.6, yellow")
-        << TransferFunction(QPolygonF({{0, 0.4}, {1, 0.4}}),
+        << TransferFunction(QPolygonF(QList<QPointF>{{0, 0.4}, {1, 0.4}}),
                             {QColor(255, 255, 0), QColor(255, 255, 0)})
         << 64;
     // Few entries: a sample off the entries' centres is many levels off.
     QTest::newRow("black to white, 4 entries")
-        << TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::black), QColor(Qt::white)})
+        << TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                            {QColor(Qt::black), QColor(Qt::white)})
         << 4;
 }
 
@@ -103,11 +104,12 @@ void TestTransferFunction::widgetHandsOverItsFunction()
 {
     TransferFunctionWidget widget;
     QSignalSpy handed(&widget, &TransferFunctionWidget::transferFunctionChanged);
-    const TransferFunction red(QPolygonF({{0, 0.5}, {0.3, 0.2}, {1, 0}}),
+    const TransferFunction red(QPolygonF(QList<QPointF>{{0, 0.5}, {0.3, 0.2}, {1, 0}}),
                                {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)});
     widget.setTransferFunction(red);
     widget.setTransferFunction(red);
-    widget.setTransferFunction(TransferFunction(QPolygonF({{0.5, 0.5}}), {QColor(Qt::black)}));
+    widget.setTransferFunction(
+        TransferFunction(QPolygonF(QList<QPointF>{{0.5, 0.5}}), {QColor(Qt::black)}));
     QCOMPARE(handed.count(), 1);
     QVERIFY(handed[0][0].value<TransferFunction>() == red);
 }
