@@ -63,8 +63,8 @@ void TestLayerArrows::redrawsWithoutResampling()
 {
     FakeFlowData data(1.0f, [](double, double) { return Vector3(0.4f, 0.1f, 0); });
     LayerArrows layer(true);
-    layer.setTransferFunction(
-        TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::white), QColor(Qt::white)}));
+    layer.setTransferFunction(TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                                               {QColor(Qt::white), QColor(Qt::white)}));
     layer.setArrowSize(sizeSliderValue);
     layer.setFlowData(&data);
     layer.setSize(QSize(side, side));
@@ -77,7 +77,7 @@ void TestLayerArrows::redrawsWithoutResampling()
     const std::function<void()> changes[] = {
         [&] { layer.setSize(QSize(300, 120)); },
         [&] {
-            layer.setTransferFunction(TransferFunction(QPolygonF({{0, 0}, {1, 0}}),
+            layer.setTransferFunction(TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
                                                        {QColor(Qt::green), QColor(Qt::green)}));
         },
         [&] {

@@ -16,7 +16,8 @@
 namespace {
 
 constexpr int waitMs = 20000;
-const TransferFunction redToBlue(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::red), QColor(Qt::blue)});
+const TransferFunction redToBlue(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                                 {QColor(Qt::red), QColor(Qt::blue)});
 
 // A layer with its form on a panel of its own.
 struct Fixture
@@ -157,8 +158,8 @@ void TestLayerColorCoding::changeClearsThePicture()
     QCOMPARE(fixture.layer.currentImage().pixel(5, 5), fixture.word(4095));
 
     const int asked = int(data.requests().size());
-    fixture.layer.setTransferFunction(
-        TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::green), QColor(Qt::green)}));
+    fixture.layer.setTransferFunction(TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                                                       {QColor(Qt::green), QColor(Qt::green)}));
     QCOMPARE(fixture.layer.currentImage().pixel(9, 9), qRgba(0, 255, 0, 255));
     QTest::qWait(50);
     QCOMPARE(int(data.requests().size()), asked);
@@ -224,8 +225,8 @@ void TestLayerColorCoding::colorRange()
 
     StepFlowData data(2.0f, 6.0f, 4.0f, value);
     Fixture fixture;
-    fixture.layer.setTransferFunction(
-        TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::black), QColor(Qt::white)}));
+    fixture.layer.setTransferFunction(TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                                                       {QColor(Qt::black), QColor(Qt::white)}));
     fixture.layer.setFlowData(&data);
     fixture.selector->setCurrentIndex(index);
     fixture.layer.setSize(QSize(8, 8));

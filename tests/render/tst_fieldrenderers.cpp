@@ -86,7 +86,7 @@ void TestFieldRenderers::arrowLengthAndDirection()
     QFETCH(Vector3, vector);
     QFETCH(double, length);
 
-    const TransferFunction white(QPolygonF({{0, 0}, {1, 0}}), {Qt::white, Qt::white});
+    const TransferFunction white(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}), {Qt::white, Qt::white});
     const QImage image =
         renderGrid(vector, white.colorTable(arrowTableSize), lengthSlider / 100.0f);
 
@@ -139,7 +139,8 @@ void TestFieldRenderers::arrowColours()
     QFETCH(float, magnitude);
     QFETCH(int, alpha);
 
-    const TransferFunction function(QPolygonF({{0, pointHeight}, {1, pointHeight}}), {left, right});
+    const TransferFunction function(QPolygonF(QList<QPointF>{{0, pointHeight}, {1, pointHeight}}),
+                                    {left, right});
     const ColorTable table = function.colorTable(arrowTableSize);
     const Vector3 vector(magnitude, 0, 0);
     const QColor expected = table.straightColor(table.indexOf(magnitude));

@@ -150,30 +150,35 @@ void TestPolygonRasterizer::matchesPainter_data()
     QTest::newRow("arrow, 30 degrees") << Shape{arrow({20, 20}, 30, 2.5), 0, red} << clear;
     QTest::newRow("arrow, 200 degrees, translucent over translucent")
         << Shape{arrow({33.3, 24.7}, 200, 3.1), 0, faintWhite} << grey;
-    QTest::newRow("sliver") << Shape{QPolygonF({{2, 3}, {60, 9.5}, {2, 4.2}}), 0, red} << grey;
+    QTest::newRow("sliver") << Shape{QPolygonF(QList<QPointF>{{2, 3}, {60, 9.5}, {2, 4.2}}), 0, red}
+                            << grey;
     QTest::newRow("across the top left corner")
         << Shape{arrow({1.5, 0.5}, 135, 2.5), 0, faintWhite} << grey;
     QTest::newRow("across the bottom right corner")
         << Shape{arrow({62.5, 47.2}, -60, 2.5), 0, red} << clear;
     // Its part beyond the border spans less than a float in y.
     QTest::newRow("nearly level edge leaving the picture")
-        << Shape{QPolygonF({{30, 1}, {30, 20.3}, {90, 20.300001}}), 0, red} << grey;
+        << Shape{QPolygonF(QList<QPointF>{{30, 1}, {30, 20.3}, {90, 20.300001}}), 0, red} << grey;
     // Even-odd: the pentagon in the middle stays empty.
     QTest::newRow("self-crossing star")
-        << Shape{QPolygonF({{32, 2}, {44, 40}, {12, 16}, {52, 16}, {20, 40}}), 0, red} << grey;
+        << Shape{QPolygonF(QList<QPointF>{{32, 2}, {44, 40}, {12, 16}, {52, 16}, {20, 40}}), 0, red}
+        << grey;
     // Taller than a strip of the rasterizer's rows, so it is drawn in several.
     QTest::newRow("tall, 10 x 200")
-        << Shape{QPolygonF({{20.3, 0.4}, {30.3, 0.4}, {30.3, 200.4}, {20.3, 200.4}}), 0, red, 201}
+        << Shape{QPolygonF(QList<QPointF>{{20.3, 0.4}, {30.3, 0.4}, {30.3, 200.4}, {20.3, 200.4}}),
+                 0, red, 201}
         << grey;
-    QTest::newRow("outside") << Shape{QPolygonF({{-9, -9}, {-1, -9}, {-5, -2}}), 0, red} << grey;
+    QTest::newRow("outside") << Shape{QPolygonF(QList<QPointF>{{-9, -9}, {-1, -9}, {-5, -2}}), 0,
+                                      red}
+                             << grey;
     QTest::newRow("segment, diagonal, 1 wide")
-        << Shape{QPolygonF({{5.2, 40.1}, {50.7, 3.3}}), 1.0, red} << grey;
+        << Shape{QPolygonF(QList<QPointF>{{5.2, 40.1}, {50.7, 3.3}}), 1.0, red} << grey;
     QTest::newRow("segment, 0.3 wide")
-        << Shape{QPolygonF({{3.5, 10.25}, {40.5, 12.75}}), 0.3, faintWhite} << clear;
+        << Shape{QPolygonF(QList<QPointF>{{3.5, 10.25}, {40.5, 12.75}}), 0.3, faintWhite} << clear;
     QTest::newRow("segment, horizontal, 2 wide")
-        << Shape{QPolygonF({{10.5, 30.5}, {44.5, 30.5}}), 2.0, red} << grey;
+        << Shape{QPolygonF(QList<QPointF>{{10.5, 30.5}, {44.5, 30.5}}), 2.0, red} << grey;
     QTest::newRow("segment, out of the picture")
-        << Shape{QPolygonF({{-30, 60}, {90, -20}}), 1.5, faintWhite} << grey;
+        << Shape{QPolygonF(QList<QPointF>{{-30, 60}, {90, -20}}), 1.5, faintWhite} << grey;
 }
 
 // The painter is the reference: the same outlines differ by coverage rounding

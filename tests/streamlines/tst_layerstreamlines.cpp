@@ -107,8 +107,8 @@ void TestLayerStreamlines::settingsReachTheTracer()
 
         QSignalSpy changed(&layer, &Layer::layerChanged);
         if (control.isEmpty()) {
-            layer.setTransferFunction(
-                TransferFunction(QPolygonF({{0, 0}, {1, 0}}), {QColor(Qt::red), QColor(Qt::blue)}));
+            layer.setTransferFunction(TransferFunction(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}),
+                                                       {QColor(Qt::red), QColor(Qt::blue)}));
         } else {
             QWidget* widget = panel.findChild<QWidget*>(control);
             QVERIFY2(widget, qPrintable(control));
