@@ -213,6 +213,11 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     Vector3* const position = geometry.get();
     const auto px = [position](size_t k) { return position[k].x; };
     const auto py = [position](size_t k) { return position[k].y; };
+    // Every refusal from here on leaves no half-filled grid behind.
+    const auto refuse = [&](const QString& reason) {
+        geometry.release();
+        return fail(errorMessage, reason);
+    };
     const int pointGrain = ParallelBlocks::grainFor(4);
     const int pointBlocks = ParallelBlocks::countFor(int(points), pointGrain);
     struct Bounds
@@ -250,13 +255,12 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         all.yHigh = std::max(all.yHigh, b.yHigh);
     }
     if (all.firstBad != SIZE_MAX) {
-        geometry.release();
         const size_t k = all.firstBad;
-        return fail(errorMessage,
-                    cellName(k) + QStringLiteral(": grid point %1 of column %2, row %3 not finite")
-                                      .arg(k)
-                                      .arg(k % columns)
-                                      .arg(k / columns));
+        return refuse(cellName(k) +
+                      QStringLiteral(": grid point %1 of column %2, row %3 not finite")
+                          .arg(k)
+                          .arg(k % columns)
+                          .arg(k / columns));
     }
     const float xLow = all.xLow;
     const float xHigh = all.xHigh;
@@ -265,8 +269,7 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     const double width = double(xHigh) - double(xLow);
     const double height = double(yHigh) - double(yLow);
     if (!(width > 0.0) || !(height > 0.0)) {
-        geometry.release();
-        return fail(errorMessage, QStringLiteral("the grid points do not span an area"));
+        return refuse(QStringLiteral("the grid points do not span an area"));
     }
 
     const size_t cellsAcross = columns - 1;
@@ -354,8 +357,7 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         suspectBackward = std::min(suspectBackward, b.suspectBackward);
     }
     if (!(absolute > 0.0)) {
-        geometry.release();
-        return fail(errorMessage, QStringLiteral("the grid's cells have no area"));
+        return refuse(QStringLiteral("the grid's cells have no area"));
     }
     // Rounding leaves a flat cell a tiny area of either sign.
     const double tolerance = 1e-6 * absolute / double(cells);
@@ -382,11 +384,10 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         });
     const size_t firstFolded = *std::min_element(folded.begin(), folded.end());
     if (firstFolded < cells) {
-        geometry.release();
-        return fail(errorMessage, QStringLiteral("cell (%1, %2) is turned against its "
-                                                 "neighbours: the grid folds over itself")
-                                      .arg(firstFolded % cellsAcross)
-                                      .arg(firstFolded / cellsAcross));
+        return refuse(QStringLiteral("cell (%1, %2) is turned against its "
+                                     "neighbours: the grid folds over itself")
+                          .arg(firstFolded % cellsAcross)
+                          .arg(firstFolded / cellsAcross));
     }
 
     resolutionX = int(columns);
