@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/HeapSettings.h"
 #include "app/Main.h"
 #include "app/Version.h"
 
@@ -35,6 +36,7 @@ void writeError(const QString& text)
 
 int main(int argc, char* argv[])
 {
+    HeapSettings::keepPictureMemory();
     QCoreApplication::setApplicationName(QStringLiteral("velmora"));
     QCoreApplication::setApplicationVersion(QLatin1String(velmoraVersion));
     if (asksForHelpOrVersion(argc, argv)) {
