@@ -140,11 +140,14 @@ void LayerStreamlines::setFlowData(FlowData* newFlowData)
 void LayerStreamlines::setSize(const QSize& newSize)
 {
     Layer::setSize(newSize);
-    if (!image.isNull() && visible) {
+    drawImage();
+    // A picture that could not be drawn at the new size is stretched to it,
+    // so that the view's source rectangles still fit it. Stretching first,
+    // only to draw over it, cost more than the drawing at the zoom cap.
+    if (!image.isNull() && visible && image.size() != newSize) {
         image = image.scaled(newSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         emit layerChanged(this);
     }
-    drawImage();
 }
 
 void LayerStreamlines::drawImage()
