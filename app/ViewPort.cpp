@@ -6,6 +6,7 @@
 #include "data/FlowData.h"
 #include "data/ProfileTimer.h"
 #include "layers/LayerColorCoding.h"
+#include "render/HugePageImage.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -450,7 +451,7 @@ const QImage& ViewPort::composedLayers()
         return composed;
     ProfileTimer timer(QStringLiteral("ViewPort/composeLayers"));
     timer.start();
-    QImage picture(layerSize, QImage::Format_ARGB32_Premultiplied);
+    QImage picture = HugePageImage::create(layerSize, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull()) {
         qDebug() << "ViewPort/composedLayers: !!!image could not be allocated!!!" << layerSize;
         return composed;
@@ -472,7 +473,7 @@ const QImage& ViewPort::composedLayers()
     // Layer images hold row 0 at their top; y up puts it at the bottom.
     // Mirrored in place: a mirrored copy would hold the picture twice.
     if (!flipped)
-        picture.mirror(false, true);
+        HugePageImage::mirrorRows(picture);
     composed = std::move(picture);
     composedValid = true;
     timer.stop();

@@ -2,6 +2,7 @@
 
 #include "data/ParallelBlocks.h"
 #include "data/Vector3.h"
+#include "render/HugePageImage.h"
 #include "render/PolygonRasterizer.h"
 #include "transfer/ColorTable.h"
 
@@ -88,7 +89,7 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
 {
     if (!drawable(vectors, counts, size))
         return QImage();
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    QImage picture = HugePageImage::create(size, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull()) {
         qDebug() << "ArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
         return QImage();

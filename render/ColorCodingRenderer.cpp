@@ -1,5 +1,6 @@
 #include "render/ColorCodingRenderer.h"
 
+#include "render/HugePageImage.h"
 #include "transfer/ColorTable.h"
 
 #include <QDebug>
@@ -11,7 +12,7 @@ QImage ColorCodingRenderer::render(const float* raster, QSize size, const ColorT
 {
     if (!raster || size.isEmpty() || table.count() != colorTableSize)
         return QImage();
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    QImage picture = HugePageImage::create(size, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull()) {
         qDebug() << "ColorCodingRenderer/render: !!!cannot allocate the picture!!!" << size;
         return QImage();

@@ -4,6 +4,7 @@
 #include "data/ParallelBlocks.h"
 #include "data/Vector3.h"
 #include "render/ArrowRenderer.h"
+#include "render/HugePageImage.h"
 #include "render/PolygonRasterizer.h"
 #include "transfer/ColorTable.h"
 
@@ -230,7 +231,7 @@ QImage CurlyArrowRenderer::render(const FlowData& data, const Vector3* vectors, 
 {
     if (!drawable(vectors, counts, size))
         return QImage();
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    QImage picture = HugePageImage::create(size, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull()) {
         qDebug() << "CurlyArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
         return QImage();

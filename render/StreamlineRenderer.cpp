@@ -1,5 +1,6 @@
 #include "render/StreamlineRenderer.h"
 
+#include "render/HugePageImage.h"
 #include "render/PolygonRasterizer.h"
 #include "render/StreamlineParameters.h"
 #include "transfer/ColorTable.h"
@@ -102,7 +103,7 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
     if (size.isEmpty())
         return QImage();
     // Drawn premultiplied and handed over as the straight ARGB the layer keeps.
-    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
+    QImage canvas = HugePageImage::create(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return QImage();
     canvas.fill(0);

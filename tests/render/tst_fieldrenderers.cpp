@@ -1,6 +1,7 @@
 #include "data/Vector3.h"
 #include "render/ArrowRenderer.h"
 #include "render/ColorCodingRenderer.h"
+#include "render/HugePageImage.h"
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunction.h"
 
@@ -62,6 +63,8 @@ private slots:
     void arrowColours();
     void valuesSelectTableWords_data();
     void valuesSelectTableWords();
+    void hugePagePictures_data();
+    void hugePagePictures();
 };
 
 void TestFieldRenderers::arrowLengthAndDirection_data()
@@ -177,6 +180,38 @@ void TestFieldRenderers::valuesSelectTableWords()
     QCOMPARE(out[1], entry < 0 ? 0u : table[entry]);
     QCOMPARE(out[0], table[2047]);
     QCOMPARE(out[2], table[0]);
+}
+
+void TestFieldRenderers::hugePagePictures_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("premultiplied, small")
+        << int(QImage::Format_ARGB32_Premultiplied) << QSize(5, 3);
+    QTest::newRow("premultiplied, on huge pages")
+        << int(QImage::Format_ARGB32_Premultiplied) << QSize(1500, 1001);
+    QTest::newRow("grey bytes, rows padded") << int(QImage::Format_Grayscale8) << QSize(3, 7);
+}
+
+// A picture on huge pages is laid out as QImage lays out its own, and its
+// rows turn over in place as QImage's own turn over.
+void TestFieldRenderers::hugePagePictures()
+{
+    QFETCH(int, format);
+    QFETCH(QSize, size);
+    QImage picture = HugePageImage::create(size, QImage::Format(format));
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), size);
+    const QImage own(size, QImage::Format(format));
+    QCOMPARE(picture.bytesPerLine(), own.bytesPerLine());
+    for (int row = 0; row < size.height(); ++row)
+        for (qsizetype b = 0; b < picture.bytesPerLine(); ++b)
+            picture.scanLine(row)[b] = uchar(row * 31 + b * 7);
+    const QImage expected = picture.copy().mirrored(false, true);
+    const uchar* before = picture.constBits();
+    HugePageImage::mirrorRows(picture);
+    QCOMPARE(picture.constBits(), before);
+    QCOMPARE(picture, expected);
 }
 
 QTEST_GUILESS_MAIN(TestFieldRenderers)

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "formats/HugePageMemory.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+// A picture whose pixels lie in memory from HugePageMemory. A layer's
+// picture, and the view's picture of all layers, are made anew at every zoom
+// step, at the size of the whole data set on screen (up to the zoom cap's
+// 4000 x 2000); in memory of its own, each such picture would otherwise be
+// faulted in 4 kB at a time, which on a virtual machine costs several times
+// as long as drawing it.
+class HugePageImage
+{
+public:
+    // Uninitialised pixels; a null image when the size is empty or the
+    // memory is not there.
+    static QImage create(QSize size, QImage::Format format)
+    {
+        if (size.isEmpty() || format == QImage::Format_Invalid)
+            return QImage();
+        const qsizetype bits = QImage::toPixelFormat(format).bitsPerPixel();
+        // Rows aligned to 32 bits, as QImage lays them out itself.
+        const qsizetype bytesPerLine = (qsizetype(size.width()) * bits + 31) / 32 * 4;
+        if (bytesPerLine > std::numeric_limits<qsizetype>::max() / size.height())
+            return QImage();
+        void* memory = HugePageMemory::allocate(std::size_t(bytesPerLine) * size.height());
+        if (!memory)
+            return QImage();
+        QImage image(static_cast<uchar*>(memory), size.width(), size.height(), bytesPerLine, format,
+                     &std::free, memory);
+        if (image.isNull())
+            std::free(memory);
+        return image;
+    }
+
+    // Turns the rows upside down in place. QImage::mirror does so only on
+    // memory the image allocated itself, and copies a picture made here.
+    static void mirrorRows(QImage& image)
+    {
+        const qsizetype bytes = image.bytesPerLine();
+        uchar* const first = image.bits();
+        if (!first)
+            return;
+        for (int top = 0, bottom = image.height() - 1; top < bottom; ++top, --bottom) {
+            uchar* const upper = first + top * bytes;
+            std::swap_ranges(upper, upper + bytes, first + bottom * bytes);
+        }
+    }
+};
