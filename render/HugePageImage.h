@@ -14,7 +14,9 @@
 // step, at the size of the whole data set on screen (up to the zoom cap's
 // 4000 x 2000); in memory of its own, each such picture would otherwise be
 // faulted in 4 kB at a time, which on a virtual machine costs several times
-// as long as drawing it.
+// as long as drawing it. QImage converts and mirrors in place only memory it
+// allocated itself, so such a picture is for one that is drawn and shown as
+// it is.
 class HugePageImage
 {
 public:

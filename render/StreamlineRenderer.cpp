@@ -1,6 +1,5 @@
 #include "render/StreamlineRenderer.h"
 
-#include "render/HugePageImage.h"
 #include "render/PolygonRasterizer.h"
 #include "render/StreamlineParameters.h"
 #include "transfer/ColorTable.h"
@@ -102,8 +101,9 @@ QImage StreamlineRenderer::render(const std::vector<Streamline>& lines, const Co
 {
     if (size.isEmpty())
         return QImage();
-    // Drawn premultiplied and handed over as the straight ARGB the layer keeps.
-    QImage canvas = HugePageImage::create(size, QImage::Format_ARGB32_Premultiplied);
+    // Drawn premultiplied and handed over as the straight ARGB the layer
+    // keeps; in QImage's own memory, which alone it converts in place.
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return QImage();
     canvas.fill(0);
