@@ -76,8 +76,13 @@ QString ColorLegend::label(double value, double step)
     const double rounded = std::round(value / resolution) * resolution;
     if (rounded == 0.0 || !std::isfinite(rounded))
         return std::isfinite(value) ? QStringLiteral("0") : QStringLiteral("—");
-    const int digits =
-        int(std::floor(std::log10(std::abs(rounded))) - std::log10(resolution) + 1.5);
+    const double magnitude = std::abs(rounded);
+    int digits = int(std::floor(std::log10(magnitude)) - std::log10(resolution) + 1.5);
+    // 'g' turns to an exponent once the whole digits outnumber the precision,
+    // so that 200 in steps of 200 would read "2e+02". Below a million every
+    // whole digit is given, as a plot's axis prints it.
+    if (magnitude < 1e6)
+        digits = std::max(digits, int(std::floor(std::log10(magnitude))) + 1);
     return QString::number(rounded, 'g', std::clamp(digits, 1, 12));
 }
 

@@ -102,10 +102,19 @@ void TestColorMaps::legendTicks_data()
     QTest::addColumn<double>("minimum");
     QTest::addColumn<double>("maximum");
     QTest::addColumn<int>("count"); // of the finest step that gives at most six
-    QTest::newRow("unit range: steps of 0.2") << 0.0 << 1.0 << 6;
-    QTest::newRow("small signed: steps of 2e-5") << -3.2e-5 << 7.9e-5 << 5;
-    QTest::newRow("pressure in hPa: steps of 5") << 1013.0 << 1030.0 << 4;
-    QTest::newRow("wide: steps of 20000") << -12345.0 << 98765.0 << 5;
+    QTest::addColumn<QStringList>("labels");
+    QTest::newRow("unit range: steps of 0.2")
+        << 0.0 << 1.0 << 6 << QStringList{"0", "0.2", "0.4", "0.6", "0.8", "1"};
+    QTest::newRow("small signed: steps of 2e-5")
+        << -3.2e-5 << 7.9e-5 << 5 << QStringList{"-2e-05", "0", "2e-05", "4e-05", "6e-05"};
+    QTest::newRow("pressure in hPa: steps of 5")
+        << 1013.0 << 1030.0 << 4 << QStringList{"1015", "1020", "1025", "1030"};
+    QTest::newRow("wide: steps of 20000")
+        << -12345.0 << 98765.0 << 5 << QStringList{"0", "20000", "40000", "60000", "80000"};
+    QTest::newRow("PIV pixels: steps of 200")
+        << 15.0 << 1263.0 << 6 << QStringList{"200", "400", "600", "800", "1000", "1200"};
+    QTest::newRow("ocean metres: steps of 2e5")
+        << -2.96e6 << -2.16e6 << 4 << QStringList{"-2.8e+06", "-2.6e+06", "-2.4e+06", "-2.2e+06"};
 }
 
 void TestColorMaps::legendTicks()
@@ -113,8 +122,13 @@ void TestColorMaps::legendTicks()
     QFETCH(double, minimum);
     QFETCH(double, maximum);
     QFETCH(int, count);
+    QFETCH(QStringList, labels);
     const QList<double> ticks = ColorLegend::ticks(minimum, maximum);
     QCOMPARE(int(ticks.size()), count);
+    QStringList printed;
+    for (double tick : ticks)
+        printed.append(ColorLegend::label(tick, ticks.at(1) - ticks.at(0)));
+    QCOMPARE(printed, labels);
     const double step = ticks.at(1) - ticks.at(0);
     const double decade = std::pow(10.0, std::floor(std::log10(step)));
     const double mantissa = step / decade;
