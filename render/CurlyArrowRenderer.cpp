@@ -24,6 +24,13 @@ constexpr double tailShare = 0.2;
 constexpr double headHalfWidth = 3.0;
 constexpr double headLength = 4.0;
 
+// The length of a pixel-sized step. std::hypot's care against overflow and
+// underflow, needless at these sizes, took a fifth of the curves' time.
+inline double stepLength(double dx, double dy)
+{
+    return std::sqrt(dx * dx + dy * dy);
+}
+
 // Maps image coordinates to the data's domain coordinates and back; the
 // picture spans the whole domain, so x and y may scale differently.
 struct ImageDomain
@@ -43,7 +50,7 @@ struct ImageDomain
         const Vector3 v = data.vectorAt(px * toX, py * toY);
         const double dx = double(v.x) / toX * sign;
         const double dy = double(v.y) / toY * sign;
-        const double n = std::hypot(dx, dy);
+        const double n = stepLength(dx, dy);
         if (!(n > 0.0) || !std::isfinite(n) || !(v.length() > ArrowRenderer::minMagnitude))
             return false;
         *d = QPointF(dx / n, dy / n);
@@ -80,7 +87,7 @@ double arcLength(const std::vector<QPointF>& line)
 {
     double sum = 0.0;
     for (std::size_t k = 1; k < line.size(); ++k)
-        sum += std::hypot(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
+        sum += stepLength(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
     return sum;
 }
 
@@ -103,10 +110,10 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
     QPointF headDirection(1, 0);
     for (; k < line.size(); ++k) {
         if (k > 0)
-            along += std::hypot(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
+            along += stepLength(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
         const QPointF a = line[k == 0 ? 0 : k - 1];
         const QPointF b = line[k == 0 ? 1 : k];
-        const double n = std::hypot(b.x() - a.x(), b.y() - a.y());
+        const double n = stepLength(b.x() - a.x(), b.y() - a.y());
         const QPointF d = n > 0.0 ? (b - a) / n : headDirection;
         if (along >= shaftEnd) {
             // The head's base lies on this segment, where the shaft ends.
