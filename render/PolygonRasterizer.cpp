@@ -1,5 +1,7 @@
 #include "render/PolygonRasterizer.h"
 
+#include "data/CpuClones.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -36,7 +38,8 @@ inline int ceilOf(float x)
 // `color` times each pixel's coverage level over the pixels, source over:
 // pixel = color * level + pixel * (1 - alpha(color) * level), every product
 // rounded as byteMultiply rounds it.
-void blendRow(quint32* pixels, const quint8* level, int count, quint32 color, bool opaque)
+VELMORA_CPU_CLONES void blendRow(quint32* pixels, const quint8* level, int count, quint32 color,
+                                 bool opaque)
 {
     int k = 0;
 #ifdef __SSE2__
@@ -229,7 +232,7 @@ void PolygonRasterizer::addEdge(double x0, double y0, double x1, double y1)
 // rows: summed along a row, the cells then give each pixel's coverage. x lies
 // in [0, boxColumns]. Where the edge crosses a row's top and bottom follows
 // from its ends alone, so a band cuts nothing that changes a pixel.
-void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
+VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
 {
     float direction = 1.0f;
     if (y0 > y1) {
@@ -299,7 +302,7 @@ void PolygonRasterizer::accumulate(float x0, float y0, float x1, float y1)
 
 // Sums each row's cells into coverage levels, clearing the cells again, and
 // blends. Beyond the last touched cell of a row a closed outline sums to zero.
-void PolygonRasterizer::blendShape(QRgb color)
+VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
 {
     const int stride = boxColumns + 2;
     const bool opaque = qAlpha(color) == 255;
