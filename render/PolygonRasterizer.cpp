@@ -252,10 +252,11 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
     const int stride = boxColumns + 2;
     const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
     const int endRow = y1 < float(rowEnd) ? ceilOf(y1) : rowEnd;
-    for (int y = firstRow; y < endRow; ++y) {
-        const float top = std::max(float(y), y0);
+    // A row's top is the last one's bottom, so its x is the last one's next.
+    float top = std::max(float(firstRow), y0);
+    float x = std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
+    for (int y = firstRow; y < endRow; ++y, top = float(y)) {
         const float bottom = std::min(float(y + 1), y1);
-        const float x = std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
         const float xNext = std::clamp(x0 + (bottom - y0) * slope, 0.0f, columns);
         const float area = (bottom - top) * direction;
         const float left = std::min(x, xNext);
@@ -297,6 +298,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
         int& last = rowLast[size_t(y - rowBegin)];
         first = std::min(first, leftColumn);
         last = std::max(last, std::max(rightColumn, leftColumn + 1));
+        x = xNext;
     }
 }
 
