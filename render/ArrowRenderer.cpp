@@ -53,7 +53,9 @@ std::vector<PlacedArrow> placeArrows(const Vector3* vectors, QSize counts, const
             // The direction of (x, y) alone, as atan2(y, x) would turn it;
             // image rows run along +y of the data, so this turns the glyph
             // the data's way. A vector along z alone points along +x.
-            const double planar = std::hypot(double(v.x), double(v.y));
+            // Float components squared cannot overflow or underflow a
+            // double, so std::hypot's costly care is not needed.
+            const double planar = std::sqrt(double(v.x) * v.x + double(v.y) * v.y);
             const double cosine = planar > 0.0 ? double(v.x) / planar : 1.0;
             const double sine = planar > 0.0 ? double(v.y) / planar : 0.0;
             const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
