@@ -103,9 +103,10 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     // Bands of rows drawn at once, each with every arrow that reaches into
     // it, in the arrows' order: a pixel blends the same arrows in the same
     // order whatever the split.
+    const PolygonRasterizer::Target target = PolygonRasterizer::Target::of(picture);
     ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
                         [&](int, int firstRow, int endRow) {
-                            PolygonRasterizer rasterizer(picture, firstRow, endRow);
+                            PolygonRasterizer rasterizer(target, firstRow, endRow);
                             for (const PlacedArrow& arrow : arrows) {
                                 if (arrow.bottom > firstRow && arrow.top < endRow)
                                     rasterizer.fillPolygon(arrow.outline, glyphPoints, arrow.color);

@@ -247,9 +247,10 @@ QImage CurlyArrowRenderer::render(const FlowData& data, const Vector3* vectors, 
     const std::vector<Shape> all = shapes(data, vectors, counts, table, size, arrowSize, normPerc);
     // Bands drawn at once, each with every shape that reaches into it, in
     // grid order, as the straight arrows are.
+    const PolygonRasterizer::Target target = PolygonRasterizer::Target::of(picture);
     ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
                         [&](int, int firstRow, int endRow) {
-                            PolygonRasterizer rasterizer(picture, firstRow, endRow);
+                            PolygonRasterizer rasterizer(target, firstRow, endRow);
                             for (const Shape& shape : all) {
                                 if (shape.bottom > firstRow && shape.top < endRow)
                                     rasterizer.fillPolygon(shape.outline.data(),

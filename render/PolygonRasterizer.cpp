@@ -101,12 +101,22 @@ constexpr int stripRows = 64;
 
 } // namespace
 
-PolygonRasterizer::PolygonRasterizer(QImage& target, int firstRow, int endRow)
-    : bits(target.bits()), bytesPerLine(target.bytesPerLine()), imageWidth(target.width()),
-      bandTop(std::clamp(firstRow, 0, target.height())),
-      bandEnd(endRow < 0 ? target.height() : std::clamp(endRow, bandTop, target.height()))
+PolygonRasterizer::Target PolygonRasterizer::Target::of(QImage& image)
 {
-    Q_ASSERT(target.format() == QImage::Format_ARGB32_Premultiplied);
+    Q_ASSERT(image.format() == QImage::Format_ARGB32_Premultiplied);
+    return Target{image.bits(), image.bytesPerLine(), image.width(), image.height()};
+}
+
+PolygonRasterizer::PolygonRasterizer(QImage& target, int firstRow, int endRow)
+    : PolygonRasterizer(Target::of(target), firstRow, endRow)
+{
+}
+
+PolygonRasterizer::PolygonRasterizer(const Target& target, int firstRow, int endRow)
+    : bits(target.bits), bytesPerLine(target.bytesPerLine), imageWidth(target.width),
+      bandTop(std::clamp(firstRow, 0, target.height)),
+      bandEnd(endRow < 0 ? target.height : std::clamp(endRow, bandTop, target.height))
+{
 }
 
 void PolygonRasterizer::fillPolygon(const QPointF* points, int count, QRgb premultipliedColor)

@@ -27,6 +27,21 @@ public:
     // the band.
     explicit PolygonRasterizer(QImage& target, int firstRow = 0, int endRow = -1);
 
+    // An image's pixels, taken by the thread that owns it before threads draw
+    // into its bands: QImage's writable accessors count detaches in the
+    // image, which several threads must not do at once.
+    struct Target
+    {
+        uchar* bits;
+        qsizetype bytesPerLine;
+        int width;
+        int height;
+
+        static Target of(QImage& image);
+        uchar* row(int y) const { return bits + y * bytesPerLine; }
+    };
+    PolygonRasterizer(const Target& target, int firstRow, int endRow);
+
     void fillPolygon(const QPointF* points, int count, QRgb premultipliedColor);
     // A straight segment stroked with a square cap: the rectangle reaching
     // width / 2 beside the segment and beyond both of its ends.
