@@ -38,7 +38,6 @@ public:
         int height;
 
         static Target of(QImage& image);
-        uchar* row(int y) const { return bits + y * bytesPerLine; }
     };
     PolygonRasterizer(const Target& target, int firstRow, int endRow);
 
