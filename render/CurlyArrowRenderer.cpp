@@ -63,6 +63,7 @@ std::vector<QPointF> half(const FlowData& data, const ImageDomain& map, QSize si
                           double h, int steps, double sign)
 {
     std::vector<QPointF> points;
+    points.reserve(std::size_t(std::max(steps, 0)));
     QPointF p = base;
     const auto inside = [size](const QPointF& q) {
         return q.x() >= 0.0 && q.y() >= 0.0 && q.x() <= size.width() && q.y() <= size.height();
@@ -104,6 +105,8 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
     const double head = std::min(headLength * s, 0.5 * total);
     const double shaftEnd = total - head;
     std::vector<QPointF> left, right;
+    left.reserve(line.size());
+    right.reserve(line.size());
     double along = 0.0;
     std::size_t k = 0;
     QPointF headBase = line.front();
@@ -129,6 +132,7 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
         headDirection = d;
     }
     const QPointF normal(-headDirection.y(), headDirection.x());
+    shape.reserve(left.size() + 5 + right.size());
     shape = left;
     shape.push_back(headBase + normal * (s * shaftHalfWidth));
     shape.push_back(headBase + normal * (s * headHalfWidth));
@@ -160,20 +164,30 @@ struct Shape
 std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize counts,
                           const ColorTable& table, QSize size, float arrowSize, float normPerc)
 {
-    std::vector<Shape> out;
     const double s = glyphUnit(size, arrowSize);
-    for (CurlyArrowRenderer::Curve& curve :
-         CurlyArrowRenderer::curves(data, vectors, counts, table, size, arrowSize, normPerc)) {
-        Shape shape{outline(curve.points, s), 0.0, 0.0, curve.color};
-        if (shape.outline.size() < 3)
-            continue;
-        const auto [low, high] =
-            std::minmax_element(shape.outline.begin(), shape.outline.end(),
-                                [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
-        shape.top = low->y();
-        shape.bottom = high->y();
-        out.push_back(std::move(shape));
-    }
+    const std::vector<CurlyArrowRenderer::Curve> curves =
+        CurlyArrowRenderer::curves(data, vectors, counts, table, size, arrowSize, normPerc);
+    // The outlines on every core too, each into its curve's place.
+    std::vector<Shape> out(curves.size());
+    ParallelBlocks::run(
+        int(curves.size()), ParallelBlocks::grainFor(16 * CurlyArrowRenderer::stepsPerCurve),
+        [&](int, int first, int last) {
+            for (int k = first; k < last; ++k) {
+                Shape& shape = out[std::size_t(k)];
+                shape.outline = outline(curves[std::size_t(k)].points, s);
+                shape.color = curves[std::size_t(k)].color;
+                if (shape.outline.size() < 3)
+                    continue;
+                const auto [low, high] = std::minmax_element(
+                    shape.outline.begin(), shape.outline.end(),
+                    [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+                shape.top = low->y();
+                shape.bottom = high->y();
+            }
+        });
+    out.erase(std::remove_if(out.begin(), out.end(),
+                             [](const Shape& shape) { return shape.outline.size() < 3; }),
+              out.end());
     return out;
 }
 
