@@ -289,7 +289,10 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     // counts when |turn| > 1e-6 |a| |b| (squared: no root per corner). The
     // corner turns of both senses are counted in the pass that sums the
     // areas, which fixes the sense.
-    const auto turnsOf = [&](size_t k, int& negative, int& positive) {
+    // With `sense` (+1 or -1) given, a cell none of whose corners turns
+    // against it has nothing against it to count, and its turns the other
+    // way are not asked for: the common convex cell skips the tolerance.
+    const auto turnsOf = [&](size_t k, int& negative, int& positive, double sense = 0.0) {
         const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
         double ex[4];
         double ey[4];
@@ -299,9 +302,18 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         }
         negative = 0;
         positive = 0;
+        double turns[4];
+        bool against = sense == 0.0;
         for (int corner = 0; corner < 4; ++corner) {
             const int before = (corner + 3) % 4;
-            const double turn = ey[corner] * ex[before] - ex[corner] * ey[before];
+            turns[corner] = ey[corner] * ex[before] - ex[corner] * ey[before];
+            against = against || !(sense * turns[corner] >= 0.0);
+        }
+        if (!against)
+            return;
+        for (int corner = 0; corner < 4; ++corner) {
+            const int before = (corner + 3) % 4;
+            const double turn = turns[corner];
             const bool counts =
                 turn * turn > 1e-12 * (ex[corner] * ex[corner] + ey[corner] * ey[corner]) *
                                   (ex[before] * ex[before] + ey[before] * ey[before]);
@@ -338,7 +350,10 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
             b.absolute += std::fabs(area);
             int negative = 0;
             int positive = 0;
-            turnsOf(k, negative, positive);
+            // A cell of positive area is a suspect for the backward sense
+            // whatever its turns, so only its negative ones count (and the
+            // other way round).
+            turnsOf(k, negative, positive, area > 0.0 ? 1.0 : area < 0.0 ? -1.0 : 0.0);
             if (b.suspectForward == SIZE_MAX && (area < 0.0 || negative >= 2))
                 b.suspectForward = c;
             if (b.suspectBackward == SIZE_MAX && (area > 0.0 || positive >= 2))
