@@ -137,38 +137,19 @@ bool CurvilinearFlowData::hasTables() const
 }
 
 // Two passes over the cells' bounding boxes: the first counts the cells of
-// each bucket, the second lists them.
+// each bucket, the second lists them. A bucket is about four cells on a
+// side: a lookup rarely comes to the buckets (see locate), and a coarser
+// grid lists each cell in fewer of them.
 bool CurvilinearFlowData::buildBuckets()
 {
     const int cellsAcross = resolutionX - 1;
     const int cells = cellsAcross * (resolutionY - 1);
-    const int perAxis = std::clamp(int(std::ceil(std::sqrt(double(cells)))), 1, maxBucketsPerAxis);
+    const int perAxis =
+        std::clamp(int(std::ceil(0.25 * std::sqrt(double(cells)))), 1, maxBucketsPerAxis);
     bucketsX = perAxis;
     bucketsY = perAxis;
     const Vector3* g = geometry.get();
-    // By the cell's first corner k.
-    const auto boxOf = [&](int k, int& bx0, int& bx1, int& by0, int& by1) {
-        const Vector3 corners[4] = {g[k], g[k + 1], g[k + resolutionX], g[k + resolutionX + 1]};
-        float x0 = corners[0].x, x1 = x0, y0 = corners[0].y, y1 = y0;
-        for (const Vector3& c : corners) {
-            x0 = std::min(x0, c.x);
-            x1 = std::max(x1, c.x);
-            y0 = std::min(y0, c.y);
-            y1 = std::max(y1, c.y);
-        }
-        const auto bucket = [](double t, int n) { return std::clamp(int(t * n), 0, n - 1); };
-        bx0 = bucket(x0 - cellTolerance, bucketsX);
-        bx1 = bucket(x1 + cellTolerance, bucketsX);
-        by0 = bucket(y0 - cellTolerance, bucketsY);
-        by1 = bucket(y1 + cellTolerance, bucketsY);
-    };
-    const int buckets = bucketsX * bucketsY;
-    if (!bucketStart.allocate(buckets + 1))
-        return false;
-    int* start = bucketStart.get();
-    std::fill(start, start + buckets + 1, 0);
-    // The boxes on every core (bucket numbers fit 16 bits), then two
-    // passes in cell order: the counts, and the lists in ascending cells.
+    // The boxes on every core (bucket numbers fit 16 bits), row by row.
     struct Box
     {
         std::uint16_t x0, x1, y0, y1;
@@ -182,47 +163,76 @@ bool CurvilinearFlowData::buildBuckets()
         rows, ParallelBlocks::grainFor(4 * cellsAcross), [&](int, int first, int last) {
             for (int row = first; row < last; ++row)
                 for (int i = 0; i < cellsAcross; ++i) {
-                    int bx0, bx1, by0, by1;
-                    boxOf(row * resolutionX + i, bx0, bx1, by0, by1);
-                    boxes[row * cellsAcross + i] = {std::uint16_t(bx0), std::uint16_t(bx1),
-                                                    std::uint16_t(by0), std::uint16_t(by1)};
+                    const int k = row * resolutionX + i;
+                    const Vector3& p00 = g[k];
+                    const Vector3& p10 = g[k + 1];
+                    const Vector3& p01 = g[k + resolutionX];
+                    const Vector3& p11 = g[k + resolutionX + 1];
+                    const float x0 = std::min(std::min(p00.x, p10.x), std::min(p01.x, p11.x));
+                    const float x1 = std::max(std::max(p00.x, p10.x), std::max(p01.x, p11.x));
+                    const float y0 = std::min(std::min(p00.y, p10.y), std::min(p01.y, p11.y));
+                    const float y1 = std::max(std::max(p00.y, p10.y), std::max(p01.y, p11.y));
+                    const auto bucket = [](double t, int n) {
+                        return std::uint16_t(std::clamp(int(t * n), 0, n - 1));
+                    };
+                    boxes[row * cellsAcross + i] = {
+                        bucket(x0 - cellTolerance, bucketsX), bucket(x1 + cellTolerance, bucketsX),
+                        bucket(y0 - cellTolerance, bucketsY), bucket(y1 + cellTolerance, bucketsY)};
                 }
         });
-    // Each thread takes whole rows of buckets and goes through every box, so
-    // there are only as many blocks as threads. The counts end as each
-    // bucket's end; the fill then goes through the cells in descending
-    // order and moves each end down to its bucket's start, so every list
-    // comes out ascending on any split.
-    const int threads = std::max(1, QThread::idealThreadCount());
-    const int bucketRowGrain =
-        cells < ParallelBlocks::unitsPerBlock ? bucketsY : (bucketsY + threads - 1) / threads;
-    const auto visitBox = [&](int cell, int firstRow, int endRow, const auto& visit) {
-        const Box& box = boxes[cell];
-        const int by0 = std::max(int(box.y0), firstRow);
-        const int by1 = std::min(int(box.y1), endRow - 1);
-        for (int by = by0; by <= by1; ++by)
-            for (int bx = box.x0; bx <= box.x1; ++bx)
-                visit(by * bucketsX + bx, cell);
+    // Calls visit(bucket, cell) for each bucket the box of each cell in
+    // [first, last) overlaps.
+    const auto forBuckets = [&](int first, int last, const auto& visit) {
+        for (int cell = first; cell < last; ++cell) {
+            const Box& box = boxes[cell];
+            for (int by = box.y0; by <= box.y1; ++by)
+                for (int bx = box.x0; bx <= box.x1; ++bx)
+                    visit(by * bucketsX + bx, cell);
+        }
     };
-    ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
-        for (int cell = 0; cell < cells; ++cell)
-            visitBox(cell, firstRow, endRow, [start](int bucket, int) { ++start[bucket]; });
+    const int buckets = bucketsX * bucketsY;
+    if (!bucketStart.allocate(buckets + 1))
+        return false;
+    // The cells in one contiguous run per thread, each run with counts of
+    // its own: no two threads write one count, and every box is worked out
+    // once a pass. A bucket lists run 0's cells, then run 1's, and so on,
+    // so every list comes out ascending on any split.
+    constexpr int maxRuns = 8;
+    const int threads = std::clamp(QThread::idealThreadCount(), 1, maxRuns);
+    const int runGrain =
+        cells < ParallelBlocks::unitsPerBlock ? cells : (cells + threads - 1) / threads;
+    const int runs = ParallelBlocks::countFor(cells, runGrain);
+    SharedArray<int> runCounts;
+    if (qint64(runs) * buckets > std::numeric_limits<int>::max() ||
+        !runCounts.allocate(runs * buckets))
+        return false;
+    int* counts = runCounts.get();
+    ParallelBlocks::run(cells, runGrain, [&](int run, int first, int last) {
+        int* count = counts + qint64(run) * buckets;
+        std::fill(count, count + buckets, 0);
+        forBuckets(first, last, [count](int b, int) { ++count[b]; });
     });
+    // Each run's count becomes where its cells of the bucket start.
+    int* start = bucketStart.get();
     qint64 entries = 0;
     for (int b = 0; b < buckets; ++b) {
-        entries += start[b];
+        start[b] = int(entries);
+        for (int run = 0; run < runs; ++run) {
+            int& count = counts[qint64(run) * buckets + b];
+            const int n = count;
+            count = int(entries);
+            entries += n;
+        }
         if (entries > std::numeric_limits<int>::max())
             return false;
-        start[b] = int(entries);
     }
     start[buckets] = int(entries);
     if (!bucketCells.allocateForOverwrite(int(entries)))
         return false;
     int* list = bucketCells.get();
-    ParallelBlocks::run(bucketsY, bucketRowGrain, [&](int, int firstRow, int endRow) {
-        for (int cell = cells - 1; cell >= 0; --cell)
-            visitBox(cell, firstRow, endRow,
-                     [start, list](int bucket, int listed) { list[--start[bucket]] = listed; });
+    ParallelBlocks::run(cells, runGrain, [&](int run, int first, int last) {
+        int* next = counts + qint64(run) * buckets;
+        forBuckets(first, last, [next, list](int b, int cell) { list[next[b]++] = cell; });
     });
     return true;
 }
@@ -233,8 +243,8 @@ bool CurvilinearFlowData::locate(double x, double y, int& column, int& row, doub
     if (!hasTables() || !std::isfinite(x) || !std::isfinite(y))
         return false;
     // A tracer steps within a cell or into a neighbour most of the time, so
-    // the cell found last on this thread is tried first, then the neighbour
-    // its cell coordinates point to (across an edge or a corner).
+    // the cell found last on this thread is tried first, then the cells its
+    // cell coordinates point to.
     thread_local int lastColumn = 0;
     thread_local int lastRow = 0;
     const int across = resolutionX - 1;
@@ -245,15 +255,15 @@ bool CurvilinearFlowData::locate(double x, double y, int& column, int& row, doub
             row = lastRow;
             return true;
         }
-        const int nextColumn = lastColumn + (xi > 1.0 ? 1 : xi < 0.0 ? -1 : 0);
-        const int nextRow = lastRow + (eta > 1.0 ? 1 : eta < 0.0 ? -1 : 0);
-        // Only a near miss (within a cell of this one) is worth the test.
-        const bool near = xi > -1.0 && xi < 2.0 && eta > -1.0 && eta < 2.0;
-        if (near && nextColumn >= 0 && nextColumn < across && nextRow >= 0 && nextRow < down &&
-            (nextColumn != lastColumn || nextRow != lastRow) &&
-            cellContains(nextColumn, nextRow, x, y, xi, eta)) {
-            column = lastColumn = nextColumn;
-            row = lastRow = nextRow;
+        // The miss's cell coordinates point the way; a walk of a few cells
+        // also serves the tracer's jumps (back to a seed, to a candidate a
+        // separation away) that would otherwise each search a bucket.
+        int c = lastColumn;
+        int r = lastRow;
+        CellInverse cell;
+        if (walkTo(x, y, c, r, xi, eta, cell)) {
+            column = lastColumn = c;
+            row = lastRow = r;
             return true;
         }
     }
@@ -274,8 +284,24 @@ bool CurvilinearFlowData::searchBucket(double x, double y, int& column, int& row
     const int bx = std::clamp(int(x * bucketsX), 0, bucketsX - 1);
     const int by = std::clamp(int(y * bucketsY), 0, bucketsY - 1);
     const int bucket = by * bucketsX + bx;
+    const Vector3* g = geometry.get();
     for (int e = bucketStart[bucket]; e < bucketStart[bucket + 1]; ++e) {
         const int cell = bucketCells[e];
+        // Most cells of a bucket miss the point by their bounding box, which
+        // costs far less than the inverse map. The box is widened by what
+        // the inverse's tolerance can reach beyond the corners.
+        const int k = cell / across * resolutionX + cell % across;
+        const Vector3& p00 = g[k];
+        const Vector3& p10 = g[k + 1];
+        const Vector3& p01 = g[k + resolutionX];
+        const Vector3& p11 = g[k + resolutionX + 1];
+        const double x0 = std::min(std::min(p00.x, p10.x), std::min(p01.x, p11.x));
+        const double x1 = std::max(std::max(p00.x, p10.x), std::max(p01.x, p11.x));
+        const double y0 = std::min(std::min(p00.y, p10.y), std::min(p01.y, p11.y));
+        const double y1 = std::max(std::max(p00.y, p10.y), std::max(p01.y, p11.y));
+        const double margin = cellTolerance + 4.0 * CellInverse::tolerance * (x1 - x0 + y1 - y0);
+        if (x < x0 - margin || x > x1 + margin || y < y0 - margin || y > y1 + margin)
+            continue;
         if (cellContains(cell % across, cell / across, x, y, xi, eta)) {
             column = cell % across;
             row = cell / across;
