@@ -158,27 +158,36 @@ bool CurvilinearFlowData::buildBuckets()
     SharedArray<Box> boxes;
     if (!boxes.allocateForOverwrite(cells))
         return false;
+    // A cell's box spans its two columns of corners. Bucket numbers grow with
+    // the position, so the box's buckets are the extremes of its columns'
+    // buckets, each column's worked out once for the two cells beside it.
+    struct Column
+    {
+        int x0, x1, y0, y1;
+    };
+    const auto bucket = [](double t, int n) { return std::clamp(int(t * n), 0, n - 1); };
+    const auto columnAt = [&](int k) {
+        const Vector3& low = g[k];
+        const Vector3& high = g[k + resolutionX];
+        return Column{bucket(std::min(low.x, high.x) - cellTolerance, bucketsX),
+                      bucket(std::max(low.x, high.x) + cellTolerance, bucketsX),
+                      bucket(std::min(low.y, high.y) - cellTolerance, bucketsY),
+                      bucket(std::max(low.y, high.y) + cellTolerance, bucketsY)};
+    };
     const int rows = resolutionY - 1;
     ParallelBlocks::run(
         rows, ParallelBlocks::grainFor(4 * cellsAcross), [&](int, int first, int last) {
-            for (int row = first; row < last; ++row)
+            for (int row = first; row < last; ++row) {
+                Column left = columnAt(row * resolutionX);
                 for (int i = 0; i < cellsAcross; ++i) {
-                    const int k = row * resolutionX + i;
-                    const Vector3& p00 = g[k];
-                    const Vector3& p10 = g[k + 1];
-                    const Vector3& p01 = g[k + resolutionX];
-                    const Vector3& p11 = g[k + resolutionX + 1];
-                    const float x0 = std::min(std::min(p00.x, p10.x), std::min(p01.x, p11.x));
-                    const float x1 = std::max(std::max(p00.x, p10.x), std::max(p01.x, p11.x));
-                    const float y0 = std::min(std::min(p00.y, p10.y), std::min(p01.y, p11.y));
-                    const float y1 = std::max(std::max(p00.y, p10.y), std::max(p01.y, p11.y));
-                    const auto bucket = [](double t, int n) {
-                        return std::uint16_t(std::clamp(int(t * n), 0, n - 1));
-                    };
-                    boxes[row * cellsAcross + i] = {
-                        bucket(x0 - cellTolerance, bucketsX), bucket(x1 + cellTolerance, bucketsX),
-                        bucket(y0 - cellTolerance, bucketsY), bucket(y1 + cellTolerance, bucketsY)};
+                    const Column right = columnAt(row * resolutionX + i + 1);
+                    boxes[row * cellsAcross + i] = {std::uint16_t(std::min(left.x0, right.x0)),
+                                                    std::uint16_t(std::max(left.x1, right.x1)),
+                                                    std::uint16_t(std::min(left.y0, right.y0)),
+                                                    std::uint16_t(std::max(left.y1, right.y1))};
+                    left = right;
                 }
+            }
         });
     // Calls visit(bucket, cell) for each bucket the box of each cell in
     // [first, last) overlaps.

@@ -292,14 +292,8 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     // With `sense` (+1 or -1) given, a cell none of whose corners turns
     // against it has nothing against it to count, and its turns the other
     // way are not asked for: the common convex cell skips the tolerance.
-    const auto turnsOf = [&](size_t k, int& negative, int& positive, double sense = 0.0) {
-        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
-        double ex[4];
-        double ey[4];
-        for (int e = 0; e < 4; ++e) {
-            ex[e] = double(px(ring[(e + 1) % 4])) - px(ring[e]);
-            ey[e] = double(py(ring[(e + 1) % 4])) - py(ring[e]);
-        }
+    const auto edgeTurns = [](const double ex[4], const double ey[4], int& negative, int& positive,
+                              double sense) {
         negative = 0;
         positive = 0;
         double turns[4];
@@ -321,6 +315,17 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
             positive += counts && turn > 0.0;
         }
     };
+    // The edges of the ring k, k + 1, k + columns + 1, k + columns.
+    const auto turnsOf = [&](size_t k, int& negative, int& positive) {
+        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
+        double ex[4];
+        double ey[4];
+        for (int e = 0; e < 4; ++e) {
+            ex[e] = double(px(ring[(e + 1) % 4])) - px(ring[e]);
+            ey[e] = double(py(ring[(e + 1) % 4])) - py(ring[e]);
+        }
+        edgeTurns(ex, ey, negative, positive, 0.0);
+    };
     // Sums per block of cells, added in block order: the same sums on any
     // number of cores. Each block also keeps its first cell that may be
     // folded for either sense (turned at two corners, or of the opposite
@@ -339,21 +344,36 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         CellSums b;
         size_t i = size_t(first) % cellsAcross;
         size_t k = firstCorner(size_t(first));
+        // The corners a, b, c, d of the ring as areaOf and turnsOf take
+        // them; a cell's left corners are the last one's right.
+        double ax = px(k), ay = py(k), dx = px(k + columns), dy = py(k + columns);
         for (size_t c = size_t(first); c < size_t(last); ++c, ++k) {
             if (i == cellsAcross) {
                 i = 0;
                 ++k;
+                ax = px(k);
+                ay = py(k);
+                dx = px(k + columns);
+                dy = py(k + columns);
             }
             ++i;
-            const double area = areaOf(k);
+            const double bx = px(k + 1), by = py(k + 1);
+            const double cx = px(k + columns + 1), cy = py(k + columns + 1);
+            const double area = 0.5 * ((cx - ax) * (dy - by) - (cy - ay) * (dx - bx));
             b.total += area;
             b.absolute += std::fabs(area);
+            const double ex[4] = {bx - ax, cx - bx, dx - cx, ax - dx};
+            const double ey[4] = {by - ay, cy - by, dy - cy, ay - dy};
+            ax = bx;
+            ay = by;
+            dx = cx;
+            dy = cy;
             int negative = 0;
             int positive = 0;
             // A cell of positive area is a suspect for the backward sense
             // whatever its turns, so only its negative ones count (and the
             // other way round).
-            turnsOf(k, negative, positive, area > 0.0 ? 1.0 : area < 0.0 ? -1.0 : 0.0);
+            edgeTurns(ex, ey, negative, positive, area > 0.0 ? 1.0 : area < 0.0 ? -1.0 : 0.0);
             if (b.suspectForward == SIZE_MAX && (area < 0.0 || negative >= 2))
                 b.suspectForward = c;
             if (b.suspectBackward == SIZE_MAX && (area > 0.0 || positive >= 2))

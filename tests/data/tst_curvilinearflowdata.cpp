@@ -321,7 +321,7 @@ void TestCurvilinearFlowData::refusal_data()
     QTest::addColumn<int>("badRow");
     QTest::addColumn<bool>("fold");
     QTest::addColumn<bool>("mirrored");         // a grid of the other sense: x falls along i
-    QTest::addColumn<QList<QPointF>>("points"); // a 3 x 2 grid instead of the lattice
+    QTest::addColumn<QList<QPointF>>("points"); // a grid of two rows instead of the lattice
     QTest::addColumn<QString>("reason");        // empty: the grid loads
     const QList<QPointF> lattice;
     QTest::newRow("fold") << 2 << 1 << true << false << lattice << "cell (1, 0) is turned against";
@@ -335,6 +335,11 @@ void TestCurvilinearFlowData::refusal_data()
     QTest::newRow("flat cell, then a non-convex one")
         << -1 << -1 << false << false
         << QList<QPointF>{{-2, 0}, {0, 0}, {2, -1}, {-1, -1e-7}, {1, 0}, {2, 2}} << QString();
+    // The middle cell's top corners swapped: it crosses itself, its area nil.
+    QTest::newRow("bow tie between two sound cells")
+        << -1 << -1 << false << false
+        << QList<QPointF>{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {2, 1}, {1, 1}, {3, 1}}
+        << "cell (1, 0) is turned against";
     QTest::newRow("not finite") << 0 << 2 << false << false << lattice << "cell (0, 2): grid point";
     QTest::newRow("not finite at the far corner")
         << 4 << 3 << false << false << lattice << "cell (3, 2): grid point";
@@ -349,7 +354,7 @@ void TestCurvilinearFlowData::refusal()
     QFETCH(QList<QPointF>, points);
     QFETCH(QString, reason);
     const double sense = mirrored ? -1.0 : 1.0;
-    const int columns = points.isEmpty() ? 5 : 3;
+    const int columns = points.isEmpty() ? 5 : int(points.size()) / 2;
     FlowRecord record = gridRecord(
         columns, points.isEmpty() ? 4 : 2,
         [&](int i, int j) {
