@@ -78,11 +78,25 @@ QString ColorLegend::label(double value, double step)
         return std::isfinite(value) ? QStringLiteral("0") : QStringLiteral("—");
     const double magnitude = std::abs(rounded);
     int digits = int(std::floor(std::log10(magnitude)) - std::log10(resolution) + 1.5);
+    const int valueExponent = int(std::floor(std::log10(magnitude)));
+    if (magnitude >= 1e6) {
+        // Here 'g' would give each label as few digits as it needs, "-2e+06"
+        // beside "-1.8e+06". Every label of one step gets the digits of the
+        // step, and a value between its multiples (an extreme) one more.
+        const int stepExponent = int(std::floor(std::log10(std::abs(step))));
+        const auto multipleOf = [](double x, int exponent) {
+            const double q = x / std::pow(10.0, exponent);
+            return std::abs(q - std::round(q)) < 1e-6;
+        };
+        int unitExponent = multipleOf(step, stepExponent) ? stepExponent : stepExponent - 1;
+        if (!multipleOf(rounded, unitExponent))
+            unitExponent = stepExponent - 1;
+        return QString::number(rounded, 'e', std::clamp(valueExponent - unitExponent, 0, 11));
+    }
     // 'g' turns to an exponent once the whole digits outnumber the precision,
     // so that 200 in steps of 200 would read "2e+02". Below a million every
     // whole digit is given, as a plot's axis prints it.
-    if (magnitude < 1e6)
-        digits = std::max(digits, int(std::floor(std::log10(magnitude))) + 1);
+    digits = std::max(digits, valueExponent + 1);
     return QString::number(rounded, 'g', std::clamp(digits, 1, 12));
 }
 

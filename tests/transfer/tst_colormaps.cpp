@@ -115,6 +115,11 @@ void TestColorMaps::legendTicks_data()
         << 15.0 << 1263.0 << 6 << QStringList{"200", "400", "600", "800", "1000", "1200"};
     QTest::newRow("ocean metres: steps of 2e5")
         << -2.96e6 << -2.16e6 << 4 << QStringList{"-2.8e+06", "-2.6e+06", "-2.4e+06", "-2.2e+06"};
+    QTest::newRow("ocean metres across -2e6: one mantissa width")
+        << -2.1e6 << -1.5e6 << 3 << QStringList{"-2.0e+06", "-1.8e+06", "-1.6e+06"};
+    QTest::newRow("steps of 2.5e6 across a decade")
+        << 4.0e6 << 1.65e7 << 5
+        << QStringList{"5.0e+06", "7.5e+06", "1.00e+07", "1.25e+07", "1.50e+07"};
 }
 
 void TestColorMaps::legendTicks()
@@ -135,6 +140,12 @@ void TestColorMaps::legendTicks()
     QVERIFY2(std::abs(mantissa - 1.0) < 1e-9 || std::abs(mantissa - 2.0) < 1e-9 ||
                  std::abs(mantissa - 2.5) < 1e-9 || std::abs(mantissa - 5.0) < 1e-9,
              qPrintable(QString("step %1").arg(step)));
+    // The extremes read back to one digit finer than the step.
+    const double resolution = decade / 10.0;
+    for (double extreme : {minimum, maximum})
+        QVERIFY2(std::abs(ColorLegend::label(extreme, step).toDouble() - extreme) <=
+                     0.5 * resolution * (1.0 + 1e-9),
+                 qPrintable(ColorLegend::label(extreme, step)));
     for (double tick : ticks) {
         QVERIFY(tick >= minimum && tick <= maximum);
         QVERIFY2(std::abs(tick / step - std::round(tick / step)) < 1e-9,
