@@ -17,7 +17,9 @@
 //     significant digits. Its peer is pandas.read_csv of the same file:
 //     run with VELMORA_COLUMN_TEXT_FILE=PATH to keep the file, then
 //     python3 bench/read_csv_peer.py PATH.
+// With the program's heap settings, as it loads.
 
+#include "app/HeapSettings.h"
 #include "data/FlowData.h"
 #include "data/FlowDataWriter.h"
 #include "formats/FlowFileReader.h"
@@ -245,6 +247,7 @@ void readRecord(benchmark::State& state, const QString& fileName)
 
 int main(int argc, char** argv)
 {
+    HeapSettings::keepPictureMemory();
     qInstallMessageHandler(quiet);
     QTemporaryDir folder;
     folderPath = folder.path();
