@@ -203,9 +203,9 @@ bool CurvilinearFlowData::buildBuckets()
     if (!bucketStart.allocate(buckets + 1))
         return false;
     // The cells in one contiguous run per thread, each run with counts of
-    // its own: no two threads write one count, and every box is worked out
-    // once a pass. A bucket lists run 0's cells, then run 1's, and so on,
-    // so every list comes out ascending on any split.
+    // its own: no two threads write one count, and every box is read once a
+    // pass. A bucket lists run 0's cells, then run 1's, and so on, so every
+    // list comes out ascending on any split.
     constexpr int maxRuns = 8;
     const int threads = std::clamp(QThread::idealThreadCount(), 1, maxRuns);
     const int runGrain =
