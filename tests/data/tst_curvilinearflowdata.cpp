@@ -381,10 +381,14 @@ void TestCurvilinearFlowData::probeInIndexSpace_data()
 {
     QTest::addColumn<bool>("ring");
     QTest::addColumn<double>("growth"); // of the ring's radius from cell to cell
-    QTest::newRow("turned square") << false << 1.0;
-    QTest::newRow("ring") << true << 1.0;
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("turned square") << false << 1.0 << 6 << 25;
+    QTest::newRow("ring") << true << 1.0 << 6 << 25;
     // Cells of very different sizes, through which a walk needs several jumps.
-    QTest::newRow("stretched ring") << true << 1.6;
+    QTest::newRow("stretched ring") << true << 1.6 << 6 << 25;
+    // Enough cells for the lookup tables to be built by several threads.
+    QTest::newRow("turned square of 300 x 300 points") << false << 1.0 << 300 << 300;
 }
 
 // The read-out at the point (i + xi, j + eta) of the index space, placed by
@@ -393,11 +397,13 @@ void TestCurvilinearFlowData::probeInIndexSpace()
 {
     QFETCH(bool, ring);
     QFETCH(double, growth);
-    const int columns = 6;
-    const int rows = 25;
+    QFETCH(int, columns);
+    QFETCH(int, rows);
     const auto place = [&](int i, int j) {
+        // The square spans six units at any count, so that the fields vary
+        // as little within a cell as on the small grid.
         if (!ring)
-            return turnedPoint(i, j);
+            return turnedPoint(i, j) * (6.0 / columns);
         const QPointF p = ringPoint(0, j, columns, rows);
         return p * std::pow(growth, i) * (1.0 + i / double(columns - 1));
     };
