@@ -296,10 +296,12 @@ bool CurvilinearFlowData::searchBucket(double x, double y, int& column, int& row
     const Vector3* g = geometry.get();
     for (int e = bucketStart[bucket]; e < bucketStart[bucket + 1]; ++e) {
         const int cell = bucketCells[e];
+        const int cellColumn = cell % across;
+        const int cellRow = cell / across;
         // Most cells of a bucket miss the point by their bounding box, which
         // costs far less than the inverse map. The box is widened by what
         // the inverse's tolerance can reach beyond the corners.
-        const int k = cell / across * resolutionX + cell % across;
+        const int k = cellRow * resolutionX + cellColumn;
         const Vector3& p00 = g[k];
         const Vector3& p10 = g[k + 1];
         const Vector3& p01 = g[k + resolutionX];
@@ -311,9 +313,9 @@ bool CurvilinearFlowData::searchBucket(double x, double y, int& column, int& row
         const double margin = cellTolerance + 4.0 * CellInverse::tolerance * (x1 - x0 + y1 - y0);
         if (x < x0 - margin || x > x1 + margin || y < y0 - margin || y > y1 + margin)
             continue;
-        if (cellContains(cell % across, cell / across, x, y, xi, eta)) {
-            column = cell % across;
-            row = cell / across;
+        if (cellContains(cellColumn, cellRow, x, y, xi, eta)) {
+            column = cellColumn;
+            row = cellRow;
             return true;
         }
     }

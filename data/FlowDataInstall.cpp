@@ -276,13 +276,25 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     const size_t cells = cellsAcross * (rows - 1);
     // Cells by their first corner k.
     const auto firstCorner = [&](size_t c) { return c / cellsAcross * columns + c % cellsAcross; };
-    const auto areaOf = [&](size_t k) {
-        const size_t kUp = k + columns;
-        const double dx1 = double(px(kUp + 1)) - px(k);
-        const double dy1 = double(py(kUp + 1)) - py(k);
-        const double dx2 = double(px(kUp)) - px(k + 1);
-        const double dy2 = double(py(kUp)) - py(k + 1);
-        return 0.5 * (dx1 * dy2 - dy1 * dx2);
+    // A cell's ring of corners a = k, b = k + 1, c = k + columns + 1,
+    // d = k + columns, in doubles.
+    struct Ring
+    {
+        double ax, ay, bx, by, cx, cy, dx, dy;
+    };
+    const auto ringOf = [&](size_t k) {
+        return Ring{px(k),
+                    py(k),
+                    px(k + 1),
+                    py(k + 1),
+                    px(k + columns + 1),
+                    py(k + columns + 1),
+                    px(k + columns),
+                    py(k + columns)};
+    };
+    // Half the cross product of the diagonals.
+    const auto areaOf = [](const Ring& r) {
+        return 0.5 * ((r.cx - r.ax) * (r.dy - r.by) - (r.cy - r.ay) * (r.dx - r.bx));
     };
     // A simple cell, convex or not, turns against the grid's sense at one
     // corner at most; a cell crossing itself (a bow tie) does at two. A turn
@@ -292,8 +304,9 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
     // With `sense` (+1 or -1) given, a cell none of whose corners turns
     // against it has nothing against it to count, and its turns the other
     // way are not asked for: the common convex cell skips the tolerance.
-    const auto edgeTurns = [](const double ex[4], const double ey[4], int& negative, int& positive,
-                              double sense) {
+    const auto turnsOf = [](const Ring& r, int& negative, int& positive, double sense = 0.0) {
+        const double ex[4] = {r.bx - r.ax, r.cx - r.bx, r.dx - r.cx, r.ax - r.dx};
+        const double ey[4] = {r.by - r.ay, r.cy - r.by, r.dy - r.cy, r.ay - r.dy};
         negative = 0;
         positive = 0;
         double turns[4];
@@ -315,17 +328,6 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
             positive += counts && turn > 0.0;
         }
     };
-    // The edges of the ring k, k + 1, k + columns + 1, k + columns.
-    const auto turnsOf = [&](size_t k, int& negative, int& positive) {
-        const size_t ring[4] = {k, k + 1, k + columns + 1, k + columns};
-        double ex[4];
-        double ey[4];
-        for (int e = 0; e < 4; ++e) {
-            ex[e] = double(px(ring[(e + 1) % 4])) - px(ring[e]);
-            ey[e] = double(py(ring[(e + 1) % 4])) - py(ring[e]);
-        }
-        edgeTurns(ex, ey, negative, positive, 0.0);
-    };
     // Sums per block of cells, added in block order: the same sums on any
     // number of cores. Each block also keeps its first cell that may be
     // folded for either sense (turned at two corners, or of the opposite
@@ -344,36 +346,33 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
         CellSums b;
         size_t i = size_t(first) % cellsAcross;
         size_t k = firstCorner(size_t(first));
-        // The corners a, b, c, d of the ring as areaOf and turnsOf take
-        // them; a cell's left corners are the last one's right.
-        double ax = px(k), ay = py(k), dx = px(k + columns), dy = py(k + columns);
+        // A cell's left corners are the last one's right.
+        Ring ring = ringOf(k);
         for (size_t c = size_t(first); c < size_t(last); ++c, ++k) {
             if (i == cellsAcross) {
                 i = 0;
                 ++k;
-                ax = px(k);
-                ay = py(k);
-                dx = px(k + columns);
-                dy = py(k + columns);
+                ring = ringOf(k);
+            } else if (c > size_t(first)) {
+                ring.ax = ring.bx;
+                ring.ay = ring.by;
+                ring.dx = ring.cx;
+                ring.dy = ring.cy;
+                ring.bx = px(k + 1);
+                ring.by = py(k + 1);
+                ring.cx = px(k + columns + 1);
+                ring.cy = py(k + columns + 1);
             }
             ++i;
-            const double bx = px(k + 1), by = py(k + 1);
-            const double cx = px(k + columns + 1), cy = py(k + columns + 1);
-            const double area = 0.5 * ((cx - ax) * (dy - by) - (cy - ay) * (dx - bx));
+            const double area = areaOf(ring);
             b.total += area;
             b.absolute += std::fabs(area);
-            const double ex[4] = {bx - ax, cx - bx, dx - cx, ax - dx};
-            const double ey[4] = {by - ay, cy - by, dy - cy, ay - dy};
-            ax = bx;
-            ay = by;
-            dx = cx;
-            dy = cy;
             int negative = 0;
             int positive = 0;
             // A cell of positive area is a suspect for the backward sense
             // whatever its turns, so only its negative ones count (and the
             // other way round).
-            edgeTurns(ex, ey, negative, positive, area > 0.0 ? 1.0 : area < 0.0 ? -1.0 : 0.0);
+            turnsOf(ring, negative, positive, area > 0.0 ? 1.0 : area < 0.0 ? -1.0 : 0.0);
             if (b.suspectForward == SIZE_MAX && (area < 0.0 || negative >= 2))
                 b.suspectForward = c;
             if (b.suspectBackward == SIZE_MAX && (area > 0.0 || positive >= 2))
@@ -408,10 +407,10 @@ bool FlowData::installCurvilinear(FlowRecord& record, QString* errorMessage)
             for (size_t c = suspect + size_t(first); c < suspect + size_t(last); ++c) {
                 int negative = 0;
                 int positive = 0;
-                const size_t k = firstCorner(c);
-                turnsOf(k, negative, positive);
+                const Ring ring = ringOf(firstCorner(c));
+                turnsOf(ring, negative, positive);
                 const int against = forward ? negative : positive;
-                if (sense * areaOf(k) < -tolerance || against >= 2) {
+                if (sense * areaOf(ring) < -tolerance || against >= 2) {
                     folded[size_t(block)] = c;
                     return;
                 }
