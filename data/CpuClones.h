@@ -15,3 +15,21 @@
 #else
 #define VELMORA_CPU_CLONES
 #endif
+
+// VELMORA_AVX2 before a function compiles it for AVX2 alone: hand-written
+// eight-lane loops, called only where CpuClones::hasAvx2() holds. Unlike the
+// clones above it needs no resolver at load time, so every GCC and Clang
+// build on x86-64 has it.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELMORA_HAS_AVX2_FUNCTIONS 1
+#define VELMORA_AVX2 __attribute__((target("avx2")))
+namespace CpuClones {
+inline bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+} // namespace CpuClones
+#else
+#define VELMORA_HAS_AVX2_FUNCTIONS 0
+#endif

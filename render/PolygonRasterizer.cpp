@@ -3,6 +3,7 @@
 #include "data/CpuClones.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -10,16 +11,22 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if VELMORA_HAS_AVX2_FUNCTIONS
+#include <immintrin.h>
+#endif
 
 namespace {
 
-// Each of the four bytes of `word` times `factor` / 255, rounded.
+// Each of the four bytes of `word` times `factor` / 255, rounded to the
+// nearest: (x + 128 + ((x + 128) >> 8)) >> 8 is exact for x up to 255 * 255,
+// and it is what the vector loops compute, so a pixel comes out the same
+// whichever loop reaches it.
 inline quint32 byteMultiply(quint32 word, quint32 factor)
 {
-    quint32 redBlue = (word & 0xff00ffu) * factor;
-    redBlue = ((redBlue + ((redBlue >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
-    quint32 alphaGreen = ((word >> 8) & 0xff00ffu) * factor;
-    alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+    quint32 redBlue = (word & 0xff00ffu) * factor + 0x800080u;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0xff00ffu)) >> 8) & 0xff00ffu;
+    quint32 alphaGreen = ((word >> 8) & 0xff00ffu) * factor + 0x800080u;
+    alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0xff00ffu)) & 0xff00ff00u;
     return alphaGreen | redBlue;
 }
 
@@ -96,10 +103,118 @@ VELMORA_CPU_CLONES void blendRow(quint32* pixels, const quint8* level, int count
     }
 }
 
+#if VELMORA_HAS_AVX2_FUNCTIONS
+// The coverage pass of one row eight columns at a time, from `column` while
+// a whole eight fits before `end`: each cell is added to the running sum (in
+// and out through `sum`) and cleared, and its level written. Every lane does
+// the four-column loop's arithmetic in the same order, so the levels are the
+// same bit for bit. Returns the column reached.
+VELMORA_AVX2 int coverageEight(float* row, quint8* level, int column, int end, float* sum)
+{
+    const __m256 signBits = _mm256_set1_ps(-0.0f);
+    const __m256 lowHalf = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, -1, 0, 0, 0, 0));
+    __m256 carried = _mm256_set1_ps(*sum);
+    for (; column + 8 <= end; column += 8) {
+        __m256 sums = _mm256_loadu_ps(row + column);
+        _mm256_storeu_ps(row + column, _mm256_setzero_ps());
+        // Prefix sums within each group of four, as the four-column loop
+        // forms them; then the sum so far onto the first four, and the first
+        // four's last onto the second four, as the next group would carry it.
+        sums = _mm256_add_ps(sums,
+                             _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(sums), 4)));
+        sums = _mm256_add_ps(sums,
+                             _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(sums), 8)));
+        sums = _mm256_add_ps(sums, _mm256_and_ps(carried, lowHalf));
+        const __m256 lowLast = _mm256_permute_ps(sums, _MM_SHUFFLE(3, 3, 3, 3));
+        sums = _mm256_add_ps(sums, _mm256_permute2f128_ps(lowLast, lowLast, 0x08));
+        carried = _mm256_permutevar8x32_ps(sums, _mm256_set1_epi32(7));
+        const __m256 winding = _mm256_andnot_ps(signBits, sums);
+        const __m256 turns =
+            _mm256_cvtepi32_ps(_mm256_cvttps_epi32(_mm256_mul_ps(winding, _mm256_set1_ps(0.5f))));
+        const __m256 parity = _mm256_sub_ps(winding, _mm256_add_ps(turns, turns));
+        const __m256 coverage = _mm256_min_ps(parity, _mm256_sub_ps(_mm256_set1_ps(2.0f), parity));
+        const __m256i whole = _mm256_cvttps_epi32(
+            _mm256_add_ps(_mm256_mul_ps(coverage, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
+        const __m128i words =
+            _mm_packs_epi32(_mm256_castsi256_si128(whole), _mm256_extracti128_si256(whole, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(level + column),
+                         _mm_packus_epi16(words, _mm_setzero_si128()));
+    }
+    *sum = _mm256_cvtss_f32(carried);
+    return column;
+}
+
+// Each 16-bit lane of a times b / 255, rounded as byteMultiply rounds.
+VELMORA_AVX2 inline __m256i multiplyWords(__m256i a, __m256i b)
+{
+    const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(a, b), _mm256_set1_epi16(0x80));
+    return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+// Each pixel's alpha word in its four channel words.
+VELMORA_AVX2 inline __m256i alphaWords(__m256i words)
+{
+    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(words, _MM_SHUFFLE(3, 3, 3, 3)),
+                                  _MM_SHUFFLE(3, 3, 3, 3));
+}
+
+// blendRow's arithmetic eight pixels at a time, the pixels past the last
+// whole eight left to it.
+VELMORA_AVX2 void blendEight(quint32* pixels, const quint8* level, int count, quint32 color,
+                             bool opaque)
+{
+    int k = 0;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i full = _mm256_set1_epi16(255);
+    const __m256i colorWords = _mm256_unpacklo_epi8(_mm256_set1_epi32(int(color)), zero);
+    // The unpacks work within each half: the low words hold pixels 0, 1 and
+    // 4, 5 of the eight, the high words 2, 3 and 6, 7. Each pixel's level
+    // goes to its four channel words.
+    const __m256i lowLevels =
+        _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1, 4, -1, 4, -1, 4,
+                         -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i highLevels =
+        _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1, 6, -1, 6, -1, 6,
+                         -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    const __m256i solid = _mm256_set1_epi32(int(color));
+    for (; k + 8 <= count; k += 8) {
+        quint64 eightLevels;
+        std::memcpy(&eightLevels, level + k, sizeof eightLevels);
+        if (eightLevels == 0)
+            continue;
+        auto* at = reinterpret_cast<__m256i*>(pixels + k);
+        if (opaque && eightLevels == ~quint64(0)) {
+            _mm256_storeu_si256(at, solid);
+            continue;
+        }
+        const __m256i levels = _mm256_set1_epi64x(qint64(eightLevels));
+        const __m256i destination = _mm256_loadu_si256(at);
+        const __m256i sourceLow = multiplyWords(colorWords, _mm256_shuffle_epi8(levels, lowLevels));
+        const __m256i sourceHigh =
+            multiplyWords(colorWords, _mm256_shuffle_epi8(levels, highLevels));
+        const __m256i low = _mm256_add_epi16(
+            sourceLow, multiplyWords(_mm256_unpacklo_epi8(destination, zero),
+                                     _mm256_sub_epi16(full, alphaWords(sourceLow))));
+        const __m256i high = _mm256_add_epi16(
+            sourceHigh, multiplyWords(_mm256_unpackhi_epi8(destination, zero),
+                                      _mm256_sub_epi16(full, alphaWords(sourceHigh))));
+        _mm256_storeu_si256(at, _mm256_packus_epi16(low, high));
+    }
+    blendRow(pixels + k, level + k, count - k, color, opaque);
+}
+#endif
+
 // Rows of a shape rasterized at once.
 constexpr int stripRows = 64;
 
+std::atomic<bool> eightLanesAllowed{true};
+
 } // namespace
+
+void PolygonRasterizer::setEightLanes(bool allowed)
+{
+    eightLanesAllowed = allowed;
+}
 
 PolygonRasterizer::Target PolygonRasterizer::Target::of(QImage& image)
 {
@@ -191,11 +306,11 @@ bool PolygonRasterizer::beginShape(double minX, double minY, double maxX, double
     if (boxColumns <= 0 || rowEnd <= rowBegin)
         return false;
     const size_t rows = size_t(std::min(rowEnd - rowBegin, stripRows));
-    const size_t needed = size_t(boxColumns + 2) * rows;
+    const size_t needed = size_t(cellStride()) * rows;
     if (cells.size() < needed)
         cells.resize(needed, 0.0f);
-    if (levels.size() < size_t(boxColumns))
-        levels.resize(size_t(boxColumns));
+    if (levels.size() < size_t(boxColumns + lanePadding))
+        levels.resize(size_t(boxColumns + lanePadding));
     rowFirst.resize(rows);
     rowLast.resize(rows);
     return true;
@@ -259,7 +374,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
     if (!std::isfinite(slope))
         return;
     const float columns = float(boxColumns);
-    const int stride = boxColumns + 2;
+    const int stride = cellStride();
     const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
     const int endRow = y1 < float(rowEnd) ? ceilOf(y1) : rowEnd;
     // A row's top is the last one's bottom, so its x is the last one's next.
@@ -316,8 +431,18 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
 // blends. Beyond the last touched cell of a row a closed outline sums to zero.
 VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
 {
-    const int stride = boxColumns + 2;
+    const int stride = cellStride();
     const bool opaque = qAlpha(color) == 255;
+    // Columns the row may run on to, in whole groups of the vector loops'
+    // width, without leaving the image's row.
+    const int imageColumns = imageWidth - boxLeft;
+#if VELMORA_HAS_AVX2_FUNCTIONS
+    const bool eightWide =
+        CpuClones::hasAvx2() && eightLanesAllowed.load(std::memory_order_relaxed);
+#else
+    const bool eightWide = false;
+#endif
+    const int group = eightWide ? 8 : 4;
     quint8* level = levels.data();
     for (int y = rowBegin; y < rowEnd; ++y) {
         const int first = rowFirst[size_t(y - rowBegin)];
@@ -325,17 +450,33 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
         if (first > last)
             continue;
         float* row = cells.data() + size_t(y - rowBegin) * size_t(stride);
-        const int blendEnd = std::min(last + 1, boxColumns);
+        int blendEnd = std::min(last + 1, boxColumns);
+        // Past the last touched cell the sums are those of a closed outline,
+        // zero, so the levels there are zero and blending them leaves the
+        // pixels as they are: the row runs on to a whole group where the
+        // image has the pixels, which spares the one-pixel tails.
+        for (int width = group; width >= 4; width /= 2) {
+            const int paddedEnd = first + (blendEnd - first + width - 1) / width * width;
+            if (paddedEnd <= imageColumns) {
+                blendEnd = paddedEnd;
+                break;
+            }
+        }
         int column = first;
         float sum = 0.0f;
+#if VELMORA_HAS_AVX2_FUNCTIONS
+        if (eightWide)
+            column = coverageEight(row, level, column, blendEnd, &sum);
+#endif
 #ifdef __SSE2__
         // Four columns at a time: the running sum as a prefix sum within the
         // four plus the sum so far. The parity below needs no choice there:
         // up to one turn, the truncated half winding is zero.
         const __m128 signBits = _mm_set1_ps(-0.0f);
-        __m128 carried = _mm_setzero_ps();
+        __m128 carried = _mm_set1_ps(sum);
         for (; column + 4 <= blendEnd; column += 4) {
             __m128 sums = _mm_loadu_ps(row + column);
+            _mm_storeu_ps(row + column, _mm_setzero_ps());
             sums = _mm_add_ps(sums, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(sums), 4)));
             sums = _mm_add_ps(sums, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(sums), 8)));
             sums = _mm_add_ps(sums, carried);
@@ -356,6 +497,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
 #endif
         for (; column < blendEnd; ++column) {
             sum += row[column];
+            row[column] = 0.0f;
             // Even-odd: twice-covered area is outside again, as with the
             // painter's default fill rule.
             const float winding = std::fabs(sum);
@@ -366,9 +508,18 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
             const float coverage = std::min(parity, 2.0f - parity);
             level[column] = quint8(int(coverage * 255.0f + 0.5f));
         }
-        std::fill(row + first, row + last + 1, 0.0f);
+        // The cells summed are cleared as they go; those right of the
+        // image's border are left.
+        if (blendEnd <= last)
+            std::fill(row + std::max(first, blendEnd), row + last + 1, 0.0f);
 
         auto* pixels = reinterpret_cast<quint32*>(bits + (boxTop + y) * bytesPerLine) + boxLeft;
+#if VELMORA_HAS_AVX2_FUNCTIONS
+        if (eightWide) {
+            blendEight(pixels + first, level + first, blendEnd - first, color, opaque);
+            continue;
+        }
+#endif
         blendRow(pixels + first, level + first, blendEnd - first, color, opaque);
     }
 }

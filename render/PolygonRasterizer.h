@@ -41,6 +41,11 @@ public:
     };
     PolygonRasterizer(const Target& target, int firstRow, int endRow);
 
+    // Rows are summed and blended eight pixels at a time where the processor
+    // has AVX2, else four at a time; false keeps every rasterizer at four.
+    // The pixels are the same either way.
+    static void setEightLanes(bool allowed);
+
     void fillPolygon(const QPointF* points, int count, QRgb premultipliedColor);
     // A straight segment stroked with a square cap: the rectangle reaching
     // width / 2 beside the segment and beyond both of its ends.
@@ -51,6 +56,11 @@ private:
     void addEdge(double x0, double y0, double x1, double y1);
     void accumulate(float x0, float y0, float x1, float y1);
     void blendShape(QRgb color);
+    // A strip row's cells: the box's columns, the column after its right
+    // border, and zeros that a row's last group of eight may read.
+    int cellStride() const { return boxColumns + 1 + lanePadding; }
+
+    static constexpr int lanePadding = 8;
 
     uchar* bits;
     qsizetype bytesPerLine;

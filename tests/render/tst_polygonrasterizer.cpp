@@ -137,6 +137,10 @@ private slots:
     void matchesPainter();
     void bandsDrawTheSamePixels_data() { matchesPainter_data(); }
     void bandsDrawTheSamePixels();
+    void laneWidthsDrawTheSamePixels_data() { matchesPainter_data(); }
+    void laneWidthsDrawTheSamePixels();
+    void rowEndsAtTheBorderBlendAsElsewhere_data();
+    void rowEndsAtTheBorderBlendAsElsewhere();
 };
 
 void TestPolygonRasterizer::matchesPainter_data()
@@ -201,6 +205,50 @@ void TestPolygonRasterizer::bandsDrawTheSamePixels()
     QFETCH(Shape, shape);
     QFETCH(QColor, background);
     QCOMPARE(rasterized(shape, background, 5), rasterized(shape, background, 1));
+}
+
+// Rows padded to groups of eight or of four, and blended by the vector loops
+// or, at the picture's right border, pixel by pixel: the same pixels.
+void TestPolygonRasterizer::laneWidthsDrawTheSamePixels()
+{
+    QFETCH(Shape, shape);
+    QFETCH(QColor, background);
+    PolygonRasterizer::setEightLanes(false);
+    const QImage four = rasterized(shape, background, 1);
+    PolygonRasterizer::setEightLanes(true);
+    QCOMPARE(rasterized(shape, background, 1), four);
+}
+
+void TestPolygonRasterizer::rowEndsAtTheBorderBlendAsElsewhere_data()
+{
+    QTest::addColumn<QPolygonF>("shape");
+    QTest::addColumn<QColor>("color");
+    // Channels whose products with some coverage levels round differently
+    // under the usual shortcut for dividing by 255.
+    const QColor rare(152, 169, 173);
+    QTest::newRow("arrow, level") << arrow({55.7, 15.4}, 0, 1.5) << rare;
+    QTest::newRow("arrow, 100 degrees, translucent")
+        << arrow({57.2, 15.4}, 100, 1.5) << QColor(40, 90, 200, 170);
+    // Its right edge crosses the last columns at every coverage level.
+    QTest::newRow("slanted right edge")
+        << QPolygonF(QList<QPointF>{{30.2, 0.5}, {61.1, 0.5}, {63.9, 31.5}, {30.2, 31.5}}) << rare;
+}
+
+// Near the picture's right border a row cannot run on to a whole group of
+// pixels and its last ones are blended one at a time; in a wider picture the
+// same shape is blended in groups. The pixels must not tell the two apart.
+void TestPolygonRasterizer::rowEndsAtTheBorderBlendAsElsewhere()
+{
+    QFETCH(QPolygonF, shape);
+    QFETCH(QColor, color);
+    auto drawn = [&](int width) {
+        QImage image(width, 32, QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor(191, 196, 188, 255));
+        PolygonRasterizer(image).fillPolygon(shape.constData(), int(shape.size()),
+                                             qPremultiply(color.rgba()));
+        return image;
+    };
+    QCOMPARE(drawn(64), drawn(128).copy(0, 0, 64, 32));
 }
 
 QTEST_GUILESS_MAIN(TestPolygonRasterizer)
