@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,13 +30,35 @@ struct PlacedArrow
     double top;
     double bottom;
     QRgb color;
+    bool drawn; // false where the vector gets no arrow
 };
 
-// Every arrow of the grid, in grid order, in image coordinates.
-std::vector<PlacedArrow> placeArrows(const Vector3* vectors, QSize counts, const ColorTable& table,
-                                     QSize size, float arrowSize, float normPerc)
+// Every arrow of the grid in image coordinates, one slot per grid point in
+// grid order, and how far an outline reaches above or below its row's line.
+struct PlacedArrows
 {
-    std::vector<PlacedArrow> arrows;
+    std::vector<PlacedArrow> byPoint;
+    int columns = 0;
+    double rowSpacing = 0.0;
+    double reach = 0.0;
+
+    // The slots of the grid rows whose arrows may reach into image rows
+    // [firstRow, endRow): a band need not look at the others.
+    std::pair<size_t, size_t> slotsNear(int firstRow, int endRow) const
+    {
+        const double rows = double(byPoint.size() / size_t(columns));
+        // A row more on either side absorbs the rounding of the rows' lines.
+        const double first = std::floor((firstRow - reach) / rowSpacing) - 1.0;
+        const double end = std::ceil((endRow + reach) / rowSpacing) + 2.0;
+        return {size_t(std::clamp(first, 0.0, rows)) * size_t(columns),
+                size_t(std::clamp(end, 0.0, rows)) * size_t(columns)};
+    }
+};
+
+PlacedArrows placeArrows(const Vector3* vectors, QSize counts, const ColorTable& table, QSize size,
+                         float arrowSize, float normPerc)
+{
+    PlacedArrows placed;
     const int columns = counts.width();
     const int rows = counts.height();
     const float dx = float(size.width()) / float(columns - 1);
@@ -43,40 +66,52 @@ std::vector<PlacedArrow> placeArrows(const Vector3* vectors, QSize counts, const
     // Glyph units follow the shorter side, as the arrow spacing does, so that
     // arrows on a wide domain do not outgrow their spacing.
     const float s = float(std::min(size.width(), size.height())) * arrowSize / 400.0f;
-    arrows.reserve(size_t(columns) * size_t(rows));
-    for (int j = 0; j < rows; ++j) {
-        for (int i = 0; i < columns; ++i) {
-            const Vector3& v = vectors[j * columns + i];
-            const float m = v.length();
-            if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
-                continue;
-            // The direction of (x, y) alone, as atan2(y, x) would turn it;
-            // image rows run along +y of the data, so this turns the glyph
-            // the data's way. A vector along z alone points along +x.
-            // Float components squared cannot overflow or underflow a
-            // double, so std::hypot's costly care is not needed.
-            const double planar = std::sqrt(double(v.x) * v.x + double(v.y) * v.y);
-            const double cosine = planar > 0.0 ? double(v.x) / planar : 1.0;
-            const double sine = planar > 0.0 ? double(v.y) / planar : 0.0;
-            const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
-            const double x0 = double(i * dx);
-            const double y0 = double(j * dy);
-            PlacedArrow& arrow = arrows.emplace_back();
-            arrow.top = y0;
-            arrow.bottom = y0;
-            // translate(x0, y0) . rotate . scale(along, s), applied by hand.
-            for (int k = 0; k < glyphPoints; ++k) {
-                const double gx = glyph[k][0] * along;
-                const double gy = glyph[k][1] * s;
-                arrow.outline[k] =
-                    QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
-                arrow.top = std::min(arrow.top, arrow.outline[k].y());
-                arrow.bottom = std::max(arrow.bottom, arrow.outline[k].y());
+    placed.byPoint.resize(size_t(columns) * size_t(rows));
+    placed.columns = columns;
+    placed.rowSpacing = dy;
+    // A row of arrows costs about fifty resampled points an arrow.
+    const int grain = ParallelBlocks::grainFor(qint64(columns) * 50);
+    std::vector<double> reaches(size_t(ParallelBlocks::countFor(rows, grain)), 0.0);
+    ParallelBlocks::run(rows, grain, [&](int block, int firstRow, int endRow) {
+        double reach = 0.0;
+        for (int j = firstRow; j < endRow; ++j) {
+            for (int i = 0; i < columns; ++i) {
+                const Vector3& v = vectors[j * columns + i];
+                PlacedArrow& arrow = placed.byPoint[size_t(j) * size_t(columns) + size_t(i)];
+                const float m = v.length();
+                arrow.drawn = m > ArrowRenderer::minMagnitude && std::isfinite(m);
+                if (!arrow.drawn)
+                    continue;
+                // The direction of (x, y) alone, as atan2(y, x) would turn
+                // it; image rows run along +y of the data, so this turns the
+                // glyph the data's way. A vector along z alone points along
+                // +x. Float components squared cannot overflow or underflow
+                // a double, so std::hypot's costly care is not needed.
+                const double planar = std::sqrt(double(v.x) * v.x + double(v.y) * v.y);
+                const double cosine = planar > 0.0 ? double(v.x) / planar : 1.0;
+                const double sine = planar > 0.0 ? double(v.y) / planar : 0.0;
+                const double along = s * (normPerc + 10.0f * (1.0f - normPerc) * m);
+                const double x0 = double(i * dx);
+                const double y0 = double(j * dy);
+                arrow.top = y0;
+                arrow.bottom = y0;
+                // translate(x0, y0) . rotate . scale(along, s), applied by hand.
+                for (int k = 0; k < glyphPoints; ++k) {
+                    const double gx = glyph[k][0] * along;
+                    const double gy = glyph[k][1] * s;
+                    arrow.outline[k] =
+                        QPointF(x0 + cosine * gx - sine * gy, y0 + sine * gx + cosine * gy);
+                    arrow.top = std::min(arrow.top, arrow.outline[k].y());
+                    arrow.bottom = std::max(arrow.bottom, arrow.outline[k].y());
+                }
+                reach = std::max({reach, y0 - arrow.top, arrow.bottom - y0});
+                arrow.color = table.premultiplied(table.indexOf(m));
             }
-            arrow.color = table.premultiplied(table.indexOf(m));
         }
-    }
-    return arrows;
+        reaches[size_t(block)] = reach;
+    });
+    placed.reach = *std::max_element(reaches.begin(), reaches.end());
+    return placed;
 }
 
 bool drawable(const Vector3* vectors, QSize counts, QSize size)
@@ -97,8 +132,7 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
         return QImage();
     }
     picture.fill(0);
-    const std::vector<PlacedArrow> arrows =
-        placeArrows(vectors, counts, table, size, arrowSize, normPerc);
+    const PlacedArrows arrows = placeArrows(vectors, counts, table, size, arrowSize, normPerc);
 
     // Bands of rows drawn at once, each with every arrow that reaches into
     // it, in the arrows' order: a pixel blends the same arrows in the same
@@ -107,8 +141,10 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
                         [&](int, int firstRow, int endRow) {
                             PolygonRasterizer rasterizer(target, firstRow, endRow);
-                            for (const PlacedArrow& arrow : arrows) {
-                                if (arrow.bottom > firstRow && arrow.top < endRow)
+                            const auto [first, end] = arrows.slotsNear(firstRow, endRow);
+                            for (size_t k = first; k < end; ++k) {
+                                const PlacedArrow& arrow = arrows.byPoint[k];
+                                if (arrow.drawn && arrow.bottom > firstRow && arrow.top < endRow)
                                     rasterizer.fillPolygon(arrow.outline, glyphPoints, arrow.color);
                             }
                         });
@@ -125,8 +161,8 @@ void ArrowRenderer::paint(QPainter& painter, const Vector3* vectors, QSize count
     QHash<QRgb, QPainterPath> paths;
     QList<QRgb> order;
     for (const PlacedArrow& arrow :
-         placeArrows(vectors, counts, table, size, arrowSize, normPerc)) {
-        if (qAlpha(arrow.color) == 0)
+         placeArrows(vectors, counts, table, size, arrowSize, normPerc).byPoint) {
+        if (!arrow.drawn || qAlpha(arrow.color) == 0)
             continue;
         auto found = paths.find(arrow.color);
         if (found == paths.end()) {
