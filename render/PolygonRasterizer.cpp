@@ -159,7 +159,9 @@ VELMORA_AVX2 inline __m256i alphaWords(__m256i words)
 }
 
 // blendRow's arithmetic eight pixels at a time, the pixels past the last
-// whole eight left to it.
+// whole eight left to it. Empty and full groups take the same arithmetic,
+// which leaves the first as they are and stores the colour in the second:
+// in a glyph's short rows the tests for them cost more than they spared.
 VELMORA_AVX2 void blendEight(quint32* pixels, const quint8* level, int count, quint32 color,
                              bool opaque)
 {
@@ -176,18 +178,10 @@ VELMORA_AVX2 void blendEight(quint32* pixels, const quint8* level, int count, qu
     const __m256i highLevels =
         _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1, 6, -1, 6, -1, 6,
                          -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
-    const __m256i solid = _mm256_set1_epi32(int(color));
     for (; k + 8 <= count; k += 8) {
-        quint64 eightLevels;
-        std::memcpy(&eightLevels, level + k, sizeof eightLevels);
-        if (eightLevels == 0)
-            continue;
         auto* at = reinterpret_cast<__m256i*>(pixels + k);
-        if (opaque && eightLevels == ~quint64(0)) {
-            _mm256_storeu_si256(at, solid);
-            continue;
-        }
-        const __m256i levels = _mm256_set1_epi64x(qint64(eightLevels));
+        const __m256i levels =
+            _mm256_broadcastq_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(level + k)));
         const __m256i destination = _mm256_loadu_si256(at);
         const __m256i sourceLow = multiplyWords(colorWords, _mm256_shuffle_epi8(levels, lowLevels));
         const __m256i sourceHigh =
