@@ -14,6 +14,8 @@ namespace {
 // read after the file itself.
 FlowRecord::Values component(VtkArray& array, int c, size_t points)
 {
+    if (size_t(c) < array.planes.size() && array.planes[size_t(c)].size() == points)
+        return std::move(array.planes[size_t(c)]);
     if (array.components == 1 && array.values.size() == points)
         return std::move(array.values);
     // Filled as it grows: a cleared array would be written twice.
@@ -38,6 +40,16 @@ template <typename Array> void transpose(Array& values, size_t nx, size_t ny)
 
 bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadOptions& options,
                        FlowRecord& record, QString* reason)
+{
+    VelocityChoice choice;
+    if (!chooseVelocity(arrays, options, record, choice, reason))
+        return false;
+    take(arrays, choice, points, record);
+    return true;
+}
+
+bool VtkArrays::chooseVelocity(const std::vector<VtkArray>& arrays, const LoadOptions& options,
+                               FlowRecord& record, VelocityChoice& choice, QString* reason)
 {
     QStringList listing;
     for (const VtkArray& array : arrays) {
@@ -103,19 +115,26 @@ bool VtkArrays::assign(std::vector<VtkArray>& arrays, size_t points, const LoadO
                                 : QStringLiteral("no velocity array found; arrays: %1").arg(all),
                 reason);
     }
-    VtkArray& first = arrays[size_t(uArray)];
-    VtkArray& second = arrays[size_t(vArray)];
-    record.u = component(first, uComponent, points);
-    record.v = component(second, vComponent, points);
+    choice.uArray = uArray;
+    choice.vArray = vArray;
+    choice.uComponent = uComponent;
+    choice.vComponent = vComponent;
+    return true;
+}
+
+void VtkArrays::take(std::vector<VtkArray>& arrays, const VelocityChoice& choice, size_t points,
+                     FlowRecord& record)
+{
+    record.u = component(arrays[size_t(choice.uArray)], choice.uComponent, points);
+    record.v = component(arrays[size_t(choice.vArray)], choice.vComponent, points);
     for (size_t a = 0; a < arrays.size(); ++a) {
-        if (int(a) == uArray || int(a) == vArray || arrays[a].components != 1)
+        if (int(a) == choice.uArray || int(a) == choice.vArray || arrays[a].components != 1)
             continue;
         FlowRecord::Field field;
         field.name = arrays[a].name;
         field.values = component(arrays[a], 0, points);
         record.scalars.push_back(std::move(field));
     }
-    return true;
 }
 
 bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions py, size_t nx,

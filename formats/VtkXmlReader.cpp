@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -182,6 +183,56 @@ struct Context
     bool appendedRaw = true;
 };
 
+// Where an array's decoded bytes go: all of them into `whole`, or, for
+// Float32 tuples of `components` in the host's byte order, each component
+// into its own plane, a null plane dropping its component. The planes are
+// filled block by block as the blocks inflate, while each is in the cache,
+// instead of the tuples being stored whole and taken apart afterwards.
+struct Destination
+{
+    char* whole = nullptr;
+    size_t components = 1;
+    float* planes[16] = {};
+
+    // Bytes [offset, offset + count) of the array; in planes, both are whole
+    // values.
+    void put(const char* from, size_t offset, size_t count) const
+    {
+        if (whole) {
+            std::memcpy(whole + offset, from, count);
+            return;
+        }
+        const size_t values = count / sizeof(float);
+        size_t tuple = offset / sizeof(float) / components;
+        size_t component = offset / sizeof(float) % components;
+        size_t k = 0;
+        auto single = [&] {
+            if (float* plane = planes[component])
+                std::memcpy(plane + tuple, from + k * sizeof(float), sizeof(float));
+            ++k;
+            if (++component == components) {
+                component = 0;
+                ++tuple;
+            }
+        };
+        while (k < values && component != 0)
+            single();
+        const size_t tuples = (values - k) / components;
+        for (size_t c = 0; c < components; ++c) {
+            float* plane = planes[c];
+            if (!plane)
+                continue;
+            const char* at = from + (k + c) * sizeof(float);
+            for (size_t t = 0; t < tuples; ++t)
+                std::memcpy(plane + tuple + t, at + t * components * sizeof(float), sizeof(float));
+        }
+        k += tuples * components;
+        tuple += tuples;
+        while (k < values)
+            single();
+    }
+};
+
 quint64 word(const uchar* p, const Context& context)
 {
     return context.headerWord == 8 ? load<quint64>(p, context.bigEndian)
@@ -191,7 +242,7 @@ quint64 word(const uchar* p, const Context& context)
 // The payload of one array (header and blocks) to its uncompressed bytes.
 // `header` holds at least the header words; `data` the rest.
 bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t expected,
-            const Context& context, char* out, QString* reason)
+            const Context& context, const Destination& out, QString* reason)
 {
     const size_t w = size_t(context.headerWord);
     const uchar* h = reinterpret_cast<const uchar*>(header.constData());
@@ -209,7 +260,16 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
                           .arg(dataSize);
             return false;
         }
-        std::memcpy(out, data, size_t(bytes));
+        // Large arrays are copied over every core, in parts of whole values.
+        const int threads = ReaderThreads::countFor(qint64(bytes), qint64(4) << 20);
+        ReaderThreads::run(threads, [&](int t) {
+            const size_t from =
+                size_t(bytes) / sizeof(float) * size_t(t) / size_t(threads) * sizeof(float);
+            const size_t to = t + 1 == threads ? size_t(bytes)
+                                               : size_t(bytes) / sizeof(float) * size_t(t + 1) /
+                                                     size_t(threads) * sizeof(float);
+            out.put(data + from, from, to - from);
+        });
         return true;
     }
     if (size_t(header.size()) < 3 * w) {
@@ -252,19 +312,38 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
     std::vector<quint64> starts(size_t(blocks) + 1, 0);
     for (quint64 b = 0; b < blocks; ++b)
         starts[size_t(b) + 1] = starts[size_t(b)] + word(h + (3 + b) * w, context);
+    // Into planes, a block inflates into a buffer of the thread's and goes on
+    // from there; blocks that split values go whole into a scratch array
+    // first.
+    std::vector<char, UninitializedAllocator<char>> scratch;
+    char* whole = out.whole;
+    if (!whole && blockSize % sizeof(float) != 0) {
+        scratch.resize(size_t(expected));
+        whole = scratch.data();
+    }
     // The blocks inflate independently: large arrays use every core, each
-    // thread a contiguous run of blocks. firstBad keeps the lowest failure.
+    // thread taking the next block not yet taken, since blocks of the same
+    // size can take very different times. firstBad keeps the lowest failure;
+    // blocks past it are not worth inflating.
     std::atomic<quint64> firstBad(blocks);
-    auto inflateRun = [&](quint64 from, quint64 to) {
+    std::atomic<quint64> nextBlock(0);
+    const quint64 threads =
+        quint64(ReaderThreads::countFor(qint64(expected), qint64(4) << 20, qint64(blocks)));
+    // No block is longer than the array.
+    const size_t bufferSize = whole ? 0 : size_t(std::min<quint64>(blockSize, expected));
+    std::vector<char, UninitializedAllocator<char>> buffers(bufferSize * size_t(threads));
+    ReaderThreads::run(int(threads), [&](int t) {
+        char* const buffer = buffers.data() + bufferSize * size_t(t);
         libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
-        for (quint64 b = from; b < to; ++b) {
+        for (quint64 b = nextBlock++; b < blocks && b < firstBad.load(); b = nextBlock++) {
             const quint64 target = b + 1 == blocks ? last : blockSize;
+            char* place = whole ? whole + b * blockSize : buffer;
             size_t produced = 0;
             const libdeflate_result status =
                 inflater
                     ? libdeflate_zlib_decompress(inflater, data + starts[size_t(b)],
                                                  size_t(starts[size_t(b) + 1] - starts[size_t(b)]),
-                                                 out + b * blockSize, size_t(target), &produced)
+                                                 place, size_t(target), &produced)
                     : LIBDEFLATE_BAD_DATA;
             if (status != LIBDEFLATE_SUCCESS || produced != target) {
                 quint64 seen = firstBad.load();
@@ -272,13 +351,10 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
                 }
                 break;
             }
+            if (!whole)
+                out.put(place, size_t(b * blockSize), size_t(target));
         }
         libdeflate_free_decompressor(inflater);
-    };
-    const quint64 threads =
-        quint64(ReaderThreads::countFor(qint64(expected), qint64(4) << 20, qint64(blocks)));
-    ReaderThreads::run(int(threads), [&](int t) {
-        inflateRun(blocks * quint64(t) / threads, blocks * quint64(t + 1) / threads);
     });
     if (firstBad.load() < blocks) {
         const quint64 b = firstBad.load();
@@ -287,11 +363,13 @@ bool unpack(const QByteArray& header, const char* data, size_t dataSize, size_t 
                       .arg(b + 1 == blocks ? last : blockSize);
         return false;
     }
+    if (!scratch.empty())
+        out.put(scratch.data(), 0, scratch.size());
     return true;
 }
 
 bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Context& context,
-                         char* out, QString* reason)
+                         const Destination& out, QString* reason)
 {
     const size_t w = size_t(context.headerWord);
     size_t headerBytes = w;
@@ -361,6 +439,55 @@ bool decodeBase64Payload(const char* text, size_t n, size_t expected, const Cont
     return unpack(header, data.constData(), size_t(data.size()), expected, context, out, reason);
 }
 
+// The bytes of a binary or appended array, `expected` of them, to `out`.
+bool decodeBinary(const ArrayInfo& info, size_t expected, const Context& context,
+                  const Destination& out, QString* reason)
+{
+    if (info.format == QLatin1String("binary")) {
+        const QByteArray text = withoutBlanks(info.text);
+        if (!decodeBase64Payload(text.constData(), size_t(text.size()), expected, context, out,
+                                 reason))
+            return false;
+    } else if (info.format == QLatin1String("appended")) {
+        if (!context.appended || info.offset < 0 ||
+            info.offset > context.appendedEnd - context.appended) {
+            *reason = QStringLiteral("%1: appended data at offset %2 missing")
+                          .arg(info.name)
+                          .arg(info.offset);
+            return false;
+        }
+        const char* start = context.appended + info.offset;
+        const size_t available = size_t(context.appendedEnd - start);
+        if (context.appendedRaw) {
+            const size_t w = size_t(context.headerWord);
+            size_t headerBytes = w;
+            if (context.compressed && available >= 3 * w) {
+                const quint64 blocks = word(reinterpret_cast<const uchar*>(start), context);
+                headerBytes = blocks > available / w ? available + 1 : size_t(3 + blocks) * w;
+            }
+            if (headerBytes > available) {
+                *reason =
+                    QStringLiteral("%1: appended data shorter than its header").arg(info.name);
+                return false;
+            }
+            if (!unpack(QByteArray::fromRawData(start, qsizetype(headerBytes)), start + headerBytes,
+                        available - headerBytes, expected, context, out, reason))
+                return false;
+        } else {
+            size_t n = 0;
+            while (n < available && (base64Value(start[n]) >= 0 || start[n] == '='))
+                ++n;
+            if (!decodeBase64Payload(start, n, expected, context, out, reason))
+                return false;
+        }
+    } else {
+        *reason =
+            QStringLiteral("%1: format \"%2\" is not read").arg(info.name, info.format.left(40));
+        return false;
+    }
+    return true;
+}
+
 template <typename Array>
 bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context, Array& values,
                  QString* reason)
@@ -419,67 +546,53 @@ bool decodeArray(const ArrayInfo& info, size_t tuples, const Context& context, A
         }
         return true;
     }
-    if (info.format != QLatin1String("binary") && info.format != QLatin1String("appended")) {
-        *reason =
-            QStringLiteral("%1: format \"%2\" is not read").arg(info.name, info.format.left(40));
-        return false;
-    }
     if (count > size_t(INT_MAX) * 4) {
         *reason = QStringLiteral("%1: too many values").arg(info.name);
         return false;
     }
-    char* target = nullptr;
     if (direct) {
         values.resize(count);
-        target = reinterpret_cast<char*>(values.data());
-    } else {
-        scratch.resize(expected);
-        target = scratch.data();
+        Destination out;
+        out.whole = reinterpret_cast<char*>(values.data());
+        return decodeBinary(info, expected, context, out, reason);
     }
-    if (info.format == QLatin1String("binary")) {
-        const QByteArray text = withoutBlanks(info.text);
-        if (!decodeBase64Payload(text.constData(), size_t(text.size()), expected, context, target,
-                                 reason))
-            return false;
-    } else if (info.format == QLatin1String("appended")) {
-        if (!context.appended || info.offset < 0 ||
-            info.offset > context.appendedEnd - context.appended) {
-            *reason = QStringLiteral("%1: appended data at offset %2 missing")
-                          .arg(info.name)
-                          .arg(info.offset);
-            return false;
-        }
-        const char* start = context.appended + info.offset;
-        const size_t available = size_t(context.appendedEnd - start);
-        if (context.appendedRaw) {
-            const size_t w = size_t(context.headerWord);
-            size_t headerBytes = w;
-            if (context.compressed && available >= 3 * w) {
-                const quint64 blocks = word(reinterpret_cast<const uchar*>(start), context);
-                headerBytes = blocks > available / w ? available + 1 : size_t(3 + blocks) * w;
-            }
-            if (headerBytes > available) {
-                *reason =
-                    QStringLiteral("%1: appended data shorter than its header").arg(info.name);
-                return false;
-            }
-            if (!unpack(QByteArray::fromRawData(start, qsizetype(headerBytes)), start + headerBytes,
-                        available - headerBytes, expected, context, target, reason))
-                return false;
-        } else {
-            size_t n = 0;
-            while (n < available && (base64Value(start[n]) >= 0 || start[n] == '='))
-                ++n;
-            if (!decodeBase64Payload(start, n, expected, context, target, reason))
-                return false;
-        }
-    }
-    if (!direct) {
-        values.resize(count);
-        convertValues(reinterpret_cast<const uchar*>(scratch.data()), count, info.type,
-                      context.bigEndian, values.data());
-    }
+    scratch.resize(expected);
+    Destination out;
+    out.whole = scratch.data();
+    if (!decodeBinary(info, expected, context, out, reason))
+        return false;
+    values.resize(count);
+    convertValues(reinterpret_cast<const uchar*>(scratch.data()), count, info.type,
+                  context.bigEndian, values.data());
     return true;
+}
+
+// A Float32 array of several components in the host's byte order, as
+// planes: only the components in `wanted` (bit c for component c) are kept.
+// Other arrays are decoded as decodeArray does.
+bool decodePlanes(const ArrayInfo& info, size_t tuples, const Context& context, unsigned wanted,
+                  VtkArray& array, QString* reason)
+{
+    const bool direct = Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
+                        info.type == QLatin1String("Float32") && info.components > 1 &&
+                        info.format != QLatin1String("ascii");
+    if (!direct)
+        return decodeArray(info, tuples, context, array.values, reason);
+    const size_t count = tuples * size_t(info.components);
+    if (count > size_t(INT_MAX) * 4) {
+        *reason = QStringLiteral("%1: too many values").arg(info.name);
+        return false;
+    }
+    Destination out;
+    out.components = size_t(info.components);
+    array.planes.resize(out.components);
+    for (size_t c = 0; c < out.components; ++c) {
+        if (wanted & (1u << c)) {
+            array.planes[c].resize(tuples);
+            out.planes[c] = array.planes[c].data();
+        }
+    }
+    return decodeBinary(info, count * sizeof(float), context, out, reason);
 }
 
 bool parseExtent(const QString& text, qint64 extent[6])
@@ -595,12 +708,24 @@ public:
             array.name = info.name;
             array.components = info.components;
             array.vectors = !vectorsName.isEmpty() && info.name == vectorsName;
-            if (!decodeArray(info, points, context, array.values, reason))
-                return false;
             arrays.push_back(std::move(array));
         }
-        if (!VtkArrays::assign(arrays, points, options, record, reason))
+        // The velocity is chosen first, so that only what the record takes
+        // is decoded: of a vector array, its two components.
+        VelocityChoice choice;
+        if (!VtkArrays::chooseVelocity(arrays, options, record, choice, reason))
             return false;
+        for (size_t a = 0; a < arrays.size(); ++a) {
+            if (!choice.takes(arrays, a))
+                continue;
+            const unsigned wanted = (int(a) == choice.uArray ? 1u << choice.uComponent : 0u) |
+                                    (int(a) == choice.vArray ? 1u << choice.vComponent : 0u);
+            if (!(arrays[a].components > 1
+                      ? decodePlanes(pointArrays[a], points, context, wanted, arrays[a], reason)
+                      : decodeArray(pointArrays[a], points, context, arrays[a].values, reason)))
+                return false;
+        }
+        VtkArrays::take(arrays, choice, points, record);
         if (kind == QLatin1String("ImageData")) {
             record.x.resize(size_t(nx));
             record.y.resize(size_t(ny));
