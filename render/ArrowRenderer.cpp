@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -131,7 +132,6 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
         qDebug() << "ArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
         return QImage();
     }
-    picture.fill(0);
     const PlacedArrows arrows = placeArrows(vectors, counts, table, size, arrowSize, normPerc);
 
     // Bands of rows drawn at once, each with every arrow that reaches into
@@ -140,6 +140,10 @@ QImage ArrowRenderer::render(const Vector3* vectors, QSize counts, const ColorTa
     const PolygonRasterizer::Target target = PolygonRasterizer::Target::of(picture);
     ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
                         [&](int, int firstRow, int endRow) {
+                            // Each band clears its own rows, over the cores
+                            // and into the cache for the drawing.
+                            std::memset(target.bits + firstRow * target.bytesPerLine, 0,
+                                        size_t(endRow - firstRow) * size_t(target.bytesPerLine));
                             PolygonRasterizer rasterizer(target, firstRow, endRow);
                             const auto [first, end] = arrows.slotsNear(firstRow, endRow);
                             for (size_t k = first; k < end; ++k) {
