@@ -42,6 +42,32 @@ inline int ceilOf(float x)
     return float(whole) < x ? whole + 1 : whole;
 }
 
+// An edge's signed area in one row where it crosses from column leftColumn
+// to rightColumn, two columns or more: the area to the right grows
+// quadratically in the first and last column, linearly between.
+inline void spreadAcross(float* row, float left, float right, int leftColumn, int rightColumn,
+                         float area)
+{
+    const float leftFloor = float(leftColumn);
+    const float perColumn = 1.0f / (right - left);
+    const float leftFraction = left - leftFloor;
+    const float firstShare = 0.5f * perColumn * (1.0f - leftFraction) * (1.0f - leftFraction);
+    const float rightFraction = right - float(rightColumn) + 1.0f;
+    const float lastShare = 0.5f * perColumn * rightFraction * rightFraction;
+    row[leftColumn] += area * firstShare;
+    if (rightColumn == leftColumn + 2) {
+        row[leftColumn + 1] += area * (1.0f - firstShare - lastShare);
+    } else {
+        const float secondShare = perColumn * (1.5f - leftFraction);
+        row[leftColumn + 1] += area * (secondShare - firstShare);
+        for (int column = leftColumn + 2; column < rightColumn - 1; ++column)
+            row[column] += area * perColumn;
+        const float beforeLast = secondShare + float(rightColumn - leftColumn - 3) * perColumn;
+        row[rightColumn - 1] += area * (1.0f - beforeLast - lastShare);
+    }
+    row[rightColumn] += area * lastShare;
+}
+
 // `color` times each pixel's coverage level over the pixels, source over:
 // pixel = color * level + pixel * (1 - alpha(color) * level), every product
 // rounded as byteMultiply rounds it.
@@ -195,6 +221,112 @@ VELMORA_AVX2 void blendEight(quint32* pixels, const quint8* level, int count, qu
         _mm256_storeu_si256(at, _mm256_packus_epi16(low, high));
     }
     blendRow(pixels + k, level + k, count - k, color, opaque);
+}
+
+// One edge's rows [firstRow, endRow), eight at a time: each lane works out
+// a row with the arithmetic of PolygonRasterizer::accumulate, in the same
+// order, and the rows are then added to their cells one after another, so
+// the cells come out the same bit for bit. A row within one or two columns
+// adds to three cells, the third taking zero in the first case: steep edges
+// switch between the two from row to row, and a branch between them
+// mispredicted. Rows across more columns go to spreadAcross.
+struct EdgeRows
+{
+    float x0, y0, y1, slope, direction, columns;
+    int firstRow, endRow;
+};
+
+// The edge's x at height y, clamped to the box as std::clamp does.
+VELMORA_AVX2 inline __m256 edgeXAt(__m256 y, __m256 x0, __m256 y0, __m256 slope, __m256 columns)
+{
+    const __m256 x = _mm256_add_ps(x0, _mm256_mul_ps(_mm256_sub_ps(y, y0), slope));
+    return _mm256_min_ps(columns, _mm256_max_ps(_mm256_setzero_ps(), x));
+}
+
+VELMORA_AVX2 void accumulateEight(const EdgeRows& edge, float* cells, int stride, int rowBegin,
+                                  int* rowFirst, int* rowLast)
+{
+    const __m256 x0 = _mm256_set1_ps(edge.x0);
+    const __m256 y0 = _mm256_set1_ps(edge.y0);
+    const __m256 y1 = _mm256_set1_ps(edge.y1);
+    const __m256 slope = _mm256_set1_ps(edge.slope);
+    const __m256 direction = _mm256_set1_ps(edge.direction);
+    const __m256 columns = _mm256_set1_ps(edge.columns);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(32) float first[8];
+    alignas(32) float second[8];
+    alignas(32) float third[8];
+    alignas(32) float lefts[8];
+    alignas(32) float rights[8];
+    alignas(32) float areas[8];
+    alignas(32) int leftColumns[8];
+    alignas(32) int rightColumns[8];
+    for (int group = edge.firstRow; group < edge.endRow; group += 8) {
+        const __m256i rows = _mm256_add_epi32(_mm256_set1_epi32(group), lanes);
+        const __m256 rowTop = _mm256_cvtepi32_ps(rows);
+        // max(row, y0) and min(row + 1, y1) with std::max's and std::min's
+        // operand order.
+        const __m256 top = _mm256_max_ps(y0, rowTop);
+        const __m256 bottom = _mm256_min_ps(y1, _mm256_add_ps(rowTop, one));
+        const __m256 x = edgeXAt(top, x0, y0, slope, columns);
+        const __m256 xNext = edgeXAt(bottom, x0, y0, slope, columns);
+        const __m256 area = _mm256_mul_ps(_mm256_sub_ps(bottom, top), direction);
+        const __m256 left = _mm256_min_ps(xNext, x);
+        const __m256 right = _mm256_max_ps(xNext, x);
+        const __m256i leftColumn = _mm256_cvttps_epi32(left);
+        const __m256 leftFloor = _mm256_cvtepi32_ps(leftColumn);
+        const __m256i rightWhole = _mm256_cvttps_epi32(right);
+        // ceil: one more where the truncation fell short.
+        const __m256i rightColumn = _mm256_sub_epi32(
+            rightWhole,
+            _mm256_castps_si256(_mm256_cmp_ps(_mm256_cvtepi32_ps(rightWhole), right, _CMP_LT_OQ)));
+        // Within one column.
+        const __m256 share = _mm256_sub_ps(_mm256_mul_ps(half, _mm256_add_ps(x, xNext)), leftFloor);
+        const __m256 oneFirst = _mm256_sub_ps(area, _mm256_mul_ps(area, share));
+        const __m256 oneSecond = _mm256_mul_ps(area, share);
+        // Across two.
+        const __m256 perColumn = _mm256_div_ps(one, _mm256_sub_ps(right, left));
+        const __m256 leftRest = _mm256_sub_ps(one, _mm256_sub_ps(left, leftFloor));
+        const __m256 firstShare =
+            _mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(half, perColumn), leftRest), leftRest);
+        const __m256 rightFraction =
+            _mm256_add_ps(_mm256_sub_ps(right, _mm256_cvtepi32_ps(rightColumn)), one);
+        const __m256 lastShare = _mm256_mul_ps(
+            _mm256_mul_ps(_mm256_mul_ps(half, perColumn), rightFraction), rightFraction);
+        const __m256 two = _mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(rightColumn, _mm256_add_epi32(leftColumn, _mm256_set1_epi32(2))));
+        _mm256_store_ps(first, _mm256_blendv_ps(oneFirst, _mm256_mul_ps(area, firstShare), two));
+        _mm256_store_ps(
+            second,
+            _mm256_blendv_ps(
+                oneSecond,
+                _mm256_mul_ps(area, _mm256_sub_ps(_mm256_sub_ps(one, firstShare), lastShare)),
+                two));
+        _mm256_store_ps(third, _mm256_and_ps(_mm256_mul_ps(area, lastShare), two));
+        _mm256_store_ps(lefts, left);
+        _mm256_store_ps(rights, right);
+        _mm256_store_ps(areas, area);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(leftColumns), leftColumn);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(rightColumns), rightColumn);
+        const int count = std::min(8, edge.endRow - group);
+        for (int k = 0; k < count; ++k) {
+            const int y = group + k - rowBegin;
+            float* row = cells + size_t(y) * size_t(stride);
+            const int leftAt = leftColumns[k];
+            const int rightAt = rightColumns[k];
+            if (rightAt <= leftAt + 2) {
+                row[leftAt] += first[k];
+                row[leftAt + 1] += second[k];
+                row[leftAt + 2] += third[k];
+            } else {
+                spreadAcross(row, lefts[k], rights[k], leftAt, rightAt, areas[k]);
+            }
+            rowFirst[y] = std::min(rowFirst[y], leftAt);
+            rowLast[y] = std::max(rowLast[y], std::max(rightAt, leftAt + 1));
+        }
+    }
 }
 #endif
 
@@ -371,6 +503,13 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
     const int stride = cellStride();
     const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
     const int endRow = y1 < float(rowEnd) ? ceilOf(y1) : rowEnd;
+#if VELMORA_HAS_AVX2_FUNCTIONS
+    if (CpuClones::hasAvx2() && eightLanesAllowed.load(std::memory_order_relaxed)) {
+        accumulateEight({x0, y0, y1, slope, direction, columns, firstRow, endRow}, cells.data(),
+                        stride, rowBegin, rowFirst.data(), rowLast.data());
+        return;
+    }
+#endif
     // A row's top is the last one's bottom, so its x is the last one's next.
     float top = std::max(float(firstRow), y0);
     float x = std::clamp(x0 + (top - y0) * slope, 0.0f, columns);
@@ -391,27 +530,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
             row[leftColumn] += area - area * share;
             row[leftColumn + 1] += area * share;
         } else {
-            // Across several columns: the area to the right grows
-            // quadratically in the first and last column, linearly between.
-            const float perColumn = 1.0f / (right - left);
-            const float leftFraction = left - leftFloor;
-            const float firstShare =
-                0.5f * perColumn * (1.0f - leftFraction) * (1.0f - leftFraction);
-            const float rightFraction = right - float(rightColumn) + 1.0f;
-            const float lastShare = 0.5f * perColumn * rightFraction * rightFraction;
-            row[leftColumn] += area * firstShare;
-            if (rightColumn == leftColumn + 2) {
-                row[leftColumn + 1] += area * (1.0f - firstShare - lastShare);
-            } else {
-                const float secondShare = perColumn * (1.5f - leftFraction);
-                row[leftColumn + 1] += area * (secondShare - firstShare);
-                for (int column = leftColumn + 2; column < rightColumn - 1; ++column)
-                    row[column] += area * perColumn;
-                const float beforeLast =
-                    secondShare + float(rightColumn - leftColumn - 3) * perColumn;
-                row[rightColumn - 1] += area * (1.0f - beforeLast - lastShare);
-            }
-            row[rightColumn] += area * lastShare;
+            spreadAcross(row, left, right, leftColumn, rightColumn, area);
         }
         int& first = rowFirst[size_t(y - rowBegin)];
         int& last = rowLast[size_t(y - rowBegin)];

@@ -41,8 +41,9 @@ public:
     };
     PolygonRasterizer(const Target& target, int firstRow, int endRow);
 
-    // Rows are summed and blended eight pixels at a time where the processor
-    // has AVX2, else four at a time; false keeps every rasterizer at four.
+    // Where the processor has AVX2, an edge goes eight rows at a time and a
+    // row is summed and blended eight pixels at a time, else one row and
+    // four pixels at a time; false keeps every rasterizer at the latter.
     // The pixels are the same either way.
     static void setEightLanes(bool allowed);
 

@@ -207,8 +207,9 @@ void TestPolygonRasterizer::bandsDrawTheSamePixels()
     QCOMPARE(rasterized(shape, background, 5), rasterized(shape, background, 1));
 }
 
-// Rows padded to groups of eight or of four, and blended by the vector loops
-// or, at the picture's right border, pixel by pixel: the same pixels.
+// Edges taken eight rows at a time or one, rows padded to groups of eight
+// pixels or of four and blended by the vector loops or, at the picture's
+// right border, pixel by pixel: the same pixels.
 void TestPolygonRasterizer::laneWidthsDrawTheSamePixels()
 {
     QFETCH(Shape, shape);
