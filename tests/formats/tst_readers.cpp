@@ -669,6 +669,13 @@ void TestReaders::vtkXml_data()
     const QByteArray large =
         FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "raw", true, 4, 32768);
     row(".vti raw zlib, large", large, "vti", "square", "p; ; ");
+    // Over 4 MB uncompressed: the components are taken apart on several threads.
+    row(".vti raw, large",
+        FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "raw", false), "vti",
+        "square", "p; ; ");
+    // Blocks of 30 bytes end inside a value.
+    row(".vtr raw zlib, blocks that split values",
+        FormatWriters::vtkXml(g, true, "raw", true, 4, 30), "vtr", "grid", "p; ; ");
     row(".vti ascii, file over 8 MB read in parts",
         edited(FormatWriters::vtkXml(FormatWriters::uniformGrid(600, 600), false, "ascii", false),
                "<VTKFile", "<!--" + QByteArray(2 << 20, ' ') + "-->\n<VTKFile"),
