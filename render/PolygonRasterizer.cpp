@@ -504,7 +504,10 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
     const int firstRow = y0 > float(rowBegin) ? floorOf(y0) : rowBegin;
     const int endRow = y1 < float(rowEnd) ? ceilOf(y1) : rowEnd;
 #if VELMORA_HAS_AVX2_FUNCTIONS
-    if (CpuClones::hasAvx2() && eightLanesAllowed.load(std::memory_order_relaxed)) {
+    // An edge of a few rows (the many short ones of a curve) would leave
+    // most of the eight lanes idle.
+    if (endRow - firstRow >= 4 && CpuClones::hasAvx2() &&
+        eightLanesAllowed.load(std::memory_order_relaxed)) {
         accumulateEight({x0, y0, y1, slope, direction, columns, firstRow, endRow}, cells.data(),
                         stride, rowBegin, rowFirst.data(), rowLast.data());
         return;
