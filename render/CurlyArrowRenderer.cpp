@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -161,21 +162,47 @@ struct Shape
     QRgb color;
 };
 
+// The curve from grid point (i, j) of `counts` over a picture of `size`;
+// without points where the vector there gets none.
+CurlyArrowRenderer::Curve curveAt(const FlowData& data, const Vector3* vectors, QSize counts, int i,
+                                  int j, const ColorTable& table, QSize size, float arrowSize,
+                                  float normPerc)
+{
+    CurlyArrowRenderer::Curve curve;
+    const Vector3& v = vectors[j * counts.width() + i];
+    const float m = v.length();
+    if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
+        return curve;
+    const float dx = float(size.width()) / float(counts.width() - 1);
+    const float dy = float(size.height()) / float(counts.height() - 1);
+    curve.length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
+    curve.points = CurlyArrowRenderer::centreLine(
+        data, size, QPointF(double(i * dx), double(j * dy)), curve.length);
+    curve.color = table.premultiplied(table.indexOf(m));
+    return curve;
+}
+
 std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize counts,
                           const ColorTable& table, QSize size, float arrowSize, float normPerc)
 {
+    std::vector<Shape> out;
+    if (!drawable(vectors, counts, size))
+        return out;
     const double s = glyphUnit(size, arrowSize);
-    const std::vector<CurlyArrowRenderer::Curve> curves =
-        CurlyArrowRenderer::curves(data, vectors, counts, table, size, arrowSize, normPerc);
-    // The outlines on every core too, each into its curve's place.
-    std::vector<Shape> out(curves.size());
-    ParallelBlocks::run(
-        int(curves.size()), ParallelBlocks::grainFor(16 * CurlyArrowRenderer::stepsPerCurve),
-        [&](int, int first, int last) {
-            for (int k = first; k < last; ++k) {
-                Shape& shape = out[std::size_t(k)];
-                shape.outline = outline(curves[std::size_t(k)].points, s);
-                shape.color = curves[std::size_t(k)].color;
+    const int columns = counts.width();
+    out.resize(std::size_t(columns) * std::size_t(counts.height()));
+    // Rows of the grid go to the cores: each curve is traced, outlined and
+    // measured in its own place while its points are in the cache.
+    ParallelBlocks::run(counts.height(), 1, [&](int, int firstRow, int endRow) {
+        for (int j = firstRow; j < endRow; ++j) {
+            for (int i = 0; i < columns; ++i) {
+                const CurlyArrowRenderer::Curve curve =
+                    curveAt(data, vectors, counts, i, j, table, size, arrowSize, normPerc);
+                if (curve.points.size() < 2)
+                    continue;
+                Shape& shape = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
+                shape.outline = outline(curve.points, s);
+                shape.color = curve.color;
                 if (shape.outline.size() < 3)
                     continue;
                 const auto [low, high] = std::minmax_element(
@@ -184,7 +211,8 @@ std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize co
                 shape.top = low->y();
                 shape.bottom = high->y();
             }
-        });
+        }
+    });
     out.erase(std::remove_if(out.begin(), out.end(),
                              [](const Shape& shape) { return shape.outline.size() < 3; }),
               out.end());
@@ -219,26 +247,14 @@ CurlyArrowRenderer::curves(const FlowData& data, const Vector3* vectors, QSize c
     if (!drawable(vectors, counts, size))
         return out;
     const int columns = counts.width();
-    const int rows = counts.height();
-    const float dx = float(size.width()) / float(columns - 1);
-    const float dy = float(size.height()) / float(rows - 1);
-    out.resize(std::size_t(columns) * std::size_t(rows));
+    out.resize(std::size_t(columns) * std::size_t(counts.height()));
     // Tracing samples the field a few dozen times per curve: rows of the
     // grid go to the cores, each curve into its own place.
-    ParallelBlocks::run(rows, 1, [&](int, int firstRow, int endRow) {
-        for (int j = firstRow; j < endRow; ++j) {
-            for (int i = 0; i < columns; ++i) {
-                const Vector3& v = vectors[j * columns + i];
-                const float m = v.length();
-                if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
-                    continue;
-                Curve& curve = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
-                curve.length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
-                curve.points =
-                    centreLine(data, size, QPointF(double(i * dx), double(j * dy)), curve.length);
-                curve.color = table.premultiplied(table.indexOf(m));
-            }
-        }
+    ParallelBlocks::run(counts.height(), 1, [&](int, int firstRow, int endRow) {
+        for (int j = firstRow; j < endRow; ++j)
+            for (int i = 0; i < columns; ++i)
+                out[std::size_t(j) * std::size_t(columns) + std::size_t(i)] =
+                    curveAt(data, vectors, counts, i, j, table, size, arrowSize, normPerc);
     });
     out.erase(std::remove_if(out.begin(), out.end(),
                              [](const Curve& curve) { return curve.points.size() < 2; }),
@@ -257,13 +273,16 @@ QImage CurlyArrowRenderer::render(const FlowData& data, const Vector3* vectors, 
         qDebug() << "CurlyArrowRenderer/render: !!!cannot allocate the picture!!!" << size;
         return QImage();
     }
-    picture.fill(0);
     const std::vector<Shape> all = shapes(data, vectors, counts, table, size, arrowSize, normPerc);
     // Bands drawn at once, each with every shape that reaches into it, in
     // grid order, as the straight arrows are.
     const PolygonRasterizer::Target target = PolygonRasterizer::Target::of(picture);
     ParallelBlocks::run(size.height(), ParallelBlocks::grainFor(size.width()),
                         [&](int, int firstRow, int endRow) {
+                            // Each band clears its own rows, as the straight
+                            // arrows' bands do.
+                            std::memset(target.bits + firstRow * target.bytesPerLine, 0,
+                                        size_t(endRow - firstRow) * size_t(target.bytesPerLine));
                             PolygonRasterizer rasterizer(target, firstRow, endRow);
                             for (const Shape& shape : all) {
                                 if (shape.bottom > firstRow && shape.top < endRow)
