@@ -59,12 +59,11 @@ struct ImageDomain
     }
 };
 
-// One half of the centre line from `base`, `steps` midpoint steps of `h`.
-std::vector<QPointF> half(const FlowData& data, const ImageDomain& map, QSize size, QPointF base,
-                          double h, int steps, double sign)
+// One half of the centre line from `base`, `steps` midpoint steps of `h`,
+// appended to `points`.
+void half(const FlowData& data, const ImageDomain& map, QSize size, QPointF base, double h,
+          int steps, double sign, std::vector<QPointF>& points)
 {
-    std::vector<QPointF> points;
-    points.reserve(std::size_t(std::max(steps, 0)));
     QPointF p = base;
     const auto inside = [size](const QPointF& q) {
         return q.x() >= 0.0 && q.y() >= 0.0 && q.x() <= size.width() && q.y() <= size.height();
@@ -82,7 +81,6 @@ std::vector<QPointF> half(const FlowData& data, const ImageDomain& map, QSize si
         points.push_back(next);
         p = next;
     }
-    return points;
 }
 
 double arcLength(const std::vector<QPointF>& line)
@@ -105,8 +103,11 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
         return shape;
     const double head = std::min(headLength * s, 0.5 * total);
     const double shaftEnd = total - head;
-    std::vector<QPointF> left, right;
-    left.reserve(line.size());
+    // The left side goes straight into the outline, the right side after
+    // the head, turned round.
+    std::vector<QPointF>& left = shape;
+    std::vector<QPointF> right;
+    left.reserve(2 * line.size() + 5);
     right.reserve(line.size());
     double along = 0.0;
     std::size_t k = 0;
@@ -133,8 +134,6 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
         headDirection = d;
     }
     const QPointF normal(-headDirection.y(), headDirection.x());
-    shape.reserve(left.size() + 5 + right.size());
-    shape = left;
     shape.push_back(headBase + normal * (s * shaftHalfWidth));
     shape.push_back(headBase + normal * (s * headHalfWidth));
     shape.push_back(line.back());
@@ -230,12 +229,13 @@ std::vector<QPointF> CurlyArrowRenderer::centreLine(const FlowData& data, QSize 
     const ImageDomain map(data, size);
     const int steps = stepsPerCurve / 2;
     const double h = length / stepsPerCurve;
-    const std::vector<QPointF> upstream = half(data, map, size, base, h, steps, -1.0);
-    const std::vector<QPointF> downstream = half(data, map, size, base, h, steps, +1.0);
-    line.reserve(upstream.size() + 1 + downstream.size());
-    line.insert(line.end(), upstream.rbegin(), upstream.rend());
+    // Upstream first, turned round to run tail first, then the base and
+    // downstream, all in the one array.
+    line.reserve(std::size_t(2 * steps + 1));
+    half(data, map, size, base, h, steps, -1.0, line);
+    std::reverse(line.begin(), line.end());
     line.push_back(base);
-    line.insert(line.end(), downstream.begin(), downstream.end());
+    half(data, map, size, base, h, steps, +1.0, line);
     return line;
 }
 
