@@ -335,6 +335,15 @@ constexpr int stripRows = 64;
 
 std::atomic<bool> eightLanesAllowed{true};
 
+bool eightLanesAvailable()
+{
+#if VELMORA_HAS_AVX2_FUNCTIONS
+    return CpuClones::hasAvx2() && eightLanesAllowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 void PolygonRasterizer::setEightLanes(bool allowed)
@@ -356,7 +365,8 @@ PolygonRasterizer::PolygonRasterizer(QImage& target, int firstRow, int endRow)
 PolygonRasterizer::PolygonRasterizer(const Target& target, int firstRow, int endRow)
     : bits(target.bits), bytesPerLine(target.bytesPerLine), imageWidth(target.width),
       bandTop(std::clamp(firstRow, 0, target.height)),
-      bandEnd(endRow < 0 ? target.height : std::clamp(endRow, bandTop, target.height))
+      bandEnd(endRow < 0 ? target.height : std::clamp(endRow, bandTop, target.height)),
+      eightLanes(eightLanesAvailable())
 {
 }
 
@@ -506,8 +516,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::accumulate(float x0, float y0, float 
 #if VELMORA_HAS_AVX2_FUNCTIONS
     // An edge of a few rows (the many short ones of a curve) would leave
     // most of the eight lanes idle.
-    if (endRow - firstRow >= 4 && CpuClones::hasAvx2() &&
-        eightLanesAllowed.load(std::memory_order_relaxed)) {
+    if (eightLanes && endRow - firstRow >= 4) {
         accumulateEight({x0, y0, y1, slope, direction, columns, firstRow, endRow}, cells.data(),
                         stride, rowBegin, rowFirst.data(), rowLast.data());
         return;
@@ -552,13 +561,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
     // Columns the row may run on to, in whole groups of the vector loops'
     // width, without leaving the image's row.
     const int imageColumns = imageWidth - boxLeft;
-#if VELMORA_HAS_AVX2_FUNCTIONS
-    const bool eightWide =
-        CpuClones::hasAvx2() && eightLanesAllowed.load(std::memory_order_relaxed);
-#else
-    const bool eightWide = false;
-#endif
-    const int group = eightWide ? 8 : 4;
+    const int group = eightLanes ? 8 : 4;
     quint8* level = levels.data();
     for (int y = rowBegin; y < rowEnd; ++y) {
         const int first = rowFirst[size_t(y - rowBegin)];
@@ -581,7 +584,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
         int column = first;
         float sum = 0.0f;
 #if VELMORA_HAS_AVX2_FUNCTIONS
-        if (eightWide)
+        if (eightLanes)
             column = coverageEight(row, level, column, blendEnd, &sum);
 #endif
 #ifdef __SSE2__
@@ -631,7 +634,7 @@ VELMORA_CPU_CLONES void PolygonRasterizer::blendShape(QRgb color)
 
         auto* pixels = reinterpret_cast<quint32*>(bits + (boxTop + y) * bytesPerLine) + boxLeft;
 #if VELMORA_HAS_AVX2_FUNCTIONS
-        if (eightWide) {
+        if (eightLanes) {
             blendEight(pixels + first, level + first, blendEnd - first, color, opaque);
             continue;
         }

@@ -43,7 +43,7 @@ public:
 
     // Where the processor has AVX2, an edge goes eight rows at a time and a
     // row is summed and blended eight pixels at a time, else one row and
-    // four pixels at a time; false keeps every rasterizer at the latter.
+    // four pixels at a time; false keeps every rasterizer made afterwards at the latter.
     // The pixels are the same either way.
     static void setEightLanes(bool allowed);
 
@@ -68,6 +68,8 @@ private:
     int imageWidth;
     int bandTop;
     int bandEnd;
+    // Chosen once: an edge and a row are too small to ask each time.
+    bool eightLanes = false;
 
     // The current shape's box in whole pixels, clipped to the image's sides
     // and top, which is the origin of its coordinates; of its rows, those in
