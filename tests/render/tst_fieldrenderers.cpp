@@ -5,6 +5,7 @@
 #include "transfer/ColorTable.h"
 #include "transfer/TransferFunction.h"
 
+#include <QPainter>
 #include <QTest>
 
 #include <cmath>
@@ -65,6 +66,8 @@ private slots:
     void valuesSelectTableWords();
     void hugePagePictures_data();
     void hugePagePictures();
+    void arrowsAcrossBandsMatchThePainter_data();
+    void arrowsAcrossBandsMatchThePainter();
 };
 
 void TestFieldRenderers::arrowLengthAndDirection_data()
@@ -212,6 +215,40 @@ void TestFieldRenderers::hugePagePictures()
     HugePageImage::mirrorRows(picture);
     QCOMPARE(picture.constBits(), before);
     QCOMPARE(picture, expected);
+}
+
+void TestFieldRenderers::arrowsAcrossBandsMatchThePainter_data()
+{
+    QTest::addColumn<Vector3>("vector");
+    QTest::newRow("along y") << Vector3(0, 0.5f, 0);
+    QTest::newRow("against y, turned") << Vector3(0.2f, -0.45f, 0);
+}
+
+// A picture 1000 wide is drawn in bands of 65 rows, and each band draws only
+// the grid rows whose arrows can reach it: arrows standing across the bands'
+// borders must come out whole, as the painter draws them.
+void TestFieldRenderers::arrowsAcrossBandsMatchThePainter()
+{
+    QFETCH(Vector3, vector);
+    const QSize counts(40, 9);
+    const QSize size(1000, 200);
+    const std::vector<Vector3> vectors(size_t(counts.width() * counts.height()), vector);
+    const TransferFunction white(QPolygonF(QList<QPointF>{{0, 0}, {1, 0}}), {Qt::white, Qt::white});
+    const ColorTable table = white.colorTable(arrowTableSize);
+    const QImage drawn = ArrowRenderer::render(vectors.data(), counts, table, size, 5.0f, 1.0f);
+    QImage painted(size, QImage::Format_ARGB32_Premultiplied);
+    painted.fill(0);
+    {
+        QPainter painter(&painted);
+        painter.setRenderHint(QPainter::Antialiasing);
+        ArrowRenderer::paint(painter, vectors.data(), counts, table, size, 5.0f, 1.0f);
+    }
+    int largest = 0;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            largest = std::max(largest,
+                               std::abs(qAlpha(drawn.pixel(x, y)) - qAlpha(painted.pixel(x, y))));
+    QCOMPARE_LE(largest, 3);
 }
 
 QTEST_GUILESS_MAIN(TestFieldRenderers)
