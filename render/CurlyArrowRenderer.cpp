@@ -59,61 +59,108 @@ struct ImageDomain
     }
 };
 
-// One half of the centre line from `base`, `steps` midpoint steps of `h`,
-// appended to `points`.
-void half(const FlowData& data, const ImageDomain& map, QSize size, QPointF base, double h,
-          int steps, double sign, std::vector<QPointF>& points)
+// One half of the centre line as it is traced: where it stands, which way it
+// goes (+1 downstream, -1 upstream) and the points it has reached.
+struct HalfLine
 {
-    QPointF p = base;
-    const auto inside = [size](const QPointF& q) {
-        return q.x() >= 0.0 && q.y() >= 0.0 && q.x() <= size.width() && q.y() <= size.height();
-    };
-    for (int k = 0; k < steps; ++k) {
+    static constexpr int maxSteps = CurlyArrowRenderer::stepsPerCurve / 2;
+
+    HalfLine(QPointF base, double direction) : p(base), sign(direction) {}
+
+    QPointF p;
+    double sign;
+    bool going = true;
+    int count = 0;
+    QPointF points[maxSteps];
+
+    // One midpoint step of h; the half ends where the field stalls or the
+    // step would leave the picture.
+    void step(const FlowData& data, const ImageDomain& map, QSize size, double h)
+    {
+        const auto inside = [size](const QPointF& q) {
+            return q.x() >= 0.0 && q.y() >= 0.0 && q.x() <= size.width() && q.y() <= size.height();
+        };
         QPointF d;
-        if (!map.direction(data, p.x(), p.y(), sign, &d))
-            break;
+        going = map.direction(data, p.x(), p.y(), sign, &d);
+        if (!going)
+            return;
         const QPointF middle = p + d * (h * 0.5);
-        if (!inside(middle) || !map.direction(data, middle.x(), middle.y(), sign, &d))
-            break;
+        going = inside(middle) && map.direction(data, middle.x(), middle.y(), sign, &d);
+        if (!going)
+            return;
         const QPointF next = p + d * h;
-        if (!inside(next))
-            break;
-        points.push_back(next);
+        going = inside(next);
+        if (!going)
+            return;
+        points[count++] = next;
         p = next;
+        going = count < maxSteps;
     }
+};
+
+// The most points of a centre line: the base and both halves.
+constexpr int maxLinePoints = CurlyArrowRenderer::stepsPerCurve + 1;
+
+// The centre line of CurlyArrowRenderer::centreLine into `line` (room for
+// maxLinePoints), tail first; returns its number of points.
+int traceCentreLine(const FlowData& data, QSize size, QPointF base, double length, QPointF* line)
+{
+    if (size.isEmpty() || !(length > 0.0) || !std::isfinite(length))
+        return 0;
+    const ImageDomain map(data, size);
+    const double h = length / CurlyArrowRenderer::stepsPerCurve;
+    // Both halves step in one loop: each step waits on the field lookups of
+    // the last, so two independent chains of them overlap in the processor.
+    HalfLine upstream(base, -1.0);
+    HalfLine downstream(base, +1.0);
+    while (upstream.going || downstream.going) {
+        if (upstream.going)
+            upstream.step(data, map, size, h);
+        if (downstream.going)
+            downstream.step(data, map, size, h);
+    }
+    int count = 0;
+    for (int k = upstream.count - 1; k >= 0; --k)
+        line[count++] = upstream.points[k];
+    line[count++] = base;
+    for (int k = 0; k < downstream.count; ++k)
+        line[count++] = downstream.points[k];
+    return count;
 }
 
-double arcLength(const std::vector<QPointF>& line)
+double arcLength(const QPointF* line, int count)
 {
     double sum = 0.0;
-    for (std::size_t k = 1; k < line.size(); ++k)
+    for (int k = 1; k < count; ++k)
         sum += stepLength(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
     return sum;
 }
 
-// The closed outline of one curve: the shaft's left side from the tail to the
-// head's base, the head, the shaft's right side back. s is the glyph unit.
-std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
+// The closed outline of one curve of `count` points: the shaft's left side
+// from the tail to the head's base, the head, the shaft's right side back.
+// s is the glyph unit.
+std::vector<QPointF> outline(const QPointF* line, int count, double s)
 {
     std::vector<QPointF> shape;
-    if (line.size() < 2)
+    if (count < 2)
         return shape;
-    const double total = arcLength(line);
+    const double total = arcLength(line, count);
     if (!(total > 0.0))
         return shape;
     const double head = std::min(headLength * s, 0.5 * total);
     const double shaftEnd = total - head;
-    // The left side goes straight into the outline, the right side after
-    // the head, turned round.
-    std::vector<QPointF>& left = shape;
-    std::vector<QPointF> right;
-    left.reserve(2 * line.size() + 5);
-    right.reserve(line.size());
+    // Room for the most points: the left side fills it from the front, the
+    // right side from the back (so already turned round), and the right
+    // side then moves down behind the head.
+    constexpr int headPoints = 5;
+    const int room = 2 * count + headPoints;
+    shape.resize(std::size_t(room));
+    QPointF* const points = shape.data();
     double along = 0.0;
-    std::size_t k = 0;
-    QPointF headBase = line.front();
+    int k = 0;
+    QPointF headBase = line[0];
     QPointF headDirection(1, 0);
-    for (; k < line.size(); ++k) {
+    for (; k < count; ++k) {
         if (k > 0)
             along += stepLength(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
         const QPointF a = line[k == 0 ? 0 : k - 1];
@@ -129,17 +176,18 @@ std::vector<QPointF> outline(const std::vector<QPointF>& line, double s)
         }
         const double w = s * shaftHalfWidth * (tailShare + (1.0 - tailShare) * along / shaftEnd);
         const QPointF normal(-d.y(), d.x());
-        left.push_back(line[k] + normal * w);
-        right.push_back(line[k] - normal * w);
+        points[k] = line[k] + normal * w;
+        points[room - 1 - k] = line[k] - normal * w;
         headDirection = d;
     }
     const QPointF normal(-headDirection.y(), headDirection.x());
-    shape.push_back(headBase + normal * (s * shaftHalfWidth));
-    shape.push_back(headBase + normal * (s * headHalfWidth));
-    shape.push_back(line.back());
-    shape.push_back(headBase - normal * (s * headHalfWidth));
-    shape.push_back(headBase - normal * (s * shaftHalfWidth));
-    shape.insert(shape.end(), right.rbegin(), right.rend());
+    points[k] = headBase + normal * (s * shaftHalfWidth);
+    points[k + 1] = headBase + normal * (s * headHalfWidth);
+    points[k + 2] = line[count - 1];
+    points[k + 3] = headBase - normal * (s * headHalfWidth);
+    points[k + 4] = headBase - normal * (s * shaftHalfWidth);
+    std::copy(points + room - k, points + room, points + k + headPoints);
+    shape.resize(std::size_t(2 * k + headPoints));
     return shape;
 }
 
@@ -161,24 +209,29 @@ struct Shape
     QRgb color;
 };
 
-// The curve from grid point (i, j) of `counts` over a picture of `size`;
-// without points where the vector there gets none.
-CurlyArrowRenderer::Curve curveAt(const FlowData& data, const Vector3* vectors, QSize counts, int i,
-                                  int j, const ColorTable& table, QSize size, float arrowSize,
-                                  float normPerc)
+// Where the curve from grid point (i, j) of `counts` over a picture of
+// `size` starts, how long it is and its colour; false where the vector there
+// gets none.
+struct CurveStart
 {
-    CurlyArrowRenderer::Curve curve;
+    QPointF base;
+    double length = 0.0;
+    QRgb color = 0;
+};
+
+bool curveStart(const Vector3* vectors, QSize counts, int i, int j, const ColorTable& table,
+                QSize size, float arrowSize, float normPerc, CurveStart* start)
+{
     const Vector3& v = vectors[j * counts.width() + i];
     const float m = v.length();
     if (!(m > ArrowRenderer::minMagnitude) || !std::isfinite(m))
-        return curve;
+        return false;
     const float dx = float(size.width()) / float(counts.width() - 1);
     const float dy = float(size.height()) / float(counts.height() - 1);
-    curve.length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
-    curve.points = CurlyArrowRenderer::centreLine(
-        data, size, QPointF(double(i * dx), double(j * dy)), curve.length);
-    curve.color = table.premultiplied(table.indexOf(m));
-    return curve;
+    start->base = QPointF(double(i * dx), double(j * dy));
+    start->length = ArrowRenderer::lengthFor(m, size, arrowSize, normPerc);
+    start->color = table.premultiplied(table.indexOf(m));
+    return true;
 }
 
 std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize counts,
@@ -195,13 +248,16 @@ std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize co
     ParallelBlocks::run(counts.height(), 1, [&](int, int firstRow, int endRow) {
         for (int j = firstRow; j < endRow; ++j) {
             for (int i = 0; i < columns; ++i) {
-                const CurlyArrowRenderer::Curve curve =
-                    curveAt(data, vectors, counts, i, j, table, size, arrowSize, normPerc);
-                if (curve.points.size() < 2)
+                CurveStart start;
+                QPointF line[maxLinePoints];
+                if (!curveStart(vectors, counts, i, j, table, size, arrowSize, normPerc, &start))
+                    continue;
+                const int points = traceCentreLine(data, size, start.base, start.length, line);
+                if (points < 2)
                     continue;
                 Shape& shape = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
-                shape.outline = outline(curve.points, s);
-                shape.color = curve.color;
+                shape.outline = outline(line, points, s);
+                shape.color = start.color;
                 if (shape.outline.size() < 3)
                     continue;
                 const auto [low, high] = std::minmax_element(
@@ -223,20 +279,9 @@ std::vector<Shape> shapes(const FlowData& data, const Vector3* vectors, QSize co
 std::vector<QPointF> CurlyArrowRenderer::centreLine(const FlowData& data, QSize size, QPointF base,
                                                     double length)
 {
-    std::vector<QPointF> line;
-    if (size.isEmpty() || !(length > 0.0) || !std::isfinite(length))
-        return line;
-    const ImageDomain map(data, size);
-    const int steps = stepsPerCurve / 2;
-    const double h = length / stepsPerCurve;
-    // Upstream first, turned round to run tail first, then the base and
-    // downstream, all in the one array.
-    line.reserve(std::size_t(2 * steps + 1));
-    half(data, map, size, base, h, steps, -1.0, line);
-    std::reverse(line.begin(), line.end());
-    line.push_back(base);
-    half(data, map, size, base, h, steps, +1.0, line);
-    return line;
+    QPointF line[maxLinePoints];
+    const int count = traceCentreLine(data, size, base, length, line);
+    return std::vector<QPointF>(line, line + count);
 }
 
 std::vector<CurlyArrowRenderer::Curve>
@@ -252,9 +297,15 @@ CurlyArrowRenderer::curves(const FlowData& data, const Vector3* vectors, QSize c
     // grid go to the cores, each curve into its own place.
     ParallelBlocks::run(counts.height(), 1, [&](int, int firstRow, int endRow) {
         for (int j = firstRow; j < endRow; ++j)
-            for (int i = 0; i < columns; ++i)
-                out[std::size_t(j) * std::size_t(columns) + std::size_t(i)] =
-                    curveAt(data, vectors, counts, i, j, table, size, arrowSize, normPerc);
+            for (int i = 0; i < columns; ++i) {
+                CurveStart start;
+                if (!curveStart(vectors, counts, i, j, table, size, arrowSize, normPerc, &start))
+                    continue;
+                Curve& curve = out[std::size_t(j) * std::size_t(columns) + std::size_t(i)];
+                curve.length = start.length;
+                curve.points = centreLine(data, size, start.base, start.length);
+                curve.color = start.color;
+            }
     });
     out.erase(std::remove_if(out.begin(), out.end(),
                              [](const Curve& curve) { return curve.points.size() < 2; }),
