@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -31,6 +33,72 @@ struct Shared
     std::mutex mutex;
     std::condition_variable done;
     int finished = 0;
+};
+
+// Helper threads kept for the life of the process: starting a thread for
+// every run cost about 50 microseconds, which weighed on the small pictures
+// of a zoom step, each drawn in several runs. A task that finds every helper
+// busy waits in the queue; its caller meanwhile works on alone and, finding
+// it not started, withdraws it. Never destroyed: helpers may still wait on
+// it while the process ends.
+class HelperPool
+{
+public:
+    static HelperPool& instance()
+    {
+        static HelperPool* const pool = new HelperPool;
+        return *pool;
+    }
+
+    // False when there is no helper to run the task and none can be started.
+    bool post(std::function<void()> task)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        tasks.push_back(std::move(task));
+        if (idle > 0) {
+            lock.unlock();
+            wake.notify_one();
+            return true;
+        }
+        if (threads < maxThreads) {
+            try {
+                std::thread([this] { serve(); }).detach();
+                ++threads;
+                return true;
+            } catch (const std::system_error&) {
+            }
+        }
+        if (threads > 0)
+            return true;
+        tasks.pop_back();
+        return false;
+    }
+
+private:
+    HelperPool() : maxThreads(std::max(1, QThread::idealThreadCount() - 1)) {}
+
+    void serve()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            ++idle;
+            wake.wait(lock, [this] { return !tasks.empty(); });
+            --idle;
+            std::function<void()> task = std::move(tasks.front());
+            tasks.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+        }
+    }
+
+    const int maxThreads;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;
+    int threads = 0;
+    int idle = 0;
 };
 
 } // namespace
@@ -68,21 +136,18 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         for (int h = 0; h < helpers; ++h)
             shared->state[h].store(Waiting);
         for (int h = 0; h < helpers; ++h) {
-            try {
-                std::thread([shared, h, &work] {
-                    int waiting = Waiting;
-                    if (!shared->state[h].compare_exchange_strong(waiting, Started))
-                        return;
-                    work();
-                    {
-                        std::lock_guard<std::mutex> lock(shared->mutex);
-                        ++shared->finished;
-                    }
-                    shared->done.notify_one();
-                }).detach();
-            } catch (const std::system_error&) {
-                // No thread to be had: the caller does the work alone.
-            }
+            // Without a helper the caller does the work alone.
+            HelperPool::instance().post([shared, h, &work] {
+                int waiting = Waiting;
+                if (!shared->state[h].compare_exchange_strong(waiting, Started))
+                    return;
+                work();
+                {
+                    std::lock_guard<std::mutex> lock(shared->mutex);
+                    ++shared->finished;
+                }
+                shared->done.notify_one();
+            });
         }
     }
     work();
