@@ -19,6 +19,8 @@ class TestCurlyArrowRenderer : public QObject
 private slots:
     void rotationGivesArcs_data();
     void rotationGivesArcs();
+    void straightStreamCoversItsOutline_data();
+    void straightStreamCoversItsOutline();
 };
 
 void TestCurlyArrowRenderer::rotationGivesArcs_data()
@@ -92,6 +94,52 @@ void TestCurlyArrowRenderer::rotationGivesArcs()
         for (int x = 0; x < size.width(); ++x)
             far += std::abs(qAlpha(banded.pixel(x, y)) - qAlpha(painted.pixel(x, y))) > 96;
     QCOMPARE(far, 0);
+}
+
+void TestCurlyArrowRenderer::straightStreamCoversItsOutline_data()
+{
+    QTest::addColumn<double>("degrees");
+    QTest::addColumn<float>("arrowSize");
+    QTest::newRow("along x") << 0.0 << 1.0f;
+    QTest::newRow("slanted") << 30.0 << 1.0f;
+    QTest::newRow("steep, short head") << 100.0 << 3.0f;
+}
+
+// In a uniform stream a curve is straight, so its outline is exact: a shaft
+// tapering linearly from 0.2 to 1 glyph unit (half-widths) up to the head's
+// base, then a head 3 units wide (half) and `head` long. The picture's
+// coverage, summed, is that area; a side of the shaft or of the head out of
+// place changes it.
+void TestCurlyArrowRenderer::straightStreamCoversItsOutline()
+{
+    QFETCH(double, degrees);
+    QFETCH(float, arrowSize);
+    const FakeFlowData data(1.0f, Fields::uniform(degrees));
+    const QSize size(400, 400);
+    const QSize counts(3, 3);
+    // The centre arrow alone, clear of the border.
+    std::vector<Vector3> vectors(9, Vector3(0.0f, 0.0f, 0.0f));
+    vectors[4] = data.vectorAt(0.5, 0.5);
+    const ColorTable table = TransferFunction().colorTable(256);
+    const std::vector<CurlyArrowRenderer::Curve> curves =
+        CurlyArrowRenderer::curves(data, vectors.data(), counts, table, size, arrowSize, 0.0f);
+    QCOMPARE(int(curves.size()), 1);
+    const CurlyArrowRenderer::Curve& curve = curves.front();
+    QCOMPARE(int(curve.points.size()), CurlyArrowRenderer::stepsPerCurve + 1);
+    const double s = double(float(size.width()) * arrowSize / 400.0f);
+    const double head = std::min(4.0 * s, 0.5 * curve.length);
+    const double area = 1.2 * s * (curve.length - head) + 3.0 * s * head;
+
+    const QImage picture =
+        CurlyArrowRenderer::render(data, vectors.data(), counts, table, size, arrowSize, 0.0f);
+    QVERIFY(qAlpha(curve.color) > 0);
+    double covered = 0.0;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            covered += qAlpha(picture.pixel(x, y));
+    covered /= qAlpha(curve.color);
+    QVERIFY2(std::abs(covered - area) <= 0.02 * area,
+             qPrintable(QString("covered %1, outline %2").arg(covered).arg(area)));
 }
 
 QTEST_APPLESS_MAIN(TestCurlyArrowRenderer)
