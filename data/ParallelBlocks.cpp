@@ -38,9 +38,9 @@ struct Shared
 // Helper threads kept for the life of the process: starting a thread for
 // every run cost about 50 microseconds, which weighed on the small pictures
 // of a zoom step, each drawn in several runs. A task that finds every helper
-// busy waits in the queue; its caller meanwhile works on alone and, finding
-// it not started, withdraws it. Never destroyed: helpers may still wait on
-// it while the process ends.
+// busy starts another, up to one per further core, or waits in the queue; its caller
+// meanwhile works on and withdraws it if it has not started by then. Never
+// destroyed: helpers may still wait on it while the process ends.
 class HelperPool
 {
 public:
@@ -55,23 +55,23 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex);
         tasks.push_back(std::move(task));
-        if (idle > 0) {
-            lock.unlock();
-            wake.notify_one();
-            return true;
-        }
-        if (threads < maxThreads) {
+        // Every queued task wants a waiting helper; without one another is
+        // started, up to one per further core. Beyond that, callers on
+        // several threads share the helpers rather than crowd the cores.
+        if (tasks.size() > std::size_t(idle) && threads < maxThreads) {
             try {
                 std::thread([this] { serve(); }).detach();
                 ++threads;
-                return true;
             } catch (const std::system_error&) {
             }
         }
-        if (threads > 0)
-            return true;
-        tasks.pop_back();
-        return false;
+        if (threads == 0) {
+            tasks.pop_back();
+            return false;
+        }
+        lock.unlock();
+        wake.notify_one();
+        return true;
     }
 
 private:
