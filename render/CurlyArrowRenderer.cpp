@@ -186,7 +186,11 @@ std::vector<QPointF> outline(const QPointF* line, int count, double s)
     points[k + 2] = line[count - 1];
     points[k + 3] = headBase - normal * (s * headHalfWidth);
     points[k + 4] = headBase - normal * (s * shaftHalfWidth);
-    std::copy(points + room - k, points + room, points + k + headPoints);
+    // The loop runs to the end only when no point reaches the head's base
+    // (a glyph unit that is not a number); the right side then already lies
+    // where it belongs.
+    if (k < count)
+        std::copy(points + room - k, points + room, points + k + headPoints);
     shape.resize(std::size_t(2 * k + headPoints));
     return shape;
 }
