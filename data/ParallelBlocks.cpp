@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -33,72 +31,6 @@ struct Shared
     std::mutex mutex;
     std::condition_variable done;
     int finished = 0;
-};
-
-// Helper threads kept for the life of the process: starting a thread for
-// every run cost about 50 microseconds, which weighed on the small pictures
-// of a zoom step, each drawn in several runs. A task that finds every helper
-// busy starts another, up to one per further core, or waits in the queue; its caller
-// meanwhile works on and withdraws it if it has not started by then. Never
-// destroyed: helpers may still wait on it while the process ends.
-class HelperPool
-{
-public:
-    static HelperPool& instance()
-    {
-        static HelperPool* const pool = new HelperPool;
-        return *pool;
-    }
-
-    // False when there is no helper to run the task and none can be started.
-    bool post(std::function<void()> task)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        tasks.push_back(std::move(task));
-        // Every queued task wants a waiting helper; without one another is
-        // started, up to one per further core. Beyond that, callers on
-        // several threads share the helpers rather than crowd the cores.
-        if (tasks.size() > std::size_t(idle) && threads < maxThreads) {
-            try {
-                std::thread([this] { serve(); }).detach();
-                ++threads;
-            } catch (const std::system_error&) {
-            }
-        }
-        if (threads == 0) {
-            tasks.pop_back();
-            return false;
-        }
-        lock.unlock();
-        wake.notify_one();
-        return true;
-    }
-
-private:
-    HelperPool() : maxThreads(std::max(1, QThread::idealThreadCount() - 1)) {}
-
-    void serve()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            ++idle;
-            wake.wait(lock, [this] { return !tasks.empty(); });
-            --idle;
-            std::function<void()> task = std::move(tasks.front());
-            tasks.pop_front();
-            lock.unlock();
-            task();
-            task = nullptr;
-            lock.lock();
-        }
-    }
-
-    const int maxThreads;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;
-    int threads = 0;
-    int idle = 0;
 };
 
 } // namespace
@@ -136,18 +68,21 @@ void ParallelBlocks::run(int count, int grain, const Block& block)
         for (int h = 0; h < helpers; ++h)
             shared->state[h].store(Waiting);
         for (int h = 0; h < helpers; ++h) {
-            // Without a helper the caller does the work alone.
-            HelperPool::instance().post([shared, h, &work] {
-                int waiting = Waiting;
-                if (!shared->state[h].compare_exchange_strong(waiting, Started))
-                    return;
-                work();
-                {
-                    std::lock_guard<std::mutex> lock(shared->mutex);
-                    ++shared->finished;
-                }
-                shared->done.notify_one();
-            });
+            try {
+                std::thread([shared, h, &work] {
+                    int waiting = Waiting;
+                    if (!shared->state[h].compare_exchange_strong(waiting, Started))
+                        return;
+                    work();
+                    {
+                        std::lock_guard<std::mutex> lock(shared->mutex);
+                        ++shared->finished;
+                    }
+                    shared->done.notify_one();
+                }).detach();
+            } catch (const std::system_error&) {
+                // No thread to be had: the caller does the work alone.
+            }
         }
     }
     work();

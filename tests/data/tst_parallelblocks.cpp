@@ -6,10 +6,9 @@
 #include <thread>
 #include <vector>
 
-// The helper threads are shared by every caller of the process: callers on
-// several threads at once, and blocks that start runs of their own, must
-// each see every item handled exactly once and never wait on a helper that
-// is busy elsewhere.
+// Callers on several threads at once, and blocks that start runs of their
+// own, each see every item handled exactly once, in the blocks the grain
+// gives, and none waits for a helper that has not started.
 class TestParallelBlocks : public QObject
 {
     Q_OBJECT
