@@ -28,7 +28,7 @@ void TestParallelBlocks::everyItemOnce_data()
     QTest::newRow("one caller, one block") << 1 << 5 << 10 << false;
     QTest::newRow("one caller, many blocks") << 1 << 10007 << 13 << false;
     QTest::newRow("four callers, many blocks") << 4 << 10007 << 13 << false;
-    QTest::newRow("four callers, blocks running runs") << 4 << 301 << 7 << true;
+    QTest::newRow("four callers, blocks running runs") << 4 << 60 << 7 << true;
 }
 
 void TestParallelBlocks::everyItemOnce()
@@ -38,7 +38,7 @@ void TestParallelBlocks::everyItemOnce()
     QFETCH(int, grain);
     QFETCH(bool, nested);
 
-    constexpr int runsPerCaller = 200;
+    constexpr int runsPerCaller = 50;
     constexpr int innerCount = 50;
     std::atomic<int> faults{0};
     const auto caller = [&] {
