@@ -161,11 +161,13 @@ std::vector<QPointF> outline(const QPointF* line, int count, double s)
     QPointF headBase = line[0];
     QPointF headDirection(1, 0);
     for (; k < count; ++k) {
-        if (k > 0)
-            along += stepLength(line[k].x() - line[k - 1].x(), line[k].y() - line[k - 1].y());
+        // The segment ending at point k (the first one for the tail), its
+        // length measured once for the direction and the arc.
         const QPointF a = line[k == 0 ? 0 : k - 1];
         const QPointF b = line[k == 0 ? 1 : k];
         const double n = stepLength(b.x() - a.x(), b.y() - a.y());
+        if (k > 0)
+            along += n;
         const QPointF d = n > 0.0 ? (b - a) / n : headDirection;
         if (along >= shaftEnd) {
             // The head's base lies on this segment, where the shaft ends.
