@@ -270,6 +270,46 @@ Extremes<double> ArrayPasses::squaredLengthExtremes(const Vector3* vectors, std:
     return result;
 }
 
+Extremes<double> ArrayPasses::squaredLengthExtremes(const float* u, const float* v, std::int64_t n)
+{
+    typedef double Pair __attribute__((vector_size(16)));
+    const double largest = std::numeric_limits<double>::infinity();
+    Pair low[2] = {{largest, largest}, {largest, largest}};
+    Pair high[2] = {{-largest, -largest}, {-largest, -largest}};
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Doubles x = __builtin_convertvector(load(u + k), Doubles);
+        const Doubles y = __builtin_convertvector(load(v + k), Doubles);
+        // A z of 0 adds +0 to a sum that is never -0: the sum of the three.
+        const Doubles square = x * x + y * y;
+        const Pair sum[2] = {__builtin_shufflevector(square, square, 0, 1),
+                             __builtin_shufflevector(square, square, 2, 3)};
+        for (int half = 0; half < 2; ++half) {
+            low[half] = sum[half] < low[half] ? sum[half] : low[half];
+            high[half] = sum[half] > high[half] ? sum[half] : high[half];
+        }
+    }
+    const auto squaredLengthAt = [&](std::int64_t at) {
+        return squaredLength(Vector3(u[at], v[at], 0.0f));
+    };
+    Extremes<double> result;
+    if (high[0][0] == largest || high[0][1] == largest || high[1][0] == largest ||
+        high[1][1] == largest) {
+        for (k = 0; k < n; ++k)
+            result.add(squaredLengthAt(k));
+        return result;
+    }
+    for (int half = 0; half < 2; ++half) {
+        for (int lane = 0; lane < 2; ++lane) {
+            result.add(low[half][lane]);
+            result.add(high[half][lane]);
+        }
+    }
+    for (; k < n; ++k)
+        result.add(squaredLengthAt(k));
+    return result;
+}
+
 void ArrayPasses::scalePositions(Vector3* points, std::int64_t n, double x0, double xScale,
                                  double y0, double yScale)
 {
@@ -329,20 +369,56 @@ void ArrayPasses::normalizeVectors(Vector3* vectors, float* magnitudes, std::int
     }
 }
 
+void ArrayPasses::normalizeVectors(const float* u, const float* v, Vector3* vectors,
+                                   float* magnitudes, std::int64_t n, double scale)
+{
+    const Floats missing = filled(notANumber);
+    const Floats zero = filled(0.0f);
+    float* f = reinterpret_cast<float*>(vectors);
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Floats x = product(load(u + k), scale);
+        const Floats y = product(load(v + k), scale);
+        const Floats sum = x * x + y * y + zero * zero;
+        const Masks usable = sum < infinity;
+        const Floats keptX = usable ? x : missing;
+        const Floats keptY = usable ? y : missing;
+        const Floats keptZ = usable ? zero : missing;
+        // Twelve floats x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3.
+        const Floats xz = __builtin_shufflevector(keptX, keptZ, 0, 4, 1, 5); // x0 z0 x1 z1
+        const Floats yx = __builtin_shufflevector(keptY, keptX, 1, 6, 2, 7); // y1 x2 y2 x3
+        store(f + 3 * k, __builtin_shufflevector(xz, keptY, 0, 4, 1, 2));
+        store(f + 3 * k + 4, __builtin_shufflevector(yx, keptZ, 0, 5, 1, 2));
+        const Floats xy = __builtin_shufflevector(keptX, keptY, 3, 7, 3, 7); // x3 y3 x3 y3
+        store(f + 3 * k + 8, __builtin_shufflevector(keptZ, xy, 2, 4, 5, 3));
+        store(magnitudes + k, usable ? squareRoot(sum) : missing);
+    }
+    for (; k < n; ++k) {
+        vectors[k] = Vector3(u[k], v[k], 0.0f);
+        normalizeVectors(vectors + k, magnitudes + k, 1, scale);
+    }
+}
+
 void ArrayPasses::normalizeValues(float* values, std::int64_t n, double minimum, double scale)
+{
+    normalizeValues(values, values, n, minimum, scale);
+}
+
+void ArrayPasses::normalizeValues(const float* from, float* to, std::int64_t n, double minimum,
+                                  double scale)
 {
     const Floats missing = filled(notANumber);
     const Doubles origin = {minimum, minimum, minimum, minimum};
     const Doubles factor = {scale, scale, scale, scale};
     std::int64_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const Floats v = load(values + k);
+        const Floats v = load(from + k);
         const Floats scaled = affine(v, origin, factor);
-        store(values + k, finite(v) ? scaled : missing);
+        store(to + k, finite(v) ? scaled : missing);
     }
     for (; k < n; ++k) {
-        const float value = values[k];
-        values[k] = std::isfinite(value) ? float((value - minimum) * scale) : notANumber;
+        const float value = from[k];
+        to[k] = std::isfinite(value) ? float((value - minimum) * scale) : notANumber;
     }
 }
 

@@ -20,6 +20,8 @@ public:
                                  Extremes<float>& ys);
     // e.add(x * x + y * y + z * z) in double for each vector, into a fresh e.
     static Extremes<double> squaredLengthExtremes(const Vector3* vectors, std::int64_t n);
+    // The same for the vectors (u[k], v[k], 0), from the two component arrays.
+    static Extremes<double> squaredLengthExtremes(const float* u, const float* v, std::int64_t n);
     // x = float((x - x0) * xScale) and y = float((y - y0) * yScale) in
     // double for each point; z stays as it is.
     static void scalePositions(Vector3* points, std::int64_t n, double x0, double xScale, double y0,
@@ -30,8 +32,15 @@ public:
     // float. The scale must leave no finite vector longer than about 1: one
     // over the largest length among them, say.
     static void normalizeVectors(Vector3* vectors, float* magnitudes, std::int64_t n, double scale);
+    // vectors[k] = (u[k], v[k], 0), then normalizeVectors on them: the same
+    // bits, written once instead of copied and then rewritten.
+    static void normalizeVectors(const float* u, const float* v, Vector3* vectors,
+                                 float* magnitudes, std::int64_t n, double scale);
     // A value that is not finite becomes NaN, any other v float((v - minimum) * scale).
     static void normalizeValues(float* values, std::int64_t n, double minimum, double scale);
+    // The same from one array into another.
+    static void normalizeValues(const float* from, float* to, std::int64_t n, double minimum,
+                                double scale);
     // out[k] = weight * lower[k] + (1 - weight) * upper[k] in float, the
     // last step of bilinear resampling.
     static void blend(const float* lower, const float* upper, float weight, std::int64_t n,

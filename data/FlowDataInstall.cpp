@@ -135,47 +135,59 @@ bool FlowData::installValues(FlowRecord& record, QString* errorMessage)
         set.unit = field.unit;
         setValues[s] = set.values.get();
     }
-    // The copies are spread over every core, each block's extremes taken
-    // while it is in the cache and combined in block order, as the native
-    // loader does.
+    // The magnitudes, after the file's sets.
+    scalars.append(ScalarSet());
+    if (!scalars.last().values.allocateForOverwrite(count))
+        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
+    // The extremes first, straight from the record, per block and combined
+    // in block order as the native loader does; then each value is written
+    // once, normalised, into the data set's arrays. Both passes go over
+    // every core.
     const int grain = ParallelBlocks::grainFor(4 + qint64(sets));
     const int blocks = ParallelBlocks::countFor(count, grain);
     std::vector<Extremes<double>> squares(static_cast<size_t>(blocks));
     std::vector<Extremes<float>> ranges(static_cast<size_t>(blocks) * sets);
-    Vector3* vector = vectors.get();
+    const float* const uFrom = record.u.data();
+    const float* const vFrom = record.v.data();
     ParallelBlocks::run(count, grain, [&](int b, int first, int last) {
-        const float* uFrom = record.u.data();
-        const float* vFrom = record.v.data();
-        for (int k = first; k < last; ++k)
-            vector[k] = Vector3(uFrom[k], vFrom[k], 0.0f);
-        // With z = 0 the squared lengths are those of the two components.
-        squares[size_t(b)] = ArrayPasses::squaredLengthExtremes(vector + first, last - first);
-        for (size_t s = 0; s < sets; ++s) {
-            const float* from = record.scalars[s].values.data();
-            std::copy(from + first, from + last, setValues[s] + first);
+        squares[size_t(b)] =
+            ArrayPasses::squaredLengthExtremes(uFrom + first, vFrom + first, last - first);
+        for (size_t s = 0; s < sets; ++s)
             ranges[size_t(b) * sets + s] =
-                ArrayPasses::extremes(setValues[s] + first, last - first);
-        }
+                ArrayPasses::extremes(record.scalars[s].values.data() + first, last - first);
     });
     const Extremes<double> allSquares = mergedOverBlocks<double>(squares, blocks, 1, 0);
+    std::vector<double> setMinimum(sets);
+    std::vector<double> setScale(sets);
     for (size_t s = 0; s < sets; ++s) {
         const Extremes<float> range = mergedOverBlocks<float>(ranges, blocks, sets, s);
-        scalars[qsizetype(s)].minimum = range.lowest();
-        scalars[qsizetype(s)].maximum = range.highest();
-        releaseVector(record.scalars[s].values);
+        ScalarSet& set = scalars[qsizetype(s)];
+        set.minimum = range.lowest();
+        set.maximum = range.highest();
+        const double extent = double(set.maximum) - double(set.minimum);
+        setMinimum[s] = set.minimum;
+        setScale[s] = extent > 0.0 ? 1.0 / extent : 0.0;
     }
-    releaseVector(record.u);
-    releaseVector(record.v);
-    scalars.append(ScalarSet());
-    if (!scalars.last().values.allocateForOverwrite(count))
-        return fail(errorMessage, QStringLiteral("not enough memory for the grid"));
-
     largestMagnitude = std::sqrt(allSquares.highest());
     vectorMin = float(std::sqrt(allSquares.lowest()));
     vectorMax = float(largestMagnitude);
+    const double scale = largestMagnitude > 0.0 ? 1.0 / largestMagnitude : 1.0;
+    Vector3* const vector = vectors.get();
+    float* const magnitude = scalars.last().values.get();
+    ParallelBlocks::run(count, grain, [&](int, int first, int last) {
+        ArrayPasses::normalizeVectors(uFrom + first, vFrom + first, vector + first,
+                                      magnitude + first, last - first, scale);
+        for (size_t s = 0; s < sets; ++s)
+            ArrayPasses::normalizeValues(record.scalars[s].values.data() + first,
+                                         setValues[s] + first, last - first, setMinimum[s],
+                                         setScale[s]);
+    });
+    for (FlowRecord::Field& field : record.scalars)
+        releaseVector(field.values);
+    releaseVector(record.u);
+    releaseVector(record.v);
     qDebug().noquote() << "FlowData/install: resolution: " << resolutionX << resolutionY
                        << ", scalar sets: " << scalars.size() - 1;
-    normalize(int(scalars.size()) - 1);
     return true;
 }
 

@@ -63,7 +63,7 @@ QString shape(const FlowData& d)
 QList<float> pointValues(const FlowData& d, int k)
 {
     QList<float> values{d.geometryArray()[k].x, d.geometryArray()[k].y, d.vectorArray()[k].x,
-                        d.vectorArray()[k].y};
+                        d.vectorArray()[k].y, d.vectorArray()[k].z};
     for (const ScalarSet& set : d.scalarSets())
         values.append(set.values[k]);
     return values;
@@ -456,6 +456,14 @@ void TestReaders::columnText_data()
         edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
                "0.5,0,NaN,nan,NaN\n"),
         "masked", "p; ; ");
+    row("one component not a number rejects the vector",
+        edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,-1,2,-1,1\n",
+               "0.5,-1,2,nan,1\n"),
+        "rejected", "p; ; ");
+    row("an infinite component rejects the vector",
+        edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,-1,2,-1,1\n",
+               "0.5,-1,-inf,-1,1\n"),
+        "rejected", "p; ; ");
     row("blanks around separators, exponents",
         edited(FormatWriters::columnText(g, "x,y,u,v,p\n", ','), "0.5,0,1.5,-0.75,11\n",
                "5.0D-1 , 0e0,\t15e-1, -0.75E+00 ,1.1e1\n"),
