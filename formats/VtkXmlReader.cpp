@@ -595,6 +595,35 @@ bool decodePlanes(const ArrayInfo& info, size_t tuples, const Context& context, 
     return decodeBinary(info, count * sizeof(float), context, out, reason);
 }
 
+// The x and y of a structured grid's points. Float32 points in the host's
+// byte order (what VTK writes) are taken apart as their blocks inflate, the
+// z dropped, and only then widened; others go through whole triples.
+bool decodePositions(const ArrayInfo& info, size_t points, const Context& context,
+                     FlowRecord::Positions& px, FlowRecord::Positions& py, QString* reason)
+{
+    if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN && !context.bigEndian &&
+        info.type == QLatin1String("Float32") && info.format != QLatin1String("ascii")) {
+        VtkArray planes;
+        if (!decodePlanes(info, points, context, 3u, planes, reason))
+            return false;
+        px.assign(planes.planes[0].begin(), planes.planes[0].end());
+        py.assign(planes.planes[1].begin(), planes.planes[1].end());
+        return true;
+    }
+    if (!decodeArray(info, points, context, px, reason))
+        return false;
+    // x is gathered in place at the front of the triples (each value moves
+    // towards the front), y into an array filled as it grows: no fresh
+    // array is cleared first only to be overwritten.
+    py.reserve(points);
+    for (size_t k = 0; k < points; ++k) {
+        py.push_back(px[3 * k + 1]);
+        px[k] = px[3 * k];
+    }
+    px.resize(points);
+    return true;
+}
+
 bool parseExtent(const QString& text, qint64 extent[6])
 {
     const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -739,20 +768,10 @@ public:
                                          "components");
                 return false;
             }
-            FlowRecord::Positions xyz;
-            if (!decodeArray(pointPositions[0], points, context, xyz, reason))
-                return false;
-            // x is gathered in place at the front of the triples (each
-            // value moves towards the front), y into an array filled as it
-            // grows: no fresh array is cleared first only to be overwritten.
+            FlowRecord::Positions px;
             FlowRecord::Positions py;
-            py.reserve(points);
-            for (size_t k = 0; k < points; ++k) {
-                py.push_back(xyz[3 * k + 1]);
-                xyz[k] = xyz[3 * k];
-            }
-            xyz.resize(points);
-            if (!VtkArrays::gridFromPoints(std::move(xyz), std::move(py), size_t(nx), size_t(ny),
+            if (!decodePositions(pointPositions[0], points, context, px, py, reason) ||
+                !VtkArrays::gridFromPoints(std::move(px), std::move(py), size_t(nx), size_t(ny),
                                            record, reason))
                 return false;
         } else {

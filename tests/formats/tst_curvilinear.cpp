@@ -5,6 +5,7 @@
 #include "formats/FlowFileReader.h"
 
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QTest>
 
 #include <netcdf.h>
@@ -130,6 +131,16 @@ QByteArray writeText(const QByteArray& kind, const QByteArray& format)
 {
     const int nx = columnsOf(kind), ny = rowsOf(kind);
     QByteArray points, vectors, zone;
+    // Float32 triples in little-endian order, each array after its UInt32
+    // byte count.
+    QByteArray points32(4, '\0'), vectors32(4, '\0');
+    auto float32 = [](QByteArray& to, double value) {
+        const float single = float(value);
+        quint32 bits = 0;
+        std::memcpy(&bits, &single, 4);
+        bits = qToLittleEndian(bits);
+        to.append(reinterpret_cast<const char*>(&bits), 4);
+    };
     for (int j = 0; j < ny; ++j)
         for (int i = 0; i < nx; ++i) {
             const Point p = expected(kind, i, j);
@@ -137,7 +148,15 @@ QByteArray writeText(const QByteArray& kind, const QByteArray& format)
             points += n(p.x) + ' ' + n(p.y) + " 0\n";
             vectors += n(p.u) + ' ' + n(p.v) + " 0\n";
             zone += n(p.x) + ' ' + n(p.y) + ' ' + n(p.u) + ' ' + n(p.v) + '\n';
+            for (const double value : {p.x, p.y, 0.0})
+                float32(points32, value);
+            for (const double value : {p.u, p.v, 0.0})
+                float32(vectors32, value);
         }
+    for (QByteArray* array : {&points32, &vectors32}) {
+        const quint32 bytes = qToLittleEndian(quint32(array->size() - 4));
+        std::memcpy(array->data(), &bytes, 4);
+    }
     const QByteArray size = QByteArray::number(nx * ny);
     const QByteArray extent =
         "0 " + QByteArray::number(nx - 1) + " 0 " + QByteArray::number(ny - 1) + " 0 0";
@@ -156,6 +175,16 @@ QByteArray writeText(const QByteArray& kind, const QByteArray& format)
                "</DataArray></PointData>\n<Points><DataArray type=\"Float64\" "
                "NumberOfComponents=\"3\" format=\"ascii\">\n" +
                points + "</DataArray></Points>\n</Piece></StructuredGrid></VTKFile>\n";
+    if (format == "vts32")
+        return "<?xml version=\"1.0\"?>\n<VTKFile type=\"StructuredGrid\" version=\"0.1\" "
+               "byte_order=\"LittleEndian\">\n<StructuredGrid WholeExtent=\"" +
+               extent + "\"><Piece Extent=\"" + extent +
+               "\">\n<PointData Vectors=\"velocity\"><DataArray type=\"Float32\" "
+               "Name=\"velocity\" NumberOfComponents=\"3\" format=\"binary\">" +
+               vectors32.toBase64() +
+               "</DataArray></PointData>\n<Points><DataArray type=\"Float32\" "
+               "NumberOfComponents=\"3\" format=\"binary\">" +
+               points32.toBase64() + "</DataArray></Points>\n</Piece></StructuredGrid></VTKFile>\n";
     return "VARIABLES = \"X\" \"Y\" \"U\" \"V\"\nZONE I=" + QByteArray::number(nx) +
            ", J=" + QByteArray::number(ny) + ", F=POINT\n" + zone;
 }
@@ -191,7 +220,7 @@ void TestCurvilinear::grids_data()
         << QByteArray("mom") << QByteArray("nc") << QByteArray("geolon_c geolat_c") << "";
     QTest::newRow("a filled position")
         << QByteArray("filled") << QByteArray("nc") << QByteArray("nav_lon nav_lat") << "";
-    for (const char* format : {"vtk", "vts", "plt"})
+    for (const char* format : {"vtk", "vts", "vts32", "plt"})
         QTest::newRow(format) << QByteArray("polar") << QByteArray(format) << QByteArray() << "";
 }
 
@@ -201,7 +230,9 @@ void TestCurvilinear::grids()
     QFETCH(QByteArray, format);
     QFETCH(QByteArray, names);
     QFETCH(QString, note);
-    const QString path = folder.filePath(QString::fromLatin1(kind + names + '.' + format));
+    // Float32 binary arrays in a .vts file of their own.
+    const QByteArray suffix = format == "vts32" ? QByteArray("_32.vts") : '.' + format;
+    const QString path = folder.filePath(QString::fromLatin1(kind + names + suffix));
     QFile file(path);
     QVERIFY(format == "nc"
                 ? writeNetCdf(path, kind, names)
