@@ -140,16 +140,26 @@ void VtkArrays::take(std::vector<VtkArray>& arrays, const VelocityChoice& choice
 bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions py, size_t nx,
                                size_t ny, FlowRecord& record, QString* reason)
 {
-    auto dependsOnly = [&](const FlowRecord::Positions& p, bool onI) {
+    // Each array's extent once (NaN when a value is not finite), for both
+    // of the orientations tried below.
+    auto extentOf = [](const FlowRecord::Positions& p) {
         double low = std::numeric_limits<double>::infinity();
         double high = -low;
         for (double value : p) {
             if (!std::isfinite(value))
-                return false;
+                return std::numeric_limits<double>::quiet_NaN();
             low = std::min(low, value);
             high = std::max(high, value);
         }
-        const double tolerance = 1e-6 * std::max(1e-300, high - low);
+        return high - low;
+    };
+    const double xExtent = extentOf(px);
+    const double yExtent = std::isnan(xExtent) ? xExtent : extentOf(py);
+    auto dependsOnly = [&](const FlowRecord::Positions& p, bool onI) {
+        const double extent = &p == &px ? xExtent : yExtent;
+        if (std::isnan(extent))
+            return false;
+        const double tolerance = 1e-6 * std::max(1e-300, extent);
         for (size_t j = 0; j < ny; ++j)
             for (size_t i = 0; i < nx; ++i) {
                 const double reference = onI ? p[i] : p[j * nx];
@@ -177,7 +187,7 @@ bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions p
             transpose(field.values, nx, ny);
         return true;
     }
-    for (size_t k = 0; k < px.size(); ++k)
+    for (size_t k = 0; (std::isnan(xExtent) || std::isnan(yExtent)) && k < px.size(); ++k)
         if (!std::isfinite(px[k]) || !std::isfinite(py[k])) {
             *reason = QStringLiteral("grid point %1, %2 is not a finite position")
                           .arg(k % nx)
