@@ -154,6 +154,48 @@ double squaredLength(const Vector3& v)
     return x * x + y * y + z * z;
 }
 
+// The smallest and largest squared lengths, four lanes as two pairs of
+// double: wider registers are split badly where the machine has none.
+struct SquareLanes
+{
+    typedef double Pair __attribute__((vector_size(16)));
+    static constexpr double largest = std::numeric_limits<double>::infinity();
+    Pair low[2] = {{largest, largest}, {largest, largest}};
+    Pair high[2] = {{-largest, -largest}, {-largest, -largest}};
+
+    void add(const Pair (&sum)[2])
+    {
+        for (int half = 0; half < 2; ++half) {
+            low[half] = sum[half] < low[half] ? sum[half] : low[half];
+            high[half] = sum[half] > high[half] ? sum[half] : high[half];
+        }
+    }
+
+    // The extremes of all n squares, the lanes holding the first `done` and
+    // squareAt(k) giving any of them. Squares are never negative; an
+    // infinite one hides the largest finite, and then all go the plain way.
+    template <typename SquareAt>
+    Extremes<double> result(std::int64_t done, std::int64_t n, const SquareAt& squareAt) const
+    {
+        Extremes<double> extremes;
+        if (high[0][0] == largest || high[0][1] == largest || high[1][0] == largest ||
+            high[1][1] == largest) {
+            for (std::int64_t k = 0; k < n; ++k)
+                extremes.add(squareAt(k));
+            return extremes;
+        }
+        for (int half = 0; half < 2; ++half) {
+            for (int lane = 0; lane < 2; ++lane) {
+                extremes.add(low[half][lane]);
+                extremes.add(high[half][lane]);
+            }
+        }
+        for (std::int64_t k = done; k < n; ++k)
+            extremes.add(squareAt(k));
+        return extremes;
+    }
+};
+
 } // namespace
 
 Extremes<float> ArrayPasses::extremes(const float* values, std::int64_t n)
@@ -221,18 +263,14 @@ void ArrayPasses::positionExtremes(const Vector3* points, std::int64_t n, Extrem
 
 Extremes<double> ArrayPasses::squaredLengthExtremes(const Vector3* vectors, std::int64_t n)
 {
-    // Two lanes of double at a time: wider ones are split badly where the
-    // machine has no register for them.
-    typedef double Pair __attribute__((vector_size(16)));
+    typedef SquareLanes::Pair Pair;
     const auto squares = [](const Floats& v, Pair& low, Pair& high) {
         const Doubles d = __builtin_convertvector(v, Doubles);
         const Doubles square = d * d;
         low = __builtin_shufflevector(square, square, 0, 1);
         high = __builtin_shufflevector(square, square, 2, 3);
     };
-    const double largest = std::numeric_limits<double>::infinity();
-    Pair low[2] = {{largest, largest}, {largest, largest}};
-    Pair high[2] = {{-largest, -largest}, {-largest, -largest}};
+    SquareLanes lanes;
     const float* f = reinterpret_cast<const float*>(vectors);
     std::int64_t k = 0;
     for (; k + 4 <= n; k += 4) {
@@ -246,36 +284,15 @@ Extremes<double> ArrayPasses::squaredLengthExtremes(const Vector3* vectors, std:
                 __builtin_shufflevector(p[1], p[2], 0, 3),
             __builtin_shufflevector(p[3], p[4], 0, 3) + __builtin_shufflevector(p[3], p[5], 1, 2) +
                 __builtin_shufflevector(p[4], p[5], 0, 3)};
-        for (int half = 0; half < 2; ++half) {
-            low[half] = sum[half] < low[half] ? sum[half] : low[half];
-            high[half] = sum[half] > high[half] ? sum[half] : high[half];
-        }
+        lanes.add(sum);
     }
-    Extremes<double> result;
-    // Squares are never negative; an infinite one hides the largest finite.
-    if (high[0][0] == largest || high[0][1] == largest || high[1][0] == largest ||
-        high[1][1] == largest) {
-        for (k = 0; k < n; ++k)
-            result.add(squaredLength(vectors[k]));
-        return result;
-    }
-    for (int half = 0; half < 2; ++half) {
-        for (int lane = 0; lane < 2; ++lane) {
-            result.add(low[half][lane]);
-            result.add(high[half][lane]);
-        }
-    }
-    for (; k < n; ++k)
-        result.add(squaredLength(vectors[k]));
-    return result;
+    return lanes.result(k, n, [vectors](std::int64_t at) { return squaredLength(vectors[at]); });
 }
 
 Extremes<double> ArrayPasses::squaredLengthExtremes(const float* u, const float* v, std::int64_t n)
 {
-    typedef double Pair __attribute__((vector_size(16)));
-    const double largest = std::numeric_limits<double>::infinity();
-    Pair low[2] = {{largest, largest}, {largest, largest}};
-    Pair high[2] = {{-largest, -largest}, {-largest, -largest}};
+    typedef SquareLanes::Pair Pair;
+    SquareLanes lanes;
     std::int64_t k = 0;
     for (; k + 4 <= n; k += 4) {
         const Doubles x = __builtin_convertvector(load(u + k), Doubles);
@@ -284,30 +301,10 @@ Extremes<double> ArrayPasses::squaredLengthExtremes(const float* u, const float*
         const Doubles square = x * x + y * y;
         const Pair sum[2] = {__builtin_shufflevector(square, square, 0, 1),
                              __builtin_shufflevector(square, square, 2, 3)};
-        for (int half = 0; half < 2; ++half) {
-            low[half] = sum[half] < low[half] ? sum[half] : low[half];
-            high[half] = sum[half] > high[half] ? sum[half] : high[half];
-        }
+        lanes.add(sum);
     }
-    const auto squaredLengthAt = [&](std::int64_t at) {
-        return squaredLength(Vector3(u[at], v[at], 0.0f));
-    };
-    Extremes<double> result;
-    if (high[0][0] == largest || high[0][1] == largest || high[1][0] == largest ||
-        high[1][1] == largest) {
-        for (k = 0; k < n; ++k)
-            result.add(squaredLengthAt(k));
-        return result;
-    }
-    for (int half = 0; half < 2; ++half) {
-        for (int lane = 0; lane < 2; ++lane) {
-            result.add(low[half][lane]);
-            result.add(high[half][lane]);
-        }
-    }
-    for (; k < n; ++k)
-        result.add(squaredLengthAt(k));
-    return result;
+    return lanes.result(
+        k, n, [u, v](std::int64_t at) { return squaredLength(Vector3(u[at], v[at], 0.0f)); });
 }
 
 void ArrayPasses::scalePositions(Vector3* points, std::int64_t n, double x0, double xScale,
