@@ -26,8 +26,17 @@ std::uint64_t mixCellNumber(std::int64_t key)
 
 } // namespace
 
-SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double stepSize)
+SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double stepSize,
+                               SeparationGrid* recycled)
 {
+    if (recycled) {
+        nodes.swap(recycled->nodes);
+        denseCells.swap(recycled->denseCells);
+        hashSlots.swap(recycled->hashSlots);
+        nodes.clear();
+        denseCells.clear();
+        hashSlots.clear();
+    }
     const double widenedAspect = aspect;
     cell = dTest * dSep;
     if (!isPositiveLength(widenedAspect) || !isPositiveLength(dSep) || !isPositiveLength(dTest) ||
@@ -53,6 +62,12 @@ SeparationGrid::SeparationGrid(float aspect, double dSep, double dTest, double s
     else
         denseCells.resize(std::size_t(cellCount));
     valid = true;
+}
+
+std::size_t SeparationGrid::storageBytes() const
+{
+    return nodes.capacity() * sizeof(Node) + denseCells.capacity() * sizeof(CellList) +
+           hashSlots.capacity() * sizeof(HashSlot);
 }
 
 // Converting to an integer truncates toward zero, as the cell rule asks;

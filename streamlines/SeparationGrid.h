@@ -2,6 +2,7 @@
 
 #include "streamlines/DomainPoint.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -42,8 +43,11 @@ public:
     static constexpr double runStepsPerCell = 16.0;
 
     // aspect is the data set's width / height; lengths in domain units.
+    // With `recycled`, a grid of an earlier placement, its storage is taken
+    // over (and it is left empty): a placement like the last one then grows
+    // no table a point at a time, nor faults in fresh pages.
     SeparationGrid(float aspect, double dSep = 0.05, double dTest = 0.5,
-                   double stepSize = double(0.004f));
+                   double stepSize = double(0.004f), SeparationGrid* recycled = nullptr);
 
     // False when the parameters give no usable grid (a non-positive or
     // non-finite length or aspect, or more cells than 64-bit numbering allows).
@@ -75,6 +79,8 @@ public:
     // Committed points measured against a query so far: the work of the
     // grid, which a caller may bound.
     std::int64_t distanceTests() const { return testCount; }
+    // The bytes its tables hold, kept or not.
+    std::size_t storageBytes() const;
 
 private:
     struct Node

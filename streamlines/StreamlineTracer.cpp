@@ -106,7 +106,8 @@ bool StreamlineTracer::beginPlacement(const FlowData& data)
     budgetReached = false;
     stop = Complete;
     grid = std::make_unique<SeparationGrid>(data.aspectRatio(), params.dSep, params.dTest,
-                                            params.stepSize);
+                                            params.stepSize, spareGrid.get());
+    spareGrid.reset();
     if (!grid->isValid()) {
         grid.reset();
         flowData = nullptr;
@@ -118,6 +119,8 @@ bool StreamlineTracer::beginPlacement(const FlowData& data)
 
 void StreamlineTracer::endPlacement()
 {
+    if (grid && grid->storageBytes() <= largestSpareGrid)
+        spareGrid = std::move(grid);
     grid.reset();
     seedQueue.clear();
     current = nullptr;

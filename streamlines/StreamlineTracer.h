@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -159,6 +160,10 @@ private:
     const FlowData* flowData = nullptr;
     double domainHeight = 0.0;
     std::unique_ptr<SeparationGrid> grid;
+    // The last placement's grid, whose tables the next one reuses; only
+    // while they are small, so that an idle tracer holds little.
+    std::unique_ptr<SeparationGrid> spareGrid;
+    static constexpr std::size_t largestSpareGrid = std::size_t(8) << 20;
     std::deque<SeedBatch> seedQueue;
     SeedBatch* current = nullptr;
     std::int64_t pointCount = 0;

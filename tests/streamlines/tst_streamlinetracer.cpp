@@ -29,6 +29,8 @@ private slots:
     void placementKeepsLinesApart_data();
     void placementKeepsLinesApart();
     void pointBudget();
+    void reusedTracerMatchesFresh_data();
+    void reusedTracerMatchesFresh();
     void userSeeds_data();
     void userSeeds();
     void turnedGridEastward_data();
@@ -386,6 +388,48 @@ void TestStreamlineTracer::pointBudget()
     for (const Streamline& line : lines)
         points += std::int64_t(line.size());
     QCOMPARE(points, std::int64_t(200000));
+}
+
+// One tracer placing lines again and again (as a layer does at every step)
+// takes over the last placement's tables, dense or hashed, larger or
+// smaller: each placement gives the lines of a fresh tracer, also where the
+// last one filled the very cells with another field's points.
+void TestStreamlineTracer::reusedTracerMatchesFresh_data()
+{
+    QTest::addColumn<QList<double>>("separations");
+    QTest::addColumn<QList<bool>>("turning"); // a rotation, or else a uniform stream
+    QTest::newRow("coarser, then finer")
+        << QList<double>{0.1, 0.03, 0.05} << QList<bool>{true, true, true};
+    QTest::newRow("hashed, dense, hashed")
+        << QList<double>{0.001, 0.04, 0.0012} << QList<bool>{true, true, true};
+    QTest::newRow("the same cells, another field")
+        << QList<double>{0.001, 0.001, 0.03, 0.03} << QList<bool>{true, false, true, false};
+}
+
+void TestStreamlineTracer::reusedTracerMatchesFresh()
+{
+    QFETCH(QList<double>, separations);
+    QFETCH(QList<bool>, turning);
+    const FakeFlowData rotation(1.0f, Fields::rotation(0.5, 0.5));
+    const FakeFlowData stream(1.0f, Fields::uniform(30.0));
+    StreamlineTracer reused;
+    reused.setPointBudget(20000);
+    for (qsizetype p = 0; p < separations.size(); ++p) {
+        const FlowData& field = turning[p] ? static_cast<const FlowData&>(rotation) : stream;
+        const StreamlineParameters params = parameters(RungeKuttaMethod, 0.003, separations[p]);
+        reused.setParameters(params);
+        StreamlineTracer fresh(params);
+        fresh.setPointBudget(20000);
+        const std::vector<Streamline> got = reused.placeStreamlines(field);
+        const std::vector<Streamline> want = fresh.placeStreamlines(field);
+        QVERIFY(!want.empty());
+        QCOMPARE(got.size(), want.size());
+        for (std::size_t l = 0; l < want.size(); ++l) {
+            QCOMPARE(got[l].size(), want[l].size());
+            for (std::size_t k = 0; k < want[l].size(); ++k)
+                QVERIFY(got[l][k].x == want[l][k].x && got[l][k].y == want[l][k].y);
+        }
+    }
 }
 
 void TestStreamlineTracer::userSeeds_data()
