@@ -155,8 +155,7 @@ bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions p
     };
     const double xExtent = extentOf(px);
     const double yExtent = std::isnan(xExtent) ? xExtent : extentOf(py);
-    auto dependsOnly = [&](const FlowRecord::Positions& p, bool onI) {
-        const double extent = &p == &px ? xExtent : yExtent;
+    auto dependsOnly = [&](const FlowRecord::Positions& p, double extent, bool onI) {
         if (std::isnan(extent))
             return false;
         const double tolerance = 1e-6 * std::max(1e-300, extent);
@@ -168,14 +167,14 @@ bool VtkArrays::gridFromPoints(FlowRecord::Positions px, FlowRecord::Positions p
             }
         return true;
     };
-    if (dependsOnly(px, true) && dependsOnly(py, false)) {
+    if (dependsOnly(px, xExtent, true) && dependsOnly(py, yExtent, false)) {
         record.x.assign(px.begin(), px.begin() + std::ptrdiff_t(nx));
         record.y.resize(ny);
         for (size_t j = 0; j < ny; ++j)
             record.y[j] = py[j * nx];
         return true;
     }
-    if (dependsOnly(px, false) && dependsOnly(py, true)) {
+    if (dependsOnly(px, xExtent, false) && dependsOnly(py, yExtent, true)) {
         // The file's fast index runs along y: the grid is stored transposed.
         record.x.resize(ny);
         for (size_t j = 0; j < ny; ++j)

@@ -872,6 +872,10 @@ private:
     {
         ArrayInfo info;
         info.name = attributes.value(QLatin1String("Name")).toString();
+        // VTK leaves the points and coordinates unnamed; a message then names
+        // their section.
+        if (info.name.isEmpty() && section != QLatin1String("PointData"))
+            info.name = section;
         info.type = attributes.value(QLatin1String("type")).toString();
         info.format = attributes.value(QLatin1String("format")).toString();
         bool ok = true;
