@@ -149,54 +149,54 @@ bool CurvilinearFlowData::buildBuckets()
     bucketsX = perAxis;
     bucketsY = perAxis;
     const Vector3* g = geometry.get();
-    // The boxes on every core (bucket numbers fit 16 bits), row by row.
-    struct Box
-    {
-        std::uint16_t x0, x1, y0, y1;
-    };
-    static_assert(maxBucketsPerAxis <= 65536, "bucket numbers are kept in 16 bits");
-    SharedArray<Box> boxes;
-    if (!boxes.allocateForOverwrite(cells))
-        return false;
-    // A cell's box spans its two columns of corners. Bucket numbers grow with
-    // the position, so the box's buckets are the extremes of its columns'
-    // buckets, each column's worked out once for the two cells beside it.
-    struct Column
+    // Bucket numbers grow with the position, so a cell's box covers the
+    // extremes of its four corners' buckets, each corner's worked out once a
+    // pass for the four cells around it. The boxes are worked out again in
+    // each pass rather than kept: an array of them is as large as the
+    // geometry, and faulting it in and reading it back costs more than the
+    // comparisons.
+    struct Corner
     {
         int x0, x1, y0, y1;
     };
     const auto bucket = [](double t, int n) { return std::clamp(int(t * n), 0, n - 1); };
-    const auto columnAt = [&](int k) {
-        const Vector3& low = g[k];
-        const Vector3& high = g[k + resolutionX];
-        return Column{bucket(std::min(low.x, high.x) - cellTolerance, bucketsX),
-                      bucket(std::max(low.x, high.x) + cellTolerance, bucketsX),
-                      bucket(std::min(low.y, high.y) - cellTolerance, bucketsY),
-                      bucket(std::max(low.y, high.y) + cellTolerance, bucketsY)};
+    const auto cornersOf = [&](int gridRow, std::vector<Corner>& out) {
+        const Vector3* p = g + size_t(gridRow) * size_t(resolutionX);
+        for (int i = 0; i < resolutionX; ++i)
+            out[size_t(i)] = Corner{bucket(double(p[i].x) - cellTolerance, bucketsX),
+                                    bucket(double(p[i].x) + cellTolerance, bucketsX),
+                                    bucket(double(p[i].y) - cellTolerance, bucketsY),
+                                    bucket(double(p[i].y) + cellTolerance, bucketsY)};
     };
-    const int rows = resolutionY - 1;
-    ParallelBlocks::run(
-        rows, ParallelBlocks::grainFor(4 * cellsAcross), [&](int, int first, int last) {
-            for (int row = first; row < last; ++row) {
-                Column left = columnAt(row * resolutionX);
-                for (int i = 0; i < cellsAcross; ++i) {
-                    const Column right = columnAt(row * resolutionX + i + 1);
-                    boxes[row * cellsAcross + i] = {std::uint16_t(std::min(left.x0, right.x0)),
-                                                    std::uint16_t(std::max(left.x1, right.x1)),
-                                                    std::uint16_t(std::min(left.y0, right.y0)),
-                                                    std::uint16_t(std::max(left.y1, right.y1))};
-                    left = right;
-                }
-            }
-        });
     // Calls visit(bucket, cell) for each bucket the box of each cell in
-    // [first, last) overlaps.
+    // [first, last) overlaps, in cell order.
     const auto forBuckets = [&](int first, int last, const auto& visit) {
-        for (int cell = first; cell < last; ++cell) {
-            const Box& box = boxes[cell];
-            for (int by = box.y0; by <= box.y1; ++by)
-                for (int bx = box.x0; bx <= box.x1; ++bx)
-                    visit(by * bucketsX + bx, cell);
+        std::vector<Corner> lower(static_cast<size_t>(resolutionX));
+        std::vector<Corner> upper(static_cast<size_t>(resolutionX));
+        int cell = first;
+        int loaded = -1;
+        while (cell < last) {
+            const int row = cell / cellsAcross;
+            const int rowEnd = std::min(last, (row + 1) * cellsAcross);
+            if (loaded == row)
+                lower.swap(upper);
+            else
+                cornersOf(row, lower);
+            cornersOf(row + 1, upper);
+            loaded = row + 1;
+            for (int i = cell % cellsAcross; cell < rowEnd; ++cell, ++i) {
+                const Corner& a = lower[size_t(i)];
+                const Corner& b = lower[size_t(i) + 1];
+                const Corner& c = upper[size_t(i)];
+                const Corner& d = upper[size_t(i) + 1];
+                const int x0 = std::min(std::min(a.x0, b.x0), std::min(c.x0, d.x0));
+                const int x1 = std::max(std::max(a.x1, b.x1), std::max(c.x1, d.x1));
+                const int y0 = std::min(std::min(a.y0, b.y0), std::min(c.y0, d.y0));
+                const int y1 = std::max(std::max(a.y1, b.y1), std::max(c.y1, d.y1));
+                for (int by = y0; by <= y1; ++by)
+                    for (int bx = x0; bx <= x1; ++bx)
+                        visit(by * bucketsX + bx, cell);
+            }
         }
     };
     const int buckets = bucketsX * bucketsY;
