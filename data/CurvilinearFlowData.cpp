@@ -152,8 +152,8 @@ bool CurvilinearFlowData::buildBuckets()
     // Bucket numbers grow with the position, so a cell's box covers the
     // extremes of its four corners' buckets, each corner's worked out once a
     // pass for the four cells around it. The boxes are worked out again in
-    // each pass rather than kept: an array of them is as large as the
-    // geometry, and faulting it in and reading it back costs more than the
+    // each pass rather than kept: an array of them is two thirds the size of
+    // the geometry, and faulting it in and reading it back costs more than the
     // comparisons.
     struct Corner
     {
